@@ -1,0 +1,114 @@
+#include "kit/Application.h"
+
+#include "kit/ChildProcess.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace kit {
+
+namespace {
+Application* g_shared = nullptr;
+std::shared_ptr<Platform>& installed()
+{
+    static std::shared_ptr<Platform> p;
+    return p;
+}
+} // namespace
+
+Application& Application::shared()
+{
+    if (!g_shared)
+        std::abort(); // a Part reached the application before it was made: a programming error
+    return *g_shared;
+}
+
+bool Application::exists() { return g_shared != nullptr; }
+
+Application::Application()
+{
+    g_shared = this;
+}
+
+Application::~Application()
+{
+    m_popups.clear();
+    m_delegate.reset();
+    if (g_shared == this)
+        g_shared = nullptr;
+}
+
+void Application::setNetworkActivityIndicatorVisible(bool visible)
+{
+    if (m_networkActivity == visible)
+        return;
+    m_networkActivity = visible;
+    if (onStatusBarChanged)
+        onStatusBarChanged();
+}
+
+void Application::applicationSuspend(Application*)
+{
+    terminate();
+}
+
+void Application::terminate()
+{
+    if (m_terminating)
+        return;
+    m_terminating = true;
+    // A transfer must not go on unseen after the application has gone.
+    ChildProcess::terminateAll();
+    if (auto* p = platform())
+        p->terminate(*this);
+}
+
+bool Application::openURL(const std::string& url)
+{
+    if (auto* p = platform())
+        return p->openURL(url);
+    return false;
+}
+
+void Application::pushPopup(std::shared_ptr<Popup> popup)
+{
+    m_popups.push_back(std::move(popup));
+    if (onPopupsChanged)
+        onPopupsChanged();
+}
+
+void Application::removePopup(Popup& popup)
+{
+    auto it = std::find_if(m_popups.begin(), m_popups.end(), [&](auto& p) { return p.get() == &popup; });
+    if (it == m_popups.end())
+        return;
+    auto keep = *it;
+    m_popups.erase(it);
+    if (onPopupsChanged)
+        onPopupsChanged();
+}
+
+void Application::installPlatform(std::shared_ptr<Platform> platform)
+{
+    installed() = std::move(platform);
+}
+
+Platform* Application::platform()
+{
+    return installed().get();
+}
+
+int ApplicationMain(int, char**, const std::function<std::unique_ptr<Application>()>& principalClass,
+    const std::function<void(Application&)>& loadMainInterface)
+{
+    auto app = principalClass();
+    loadMainInterface(*app);
+    if (auto* d = app->delegate())
+        d->applicationDidFinishLaunching(*app);
+    int status = 0;
+    if (auto* p = Application::platform())
+        status = p->run(*app);
+    return status;
+}
+
+} // namespace kit

@@ -1,0 +1,52 @@
+#include "kit/Button.h"
+
+namespace kit {
+
+std::shared_ptr<Button> Button::create(Rect frame, std::string title, std::function<void()> action)
+{
+    auto b = std::make_shared<Button>(frame);
+    b->m_title = std::move(title);
+    b->m_action = std::move(action);
+    return b;
+}
+
+void Button::setTitle(std::string title)
+{
+    if (m_title == title)
+        return;
+    m_title = std::move(title);
+    changed(ViewProperty::Content);
+}
+
+void Button::setTitleColor(const Color& color)
+{
+    if (m_titleColor == color)
+        return;
+    m_titleColor = color;
+    changed(ViewProperty::Content);
+}
+
+void Button::setEnabled(bool enabled)
+{
+    if (m_enabled == enabled)
+        return;
+    m_enabled = enabled;
+    changed(ViewProperty::Content);
+}
+
+void Button::sendAction()
+{
+    if (!m_enabled || !m_action)
+        return;
+    auto keep = shared_from_this(); // the action may take the button out of the tree
+    auto action = m_action;
+    action();
+}
+
+void Button::touchesEnded(Point p)
+{
+    if (bounds().contains(p))
+        sendAction();
+}
+
+} // namespace kit

@@ -1,0 +1,206 @@
+#include "kit/ChildProcess.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kit {
+
+namespace {
+std::vector<std::weak_ptr<ChildProcess>>& liveChildren()
+{
+    static std::vector<std::weak_ptr<ChildProcess>> list;
+    return list;
+}
+
+[[noreturn]] void failInChild(int errorPipe, int err)
+{
+    [[maybe_unused]] auto n = ::write(errorPipe, &err, sizeof err);
+    _exit(127);
+}
+} // namespace
+
+std::shared_ptr<ChildProcess> ChildProcess::create()
+{
+    return std::make_shared<ChildProcess>(Private {});
+}
+
+ChildProcess::~ChildProcess()
+{
+    m_exitWatch.reset();
+    if (m_pidFd >= 0)
+        ::close(m_pidFd);
+    // A child outliving its object is reaped without blocking where possible;
+    // SIGCHLD stays default, so an unreaped exit is collected by the next wait below.
+    if (m_pid > 0 && !m_status) {
+        int st;
+        ::waitpid(m_pid, &st, WNOHANG);
+    }
+}
+
+bool ChildProcess::launch()
+{
+    if (m_launched) {
+        m_launchError = "already launched";
+        return false;
+    }
+    m_launched = true;
+    std::vector<std::string> argvStore;
+    argvStore.push_back(m_launchPath);
+    argvStore.insert(argvStore.end(), m_arguments.begin(), m_arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // Reported before forking, so the message names the real cause.
+    if (::access(m_launchPath.c_str(), X_OK) != 0) {
+        m_launchError = m_launchPath + ": " + std::strerror(errno);
+        return false;
+    }
+
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        m_launchError = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    const int outFd = m_stdout ? m_stdout->writeFd() : -1;
+    const int errFd = m_stderr ? m_stderr->writeFd() : -1;
+    const char* dir = m_currentDirectory.empty() ? nullptr : m_currentDirectory.c_str();
+    const pid_t parent = ::getpid();
+
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        m_launchError = std::string("fork: ") + std::strerror(errno);
+        ::close(errorPipe[0]);
+        ::close(errorPipe[1]);
+        return false;
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            _exit(127);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s : { SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD })
+            ::signal(s, SIG_DFL);
+        int in = ::open("/dev/null", O_RDONLY);
+        if (in < 0 || ::dup2(in, 0) < 0)
+            failInChild(errorPipe[1], errno);
+        if (outFd >= 0 && ::dup2(outFd, 1) < 0)
+            failInChild(errorPipe[1], errno);
+        if (errFd >= 0 && ::dup2(errFd, 2) < 0)
+            failInChild(errorPipe[1], errno);
+        if (dir && ::chdir(dir) != 0)
+            failInChild(errorPipe[1], errno);
+        ::execv(argv[0], argv.data());
+        failInChild(errorPipe[1], errno);
+    }
+    ::close(errorPipe[1]);
+    int childErr = 0;
+    ssize_t got;
+    do
+        got = ::read(errorPipe[0], &childErr, sizeof childErr);
+    while (got < 0 && errno == EINTR);
+    ::close(errorPipe[0]);
+    m_pid = pid;
+    if (got == sizeof childErr) {
+        int st;
+        ::waitpid(pid, &st, 0);
+        m_status = 127;
+        m_launchError = (dir && childErr == ENOENT ? std::string(dir) : m_launchPath) + ": " + std::strerror(childErr);
+        return false;
+    }
+    // The child holds the write ends now; our copies would hide its end of output.
+    if (m_stdout)
+        m_stdout->closeWriteEnd();
+    if (m_stderr)
+        m_stderr->closeWriteEnd();
+
+    m_pidFd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (m_pidFd >= 0) {
+        m_exitWatch = std::make_unique<FdWatcher>(m_pidFd, FdWatcher::Read, [this](unsigned) { reap(false); });
+    }
+    auto& live = liveChildren();
+    std::erase_if(live, [](auto& w) { return w.expired(); });
+    live.push_back(weak_from_this());
+    return true;
+}
+
+void ChildProcess::reap(bool block)
+{
+    if (m_pid <= 0 || m_status)
+        return;
+    int st = 0;
+    pid_t r;
+    do
+        r = ::waitpid(m_pid, &st, block ? 0 : WNOHANG);
+    while (r < 0 && errno == EINTR);
+    if (r == 0)
+        return;
+    if (r < 0)
+        m_status = -1;
+    else if (WIFEXITED(st))
+        m_status = WEXITSTATUS(st);
+    else if (WIFSIGNALED(st))
+        m_status = 128 + WTERMSIG(st);
+    else
+        return;
+    m_exitWatch.reset();
+    if (m_pidFd >= 0)
+        ::close(m_pidFd);
+    m_pidFd = -1;
+    if (onTerminate) {
+        auto keep = shared_from_this();
+        auto cb = onTerminate;
+        cb(*this);
+    }
+}
+
+bool ChildProcess::isRunning()
+{
+    if (m_pid <= 0 || m_status)
+        return false;
+    reap(false);
+    return !m_status;
+}
+
+void ChildProcess::signal(int sig)
+{
+    if (isRunning())
+        ::kill(m_pid, sig);
+}
+
+void ChildProcess::terminate()
+{
+    signal(SIGTERM);
+    signal(SIGCONT);
+}
+
+void ChildProcess::suspend()
+{
+    signal(SIGSTOP);
+}
+
+void ChildProcess::resume()
+{
+    signal(SIGCONT);
+}
+
+void ChildProcess::terminateAll()
+{
+    auto live = liveChildren();
+    for (auto& w : live)
+        if (auto child = w.lock())
+            child->terminate();
+}
+
+} // namespace kit

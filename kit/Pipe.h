@@ -1,0 +1,28 @@
+#pragma once
+// A pipe: the read end as a FileHandle, the write end as a plain descriptor
+// handed to a child process. The child process closes our copy of the write end
+// once the child has it, so that end of output is seen when the child is done.
+#include "kit/FileHandle.h"
+
+#include <memory>
+
+namespace kit {
+
+class Pipe {
+public:
+    static std::shared_ptr<Pipe> create(); // null when the system has no descriptors left
+    ~Pipe();
+
+    const std::shared_ptr<FileHandle>& fileHandleForReading() const { return m_read; }
+    int writeFd() const { return m_writeFd; }
+    void closeWriteEnd();
+
+    struct Private { };
+    Pipe(Private, int readFd, int writeFd);
+
+private:
+    std::shared_ptr<FileHandle> m_read;
+    int m_writeFd;
+};
+
+} // namespace kit

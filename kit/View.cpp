@@ -1,0 +1,215 @@
+#include "kit/View.h"
+
+#include "kit/Window.h"
+
+#include <algorithm>
+
+namespace kit {
+
+namespace {
+ViewObserver* g_observer = nullptr;
+}
+
+void View::setObserver(ViewObserver* observer) { g_observer = observer; }
+ViewObserver* View::observer() { return g_observer; }
+
+View::~View()
+{
+    for (auto& child : m_subviews)
+        child->m_superview = nullptr;
+    if (g_observer)
+        g_observer->viewDestroyed(*this);
+}
+
+void View::changed(ViewProperty property)
+{
+    if (g_observer)
+        g_observer->viewChanged(*this, property);
+}
+
+void View::setFrame(const Rect& frame)
+{
+    if (m_frame == frame)
+        return;
+    m_frame = frame;
+    changed(ViewProperty::Frame);
+}
+
+void View::setCenter(Point c)
+{
+    setFrame({ c.x - m_frame.width() / 2, c.y - m_frame.height() / 2, m_frame.width(), m_frame.height() });
+}
+
+void View::setTag(int tag)
+{
+    if (m_tag == tag)
+        return;
+    m_tag = tag;
+    changed(ViewProperty::Tag);
+}
+
+void View::setAlpha(float alpha)
+{
+    alpha = std::clamp(alpha, 0.0f, 1.0f);
+    if (m_alpha == alpha)
+        return;
+    m_alpha = alpha;
+    changed(ViewProperty::Alpha);
+}
+
+void View::setHidden(bool hidden)
+{
+    if (m_hidden == hidden)
+        return;
+    m_hidden = hidden;
+    changed(ViewProperty::Hidden);
+}
+
+void View::setBackgroundColor(const Color& color)
+{
+    if (m_backgroundColor == color)
+        return;
+    m_backgroundColor = color;
+    changed(ViewProperty::BackgroundColor);
+}
+
+void View::setTransform(const Transform& transform)
+{
+    if (m_transform == transform)
+        return;
+    m_transform = transform;
+    changed(ViewProperty::Transform);
+}
+
+void View::addSubview(std::shared_ptr<View> view)
+{
+    insertSubview(std::move(view), m_subviews.size());
+}
+
+void View::insertSubview(std::shared_ptr<View> view, size_t index)
+{
+    if (!view || view.get() == this || isDescendantOf(*view))
+        return;
+    auto keep = view;
+    if (view->m_superview == this) {
+        auto it = std::find(m_subviews.begin(), m_subviews.end(), view);
+        m_subviews.erase(it);
+    } else if (view->m_superview) {
+        view->m_superview->detachChild(*view);
+    }
+    index = std::min(index, m_subviews.size());
+    m_subviews.insert(m_subviews.begin() + long(index), view);
+    view->m_superview = this;
+    changed(ViewProperty::Subviews);
+    if (window())
+        view->notifyMovedToWindow();
+}
+
+void View::detachChild(View& child)
+{
+    auto it = std::find_if(m_subviews.begin(), m_subviews.end(), [&](auto& v) { return v.get() == &child; });
+    if (it == m_subviews.end())
+        return;
+    auto keep = *it; // the child may die when the last holder lets go; not before we are done
+    m_subviews.erase(it);
+    child.m_superview = nullptr;
+    changed(ViewProperty::Subviews);
+}
+
+void View::removeFromSuperview()
+{
+    if (!m_superview)
+        return;
+    auto keep = shared_from_this();
+    m_superview->detachChild(*this);
+}
+
+void View::bringSubviewToFront(View& view)
+{
+    auto it = std::find_if(m_subviews.begin(), m_subviews.end(), [&](auto& v) { return v.get() == &view; });
+    if (it == m_subviews.end() || it + 1 == m_subviews.end())
+        return;
+    auto keep = *it;
+    m_subviews.erase(it);
+    m_subviews.push_back(keep);
+    changed(ViewProperty::Subviews);
+}
+
+void View::sendSubviewToBack(View& view)
+{
+    auto it = std::find_if(m_subviews.begin(), m_subviews.end(), [&](auto& v) { return v.get() == &view; });
+    if (it == m_subviews.end() || it == m_subviews.begin())
+        return;
+    auto keep = *it;
+    m_subviews.erase(it);
+    m_subviews.insert(m_subviews.begin(), keep);
+    changed(ViewProperty::Subviews);
+}
+
+View* View::viewWithTag(int tag)
+{
+    if (m_tag == tag)
+        return this;
+    for (auto& child : m_subviews)
+        if (auto* found = child->viewWithTag(tag))
+            return found;
+    return nullptr;
+}
+
+Window* View::window() const
+{
+    const View* v = this;
+    while (v->m_superview)
+        v = v->m_superview;
+    return dynamic_cast<Window*>(const_cast<View*>(v));
+}
+
+bool View::isDescendantOf(const View& other) const
+{
+    for (const View* v = this; v; v = v->m_superview)
+        if (v == &other)
+            return true;
+    return false;
+}
+
+Rect View::convertToAncestor(const View* ancestor) const
+{
+    Rect r = m_frame;
+    r.origin.x += m_transform.tx;
+    r.origin.y += m_transform.ty;
+    for (const View* v = m_superview; v && v != ancestor; v = v->m_superview) {
+        r.origin.x += v->m_frame.x() + v->m_transform.tx;
+        r.origin.y += v->m_frame.y() + v->m_transform.ty;
+    }
+    return r;
+}
+
+View* View::hitTest(Point p)
+{
+    if (m_hidden || m_alpha < 0.01f || !m_userInteraction)
+        return nullptr;
+    if (!bounds().contains(p))
+        return nullptr;
+    for (auto it = m_subviews.rbegin(); it != m_subviews.rend(); ++it) {
+        auto& child = *it;
+        Point local { p.x - child->m_frame.x() - child->m_transform.tx, p.y - child->m_frame.y() - child->m_transform.ty };
+        if (auto* hit = child->hitTest(local))
+            return hit;
+    }
+    return this;
+}
+
+void View::didMoveToWindow() { }
+
+void View::notifyMovedToWindow()
+{
+    auto keep = shared_from_this();
+    didMoveToWindow();
+    if (onMovedToWindow)
+        onMovedToWindow();
+    auto children = m_subviews;
+    for (auto& child : children)
+        child->notifyMovedToWindow();
+}
+
+} // namespace kit

@@ -1,0 +1,126 @@
+#pragma once
+// A view of the model view tree. Views are shared objects: a parent holds its
+// subviews; a subview's link to its parent is not held and is cleared by the
+// parent when it lets the subview go (also in the parent's destructor).
+// Controllers refer to the views of their tree; the tree keeps them alive.
+//
+// Every visible property change is reported to the one ViewObserver installed
+// by a shell, so a display can follow the model piece by piece.
+#include "kit/Geometry.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+class View;
+class Window;
+
+enum class ViewProperty {
+    Frame,
+    Alpha,
+    Hidden,
+    BackgroundColor,
+    Transform,
+    Tag,
+    Subviews,
+    Content, // text, title, image, or anything a subclass draws
+};
+
+class ViewObserver {
+public:
+    virtual ~ViewObserver() = default;
+    virtual void viewChanged(View& view, ViewProperty property) = 0;
+    virtual void viewDestroyed(View& view) = 0;
+};
+
+class View : public std::enable_shared_from_this<View> {
+public:
+    template<typename T = View, typename... Args>
+    static std::shared_ptr<T> create(Args&&... args)
+    {
+        return std::make_shared<T>(std::forward<Args>(args)...);
+    }
+
+    View() = default;
+    explicit View(Rect frame) : m_frame(frame) { }
+    virtual ~View();
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+
+    virtual std::string className() const { return "UIView"; }
+    // The text a view shows, for the headless dump and accessibility.
+    virtual std::string displayText() const { return {}; }
+
+    const Rect& frame() const { return m_frame; }
+    void setFrame(const Rect& frame);
+    Rect bounds() const { return { 0, 0, m_frame.width(), m_frame.height() }; }
+    Point center() const { return { m_frame.x() + m_frame.width() / 2, m_frame.y() + m_frame.height() / 2 }; }
+    void setCenter(Point center);
+    int tag() const { return m_tag; }
+    void setTag(int tag);
+    float alpha() const { return m_alpha; }
+    void setAlpha(float alpha);
+    bool isHidden() const { return m_hidden; }
+    void setHidden(bool hidden);
+    const Color& backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(const Color& color);
+    const Transform& transform() const { return m_transform; }
+    void setTransform(const Transform& transform);
+    bool isUserInteractionEnabled() const { return m_userInteraction; }
+    void setUserInteractionEnabled(bool enabled) { m_userInteraction = enabled; }
+    bool clipsToBounds() const { return m_clips; }
+    void setClipsToBounds(bool clips) { m_clips = clips; }
+
+    // Tree.
+    View* superview() const { return m_superview; }
+    const std::vector<std::shared_ptr<View>>& subviews() const { return m_subviews; }
+    void addSubview(std::shared_ptr<View> view);
+    void insertSubview(std::shared_ptr<View> view, size_t index);
+    void removeFromSuperview();
+    void bringSubviewToFront(View& view);
+    void sendSubviewToBack(View& view);
+    View* viewWithTag(int tag);
+    Window* window() const;
+    bool isDescendantOf(const View& other) const;
+    // Frame of this view in the coordinates of an ancestor (or of the root).
+    Rect convertToAncestor(const View* ancestor) const;
+
+    // Touches, in this view's own coordinates. The default passes nothing on.
+    virtual void touchesBegan(Point) { }
+    virtual void touchesMoved(Point) { }
+    virtual void touchesEnded(Point) { }
+    virtual void touchesCancelled() { }
+    // The deepest visible, interactive view containing the point (own coordinates).
+    View* hitTest(Point point);
+
+    // Shells learn of changes through this one observer.
+    static void setObserver(ViewObserver* observer);
+    static ViewObserver* observer();
+
+    // Hook for an owner (a controller) to learn that the view entered a window.
+    std::function<void()> onMovedToWindow;
+
+protected:
+    void changed(ViewProperty property);
+    virtual void didMoveToWindow();
+
+private:
+    void detachChild(View& child);
+    void notifyMovedToWindow();
+
+    Rect m_frame;
+    int m_tag { 0 };
+    float m_alpha { 1 };
+    bool m_hidden { false };
+    bool m_userInteraction { true };
+    bool m_clips { false };
+    Color m_backgroundColor { Color::clear() };
+    Transform m_transform;
+    View* m_superview { nullptr };
+    std::vector<std::shared_ptr<View>> m_subviews;
+};
+
+} // namespace kit
