@@ -1,6 +1,8 @@
 #include "kit/Application.h"
 
 #include "kit/ChildProcess.h"
+#include "kit/DeviceLayout.h"
+#include "kit/UserDefaults.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -101,6 +103,10 @@ Platform* Application::platform()
 int ApplicationMain(int, char**, const std::function<std::unique_ptr<Application>()>& principalClass,
     const std::function<void(Application&)>& loadMainInterface)
 {
+    // The platform's part of start-up: the device's folders and the stored settings.
+    auto& layout = DeviceLayout::current();
+    layout.prepare();
+    UserDefaults::standard().open(layout.settingsFile());
     auto app = principalClass();
     loadMainInterface(*app);
     if (auto* d = app->delegate())

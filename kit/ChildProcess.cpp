@@ -13,9 +13,11 @@
 namespace kit {
 
 namespace {
-std::vector<std::weak_ptr<ChildProcess>>& liveChildren()
+// Running children are held here until reaped, so that a child whose object
+// its owner dropped is still reaped (no zombie) and still ended at the end.
+std::vector<std::shared_ptr<ChildProcess>>& liveChildren()
 {
-    static std::vector<std::weak_ptr<ChildProcess>> list;
+    static std::vector<std::shared_ptr<ChildProcess>> list;
     return list;
 }
 
@@ -36,12 +38,6 @@ ChildProcess::~ChildProcess()
     m_exitWatch.reset();
     if (m_pidFd >= 0)
         ::close(m_pidFd);
-    // A child outliving its object is reaped without blocking where possible;
-    // SIGCHLD stays default, so an unreaped exit is collected by the next wait below.
-    if (m_pid > 0 && !m_status) {
-        int st;
-        ::waitpid(m_pid, &st, WNOHANG);
-    }
 }
 
 bool ChildProcess::launch()
@@ -129,9 +125,7 @@ bool ChildProcess::launch()
     if (m_pidFd >= 0) {
         m_exitWatch = std::make_unique<FdWatcher>(m_pidFd, FdWatcher::Read, [this](unsigned) { reap(false); });
     }
-    auto& live = liveChildren();
-    std::erase_if(live, [](auto& w) { return w.expired(); });
-    live.push_back(weak_from_this());
+    liveChildren().push_back(shared_from_this());
     return true;
 }
 
@@ -158,8 +152,9 @@ void ChildProcess::reap(bool block)
     if (m_pidFd >= 0)
         ::close(m_pidFd);
     m_pidFd = -1;
+    auto keep = shared_from_this();
+    std::erase_if(liveChildren(), [this](auto& c) { return c.get() == this; });
     if (onTerminate) {
-        auto keep = shared_from_this();
         auto cb = onTerminate;
         cb(*this);
     }
@@ -198,9 +193,15 @@ void ChildProcess::resume()
 void ChildProcess::terminateAll()
 {
     auto live = liveChildren();
-    for (auto& w : live)
-        if (auto child = w.lock())
-            child->terminate();
+    for (auto& child : live)
+        child->terminate();
 }
 
+} // namespace kit
+
+namespace kit {
+size_t ChildProcess::runningCount()
+{
+    return liveChildren().size();
+}
 } // namespace kit

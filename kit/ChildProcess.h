@@ -54,6 +54,8 @@ public:
     std::function<void(ChildProcess&)> onTerminate;
 
     static void terminateAll();
+    // Children launched and not yet reaped.
+    static size_t runningCount();
 
     struct Private { };
     explicit ChildProcess(Private) { }

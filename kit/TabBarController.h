@@ -35,7 +35,7 @@ public:
     int selectedIndex() const { return m_selected; }
     void setSelectedIndex(int index);
     ViewController* selectedViewController() const;
-    TabBar* tabBar() const { return m_tabBar.get(); }
+    const std::shared_ptr<TabBar>& tabBar() const { return m_tabBar; }
 
     void loadView() override;
 

@@ -1,0 +1,19 @@
+#pragma once
+// The application delegate: holds the window and the tab bar, and finishes
+// the launch by showing the tab bar.
+#include "kit/Application.h"
+#include "kit/TabBarController.h"
+#include "kit/Window.h"
+
+#include <memory>
+
+class HalvexAppDelegate : public kit::ApplicationDelegate {
+public:
+    ~HalvexAppDelegate() override;
+
+    void applicationDidFinishLaunching(kit::Application& application) override;
+
+    std::shared_ptr<kit::Window> window;
+    std::shared_ptr<kit::TabBarController> tabBarController;
+    std::shared_ptr<kit::TabBar> tabBar;
+};

@@ -1,0 +1,36 @@
+#include "app/MainInterface.h"
+
+#include "app/HalvexAppDelegate.h"
+#include "files/TorrentFiles.h"
+#include "transfers/DownloadedTorrents.h"
+#include "web/DownloadViewController.h"
+#include "web/FirstViewController.h"
+
+void loadMainInterface(kit::Application& application)
+{
+    auto delegate = std::make_shared<HalvexAppDelegate>();
+    delegate->window = std::make_shared<kit::Window>();
+    delegate->window->setBackgroundColor(kit::Color::black());
+    application.setKeyWindow(delegate->window.get());
+
+    std::vector<std::shared_ptr<kit::ViewController>> tabs {
+        std::make_shared<FirstViewController>(),
+        std::make_shared<DownloadViewController>(),
+        std::make_shared<TorrentFiles>(),
+        std::make_shared<DownloadedTorrents>(),
+    };
+    const char* titles[] = { "Welcome", "Browse", "Files", "Transfer" };
+    for (size_t i = 0; i < tabs.size(); ++i)
+        tabs[i]->setTitle(titles[i]);
+
+    delegate->tabBarController = std::make_shared<kit::TabBarController>();
+    delegate->tabBarController->setViewControllers(tabs);
+    delegate->tabBarController->view();
+    delegate->tabBar = delegate->tabBarController->tabBar();
+    delegate->window->makeKeyAndVisible();
+    application.setDelegate(delegate);
+
+    // Objects of an interface file are woken in order once all are made.
+    for (auto& tab : tabs)
+        tab->awakeFromNib();
+}

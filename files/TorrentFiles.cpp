@@ -1,0 +1,1 @@
+#include "files/TorrentFiles.h"

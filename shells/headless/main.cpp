@@ -1,0 +1,104 @@
+// quorvane-headless: runs Quorvane on the model, without a display, driven by
+// an automation script.
+#include "app/QuorvaneMain.h"
+#include "kit/Application.h"
+#include "kit/DeviceLayout.h"
+#include "kit/RunLoop.h"
+#include "shells/headless/Script.h"
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+class HeadlessPlatform : public kit::Platform {
+public:
+    HeadlessPlatform(std::string scriptPath, bool virtualTime)
+        : m_scriptPath(std::move(scriptPath))
+        , m_virtualTime(virtualTime)
+    {
+    }
+
+    int run(kit::Application&) override
+    {
+        headless::Script script(std::cout, m_virtualTime);
+        int status;
+        if (m_scriptPath == "-") {
+            status = script.run(std::cin);
+        } else {
+            std::ifstream in(m_scriptPath);
+            if (!in) {
+                std::cerr << "quorvane-headless: cannot read the script " << m_scriptPath << ": " << std::strerror(errno) << std::endl;
+                status = 2;
+            } else {
+                status = script.run(in);
+            }
+        }
+        // The script's end is the application's end; a running transfer ends with it.
+        kit::Application::shared().terminate();
+        return status;
+    }
+
+    bool openURL(const std::string& url) override
+    {
+        // The system's hand-off, recorded where a script can see it.
+        std::cout << "openURL " << url << std::endl;
+        return true;
+    }
+
+    void terminate(kit::Application&) override { }
+
+private:
+    std::string m_scriptPath;
+    bool m_virtualTime;
+};
+
+void usage()
+{
+    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] --script FILE\n"
+                 "  --root DIR       lay the device under DIR (default: your own folders)\n"
+                 "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
+                 "  --script FILE    the automation script ('-' reads standard input)\n"
+                 "script commands:\n"
+              << headless::Script::help();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string root, script;
+    bool virtualTime = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--root" && i + 1 < argc)
+            root = argv[++i];
+        else if (a == "--script" && i + 1 < argc)
+            script = argv[++i];
+        else if (a == "--virtual-time")
+            virtualTime = true;
+        else if (a == "--help" || a == "-h") {
+            usage();
+            return 0;
+        } else {
+            std::cerr << "quorvane-headless: unknown argument '" << a << "'\n";
+            usage();
+            return 2;
+        }
+    }
+    if (script.empty()) {
+        usage();
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!root.empty())
+        kit::DeviceLayout::current().setRoot(root);
+    if (virtualTime)
+        kit::RunLoop::main().useManualClock();
+    kit::Application::installPlatform(std::make_shared<HeadlessPlatform>(script, virtualTime));
+    char* args[] = { argv[0], nullptr };
+    return quorvaneMain(1, args);
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The transfer tab. Each time it comes into view it looks in the stored
+// settings for a .torrent file handed over by the files tab and asks whether
+// to download it. "Yes" starts the transfer client on that file, shows each
+// output chunk as it arrives, and once a second cuts the latest chunk into the
+// progress and rate labels. Stop, Pause and Resume act on the running child.
+//
+// Owns the child, the read end of its pipe and the one-second timer; the
+// labels and the text view belong to the tab's view tree.
+#include "kit/AlertView.h"
+#include "kit/Button.h"
+#include "kit/ChildProcess.h"
+#include "kit/FileHandle.h"
+#include "kit/Label.h"
+#include "kit/NotificationCenter.h"
+#include "kit/TextView.h"
+#include "kit/Timer.h"
+#include "kit/Utf8Decoder.h"
+#include "kit/ViewController.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class TipsViewController;
+
+class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate {
+public:
+    static constexpr const char* noTorrentText = "No torrent file set yet!";
+
+    DownloadedTorrents() = default;
+    ~DownloadedTorrents() override;
+    std::string className() const override { return "DownloadedTorrents"; }
+
+    void loadView() override;
+    void awakeFromNib() override;
+    void viewDidAppear(bool animated) override;
+
+    void showDownloadAlert(const std::string& path);
+    void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+    // False when the child could not be started; the text view then says why.
+    bool startDownload(const std::string& path);
+    void readPipe(const kit::Notification& notification);
+    void devideString();
+
+    void Stoppressed();
+    void Pausepressed();
+    void Resumepressed();
+    void goQueue();
+
+    // Outlets (the tab's view tree holds them).
+    kit::TextView* txtView { nullptr };
+    kit::Label* torrentLabel { nullptr };
+    kit::Label* status { nullptr };
+    kit::Label* dnLabel { nullptr };
+    kit::Label* upLabel { nullptr };
+    kit::Label* prog { nullptr };
+
+    const std::shared_ptr<kit::ChildProcess>& shellProcess() const { return m_shellProcess; }
+    const std::optional<std::string>& text() const { return m_text; }
+    bool isTicking() const { return m_tick && m_tick->isValid(); }
+
+private:
+    void endCurrentChild();
+
+    std::shared_ptr<kit::ChildProcess> m_shellProcess;
+    std::shared_ptr<kit::FileHandle> m_handle;
+    std::optional<std::string> m_downloadTorrent;
+    std::vector<std::string> m_queueArray;
+    std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
+    std::optional<std::string> m_text;
+    kit::Utf8Decoder m_decoder;
+    std::shared_ptr<kit::Timer> m_tick;
+};

@@ -1,0 +1,44 @@
+#include "transfers/OptionsViewController.h"
+
+#include "app/HalvexAppDelegate.h"
+#include "app/MainInterface.h"
+#include "kit/Application.h"
+#include "kit/Button.h"
+
+void OptionsViewController::loadView()
+{
+    auto root = kit::View::create(kit::Rect { 0, 0, 320, 460 });
+    root->setBackgroundColor(kit::Color::groupTableViewBackground());
+    auto name = kit::View::create<kit::Label>(kit::Rect { 20, 20, 280, 24 });
+    torrentNameLabel = name.get();
+    root->addSubview(name);
+    float y = 60;
+    auto field = [&](const char* caption, kit::TextField*& outlet) {
+        auto label = kit::View::create<kit::Label>(kit::Rect { 20, y, 120, 31 });
+        label->setText(caption);
+        root->addSubview(label);
+        auto f = kit::View::create<kit::TextField>(kit::Rect { 150, y, 150, 31 });
+        f->setBackgroundColor(kit::Color::white());
+        outlet = f.get();
+        root->addSubview(f);
+        y += 45;
+    };
+    field("Port", portTextField);
+    field("Upload limit", upLimitTextField);
+    field("Download limit", downLimitTextField);
+    root->addSubview(kit::Button::create(kit::Rect { 20, 380, 120, 37 }, "Cancel", [this] { cancel(); }));
+    root->addSubview(kit::Button::create(kit::Rect { 180, 380, 120, 37 }, "Start", [this] { startDownload(); }));
+    setView(root);
+}
+
+void OptionsViewController::cancel()
+{
+    dismissModalViewControllerAnimated(true);
+}
+
+void OptionsViewController::startDownload()
+{
+    dismissModalViewControllerAnimated(true);
+    if (auto* delegate = kit::Application::shared().delegateAs<HalvexAppDelegate>())
+        delegate->tabBarController->setSelectedIndex(TransferTab);
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Options for one transfer: port and rate limits. Nothing reads the fields
+// yet; the transfer's command line carries no options.
+#include "kit/Label.h"
+#include "kit/TextField.h"
+#include "kit/ViewController.h"
+
+class OptionsViewController : public kit::ViewController {
+public:
+    std::string className() const override { return "OptionsViewController"; }
+    void loadView() override;
+    void cancel();
+    // Closes the screen and shows the transfer tab, where a transfer is started.
+    void startDownload();
+
+    kit::TextField* downLimitTextField { nullptr };
+    kit::TextField* portTextField { nullptr };
+    kit::Label* torrentNameLabel { nullptr };
+    kit::TextField* upLimitTextField { nullptr };
+};

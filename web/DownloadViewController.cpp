@@ -1,0 +1,1 @@
+#include "web/DownloadViewController.h"

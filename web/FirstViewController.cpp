@@ -1,0 +1,65 @@
+#include "web/FirstViewController.h"
+
+#include "kit/Application.h"
+#include "kit/Label.h"
+#include "kit/UserDefaults.h"
+
+const char* const FirstViewController::noticeTitle = "Quorvane 2.1b\nPlease Read!";
+const char* const FirstViewController::noticeMessage
+    = "This is only shown once!\n\n"
+      "Sorry for the faults of the earlier versions. This is a beta of version 2.1.\n\n"
+      "New: Quorvane keeps running in the background, so your transfers go on when you leave it; "
+      "media playback; a file browser for the downloads folder; a reworked interface; many fixes.\n\n"
+      "Coming in the final 2.1: settings for download and upload limits, and a display of the "
+      "downloaded percentage and of the time still needed.\n\n"
+      "If you like Quorvane, please press Support to donate through our payment page. Thank you!";
+const char* const FirstViewController::aboutTitle = "About Quorvane";
+const char* const FirstViewController::aboutMessage
+    = "Quorvane, a BitTorrent client for your handheld. (c) 2008\n"
+      "Support: support@quorvane.example\n"
+      "Web: http://www.quorvane.example\n\n"
+      "Special Thanks to:\n"
+      "Mara Lindqvist (graphics), http://www.lindqvist-art.example\n"
+      "Tobi Okafor (graphics)\n"
+      "Jonas Feld (coding), http://www.jfeld.example";
+
+void FirstViewController::loadView()
+{
+    auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
+    root->setBackgroundColor(kit::Color::white());
+    auto area = kit::View::create(kit::Rect { 0, 0, 320, 367 });
+    webArea = area.get();
+    root->addSubview(area);
+    root->addSubview(kit::Button::create({ 10, 372, 145, 34 }, "About", [this] { showInfo(); }));
+    root->addSubview(kit::Button::create({ 165, 372, 145, 34 }, "Exit", [this] { exitApp(); }));
+    setView(root);
+}
+
+void FirstViewController::awakeFromNib()
+{
+    viewDidLoad();
+    auto& defaults = kit::UserDefaults::standard();
+    defaults.setObject("No", "DownloadTorrentBool");
+    if (defaults.stringForKey("AlertBool") == "Ja")
+        return;
+    auto notice = kit::AlertView::create(noticeTitle, noticeMessage, this, "Close", { "Support" });
+    notice->show();
+    defaults.setObject("Ja", "AlertBool");
+}
+
+void FirstViewController::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+{
+    if (index == 1)
+        kit::Application::shared().openURL(donationPageAddress);
+}
+
+void FirstViewController::showInfo()
+{
+    auto about = kit::AlertView::create(aboutTitle, aboutMessage, this, "Close", {});
+    about->show();
+}
+
+void FirstViewController::exitApp()
+{
+    kit::Application::shared().terminate();
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The welcome tab: the welcome page, the first-run notice (once per
+// installation), the about box, and the way to end the application.
+// At start-up it also clears any transfer request left from an earlier run.
+#include "kit/AlertView.h"
+#include "kit/Button.h"
+#include "kit/ViewController.h"
+
+class FirstViewController : public kit::ViewController, public kit::AlertViewDelegate {
+public:
+    static constexpr const char* welcomePageAddress = "http://www.quorvane.example/iphone/welcome.html";
+    static constexpr const char* donationPageAddress
+        = "https://payments.quorvane.example/cgi-bin/webscr?cmd=_s-xclick&hosted_button_id=QRV21B7X4M";
+    static const char* const noticeTitle;
+    static const char* const noticeMessage;
+    static const char* const aboutTitle;
+    static const char* const aboutMessage;
+
+    std::string className() const override { return "FirstViewController"; }
+    void loadView() override;
+    void awakeFromNib() override;
+    void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+
+    void showInfo();
+    void exitApp();
+
+    // Where the welcome page shows; the web view takes this place.
+    kit::View* webArea { nullptr };
+};
