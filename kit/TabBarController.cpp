@@ -11,6 +11,14 @@ void TabBar::setItems(std::vector<std::string> titles, int selected)
     changed(ViewProperty::Content);
 }
 
+std::string TabBar::displayText() const
+{
+    std::string out;
+    for (size_t i = 0; i < m_titles.size(); ++i)
+        out += (i ? " | " : "") + std::string(int(i) == m_selected ? "*" : "") + m_titles[i];
+    return out;
+}
+
 void TabBar::touchesEnded(Point p)
 {
     if (m_titles.empty() || !bounds().contains(p))
@@ -22,7 +30,7 @@ void TabBar::touchesEnded(Point p)
 
 void TabBarController::loadView()
 {
-    auto root = View::create(Rect { 0, 0, Window::width, Window::height - Window::statusBarHeight });
+    auto root = View::create(Window::applicationFrame());
     const float contentHeight = root->frame().height() - TabBar::height;
     m_content = View::create(Rect { 0, 0, root->frame().width(), contentHeight });
     m_tabBar = View::create<TabBar>(Rect { 0, contentHeight, root->frame().width(), TabBar::height });

@@ -15,6 +15,8 @@ public:
     static constexpr float height = 49;
     using View::View;
     std::string className() const override { return "UITabBar"; }
+    // The items, the selected one marked: "Welcome | *Browse | Files".
+    std::string displayText() const override;
     const std::vector<std::string>& itemTitles() const { return m_titles; }
     int selectedIndex() const { return m_selected; }
     void setItems(std::vector<std::string> titles, int selected);
