@@ -1,5 +1,6 @@
 #include "kit/View.h"
 
+#include "kit/ViewAnimation.h"
 #include "kit/Window.h"
 
 #include <algorithm>
@@ -31,6 +32,8 @@ void View::setFrame(const Rect& frame)
 {
     if (m_frame == frame)
         return;
+    if (ViewAnimation::isInsideBlock())
+        ViewAnimation::record(*this, ViewProperty::Frame, m_frame, frame);
     m_frame = frame;
     changed(ViewProperty::Frame);
 }
@@ -53,6 +56,8 @@ void View::setAlpha(float alpha)
     alpha = std::clamp(alpha, 0.0f, 1.0f);
     if (m_alpha == alpha)
         return;
+    if (ViewAnimation::isInsideBlock())
+        ViewAnimation::record(*this, ViewProperty::Alpha, m_alpha, alpha);
     m_alpha = alpha;
     changed(ViewProperty::Alpha);
 }
@@ -69,6 +74,8 @@ void View::setBackgroundColor(const Color& color)
 {
     if (m_backgroundColor == color)
         return;
+    if (ViewAnimation::isInsideBlock())
+        ViewAnimation::record(*this, ViewProperty::BackgroundColor, m_backgroundColor, color);
     m_backgroundColor = color;
     changed(ViewProperty::BackgroundColor);
 }
@@ -77,6 +84,8 @@ void View::setTransform(const Transform& transform)
 {
     if (m_transform == transform)
         return;
+    if (ViewAnimation::isInsideBlock())
+        ViewAnimation::record(*this, ViewProperty::Transform, m_transform, transform);
     m_transform = transform;
     changed(ViewProperty::Transform);
 }
