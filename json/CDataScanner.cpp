@@ -184,6 +184,39 @@ double CDataScanner::numberValue(const std::uint8_t* run, std::size_t length)
                 exponent = -exponent;
         }
     }
+    // Exact without a general conversion: an integer mantissa below 2^53
+    // scaled by at most 10^22 rounds once, in the one multiply or divide.
+    {
+        static constexpr double powers[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12,
+            1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 };
+        std::uint64_t mantissa = 0;
+        int significant = 0;
+        long long scale = exponent;
+        bool afterPoint = false;
+        std::size_t k = negative ? 1 : 0;
+        const std::size_t digitsEnd = i;
+        for (; k < digitsEnd; ++k) {
+            if (s[k] == '.') {
+                afterPoint = true;
+                continue;
+            }
+            if (mantissa == 0 && s[k] == '0') {
+                if (afterPoint)
+                    --scale;
+                continue;
+            }
+            if (++significant > 15)
+                break;
+            mantissa = mantissa * 10 + std::uint64_t(s[k] - '0');
+            if (afterPoint)
+                --scale;
+        }
+        if (significant <= 15 && scale >= -22 && scale <= 22) {
+            double value = double(mantissa);
+            value = scale >= 0 ? value * powers[scale] : value / powers[-scale];
+            return negative ? -value : value;
+        }
+    }
     double value = 0.0;
     auto [end, ec] = std::from_chars(s, s + mantissaEnd, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {

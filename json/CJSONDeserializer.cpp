@@ -11,33 +11,34 @@ SharedBytes copyOf(std::string_view data)
     return std::make_shared<const Bytes>(data.begin(), data.end());
 }
 
-// A scanner over the data, or nullptr with the error stored.
-std::unique_ptr<CJSONScanner> scannerFor(const SharedBytes& data, Error* outError)
+// Sets the scanner over the data; false with the error stored when there is
+// nothing to scan.
+bool prepare(CJSONScanner& scanner, const SharedBytes& data, Error* outError)
 {
     if (!data || data->empty()) {
         if (outError)
             *outError = Error(std::string(kJSONDeserializerErrorDomain), kJSONDeserializerErrorCodeNothingToDeserialize);
-        return nullptr;
+        return false;
     }
-    auto scanner = CJSONScanner::scannerWithData(data);
-    if (!scanner->data()) {
+    scanner.setData(data);
+    if (!scanner.data()) {
         if (outError)
             *outError = Error(std::string(kJSONDeserializerErrorDomain), kJSONDeserializerErrorCodeEncoding,
                 "Could not deserialize. The data could not be re-encoded as UTF-8.");
-        return nullptr;
+        return false;
     }
-    return scanner;
+    return true;
 }
 
 } // namespace
 
 std::optional<Dictionary> CJSONDeserializer::deserializeAsDictionary(const SharedBytes& data, Error* outError) const
 {
-    auto scanner = scannerFor(data, outError);
-    if (!scanner)
+    CJSONScanner scanner;
+    if (!prepare(scanner, data, outError))
         return std::nullopt;
     Dictionary dictionary;
-    if (!scanner->scanJSONDictionary(&dictionary, outError))
+    if (!scanner.scanJSONDictionary(&dictionary, outError))
         return std::nullopt;
     return dictionary;
 }
@@ -49,15 +50,15 @@ std::optional<Dictionary> CJSONDeserializer::deserializeAsDictionary(std::string
 
 std::optional<Value> CJSONDeserializer::deserialize(const SharedBytes& data, Error* outError) const
 {
-    auto scanner = scannerFor(data, outError);
-    if (!scanner)
+    CJSONScanner scanner;
+    if (!prepare(scanner, data, outError))
         return std::nullopt;
     Value value;
     // A failed literal or an unknown character stores no scanner error; give
     // the caller a reason all the same. A marker code tells whether the scan
     // stored one of its own.
     Error error(std::string(), 0);
-    if (!scanner->scanJSONObject(&value, outError ? &error : nullptr)) {
+    if (!scanner.scanJSONObject(&value, outError ? &error : nullptr)) {
         if (outError) {
             if (error.code == 0)
                 error = Error(std::string(kJSONDeserializerErrorDomain), kJSONDeserializerErrorCodeNoValue,

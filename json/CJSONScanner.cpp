@@ -2,7 +2,9 @@
 
 #include "json/TextCodec.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace json {
 
@@ -88,10 +90,47 @@ bool CJSONScanner::fail(const std::uint8_t* from, Error* outError, int code)
     return false;
 }
 
+struct CJSONScanner::Workspace {
+    std::vector<Value> values;
+    std::vector<DictionaryEntry> entries;
+    std::vector<std::uint32_t> order;
+
+    // Gives back memory after an unusually large document.
+    void trim()
+    {
+        values.clear();
+        entries.clear();
+        if (values.capacity() > 4096)
+            std::vector<Value>().swap(values);
+        if (entries.capacity() > 4096)
+            std::vector<DictionaryEntry>().swap(entries);
+        if (order.capacity() > 4096)
+            std::vector<std::uint32_t>().swap(order);
+    }
+};
+
+CJSONScanner::Workspace& CJSONScanner::workspace()
+{
+    thread_local Workspace work;
+    return work;
+}
+
+namespace {
+
+template<typename Work>
+struct TrimOnExit {
+    Work& work;
+    ~TrimOnExit() { work.trim(); }
+};
+
+} // namespace
+
 bool CJSONScanner::scanJSONObject(Value* outObject, Error* outError)
 {
+    Workspace& work = workspace();
+    TrimOnExit<Workspace> trim { work };
     Value value;
-    if (!scanObject(value, outError, 0))
+    if (!scanObject(value, outError, 0, work))
         return false;
     if (outObject)
         *outObject = std::move(value);
@@ -100,8 +139,10 @@ bool CJSONScanner::scanJSONObject(Value* outObject, Error* outError)
 
 bool CJSONScanner::scanJSONDictionary(Dictionary* outDictionary, Error* outError)
 {
+    Workspace& work = workspace();
+    TrimOnExit<Workspace> trim { work };
     Dictionary dictionary;
-    if (!scanDictionary(dictionary, outError, 0))
+    if (!scanDictionary(dictionary, outError, 0, work))
         return false;
     if (outDictionary)
         *outDictionary = std::move(dictionary);
@@ -110,8 +151,10 @@ bool CJSONScanner::scanJSONDictionary(Dictionary* outDictionary, Error* outError
 
 bool CJSONScanner::scanJSONArray(List* outArray, Error* outError)
 {
+    Workspace& work = workspace();
+    TrimOnExit<Workspace> trim { work };
     List list;
-    if (!scanArray(list, outError, 0))
+    if (!scanArray(list, outError, 0, work))
         return false;
     if (outArray)
         *outArray = std::move(list);
@@ -152,122 +195,144 @@ bool CJSONScanner::scanNotQuoteCharactersIntoString(std::optional<Text>* outStri
     return true;
 }
 
-bool CJSONScanner::scanObject(Value& out, Error* outError, int depth)
+bool CJSONScanner::scanObject(Value& out, Error* outError, int depth, Workspace& work)
 {
     skipWhitespace();
     switch (currentCharacter()) {
     case '"':
-    case '\'': {
-        Text text;
-        if (!scanStringConstant(text, outError))
-            return false;
-        out = Value(std::move(text));
-        return true;
-    }
+    case '\'':
+        return scanStringConstant(out.m_storage.emplace<Text>(), outError);
     case '-':
     case '0': case '1': case '2': case '3': case '4':
     case '5': case '6': case '7': case '8': case '9': {
         double number = 0;
         if (!scanJSONNumberConstant(&number, outError))
             return false;
-        out = Value(number);
+        out.m_storage.emplace<double>(number);
         return true;
     }
-    case '{': {
-        Dictionary dictionary;
-        if (!scanDictionary(dictionary, outError, depth))
-            return false;
-        out = Value(std::move(dictionary));
-        return true;
-    }
-    case '[': {
-        List list;
-        if (!scanArray(list, outError, depth))
-            return false;
-        out = Value(std::move(list));
-        return true;
-    }
+    case '{':
+        return scanDictionary(out.m_storage.emplace<Dictionary>(), outError, depth, work);
+    case '[':
+        return scanArray(out.m_storage.emplace<List>(), outError, depth, work);
     case 't':
         if (!scanUTF8String("true"))
             return false;
-        out = Value(true);
+        out.m_storage.emplace<bool>(true);
         return true;
     case 'f':
         if (!scanUTF8String("false"))
             return false;
-        out = Value(false);
+        out.m_storage.emplace<bool>(false);
         return true;
     case 'n':
         if (!scanUTF8String("null"))
             return false;
-        out = Value(nullptr);
+        out.m_storage.emplace<std::monostate>();
         return true;
     default:
         return false;
     }
 }
 
-bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth)
+bool CJSONScanner::failTooDeep(const std::uint8_t* from, Error* outError, int code, const char* description)
+{
+    setCurrent(from);
+    if (outError)
+        *outError = Error(std::string(kJSONScannerErrorDomain), code, std::string(description));
+    return false;
+}
+
+bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, Workspace& work)
 {
     const std::uint8_t* from = current();
     if (currentCharacter() != '{')
         return fail(from, outError, kJSONScannerErrorCodeDictionaryStart);
-    if (depth >= kMaximumDepth) {
-        setCurrent(from);
-        if (outError)
-            *outError = Error(std::string(kJSONScannerErrorDomain), kJSONScannerErrorCodeDictionaryStart,
-                "Could not scan dictionary. Dictionary nested too deeply.");
-        return false;
-    }
+    if (depth >= kMaximumDepth)
+        return failTooDeep(from, outError, kJSONScannerErrorCodeDictionaryStart,
+            "Could not scan dictionary. Dictionary nested too deeply.");
     scanCharacter();
-    std::vector<DictionaryEntry> entries;
+    const std::size_t base = work.entries.size();
+    auto failHere = [&](int code) {
+        work.entries.erase(work.entries.begin() + std::ptrdiff_t(base), work.entries.end());
+        return fail(from, outError, code);
+    };
     while (currentCharacter() != '}') {
         skipWhitespace();
         if (currentCharacter() == '}')
             break;
         DictionaryEntry entry;
         if (!scanStringConstant(entry.key, outError))
-            return fail(from, outError, kJSONScannerErrorCodeDictionaryKey);
+            return failHere(kJSONScannerErrorCodeDictionaryKey);
         skipWhitespace();
         if (!scanCharacter(':'))
-            return fail(from, outError, kJSONScannerErrorCodeDictionaryColon);
-        if (!scanObject(entry.value, outError, depth + 1))
-            return fail(from, outError, kJSONScannerErrorCodeDictionaryValue);
-        entries.push_back(std::move(entry));
+            return failHere(kJSONScannerErrorCodeDictionaryColon);
+        if (!scanObject(entry.value, outError, depth + 1, work))
+            return failHere(kJSONScannerErrorCodeDictionaryValue);
+        work.entries.push_back(std::move(entry));
         skipWhitespace();
         if (scanCharacter(',')) {
             skipWhitespace();
             if (currentCharacter() == '}')
                 break;
         } else if (currentCharacter() != '}') {
-            return fail(from, outError, kJSONScannerErrorCodeDictionaryDelimiter);
+            return failHere(kJSONScannerErrorCodeDictionaryDelimiter);
         }
     }
     scanCharacter();
-    out = Dictionary::fromEntries(std::move(entries));
+
+    // Order the pairs by key (stable, so that of a key given twice the last
+    // stays last), then move each kept pair once into the dictionary.
+    DictionaryEntry* pairs = work.entries.data() + base;
+    const std::uint32_t n = std::uint32_t(work.entries.size() - base);
+    auto& order = work.order;
+    order.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i)
+        order[i] = i;
+    auto byKey = [pairs](std::uint32_t a, std::uint32_t b) { return pairs[a].key < pairs[b].key; };
+    if (n <= 32) {
+        for (std::uint32_t i = 1; i < n; ++i) {
+            std::uint32_t moving = order[i];
+            std::uint32_t j = i;
+            for (; j > 0 && byKey(moving, order[j - 1]); --j)
+                order[j] = order[j - 1];
+            order[j] = moving;
+        }
+    } else {
+        std::stable_sort(order.begin(), order.end(), byKey);
+    }
+    out.m_entries.clear();
+    out.m_entries.reserve(n);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        if (k + 1 < n && pairs[order[k + 1]].key == pairs[order[k]].key)
+            continue;
+        out.m_entries.push_back(std::move(pairs[order[k]]));
+    }
+    work.entries.erase(work.entries.begin() + std::ptrdiff_t(base), work.entries.end());
     return true;
 }
 
-bool CJSONScanner::scanArray(List& out, Error* outError, int depth)
+bool CJSONScanner::scanArray(List& out, Error* outError, int depth, Workspace& work)
 {
     const std::uint8_t* from = current();
     if (currentCharacter() != '[')
         return fail(from, outError, kJSONScannerErrorCodeArrayStart);
-    if (depth >= kMaximumDepth) {
-        setCurrent(from);
-        if (outError)
-            *outError = Error(std::string(kJSONScannerErrorDomain), kJSONScannerErrorCodeArrayStart,
-                "Could not scan array. Array nested too deeply.");
-        return false;
-    }
+    if (depth >= kMaximumDepth)
+        return failTooDeep(from, outError, kJSONScannerErrorCodeArrayStart, "Could not scan array. Array nested too deeply.");
     scanCharacter();
-    List list;
+    const std::size_t base = work.values.size();
+    auto failHere = [&](int code) {
+        work.values.erase(work.values.begin() + std::ptrdiff_t(base), work.values.end());
+        return fail(from, outError, code);
+    };
     skipWhitespace();
     while (currentCharacter() != ']') {
+        // Read into a local: the stack may grow (and move) while the value
+        // itself holds containers.
         Value value;
-        if (!scanObject(value, outError, depth + 1))
-            return fail(from, outError, kJSONScannerErrorCodeArrayValue);
-        list.push_back(std::move(value));
+        if (!scanObject(value, outError, depth + 1, work))
+            return failHere(kJSONScannerErrorCodeArrayValue);
+        work.values.push_back(std::move(value));
         skipWhitespace();
         if (scanCharacter(',')) {
             skipWhitespace();
@@ -275,12 +340,14 @@ bool CJSONScanner::scanArray(List& out, Error* outError, int depth)
             skipWhitespace();
             if (currentCharacter() == ']')
                 break;
-            return fail(from, outError, kJSONScannerErrorCodeArrayTerminator);
+            return failHere(kJSONScannerErrorCodeArrayTerminator);
         }
     }
     skipWhitespace();
     scanCharacter();
-    out = std::move(list);
+    auto first = work.values.begin() + std::ptrdiff_t(base);
+    out.assign(std::make_move_iterator(first), std::make_move_iterator(work.values.end()));
+    work.values.erase(first, work.values.end());
     return true;
 }
 
@@ -290,7 +357,8 @@ bool CJSONScanner::scanStringConstant(Text& out, Error* outError)
     skipWhitespace();
     if (!scanCharacter('"'))
         return fail(from, outError, kJSONScannerErrorCodeStringStart);
-    Text text;
+    Text& text = out;
+    text.clear();
     for (;;) {
         if (scanCharacter('"'))
             break;
@@ -298,7 +366,19 @@ bool CJSONScanner::scanStringConstant(Text& out, Error* outError)
         // text. A UTF-8 sequence never holds either byte, so runs split cleanly.
         const std::uint8_t* run = current();
         const std::uint8_t* p = run;
-        while (p < end() && *p != '"' && *p != '\\')
+        const std::uint8_t* stop = end();
+        // Eight bytes at a time while none is a quote or a backslash.
+        while (stop - p >= 8) {
+            std::uint64_t v;
+            std::memcpy(&v, p, 8);
+            const std::uint64_t q = v ^ 0x2222222222222222ull;
+            const std::uint64_t b = v ^ 0x5C5C5C5C5C5C5C5Cull;
+            const std::uint64_t zero = ((q - 0x0101010101010101ull) & ~q) | ((b - 0x0101010101010101ull) & ~b);
+            if (zero & 0x8080808080808080ull)
+                break;
+            p += 8;
+        }
+        while (p < stop && *p != '"' && *p != '\\')
             ++p;
         if (p != run) {
             if (!TextCodec::appendUTF8(run, std::size_t(p - run), text))
@@ -333,7 +413,6 @@ bool CJSONScanner::scanStringConstant(Text& out, Error* outError)
             return fail(from, outError, kJSONScannerErrorCodeStringUnterminated);
         }
     }
-    out = std::move(text);
     return true;
 }
 

@@ -69,11 +69,17 @@ public:
     static Error errorWithCode(int code);
 
 private:
-    bool scanObject(Value& out, Error* outError, int depth);
-    bool scanDictionary(Dictionary& out, Error* outError, int depth);
-    bool scanArray(List& out, Error* outError, int depth);
+    // Stacks for the elements of the containers being read, reused from one
+    // scan to the next on the same thread, so that each finished container
+    // is allocated once at its exact size.
+    struct Workspace;
+    static Workspace& workspace();
+    bool scanObject(Value& out, Error* outError, int depth, Workspace& work);
+    bool scanDictionary(Dictionary& out, Error* outError, int depth, Workspace& work);
+    bool scanArray(List& out, Error* outError, int depth, Workspace& work);
     bool scanStringConstant(Text& out, Error* outError);
     bool fail(const std::uint8_t* from, Error* outError, int code);
+    bool failTooDeep(const std::uint8_t* from, Error* outError, int code, const char* description);
 };
 
 } // namespace json

@@ -56,6 +56,7 @@ public:
     bool operator==(const Dictionary& other) const;
 
 private:
+    friend class CJSONScanner; // fills m_entries in key order while it reads
     std::vector<DictionaryEntry> m_entries;
 };
 
@@ -96,6 +97,7 @@ public:
     bool operator==(const Value& other) const { return m_storage == other.m_storage; }
 
 private:
+    friend class CJSONScanner; // builds values in place while it reads
     std::variant<std::monostate, bool, double, Text, List, Dictionary> m_storage;
 };
 
