@@ -349,13 +349,14 @@ void HttpRequest::deliver()
         Event event = std::move(m_events.front());
         m_events.erase(m_events.begin());
         switch (event.kind) {
+        // Callbacks run from copies: a callback may replace or clear itself.
         case EventKind::Response:
-            if (onResponse)
-                onResponse(event.status);
+            if (auto callback = onResponse)
+                callback(event.status);
             break;
         case EventKind::Data:
-            if (onData)
-                onData(event.bytes.data(), event.bytes.size());
+            if (auto callback = onData)
+                callback(event.bytes.data(), event.bytes.size());
             break;
         case EventKind::Finish:
         case EventKind::Failure: {

@@ -1,0 +1,3 @@
+#include "ads/AdlarkDelegate.h"
+
+AdlarkDelegate::~AdlarkDelegate() = default;

@@ -1,0 +1,80 @@
+#include "ads/AdlarkImageCache.h"
+
+#include "kit/FileInfo.h"
+
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+std::mutex& classLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
+
+const std::string& AdlarkImageCache::cacheFolder()
+{
+    // Set once, on the class's first use; the folder is made then (a failure
+    // shows later as entries that are never cached).
+    static const std::string folder = [] {
+        auto path = (std::filesystem::path(kit::documentFolder()) / "adlark" / "image_cache").string();
+        std::error_code ec;
+        std::filesystem::create_directories(path, ec);
+        return path;
+    }();
+    return folder;
+}
+
+AdlarkImageCache& AdlarkImageCache::sharedCache()
+{
+    std::lock_guard guard(classLock());
+    cacheFolder();
+    static AdlarkImageCache* instance = new AdlarkImageCache; // never freed
+    return *instance;
+}
+
+bool AdlarkImageCache::usableName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\0') == std::string::npos;
+}
+
+std::string AdlarkImageCache::pathFor(const std::string& name)
+{
+    return cacheFolder() + "/" + name;
+}
+
+void AdlarkImageCache::storeImage(const kit::Image& image, const std::string& name)
+{
+    if (!usableName(name))
+        return;
+    auto png = image.pngData();
+    if (png.empty()) {
+        ::unlink(pathFor(name).c_str());
+        return;
+    }
+    kit::writeWholeFile(pathFor(name), png);
+}
+
+bool AdlarkImageCache::imageIsInCache(const std::string& name) const
+{
+    if (!usableName(name))
+        return false;
+    auto modified = kit::fileModificationTime(pathFor(name));
+    if (!modified)
+        return false;
+    const double interval = *modified - kit::wallClockNow();
+    return !std::isnan(interval) && interval >= -freshnessLimit;
+}
+
+std::shared_ptr<const kit::Image> AdlarkImageCache::fetchImageNamed(const std::string& name) const
+{
+    if (!usableName(name))
+        return nullptr;
+    return kit::Image::fromFile(pathFor(name));
+}
