@@ -1,0 +1,313 @@
+#include "AdNetwork.h"
+
+#include "kit/Image.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+namespace adnet {
+
+namespace {
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string object(std::initializer_list<std::pair<std::string, std::string>> entries)
+{
+    std::string out = "{";
+    for (auto& [key, value] : entries) {
+        if (out.size() > 1)
+            out += ",";
+        out += jsonString(key) + ":" + jsonString(value);
+    }
+    return out + "}";
+}
+
+// A small picture of one colour, different per name, so that tests can tell
+// pictures apart.
+std::string picture(const std::string& name, int width, int height)
+{
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : name)
+        hash = (hash ^ c) * 16777619u;
+    std::vector<uint8_t> pixels(size_t(width) * height * 4);
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+        pixels[i] = uint8_t(hash);
+        pixels[i + 1] = uint8_t(hash >> 8);
+        pixels[i + 2] = uint8_t(hash >> 16);
+        pixels[i + 3] = 255;
+    }
+    auto image = kit::Image::fromRGBA(width, height, std::move(pixels));
+    auto png = image->pngData();
+    return std::string(png.begin(), png.end());
+}
+
+const char* canvasPage = R"(<!DOCTYPE html>
+<html><head><meta name="viewport" content="width=320"><title>Canvas</title>
+<script>
+var adlark = {
+  launch: function (url) { document.location = "adlark://launch?" + encodeURIComponent(url); },
+  close: function () { document.location = "adlark://closecanvas"; }
+};
+function cb(url, title) {
+  document.getElementById("title").textContent = title;
+  var frame = document.getElementById("content");
+  frame.src = url;
+  return "ok";
+}
+</script></head>
+<body style="margin:0;font-family:sans-serif">
+<div style="background:#222;color:#fff;padding:6px"><span id="title"></span>
+<a href="adlark://closecanvas" style="float:right;color:#fff">Close</a></div>
+<iframe id="content" style="border:0;width:100%;height:400px"></iframe>
+</body></html>
+)";
+
+const char* landingPage = R"(<!DOCTYPE html>
+<html><head><title>Quorvane ad landing page</title></head>
+<body><h1>Thanks for looking</h1><p>This is the landing page of the test ad network.</p></body></html>
+)";
+
+// The classic 1x1 transparent GIF.
+const std::string pixelGif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;", 43);
+
+std::string param(const httplib::Request& req, const char* key)
+{
+    return req.has_param(key) ? req.get_param_value(key) : std::string();
+}
+
+} // namespace
+
+AdNetwork::AdNetwork(Options options, std::FILE* log)
+    : m_options(std::move(options))
+    , m_log(log)
+{
+}
+
+void AdNetwork::shutdown()
+{
+    std::lock_guard lock(m_stopLock);
+    m_stopping = true;
+    m_stopSignal.notify_all();
+}
+
+bool AdNetwork::waitOrStop(double seconds)
+{
+    std::unique_lock lock(m_stopLock);
+    return !m_stopSignal.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return m_stopping; });
+}
+
+void AdNetwork::logRequest(const std::string& role, const void* requestPtr)
+{
+    auto& req = *static_cast<const httplib::Request*>(requestPtr);
+    auto q = req.target.find('?');
+    std::string query = q == std::string::npos ? std::string() : req.target.substr(q + 1);
+    std::string line = "{\"server\":" + jsonString(role) + ",\"method\":" + jsonString(req.method) + ",\"path\":" + jsonString(req.path)
+        + ",\"query\":" + jsonString(query) + ",\"params\":{";
+    bool first = true;
+    for (auto& [key, value] : req.params) {
+        line += (first ? "" : ",") + jsonString(key) + ":" + jsonString(value);
+        first = false;
+    }
+    line += "},\"headers\":{";
+    first = true;
+    for (auto& [key, value] : req.headers) {
+        if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" || key == "LOCAL_PORT")
+            continue;
+        line += (first ? "" : ",") + jsonString(key) + ":" + jsonString(value);
+        first = false;
+    }
+    line += "}}\n";
+    std::lock_guard lock(m_logLock);
+    if (m_log) {
+        std::fputs(line.c_str(), m_log);
+        std::fflush(m_log);
+    }
+}
+
+void AdNetwork::install(httplib::Server& server, const std::string& role)
+{
+    const bool ads = role != "media";
+    const bool media = role != "ad";
+    const std::string adBase = "http://" + m_options.adHost;
+    const std::string mediaBase = "http://" + m_options.mediaHost;
+
+    server.set_pre_routing_handler([this, role](const httplib::Request& req, httplib::Response&) {
+        logRequest(role, &req);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    if (ads) {
+        server.Get("/ad_source.php", [this, adBase, mediaBase](const httplib::Request& req, httplib::Response& res) {
+            std::string scenario = req.has_param("scenario") ? param(req, "scenario") : param(req, "s");
+            const std::string click = adBase + "/click.php?kind=";
+            const std::string clickUrl = adBase + "/clicks/record?ad=1";
+            auto json = [&](const std::string& body) { res.set_content(body, "application/json"); };
+
+            if (scenario == "status404" || scenario == "status500") {
+                res.status = scenario == "status404" ? 404 : 500;
+                res.set_content("{\"error\":\"no ad\"}", "application/json");
+            } else if (scenario == "reset") {
+                // Promise a body, send a little of it and drop the connection.
+                res.set_content_provider(4096, "application/json", [](size_t, size_t, httplib::DataSink& sink) {
+                    sink.write("{\"te", 4);
+                    return false;
+                });
+            } else if (scenario == "slow") {
+                double seconds = req.has_param("delay") ? std::atof(param(req, "delay").c_str()) : m_options.slowSeconds;
+                if (!waitOrStop(seconds))
+                    return;
+                json(object({ { "text", "Slow ad" }, { "6", "url" }, { "url", clickUrl }, { "204", "/static/iphone/img/small.png" } }));
+            } else if (scenario == "notjson") {
+                res.set_content("this is no JSON", "text/plain");
+            } else if (scenario == "empty") {
+                res.set_content("", "application/json");
+            } else if (scenario == "huge") {
+                std::string body = "{\"text\":\"" + std::string(5 * 1024 * 1024, 'x') + "\"}";
+                json(body);
+            } else if (scenario == "no-url") {
+                json(object({ { "text", "No click address" }, { "6", "url" }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/small.png" } }));
+            } else if (scenario == "no-action") {
+                json(object({ { "text", "No action" }, { "url", clickUrl }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/small.png" } }));
+            } else if (scenario == "no-text") {
+                json(object({ { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/small.png" } }));
+            } else if (scenario == "no-picture") {
+                json(object({ { "text", "No picture" }, { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" } }));
+            } else if (scenario == "badimage") {
+                json(object({ { "text", "Broken picture" }, { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/notimage.png" } }));
+            } else if (scenario == "badicon") {
+                json(object({ { "text", "Broken icon" }, { "6", "notimage" }, { "url", clickUrl }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/small.png" } }));
+            } else if (scenario == "empty-banner") {
+                json(object({ { "banner", "" }, { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" } }));
+            } else if (scenario.rfind("banner", 0) == 0 || scenario == "both") {
+                std::string pixel = adBase + "/pixel.gif";
+                std::string banner = mediaBase + "/static/iphone/img/banner.png";
+                if (scenario == "banner-nopixel")
+                    pixel = "";
+                else if (scenario == "banner-badpixel")
+                    pixel += "?fail=1";
+                else if (scenario == "banner-slowpictures") {
+                    pixel += "?fail=1";
+                    banner += "?delay=0.3";
+                } else if (scenario == "banner-slowpixel")
+                    pixel += "?fail=1&delay=0.3";
+                std::string body = "{\"banner\":" + jsonString(banner) + ",\"6\":\"url\",\"url\":" + jsonString(clickUrl)
+                    + ",\"jsonp_url\":" + jsonString(click + "ok") + ",\"cpm_url\":" + jsonString(pixel);
+                if (scenario == "both")
+                    body += ",\"204\":\"/static/iphone/img/small.png\",\"text\":\"Both\"";
+                json(body + "}");
+            } else {
+                // Text ads: the default. Variants choose the action and the click answer.
+                std::string action = "url", kind = "ok", title = "Quorvane test ad";
+                if (scenario == "canvas")
+                    action = "canvas", title = "Canvas ad";
+                else if (scenario == "app")
+                    action = "app";
+                else if (scenario.rfind("click-", 0) == 0)
+                    kind = scenario.substr(6);
+                std::string body = "{\"text\":\"Try the Quorvane test ad\",\"6\":" + jsonString(action) + ",\"8\":" + jsonString(title)
+                    + ",\"url\":" + jsonString(clickUrl) + ",\"204\":\"/static/iphone/img/small.png\"";
+                if (scenario != "no-jsonp")
+                    body += ",\"jsonp_url\":" + jsonString(click + kind + (action == "app" ? "&app=1" : "") + (action == "canvas" ? "&canvas=1" : ""));
+                json(body + "}");
+            }
+        });
+
+        server.Get("/click.php", [mediaBase, adBase](const httplib::Request& req, httplib::Response& res) {
+            std::string kind = param(req, "kind");
+            std::string target = adBase + "/landing.html";
+            if (req.has_param("canvas"))
+                target = mediaBase + "/static/iphone/canvas.html";
+            else if (req.has_param("app"))
+                target = "quorvane-app://open/ad";
+            if (kind == "noredirect")
+                res.set_content("{\"status\":\"ok\"}", "application/json");
+            else if (kind == "empty")
+                res.set_content("{\"redirect_url\":\"\"}", "application/json");
+            else if (kind == "notjson")
+                res.set_content("not json", "text/plain");
+            else if (kind == "404") {
+                res.status = 404;
+                res.set_content("gone", "text/plain");
+            } else
+                res.set_content("{\"redirect_url\":" + jsonString(target) + "}", "application/json");
+        });
+
+        server.Get("/pixel.gif", [this](const httplib::Request& req, httplib::Response& res) {
+            if (req.has_param("delay"))
+                waitOrStop(std::atof(param(req, "delay").c_str()));
+            if (req.has_param("fail")) {
+                res.status = 404;
+                res.set_content("no pixel", "text/plain");
+                return;
+            }
+            res.set_content(pixelGif, "image/gif");
+        });
+
+        server.Get("/landing.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(landingPage, "text/html");
+        });
+
+        // Helpers for the URL download's own tests.
+        server.Get("/status", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::atoi(param(req, "code").c_str());
+            res.set_content(param(req, "body"), "text/plain");
+        });
+        server.Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect(param(req, "to"));
+        });
+        server.Get("/echo", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(param(req, "body"), "text/plain");
+        });
+    }
+
+    if (media) {
+        server.Get(R"(/static/iphone/(img|browser)/([A-Za-z0-9_.,-]+)\.png)", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string folder = req.matches[1];
+            std::string name = req.matches[2];
+            if (req.has_param("delay"))
+                waitOrStop(std::atof(param(req, "delay").c_str()));
+            if (name == "notimage") {
+                res.set_content("this is not a picture", "image/png");
+                return;
+            }
+            if (name == "missing") {
+                res.status = 404;
+                return;
+            }
+            if (folder == "img" && name == "banner")
+                res.set_content(picture(name, 320, 48), "image/png");
+            else
+                res.set_content(picture(folder + "/" + name, 16, 16), "image/png");
+        });
+        server.Get("/static/iphone/canvas.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(canvasPage, "text/html");
+        });
+    }
+}
+
+} // namespace adnet
