@@ -86,6 +86,8 @@ def wait_port(host, port, deadline):
 
 
 def tracker_knows_seeder(port, ihash, deadline):
+    # The seeder's first announce may come while it still checks its pieces, so
+    # it counts as either kind of peer: what matters is that peers can find it.
     raw = bytes.fromhex(ihash)
     quoted = urllib.parse.quote_from_bytes(raw)
     url = f"http://127.0.0.1:{port}/scrape?info_hash={quoted}"
@@ -95,7 +97,7 @@ def tracker_knows_seeder(port, ihash, deadline):
             stats, _ = bdecode(body)
             files = stats.get(b"files", {})
             for key, value in files.items():
-                if not key.startswith(b"__raw__") and isinstance(value, dict) and value.get(b"complete", 0) >= 1:
+                if not key.startswith(b"__raw__") and isinstance(value, dict) and value.get(b"complete", 0) + value.get(b"incomplete", 0) >= 1:
                     return True
         except Exception:
             pass
@@ -173,6 +175,9 @@ def main():
     if not wait_port("127.0.0.1", tracker_port, deadline):
         print("error tracker did not start", flush=True)
         stop()
+    # The tracker reads its whitelist on a thread of its own after it starts
+    # listening; an announce before that is refused and retried only later.
+    time.sleep(1.0)
 
     seed_port = free_port("127.0.0.2")
     seed_log = open(os.path.join(work, "seeder.log"), "wb")
