@@ -1,0 +1,71 @@
+#include "ads/AdlarkImageCache.h"
+
+#include "kit/FileInfo.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::shared_ptr<const kit::Image> picture(uint8_t shade)
+{
+    return kit::Image::fromRGBA(2, 1, { shade, 2, 3, 255, 4, 5, shade, 128 });
+}
+
+std::string pathOf(const std::string& name)
+{
+    return AdlarkImageCache::cacheFolder() + "/" + name;
+}
+
+} // namespace
+
+TEST(AdlarkImageCache, StoresUnderTheDocumentFolderAndFetchesTheSamePixels)
+{
+    auto& cache = AdlarkImageCache::sharedCache();
+    EXPECT_EQ(&cache, &AdlarkImageCache::sharedCache());
+    EXPECT_EQ(AdlarkImageCache::cacheFolder(), kit::documentFolder() + "/adlark/image_cache");
+
+    auto image = picture(9);
+    cache.storeImage(*image, "back");
+    EXPECT_TRUE(std::filesystem::exists(pathOf("back")));
+    EXPECT_TRUE(cache.imageIsInCache("back"));
+    auto fetched = cache.fetchImageNamed("back");
+    ASSERT_TRUE(fetched);
+    EXPECT_TRUE(fetched->samePixels(*image));
+
+    EXPECT_FALSE(cache.imageIsInCache("never-stored"));
+    EXPECT_FALSE(cache.fetchImageNamed("never-stored"));
+}
+
+TEST(AdlarkImageCache, FreshnessLimitByFileTime)
+{
+    auto& cache = AdlarkImageCache::sharedCache();
+    cache.storeImage(*picture(1), "aging");
+    struct Case {
+        double age;
+        bool fresh;
+    } cases[] = { { 0, true }, { 3141590, true }, { 3141600, false }, { -500, true }, { 40e6, false } };
+    for (auto& c : cases) {
+        ASSERT_TRUE(kit::setFileModificationTime(pathOf("aging"), kit::wallClockNow() - c.age));
+        EXPECT_EQ(cache.imageIsInCache("aging"), c.fresh) << c.age;
+        EXPECT_TRUE(cache.fetchImageNamed("aging")) << "an old entry can still be fetched";
+    }
+    // Storing again renews the entry.
+    cache.storeImage(*picture(2), "aging");
+    EXPECT_TRUE(cache.imageIsInCache("aging"));
+}
+
+TEST(AdlarkImageCache, UnreadableFilesAndUnusableNames)
+{
+    auto& cache = AdlarkImageCache::sharedCache();
+    ASSERT_TRUE(kit::writeWholeFile(pathOf("junk"), { 'n', 'o', 'p', 'e' }));
+    EXPECT_TRUE(cache.imageIsInCache("junk"));
+    EXPECT_FALSE(cache.fetchImageNamed("junk"));
+
+    for (std::string name : { "", ".", "..", "../escape", "a/b" }) {
+        cache.storeImage(*picture(3), name);
+        EXPECT_FALSE(cache.imageIsInCache(name)) << name;
+        EXPECT_FALSE(cache.fetchImageNamed(name)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(AdlarkImageCache::cacheFolder() + "/../escape"));
+}
