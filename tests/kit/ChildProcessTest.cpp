@@ -1,0 +1,139 @@
+#include "TestSupport.h"
+#include "kit/ChildProcess.h"
+#include "kit/FileHandle.h"
+#include "kit/NotificationCenter.h"
+#include "kit/Pipe.h"
+#include "kit/RunLoop.h"
+
+#include <any>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+class ChildProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        loop.reset();
+        loop.useManualClock();
+        kit::NotificationCenter::defaultCenter().addObserver(this, [this](const kit::Notification& n) {
+            auto& data = std::any_cast<const std::string&>(n.userInfo.at(kit::FileHandle::DataItem));
+            chunks.push_back(data);
+            if (data.empty())
+                ended = true;
+            else
+                static_cast<kit::FileHandle*>(const_cast<void*>(n.object))->readInBackgroundAndNotify();
+        }, kit::FileHandle::ReadCompletionNotification, nullptr);
+    }
+    void TearDown() override
+    {
+        kit::NotificationCenter::defaultCenter().removeObserver(this);
+        kit::ChildProcess::terminateAll();
+        loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 5);
+        loop.reset();
+    }
+
+    std::shared_ptr<kit::ChildProcess> start(const std::string& script, const std::string& cwd = "")
+    {
+        writeFile(dir / "child.sh", "#!/bin/sh\n" + script, true);
+        auto pipe = kit::Pipe::create();
+        handle = pipe->fileHandleForReading();
+        handle->readInBackgroundAndNotify();
+        auto child = kit::ChildProcess::create();
+        child->setLaunchPath(dir / "child.sh");
+        child->setCurrentDirectoryPath(cwd.empty() ? dir.path() : cwd);
+        child->setStandardOutput(pipe);
+        child->setStandardError(pipe);
+        EXPECT_TRUE(child->launch()) << child->launchError();
+        return child;
+    }
+
+    std::string output() const
+    {
+        std::string all;
+        for (auto& c : chunks)
+            all += c;
+        return all;
+    }
+
+    kit::RunLoop& loop { kit::RunLoop::main() };
+    TempDir dir;
+    std::shared_ptr<kit::FileHandle> handle;
+    std::vector<std::string> chunks;
+    bool ended { false };
+};
+
+TEST_F(ChildProcessTest, MergedOutputWorkingFolderEmptyInputAndEndOfOutput)
+{
+    auto child = start("echo out; echo err >&2; pwd; cat; echo \"stdin done\"; exit 3\n");
+    ASSERT_TRUE(loop.runUntil([&] { return ended; }, 10));
+    EXPECT_EQ(output(), "out\nerr\n" + dir.path() + "\nstdin done\n");
+    EXPECT_TRUE(chunks.back().empty());
+    ASSERT_TRUE(loop.runUntil([&] { return !child->isRunning(); }, 10));
+    EXPECT_EQ(child->terminationStatus(), 3);
+}
+
+TEST_F(ChildProcessTest, AStoppedChildCountsAsRunningAndEndsWhenTerminatedWhilePaused)
+{
+    bool noticed = false;
+    auto child = start("trap 'echo bye; exit 0' TERM\necho ready\nwhile :; do sleep 0.05; done\n");
+    child->onTerminate = [&](kit::ChildProcess&) { noticed = true; };
+    ASSERT_TRUE(loop.runUntil([&] { return output().find("ready") != std::string::npos; }, 10));
+    child->suspend();
+    EXPECT_TRUE(child->isRunning());
+    child->terminate();
+    ASSERT_TRUE(loop.runUntil([&] { return noticed; }, 10)) << "a paused child must still end on terminate";
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
+}
+
+TEST_F(ChildProcessTest, LaunchFailuresSayWhyAndStartNothing)
+{
+    auto missing = kit::ChildProcess::create();
+    missing->setLaunchPath(dir / "nothing-here");
+    EXPECT_FALSE(missing->launch());
+    EXPECT_NE(missing->launchError().find("No such file"), std::string::npos);
+    EXPECT_FALSE(missing->isRunning());
+
+    writeFile(dir / "plain.txt", "not a program");
+    auto notExecutable = kit::ChildProcess::create();
+    notExecutable->setLaunchPath(dir / "plain.txt");
+    EXPECT_FALSE(notExecutable->launch());
+    EXPECT_NE(notExecutable->launchError().find("Permission denied"), std::string::npos);
+
+    writeFile(dir / "ok.sh", "#!/bin/sh\nexit 0\n", true);
+    auto badFolder = kit::ChildProcess::create();
+    badFolder->setLaunchPath(dir / "ok.sh");
+    badFolder->setCurrentDirectoryPath(dir / "no-such-folder");
+    EXPECT_FALSE(badFolder->launch());
+    EXPECT_NE(badFolder->launchError().find("no-such-folder"), std::string::npos);
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
+}
+
+TEST_F(ChildProcessTest, AChildWhoseObjectWasDroppedIsStillReapedAndEndedAtTheEnd)
+{
+    {
+        auto child = start("echo up; while :; do sleep 0.05; done\n");
+        ASSERT_TRUE(loop.runUntil([&] { return !output().empty(); }, 10));
+    }
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 1u);
+    kit::ChildProcess::terminateAll();
+    EXPECT_TRUE(loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 10));
+}
+
+TEST_F(ChildProcessTest, ReadsDeliverWhatIsAvailableInChunks)
+{
+    auto child = start("head -c 200000 /dev/zero\n");
+    ASSERT_TRUE(loop.runUntil([&] { return ended; }, 10));
+    EXPECT_EQ(output().size(), 200000u);
+    for (size_t i = 0; i + 1 < chunks.size(); ++i) {
+        EXPECT_GE(chunks[i].size(), 1u);
+        EXPECT_LE(chunks[i].size(), kit::FileHandle::chunkSize);
+    }
+}
+
+} // namespace
