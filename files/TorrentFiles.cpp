@@ -1,1 +1,248 @@
 #include "files/TorrentFiles.h"
+
+#include "app/HalvexAppDelegate.h"
+#include "app/MainInterface.h"
+#include "files/FileActions.h"
+#include "kit/Application.h"
+#include "kit/DeviceLayout.h"
+#include "kit/FileManager.h"
+#include "kit/Log.h"
+#include "kit/URLEscape.h"
+#include "kit/UserDefaults.h"
+
+TorrentFiles::~TorrentFiles()
+{
+    if (tableView) {
+        tableView->setDataSource(nullptr);
+        tableView->setDelegate(nullptr);
+    }
+    if (auto sheet = actionSheet.lock())
+        sheet->setDelegate(nullptr);
+    if (auto alert = m_renameAlert.lock())
+        alert->setDelegate(nullptr);
+    kit::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void TorrentFiles::loadView()
+{
+    // The folder's path on top, the list below it.
+    auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
+    root->setBackgroundColor(kit::Color::white());
+    auto promptLabel = kit::View::create<kit::Label>(kit::Rect { 0, 0, 320, 30 });
+    promptLabel->setFont(kit::Font::systemFont(13));
+    promptLabel->setTextAlignment(kit::TextAlignment::Center);
+    promptLabel->setLineBreakMode(kit::LineBreakMode::HeadTruncation);
+    promptLabel->setBackgroundColor(kit::Color::rgba(0.427f, 0.518f, 0.635f));
+    promptLabel->setTextColor(kit::Color::white());
+    m_promptLabel = promptLabel.get();
+    root->addSubview(promptLabel);
+    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 30, 320, 381 });
+    table->setDataSource(this);
+    table->setDelegate(this);
+    tableView = table.get();
+    root->addSubview(table);
+    setView(root);
+}
+
+void TorrentFiles::viewDidLoad()
+{
+    kit::ViewController::viewDidLoad();
+    // No folder yet: the list holds only "...".
+    updateArray();
+    // The ad banner is requested here, once the host exists.
+    currentDir = kit::DeviceLayout::current().downloadsFolder();
+}
+
+void TorrentFiles::viewDidAppear(bool)
+{
+    updateArray();
+}
+
+void TorrentFiles::setPrompt(const std::string& text)
+{
+    m_prompt = text;
+    if (m_promptLabel)
+        m_promptLabel->setText(text);
+}
+
+void TorrentFiles::refresh(const std::string& folder, files::ListingMode listingMode, bool setsPrompt)
+{
+    fileArray = files::filterEntries(kit::FileManager::defaultManager().directoryContentsAtPath(folder), listingMode);
+    if (setsPrompt)
+        setPrompt(currentDir);
+    fileMutableArray = files::rowsForEntries(fileArray);
+    download = listingMode == files::ListingMode::Torrent;
+    if (tableView)
+        tableView->reloadData();
+}
+
+void TorrentFiles::updateArray()
+{
+    refresh(currentDir, files::ListingMode::Torrent, true);
+}
+
+void TorrentFiles::updateArrayWithPath(const std::string& folder)
+{
+    refresh(folder, files::ListingMode::AllEntries, true);
+}
+
+void TorrentFiles::updateArrayWithAllFiles()
+{
+    refresh(currentDir, files::ListingMode::AllEntries, false);
+}
+
+void TorrentFiles::refreshInCurrentMode()
+{
+    if (download)
+        updateArray();
+    else
+        updateArrayWithAllFiles();
+}
+
+int TorrentFiles::tableViewNumberOfRowsInSection(kit::TableView&, int)
+{
+    return int(fileMutableArray.size());
+}
+
+std::shared_ptr<kit::TableViewCell> TorrentFiles::tableViewCellForRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath)
+{
+    auto cell = table.dequeueReusableCellWithIdentifier(cellIdentifier);
+    if (!cell)
+        cell = kit::TableViewCell::create(kit::Rect {}, cellIdentifier);
+    cell->setFont(kit::Font { "Helvetica", 14.0f, false });
+    cell->setLineBreakMode(kit::LineBreakMode::WordWrap);
+    if (indexPath.row >= 0 && size_t(indexPath.row) < fileMutableArray.size())
+        cell->setText(fileMutableArray[size_t(indexPath.row)]);
+    return cell;
+}
+
+float TorrentFiles::tableViewHeightForRowAtIndexPath(kit::TableView&, kit::IndexPath indexPath)
+{
+    return indexPath.section == 0 && indexPath.row == 0 ? parentRowHeight : entryRowHeight;
+}
+
+void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexPath indexPath)
+{
+    if (indexPath.row < 0 || size_t(indexPath.row) >= fileMutableArray.size())
+        return;
+    auto keep = shared_from_this(); // a refresh below must not outlive us
+    auto tap = files::decideTap(currentDir, indexPath.row, fileMutableArray[size_t(indexPath.row)]);
+    file = tap.file;
+    kit::log("The File: " + file);
+    fullPath2 = tap.fullPath;
+    kit::log(std::to_string(indexPath.row) + " tapped");
+    kit::log("Path: " + fullPath2);
+    switch (tap.kind) {
+    case files::Tap::Kind::Parent:
+    case files::Tap::Kind::Enter:
+        currentDir = tap.nextDir;
+        updateArrayWithPath(currentDir);
+        break;
+    case files::Tap::Kind::FileActions:
+        showDownloadView(file);
+        break;
+    }
+}
+
+void TorrentFiles::showDownloadView(const std::string& name)
+{
+    auto sheet = kit::ActionSheet::create(name, this, files::cancelButtonTitle,
+        download ? files::downloadButtonTitle : files::playButtonTitle,
+        { files::mailButtonTitle, files::renameButtonTitle, files::deleteButtonTitle });
+    actionSheet = sheet;
+    sheet->setActionSheetStyle(kit::ActionSheetStyle::Default);
+    sheet->showInView(view());
+}
+
+void TorrentFiles::actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index)
+{
+    switch (files::actionForButton(mode(), index)) {
+    case files::FileAction::Download:
+        downloadFile();
+        break;
+    case files::FileAction::Play:
+        playFile();
+        break;
+    case files::FileAction::Mail:
+        kit::Application::shared().openURL(files::mailURL(mode(), fullPath2));
+        break;
+    case files::FileAction::Rename:
+        askForNewName();
+        break;
+    case files::FileAction::Delete:
+        kit::FileManager::defaultManager().removeItemAtPath(fullPath2);
+        refreshInCurrentMode();
+        break;
+    case files::FileAction::Nothing:
+        break;
+    }
+}
+
+void TorrentFiles::downloadFile()
+{
+    auto& defaults = kit::UserDefaults::standard();
+    for (auto& [key, value] : files::downloadSettings(fullPath2, file))
+        defaults.setObject(value, key);
+    adlarkBOOL = false;
+    if (auto* delegate = kit::Application::shared().delegateAs<HalvexAppDelegate>(); delegate && delegate->tabBarController)
+        delegate->tabBarController->setSelectedIndex(TransferTab);
+}
+
+void TorrentFiles::playFile()
+{
+    endPlayback(); // one player at a time: a new Play replaces one still open
+    auto player = kit::MoviePlayerController::create(kit::fileURLWithPath(fullPath2));
+    player->setScalingMode(kit::MovieScalingMode::AspectFill);
+    m_moviePlayer = player;
+    kit::NotificationCenter::defaultCenter().addObserver(this,
+        [this](const kit::Notification& n) { movieFinishedCallback(n); },
+        kit::MoviePlayerPlaybackDidFinishNotification, player.get());
+    player->play();
+}
+
+void TorrentFiles::movieFinishedCallback(const kit::Notification& notification)
+{
+    kit::NotificationCenter::defaultCenter().removeObserver(this, kit::MoviePlayerPlaybackDidFinishNotification, notification.object);
+    if (m_moviePlayer && m_moviePlayer.get() == notification.object)
+        m_moviePlayer.reset();
+}
+
+void TorrentFiles::endPlayback()
+{
+    if (!m_moviePlayer)
+        return;
+    auto player = std::move(m_moviePlayer);
+    kit::NotificationCenter::defaultCenter().removeObserver(this, kit::MoviePlayerPlaybackDidFinishNotification, player.get());
+    player->stop();
+}
+
+void TorrentFiles::sendEmail(const std::string& subject, const std::string& message, const std::string& attachment)
+{
+    kit::Application::shared().openURL(files::mailURL(subject, message, attachment));
+}
+
+void TorrentFiles::askForNewName()
+{
+    auto alert = kit::AlertView::create();
+    alert->setDelegate(this);
+    alert->setTitle("Enter new Filename");
+    alert->setMessage("\n");
+    alert->addButtonWithTitle("Cancel");
+    alert->addButtonWithTitle("OK");
+    nameField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
+    nameField->setBackgroundColor(kit::Color::white());
+    alert->addSubview(nameField);
+    alert->setTransform(kit::Transform::translation(0, 100));
+    m_renameAlert = alert;
+    alert->show();
+}
+
+void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+{
+    if (index != 1 || !nameField)
+        return;
+    newFileName = nameField->text();
+    auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
+    kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);
+    refreshInCurrentMode();
+}

@@ -1,8 +1,98 @@
 #pragma once
-// The downloads folder tab.
+// The downloads folder tab. Lists one folder at a time: row 0 "..." goes to
+// the parent folder (up to "/"), an entry without an extension is entered as
+// a folder, and any other entry opens the file actions (Download or Play,
+// eMail File, Rename, Delete, Cancel). Coming into view it lists the current
+// folder in torrent mode (.torrent entries only); walking lists every entry.
+//
+// Download hands the file to the transfer tab through the stored settings and
+// selects that tab. Play hands the file to the movie player, which this tab
+// holds until its finish notification. The action sheet and the rename
+// question are held by the application while shown; the tab only refers to
+// them and clears their link back to it when it goes away.
+#include "files/FolderListing.h"
+#include "kit/ActionSheet.h"
+#include "kit/AlertView.h"
+#include "kit/Label.h"
+#include "kit/MoviePlayer.h"
+#include "kit/NotificationCenter.h"
+#include "kit/TableView.h"
+#include "kit/TextField.h"
 #include "kit/ViewController.h"
 
-class TorrentFiles : public kit::ViewController {
+#include <memory>
+#include <string>
+#include <vector>
+
+class TorrentFiles : public kit::ViewController,
+                     public kit::TableViewDataSource,
+                     public kit::TableViewDelegate,
+                     public kit::ActionSheetDelegate,
+                     public kit::AlertViewDelegate {
 public:
+    static constexpr const char* cellIdentifier = "Cell";
+    static constexpr float parentRowHeight = 48.0f;
+    static constexpr float entryRowHeight = 44.0f;
+
+    TorrentFiles() = default;
+    ~TorrentFiles() override;
     std::string className() const override { return "TorrentFiles"; }
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewDidAppear(bool animated) override;
+    void didReceiveMemoryWarning() override { kit::ViewController::didReceiveMemoryWarning(); }
+    bool shouldAutorotateToInterfaceOrientation(int) const { return true; }
+
+    // The three list refreshes.
+    void updateArray();
+    void updateArrayWithPath(const std::string& folder);
+    void updateArrayWithAllFiles();
+
+    // Table.
+    int numberOfSectionsInTableView(kit::TableView&) override { return 1; }
+    int tableViewNumberOfRowsInSection(kit::TableView& table, int section) override;
+    std::shared_ptr<kit::TableViewCell> tableViewCellForRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath) override;
+    float tableViewHeightForRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath) override;
+    void tableViewDidSelectRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath) override;
+
+    // File actions.
+    void showDownloadView(const std::string& name);
+    void actionSheetClickedButtonAtIndex(kit::ActionSheet& sheet, int index) override;
+    void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+    void movieFinishedCallback(const kit::Notification& notification);
+    void sendEmail(const std::string& subject, const std::string& message, const std::string& file);
+
+    files::ListingMode mode() const { return download ? files::ListingMode::Torrent : files::ListingMode::AllEntries; }
+    const std::string& prompt() const { return m_prompt; }
+    void setPrompt(const std::string& text);
+    const std::shared_ptr<kit::MoviePlayerController>& moviePlayer() const { return m_moviePlayer; }
+
+    // Outlet (the tab's view tree holds it).
+    kit::TableView* tableView { nullptr };
+
+    std::vector<std::string> fileArray;        // the folder's entries as last read (filtered in torrent mode)
+    std::vector<std::string> fileMutableArray; // the rows: "..." then fileArray
+    std::string fullPath2;                     // currentDir, "/", file: the entry last tapped
+    std::string file;                          // name of the entry last tapped
+    std::string newFileName;                   // the name typed for a rename
+    std::string currentDir;                    // the folder being listed
+    std::shared_ptr<kit::TextField> nameField; // entry field of the rename question
+    bool download { true };                    // true: torrent mode; false: all-entries mode
+    // The ad banner host keeps its banner and refresh timer here.
+    bool adlarkBOOL { true };                  // cleared by Download; nothing reads it
+    std::weak_ptr<kit::ActionSheet> actionSheet; // the sheet last shown (the application holds it while shown)
+
+private:
+    void refresh(const std::string& folder, files::ListingMode mode, bool setsPrompt);
+    void refreshInCurrentMode();
+    void downloadFile();
+    void playFile();
+    void askForNewName();
+    void endPlayback();
+
+    std::string m_prompt;
+    kit::Label* m_promptLabel { nullptr };
+    std::weak_ptr<kit::AlertView> m_renameAlert;
+    std::shared_ptr<kit::MoviePlayerController> m_moviePlayer;
 };

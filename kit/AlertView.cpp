@@ -1,5 +1,7 @@
 #include "kit/AlertView.h"
 
+#include "kit/TextField.h"
+
 namespace kit {
 
 std::shared_ptr<AlertView> AlertView::create(std::string title, std::string message, AlertViewDelegate* delegate,
@@ -16,6 +18,26 @@ std::shared_ptr<AlertView> AlertView::create(std::string title, std::string mess
     for (auto& t : otherButtonTitles)
         alert->m_buttons.push_back(std::move(t));
     return alert;
+}
+
+int AlertView::addButtonWithTitle(std::string title)
+{
+    m_buttons.push_back(std::move(title));
+    return int(m_buttons.size()) - 1;
+}
+
+void AlertView::addSubview(std::shared_ptr<View> view)
+{
+    if (view)
+        m_subviews.push_back(std::move(view));
+}
+
+TextField* AlertView::textField() const
+{
+    for (auto& v : m_subviews)
+        if (auto* field = dynamic_cast<TextField*>(v.get()))
+            return field;
+    return nullptr;
 }
 
 void AlertView::clicked(int index)

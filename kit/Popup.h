@@ -12,6 +12,8 @@
 
 namespace kit {
 
+class TextField;
+
 class Popup : public std::enable_shared_from_this<Popup> {
 public:
     virtual ~Popup() = default;
@@ -26,6 +28,8 @@ public:
     bool isVisible() const { return m_visible; }
     int tag() const { return m_tag; }
     void setTag(int tag) { m_tag = tag; }
+    // The entry field a popup holds, if any (typing goes there first).
+    virtual TextField* textField() const { return nullptr; }
 
     void show();
     // Closes the popup and reports the index to the delegate; an index

@@ -40,6 +40,14 @@ void requireNoPopup(Script& s, const char* what)
 
 kit::TextField* typingTarget(Script& s)
 {
+    // An alert that holds an entry field takes the typing.
+    if (auto* popup = s.app().frontPopup()) {
+        if (auto* field = popup->textField()) {
+            if (!field->isFirstResponder())
+                field->becomeFirstResponder();
+            return field;
+        }
+    }
     if (auto* field = kit::TextField::firstResponder(); field && field->window())
         return field;
     auto* field = findVisible<kit::TextField>(s.frontScreen(), [](kit::TextField&) { return true; });

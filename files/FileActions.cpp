@@ -1,0 +1,56 @@
+#include "files/FileActions.h"
+
+#include "kit/PathString.h"
+#include "kit/URLEscape.h"
+
+namespace files {
+
+FileAction actionForButton(ListingMode mode, int index)
+{
+    switch (index) {
+    case 0:
+        return mode == ListingMode::Torrent ? FileAction::Download : FileAction::Play;
+    case 1:
+        return FileAction::Mail;
+    case 2:
+        return FileAction::Rename;
+    case 3:
+        return FileAction::Delete;
+    default:
+        return FileAction::Nothing;
+    }
+}
+
+std::string mailURL(const std::string& subject, const std::string& message, const std::string& file)
+{
+    // The path is a query value: an "&" or "#" in a file name must not end it
+    // early, or the mail program would be handed another (missing) file.
+    return kit::stringByAddingPercentEscapes("mailto:?subject=" + subject + "&body=" + message + "&attachment=")
+        + kit::escapeQueryValue(file);
+}
+
+std::string mailURL(ListingMode mode, const std::string& fullPath)
+{
+    if (mode == ListingMode::Torrent)
+        return mailURL("Torrent File from Quorvane", "Here is the torrent file, sent from Quorvane", fullPath);
+    return mailURL("File from Quorvane", "Here is the file, sent from Quorvane", fullPath);
+}
+
+std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
+    const std::string& newFileName, const std::string& downloadsFolder)
+{
+    if (mode == ListingMode::Torrent)
+        return kit::stringByAppendingPathComponent(currentDir, newFileName + ".torrent");
+    return kit::stringByAppendingPathComponent(downloadsFolder + "/", newFileName + "." + kit::pathExtension(fullPath));
+}
+
+std::vector<std::pair<std::string, std::string>> downloadSettings(const std::string& fullPath, const std::string& file)
+{
+    return {
+        { "DownloadTorrent", fullPath },
+        { "DownloadTorrentName", file },
+        { "DownloadTorrentBool", "Yes" },
+    };
+}
+
+} // namespace files

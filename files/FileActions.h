@@ -1,0 +1,42 @@
+#pragma once
+// The file actions of the downloads tab as plain logic: which action a button
+// of the action sheet stands for, the mail address, the rename target and the
+// settings written by Download.
+#include "files/FolderListing.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace files {
+
+// The action sheet's buttons by index: the first action (Download or Play), then these.
+inline constexpr const char* downloadButtonTitle = "Download";
+inline constexpr const char* playButtonTitle = "Play";
+inline constexpr const char* mailButtonTitle = "eMail File";
+inline constexpr const char* renameButtonTitle = "Rename";
+inline constexpr const char* deleteButtonTitle = "Delete";
+inline constexpr const char* cancelButtonTitle = "Cancel";
+
+enum class FileAction { Download, Play, Mail, Rename, Delete, Nothing };
+
+// Index 0 is Download in torrent mode and Play otherwise; 1 Mail; 2 Rename;
+// 3 Delete; 4 (Cancel) and anything else does nothing.
+FileAction actionForButton(ListingMode mode, int index);
+
+// The "mailto:" address that hands the file at `fullPath` to the mail program,
+// worded for the mode, escaped for use as a URL.
+std::string mailURL(ListingMode mode, const std::string& fullPath);
+// The general form: subject, body and attachment, escaped the same way.
+std::string mailURL(const std::string& subject, const std::string& message, const std::string& file);
+
+// Where a rename moves the file. Torrent mode: the listed folder, the typed
+// name with ".torrent" after it. Otherwise: the downloads folder, the typed
+// name, ".", and the file's own extension. The name is used as typed.
+std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
+    const std::string& newFileName, const std::string& downloadsFolder);
+
+// The stored settings Download writes, in the order they are written.
+std::vector<std::pair<std::string, std::string>> downloadSettings(const std::string& fullPath, const std::string& file);
+
+} // namespace files

@@ -1,0 +1,418 @@
+#include "TempFolder.h"
+#include "app/HalvexAppDelegate.h"
+#include "files/TorrentFiles.h"
+#include "kit/Application.h"
+#include "kit/DeviceLayout.h"
+#include "kit/Log.h"
+#include "kit/MoviePlayer.h"
+#include "kit/RunLoop.h"
+#include "kit/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingPlatform : public kit::Platform {
+public:
+    int run(kit::Application&) override { return 0; }
+    bool openURL(const std::string& url) override
+    {
+        urls.push_back(url);
+        return true;
+    }
+    void terminate(kit::Application&) override { }
+    std::vector<std::string> urls;
+};
+
+class RecordingPlayer : public kit::MoviePlayerBackend {
+public:
+    void play(kit::MoviePlayerController& p) override { played.push_back(p.contentURL()); }
+    void stop(kit::MoviePlayerController& p) override { stopped.push_back(p.contentURL()); }
+    std::vector<std::string> played, stopped;
+};
+
+class AppearanceCounter : public kit::ViewController {
+public:
+    void viewDidAppear(bool) override { ++appeared; }
+    int appeared = 0;
+};
+
+class TorrentFilesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().useManualClock();
+        kit::DeviceLayout::current().setRoot(root.path());
+        kit::DeviceLayout::current().prepare();
+        downloads = kit::DeviceLayout::current().downloadsFolder();
+        kit::UserDefaults::standard().open(root / "settings");
+        kit::Application::installPlatform(platform);
+        kit::MoviePlayerController::installBackend(player);
+        previousSink = kit::setLogSink([this](const std::string& line) {
+            logLines.push_back(line);
+            return true;
+        });
+
+        delegate->window = std::make_shared<kit::Window>();
+        delegate->tabBarController = std::make_shared<kit::TabBarController>();
+        delegate->tabBarController->setViewControllers({ std::make_shared<kit::ViewController>(),
+            std::make_shared<kit::ViewController>(), tab, transferTab });
+        app.setDelegate(delegate);
+        app.setKeyWindow(delegate->window.get());
+        delegate->window->addSubview(delegate->tabBarController->viewPointer());
+    }
+
+    void TearDown() override
+    {
+        kit::setLogSink(previousSink);
+        app.setDelegate(nullptr);
+        kit::MoviePlayerController::installBackend(nullptr);
+        kit::Application::installPlatform(nullptr);
+        kit::DeviceLayout::current().setRoot("");
+        kit::RunLoop::main().reset();
+    }
+
+    // The user brings the files tab into view.
+    void showTab()
+    {
+        delegate->tabBarController->setSelectedIndex(0);
+        delegate->tabBarController->setSelectedIndex(2);
+    }
+    std::vector<std::string> entries() const
+    {
+        return std::vector<std::string>(tab->fileMutableArray.begin() + 1, tab->fileMutableArray.end());
+    }
+    std::vector<std::string> sortedEntries() const
+    {
+        auto e = entries();
+        std::sort(e.begin(), e.end());
+        return e;
+    }
+    void tapRow(const std::string& text)
+    {
+        auto& rows = tab->fileMutableArray;
+        auto it = std::find(rows.begin() + 1, rows.end(), text);
+        ASSERT_NE(it, rows.end()) << text;
+        ASSERT_TRUE(tab->tableView->tapRowAtIndexPath({ 0, int(it - rows.begin()) }));
+    }
+    void tapParent() { ASSERT_TRUE(tab->tableView->tapRowAtIndexPath({ 0, 0 })); }
+    kit::Popup* front() { return app.frontPopup(); }
+    void answer(int index)
+    {
+        ASSERT_NE(front(), nullptr);
+        front()->dismissWithClickedButtonIndex(index, true);
+    }
+    void rename(const std::string& row, const std::string& newName, int button = 1)
+    {
+        tapRow(row);
+        answer(2);
+        ASSERT_NE(front(), nullptr);
+        ASSERT_NE(front()->textField(), nullptr);
+        front()->textField()->setText(newName);
+        answer(button);
+    }
+
+    TempFolder root;
+    std::string downloads;
+    kit::Application app;
+    std::shared_ptr<RecordingPlatform> platform = std::make_shared<RecordingPlatform>();
+    std::shared_ptr<RecordingPlayer> player = std::make_shared<RecordingPlayer>();
+    std::shared_ptr<HalvexAppDelegate> delegate = std::make_shared<HalvexAppDelegate>();
+    std::shared_ptr<TorrentFiles> tab = std::make_shared<TorrentFiles>();
+    std::shared_ptr<AppearanceCounter> transferTab = std::make_shared<AppearanceCounter>();
+    std::vector<std::string> logLines;
+    kit::LogSink previousSink;
+};
+
+TEST_F(TorrentFilesTest, LoadingListsNothingUntilTheTabAppears)
+{
+    TempFolder::write(downloads + "/a.torrent", "");
+    tab->view();
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
+    EXPECT_EQ(tab->currentDir, downloads);
+    showTab();
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "...", "a.torrent" }));
+    EXPECT_TRUE(tab->download);
+    EXPECT_EQ(tab->prompt(), downloads);
+}
+
+TEST_F(TorrentFilesTest, TorrentModeShowsTorrentFilesAndCellsAreStyled)
+{
+    for (auto name : { "a.torrent", "x.y.torrent", ".torrent", "movie.avi", "B.TORRENT", "sub/inner.torrent", "notes" })
+        TempFolder::write(downloads + "/" + name, "");
+    showTab();
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { ".torrent", "a.torrent", "x.y.torrent" }));
+    auto& table = *tab->tableView;
+    ASSERT_EQ(table.numberOfRows(), 4);
+    EXPECT_EQ(table.rectForRowAtIndexPath({ 0, 0 }).height(), 48);
+    EXPECT_EQ(table.rectForRowAtIndexPath({ 0, 3 }).height(), 44);
+    auto* cell = table.cellForRowAtIndexPath({ 0, 0 });
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(), "...");
+    EXPECT_EQ(cell->reuseIdentifier(), "Cell");
+    EXPECT_EQ(cell->font(), (kit::Font { "Helvetica", 14, false }));
+    EXPECT_EQ(cell->lineBreakMode(), kit::LineBreakMode::WordWrap);
+}
+
+TEST_F(TorrentFilesTest, WalkingListsEveryEntryUpToTheRootAndBack)
+{
+    TempFolder::write(downloads + "/Movies/clip.avi", "");
+    TempFolder::write(downloads + "/Movies/.hidden", "");
+    TempFolder::write(downloads + "/README", "");
+    showTab();
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
+    tapParent();
+    tapParent();
+    EXPECT_FALSE(tab->download);
+    EXPECT_EQ(tab->currentDir, root / "var/mobile");
+    EXPECT_EQ(tab->prompt(), tab->currentDir);
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "Documents", "Library" }));
+    tapRow("Library");
+    tapRow("Downloads");
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "Movies", "README" }));
+    tapRow("Movies");
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { ".hidden", "clip.avi" }));
+    tapParent();
+    // A file without an extension is entered like a folder: "..." alone, and back.
+    tapRow("README");
+    EXPECT_EQ(tab->currentDir, downloads + "/README");
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
+    tapParent();
+    EXPECT_EQ(tab->currentDir, downloads);
+    // All the way up; "..." at "/" stays there.
+    for (int i = 0; i < 64 && tab->currentDir != "/"; ++i)
+        tapParent();
+    EXPECT_EQ(tab->currentDir, "/");
+    auto atRoot = tab->fileMutableArray;
+    tapParent();
+    EXPECT_EQ(tab->currentDir, "/");
+    EXPECT_EQ(tab->fileMutableArray, atRoot);
+    // Entering from "/" joins as it is ("//name") and still lists.
+    auto rootName = root.path().substr(1, root.path().find('/', 1) - 1);
+    tapRow(rootName);
+    EXPECT_EQ(tab->currentDir, "//" + rootName);
+    EXPECT_FALSE(tab->fileMutableArray.size() < 2);
+}
+
+TEST_F(TorrentFilesTest, TheFolderSurvivesLeavingTheTabAndListsInTorrentMode)
+{
+    TempFolder::write(downloads + "/Sub/a.torrent", "");
+    TempFolder::write(downloads + "/Sub/b.avi", "");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("Sub");
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "a.torrent", "b.avi" }));
+    showTab();
+    EXPECT_EQ(tab->currentDir, downloads + "/Sub");
+    EXPECT_TRUE(tab->download);
+    EXPECT_EQ(entries(), (std::vector<std::string> { "a.torrent" }));
+}
+
+TEST_F(TorrentFilesTest, AVanishedFolderListsAsTheParentRowAlone)
+{
+    TempFolder::write(downloads + "/Gone/a.avi", "");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("Gone");
+    fs::remove_all(downloads + "/Gone");
+    tab->updateArrayWithAllFiles();
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
+    showTab();
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
+    tapParent();
+    EXPECT_EQ(tab->currentDir, downloads);
+}
+
+TEST_F(TorrentFilesTest, TappingAFileLogsAndOffersTheActionsOfTheMode)
+{
+    TempFolder::write(downloads + "/a.torrent", "");
+    showTab();
+    tapRow("a.torrent");
+    EXPECT_EQ(logLines, (std::vector<std::string> { "The File: a.torrent", "1 tapped", "Path: " + downloads + "/a.torrent" }));
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->className(), "UIActionSheet");
+    EXPECT_EQ(front()->title(), "a.torrent");
+    EXPECT_EQ(front()->buttonTitles(), (std::vector<std::string> { "Download", "eMail File", "Rename", "Delete", "Cancel" }));
+    EXPECT_EQ(front()->cancelButtonIndex(), 4);
+    answer(4);
+    EXPECT_EQ(front(), nullptr);
+    // Reached by walking, the same file offers Play.
+    tapParent();
+    tapRow("Downloads");
+    tapRow("a.torrent");
+    EXPECT_EQ(front()->buttonTitleAtIndex(0), "Play");
+    answer(4);
+}
+
+TEST_F(TorrentFilesTest, CancelChangesNothing)
+{
+    TempFolder::write(downloads + "/a.torrent", "");
+    kit::UserDefaults::standard().setObject("No", "DownloadTorrentBool");
+    showTab();
+    auto before = tab->fileMutableArray;
+    int reloads = tab->tableView->reloadCount();
+    tapRow("a.torrent");
+    answer(4);
+    EXPECT_EQ(kit::UserDefaults::standard().dictionary(), (std::map<std::string, std::string> { { "DownloadTorrentBool", "No" } }));
+    EXPECT_EQ(tab->fileMutableArray, before);
+    EXPECT_EQ(tab->tableView->reloadCount(), reloads);
+    EXPECT_EQ(delegate->tabBarController->selectedIndex(), 2);
+    EXPECT_TRUE(platform->urls.empty());
+}
+
+TEST_F(TorrentFilesTest, DownloadHandsTheFileToTheTransferTab)
+{
+    TempFolder::write(downloads + "/My file.torrent", "");
+    showTab();
+    tapRow("My file.torrent");
+    answer(0);
+    auto& d = kit::UserDefaults::standard();
+    EXPECT_EQ(d.stringForKey("DownloadTorrent"), downloads + "/My file.torrent");
+    EXPECT_EQ(d.stringForKey("DownloadTorrentName"), "My file.torrent");
+    EXPECT_EQ(d.stringForKey("DownloadTorrentBool"), "Yes");
+    EXPECT_EQ(delegate->tabBarController->selectedIndex(), 3);
+    EXPECT_EQ(transferTab->appeared, 1);
+    EXPECT_FALSE(tab->adlarkBOOL);
+}
+
+TEST_F(TorrentFilesTest, MailHandsAnEscapedAddressWordedByMode)
+{
+    TempFolder::write(downloads + "/a b.torrent", "");
+    showTab();
+    tapRow("a b.torrent");
+    answer(1);
+    tapParent();
+    tapRow("Downloads");
+    tapRow("a b.torrent");
+    answer(1);
+    ASSERT_EQ(platform->urls.size(), 2u);
+    EXPECT_EQ(platform->urls[0], "mailto:?subject=Torrent%20File%20from%20Quorvane&body=Here%20is%20the%20torrent%20file,%20sent%20from%20Quorvane&attachment="
+            + downloads + "/a%20b.torrent");
+    EXPECT_EQ(platform->urls[1].rfind("mailto:?subject=File%20from%20Quorvane&body=Here%20is%20the%20file,", 0), 0u);
+    EXPECT_TRUE(fs::exists(downloads + "/a b.torrent"));
+}
+
+TEST_F(TorrentFilesTest, RenameInTorrentModeStaysInTheListedFolder)
+{
+    TempFolder::write(downloads + "/Sub/a.torrent", "A");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("Sub");
+    showTab(); // torrent mode in Sub
+    rename("a.torrent", "x.torrent");
+    EXPECT_EQ(TempFolder::read(downloads + "/Sub/x.torrent.torrent"), "A");
+    EXPECT_TRUE(tab->download);
+    EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent.torrent" }));
+    // The question and its text field as shown.
+    tapRow("x.torrent.torrent");
+    answer(2);
+    auto* alert = dynamic_cast<kit::AlertView*>(front());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->title(), "Enter new Filename");
+    EXPECT_EQ(alert->message(), "\n");
+    EXPECT_EQ(alert->buttonTitles(), (std::vector<std::string> { "Cancel", "OK" }));
+    EXPECT_EQ(alert->transform(), kit::Transform::translation(0, 100));
+    ASSERT_NE(alert->textField(), nullptr);
+    EXPECT_EQ(alert->textField()->frame(), kit::Rect(20, 50, 245, 25));
+    EXPECT_EQ(alert->textField()->backgroundColor(), kit::Color::white());
+    alert->textField()->setText("never");
+    answer(0);
+    EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent.torrent" }));
+}
+
+TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
+{
+    TempFolder::write(downloads + "/Sub/clip.avi", "C");
+    TempFolder::write(downloads + "/Sub/other.avi", "O");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("Sub");
+    rename("clip.avi", "holiday");
+    EXPECT_EQ(TempFolder::read(downloads + "/holiday.avi"), "C");
+    EXPECT_FALSE(tab->download);
+    EXPECT_EQ(entries(), (std::vector<std::string> { "other.avi" }));
+    // A "/" in the name reaches an existing subfolder; a missing one fails silently.
+    rename("other.avi", "Sub/again");
+    EXPECT_EQ(TempFolder::read(downloads + "/Sub/again.avi"), "O");
+    rename("again.avi", "Nowhere/x");
+    EXPECT_EQ(TempFolder::read(downloads + "/Sub/again.avi"), "O");
+    EXPECT_EQ(entries(), (std::vector<std::string> { "again.avi" }));
+}
+
+TEST_F(TorrentFilesTest, RenameNeverReplacesAnExistingFile)
+{
+    TempFolder::write(downloads + "/a.torrent", "A");
+    TempFolder::write(downloads + "/b.torrent", "B");
+    showTab();
+    rename("a.torrent", "b");
+    EXPECT_EQ(TempFolder::read(downloads + "/a.torrent"), "A");
+    EXPECT_EQ(TempFolder::read(downloads + "/b.torrent"), "B");
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "a.torrent", "b.torrent" }));
+    EXPECT_EQ(front(), nullptr);
+}
+
+TEST_F(TorrentFilesTest, DeleteRemovesAtOnceFoldersWithContents)
+{
+    TempFolder::write(downloads + "/Season.1/e1.avi", "");
+    TempFolder::write(downloads + "/Season.1/x/e2.avi", "");
+    TempFolder::write(downloads + "/keep.avi", "");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("Season.1"); // has an extension: the sheet, not the folder
+    EXPECT_EQ(tab->currentDir, downloads);
+    answer(3);
+    EXPECT_EQ(front(), nullptr); // nothing asked
+    EXPECT_FALSE(fs::exists(downloads + "/Season.1"));
+    EXPECT_EQ(entries(), (std::vector<std::string> { "keep.avi" }));
+    EXPECT_FALSE(tab->download);
+}
+
+TEST_F(TorrentFilesTest, PlayHoldsThePlayerUntilItFinishes)
+{
+    TempFolder::write(downloads + "/my clip.avi", "");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("my clip.avi");
+    auto observers = kit::NotificationCenter::defaultCenter().observationCount();
+    answer(0);
+    ASSERT_EQ(player->played.size(), 1u);
+    EXPECT_EQ(player->played[0], "file://" + downloads + "/my%20clip.avi");
+    auto held = tab->moviePlayer();
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->scalingMode(), kit::MovieScalingMode::AspectFill);
+    EXPECT_EQ(held->contentPath(), downloads + "/my clip.avi");
+    std::weak_ptr<kit::MoviePlayerController> weak = held;
+    held.reset();
+    weak.lock()->playbackFinished(kit::MovieFinishReason::PlaybackError);
+    EXPECT_NE(tab->moviePlayer(), nullptr); // the notification comes from the loop
+    kit::RunLoop::main().advance(0);
+    EXPECT_EQ(tab->moviePlayer(), nullptr);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(kit::NotificationCenter::defaultCenter().observationCount(), observers);
+}
+
+TEST_F(TorrentFilesTest, WithoutAPlayerPlaybackEndsAtOnce)
+{
+    kit::MoviePlayerController::installBackend(nullptr);
+    TempFolder::write(downloads + "/clip.avi", "");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow("clip.avi");
+    answer(0);
+    kit::RunLoop::main().advance(0);
+    EXPECT_EQ(tab->moviePlayer(), nullptr);
+}
+
+} // namespace
