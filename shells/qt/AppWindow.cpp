@@ -1,0 +1,125 @@
+#include "shells/qt/AppWindow.h"
+
+#include "shells/qt/AppIcon.h"
+#include "shells/qt/PopupLayer.h"
+#include "shells/qt/Scene.h"
+#include "shells/qt/StatusBar.h"
+
+#include "kit/Application.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <iostream>
+
+namespace qtshell {
+
+AppWindow::AppWindow(kit::Window& window)
+{
+    setWindowTitle(QStringLiteral("Quorvane"));
+    setWindowIcon(appIcon());
+    setFixedSize(int(kit::Window::width), int(kit::Window::height));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_scene = std::make_unique<Scene>(window, this);
+    m_statusBar = new StatusBar(this);
+    m_statusBar->setGeometry(0, 0, int(kit::Window::width), int(kit::Window::statusBarHeight));
+    m_popups = new PopupLayer(this);
+    m_popups->setGeometry(rect());
+    m_stopping = new QLabel(QStringLiteral("Stopping the transfer…\n\nQuorvane ends as soon as the transfer client has said goodbye to its peers."), this);
+    m_stopping->setWordWrap(true);
+    m_stopping->setAlignment(Qt::AlignCenter);
+    m_stopping->setMargin(30);
+    m_stopping->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; font-size: 16px; font-weight: bold; }"));
+    m_stopping->setGeometry(rect());
+    m_stopping->hide();
+
+    if (kit::Application::exists()) {
+        auto& app = kit::Application::shared();
+        m_statusBar->setNetworkActivity(app.isNetworkActivityIndicatorVisible());
+        app.onStatusBarChanged = [this] { m_statusBar->setNetworkActivity(kit::Application::shared().isNetworkActivityIndicatorVisible()); };
+        app.onPopupsChanged = [this] { m_popups->refresh(); };
+        m_popups->refresh();
+    }
+}
+
+AppWindow::~AppWindow()
+{
+    if (kit::Application::exists()) {
+        auto& app = kit::Application::shared();
+        app.onStatusBarChanged = nullptr;
+        app.onPopupsChanged = nullptr;
+    }
+    // Peers go before the widgets that host them.
+    m_scene.reset();
+}
+
+void AppWindow::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (m_quitAfterFirstFrame) {
+        m_quitAfterFirstFrame = false;
+        // The children paint in this same pass; quit once it is over.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+}
+
+void AppWindow::showAgain()
+{
+    show();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+}
+
+void AppWindow::showStopping()
+{
+    m_stopping->show();
+    m_stopping->raise();
+    showAgain();
+}
+
+void AppWindow::enableTrayIcon()
+{
+    if (m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(appIcon(), this);
+    m_tray->setToolTip(QStringLiteral("Quorvane"));
+    auto* menu = new QMenu(this);
+    menu->addAction(QStringLiteral("Show Quorvane"), this, [this] { showAgain(); });
+    menu->addAction(QStringLiteral("Exit"), this, [] {
+        if (kit::Application::exists())
+            kit::Application::shared().terminate();
+    });
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            isVisible() ? hide() : showAgain();
+    });
+    m_tray->show();
+}
+
+void AppWindow::closeEvent(QCloseEvent* event)
+{
+    if (!kit::Application::exists() || kit::Application::shared().isTerminating()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    hide();
+    if (!m_toldAboutClosing) {
+        m_toldAboutClosing = true;
+        std::cerr << "quorvane: the window is closed; Quorvane and its transfer keep running. "
+                     "Start quorvane again"
+                  << (m_tray ? " or click its tray icon" : "")
+                  << " to bring the window back; Exit on the Welcome tab ends it." << std::endl;
+    }
+    auto& app = kit::Application::shared();
+    app.applicationSuspend(&app);
+}
+
+} // namespace qtshell

@@ -1,0 +1,59 @@
+#include "shells/qt/Options.h"
+
+#include <charconv>
+
+namespace qtshell {
+
+Options Options::parse(const std::vector<std::string>& args)
+{
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* name) -> const std::string* {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                o.error = std::string(name) + " needs a value";
+                return nullptr;
+            }
+            return &args[++i];
+        };
+        if (a == "--root") {
+            if (auto* v = value("--root"))
+                o.root = *v;
+        } else if (a == "--screenshot") {
+            if (auto* v = value("--screenshot"))
+                o.screenshot = *v;
+        } else if (a == "--tab") {
+            if (auto* v = value("--tab")) {
+                int n = -1;
+                auto [p, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
+                if (ec != std::errc() || p != v->data() + v->size() || n < 0)
+                    o.error = "--tab needs a tab number (0 for the first tab), not '" + *v + "'";
+                else
+                    o.tab = n;
+            }
+        } else if (a == "--exit-after-first-frame") {
+            o.exitAfterFirstFrame = true;
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else {
+            o.error = "unknown argument '" + a + "'";
+        }
+        if (!o.error.empty())
+            return o;
+    }
+    return o;
+}
+
+std::string Options::usage()
+{
+    return "usage: quorvane [--root DIR] [--tab N] [--screenshot FILE]\n"
+           "  --root DIR         lay the device under DIR (default: your own folders)\n"
+           "  --tab N            show tab N first (0 Welcome, 1 Browse, 2 Files, 3 Transfer)\n"
+           "  --screenshot FILE  render the window to a PNG file and exit (works without a display)\n"
+           "  --exit-after-first-frame  end once the window is first painted (start-up benchmark)\n"
+           "Closing the window leaves Quorvane running with its transfer; starting quorvane\n"
+           "again brings the window back. Exit on the Welcome tab ends it.\n"
+           "Without a display, use quorvane-headless (see quorvane-headless --help).\n";
+}
+
+} // namespace qtshell

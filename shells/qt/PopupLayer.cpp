@@ -1,0 +1,197 @@
+#include "shells/qt/PopupLayer.h"
+
+#include "shells/qt/ViewPeer.h"
+
+#include "kit/Application.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace qtshell {
+
+namespace {
+const char* alertStyle = R"(
+#box { background: rgba(16, 36, 86, 232); border: 2px solid rgba(255, 255, 255, 200); border-radius: 10px; }
+QLabel { color: white; background: transparent; }
+QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: none; }
+QPushButton { color: white; font-weight: bold; min-height: 30px; border: 1px solid rgba(255,255,255,150);
+  border-radius: 7px; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgba(255,255,255,90), stop:1 rgba(255,255,255,30)); }
+QPushButton:pressed { background: rgba(255,255,255,140); }
+QPushButton:focus { border: 1px solid white; }
+QPushButton[cancel="true"] { background: rgba(0,0,0,60); }
+QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }
+QScrollBar::handle:vertical { background: rgba(255,255,255,120); border-radius: 3px; min-height: 20px; }
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical, QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { height: 0; background: none; }
+)";
+
+const char* sheetStyle = R"(
+#box { background: rgba(40, 44, 52, 236); border-top: 1px solid rgba(255,255,255,120); }
+QLabel { color: #c8ccd2; background: transparent; }
+QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: none; }
+QPushButton { color: black; font-weight: bold; min-height: 38px; border: 1px solid #5a5f66; border-radius: 8px;
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #dfe2e6); }
+QPushButton:pressed { background: #4a8bf5; color: white; }
+QPushButton:focus { border: 2px solid #4a8bf5; }
+QPushButton[cancel="true"] { color: white; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5c6168, stop:1 #2f3237); }
+)";
+} // namespace
+
+PopupLayer::PopupLayer(QWidget* parent)
+    : QWidget(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    hide();
+}
+
+void PopupLayer::refresh()
+{
+    kit::Popup* front = kit::Application::exists() ? kit::Application::shared().frontPopup() : nullptr;
+    if (front == m_shown.lock().get() && (front != nullptr) == isVisible())
+        return;
+    if (m_box) {
+        // Its button may be the one being clicked right now.
+        m_box->hide();
+        m_box->deleteLater();
+        m_box = nullptr;
+    }
+    m_buttons.clear();
+    m_shown.reset();
+    if (!front) {
+        hide();
+        return;
+    }
+    m_shown = front->weak_from_this();
+    build(*front);
+    show();
+    raise();
+    if (!m_buttons.empty())
+        m_buttons.front().second->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
+}
+
+void PopupLayer::build(kit::Popup& popup)
+{
+    m_sheet = popup.className() == "UIActionSheet";
+    m_box = new QWidget(this);
+    m_box->setObjectName(QStringLiteral("box"));
+    m_box->setAttribute(Qt::WA_StyledBackground);
+    m_box->setStyleSheet(QString::fromLatin1(m_sheet ? sheetStyle : alertStyle));
+    auto* layout = new QVBoxLayout(m_box);
+    layout->setContentsMargins(12, 10, 12, 12);
+    layout->setSpacing(8);
+
+    auto text = [&](const std::string& s, bool bold, int size) {
+        auto* label = new QLabel(QString::fromStdString(s));
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        label->setFont(ViewPeer::toQFont(bold ? kit::Font::boldSystemFont(float(size)) : kit::Font::systemFont(float(size))));
+        return label;
+    };
+    if (!popup.title().empty())
+        layout->addWidget(text(popup.title(), !m_sheet, m_sheet ? 13 : 17));
+    if (!popup.message().empty()) {
+        // A long message scrolls inside the box; the buttons stay in view.
+        auto* label = text(popup.message(), false, 15);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto* scroll = new QScrollArea;
+        scroll->setWidget(label);
+        scroll->setWidgetResizable(true);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setFocusPolicy(Qt::NoFocus);
+        label->setFixedWidth(m_sheet ? 280 : 246);
+        int wanted = label->heightForWidth(label->width());
+        scroll->setFixedHeight(std::min(std::max(wanted, 20), m_sheet ? 120 : 230));
+        layout->addWidget(scroll);
+    }
+
+    // The order on screen: an alert with two buttons shows them side by
+    // side in index order; otherwise buttons stack with Cancel last.
+    const int count = popup.numberOfButtons();
+    const int cancel = popup.cancelButtonIndex();
+    std::vector<int> order;
+    for (int i = 0; i < count; ++i)
+        if (i != cancel)
+            order.push_back(i);
+    if (cancel >= 0 && cancel < count)
+        order.push_back(cancel);
+    const bool sideBySide = !m_sheet && count == 2;
+    if (sideBySide)
+        order = { 0, 1 };
+    QBoxLayout* buttons = sideBySide ? static_cast<QBoxLayout*>(new QHBoxLayout) : new QVBoxLayout;
+    buttons->setSpacing(8);
+    for (int index : order) {
+        auto* button = new QPushButton(QString::fromStdString(popup.buttonTitleAtIndex(index)));
+        button->setProperty("cancel", index == cancel);
+        button->setAutoDefault(true);
+        if (m_sheet && index == cancel)
+            buttons->addSpacing(6);
+        connect(button, &QPushButton::clicked, this, [this, index] { press(index); });
+        buttons->addWidget(button);
+        m_buttons.emplace_back(index, button);
+    }
+    layout->addLayout(buttons);
+    place();
+    m_box->show();
+}
+
+void PopupLayer::place()
+{
+    if (!m_box)
+        return;
+    if (m_sheet) {
+        m_box->setFixedWidth(width());
+        m_box->adjustSize();
+        m_box->move(0, height() - m_box->height());
+    } else {
+        m_box->setFixedWidth(std::min(284, width() - 16));
+        m_box->adjustSize();
+        m_box->move((width() - m_box->width()) / 2, std::max(0, (height() - m_box->height()) / 2));
+    }
+}
+
+void PopupLayer::resizeEvent(QResizeEvent*)
+{
+    place();
+}
+
+QPushButton* PopupLayer::buttonForIndex(int index) const
+{
+    for (auto& [i, button] : m_buttons)
+        if (i == index)
+            return button;
+    return nullptr;
+}
+
+void PopupLayer::press(int index)
+{
+    auto popup = m_shown.lock();
+    if (!popup)
+        return;
+    popup->dismissWithClickedButtonIndex(index, true);
+    refresh();
+}
+
+void PopupLayer::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), QColor(0, 0, 0, m_sheet ? 90 : 110));
+}
+
+void PopupLayer::keyPressEvent(QKeyEvent* event)
+{
+    auto popup = m_shown.lock();
+    if (popup && event->key() == Qt::Key_Escape && popup->cancelButtonIndex() >= 0) {
+        press(popup->cancelButtonIndex());
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace qtshell

@@ -1,0 +1,151 @@
+#include "shells/qt/QtPlatform.h"
+
+#include "shells/qt/AppWindow.h"
+#include "shells/qt/RunLoopBridge.h"
+#include "shells/qt/Scene.h"
+#include "shells/qt/SingleInstance.h"
+
+#include "app/HalvexAppDelegate.h"
+#include "kit/ChildProcess.h"
+#include "kit/Clock.h"
+#include "kit/RunLoop.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QUrl>
+
+#include <iostream>
+
+namespace qtshell {
+
+QtPlatform::QtPlatform(Options options)
+    : m_options(std::move(options))
+{
+    m_stopPoll.setInterval(50);
+    QObject::connect(&m_stopPoll, &QTimer::timeout, [this] { finishWhenChildrenGone(); });
+}
+
+QtPlatform::~QtPlatform()
+{
+    m_window.reset();
+    m_bridge.reset();
+}
+
+void QtPlatform::settle()
+{
+    auto& loop = kit::RunLoop::main();
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (!loop.hasPostedWork())
+            break;
+        loop.runDue();
+    }
+}
+
+void QtPlatform::selectTab(int index)
+{
+    auto* delegate = kit::Application::shared().delegateAs<HalvexAppDelegate>();
+    if (delegate && delegate->tabBarController)
+        delegate->tabBarController->setSelectedIndex(index);
+}
+
+QImage QtPlatform::renderWindow() const
+{
+    if (!m_window)
+        return {};
+    return m_window->grab().toImage();
+}
+
+int QtPlatform::run(kit::Application& app)
+{
+    auto* window = app.keyWindow();
+    if (!window) {
+        std::cerr << "quorvane: the application made no window" << std::endl;
+        return 1;
+    }
+    m_bridge = std::make_unique<RunLoopBridge>();
+    m_window = std::make_unique<AppWindow>(*window);
+    if (m_options.tab >= 0) {
+        auto* delegate = app.delegateAs<HalvexAppDelegate>();
+        int count = delegate && delegate->tabBarController ? int(delegate->tabBarController->viewControllers().size()) : 0;
+        if (m_options.tab >= count) {
+            std::cerr << "quorvane: there is no tab " << m_options.tab << " (the tabs are 0 to " << count - 1 << ")" << std::endl;
+            return 2;
+        }
+        selectTab(m_options.tab);
+    }
+    if (!m_options.screenshot.empty())
+        return screenshot(app);
+
+    if (m_options.exitAfterFirstFrame)
+        m_window->quitAfterFirstFrame();
+    else
+        m_window->enableTrayIcon();
+    if (m_instance)
+        m_instance->listen([this] {
+            std::cerr << "quorvane: bringing the window back" << std::endl;
+            if (m_window)
+                m_window->showAgain();
+        });
+    m_window->show();
+    m_running = true;
+    int status;
+    if (onRunning) {
+        settle();
+        status = onRunning(*this);
+    } else {
+        status = m_quitRequested ? 0 : QApplication::exec();
+    }
+    m_running = false;
+    m_window.reset();
+    m_bridge.reset();
+    return status;
+}
+
+int QtPlatform::screenshot(kit::Application&)
+{
+    m_window->show();
+    settle();
+    QImage image = renderWindow();
+    if (image.isNull() || !image.save(QString::fromStdString(m_options.screenshot), "PNG")) {
+        std::cerr << "quorvane: cannot write the screenshot " << m_options.screenshot << std::endl;
+        return 1;
+    }
+    return 0;
+}
+
+bool QtPlatform::openURL(const std::string& url)
+{
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void QtPlatform::terminate(kit::Application&)
+{
+    m_quitRequested = true;
+    if (!m_running)
+        return;
+    // kit has sent the transfer client its end; it may take seconds to say
+    // goodbye to the tracker. Show that, and leave once it is gone.
+    if (kit::ChildProcess::runningCount() > 0 && m_window)
+        m_window->showStopping();
+    m_stopDeadline = kit::RealClock().now() + stopTimeout;
+    finishWhenChildrenGone();
+    if (m_quitRequested && kit::ChildProcess::runningCount() > 0)
+        m_stopPoll.start();
+}
+
+void QtPlatform::finishWhenChildrenGone()
+{
+    bool gone = kit::ChildProcess::runningCount() == 0;
+    if (!gone && kit::RealClock().now() < m_stopDeadline)
+        return;
+    if (!gone)
+        std::cerr << "quorvane: the transfer client did not stop in " << int(stopTimeout) << " s; leaving it" << std::endl;
+    m_stopPoll.stop();
+    QCoreApplication::quit();
+}
+
+} // namespace qtshell

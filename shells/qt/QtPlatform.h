@@ -1,0 +1,59 @@
+#pragma once
+// The platform kit's application runs on in the window shell: Qt's event
+// loop behind kit's run loop, the application window, URLs handed to the
+// desktop, and the end of the application (which waits, visibly, for a
+// transfer client that takes its time to stop).
+#include "kit/Application.h"
+#include "shells/qt/Options.h"
+
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace qtshell {
+
+class AppWindow;
+class RunLoopBridge;
+class SingleInstance;
+
+class QtPlatform : public kit::Platform {
+public:
+    explicit QtPlatform(Options options);
+    ~QtPlatform() override;
+
+    int run(kit::Application& app) override;
+    bool openURL(const std::string& url) override;
+    void terminate(kit::Application& app) override;
+
+    // Tests: runs instead of Qt's loop once the window is shown; its result
+    // is run()'s.
+    std::function<int(QtPlatform&)> onRunning;
+    // The instance lock taken by main (the window answers its show requests).
+    void setSingleInstance(SingleInstance* instance) { m_instance = instance; }
+
+    AppWindow* window() const { return m_window.get(); }
+    RunLoopBridge* bridge() const { return m_bridge.get(); }
+    // Runs Qt events and kit's posted work until nothing is left to do.
+    static void settle();
+    // Renders the window as shown; empty image if there is none.
+    QImage renderWindow() const;
+    // How long an ending application waits for its transfer to stop.
+    double stopTimeout { 20 };
+
+private:
+    int screenshot(kit::Application& app);
+    void selectTab(int index);
+    void finishWhenChildrenGone();
+
+    Options m_options;
+    std::unique_ptr<RunLoopBridge> m_bridge;
+    std::unique_ptr<AppWindow> m_window;
+    SingleInstance* m_instance { nullptr };
+    QTimer m_stopPoll;
+    double m_stopDeadline { 0 };
+    bool m_running { false };
+    bool m_quitRequested { false };
+};
+
+} // namespace qtshell

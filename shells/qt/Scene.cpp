@@ -1,0 +1,196 @@
+#include "shells/qt/Scene.h"
+
+#include "shells/qt/PeerRegistry.h"
+
+#include "kit/ViewAnimation.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qtshell {
+
+Scene::Scene(kit::View& root, QWidget* host)
+    : m_rootView(&root)
+{
+    m_root = build(root, host);
+    kit::View::setObserver(this);
+    m_frameTimer.setInterval(16);
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameTimer, &QTimer::timeout, this, [this] { animationFrame(); });
+}
+
+Scene::~Scene()
+{
+    if (kit::View::observer() == this)
+        kit::View::setObserver(nullptr);
+    if (m_root) {
+        auto* root = m_root;
+        drop(root);
+        delete root; // a deferred delete would outlive the host widget's owner
+    }
+}
+
+ViewPeer* Scene::peerFor(const kit::View* view) const
+{
+    auto it = m_peers.find(view);
+    return it == m_peers.end() ? nullptr : it->second;
+}
+
+ViewPeer* Scene::build(kit::View& view, QWidget* parent)
+{
+    auto* peer = PeerRegistry::create(view, *this);
+    peer->setParent(parent);
+    m_peers[&view] = peer;
+    peer->applyAll();
+    for (auto& child : view.subviews())
+        build(*child, peer);
+    return peer;
+}
+
+void Scene::viewChanged(kit::View& view, kit::ViewProperty property)
+{
+    auto* peer = peerFor(&view);
+    if (!peer)
+        return;
+    if (property == kit::ViewProperty::Subviews)
+        reconcile(*peer);
+    else
+        peer->propertyChanged(property);
+}
+
+void Scene::viewDestroyed(kit::View& view)
+{
+    if (auto* peer = peerFor(&view)) {
+        if (peer == m_root)
+            m_root = nullptr;
+        drop(peer);
+    }
+}
+
+void Scene::reconcile(ViewPeer& parent)
+{
+    auto* view = parent.view();
+    if (!view)
+        return;
+    auto& subviews = view->subviews();
+    // Peers of views that left this parent go, with their subtrees.
+    std::vector<ViewPeer*> leaving;
+    for (auto* object : parent.children()) {
+        auto* child = dynamic_cast<ViewPeer*>(object);
+        if (!child || !child->view())
+            continue;
+        bool stays = std::any_of(subviews.begin(), subviews.end(), [&](auto& s) { return s.get() == child->view(); });
+        if (!stays)
+            leaving.push_back(child);
+    }
+    for (auto* child : leaving)
+        drop(child);
+    // New subviews get peers; then the stacking follows the subview order.
+    for (auto& sub : subviews) {
+        auto* peer = peerFor(sub.get());
+        if (!peer)
+            peer = build(*sub, &parent);
+        else if (peer->parentWidget() != &parent) {
+            peer->setParent(&parent);
+            peer->applyAll();
+        }
+        peer->raise();
+    }
+}
+
+void Scene::drop(ViewPeer* peer)
+{
+    for (auto* object : peer->children())
+        if (auto* child = dynamic_cast<ViewPeer*>(object); child && child->view())
+            drop(child);
+    if (auto* view = peer->view()) {
+        auto it = m_peers.find(view);
+        if (it != m_peers.end() && it->second == peer)
+            m_peers.erase(it);
+    }
+    m_animating.erase(peer);
+    peer->detach();
+    peer->hide();
+    // The peer may be inside one of its own event handlers (a tap that
+    // switched tabs): delete it once that has returned.
+    if (peer != m_root)
+        peer->deleteLater();
+}
+
+kit::Point Scene::toRoot(ViewPeer& from, QPoint position) const
+{
+    QPoint p = m_root && &from != m_root ? from.mapTo(m_root, position) : position;
+    return { float(p.x()), float(p.y()) };
+}
+
+kit::Point Scene::toTarget(kit::Point rootPoint) const
+{
+    auto target = m_touchTarget.lock();
+    if (!target)
+        return rootPoint;
+    if (target.get() == m_rootView)
+        return rootPoint;
+    auto frame = target->convertToAncestor(m_rootView);
+    return { rootPoint.x - frame.x(), rootPoint.y - frame.y() };
+}
+
+void Scene::setTouched(kit::View* view, bool touched)
+{
+    if (auto* peer = peerFor(view))
+        peer->setTouched(touched);
+}
+
+void Scene::touchBegan(ViewPeer& from, QPoint position)
+{
+    if (!m_root || !m_root->view())
+        return;
+    auto point = toRoot(from, position);
+    auto* hit = m_rootView->hitTest(point);
+    if (!hit) {
+        m_touchTarget.reset();
+        return;
+    }
+    m_touchTarget = hit->weak_from_this();
+    setTouched(hit, true);
+    hit->touchesBegan(toTarget(point));
+}
+
+void Scene::touchMoved(ViewPeer& from, QPoint position)
+{
+    auto target = m_touchTarget.lock();
+    if (!target)
+        return;
+    auto local = toTarget(toRoot(from, position));
+    setTouched(target.get(), target->bounds().contains(local));
+    target->touchesMoved(local);
+}
+
+void Scene::touchEnded(ViewPeer& from, QPoint position)
+{
+    auto target = m_touchTarget.lock();
+    m_touchTarget.reset();
+    if (!target)
+        return;
+    auto local = toTarget(toRoot(from, position));
+    setTouched(target.get(), false);
+    target->touchesEnded(local);
+}
+
+void Scene::watchAnimation(ViewPeer& peer)
+{
+    m_animating.insert(&peer);
+    if (!m_frameTimer.isActive())
+        m_frameTimer.start();
+}
+
+void Scene::animationFrame()
+{
+    auto peers = m_animating;
+    for (auto* peer : peers)
+        if (!peer->applyPresentation())
+            m_animating.erase(peer);
+    if (m_animating.empty())
+        m_frameTimer.stop();
+}
+
+} // namespace qtshell

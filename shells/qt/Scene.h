@@ -1,0 +1,59 @@
+#pragma once
+// The shown tree: one peer widget per kit view under a root view (the
+// window), kept in step with the model through kit's view observer. It also
+// routes touches the way the handheld does (the deepest visible,
+// interactive view under the finger takes them, whatever widget got the
+// mouse) and drives the display of running view animations.
+#include "shells/qt/ViewPeer.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <set>
+#include <unordered_map>
+
+namespace qtshell {
+
+class Scene : public QObject, public kit::ViewObserver {
+public:
+    // Shows root (and everything under it) inside host, at host's origin.
+    Scene(kit::View& root, QWidget* host);
+    ~Scene() override;
+
+    ViewPeer* peerFor(const kit::View* view) const;
+    ViewPeer* rootPeer() const { return m_root; }
+    size_t peerCount() const { return m_peers.size(); }
+
+    // kit::ViewObserver
+    void viewChanged(kit::View& view, kit::ViewProperty property) override;
+    void viewDestroyed(kit::View& view) override;
+
+    // Touches, from the peer that got the mouse (position in its coordinates).
+    void touchBegan(ViewPeer& from, QPoint position);
+    void touchMoved(ViewPeer& from, QPoint position);
+    void touchEnded(ViewPeer& from, QPoint position);
+
+    // Animations: peers whose view animates are redrawn each frame until the
+    // animation's end; animationFrame() is one such frame (tests call it).
+    void watchAnimation(ViewPeer& peer);
+    void animationFrame();
+    bool isAnimating() const { return !m_animating.empty(); }
+
+private:
+    ViewPeer* build(kit::View& view, QWidget* parent);
+    void reconcile(ViewPeer& parent);
+    void drop(ViewPeer* peer);
+    kit::Point toRoot(ViewPeer& from, QPoint position) const;
+    kit::Point toTarget(kit::Point rootPoint) const;
+    void setTouched(kit::View* view, bool touched);
+
+    kit::View* m_rootView;
+    ViewPeer* m_root { nullptr };
+    std::unordered_map<const kit::View*, ViewPeer*> m_peers;
+    std::weak_ptr<kit::View> m_touchTarget;
+    std::set<ViewPeer*> m_animating;
+    QTimer m_frameTimer;
+};
+
+} // namespace qtshell

@@ -1,0 +1,82 @@
+#include "shells/qt/SingleInstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <unistd.h>
+
+namespace qtshell {
+
+namespace {
+const QByteArray showRequest = "show\n";
+}
+
+QString SingleInstance::defaultName()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists())
+        return QString::fromLocal8Bit(runtime) + QStringLiteral("/quorvane.instance");
+    return QDir::tempPath() + QStringLiteral("/quorvane-%1.instance").arg(::getuid());
+}
+
+SingleInstance::SingleInstance(QString name)
+    : m_name(std::move(name))
+{
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (m_server)
+        m_server->close();
+}
+
+bool SingleInstance::askRunningToShow(int timeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(showRequest);
+    if (!socket.waitForBytesWritten(timeoutMs))
+        return false;
+    // The answer says the request was taken (and not a dying instance's).
+    if (!socket.waitForReadyRead(timeoutMs))
+        return false;
+    return socket.readAll().startsWith("ok");
+}
+
+bool SingleInstance::listen(std::function<void()> onShowRequest, QString* error)
+{
+    m_onShow = std::move(onShowRequest);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_name)) {
+        // A socket left by an instance that crashed: nobody answered on it.
+        QLocalServer::removeServer(m_name);
+        if (!m_server->listen(m_name)) {
+            if (error)
+                *error = m_server->errorString();
+            return false;
+        }
+    }
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (auto* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+                if (!socket->canReadLine())
+                    return;
+                if (socket->readLine() == showRequest) {
+                    socket->write("ok\n");
+                    socket->flush();
+                    if (m_onShow)
+                        m_onShow();
+                }
+                socket->disconnectFromServer();
+            });
+        }
+    });
+    return true;
+}
+
+} // namespace qtshell

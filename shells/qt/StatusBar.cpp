@@ -1,0 +1,89 @@
+#include "shells/qt/StatusBar.h"
+
+#include "shells/qt/ViewPeer.h"
+
+#include <QPainter>
+#include <QTime>
+
+#include <cmath>
+
+namespace qtshell {
+
+StatusBar::StatusBar(QWidget* parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_spin.setInterval(83);
+    connect(&m_spin, &QTimer::timeout, this, [this] {
+        m_step = (m_step + 1) % 12;
+        update();
+    });
+    m_clock.setInterval(10000);
+    connect(&m_clock, &QTimer::timeout, this, [this] { update(); });
+}
+
+void StatusBar::setNetworkActivity(bool visible)
+{
+    if (m_activity == visible)
+        return;
+    m_activity = visible;
+    updateSpin();
+    update();
+}
+
+void StatusBar::updateSpin()
+{
+    // The wheel turns only while someone can see it.
+    if (m_activity && isVisible())
+        m_spin.start();
+    else
+        m_spin.stop();
+}
+
+void StatusBar::showEvent(QShowEvent*)
+{
+    updateSpin();
+    m_clock.start();
+}
+
+void StatusBar::hideEvent(QHideEvent*)
+{
+    updateSpin();
+    m_clock.stop();
+}
+
+void StatusBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    QLinearGradient g(0, 0, 0, height());
+    g.setColorAt(0, QColor(0x5c, 0x5f, 0x63));
+    g.setColorAt(1, QColor(0x2a, 0x2c, 0x2f));
+    p.fillRect(rect(), g);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont font = ViewPeer::toQFont(kit::Font::boldSystemFont(12));
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(rect().adjusted(6, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Quorvane"));
+    p.drawText(rect(), Qt::AlignCenter, QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    // The battery, always full: a desktop has no such thing to show.
+    QRectF battery(width() - 30, 5, 22, 10);
+    p.setPen(QPen(Qt::white, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(battery, 2, 2);
+    p.fillRect(battery.adjusted(2, 2, -2, -2), Qt::white);
+    p.fillRect(QRectF(battery.right() + 1, 8, 2, 4), Qt::white);
+    if (!m_activity)
+        return;
+    // The activity wheel: twelve spokes, the lit one turning.
+    const QPointF centre(86, height() / 2.0);
+    for (int i = 0; i < 12; ++i) {
+        double angle = (i * 30.0) * M_PI / 180.0;
+        int age = (m_step - i + 12) % 12;
+        QColor c(255, 255, 255, 255 - age * 18);
+        p.setPen(QPen(c, 1.6, Qt::SolidLine, Qt::RoundCap));
+        QPointF dir(std::sin(angle), -std::cos(angle));
+        p.drawLine(centre + dir * 3.0, centre + dir * 6.5);
+    }
+}
+
+} // namespace qtshell

@@ -1,0 +1,30 @@
+#pragma once
+// The 20-point status bar over the top of the screen: the device name, the
+// time, and the network-activity indicator (a turning wheel) while the
+// application says so.
+#include <QTimer>
+#include <QWidget>
+
+namespace qtshell {
+
+class StatusBar : public QWidget {
+public:
+    explicit StatusBar(QWidget* parent);
+    void setNetworkActivity(bool visible);
+    bool networkActivity() const { return m_activity; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void showEvent(QShowEvent*) override;
+    void hideEvent(QHideEvent*) override;
+
+private:
+    void updateSpin();
+
+    bool m_activity { false };
+    int m_step { 0 };
+    QTimer m_spin;
+    QTimer m_clock;
+};
+
+} // namespace qtshell

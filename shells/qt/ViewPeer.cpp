@@ -1,0 +1,206 @@
+#include "shells/qt/ViewPeer.h"
+
+#include "shells/qt/Scene.h"
+
+#include "kit/RunLoop.h"
+#include "kit/ViewAnimation.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace qtshell {
+
+namespace {
+template<typename T>
+T shown(const kit::View& view, kit::ViewProperty property, const T& model)
+{
+    auto value = kit::ViewAnimation::presentationValue(view, property, kit::RunLoop::main().now());
+    if (value)
+        if (auto* v = std::get_if<T>(&*value))
+            return *v;
+    return model;
+}
+
+// Frames stay float in the model; the display rounds the edges, so that
+// neighbours that touch in the model touch on screen.
+QRect displayRect(float x, float y, float w, float h)
+{
+    int left = int(std::lround(x));
+    int top = int(std::lround(y));
+    int right = int(std::lround(x + w));
+    int bottom = int(std::lround(y + h));
+    return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+}
+} // namespace
+
+ViewPeer::ViewPeer(kit::View& view, Scene& scene)
+    : m_view(&view)
+    , m_scene(scene)
+{
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+}
+
+ViewPeer::~ViewPeer() = default;
+
+QColor ViewPeer::toQColor(const kit::Color& c)
+{
+    auto unit = [](float v) { return std::clamp(v, 0.0f, 1.0f); };
+    return QColor::fromRgbF(unit(c.red), unit(c.green), unit(c.blue), unit(c.alpha));
+}
+
+QFont ViewPeer::toQFont(const kit::Font& font)
+{
+    // The handheld's Helvetica; fontconfig picks the nearest sans face.
+    QFont f(QStringLiteral("Helvetica"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(std::max(1, int(std::lround(font.size))));
+    f.setBold(font.bold || font.name.find("Bold") != std::string::npos);
+    return f;
+}
+
+void ViewPeer::propertyChanged(kit::ViewProperty property)
+{
+    if (!m_view)
+        return;
+    switch (property) {
+    case kit::ViewProperty::Frame:
+    case kit::ViewProperty::Transform:
+        applyGeometry();
+        break;
+    case kit::ViewProperty::Alpha:
+    case kit::ViewProperty::Hidden:
+        applyVisibility();
+        break;
+    case kit::ViewProperty::BackgroundColor:
+        applyBackground();
+        break;
+    case kit::ViewProperty::Content:
+        contentChanged();
+        break;
+    case kit::ViewProperty::Tag:
+    case kit::ViewProperty::Subviews:
+        break;
+    }
+    if (kit::ViewAnimation::isAnimating(*m_view))
+        m_scene.watchAnimation(*this);
+}
+
+void ViewPeer::applyAll()
+{
+    if (!m_view)
+        return;
+    applyGeometry();
+    applyBackground();
+    contentChanged();
+    applyVisibility();
+    if (kit::ViewAnimation::isAnimating(*m_view))
+        m_scene.watchAnimation(*this);
+}
+
+bool ViewPeer::applyPresentation()
+{
+    if (!m_view)
+        return false;
+    applyGeometry();
+    applyVisibility();
+    applyBackground();
+    return kit::ViewAnimation::isAnimating(*m_view);
+}
+
+void ViewPeer::detach()
+{
+    m_view = nullptr;
+    m_touched = false;
+}
+
+void ViewPeer::setTouched(bool touched)
+{
+    if (m_touched == touched)
+        return;
+    m_touched = touched;
+    update();
+}
+
+void ViewPeer::applyGeometry()
+{
+    auto frame = shown<kit::Rect>(*m_view, kit::ViewProperty::Frame, m_view->frame());
+    auto t = shown<kit::Transform>(*m_view, kit::ViewProperty::Transform, m_view->transform());
+    // Translations move the view; scales grow it about its centre (the
+    // subviews keep their size: widgets cannot be scaled).
+    float w = frame.width() * std::abs(t.a);
+    float h = frame.height() * std::abs(t.d);
+    float cx = frame.x() + frame.width() / 2 + t.tx;
+    float cy = frame.y() + frame.height() / 2 + t.ty;
+    QRect r = displayRect(cx - w / 2, cy - h / 2, w, h);
+    if (r != geometry())
+        setGeometry(r);
+}
+
+void ViewPeer::applyVisibility()
+{
+    float alpha = shown<float>(*m_view, kit::ViewProperty::Alpha, m_view->alpha());
+    bool visible = !m_view->isHidden() && alpha > 0.004f;
+    if (visible && alpha < 0.996f) {
+        if (!m_opacity) {
+            m_opacity = new QGraphicsOpacityEffect(this);
+            setGraphicsEffect(m_opacity);
+        }
+        m_opacity->setOpacity(alpha);
+    } else if (m_opacity) {
+        setGraphicsEffect(nullptr); // deletes the effect
+        m_opacity = nullptr;
+    }
+    if (isHidden() == visible)
+        setVisible(visible);
+}
+
+void ViewPeer::applyBackground()
+{
+    auto color = toQColor(shown<kit::Color>(*m_view, kit::ViewProperty::BackgroundColor, m_view->backgroundColor()));
+    if (color != m_background) {
+        m_background = color;
+        update();
+    }
+}
+
+void ViewPeer::paintEvent(QPaintEvent*)
+{
+    if (!m_view)
+        return;
+    QPainter painter(this);
+    if (m_background.alpha() > 0)
+        painter.fillRect(rect(), m_background);
+    paintContent(painter);
+}
+
+void ViewPeer::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    layoutContent();
+}
+
+void ViewPeer::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_scene.touchBegan(*this, event->position().toPoint());
+}
+
+void ViewPeer::mouseMoveEvent(QMouseEvent* event)
+{
+    if (event->buttons() & Qt::LeftButton)
+        m_scene.touchMoved(*this, event->position().toPoint());
+}
+
+void ViewPeer::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_scene.touchEnded(*this, event->position().toPoint());
+}
+
+} // namespace qtshell

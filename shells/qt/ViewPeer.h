@@ -1,0 +1,76 @@
+#pragma once
+// A peer is the Qt widget that shows one kit view. The scene keeps one peer
+// per view of the shown tree, with the same parent and the same stacking
+// order, and tells the peer of every change of its view. A peer draws from
+// the model and keeps no state of its own that the model does not have.
+//
+// Adding a peer for a new kit view class is one small class: derive from
+// ViewPeer, override contentChanged() and paintContent() (or host a Qt widget
+// as a child), and register it in the .cpp with QUORVANE_PEER(ViewClass,
+// PeerClass). See docs/qt-peers.md.
+#include "kit/View.h"
+
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+
+class QGraphicsOpacityEffect;
+
+namespace qtshell {
+
+class Scene;
+
+class ViewPeer : public QWidget {
+public:
+    ViewPeer(kit::View& view, Scene& scene);
+    ~ViewPeer() override;
+
+    // Null once the view has gone or the peer has left the shown tree.
+    kit::View* view() const { return m_view; }
+    template<typename T>
+    T* viewAs() const { return static_cast<T*>(m_view); }
+    Scene& scene() const { return m_scene; }
+
+    // Called by the scene.
+    void propertyChanged(kit::ViewProperty property);
+    void applyAll();
+    // Shows the animated values at the run loop's time; false once no
+    // animation of this view runs any more (the model's values are shown).
+    bool applyPresentation();
+    void detach();
+    // The button-like highlight while a touch is down on this view.
+    void setTouched(bool touched);
+    bool isTouched() const { return m_touched; }
+
+    // Helpers for subclasses.
+    static QColor toQColor(const kit::Color& color);
+    static QFont toQFont(const kit::Font& font);
+
+protected:
+    // Text, title, image: whatever the view class adds. The default repaints.
+    virtual void contentChanged() { update(); }
+    // Draws what the view class adds, over the background colour.
+    virtual void paintContent(QPainter&) { }
+    // Peers hosting a Qt widget give it their whole rectangle here.
+    virtual void layoutContent() { }
+
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    // Touches go to the scene, which finds the kit view that takes them.
+    void mousePressEvent(QMouseEvent*) override;
+    void mouseMoveEvent(QMouseEvent*) override;
+    void mouseReleaseEvent(QMouseEvent*) override;
+
+private:
+    void applyGeometry();
+    void applyVisibility();
+    void applyBackground();
+
+    kit::View* m_view;
+    Scene& m_scene;
+    QColor m_background;
+    QGraphicsOpacityEffect* m_opacity { nullptr };
+    bool m_touched { false };
+};
+
+} // namespace qtshell

@@ -1,0 +1,124 @@
+// quorvane: Quorvane in a window on a Linux desktop or handheld.
+#include "app/QuorvaneMain.h"
+#include "kit/Application.h"
+#include "kit/DeviceLayout.h"
+#include "shells/qt/AppIcon.h"
+#include "shells/qt/Options.h"
+#include "shells/qt/QtPlatform.h"
+#include "shells/qt/SingleInstance.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    char c = 1;
+    [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Ctrl+C or a session's end: the application ends as by its Exit button,
+// its transfer with it; a second signal leaves at once.
+void handleEndSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char buffer[16];
+        [[maybe_unused]] auto n = ::read(g_signalPipe[0], buffer, sizeof buffer);
+        static bool asked = false;
+        if (asked || !kit::Application::exists()) {
+            QCoreApplication::exit(1);
+            return;
+        }
+        asked = true;
+        kit::Application::shared().terminate();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int s : { SIGINT, SIGTERM, SIGHUP })
+        ::sigaction(s, &sa, nullptr);
+}
+
+bool hasDisplay()
+{
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto options = qtshell::Options::parse(args);
+    if (options.help) {
+        std::cout << qtshell::Options::usage();
+        return 0;
+    }
+    if (!options.error.empty()) {
+        std::cerr << "quorvane: " << options.error << "\n" << qtshell::Options::usage();
+        return 2;
+    }
+    const bool oneShot = !options.screenshot.empty() || options.exitAfterFirstFrame;
+    if (!hasDisplay()) {
+        if (oneShot) {
+            // A screenshot needs no screen.
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        } else {
+            std::cerr << "quorvane: no display is available (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window cannot open.\n"
+                         "Run Quorvane without a window through the headless shell, for instance:\n"
+                         "  quorvane-headless --root DIR --script FILE     (quorvane-headless --help lists the commands)\n"
+                         "or render the window to a picture: quorvane --screenshot out.png\n";
+            return 1;
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The web view peer brings the web engine in on first use; it needs
+    // shared GL contexts set before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication::setApplicationName(QStringLiteral("quorvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
+    QApplication::setDesktopFileName(QStringLiteral("quorvane"));
+    int qtArgc = 1;
+    char* qtArgv[] = { argv[0], nullptr };
+    QApplication qapp(qtArgc, qtArgv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(qtshell::appIcon());
+
+    std::unique_ptr<qtshell::SingleInstance> instance;
+    if (!oneShot) {
+        instance = std::make_unique<qtshell::SingleInstance>();
+        if (instance->askRunningToShow()) {
+            std::cerr << "quorvane: Quorvane is already running; its window is shown again." << std::endl;
+            return 0;
+        }
+        handleEndSignals();
+    }
+
+    if (!options.root.empty())
+        kit::DeviceLayout::current().setRoot(options.root);
+    auto platform = std::make_shared<qtshell::QtPlatform>(options);
+    platform->setSingleInstance(instance.get());
+    kit::Application::installPlatform(platform);
+    char* appArgs[] = { argv[0], nullptr };
+    int status = quorvaneMain(1, appArgs);
+    kit::Application::installPlatform(nullptr);
+    return status;
+}
