@@ -53,7 +53,9 @@ TEST(HeadlessFilesTest, ListWalkMailRenamePlayAndDelete)
     auto downloads = root + "/var/mobile/Library/Downloads";
     TempFolder::write(downloads + "/a b.torrent", "T");
     TempFolder::write(downloads + "/Clips/x.avi", "X");
-    auto run = runHeadless(tmp, root, R"(tab 2
+    // The first start greets with a notice; it goes first.
+    auto run = runHeadless(tmp, root, R"(answer 0
+tab 2
 rows
 row 1
 alert
@@ -101,18 +103,19 @@ quit
 TEST(HeadlessFilesTest, ScriptMistakesAreReported)
 {
     TempFolder tmp;
-    auto root = tmp / "device";
     struct Case {
         const char* script;
         const char* message;
     } cases[] = {
-        { "tab 2\nrow 5\n", "the table has no row 5" },
-        { "tab 2\nrow x\n", "must be a whole number" },
-        { "tab 2\nmovie-finish\n", "no movie is playing" },
-        { "tab 2\nrow-named nothing\n", "no row shows \"nothing\"" },
+        { "answer 0\ntab 2\nrow 5\n", "the table has no row 5" },
+        { "answer 0\ntab 2\nrow x\n", "must be a whole number" },
+        { "answer 0\ntab 2\nmovie-finish\n", "no movie is playing" },
+        { "answer 0\ntab 2\nrow-named nothing\n", "no row shows \"nothing\"" },
+        { "row 0\n", "is in front; answer it first" },
     };
+    int n = 0;
     for (auto& c : cases) {
-        auto run = runHeadless(tmp, root, c.script, true);
+        auto run = runHeadless(tmp, tmp / ("device" + std::to_string(n++)), c.script, true);
         EXPECT_NE(run.status, 0) << c.script;
         EXPECT_TRUE(contains(run.err, c.message)) << c.script << run.err;
     }
@@ -134,7 +137,7 @@ public:
             close(toChild[1]);
             close(fromChild[0]);
             execlp("python3", "python3", QUORVANE_SWARM, "--dir", work.c_str(), "--torrent-out", torrentOut.c_str(),
-                "--lifetime", "180", "--watch-stdin", nullptr);
+                "--size", "4194304", "--lifetime", "180", "--watch-stdin", nullptr);
             _exit(127);
         }
         close(toChild[0]);
@@ -202,7 +205,8 @@ TEST(HeadlessFilesTest, DownloadFromTheListStartsTheRealTransfer)
     ASSERT_FALSE(torrent.empty()) << "the swarm did not start";
     auto name = fs::path(torrent).filename().string();
 
-    auto run = runHeadless(tmp, root, "tab 2\nrows\nrow 1\nanswer 0\nalert\nanswer 1\nuntil 120 Download complete\nquit\n", false);
+    auto run = runHeadless(tmp, root, "answer 0\ntab 2\nrows\nrow 1\nanswer 0\nalert\nanswer 1\nuntil 120 [64/64/64]\nquit\n", false);
+    // 4 MiB in pieces of 64 KiB: the status line shows all 64 pieces held.
     ASSERT_EQ(run.status, 0) << run.err << run.out;
     EXPECT_TRUE(contains(run.out, "0 1: " + name + "\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "UIAlertView title=\"Alert\" message=\"Do you want to download:\\n " + downloads + "/" + name + "\"")) << run.out;
