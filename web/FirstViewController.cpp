@@ -23,13 +23,23 @@ const char* const FirstViewController::aboutMessage
       "Tobi Okafor (graphics)\n"
       "Jonas Feld (coding), http://www.jfeld.example";
 
+FirstViewController::~FirstViewController()
+{
+    if (webView)
+        webView->setDelegate(nullptr);
+}
+
 void FirstViewController::loadView()
 {
     auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
     root->setBackgroundColor(kit::Color::white());
-    auto area = kit::View::create(kit::Rect { 0, 0, 320, 367 });
-    webArea = area.get();
-    root->addSubview(area);
+    auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 0, 320, 367 });
+    web->setDelegate(this);
+    webView = web.get();
+    root->addSubview(web);
+    auto spinner = kit::View::create<kit::ActivityIndicatorView>(kit::Rect { 141, 165, 37, 37 }, kit::ActivityIndicatorViewStyle::Gray);
+    act = spinner.get();
+    root->addSubview(spinner);
     root->addSubview(kit::Button::create({ 10, 372, 145, 34 }, "About", [this] { showInfo(); }));
     root->addSubview(kit::Button::create({ 165, 372, 145, 34 }, "Exit", [this] { exitApp(); }));
     setView(root);
@@ -37,7 +47,10 @@ void FirstViewController::loadView()
 
 void FirstViewController::awakeFromNib()
 {
-    viewDidLoad();
+    // The interface file made the views before waking us.
+    view();
+    kit::ViewController::viewDidLoad();
+    webView->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(welcomePageAddress)));
     auto& defaults = kit::UserDefaults::standard();
     defaults.setObject("No", "DownloadTorrentBool");
     if (defaults.stringForKey("AlertBool") == "Ja")
@@ -51,6 +64,16 @@ void FirstViewController::alertViewClickedButtonAtIndex(kit::AlertView&, int ind
 {
     if (index == 1)
         kit::Application::shared().openURL(donationPageAddress);
+}
+
+void FirstViewController::webViewDidStartLoad(kit::WebView&)
+{
+    act->startAnimating();
+}
+
+void FirstViewController::webViewDidFinishLoad(kit::WebView&)
+{
+    act->stopAnimating();
 }
 
 void FirstViewController::showInfo()

@@ -2,11 +2,17 @@
 // The welcome tab: the welcome page, the first-run notice (once per
 // installation), the about box, and the way to end the application.
 // At start-up it also clears any transfer request left from an earlier run.
+//
+// The view fields refer to views of the tab's tree (held by the tree); the
+// controller is the web view's delegate and clears that link before its tree
+// goes.
+#include "kit/ActivityIndicatorView.h"
 #include "kit/AlertView.h"
 #include "kit/Button.h"
 #include "kit/ViewController.h"
+#include "kit/WebView.h"
 
-class FirstViewController : public kit::ViewController, public kit::AlertViewDelegate {
+class FirstViewController : public kit::ViewController, public kit::AlertViewDelegate, public kit::WebViewDelegate {
 public:
     static constexpr const char* welcomePageAddress = "http://www.quorvane.example/iphone/welcome.html";
     static constexpr const char* donationPageAddress
@@ -16,14 +22,17 @@ public:
     static const char* const aboutTitle;
     static const char* const aboutMessage;
 
+    ~FirstViewController() override;
     std::string className() const override { return "FirstViewController"; }
     void loadView() override;
     void awakeFromNib() override;
     void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+    void webViewDidStartLoad(kit::WebView& view) override;
+    void webViewDidFinishLoad(kit::WebView& view) override;
 
     void showInfo();
     void exitApp();
 
-    // Where the welcome page shows; the web view takes this place.
-    kit::View* webArea { nullptr };
+    kit::WebView* webView { nullptr };
+    kit::ActivityIndicatorView* act { nullptr };
 };

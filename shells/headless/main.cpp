@@ -3,6 +3,7 @@
 #include "app/QuorvaneMain.h"
 #include "kit/Application.h"
 #include "kit/DeviceLayout.h"
+#include "kit/HeadlessWebEngine.h"
 #include "kit/RunLoop.h"
 #include "shells/headless/Script.h"
 
@@ -98,6 +99,7 @@ int main(int argc, char** argv)
         kit::DeviceLayout::current().setRoot(root);
     if (virtualTime)
         kit::RunLoop::main().useManualClock();
+    kit::HeadlessWebEngine::install();
     kit::Application::installPlatform(std::make_shared<HeadlessPlatform>(script, virtualTime));
     char* args[] = { argv[0], nullptr };
     return quorvaneMain(1, args);

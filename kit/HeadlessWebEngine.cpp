@@ -1,0 +1,344 @@
+#include "kit/HeadlessWebEngine.h"
+
+#include "kit/RunLoop.h"
+#include "kit/WebView.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace kit {
+
+namespace {
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+void appendUtf8(std::string& out, unsigned long cp)
+{
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// Character references of plain text; unknown ones stay as written.
+std::string decodeEntities(std::string_view s)
+{
+    static const std::pair<const char*, const char*> named[] = {
+        { "amp", "&" }, { "lt", "<" }, { "gt", ">" }, { "quot", "\"" }, { "apos", "'" }, { "nbsp", " " },
+    };
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '&') {
+            out += s[i];
+            continue;
+        }
+        auto semi = s.find(';', i);
+        if (semi == std::string_view::npos || semi - i > 10) {
+            out += '&';
+            continue;
+        }
+        auto name = s.substr(i + 1, semi - i - 1);
+        bool done = false;
+        if (!name.empty() && name[0] == '#') {
+            unsigned long cp = 0;
+            bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
+            auto digits = name.substr(hex ? 2 : 1);
+            auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+            if (!digits.empty() && ec == std::errc() && p == digits.data() + digits.size()) {
+                appendUtf8(out, cp);
+                done = true;
+            }
+        } else {
+            for (auto& [n, v] : named)
+                if (name == n) {
+                    out += v;
+                    done = true;
+                    break;
+                }
+        }
+        if (done)
+            i = semi;
+        else
+            out += '&';
+    }
+    return out;
+}
+
+std::string collapseBlanks(std::string_view s)
+{
+    std::string out;
+    bool blank = false;
+    for (char c : s) {
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            blank = true;
+            continue;
+        }
+        if (blank && !out.empty())
+            out += ' ';
+        blank = false;
+        out += c;
+    }
+    return out;
+}
+
+std::string stripTags(std::string_view s)
+{
+    std::string out;
+    bool inTag = false;
+    for (char c : s) {
+        if (c == '<')
+            inTag = true;
+        else if (c == '>' && inTag)
+            inTag = false;
+        else if (!inTag)
+            out += c;
+    }
+    return out;
+}
+
+// The value of an attribute in the text of a start tag ("a href=... class=...").
+std::optional<std::string> attribute(std::string_view tag, std::string_view name)
+{
+    std::string low = lower(tag);
+    size_t pos = 0;
+    while ((pos = low.find(name, pos)) != std::string::npos) {
+        bool startsWord = pos > 0 && std::isspace(static_cast<unsigned char>(low[pos - 1]));
+        size_t i = pos + name.size();
+        pos = i;
+        if (!startsWord)
+            continue;
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i])))
+            ++i;
+        if (i >= tag.size() || tag[i] != '=')
+            continue;
+        ++i;
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i])))
+            ++i;
+        if (i >= tag.size())
+            return std::string();
+        if (tag[i] == '"' || tag[i] == '\'') {
+            char quote = tag[i];
+            auto end = tag.find(quote, i + 1);
+            return std::string(tag.substr(i + 1, end == std::string_view::npos ? std::string_view::npos : end - i - 1));
+        }
+        auto end = i;
+        while (end < tag.size() && !std::isspace(static_cast<unsigned char>(tag[end])) && tag[end] != '>')
+            ++end;
+        return std::string(tag.substr(i, end - i));
+    }
+    return std::nullopt;
+}
+
+std::string trimmed(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return std::string(s);
+}
+
+} // namespace
+
+void HeadlessWebEngine::install()
+{
+    WebView::setEngineFactory([](WebView& view) { return std::make_unique<HeadlessWebEngine>(view); });
+}
+
+HeadlessWebEngine::~HeadlessWebEngine()
+{
+    if (m_http)
+        m_http->cancel();
+}
+
+std::string HeadlessWebEngine::titleOf(const std::string& html)
+{
+    std::string low = lower(html);
+    auto open = low.find("<title");
+    if (open == std::string::npos)
+        return {};
+    auto start = low.find('>', open);
+    if (start == std::string::npos)
+        return {};
+    ++start;
+    auto end = low.find("</title", start);
+    if (end == std::string::npos)
+        end = low.size();
+    return collapseBlanks(decodeEntities(std::string_view(html).substr(start, end - start)));
+}
+
+std::vector<WebLink> HeadlessWebEngine::linksOf(const std::string& html, const URL& base)
+{
+    std::vector<WebLink> out;
+    std::string low = lower(html);
+    size_t pos = 0;
+    while ((pos = low.find("<a", pos)) != std::string::npos) {
+        size_t after = pos + 2;
+        if (after >= low.size() || !std::isspace(static_cast<unsigned char>(low[after]))) {
+            pos = after;
+            continue;
+        }
+        auto tagEnd = low.find('>', after);
+        if (tagEnd == std::string::npos)
+            break;
+        auto href = attribute(std::string_view(html).substr(pos + 2, tagEnd - pos - 2), "href");
+        auto close = low.find("</a", tagEnd);
+        if (close == std::string::npos)
+            close = low.size();
+        pos = close;
+        if (!href)
+            continue;
+        auto reference = trimmed(decodeEntities(*href));
+        if (reference.empty() || reference[0] == '#' || lower(reference).rfind("javascript:", 0) == 0)
+            continue;
+        auto url = URL::withStringRelativeTo(reference, base);
+        if (!url)
+            continue;
+        auto text = collapseBlanks(decodeEntities(stripTags(std::string_view(html).substr(tagEnd + 1, close - tagEnd - 1))));
+        out.push_back({ std::move(text), *url });
+    }
+    return out;
+}
+
+void HeadlessWebEngine::cancelRunning()
+{
+    if (!m_http)
+        return;
+    auto http = std::move(m_http);
+    http->cancel();
+    m_view.engineDidFailLoad({ WebErrorCancelled, "cancelled" });
+}
+
+void HeadlessWebEngine::load(const URLRequest& request)
+{
+    start(request, -1);
+}
+
+void HeadlessWebEngine::navigate(const URLRequest& request, WebViewNavigationType type)
+{
+    if (!request.url() || !m_view.engineShouldStartLoad(request, type))
+        return;
+    start(request, -1);
+}
+
+void HeadlessWebEngine::start(const URLRequest& request, int historyIndex)
+{
+    cancelRunning();
+    auto url = request.absoluteString();
+    if (!HttpRequest::isValidURL(url)) {
+        std::weak_ptr<View> weak = m_view.weak_from_this();
+        RunLoop::main().post([weak] {
+            if (auto view = std::dynamic_pointer_cast<WebView>(weak.lock()))
+                view->engineDidFailLoad({ WebErrorUnsupportedURL, "unsupported URL" });
+        });
+        return;
+    }
+    m_pending = request;
+    m_pendingIndex = historyIndex;
+    m_body.clear();
+    auto http = HttpRequest::create(url);
+    http->setTimeout(request.timeoutInterval());
+    if (request.cachePolicy() != URLRequestCachePolicy::UseProtocolCachePolicy)
+        http->setHeader("Cache-Control", "no-cache");
+    // The engine outlives nothing it registers: the request dies with it.
+    http->onData = [this](const uint8_t* bytes, size_t length) { m_body.append(reinterpret_cast<const char*>(bytes), length); };
+    http->onFinish = [this] { finished(); };
+    http->onFailure = [this] {
+        m_http.reset();
+        m_view.engineDidFailLoad({ WebErrorCannotConnectToHost, "the page could not be loaded" });
+    };
+    m_http = http;
+    m_view.engineDidStartLoad(request);
+    // The delegate may have started another load meanwhile; that one won.
+    if (m_http != http)
+        return;
+    if (!http->start()) {
+        m_http.reset();
+        m_view.engineDidFailLoad({ WebErrorUnsupportedURL, "unsupported URL" });
+    }
+}
+
+void HeadlessWebEngine::finished()
+{
+    m_http.reset();
+    m_document = std::move(m_body);
+    m_body.clear();
+    m_title = titleOf(m_document);
+    m_links = linksOf(m_document, *m_pending.url());
+    if (m_pendingIndex >= 0 && m_pendingIndex < int(m_history.size())) {
+        m_index = m_pendingIndex;
+    } else {
+        m_history.resize(size_t(m_index + 1));
+        m_history.push_back(m_pending);
+        m_index = int(m_history.size()) - 1;
+    }
+    m_view.engineHistoryChanged();
+    m_view.engineDidFinishLoad(m_pending, m_title);
+}
+
+void HeadlessWebEngine::stopLoading()
+{
+    cancelRunning();
+}
+
+void HeadlessWebEngine::reload()
+{
+    if (m_index < 0)
+        return;
+    auto request = m_history[size_t(m_index)];
+    if (m_view.engineShouldStartLoad(request, WebViewNavigationType::Reload))
+        start(request, m_index);
+}
+
+void HeadlessWebEngine::goBack()
+{
+    if (!canGoBack())
+        return;
+    int target = m_index - 1;
+    auto request = m_history[size_t(target)];
+    if (m_view.engineShouldStartLoad(request, WebViewNavigationType::BackForward))
+        start(request, target);
+}
+
+void HeadlessWebEngine::goForward()
+{
+    if (!canGoForward())
+        return;
+    int target = m_index + 1;
+    auto request = m_history[size_t(target)];
+    if (m_view.engineShouldStartLoad(request, WebViewNavigationType::BackForward))
+        start(request, target);
+}
+
+void HeadlessWebEngine::evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion)
+{
+    if (!completion)
+        return;
+    std::string s = trimmed(script);
+    if (!s.empty() && s.back() == ';')
+        s.pop_back();
+    std::string result = trimmed(s) == "document.title" ? m_title : std::string();
+    RunLoop::main().post([completion = std::move(completion), result = std::move(result)] { completion(result); });
+}
+
+} // namespace kit

@@ -1,0 +1,71 @@
+#pragma once
+// The web engine of the headless shell and of tests: fetches the main document
+// over HTTP (kit's HttpRequest, so host mappings apply), takes the page's
+// title and links from it, and keeps a history. It runs no scripts: a script
+// asking for "document.title" answers the title, any other answers "".
+// Sub-resources (pictures, style sheets, frames) are not fetched, and
+// redirects are followed by the loader without a question to the delegate.
+//
+// A click on a link is navigate(request, LinkClicked): the view's delegate is
+// asked first, as for every other load.
+#include "kit/HttpRequest.h"
+#include "kit/WebEngine.h"
+
+#include <vector>
+
+namespace kit {
+
+struct WebLink {
+    std::string text; // what the link shows, tags stripped, blanks collapsed
+    URL url;          // resolved against the page's address
+};
+
+class HeadlessWebEngine final : public WebEngine {
+public:
+    // Makes every web view made from now on use this engine.
+    static void install();
+
+    explicit HeadlessWebEngine(WebView& view) : m_view(view) { }
+    ~HeadlessWebEngine() override;
+
+    void load(const URLRequest& request) override;
+    void stopLoading() override;
+    void reload() override;
+    void goBack() override;
+    void goForward() override;
+    bool canGoBack() const override { return m_index > 0; }
+    bool canGoForward() const override { return m_index >= 0 && m_index + 1 < int(m_history.size()); }
+    void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) override;
+
+    // A load the page starts (a link, a form): asks the delegate, then loads.
+    void navigate(const URLRequest& request, WebViewNavigationType type);
+
+    // The page shown (the last load that finished).
+    const std::vector<WebLink>& links() const { return m_links; }
+    const std::string& document() const { return m_document; }
+    const std::vector<URLRequest>& history() const { return m_history; }
+    int historyIndex() const { return m_index; }
+
+    // Page reading, shared with tests.
+    static std::string titleOf(const std::string& html);
+    static std::vector<WebLink> linksOf(const std::string& html, const URL& base);
+
+private:
+    // historyIndex: where a back/forward/reload load lands; -1 for a new entry.
+    void start(const URLRequest& request, int historyIndex);
+    void cancelRunning();
+    void finished();
+
+    WebView& m_view;
+    std::shared_ptr<HttpRequest> m_http;
+    URLRequest m_pending;
+    int m_pendingIndex { -1 };
+    std::string m_body;
+    std::vector<URLRequest> m_history;
+    int m_index { -1 };
+    std::string m_document;
+    std::string m_title;
+    std::vector<WebLink> m_links;
+};
+
+} // namespace kit

@@ -1,0 +1,158 @@
+#include "web/FirstViewController.h"
+
+#include "kit/Application.h"
+#include "kit/HeadlessWebEngine.h"
+#include "kit/RunLoop.h"
+#include "kit/UserDefaults.h"
+#include "tests/web/WebTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace webtest;
+
+namespace {
+
+struct RecordingPlatform : kit::Platform {
+    std::vector<std::string> opened;
+    int terminated { 0 };
+    int run(kit::Application&) override { return 0; }
+    bool openURL(const std::string& url) override
+    {
+        opened.push_back(url);
+        return true;
+    }
+    void terminate(kit::Application&) override { ++terminated; }
+};
+
+class WelcomeTab : public testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new PageServer(300); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().useManualClock();
+        kit::HeadlessWebEngine::install();
+        mapHosts(s_server->port());
+        m_folder = makeTempFolder();
+        m_settings = m_folder + "/settings";
+        kit::UserDefaults::standard().open(m_settings);
+        m_platform = std::make_shared<RecordingPlatform>();
+        kit::Application::installPlatform(m_platform);
+        m_app = std::make_unique<kit::Application>();
+    }
+    void TearDown() override
+    {
+        m_tab.reset();
+        m_app.reset();
+        kit::Application::installPlatform(nullptr);
+        kit::WebView::setEngineFactory(nullptr);
+        kit::RunLoop::main().reset();
+        removeFolder(m_folder);
+    }
+    // A start of the application: the settings come back from their file.
+    void start()
+    {
+        m_tab.reset();
+        m_app.reset();
+        m_app = std::make_unique<kit::Application>();
+        kit::UserDefaults::standard().open(m_settings);
+        m_tab = std::make_shared<FirstViewController>();
+        m_tab->awakeFromNib();
+    }
+    std::optional<std::string> stored(const char* key) { return kit::UserDefaults::standard().stringForKey(key); }
+
+    static PageServer* s_server;
+    std::string m_folder, m_settings;
+    std::shared_ptr<RecordingPlatform> m_platform;
+    std::unique_ptr<kit::Application> m_app;
+    std::shared_ptr<FirstViewController> m_tab;
+};
+
+PageServer* WelcomeTab::s_server = nullptr;
+
+TEST_F(WelcomeTab, FirstRunNoticeShowsOnceAcrossStarts)
+{
+    start();
+    ASSERT_NE(m_app->frontPopup(), nullptr);
+    EXPECT_EQ(m_app->frontPopup()->title(), "Quorvane 2.1b\nPlease Read!");
+    EXPECT_EQ(m_app->frontPopup()->message().rfind("This is only shown once!", 0), 0u);
+    EXPECT_EQ(stored("AlertBool"), "Ja") << "stored while the notice is still up";
+    m_app->frontPopup()->dismissWithClickedButtonIndex(0, false);
+    EXPECT_TRUE(m_platform->opened.empty()) << "Close does nothing";
+
+    start();
+    EXPECT_EQ(m_app->frontPopup(), nullptr);
+    EXPECT_EQ(stored("AlertBool"), "Ja");
+}
+
+TEST_F(WelcomeTab, OtherMarkShowsTheNoticeAgain)
+{
+    kit::UserDefaults::standard().setObject("ja", "AlertBool");
+    start();
+    ASSERT_NE(m_app->frontPopup(), nullptr);
+    EXPECT_EQ(stored("AlertBool"), "Ja");
+}
+
+TEST_F(WelcomeTab, EveryStartClearsTheTransferRequest)
+{
+    kit::UserDefaults::standard().setObject("Yes", "DownloadTorrentBool");
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    start();
+    EXPECT_EQ(stored("DownloadTorrentBool"), "No");
+    kit::UserDefaults::standard().setObject("Yes", "DownloadTorrentBool");
+    start();
+    EXPECT_EQ(stored("DownloadTorrentBool"), "No");
+}
+
+TEST_F(WelcomeTab, SupportOpensTheDonationPageOutside)
+{
+    start();
+    ASSERT_NE(m_app->frontPopup(), nullptr);
+    EXPECT_EQ(m_app->frontPopup()->buttonTitleAtIndex(1), "Support");
+    m_app->frontPopup()->dismissWithClickedButtonIndex(1, false);
+    EXPECT_EQ(m_platform->opened, (std::vector<std::string> { FirstViewController::donationPageAddress }));
+    EXPECT_EQ(m_app->frontPopup(), nullptr);
+}
+
+TEST_F(WelcomeTab, AboutBoxHasOnlyClose)
+{
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    start();
+    m_tab->showInfo();
+    ASSERT_NE(m_app->frontPopup(), nullptr);
+    EXPECT_EQ(m_app->frontPopup()->title(), "About Quorvane");
+    EXPECT_EQ(m_app->frontPopup()->numberOfButtons(), 1);
+    EXPECT_NE(m_app->frontPopup()->message().find("Special Thanks to:"), std::string::npos);
+    m_app->frontPopup()->dismissWithClickedButtonIndex(0, false);
+    EXPECT_TRUE(m_platform->opened.empty());
+}
+
+TEST_F(WelcomeTab, WelcomePageTurnsTheIndicatorWhileLoading)
+{
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    start();
+    ASSERT_TRUE(m_tab->webView->request());
+    EXPECT_EQ(m_tab->webView->request()->absoluteString(), FirstViewController::welcomePageAddress);
+    EXPECT_TRUE(m_tab->act->isAnimating());
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->webView->title(), "Welcome to Quorvane");
+    EXPECT_FALSE(m_tab->act->isAnimating());
+    EXPECT_TRUE(m_tab->act->isHidden());
+}
+
+TEST_F(WelcomeTab, ExitEndsTheApplication)
+{
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    start();
+    EXPECT_EQ(m_platform->terminated, 0);
+    m_tab->exitApp();
+    EXPECT_EQ(m_platform->terminated, 1);
+    EXPECT_TRUE(m_app->isTerminating());
+}
+
+} // namespace

@@ -1,0 +1,79 @@
+// The whole application in the headless shell, against the loopback site:
+// the welcome page and the first-run notice, then the browser tab, a typed
+// address and a followed torrent link.
+#include "tests/web/WebTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sys/wait.h>
+
+using namespace webtest;
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out;
+};
+
+Run runHeadless(const std::string& root, const std::string& script)
+{
+    auto scriptPath = root + "/script.txt";
+    std::ofstream(scriptPath) << script;
+    std::string command = std::string("'") + QUORVANE_HEADLESS + "' --root '" + root + "' --script '" + scriptPath + "' 2>&1";
+    Run run { -1, {} };
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
+    int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(HeadlessShell, FollowsATorrentLinkAndKeepsTheFile)
+{
+    PageServer server(120);
+    mapHosts(server.port());
+    auto root = makeTempFolder();
+
+    auto first = runHeadless(root,
+        "alert\n"
+        "answer 1\n"
+        "loaded 20\n"
+        "web\n"
+        "tab 1\n"
+        "loaded 20\n"
+        "web\n"
+        "type sites.quorvane.test/\n"
+        "return\n"
+        "loaded 20\n"
+        "web\n"
+        "link First torrent\n"
+        "loaded 20\n"
+        "web\n"
+        "quit\n");
+    EXPECT_EQ(first.status, 0) << first.out;
+    auto has = [&](const std::string& text) { return first.out.find(text) != std::string::npos; };
+    EXPECT_TRUE(has("title=\"Quorvane 2.1b\\nPlease Read!\"")) << first.out;
+    EXPECT_TRUE(has("openURL https://payments.quorvane.example/cgi-bin/webscr?cmd=_s-xclick&hosted_button_id=")) << first.out;
+    EXPECT_TRUE(has("web http://www.quorvane.example/iphone/welcome.html title=\"Welcome to Quorvane\" loading=no")) << first.out;
+    EXPECT_TRUE(has("web http://releases.ubuntu.com title=\"Quorvane Test & Torrents\" loading=no")) << first.out;
+    EXPECT_TRUE(has("web http://sites.quorvane.test/ title=\"Quorvane Test & Torrents\" loading=no back=yes")) << first.out;
+    EXPECT_TRUE(has("web http://sites.quorvane.test/files/first.torrent title=\"\" loading=no")) << first.out;
+    auto kept = readFile(root + "/var/mobile/Documents/page.torrent");
+    EXPECT_EQ(kept, std::string("d8:announce24:http://tracker.test/first4:infod4:name5:firstee\0\xff\x01", 64));
+
+    // The next start of the same installation shows no notice.
+    auto second = runHeadless(root, "alert\nquit\n");
+    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_NE(second.out.find("no alert"), std::string::npos) << second.out;
+    removeFolder(root);
+}
+
+} // namespace

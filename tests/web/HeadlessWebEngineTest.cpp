@@ -1,0 +1,191 @@
+#include "kit/HeadlessWebEngine.h"
+
+#include "kit/RunLoop.h"
+#include "kit/WebView.h"
+#include "tests/web/WebTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace webtest;
+
+namespace {
+
+TEST(WebAddress, MadeOnlyFromAddressCharacters)
+{
+    EXPECT_TRUE(kit::URL::withString("http://h.test/a%20b?x=1&y=[2]#f"));
+    EXPECT_FALSE(kit::URL::withString("http://h.test/a b"));
+    EXPECT_FALSE(kit::URL::withString("http://h.test/%zz"));
+    EXPECT_FALSE(kit::URL::withString("http://h.test/%2"));
+    EXPECT_FALSE(kit::URL::withString("http://h.test/\"q\""));
+    EXPECT_EQ(kit::URL::withString("HTTP://H.test")->scheme(), "http");
+    EXPECT_EQ(kit::URL::withString("http://H.test:81/x")->host(), "H.test");
+}
+
+TEST(PageReading, TitleAndLinks)
+{
+    const std::string html = "<HTML><head><Title>\n  A &amp; B &#x263A;  </title></head><body>"
+                             "<a href=\"/x.torrent\">X <i>file</i></a>"
+                             "<a class=k href='rel/y.html?a=1&amp;b=2'>Y</a>"
+                             "<a href=z.html>Z</a>"
+                             "<a name=anchor>no href</a><a href=\"#top\">top</a><a href=\"javascript:go()\">js</a>"
+                             "<abbr>not a link</abbr>";
+    EXPECT_EQ(kit::HeadlessWebEngine::titleOf(html), "A & B \xE2\x98\xBA");
+    EXPECT_EQ(kit::HeadlessWebEngine::titleOf("<p>untitled</p>"), "");
+    auto links = kit::HeadlessWebEngine::linksOf(html, *kit::URL::withString("http://h.test/dir/page.html"));
+    ASSERT_EQ(links.size(), 3u);
+    EXPECT_EQ(links[0].text, "X file");
+    EXPECT_EQ(links[0].url.absoluteString(), "http://h.test/x.torrent");
+    EXPECT_EQ(links[1].url.absoluteString(), "http://h.test/dir/rel/y.html?a=1&b=2");
+    EXPECT_EQ(links[2].url.absoluteString(), "http://h.test/dir/z.html");
+}
+
+// Records what the delegate hears, in order.
+struct Recorder : kit::WebViewDelegate {
+    std::vector<std::string> events;
+    bool allow { true };
+    bool webViewShouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& r, kit::WebViewNavigationType t) override
+    {
+        events.push_back(std::string("should ") + kit::navigationTypeName(t) + " " + r.absoluteString());
+        return allow;
+    }
+    void webViewDidStartLoad(kit::WebView&) override { events.push_back("start"); }
+    void webViewDidFinishLoad(kit::WebView& v) override { events.push_back("finish " + v.title()); }
+    void webViewDidFailLoadWithError(kit::WebView&, const kit::WebError& e) override
+    {
+        events.push_back("fail " + std::to_string(e.code));
+    }
+};
+
+class HeadlessEngine : public testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new PageServer(300); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().useManualClock();
+        kit::HeadlessWebEngine::install();
+        mapHosts(s_server->port());
+        m_view = kit::View::create<kit::WebView>(kit::Rect { 0, 0, 320, 400 });
+        m_view->setDelegate(&m_recorder);
+    }
+    void TearDown() override
+    {
+        m_view->setDelegate(nullptr);
+        m_view.reset();
+        kit::WebView::setEngineFactory(nullptr);
+        kit::RunLoop::main().reset();
+    }
+    void load(const std::string& address)
+    {
+        m_view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(address)));
+        ASSERT_TRUE(waitForLoad(*m_view));
+    }
+    kit::HeadlessWebEngine& engine() { return static_cast<kit::HeadlessWebEngine&>(m_view->engine()); }
+
+    static PageServer* s_server;
+    Recorder m_recorder;
+    std::shared_ptr<kit::WebView> m_view;
+};
+
+PageServer* HeadlessEngine::s_server = nullptr;
+
+TEST_F(HeadlessEngine, TellsTheDelegateInABrowsersOrderAndKeepsHistory)
+{
+    load(siteAddress("/"));
+    auto links = engine().links();
+    ASSERT_GE(links.size(), 8u);
+    EXPECT_EQ(links[1].text, "Second torrent");
+    EXPECT_EQ(links[7].url.absoluteString(), siteAddress("/next.html"));
+    engine().navigate(kit::URLRequest::requestWithURL(links[7].url), kit::WebViewNavigationType::LinkClicked);
+    ASSERT_TRUE(waitForLoad(*m_view));
+    EXPECT_TRUE(m_view->canGoBack());
+    m_view->goBack();
+    ASSERT_TRUE(waitForLoad(*m_view));
+    EXPECT_TRUE(m_view->canGoForward());
+    m_view->reload();
+    ASSERT_TRUE(waitForLoad(*m_view));
+    EXPECT_EQ(m_recorder.events,
+        (std::vector<std::string> {
+            "should other " + siteAddress("/"), "start", "finish Quorvane Test & Torrents",
+            "should link " + siteAddress("/next.html"), "start", "finish Next Page",
+            "should back-forward " + siteAddress("/"), "start", "finish Quorvane Test & Torrents",
+            "should reload " + siteAddress("/"), "start", "finish Quorvane Test & Torrents",
+        }));
+    EXPECT_TRUE(m_view->canGoForward()) << "a reload keeps the forward history";
+}
+
+TEST_F(HeadlessEngine, RefusedLoadDoesNothing)
+{
+    m_recorder.allow = false;
+    m_view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(siteAddress("/"))));
+    EXPECT_FALSE(m_view->isLoading());
+    EXPECT_FALSE(m_view->request());
+    EXPECT_EQ(m_recorder.events.size(), 1u);
+}
+
+TEST_F(HeadlessEngine, NewLoadCancelsTheRunningOne)
+{
+    m_view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(siteAddress("/hang.html"))));
+    load(siteAddress("/next.html"));
+    EXPECT_EQ(m_recorder.events,
+        (std::vector<std::string> { "should other " + siteAddress("/hang.html"), "start",
+            "should other " + siteAddress("/next.html"), "fail -999", "start", "finish Next Page" }));
+    EXPECT_FALSE(m_view->canGoBack()) << "a cancelled load leaves no history";
+}
+
+TEST_F(HeadlessEngine, RequestTimeOutRunsOnTheLoopsClock)
+{
+    m_view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(siteAddress("/hang.html")),
+        kit::URLRequestCachePolicy::ReloadIgnoringLocalCacheData, 5));
+    kit::RunLoop::main().advance(4.9);
+    EXPECT_TRUE(m_view->isLoading());
+    kit::RunLoop::main().advance(0.2);
+    EXPECT_FALSE(m_view->isLoading());
+    EXPECT_EQ(m_recorder.events.back(), "fail -1004");
+}
+
+TEST_F(HeadlessEngine, FailuresBeforeAndAfterStarting)
+{
+    m_view->loadRequest(kit::URLRequest::requestWithURL(std::nullopt));
+    kit::RunLoop::main().advance(0);
+    m_view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("ftp://h.test/file")));
+    kit::RunLoop::main().advance(0);
+    load("http://dead.quorvane.test/");
+    EXPECT_EQ(m_recorder.events,
+        (std::vector<std::string> { "fail -1000", "should other ftp://h.test/file", "fail -1002",
+            "should other http://dead.quorvane.test/", "start", "fail -1004" }));
+}
+
+TEST_F(HeadlessEngine, ScriptsAnswerOnlyTheTitle)
+{
+    load(siteAddress("/next.html"));
+    std::vector<std::string> answers;
+    for (auto* script : { "document.title", " document.title; ", "document.body.innerHTML", "typeof(x)" })
+        m_view->stringByEvaluatingJavaScriptFromString(script, [&](std::string s) { answers.push_back(s); });
+    EXPECT_TRUE(answers.empty()) << "answers come on the loop, not from inside the call";
+    kit::RunLoop::main().advance(0);
+    EXPECT_EQ(answers, (std::vector<std::string> { "Next Page", "Next Page", "", "" }));
+}
+
+TEST(WebViewWithoutEngine, FailsEveryLoad)
+{
+    kit::RunLoop::main().reset();
+    kit::RunLoop::main().useManualClock();
+    kit::WebView::setEngineFactory(nullptr);
+    auto view = kit::View::create<kit::WebView>();
+    Recorder recorder;
+    view->setDelegate(&recorder);
+    view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://h.test/")));
+    kit::RunLoop::main().advance(0);
+    EXPECT_EQ(recorder.events,
+        (std::vector<std::string> { "should other http://h.test/", "start", "fail " + std::to_string(kit::WebErrorNoEngine) }));
+    view->setDelegate(nullptr);
+    kit::RunLoop::main().reset();
+}
+
+} // namespace
