@@ -116,6 +116,8 @@ ScriptCommand alertCommand { "alert", "alert             print the front alert o
     s.out() << popup->className() << " title=\"" << oneLine(popup->title()) << "\" message=\"" << oneLine(popup->message()) << "\"\n";
     for (int i = 0; i < popup->numberOfButtons(); ++i)
         s.out() << "  " << i << ": " << popup->buttonTitleAtIndex(i) << (i == popup->cancelButtonIndex() ? " (cancel)" : "") << '\n';
+    if (auto* field = popup->textField())
+        s.out() << "  field: \"" << oneLine(field->text()) << "\"\n";
 } };
 
 ScriptCommand typeCommand { "type", "type TEXT         type TEXT into the focused text field", [](Script& s, const std::string& text) {

@@ -63,6 +63,7 @@ answer 1
 row 1
 answer 2
 type renamed
+alert
 answer 1
 echo -- after rename
 rows
@@ -85,6 +86,7 @@ quit
     EXPECT_TRUE(contains(run.out, "0: Download\n  1: eMail File\n  2: Rename\n  3: Delete\n  4: Cancel (cancel)")) << run.out;
     EXPECT_TRUE(contains(run.out, "openURL mailto:?subject=Torrent%20File%20from%20Quorvane&body=Here%20is%20the%20torrent%20file,%20sent%20from%20Quorvane&attachment="
         + downloads + "/a%20b.torrent\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "UIAlertView title=\"Enter new Filename\" message=\"\\n\"\n  0: Cancel\n  1: OK\n  field: \"renamed\"\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "-- after rename\n0 0: ...\n0 1: renamed.torrent\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "UIActionSheet title=\"x.avi\"")) << run.out;
     EXPECT_TRUE(contains(run.out, "0: Play\n")) << run.out;
