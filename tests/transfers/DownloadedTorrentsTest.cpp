@@ -1,0 +1,298 @@
+// The transfer tab against a stand-in transfer client: a small script at the
+// device's client path that prints status lines the way the real one does on
+// a pipe (a line feed, then the line padded with blanks), waits for gate files
+// the test creates, and obeys signals.
+#include "TestSupport.h"
+#include "app/Quorvane.h"
+#include "kit/ChildProcess.h"
+#include "kit/DeviceLayout.h"
+#include "kit/Log.h"
+#include "kit/RunLoop.h"
+#include "kit/UserDefaults.h"
+#include "kit/Window.h"
+#include "transfers/DownloadedTorrents.h"
+#include "transfers/TipsViewController.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+class DownloadedTorrentsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        loop.reset();
+        loop.useManualClock();
+        layout.setRoot(root.path());
+        layout.prepare();
+        kit::UserDefaults::standard().open(layout.settingsFile());
+        app = std::make_unique<Quorvane>();
+        window = std::make_shared<kit::Window>();
+        app->setKeyWindow(window.get());
+        tab = std::make_shared<DownloadedTorrents>();
+        window->addSubview(tab->viewPointer());
+        oldSink = kit::setLogSink([this](const std::string& line) {
+            logged.push_back(line);
+            return true;
+        });
+    }
+
+    void TearDown() override
+    {
+        kit::setLogSink(oldSink);
+        kit::ChildProcess::terminateAll();
+        loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 10);
+        tab.reset();
+        window.reset();
+        app.reset();
+        loop.reset();
+        layout.setRoot("");
+    }
+
+    // The stand-in client. `body` runs after it has recorded its arguments.
+    void standIn(const std::string& body)
+    {
+        writeFile(layout.ctorrentPath(),
+            "#!/bin/bash\n"
+            "cd \"$(pwd)\"\n"
+            "{ echo \"$#\"; printf '%s\\n' \"$@\"; pwd; } > \"" + root / "args" + "\"\n"
+            "gate() { while [ ! -e \"" + root.path() + "/$1\" ]; do sleep 0.01; done; }\n"
+            // One write per status line, as the real client does; the shell's
+            // own printf may split its output at line feeds.
+            "status() { printf '\\n%s     ' \"$1\" > \"" + root / "line" + "\"; cat \"" + root / "line" + "\"; }\n"
+            "emit() { printf \"$1\" > \"" + root / "line" + "\"; cat \"" + root / "line" + "\"; }\n"
+            + body,
+            true);
+    }
+
+    void open(int gate) { writeFile(root / ("g" + std::to_string(gate)), ""); }
+
+    void handOver(const std::string& path, const std::string& name)
+    {
+        auto& d = kit::UserDefaults::standard();
+        d.setObject(path, "DownloadTorrent");
+        d.setObject(name, "DownloadTorrentName");
+        d.setObject("Yes", "DownloadTorrentBool");
+    }
+
+    void startThroughTheQuestion(const std::string& path = "/downloads/My File [1].torrent")
+    {
+        handOver(path, "My File [1].torrent");
+        tab->viewDidAppear(false);
+        ASSERT_NE(app->frontPopup(), nullptr);
+        app->frontPopup()->dismissWithClickedButtonIndex(1, true);
+    }
+
+    bool waitFor(const std::function<bool()>& done) { return loop.runUntil(done, 10); }
+    bool textShows(const std::string& s) { return tab->txtView->text().find(s) != std::string::npos; }
+    bool logShows(const std::string& s) { return std::find(logged.begin(), logged.end(), s) != logged.end(); }
+
+    kit::RunLoop& loop { kit::RunLoop::main() };
+    kit::DeviceLayout& layout { kit::DeviceLayout::current() };
+    TempDir root;
+    std::unique_ptr<Quorvane> app;
+    std::shared_ptr<kit::Window> window;
+    std::shared_ptr<DownloadedTorrents> tab;
+    std::vector<std::string> logged;
+    kit::LogSink oldSink;
+};
+
+TEST_F(DownloadedTorrentsTest, ThePendingRequestIsAskedAboutAndEitherAnswerClearsIt)
+{
+    handOver("/d/a.torrent", "a.torrent");
+    tab->viewDidAppear(false);
+    auto* alert = app->frontPopup();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->title(), "Alert");
+    EXPECT_EQ(alert->message(), "Do you want to download:\n /d/a.torrent");
+    EXPECT_EQ(alert->buttonTitles(), (std::vector<std::string> { "No", "Yes" }));
+    EXPECT_EQ(tab->torrentLabel->text(), "a.torrent");
+
+    // Leaving and coming back before answering asks again, on top.
+    tab->viewDidAppear(false);
+    EXPECT_EQ(app->popups().size(), 2u);
+    app->frontPopup()->dismissWithClickedButtonIndex(0, true);
+    EXPECT_EQ(kit::UserDefaults::standard().stringForKey("DownloadTorrentBool"), "No");
+    app->frontPopup()->dismissWithClickedButtonIndex(0, true);
+    EXPECT_EQ(tab->shellProcess(), nullptr);
+
+    tab->viewDidAppear(false);
+    EXPECT_EQ(app->frontPopup(), nullptr);
+    EXPECT_EQ(tab->torrentLabel->text(), "No torrent file set yet!");
+
+    kit::UserDefaults::standard().setObject("yes", "DownloadTorrentBool");
+    tab->viewDidAppear(false);
+    EXPECT_EQ(app->frontPopup(), nullptr) << "only the exact value counts";
+}
+
+TEST_F(DownloadedTorrentsTest, ATransferShowsEachChunkCutsOnceASecondAndEndsByItself)
+{
+    standIn("status '| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\n"
+            "gate g1\n"
+            "status '/ 0/1/1 [5/8/5] 1MB,0MB | 20,0K/s | 4,0K E:0,1'\n"
+            "gate g2\n"
+            "emit '\\nline one [a] b,c|d,e\\nline two [f] g,h|i,j'\n"
+            "gate g3\n");
+    startThroughTheQuestion();
+    EXPECT_EQ(tab->status->text(), "Downloading ...") << "right after the launch, before any output";
+    EXPECT_EQ(kit::UserDefaults::standard().stringForKey("DownloadTorrentBool"), "No");
+    EXPECT_TRUE(logShows("Testing NSLog: Entry"));
+    ASSERT_TRUE(waitFor([&] { return textShows("[1/8/1]"); }));
+    EXPECT_EQ(tab->prog->text(), "") << "labels change only on the tick";
+    loop.advance(1.0);
+    EXPECT_EQ(tab->prog->text(), "\n|");
+    EXPECT_EQ(tab->dnLabel->text(), " 10");
+    EXPECT_EQ(tab->upLabel->text(), "5");
+    EXPECT_EQ(tab->dnLabel->textColor(), kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f));
+
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return textShows("[5/8/5]"); }));
+    EXPECT_FALSE(textShows("[1/8/1]")) << "chunks replace each other";
+    loop.advance(1.0);
+    EXPECT_EQ(tab->dnLabel->text(), " 20");
+
+    open(2);
+    ASSERT_TRUE(waitFor([&] { return textShows("line two"); }));
+    loop.advance(3.0);
+    EXPECT_EQ(tab->dnLabel->text(), " 20") << "two status lines in one chunk leave the labels";
+
+    open(3);
+    ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1"); }));
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
+    EXPECT_EQ(tab->status->text(), "Downloading ...") << "a child that ends by itself leaves the state";
+    EXPECT_TRUE(textShows("line two"));
+    loop.advance(2.0);
+    EXPECT_EQ(tab->dnLabel->text(), " 20");
+
+    // Exactly one argument, unchanged, and the downloads folder as working folder.
+    EXPECT_EQ(readFile(root / "args"), "1\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
+    // Coming back while nothing is pending says so, also after a transfer.
+    tab->viewDidAppear(false);
+    EXPECT_EQ(tab->torrentLabel->text(), "No torrent file set yet!");
+}
+
+TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhilePaused)
+{
+    standIn("trap 'printf \"\\nstopping\"; exit 0' TERM\n"
+            "while :; do status \"| tick $(date +%N) [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
+    tab->Stoppressed();
+    tab->Pausepressed();
+    tab->Resumepressed();
+    EXPECT_EQ(tab->status->text(), "Idle") << "no child: the buttons do nothing";
+
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("tick"); }));
+    tab->Pausepressed();
+    EXPECT_EQ(tab->status->text(), "Paused");
+    EXPECT_TRUE(tab->shellProcess()->isRunning());
+    tab->Resumepressed();
+    EXPECT_EQ(tab->status->text(), "Downloading ...");
+    tab->Pausepressed();
+    tab->Stoppressed();
+    EXPECT_EQ(tab->status->text(), "Stopped");
+    ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1"); })) << "a paused child must be able to end";
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
+    tab->Resumepressed();
+    EXPECT_EQ(tab->status->text(), "Stopped") << "after the end the buttons do nothing";
+}
+
+TEST_F(DownloadedTorrentsTest, ASecondYesEndsTheFirstChildAndOneTickServesBoth)
+{
+    standIn("while :; do status \"| run $$ [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("run"); }));
+    auto first = tab->shellProcess();
+    startThroughTheQuestion();
+    auto second = tab->shellProcess();
+    ASSERT_NE(first, second);
+    ASSERT_TRUE(waitFor([&] { return !first->isRunning(); }));
+    EXPECT_TRUE(second->isRunning());
+    ASSERT_TRUE(waitFor([&] { return textShows(std::to_string(second->processIdentifier())); }));
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 1u);
+    EXPECT_TRUE(tab->isTicking());
+    EXPECT_EQ(loop.nextDueTime().has_value(), true);
+    const double start = loop.now();
+    int timers = 0;
+    for (auto due = loop.nextDueTime(); due && *due <= start + 1.0001 && timers < 10; due = loop.nextDueTime()) {
+        loop.advance(*due - loop.now());
+        ++timers;
+    }
+    EXPECT_EQ(timers, 1) << "one tick a second, whatever the number of starts";
+}
+
+TEST_F(DownloadedTorrentsTest, OutputThatIsNoUtf8OrSplitsACharacterDoesNotEndTheTransfer)
+{
+    standIn("printf '\\n\\377\\376 broken'\n"
+            "gate g1\n"
+            "printf '\\n\\342\\202'\n"
+            "gate g2\n"
+            "printf '\\254 euro [1] 2,3|4,5K/s | 6'\n"
+            "gate g3\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("broken"); }));
+    EXPECT_TRUE(textShows("\xEF\xBF\xBD\xEF\xBF\xBD broken"));
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return textShows("\n") && !textShows("broken"); }));
+    open(2);
+    ASSERT_TRUE(waitFor([&] { return textShows("euro"); }));
+    EXPECT_TRUE(textShows("\xE2\x82\xAC euro")) << "the character split between reads is whole";
+    EXPECT_TRUE(tab->shellProcess()->isRunning());
+    EXPECT_FALSE(logShows(" Less than 1"));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->dnLabel->text(), "4");
+    open(3);
+}
+
+TEST_F(DownloadedTorrentsTest, AMissingClientIsReportedPlainlyAndNothingRuns)
+{
+    startThroughTheQuestion();
+    EXPECT_TRUE(textShows("could not be started"));
+    EXPECT_TRUE(textShows(layout.ctorrentPath()));
+    EXPECT_NE(tab->status->text(), "Downloading ...");
+    EXPECT_FALSE(tab->isTicking());
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
+    EXPECT_EQ(kit::UserDefaults::standard().stringForKey("DownloadTorrentBool"), "No");
+
+    writeFile(layout.ctorrentPath(), "#!/bin/sh\n"); // there, but not executable
+    std::filesystem::permissions(layout.ctorrentPath(), std::filesystem::perms::owner_read);
+    startThroughTheQuestion();
+    EXPECT_TRUE(textShows("Permission denied"));
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
+}
+
+TEST_F(DownloadedTorrentsTest, TheOptionsScreenComesAndGoesLeavingTheTransferAsItWas)
+{
+    standIn("status '| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\ngate g1\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("[1/8/1]"); }));
+    loop.advance(1.0);
+    auto before = std::make_tuple(tab->status->text(), tab->dnLabel->text(), tab->upLabel->text(), tab->torrentLabel->text());
+    tab->goQueue();
+    auto* options = tab->modalViewController();
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(window->frontView(), &options->view());
+    dynamic_cast<TipsViewController&>(*options).dismissAction(nullptr);
+    EXPECT_EQ(tab->modalViewController(), nullptr);
+    EXPECT_EQ(std::make_tuple(tab->status->text(), tab->dnLabel->text(), tab->upLabel->text(), tab->torrentLabel->text()), before);
+    EXPECT_TRUE(tab->shellProcess()->isRunning());
+    open(1);
+}
+
+TEST_F(DownloadedTorrentsTest, EndingTheApplicationEndsTheTransfer)
+{
+    standIn("while :; do status '| x [1/2/1] 0MB,0MB | 1,0K/s | 0,0K'; sleep 0.05; done\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("[1/2/1]"); }));
+    auto child = tab->shellProcess();
+    app->applicationSuspend(app.get());
+    EXPECT_TRUE(child->isRunning()) << "leaving the application keeps the transfer";
+    app->terminate();
+    ASSERT_TRUE(waitFor([&] { return !child->isRunning(); }));
+}
+
+} // namespace
