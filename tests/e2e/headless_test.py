@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the application driven through the headless shell, with
+real child processes, a real transfer client and a loopback swarm."""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+HEADLESS = os.environ.get("QUORVANE_HEADLESS", os.path.join(HERE, "../../build/bin/quorvane-headless"))
+DOWNLOADS = "var/mobile/Library/Downloads"
+
+
+def run_script(root, script, timeout=120, virtual=False):
+    args = [HEADLESS, "--root", root, "--script", "-"]
+    if virtual:
+        args.append("--virtual-time")
+    return subprocess.run(args, input=script, capture_output=True, text=True, timeout=timeout)
+
+
+def pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    # A zombie is gone for our purposes.
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def wait_gone(pid, seconds=10):
+    end = time.time() + seconds
+    while time.time() < end:
+        if not pid_alive(pid):
+            return True
+        time.sleep(0.05)
+    return False
+
+
+class Device:
+    """A temporary device root with a chosen transfer client."""
+
+    def __init__(self, client=None):
+        self.tmp = tempfile.TemporaryDirectory(prefix="quorvane-e2e-")
+        self.root = self.tmp.name
+        os.makedirs(os.path.join(self.root, "usr/bin"))
+        self.client = os.path.join(self.root, "usr/bin/ctorrent")
+        if client == "real":
+            os.symlink("/usr/bin/ctorrent", self.client)
+        elif client:
+            with open(self.client, "w") as f:
+                f.write(client)
+            os.chmod(self.client, 0o755)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def close(self):
+        self.tmp.cleanup()
+
+
+class RealTransferTest(unittest.TestCase):
+    def setUp(self):
+        self.device = Device("real")
+        self.swarm = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", self.device.path("swarm"),
+             "--torrent-out", self.device.path(DOWNLOADS), "--lifetime", "240", "--watch-stdin"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.swarm.stdout.readline().strip()
+        self.assertTrue(line.startswith("ready "), line)
+        self.torrent = line[len("ready "):]
+
+    def tearDown(self):
+        self.swarm.stdin.close()
+        self.swarm.wait(timeout=30)
+        self.device.close()
+
+    def test_download_with_the_real_client_and_stop_it(self):
+        name = os.path.basename(self.torrent)
+        result = run_script(self.device.root, f"""
+set DownloadTorrent {self.torrent}
+set DownloadTorrentName {name}
+set DownloadTorrentBool Yes
+answer 0
+tab 3
+alert
+answer 1
+until 90 [64/64/64]
+wait 1.5
+dump
+tap Stop
+until 30 Stopped
+dump
+defaults
+quit
+""", timeout=200)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        out = result.stdout
+        self.assertIn("Do you want to download:\\n " + self.torrent, out)
+        self.assertIn('UILabel (10,8,300,22) "%s"' % name, out)
+        self.assertIn('"Downloading ..."', out)
+        self.assertIn('"Stopped"', out)
+        self.assertIn("DownloadTorrentBool = No", out)
+        # The labels hold fields cut from real status lines: the spinner, and the rates.
+        first = out.index("UIView (0,20,320,460)")
+        dump = out[first:out.index("UITabBar", first)]
+        labels = [l for l in dump.splitlines() if "UILabel (10,56,90,20)" in l or "UILabel (110,56,95,20)" in l]
+        self.assertEqual(len(labels), 2, dump)
+        self.assertTrue(all('"' in l for l in labels), labels)
+        self.assertIn("Testing NSLog: Entry", result.stderr)
+        # The payload landed in the downloads folder, whole.
+        with open(self.device.path("swarm/seed/quorvane-sample.bin"), "rb") as a, \
+                open(self.device.path(DOWNLOADS, "quorvane-sample.bin"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+        # Stop ended the client: no transfer client is left on this torrent.
+        end = time.time() + 15
+        while time.time() < end:
+            left = subprocess.run(["pgrep", "-f", "ctorrent " + self.torrent], capture_output=True, text=True).stdout.split()
+            if not left:
+                break
+            time.sleep(0.1)
+        self.assertEqual(left, [])
+
+
+STAND_IN = """#!/bin/bash
+echo $$ > "{root}/client.pid"
+trap '' PIPE
+while :; do printf '\\n| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'; sleep 0.1; done
+"""
+
+
+class ApplicationTest(unittest.TestCase):
+    def test_first_run_notice_once_and_the_request_flag_reset_at_start(self):
+        device = Device()
+        try:
+            first = run_script(device.root, "alert\nanswer 0\ndefaults\nset DownloadTorrentBool Yes\n", virtual=True)
+            self.assertEqual(first.returncode, 0, first.stderr)
+            self.assertIn('UIAlertView title="Quorvane 2.1b\\nPlease Read!" message="This is only shown once!', first.stdout)
+            self.assertIn("AlertBool = Ja", first.stdout)
+            second = run_script(device.root, "alert\ndefaults\ntab 3\nalert\ndump\n", virtual=True)
+            self.assertEqual(second.returncode, 0, second.stderr)
+            self.assertEqual(second.stdout.count("no alert"), 2, second.stdout)
+            self.assertIn("DownloadTorrentBool = No", second.stdout)
+            self.assertIn('"No torrent file set yet!"', second.stdout)
+            # Another letter case lets the notice show again.
+            third = run_script(device.root, "set AlertBool ja\n", virtual=True)
+            fourth = run_script(device.root, "alert\n", virtual=True)
+            self.assertEqual(third.returncode, 0)
+            self.assertIn("Please Read!", fourth.stdout)
+        finally:
+            device.close()
+
+    def test_support_opens_the_donation_page_and_about_shows_the_box(self):
+        device = Device()
+        try:
+            result = run_script(device.root, "answer 1\ntap About\nalert\nanswer 0\nalert\n", virtual=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertRegex(result.stdout, r"openURL https://\S+/cgi-bin/webscr\?cmd=_s-xclick&hosted_button_id=\S+")
+            self.assertIn('UIAlertView title="About Quorvane"', result.stdout)
+            self.assertIn("Special Thanks to:", result.stdout)
+            self.assertTrue(result.stdout.rstrip().endswith("no alert"))
+        finally:
+            device.close()
+
+    def start_transfer(self, device):
+        return f"""answer 0
+set DownloadTorrent {device.path(DOWNLOADS, 'x.torrent')}
+set DownloadTorrentName x.torrent
+set DownloadTorrentBool Yes
+tab 3
+answer 1
+until 20 [1/8/1]
+"""
+
+    def test_leaving_keeps_the_transfer_and_exit_ends_it(self):
+        device = Device(STAND_IN.format(root="/dev/null"))
+        with open(device.client, "w") as f:
+            f.write(STAND_IN.format(root=device.root))
+        try:
+            result = run_script(device.root, self.start_transfer(device) + """suspend
+wait 1
+echo still here
+tab 0
+tap Exit
+echo not reached
+""")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("still here", result.stdout)
+            self.assertNotIn("not reached", result.stdout)
+            with open(device.path("client.pid")) as f:
+                pid = int(f.read())
+            self.assertTrue(wait_gone(pid), "the exit action must end the transfer")
+        finally:
+            device.close()
+
+    def test_a_transfer_does_not_outlive_a_killed_application(self):
+        device = Device()
+        with open(device.client, "w") as f:
+            f.write(STAND_IN.format(root=device.root))
+        os.chmod(device.client, 0o755)
+        try:
+            proc = subprocess.Popen([HEADLESS, "--root", device.root, "--script", "-"], stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            proc.stdin.write(self.start_transfer(device) + "echo started\n")
+            proc.stdin.flush()
+            while "started" not in proc.stdout.readline():
+                pass
+            with open(device.path("client.pid")) as f:
+                pid = int(f.read())
+            self.assertTrue(pid_alive(pid))
+            proc.kill()
+            proc.wait()
+            self.assertTrue(wait_gone(pid), "the client must be told to end when the application dies")
+        finally:
+            device.close()
+
+    def test_script_errors_stop_the_script_with_a_message(self):
+        for script, message in [("frobnicate\n", "unknown command 'frobnicate'"),
+                                    ("answer 0\nanswer 0\n", "no alert or action sheet is shown"),
+                                    ("answer 0\ntap Nothing\n", 'no button or tab titled "Nothing"'),
+                                    ("answer 0\ntab 7\n", "there is no tab 7"),
+                                ("wait soon\n", "must be a number")]:
+            device = Device()
+            try:
+                result = run_script(device.root, script + "echo after\n", virtual=True)
+                self.assertEqual(result.returncode, 1, script)
+                self.assertIn(message, result.stderr)
+                self.assertNotIn("after", result.stdout)
+            finally:
+                device.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
