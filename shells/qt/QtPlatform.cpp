@@ -68,6 +68,15 @@ int QtPlatform::run(kit::Application& app)
     }
     m_bridge = std::make_unique<RunLoopBridge>();
     m_window = std::make_unique<AppWindow>(*window);
+    int status = runShown(app);
+    // The window's peers go while the views they show are still alive.
+    m_window.reset();
+    m_bridge.reset();
+    return status;
+}
+
+int QtPlatform::runShown(kit::Application& app)
+{
     if (m_options.tab >= 0) {
         auto* delegate = app.delegateAs<HalvexAppDelegate>();
         int count = delegate && delegate->tabBarController ? int(delegate->tabBarController->viewControllers().size()) : 0;
@@ -100,8 +109,6 @@ int QtPlatform::run(kit::Application& app)
         status = m_quitRequested ? 0 : QApplication::exec();
     }
     m_running = false;
-    m_window.reset();
-    m_bridge.reset();
     return status;
 }
 

@@ -42,6 +42,7 @@ public:
     double stopTimeout { 20 };
 
 private:
+    int runShown(kit::Application& app);
     int screenshot(kit::Application& app);
     void selectTab(int index);
     void finishWhenChildrenGone();

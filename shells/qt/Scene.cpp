@@ -123,12 +123,9 @@ kit::Point Scene::toRoot(ViewPeer& from, QPoint position) const
     return { float(p.x()), float(p.y()) };
 }
 
-kit::Point Scene::toTarget(kit::Point rootPoint) const
+kit::Point Scene::toTarget(const kit::View* target, kit::Point rootPoint) const
 {
-    auto target = m_touchTarget.lock();
-    if (!target)
-        return rootPoint;
-    if (target.get() == m_rootView)
+    if (!target || target == m_rootView)
         return rootPoint;
     auto frame = target->convertToAncestor(m_rootView);
     return { rootPoint.x - frame.x(), rootPoint.y - frame.y() };
@@ -152,7 +149,7 @@ void Scene::touchBegan(ViewPeer& from, QPoint position)
     }
     m_touchTarget = hit->weak_from_this();
     setTouched(hit, true);
-    hit->touchesBegan(toTarget(point));
+    hit->touchesBegan(toTarget(hit, point));
 }
 
 void Scene::touchMoved(ViewPeer& from, QPoint position)
@@ -160,7 +157,7 @@ void Scene::touchMoved(ViewPeer& from, QPoint position)
     auto target = m_touchTarget.lock();
     if (!target)
         return;
-    auto local = toTarget(toRoot(from, position));
+    auto local = toTarget(target.get(), toRoot(from, position));
     setTouched(target.get(), target->bounds().contains(local));
     target->touchesMoved(local);
 }
@@ -171,7 +168,7 @@ void Scene::touchEnded(ViewPeer& from, QPoint position)
     m_touchTarget.reset();
     if (!target)
         return;
-    auto local = toTarget(toRoot(from, position));
+    auto local = toTarget(target.get(), toRoot(from, position));
     setTouched(target.get(), false);
     target->touchesEnded(local);
 }

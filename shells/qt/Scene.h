@@ -45,7 +45,7 @@ private:
     void reconcile(ViewPeer& parent);
     void drop(ViewPeer* peer);
     kit::Point toRoot(ViewPeer& from, QPoint position) const;
-    kit::Point toTarget(kit::Point rootPoint) const;
+    kit::Point toTarget(const kit::View* target, kit::Point rootPoint) const;
     void setTouched(kit::View* view, bool touched);
 
     kit::View* m_rootView;

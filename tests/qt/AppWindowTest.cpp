@@ -1,0 +1,213 @@
+// The whole application in its window: start-up, tabs, alerts, leaving and
+// ending.
+#include "QtTestSupport.h"
+
+#include "shells/qt/AppWindow.h"
+#include "shells/qt/PopupLayer.h"
+#include "shells/qt/QtPlatform.h"
+#include "shells/qt/Scene.h"
+#include "shells/qt/StatusBar.h"
+
+#include "app/HalvexAppDelegate.h"
+#include "app/QuorvaneMain.h"
+#include "kit/AlertView.h"
+#include "kit/Button.h"
+#include "kit/ChildProcess.h"
+#include "kit/DeviceLayout.h"
+#include "kit/UserDefaults.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace qtshell;
+
+namespace {
+
+struct IndexRecorder : kit::AlertViewDelegate {
+    std::vector<int> indexes;
+    void alertViewClickedButtonAtIndex(kit::AlertView&, int index) override { indexes.push_back(index); }
+};
+
+class AppWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
+        kit::ViewAnimation::reset();
+        root = makeTempDir();
+        kit::DeviceLayout::current().setRoot(root);
+    }
+    void TearDown() override
+    {
+        kit::Application::installPlatform(nullptr);
+        kit::RunLoop::main().reset();
+        std::system(("rm -rf '" + root + "'").c_str());
+    }
+    // Starts Quorvane in its window and runs body while it is shown.
+    void runApp(const std::function<void(QtPlatform&, AppWindow&)>& body)
+    {
+        auto platform = std::make_shared<QtPlatform>(Options {});
+        platform->onRunning = [&](QtPlatform& p) {
+            body(p, *p.window());
+            return 0;
+        };
+        kit::Application::installPlatform(platform);
+        char arg0[] = "quorvane";
+        char* argv[] = { arg0, nullptr };
+        EXPECT_EQ(quorvaneMain(1, argv), 0);
+    }
+    static kit::TabBarController& tabs()
+    {
+        return *kit::Application::shared().delegateAs<HalvexAppDelegate>()->tabBarController;
+    }
+    static void answer(AppWindow& w, int index)
+    {
+        auto* button = w.popups().buttonForIndex(index);
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QtPlatform::settle();
+    }
+    std::string root;
+};
+
+} // namespace
+
+TEST_F(AppWindowTest, StartsWithStatusBarTabsAndTheFirstRunNotice)
+{
+    runApp([&](QtPlatform& p, AppWindow& w) {
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(w.size(), QSize(320, 480));
+        // The delegate turned the activity indicator on at launch.
+        EXPECT_TRUE(w.statusBar().networkActivity());
+        EXPECT_EQ(w.statusBar().geometry(), QRect(0, 0, 320, 20));
+        auto& bar = *tabs().tabBar();
+        auto* barPeer = w.scene().peerFor(&bar);
+        ASSERT_NE(barPeer, nullptr);
+        EXPECT_TRUE(barPeer->isVisible());
+        EXPECT_EQ(barPeer->mapTo(&w, QPoint(0, 0)), QPoint(0, 431));
+        // First launch: the notice is over the window; Close (index 0) answers it.
+        auto* notice = w.popups().shownPopup();
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(notice->title(), "Quorvane 2.1b\nPlease Read!");
+        EXPECT_TRUE(w.popups().isVisible());
+        EXPECT_GT(distinctColours(p.renderWindow()), 10);
+        answer(w, 0);
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_FALSE(w.popups().isVisible());
+        EXPECT_EQ(kit::UserDefaults::standard().stringForKey("AlertBool"), "Ja");
+    });
+}
+
+TEST_F(AppWindowTest, TappingTheTabBarSwitchesTabs)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        auto& bar = *tabs().tabBar();
+        auto* barPeer = w.scene().peerFor(&bar);
+        auto* welcome = tabs().viewControllers()[0]->viewPointer().get();
+        auto* transfer = tabs().viewControllers()[3]->viewPointer().get();
+        ASSERT_NE(w.scene().peerFor(welcome), nullptr);
+        EXPECT_EQ(w.scene().peerFor(transfer), nullptr);
+        QTest::mouseClick(barPeer, Qt::LeftButton, {}, QPoint(290, 25));
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 3);
+        EXPECT_EQ(bar.selectedIndex(), 3);
+        ASSERT_NE(w.scene().peerFor(transfer), nullptr);
+        EXPECT_TRUE(w.scene().peerFor(transfer)->isVisible());
+        EXPECT_EQ(w.scene().peerFor(welcome), nullptr);
+        QTest::mouseClick(barPeer, Qt::LeftButton, {}, QPoint(120, 25));
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 1);
+        EXPECT_EQ(w.scene().peerFor(transfer), nullptr);
+    });
+}
+
+TEST_F(AppWindowTest, AlertButtonsReachThePartAsItsIndexes)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        IndexRecorder recorder;
+        // Cancel is index 0 and is shown last; the others keep their order.
+        auto alert = kit::AlertView::create("Choose", "Which one?", &recorder, "Cancel", { "First", "Second" });
+        alert->show();
+        QtPlatform::settle();
+        ASSERT_EQ(w.popups().shownPopup(), alert.get());
+        EXPECT_EQ(w.popups().buttonForIndex(0)->text(), "Cancel");
+        EXPECT_EQ(w.popups().buttonForIndex(2)->text(), "Second");
+        EXPECT_GT(w.popups().buttonForIndex(0)->y(), w.popups().buttonForIndex(2)->y());
+        answer(w, 2);
+        // Two shown at once: the front one first, then the one below.
+        auto below = kit::AlertView::create("Below", "", &recorder, "Close", {});
+        auto above = kit::AlertView::create("Above", "", &recorder, "No", { "Yes" });
+        below->show();
+        above->show();
+        QtPlatform::settle();
+        EXPECT_EQ(w.popups().shownPopup(), above.get());
+        answer(w, 1);
+        EXPECT_EQ(w.popups().shownPopup(), below.get());
+        // Escape is the cancel button.
+        w.popups().setFocus();
+        QTest::keyClick(w.popups().buttonForIndex(0), Qt::Key_Escape);
+        QtPlatform::settle();
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_EQ(recorder.indexes, (std::vector<int> { 2, 1, 0 }));
+    });
+}
+
+TEST_F(AppWindowTest, TheAboutButtonShowsTheAboutBox)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        kit::Button* about = nullptr;
+        std::function<void(kit::View&)> find = [&](kit::View& v) {
+            if (auto* b = dynamic_cast<kit::Button*>(&v); b && b->title() == "About")
+                about = b;
+            for (auto& c : v.subviews())
+                find(*c);
+        };
+        find(*kit::Application::shared().keyWindow());
+        ASSERT_NE(about, nullptr);
+        QTest::mouseClick(w.scene().peerFor(about), Qt::LeftButton, {}, QPoint(20, 10));
+        QtPlatform::settle();
+        ASSERT_NE(w.popups().shownPopup(), nullptr);
+        EXPECT_EQ(w.popups().shownPopup()->title(), "About Quorvane");
+        answer(w, 0);
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+    });
+}
+
+TEST_F(AppWindowTest, ClosingTheWindowLeavesTheApplicationRunning)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(3);
+        w.close();
+        QtPlatform::settle();
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_FALSE(kit::Application::shared().isTerminating());
+        w.showAgain();
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(tabs().selectedIndex(), 3);
+    });
+}
+
+TEST_F(AppWindowTest, EndingWaitsVisiblyForASlowTransferToStop)
+{
+    runApp([&](QtPlatform& p, AppWindow& w) {
+        answer(w, 0);
+        // A client that needs a moment after it is told to end.
+        auto child = kit::ChildProcess::create();
+        child->setLaunchPath("/bin/sh");
+        child->setArguments({ "-c", "trap 'sleep 0.5; exit 0' TERM; while :; do sleep 0.05; done" });
+        ASSERT_TRUE(child->launch());
+        processUntil([] { return false; }, 200); // the shell sets its trap
+        kit::Application::shared().terminate();
+        EXPECT_TRUE(kit::Application::shared().isTerminating());
+        EXPECT_TRUE(w.isStopping());
+        EXPECT_TRUE(processUntil([] { return kit::ChildProcess::runningCount() == 0; }, 20000));
+        EXPECT_TRUE(w.isStopping());
+    });
+}

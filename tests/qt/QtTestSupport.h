@@ -1,0 +1,35 @@
+#pragma once
+#include "kit/RunLoop.h"
+#include "kit/ViewAnimation.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+
+#include <functional>
+#include <set>
+#include <string>
+
+// Turns Qt's loop (and with it kit's) until done() holds; false after the deadline.
+inline bool processUntil(const std::function<bool()>& done, int deadlineMs = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > deadlineMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+inline int distinctColours(const QImage& image)
+{
+    std::set<QRgb> seen;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            seen.insert(image.pixel(x, y));
+    return int(seen.size());
+}
+
+std::string makeTempDir();

@@ -1,0 +1,275 @@
+// Peers follow the model: frames (rounded for display only), texts, hidden,
+// alpha, translations, stacking, removal; animations over their durations;
+// touches and typing back into the model.
+#include "QtTestSupport.h"
+
+#include "shells/qt/PeerRegistry.h"
+#include "shells/qt/Scene.h"
+
+#include "kit/Button.h"
+#include "kit/Label.h"
+#include "kit/TextField.h"
+#include "kit/Window.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace qtshell;
+
+namespace {
+
+class FancyLabel : public kit::Label {
+public:
+    std::string className() const override { return "FancyLabel"; }
+};
+
+class Gadget : public kit::View { };
+
+class ScenePeerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::ViewAnimation::reset();
+        window = std::make_shared<kit::Window>();
+        window->setBackgroundColor(kit::Color::black());
+        host = std::make_unique<QWidget>();
+        host->resize(320, 480);
+    }
+    void TearDown() override
+    {
+        scene.reset();
+        host.reset();
+        window.reset();
+        kit::ViewAnimation::reset();
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
+    }
+    void show()
+    {
+        scene = std::make_unique<Scene>(*window, host.get());
+        host->show();
+    }
+    std::vector<kit::View*> stackedViews(kit::View& parent)
+    {
+        std::vector<kit::View*> out;
+        for (auto* o : scene->peerFor(&parent)->children())
+            if (auto* p = dynamic_cast<ViewPeer*>(o); p && p->view())
+                out.push_back(p->view());
+        return out;
+    }
+
+    std::shared_ptr<kit::Window> window;
+    std::unique_ptr<QWidget> host;
+    std::unique_ptr<Scene> scene;
+};
+
+struct ReturnRecorder : kit::TextFieldDelegate {
+    int returns = 0;
+    std::string textAtReturn;
+    bool textFieldShouldReturn(kit::TextField& f) override
+    {
+        ++returns;
+        textAtReturn = f.text();
+        return true;
+    }
+};
+
+} // namespace
+
+TEST(PeerRegistryTest, ViewsGetThePeerOfTheirNearestRegisteredClass)
+{
+    kit::Label label;
+    FancyLabel fancy;
+    Gadget gadget;
+    kit::Button button;
+    auto* forLabel = PeerRegistry::find(label);
+    ASSERT_NE(forLabel, nullptr);
+    EXPECT_EQ(forLabel->viewType, std::type_index(typeid(kit::Label)));
+    ASSERT_NE(PeerRegistry::find(fancy), nullptr);
+    EXPECT_EQ(PeerRegistry::find(fancy)->viewType, std::type_index(typeid(kit::Label)));
+    EXPECT_EQ(PeerRegistry::find(button)->viewType, std::type_index(typeid(kit::Button)));
+    // No peer class for it: the plain peer (background and subviews).
+    EXPECT_EQ(PeerRegistry::find(gadget), nullptr);
+    // The window has no class of its own either: it is a plain view with a background.
+    kit::Window window;
+    EXPECT_EQ(PeerRegistry::find(window), nullptr);
+}
+
+TEST_F(ScenePeerTest, FramesStayFloatAndAreRoundedForDisplay)
+{
+    auto a = kit::View::create(kit::Rect { 10.4f, 20.6f, 100.2f, 30.3f });
+    auto b = kit::View::create(kit::Rect { 110.6f, 20.6f, 50, 30.3f });
+    window->addSubview(a);
+    window->addSubview(b);
+    show();
+    auto* pa = scene->peerFor(a.get());
+    auto* pb = scene->peerFor(b.get());
+    ASSERT_TRUE(pa && pb);
+    EXPECT_EQ(pa->geometry(), QRect(10, 21, 101, 30));
+    // Neighbours that touch in the model touch on screen.
+    EXPECT_EQ(pb->geometry().left(), pa->geometry().right() + 1);
+    EXPECT_FLOAT_EQ(a->frame().x(), 10.4f);
+
+    a->setFrame({ 0, 0, 40.5f, 40 });
+    EXPECT_EQ(pa->geometry(), QRect(0, 0, 41, 40));
+    a->setTransform(kit::Transform::translation(15, -5));
+    EXPECT_EQ(pa->geometry(), QRect(15, -5, 41, 40));
+}
+
+TEST_F(ScenePeerTest, HiddenAlphaTextAndBackgroundShow)
+{
+    auto label = kit::View::create<kit::Label>(kit::Rect { 0, 20, 320, 40 });
+    label->setBackgroundColor(kit::Color::white());
+    window->addSubview(label);
+    show();
+    auto* peer = scene->peerFor(label.get());
+    ASSERT_NE(peer, nullptr);
+    QImage blank = peer->grab().toImage();
+    EXPECT_EQ(distinctColours(blank), 1);
+    label->setText("Seeding 42%");
+    QImage written = peer->grab().toImage();
+    EXPECT_GT(distinctColours(written), 2);
+    label->setText("Idle");
+    EXPECT_NE(peer->grab().toImage(), written);
+
+    label->setHidden(true);
+    EXPECT_TRUE(peer->isHidden());
+    label->setHidden(false);
+    EXPECT_FALSE(peer->isHidden());
+    label->setAlpha(0);
+    EXPECT_TRUE(peer->isHidden());
+    label->setAlpha(0.5f);
+    EXPECT_FALSE(peer->isHidden());
+    EXPECT_NE(peer->graphicsEffect(), nullptr);
+    label->setAlpha(1);
+    EXPECT_EQ(peer->graphicsEffect(), nullptr);
+
+    label->setBackgroundColor(kit::Color::rgba(1, 0, 0));
+    label->setText("");
+    QImage red = peer->grab().toImage();
+    EXPECT_EQ(red.pixelColor(5, 5), QColor(255, 0, 0));
+}
+
+TEST_F(ScenePeerTest, StackingFollowsTheSubviewOrderAndPeersLeaveWithTheirViews)
+{
+    auto back = kit::View::create(kit::Rect { 0, 0, 100, 100 });
+    auto middle = kit::View::create(kit::Rect { 0, 0, 100, 100 });
+    window->addSubview(back);
+    window->addSubview(middle);
+    show();
+    auto front = kit::View::create<kit::Label>(kit::Rect { 0, 0, 100, 100 });
+    front->addSubview(kit::View::create(kit::Rect { 1, 1, 2, 2 }));
+    window->addSubview(front);
+    EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { back.get(), middle.get(), front.get() }));
+    EXPECT_EQ(scene->peerCount(), 5u);
+
+    window->bringSubviewToFront(*back);
+    EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { middle.get(), front.get(), back.get() }));
+    window->insertSubview(front, 0);
+    EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { front.get(), middle.get(), back.get() }));
+
+    front->removeFromSuperview();
+    EXPECT_EQ(scene->peerFor(front.get()), nullptr);
+    EXPECT_EQ(scene->peerCount(), 3u);
+    // Moved elsewhere: shown under its new parent.
+    middle->addSubview(front);
+    ASSERT_NE(scene->peerFor(front.get()), nullptr);
+    EXPECT_EQ(scene->peerFor(front.get())->parentWidget(), scene->peerFor(middle.get()));
+    middle->removeFromSuperview();
+    middle.reset(); // destroyed with its subtree's last holder
+    EXPECT_EQ(scene->peerCount(), 2u);
+    front.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { back.get() }));
+}
+
+TEST_F(ScenePeerTest, AnimationsMoveOverTheirDurationOnTheRunLoopClock)
+{
+    auto& loop = kit::RunLoop::main();
+    loop.useManualClock();
+    auto box = kit::View::create(kit::Rect { 0, 100, 50, 50 });
+    window->addSubview(box);
+    show();
+    auto* peer = scene->peerFor(box.get());
+    bool stopped = false;
+    kit::ViewAnimation::beginAnimations("slide");
+    kit::ViewAnimation::setAnimationDuration(1.0);
+    kit::ViewAnimation::setAnimationDidStop([&](const std::string&, bool, const std::any&) { stopped = true; });
+    box->setFrame({ 200, 100, 50, 50 });
+    box->setAlpha(0.0f);
+    kit::ViewAnimation::commitAnimations();
+    // The model has its end value at once; the screen starts where it was.
+    EXPECT_FLOAT_EQ(box->frame().x(), 200);
+    EXPECT_EQ(peer->geometry().x(), 0);
+    EXPECT_TRUE(scene->isAnimating());
+
+    loop.advance(0.5);
+    scene->animationFrame();
+    EXPECT_EQ(peer->geometry().x(), 100);
+    EXPECT_FALSE(peer->isHidden());
+    EXPECT_FALSE(stopped);
+
+    loop.advance(0.6);
+    EXPECT_TRUE(stopped);
+    scene->animationFrame();
+    EXPECT_EQ(peer->geometry().x(), 200);
+    EXPECT_TRUE(peer->isHidden()); // faded out: alpha 0
+    EXPECT_FALSE(scene->isAnimating());
+}
+
+TEST_F(ScenePeerTest, TouchesReachTheViewUnderTheFinger)
+{
+    int taps = 0;
+    auto panel = kit::View::create(kit::Rect { 0, 20, 320, 460 });
+    auto button = kit::Button::create({ 10.5f, 372, 145, 34 }, "About", [&] { ++taps; });
+    panel->addSubview(button);
+    // A label over the button's right half takes the touches there.
+    auto cover = kit::View::create<kit::Label>(kit::Rect { 90, 372, 100, 34 });
+    panel->addSubview(cover);
+    window->addSubview(panel);
+    show();
+    auto* buttonPeer = scene->peerFor(button.get());
+    QTest::mouseClick(buttonPeer, Qt::LeftButton, {}, QPoint(20, 17));
+    EXPECT_EQ(taps, 1);
+    QTest::mouseClick(scene->peerFor(cover.get()), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(taps, 1);
+    // Pressed inside, released outside: no tap.
+    QTest::mousePress(buttonPeer, Qt::LeftButton, {}, QPoint(20, 17));
+    EXPECT_TRUE(buttonPeer->isTouched());
+    QTest::mouseRelease(buttonPeer, Qt::LeftButton, {}, QPoint(20, 60));
+    EXPECT_EQ(taps, 1);
+    EXPECT_FALSE(buttonPeer->isTouched());
+    button->setEnabled(false);
+    QTest::mouseClick(buttonPeer, Qt::LeftButton, {}, QPoint(20, 17));
+    EXPECT_EQ(taps, 1);
+}
+
+TEST_F(ScenePeerTest, TextFieldsTakeTheKeyboardAndReturnReachesTheDelegate)
+{
+    ReturnRecorder delegate;
+    auto field = kit::View::create<kit::TextField>(kit::Rect { 5, 25, 230, 30 });
+    field->setPlaceholder("Address");
+    field->setDelegate(&delegate);
+    window->addSubview(field);
+    show();
+    auto* edit = scene->peerFor(field.get())->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->placeholderText(), "Address");
+    host->activateWindow();
+    edit->setFocus();
+    processUntil([&] { return field->isFirstResponder(); });
+    EXPECT_TRUE(field->isFirstResponder());
+    QTest::keyClicks(edit, "example.test");
+    EXPECT_EQ(field->text(), "example.test");
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(field->text(), "example.tes");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(delegate.returns, 1);
+    EXPECT_EQ(delegate.textAtReturn, "example.tes");
+    // The model changes the text: the field shows it.
+    field->setText("http://localhost/");
+    EXPECT_EQ(edit->text(), "http://localhost/");
+    field->setDelegate(nullptr);
+}
