@@ -1,0 +1,178 @@
+#include "shells/qt/QtWebEngine.h"
+
+#include "kit/HostMapping.h"
+#include "kit/WebView.h"
+
+#include <QCoreApplication>
+#include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace qtshell {
+
+class QtWebEngine::Page final : public QWebEnginePage {
+public:
+    Page(QtWebEngine& engine, QWebEngineProfile* profile)
+        : QWebEnginePage(profile)
+        , m_engine(engine)
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool) override
+    {
+        if (type == NavigationTypeTyped && m_engine.m_loadApproved) {
+            m_engine.m_loadApproved = false;
+            return true;
+        }
+        auto request = kit::URLRequest::requestWithURL(kit::URL::withString(url.toString(QUrl::FullyEncoded).toStdString()));
+        return m_engine.m_view.engineShouldStartLoad(request, kindOf(type));
+    }
+
+private:
+    static kit::WebViewNavigationType kindOf(NavigationType type)
+    {
+        switch (type) {
+        case NavigationTypeLinkClicked: return kit::WebViewNavigationType::LinkClicked;
+        case NavigationTypeFormSubmitted: return kit::WebViewNavigationType::FormSubmitted;
+        case NavigationTypeBackForward: return kit::WebViewNavigationType::BackForward;
+        case NavigationTypeReload: return kit::WebViewNavigationType::Reload;
+        default: return kit::WebViewNavigationType::Other;
+        }
+    }
+
+    QtWebEngine& m_engine;
+};
+
+std::string QtWebEngine::chromiumFlags()
+{
+    std::string rules;
+    for (auto& m : kit::hostMappings()) {
+        if (!rules.empty())
+            rules += ", ";
+        rules += "MAP " + m.host + ":" + std::to_string(m.port) + " " + m.connectHost + ":" + std::to_string(m.connectPort);
+    }
+    std::string flags;
+    if (!rules.empty())
+        flags += "--host-resolver-rules=\"" + rules + "\"";
+    if (::geteuid() == 0)
+        flags += std::string(flags.empty() ? "" : " ") + "--no-sandbox";
+    return flags;
+}
+
+void QtWebEngine::prepareEnvironment()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    auto flags = chromiumFlags();
+    if (flags.empty())
+        return;
+    const char* old = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    std::string value = old && *old ? std::string(old) + " " + flags : flags;
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", value.c_str(), 1);
+}
+
+QtWebEngine::QtWebEngine(kit::WebView& view)
+    : m_view(view)
+{
+    prepareEnvironment();
+    // A private, off-the-record profile: nothing of a page outlives the process.
+    static QWebEngineProfile* profile = new QWebEngineProfile(QCoreApplication::instance());
+    m_page = new Page(*this, profile);
+    QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_page, [this](const QWebEngineLoadingInfo& info) {
+        auto request = kit::URLRequest::requestWithURL(kit::URL::withString(info.url().toString(QUrl::FullyEncoded).toStdString()));
+        switch (info.status()) {
+        case QWebEngineLoadingInfo::LoadStartedStatus:
+            m_loading = true;
+            m_view.engineDidStartLoad(request);
+            break;
+        case QWebEngineLoadingInfo::LoadSucceededStatus:
+            m_loading = false;
+            m_view.engineDidFinishLoad(request, m_page->title().toStdString());
+            break;
+        case QWebEngineLoadingInfo::LoadStoppedStatus:
+            m_loading = false;
+            m_view.engineDidFailLoad({ kit::WebErrorCancelled, "cancelled" });
+            break;
+        case QWebEngineLoadingInfo::LoadFailedStatus:
+            m_loading = false;
+            m_view.engineDidFailLoad({ info.errorCode() ? info.errorCode() : kit::WebErrorUnknown, info.errorString().toStdString() });
+            break;
+        }
+    });
+    QObject::connect(m_page, &QWebEnginePage::titleChanged, m_page, [this](const QString& title) {
+        m_view.engineTitleChanged(title.toStdString());
+    });
+    QObject::connect(m_page, &QWebEnginePage::urlChanged, m_page, [this](const QUrl&) { m_view.engineHistoryChanged(); });
+}
+
+QtWebEngine::~QtWebEngine()
+{
+    if (m_page) {
+        // No report reaches the view from here on.
+        QObject::disconnect(m_page, nullptr, nullptr, nullptr);
+        delete m_page.data();
+    }
+}
+
+void QtWebEngine::load(const kit::URLRequest& request)
+{
+    if (!m_page)
+        return;
+    m_loadApproved = true;
+    m_page->load(QUrl(QString::fromStdString(request.absoluteString())));
+}
+
+void QtWebEngine::stopLoading()
+{
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Stop);
+}
+
+void QtWebEngine::reload()
+{
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+void QtWebEngine::goBack()
+{
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Back);
+}
+
+void QtWebEngine::goForward()
+{
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Forward);
+}
+
+bool QtWebEngine::canGoBack() const
+{
+    return m_page && m_page->history()->canGoBack();
+}
+
+bool QtWebEngine::canGoForward() const
+{
+    return m_page && m_page->history()->canGoForward();
+}
+
+void QtWebEngine::evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion)
+{
+    if (!m_page) {
+        if (completion)
+            completion({});
+        return;
+    }
+    m_page->runJavaScript(QString::fromStdString(script), [completion = std::move(completion)](const QVariant& result) {
+        if (completion)
+            completion(result.isValid() ? result.toString().toStdString() : std::string());
+    });
+}
+
+} // namespace qtshell

@@ -1,0 +1,49 @@
+#pragma once
+// kit's web engine on QtWebEngine. The engine owns a QWebEnginePage; the
+// web view's peer shows that page in a QWebEngineView while the view is on
+// screen. Every navigation the page starts (links, forms, redirects, frames,
+// back and forward) passes through the page's navigation-request hook to the
+// kit view's delegate; loads the Part starts were asked about already.
+//
+// Host mappings (QUORVANE_CONNECT_TO) become the web engine's host resolver
+// rules, set before the first page is made.
+#include "kit/WebEngine.h"
+
+#include <QPointer>
+#include <QWebEnginePage>
+
+namespace qtshell {
+
+class QtWebEngine final : public kit::WebEngine {
+public:
+    explicit QtWebEngine(kit::WebView& view);
+    ~QtWebEngine() override;
+
+    void load(const kit::URLRequest& request) override;
+    void stopLoading() override;
+    void reload() override;
+    void goBack() override;
+    void goForward() override;
+    bool canGoBack() const override;
+    bool canGoForward() const override;
+    void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) override;
+
+    QWebEnginePage* page() const { return m_page; }
+
+    // The Chromium flags for the environment's host mappings (and the
+    // sandbox, which cannot run as root), added to QTWEBENGINE_CHROMIUM_FLAGS.
+    static std::string chromiumFlags();
+    static void prepareEnvironment();
+
+private:
+    class Page;
+    friend class Page;
+
+    kit::WebView& m_view;
+    QPointer<QWebEnginePage> m_page;
+    // The next typed navigation is the Part's own load, already let through.
+    bool m_loadApproved { false };
+    bool m_loading { false };
+};
+
+} // namespace qtshell
