@@ -107,6 +107,7 @@ void TableView::setContentOffset(float y)
     auto keep = shared_from_this();
     recycleVisible();
     layoutCells();
+    changed(ViewProperty::Content);
 }
 
 void TableView::scrollToRowAtIndexPath(IndexPath ip)
