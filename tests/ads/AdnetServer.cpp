@@ -80,7 +80,13 @@ void AdnetServer::stop()
 {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
+        // A server that does not stop within five seconds is killed.
+        for (int i = 0; i < 500 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
+            usleep(10000);
+        if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
         m_pid = -1;
     }
 }

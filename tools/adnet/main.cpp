@@ -129,6 +129,15 @@ int main(int argc, char** argv)
     } else {
         ad = media = bind(port, "both");
     }
+
+    std::vector<std::thread> listeners;
+    for (auto& server : servers)
+        listeners.emplace_back([&server] { server->listen_after_bind(); });
+    // A stop before the servers run would be lost: announce (and so let a
+    // caller stop us) only once every server is running.
+    for (auto& server : servers)
+        while (!server->is_running())
+            usleep(1000);
     std::printf("adnet ad=%d media=%d\n", ad, media);
     std::fflush(stdout);
 
@@ -151,9 +160,6 @@ int main(int argc, char** argv)
         timer.detach();
     }
 
-    std::vector<std::thread> listeners;
-    for (auto& server : servers)
-        listeners.emplace_back([&server] { server->listen_after_bind(); });
     for (auto& t : listeners)
         t.join();
     if (log && log != stdout)
