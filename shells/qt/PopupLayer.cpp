@@ -2,6 +2,7 @@
 
 #include "shells/qt/ViewPeer.h"
 
+#include "kit/ActionSheet.h"
 #include "kit/Application.h"
 
 #include <QKeyEvent>
@@ -37,6 +38,7 @@ QPushButton { color: black; font-weight: bold; min-height: 38px; border: 1px sol
 QPushButton:pressed { background: #4a8bf5; color: white; }
 QPushButton:focus { border: 2px solid #4a8bf5; }
 QPushButton[cancel="true"] { color: white; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5c6168, stop:1 #2f3237); }
+QPushButton[destructive="true"] { color: white; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e8574f, stop:1 #b8221b); }
 )";
 } // namespace
 
@@ -129,6 +131,8 @@ void PopupLayer::build(kit::Popup& popup)
     for (int index : order) {
         auto* button = new QPushButton(QString::fromStdString(popup.buttonTitleAtIndex(index)));
         button->setProperty("cancel", index == cancel);
+        auto* sheet = dynamic_cast<kit::ActionSheet*>(&popup);
+        button->setProperty("destructive", sheet && index == sheet->destructiveButtonIndex());
         button->setAutoDefault(true);
         if (m_sheet && index == cancel)
             buttons->addSpacing(6);

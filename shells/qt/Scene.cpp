@@ -2,6 +2,7 @@
 
 #include "shells/qt/PeerRegistry.h"
 
+#include "kit/TableView.h"
 #include "kit/ViewAnimation.h"
 
 #include <algorithm>
@@ -147,9 +148,38 @@ void Scene::touchBegan(ViewPeer& from, QPoint position)
         m_touchTarget.reset();
         return;
     }
+    // A row's touches go up to its table, as the handheld's responder
+    // chain takes them there: the table turns them into a tap on the row.
+    if (auto* table = tableAbove(hit); table && hit != table)
+        hit = table;
     m_touchTarget = hit->weak_from_this();
+    m_touchStart = point;
+    m_scrolling = false;
+    if (auto* table = dynamic_cast<kit::TableView*>(hit))
+        m_offsetAtStart = table->contentOffset();
     setTouched(hit, true);
     hit->touchesBegan(toTarget(hit, point));
+}
+
+kit::TableView* Scene::tableAbove(kit::View* view)
+{
+    for (auto* v = view; v; v = v->superview()) {
+        if (auto* table = dynamic_cast<kit::TableView*>(v))
+            return table;
+        // Controls inside a row keep their own touches.
+        if (v->className() == "UIButton" || v->className() == "UITextField")
+            return nullptr;
+    }
+    return nullptr;
+}
+
+void Scene::scroll(ViewPeer& from, QPoint angleDelta)
+{
+    auto* table = tableAbove(from.view());
+    if (!table || angleDelta.y() == 0)
+        return;
+    // One wheel notch: about one and a half rows of the handheld's 44 points.
+    table->setContentOffset(table->contentOffset() - float(angleDelta.y()) / 120.0f * 66.0f);
 }
 
 void Scene::touchMoved(ViewPeer& from, QPoint position)
@@ -157,7 +187,21 @@ void Scene::touchMoved(ViewPeer& from, QPoint position)
     auto target = m_touchTarget.lock();
     if (!target)
         return;
-    auto local = toTarget(target.get(), toRoot(from, position));
+    auto point = toRoot(from, position);
+    if (auto* table = dynamic_cast<kit::TableView*>(target.get())) {
+        // A drag scrolls the table, and is then no tap.
+        float dy = point.y - m_touchStart.y;
+        if (!m_scrolling && std::abs(dy) > 8) {
+            m_scrolling = true;
+            setTouched(table, false);
+            table->touchesCancelled();
+        }
+        if (m_scrolling) {
+            table->setContentOffset(m_offsetAtStart - dy);
+            return;
+        }
+    }
+    auto local = toTarget(target.get(), point);
     setTouched(target.get(), target->bounds().contains(local));
     target->touchesMoved(local);
 }
@@ -168,8 +212,12 @@ void Scene::touchEnded(ViewPeer& from, QPoint position)
     m_touchTarget.reset();
     if (!target)
         return;
-    auto local = toTarget(target.get(), toRoot(from, position));
     setTouched(target.get(), false);
+    if (m_scrolling) {
+        m_scrolling = false;
+        return;
+    }
+    auto local = toTarget(target.get(), toRoot(from, position));
     target->touchesEnded(local);
 }
 

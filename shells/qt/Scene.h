@@ -13,6 +13,10 @@
 #include <set>
 #include <unordered_map>
 
+namespace kit {
+class TableView;
+}
+
 namespace qtshell {
 
 class Scene : public QObject, public kit::ViewObserver {
@@ -33,6 +37,8 @@ public:
     void touchBegan(ViewPeer& from, QPoint position);
     void touchMoved(ViewPeer& from, QPoint position);
     void touchEnded(ViewPeer& from, QPoint position);
+    // The mouse wheel over a peer scrolls the table it lies in.
+    void scroll(ViewPeer& from, QPoint angleDelta);
 
     // Animations: peers whose view animates are redrawn each frame until the
     // animation's end; animationFrame() is one such frame (tests call it).
@@ -47,11 +53,15 @@ private:
     kit::Point toRoot(ViewPeer& from, QPoint position) const;
     kit::Point toTarget(const kit::View* target, kit::Point rootPoint) const;
     void setTouched(kit::View* view, bool touched);
+    static kit::TableView* tableAbove(kit::View* view);
 
     kit::View* m_rootView;
     ViewPeer* m_root { nullptr };
     std::unordered_map<const kit::View*, ViewPeer*> m_peers;
     std::weak_ptr<kit::View> m_touchTarget;
+    kit::Point m_touchStart;
+    float m_offsetAtStart { 0 };
+    bool m_scrolling { false };
     std::set<ViewPeer*> m_animating;
     QTimer m_frameTimer;
 };

@@ -8,6 +8,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -201,6 +202,11 @@ void ViewPeer::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     m_scene.touchEnded(*this, event->position().toPoint());
+}
+
+void ViewPeer::wheelEvent(QWheelEvent* event)
+{
+    m_scene.scroll(*this, event->angleDelta());
 }
 
 } // namespace qtshell

@@ -10,6 +10,7 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
+#include "kit/ActionSheet.h"
 #include "kit/AlertView.h"
 #include "kit/Button.h"
 #include "kit/ChildProcess.h"
@@ -25,9 +26,10 @@ using namespace qtshell;
 
 namespace {
 
-struct IndexRecorder : kit::AlertViewDelegate {
+struct IndexRecorder : kit::AlertViewDelegate, kit::ActionSheetDelegate {
     std::vector<int> indexes;
     void alertViewClickedButtonAtIndex(kit::AlertView&, int index) override { indexes.push_back(index); }
+    void actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index) override { indexes.push_back(index); }
 };
 
 class AppWindowTest : public ::testing::Test {
@@ -154,6 +156,33 @@ TEST_F(AppWindowTest, AlertButtonsReachThePartAsItsIndexes)
         QtPlatform::settle();
         EXPECT_EQ(w.popups().shownPopup(), nullptr);
         EXPECT_EQ(recorder.indexes, (std::vector<int> { 2, 1, 0 }));
+    });
+}
+
+TEST_F(AppWindowTest, ActionSheetsStackTheirButtonsWithCancelLast)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        IndexRecorder recorder;
+        auto sheet = kit::ActionSheet::create("file.torrent", &recorder, "Cancel", "Delete", { "Download", "Rename" });
+        sheet->showInView(*kit::Application::shared().keyWindow());
+        QtPlatform::settle();
+        ASSERT_EQ(w.popups().shownPopup(), sheet.get());
+        const int cancel = sheet->cancelButtonIndex();
+        ASSERT_GE(cancel, 0);
+        for (int i = 0; i + 1 < sheet->numberOfButtons(); ++i)
+            EXPECT_LT(w.popups().buttonForIndex(i)->mapTo(&w, QPoint()).y(), w.popups().buttonForIndex(i + 1)->mapTo(&w, QPoint()).y());
+        EXPECT_EQ(w.popups().buttonForIndex(cancel)->text(), "Cancel");
+        EXPECT_EQ(w.popups().buttonForIndex(sheet->destructiveButtonIndex())->text(), "Delete");
+        // Over the bottom of the screen.
+        EXPECT_GT(w.popups().buttonForIndex(cancel)->mapTo(&w, QPoint()).y(), 400);
+        int rename = -1;
+        for (int i = 0; i < sheet->numberOfButtons(); ++i)
+            if (sheet->buttonTitleAtIndex(i) == "Rename")
+                rename = i;
+        answer(w, rename);
+        EXPECT_EQ(recorder.indexes, std::vector<int> { rename });
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
     });
 }
 

@@ -8,6 +8,7 @@
 
 #include "kit/Button.h"
 #include "kit/Label.h"
+#include "kit/TableView.h"
 #include "kit/TextField.h"
 #include "kit/Window.h"
 
@@ -74,6 +75,20 @@ struct ReturnRecorder : kit::TextFieldDelegate {
         textAtReturn = f.text();
         return true;
     }
+};
+
+struct Rows : kit::TableViewDataSource, kit::TableViewDelegate {
+    std::vector<int> selected;
+    int tableViewNumberOfRowsInSection(kit::TableView&, int) override { return 20; }
+    std::shared_ptr<kit::TableViewCell> tableViewCellForRowAtIndexPath(kit::TableView& table, kit::IndexPath ip) override
+    {
+        auto cell = table.dequeueReusableCellWithIdentifier("row");
+        if (!cell)
+            cell = kit::TableViewCell::create({ 0, 0, 320, 44 }, "row");
+        cell->setText("file " + std::to_string(ip.row) + ".torrent");
+        return cell;
+    }
+    void tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexPath ip) override { selected.push_back(ip.row); }
 };
 
 } // namespace
@@ -272,4 +287,44 @@ TEST_F(ScenePeerTest, TextFieldsTakeTheKeyboardAndReturnReachesTheDelegate)
     field->setText("http://localhost/");
     EXPECT_EQ(edit->text(), "http://localhost/");
     field->setDelegate(nullptr);
+}
+
+TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
+{
+    Rows rows;
+    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 220 });
+    table->setDataSource(&rows);
+    table->setDelegate(&rows);
+    window->addSubview(table);
+    table->reloadData();
+    show();
+    auto* tablePeer = scene->peerFor(table.get());
+    ASSERT_NE(tablePeer, nullptr);
+    auto* row2 = table->cellForRowAtIndexPath({ 0, 2 });
+    ASSERT_NE(row2, nullptr);
+    ASSERT_NE(scene->peerFor(row2), nullptr);
+    QTest::mouseClick(scene->peerFor(row2), Qt::LeftButton, {}, QPoint(100, 20));
+    EXPECT_EQ(rows.selected, std::vector<int> { 2 });
+
+    // The wheel scrolls: other rows get cells, and peers with them.
+    QWheelEvent wheel(QPointF(100, 100), tablePeer->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, -240), Qt::NoButton,
+        Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(scene->peerFor(table->visibleCells().front().get()), &wheel);
+    EXPECT_GT(table->contentOffset(), 100);
+    auto* row6 = table->cellForRowAtIndexPath({ 0, 6 });
+    ASSERT_NE(row6, nullptr);
+    ASSERT_NE(scene->peerFor(row6), nullptr);
+    EXPECT_GE(scene->peerFor(row6)->geometry().top(), 0);
+
+    // A drag moves the content with the finger and is no tap.
+    float before = table->contentOffset();
+    auto* under = scene->peerFor(table->visibleCells().front().get());
+    QTest::mousePress(under, Qt::LeftButton, {}, QPoint(100, 40));
+    QMouseEvent move(QEvent::MouseMove, QPointF(100, 10), under->mapToGlobal(QPointF(100, 10)), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(under, &move);
+    QTest::mouseRelease(under, Qt::LeftButton, {}, QPoint(100, 10));
+    EXPECT_FLOAT_EQ(table->contentOffset(), before + 30);
+    EXPECT_EQ(rows.selected, std::vector<int> { 2 });
+    table->setDataSource(nullptr);
+    table->setDelegate(nullptr);
 }

@@ -1,0 +1,47 @@
+// Tables: kit lays out the visible cells as subviews for the content
+// offset; the peer only turns the mouse wheel into offsets. Drags and taps
+// on rows reach the table through the scene's touch routing.
+#include "shells/qt/PeerRegistry.h"
+#include "shells/qt/TextDrawing.h"
+
+#include "kit/TableView.h"
+
+#include <QWheelEvent>
+
+namespace qtshell {
+namespace {
+
+class TableViewPeer : public ViewPeer {
+public:
+    TableViewPeer(kit::TableView& table, Scene& scene) : ViewPeer(table, scene) { }
+};
+
+class TableViewCellPeer : public ViewPeer {
+public:
+    TableViewCellPeer(kit::TableViewCell& cell, Scene& scene) : ViewPeer(cell, scene) { }
+
+protected:
+    void paintContent(QPainter& painter) override
+    {
+        auto* cell = viewAs<kit::TableViewCell>();
+        QColor ink = Qt::black;
+        if (cell->isSelected()) {
+            QLinearGradient g(0, 0, 0, height());
+            g.setColorAt(0, QColor(0x05, 0x8c, 0xf5));
+            g.setColorAt(1, QColor(0x01, 0x5e, 0xe6));
+            painter.fillRect(rect(), g);
+            ink = Qt::white;
+        } else if (cell->backgroundColor().alpha <= 0) {
+            painter.fillRect(rect(), Qt::white);
+        }
+        drawText(painter, rect().adjusted(10, 0, -10, -1), cell->text(), toQFont(cell->font()), ink, kit::TextAlignment::Left, 1,
+            cell->lineBreakMode());
+        painter.fillRect(QRect(0, height() - 1, width(), 1), QColor(0xe0, 0xe0, 0xe0));
+    }
+};
+
+QUORVANE_PEER(kit::TableView, TableViewPeer)
+QUORVANE_PEER(kit::TableViewCell, TableViewCellPeer)
+
+} // namespace
+} // namespace qtshell
