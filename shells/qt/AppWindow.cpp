@@ -64,7 +64,7 @@ void AppWindow::paintEvent(QPaintEvent*)
     if (m_quitAfterFirstFrame) {
         m_quitAfterFirstFrame = false;
         // The children paint in this same pass; quit once it is over.
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     }
 }
 

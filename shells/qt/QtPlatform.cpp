@@ -152,7 +152,9 @@ void QtPlatform::finishWhenChildrenGone()
     if (!gone)
         std::cerr << "quorvane: the transfer client did not stop in " << int(stopTimeout) << " s; leaving it" << std::endl;
     m_stopPoll.stop();
-    QCoreApplication::quit();
+    // exit(), not quit(): quit() asks the windows to close, and closing
+    // the window means "keep running".
+    QCoreApplication::exit(0);
 }
 
 } // namespace qtshell
