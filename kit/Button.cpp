@@ -12,26 +12,17 @@ std::shared_ptr<Button> Button::create(Rect frame, std::string title, std::funct
 
 void Button::setTitle(std::string title)
 {
-    if (m_title == title)
-        return;
-    m_title = std::move(title);
-    changed(ViewProperty::Content);
+    update(m_title, std::move(title));
 }
 
 void Button::setTitleColor(const Color& color)
 {
-    if (m_titleColor == color)
-        return;
-    m_titleColor = color;
-    changed(ViewProperty::Content);
+    update(m_titleColor, color);
 }
 
 void Button::setEnabled(bool enabled)
 {
-    if (m_enabled == enabled)
-        return;
-    m_enabled = enabled;
-    changed(ViewProperty::Content);
+    update(m_enabled, enabled);
 }
 
 void Button::sendAction()

@@ -4,50 +4,32 @@ namespace kit {
 
 void Label::setText(std::string text)
 {
-    if (m_text == text)
-        return;
-    m_text = std::move(text);
-    changed(ViewProperty::Content);
+    update(m_text, std::move(text));
 }
 
 void Label::setTextColor(const Color& color)
 {
-    if (m_textColor == color)
-        return;
-    m_textColor = color;
-    changed(ViewProperty::Content);
+    update(m_textColor, color);
 }
 
 void Label::setFont(const Font& font)
 {
-    if (m_font == font)
-        return;
-    m_font = font;
-    changed(ViewProperty::Content);
+    update(m_font, font);
 }
 
 void Label::setTextAlignment(TextAlignment a)
 {
-    if (m_alignment == a)
-        return;
-    m_alignment = a;
-    changed(ViewProperty::Content);
+    update(m_alignment, a);
 }
 
 void Label::setNumberOfLines(int lines)
 {
-    if (m_lines == lines)
-        return;
-    m_lines = lines;
-    changed(ViewProperty::Content);
+    update(m_lines, lines);
 }
 
 void Label::setLineBreakMode(LineBreakMode mode)
 {
-    if (m_lineBreak == mode)
-        return;
-    m_lineBreak = mode;
-    changed(ViewProperty::Content);
+    update(m_lineBreak, mode);
 }
 
 } // namespace kit

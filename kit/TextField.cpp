@@ -14,26 +14,17 @@ TextField::~TextField()
 
 void TextField::setText(std::string text)
 {
-    if (m_text == text)
-        return;
-    m_text = std::move(text);
-    changed(ViewProperty::Content);
+    update(m_text, std::move(text));
 }
 
 void TextField::setPlaceholder(std::string placeholder)
 {
-    if (m_placeholder == placeholder)
-        return;
-    m_placeholder = std::move(placeholder);
-    changed(ViewProperty::Content);
+    update(m_placeholder, std::move(placeholder));
 }
 
 void TextField::setFont(const Font& font)
 {
-    if (m_font == font)
-        return;
-    m_font = font;
-    changed(ViewProperty::Content);
+    update(m_font, font);
 }
 
 bool TextField::becomeFirstResponder()

@@ -4,26 +4,17 @@ namespace kit {
 
 void TextView::setText(std::string text)
 {
-    if (m_text == text)
-        return;
-    m_text = std::move(text);
-    changed(ViewProperty::Content);
+    update(m_text, std::move(text));
 }
 
 void TextView::setFont(const Font& font)
 {
-    if (m_font == font)
-        return;
-    m_font = font;
-    changed(ViewProperty::Content);
+    update(m_font, font);
 }
 
 void TextView::setTextColor(const Color& color)
 {
-    if (m_textColor == color)
-        return;
-    m_textColor = color;
-    changed(ViewProperty::Content);
+    update(m_textColor, color);
 }
 
 } // namespace kit

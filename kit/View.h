@@ -105,6 +105,15 @@ public:
 
 protected:
     void changed(ViewProperty property);
+    // Sets a displayed field and tells the shells, only when the value changes.
+    template<typename T, typename V>
+    void update(T& field, V&& value, ViewProperty property = ViewProperty::Content)
+    {
+        if (field == value)
+            return;
+        field = std::forward<V>(value);
+        changed(property);
+    }
     virtual void didMoveToWindow();
 
 private:
