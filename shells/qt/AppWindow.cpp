@@ -1,6 +1,7 @@
 #include "shells/qt/AppWindow.h"
 
 #include "shells/qt/AppIcon.h"
+#include "shells/qt/FirstFrame.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/StatusBar.h"
@@ -20,6 +21,7 @@ namespace qtshell {
 
 AppWindow::AppWindow(kit::Window& window)
 {
+    setFirstFramePending(true);
     setWindowTitle(QStringLiteral("Quorvane"));
     setWindowIcon(appIcon());
     setFixedSize(int(kit::Window::width), int(kit::Window::height));
@@ -55,12 +57,14 @@ AppWindow::~AppWindow()
     }
     // Peers go before the widgets that host them.
     m_scene.reset();
+    setFirstFramePending(false);
 }
 
 void AppWindow::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
+    setFirstFramePending(false);
     if (m_quitAfterFirstFrame) {
         m_quitAfterFirstFrame = false;
         // The children paint in this same pass; quit once it is over.

@@ -3,6 +3,7 @@
 #include "kit/Application.h"
 #include "kit/DeviceLayout.h"
 #include "shells/qt/AppIcon.h"
+#include "shells/qt/FirstFrame.h"
 #include "shells/qt/Options.h"
 #include "shells/qt/QtPlatform.h"
 #include "shells/qt/SingleInstance.h"
@@ -117,6 +118,9 @@ int main(int argc, char** argv)
     auto platform = std::make_shared<qtshell::QtPlatform>(options);
     platform->setSingleInstance(instance.get());
     kit::Application::installPlatform(platform);
+    // The application's views are made before the window: what they start
+    // that is slow to start waits for the first frame (see FirstFrame.h).
+    qtshell::setFirstFramePending(true);
     char* appArgs[] = { argv[0], nullptr };
     int status = quorvaneMain(1, appArgs);
     kit::Application::installPlatform(nullptr);

@@ -3,6 +3,7 @@
 #include "QtTestSupport.h"
 
 #include "shells/qt/AppWindow.h"
+#include "shells/qt/FirstFrame.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/QtPlatform.h"
 #include "shells/qt/Scene.h"
@@ -238,5 +239,20 @@ TEST_F(AppWindowTest, EndingWaitsVisiblyForASlowTransferToStop)
         EXPECT_TRUE(w.isStopping());
         EXPECT_TRUE(processUntil([] { return kit::ChildProcess::runningCount() == 0; }, 20000));
         EXPECT_TRUE(w.isStopping());
+    });
+}
+
+TEST_F(AppWindowTest, SlowStartsWaitForTheFirstFrame)
+{
+    int ran = 0;
+    afterFirstFrame([&] { ++ran; });
+    EXPECT_EQ(ran, 1); // no window waits to paint: at once
+    setFirstFramePending(true);
+    afterFirstFrame([&] { ++ran; });
+    runApp([&](QtPlatform&, AppWindow& w) {
+        EXPECT_EQ(ran, 1);
+        w.repaint();
+        EXPECT_FALSE(isFirstFramePending());
+        EXPECT_TRUE(processUntil([&] { return ran == 2; }));
     });
 }
