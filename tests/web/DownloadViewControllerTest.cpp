@@ -19,6 +19,8 @@ struct TypedCase {
     const char* loaded;
 };
 
+void PrintTo(const TypedCase& c, std::ostream* out) { *out << '"' << c.typed << '"'; }
+
 class TypedAddressRule : public testing::TestWithParam<TypedCase> { };
 
 TEST_P(TypedAddressRule, PutsTheSchemeInFrontOnlyWhenMissing)
@@ -41,6 +43,8 @@ struct SuffixCase {
     const char* address;
     bool torrent;
 };
+
+void PrintTo(const SuffixCase& c, std::ostream* out) { *out << '"' << c.address << '"'; }
 
 class TorrentSuffix : public testing::TestWithParam<SuffixCase> { };
 
