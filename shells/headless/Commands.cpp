@@ -17,6 +17,14 @@ namespace headless {
 namespace {
 
 
+// A view moved out of the window (a panel slid away) cannot be touched.
+bool onScreen(const kit::View& v)
+{
+    auto r = v.convertToAncestor(nullptr);
+    auto screen = kit::Window::screenBounds();
+    return r.maxX() > screen.x() && r.maxY() > screen.y() && r.x() < screen.maxX() && r.y() < screen.maxY();
+}
+
 template<typename T>
 T* findVisible(kit::View& v, const std::function<bool(T&)>& match)
 {
@@ -27,7 +35,7 @@ T* findVisible(kit::View& v, const std::function<bool(T&)>& match)
     for (auto it = subs.rbegin(); it != subs.rend(); ++it)
         if (auto* found = findVisible<T>(**it, match))
             return found;
-    if (auto* t = dynamic_cast<T*>(&v); t && match(*t))
+    if (auto* t = dynamic_cast<T*>(&v); t && onScreen(v) && match(*t))
         return t;
     return nullptr;
 }
