@@ -1,5 +1,6 @@
 #include "json/CJSONScanner.h"
 
+#include "json/Document.h"
 #include "json/TextCodec.h"
 
 #include <algorithm>
@@ -90,9 +91,23 @@ bool CJSONScanner::fail(const std::uint8_t* from, Error* outError, int code)
     return false;
 }
 
+namespace {
+
+using detail::Document;
+using detail::RawValue;
+
+// A pair read but not yet placed: its dictionary is laid out in key order
+// once its closing brace is read.
+struct Pending {
+    Text key;
+    RawValue value;
+};
+
+} // namespace
+
 struct CJSONScanner::Workspace {
-    std::vector<Value> values;
-    std::vector<DictionaryEntry> entries;
+    std::vector<RawValue> values;
+    std::vector<Pending> entries;
     std::vector<std::uint32_t> order;
 
     // Gives back memory after an unusually large document.
@@ -101,11 +116,39 @@ struct CJSONScanner::Workspace {
         values.clear();
         entries.clear();
         if (values.capacity() > 4096)
-            std::vector<Value>().swap(values);
+            std::vector<RawValue>().swap(values);
         if (entries.capacity() > 4096)
-            std::vector<DictionaryEntry>().swap(entries);
+            std::vector<Pending>().swap(entries);
         if (order.capacity() > 4096)
             std::vector<std::uint32_t>().swap(order);
+    }
+};
+
+// The document that one top-level scan fills, made when first needed and
+// sized from the bytes left to read. It goes with the scan unless the result
+// takes it over.
+struct CJSONScanner::Build {
+    Workspace& work;
+    std::size_t remaining;
+    Document* document = nullptr;
+
+    Build(Workspace& work, std::size_t remaining) : work(work), remaining(remaining) {}
+    ~Build() { Document::unref(document); }
+    Build(const Build&) = delete;
+    Build& operator=(const Build&) = delete;
+
+    Document& doc()
+    {
+        // Nodes take a few times the bytes they were read from.
+        if (!document)
+            document = Document::create(std::clamp<std::size_t>(remaining * 4, 256, 16384), remaining * 4);
+        return *document;
+    }
+    Document* release()
+    {
+        Document* taken = document;
+        document = nullptr;
+        return taken;
     }
 };
 
@@ -129,9 +172,14 @@ bool CJSONScanner::scanJSONObject(Value* outObject, Error* outError)
 {
     Workspace& work = workspace();
     TrimOnExit<Workspace> trim { work };
-    Value value;
-    if (!scanObject(value, outError, 0, work))
+    Build build(work, std::size_t(end() - current()));
+    RawValue raw;
+    if (!scanObject(raw, outError, 0, build))
         return false;
+    // Texts and containers point into the document: the value takes it over.
+    if (raw.document)
+        raw.document = build.release();
+    Value value(raw, Value::Borrowed {});
     if (outObject)
         *outObject = std::move(value);
     return true;
@@ -141,9 +189,11 @@ bool CJSONScanner::scanJSONDictionary(Dictionary* outDictionary, Error* outError
 {
     Workspace& work = workspace();
     TrimOnExit<Workspace> trim { work };
+    Build build(work, std::size_t(end() - current()));
     Dictionary dictionary;
-    if (!scanDictionary(dictionary, outError, 0, work))
+    if (!scanDictionary(dictionary, outError, 0, build))
         return false;
+    dictionary.m_document = build.release();
     if (outDictionary)
         *outDictionary = std::move(dictionary);
     return true;
@@ -153,9 +203,11 @@ bool CJSONScanner::scanJSONArray(List* outArray, Error* outError)
 {
     Workspace& work = workspace();
     TrimOnExit<Workspace> trim { work };
+    Build build(work, std::size_t(end() - current()));
     List list;
-    if (!scanArray(list, outError, 0, work))
+    if (!scanArray(list, outError, 0, build))
         return false;
+    list.m_document = build.release();
     if (outArray)
         *outArray = std::move(list);
     return true;
@@ -173,11 +225,82 @@ bool CJSONScanner::scanJSONStringConstant(Text* outString, Error* outError)
 
 bool CJSONScanner::scanJSONNumberConstant(double* outNumber, Error* outError)
 {
+    static const CharacterSet* const defaultSet = defaultDoubleCharacters().get();
+    if (doubleCharacters().get() == defaultSet && scanPlainNumber(outNumber))
+        return true;
     if (!scanNumber(outNumber)) {
         if (outError)
             *outError = errorWithCode(kJSONScannerErrorCodeNumber);
         return false;
     }
+    return true;
+}
+
+// The common number in one pass: -?digits(.digits)?([eE]-?digits)? with at
+// most 15 significant digits and a small power of ten, ending where the run of
+// number characters ends. Such a number is exact as one multiply or divide,
+// as in numberValue(). Anything else answers false without moving, for the
+// general path.
+bool CJSONScanner::scanPlainNumber(double* outNumber)
+{
+    static constexpr double powers[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13,
+        1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 };
+    auto isDigit = [](std::uint8_t c) { return unsigned(c - '0') < 10; };
+    const std::uint8_t* p = current();
+    const std::uint8_t* const stop = end();
+    const bool negative = p < stop && *p == '-';
+    if (negative)
+        ++p;
+    std::uint64_t mantissa = 0;
+    int significant = 0;
+    long long scale = 0;
+    const std::uint8_t* digitsStart = p;
+    for (; p < stop && isDigit(*p); ++p) {
+        if (mantissa == 0 && *p == '0')
+            continue;
+        if (++significant > 15)
+            return false;
+        mantissa = mantissa * 10 + std::uint64_t(*p - '0');
+    }
+    if (p == digitsStart)
+        return false;
+    if (p < stop && *p == '.') {
+        const std::uint8_t* fractionStart = ++p;
+        for (; p < stop && isDigit(*p); ++p) {
+            --scale;
+            if (mantissa == 0 && *p == '0')
+                continue;
+            if (++significant > 15)
+                return false;
+            mantissa = mantissa * 10 + std::uint64_t(*p - '0');
+        }
+        if (p == fractionStart)
+            return false;
+    }
+    if (p < stop && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negativeExponent = p < stop && *p == '-';
+        if (negativeExponent)
+            ++p;
+        const std::uint8_t* exponentStart = p;
+        long long exponent = 0;
+        for (; p < stop && isDigit(*p); ++p) {
+            if (exponent < 100000000)
+                exponent = exponent * 10 + (*p - '0');
+        }
+        if (p == exponentStart)
+            return false;
+        scale += negativeExponent ? -exponent : exponent;
+    }
+    if (p < stop && (*p == '.' || *p == '-' || *p == 'e' || *p == 'E'))
+        return false;
+    if (scale < -22 || scale > 22)
+        return false;
+    double value = double(mantissa);
+    value = scale >= 0 ? value * powers[scale] : value / powers[-scale];
+    if (outNumber)
+        *outNumber = negative ? -value : value;
+    setCurrent(p);
     return true;
 }
 
@@ -195,40 +318,70 @@ bool CJSONScanner::scanNotQuoteCharactersIntoString(std::optional<Text>* outStri
     return true;
 }
 
-bool CJSONScanner::scanObject(Value& out, Error* outError, int depth, Workspace& work)
+bool CJSONScanner::scanObject(RawValue& out, Error* outError, int depth, Build& build)
 {
     skipWhitespace();
     switch (currentCharacter()) {
     case '"':
-    case '\'':
-        return scanStringConstant(out.m_storage.emplace<Text>(), outError);
+    case '\'': {
+        Document& document = build.doc();
+        Text* text = new (document.allocateArray<Text>(1)) Text();
+        const bool scanned = scanStringConstant(*text, outError);
+        document.keepText(text);
+        if (!scanned)
+            return false;
+        out.type = int(Value::Type::Text);
+        out.pointer = text;
+        out.document = &document;
+        return true;
+    }
     case '-':
     case '0': case '1': case '2': case '3': case '4':
     case '5': case '6': case '7': case '8': case '9': {
         double number = 0;
         if (!scanJSONNumberConstant(&number, outError))
             return false;
-        out.m_storage.emplace<double>(number);
+        out.type = int(Value::Type::Number);
+        out.number = number;
         return true;
     }
-    case '{':
-        return scanDictionary(out.m_storage.emplace<Dictionary>(), outError, depth, work);
-    case '[':
-        return scanArray(out.m_storage.emplace<List>(), outError, depth, work);
+    case '{': {
+        // Laid out before its entries: the arena never moves what it holds.
+        Document& document = build.doc();
+        Dictionary* dictionary = new (document.allocateArray<Dictionary>(1)) Dictionary();
+        if (!scanDictionary(*dictionary, outError, depth, build))
+            return false;
+        out.type = int(Value::Type::Dictionary);
+        out.pointer = dictionary;
+        out.document = &document;
+        return true;
+    }
+    case '[': {
+        Document& document = build.doc();
+        List* list = new (document.allocateArray<List>(1)) List();
+        if (!scanArray(*list, outError, depth, build))
+            return false;
+        out.type = int(Value::Type::List);
+        out.pointer = list;
+        out.document = &document;
+        return true;
+    }
     case 't':
         if (!scanUTF8String("true"))
             return false;
-        out.m_storage.emplace<bool>(true);
+        out.type = int(Value::Type::Boolean);
+        out.boolean = true;
         return true;
     case 'f':
         if (!scanUTF8String("false"))
             return false;
-        out.m_storage.emplace<bool>(false);
+        out.type = int(Value::Type::Boolean);
+        out.boolean = false;
         return true;
     case 'n':
         if (!scanUTF8String("null"))
             return false;
-        out.m_storage.emplace<std::monostate>();
+        out.type = int(Value::Type::Null);
         return true;
     default:
         return false;
@@ -243,8 +396,11 @@ bool CJSONScanner::failTooDeep(const std::uint8_t* from, Error* outError, int co
     return false;
 }
 
-bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, Workspace& work)
+// On success out points into the build's document without holding it; the
+// caller decides who holds it.
+bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, Build& build)
 {
+    Workspace& work = build.work;
     const std::uint8_t* from = current();
     if (currentCharacter() != '{')
         return fail(from, outError, kJSONScannerErrorCodeDictionaryStart);
@@ -261,15 +417,18 @@ bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, W
         skipWhitespace();
         if (currentCharacter() == '}')
             break;
-        DictionaryEntry entry;
-        if (!scanStringConstant(entry.key, outError))
+        // The key is read in place; the value is read first into a local,
+        // since reading it may grow (and move) the stack.
+        const std::size_t index = work.entries.size();
+        if (!scanStringConstant(work.entries.emplace_back().key, outError))
             return failHere(kJSONScannerErrorCodeDictionaryKey);
         skipWhitespace();
         if (!scanCharacter(':'))
             return failHere(kJSONScannerErrorCodeDictionaryColon);
-        if (!scanObject(entry.value, outError, depth + 1, work))
+        RawValue value;
+        if (!scanObject(value, outError, depth + 1, build))
             return failHere(kJSONScannerErrorCodeDictionaryValue);
-        work.entries.push_back(std::move(entry));
+        work.entries[index].value = value;
         skipWhitespace();
         if (scanCharacter(',')) {
             skipWhitespace();
@@ -282,38 +441,51 @@ bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, W
     scanCharacter();
 
     // Order the pairs by key (stable, so that of a key given twice the last
-    // stays last), then move each kept pair once into the dictionary.
-    DictionaryEntry* pairs = work.entries.data() + base;
+    // stays last), then move each kept pair once into the document.
+    Pending* pairs = work.entries.data() + base;
     const std::uint32_t n = std::uint32_t(work.entries.size() - base);
-    auto& order = work.order;
-    order.resize(n);
-    for (std::uint32_t i = 0; i < n; ++i)
-        order[i] = i;
-    auto byKey = [pairs](std::uint32_t a, std::uint32_t b) { return pairs[a].key < pairs[b].key; };
-    if (n <= 32) {
-        for (std::uint32_t i = 1; i < n; ++i) {
-            std::uint32_t moving = order[i];
-            std::uint32_t j = i;
-            for (; j > 0 && byKey(moving, order[j - 1]); --j)
-                order[j] = order[j - 1];
-            order[j] = moving;
+    DictionaryEntry* placed = nullptr;
+    std::size_t kept = 0;
+    if (n > 0) {
+        auto& order = work.order;
+        order.resize(n);
+        for (std::uint32_t i = 0; i < n; ++i)
+            order[i] = i;
+        auto byKey = [pairs](std::uint32_t a, std::uint32_t b) { return pairs[a].key < pairs[b].key; };
+        if (n <= 32) {
+            for (std::uint32_t i = 1; i < n; ++i) {
+                std::uint32_t moving = order[i];
+                std::uint32_t j = i;
+                for (; j > 0 && byKey(moving, order[j - 1]); --j)
+                    order[j] = order[j - 1];
+                order[j] = moving;
+            }
+        } else {
+            std::stable_sort(order.begin(), order.end(), byKey);
         }
-    } else {
-        std::stable_sort(order.begin(), order.end(), byKey);
-    }
-    out.m_entries.clear();
-    out.m_entries.reserve(n);
-    for (std::uint32_t k = 0; k < n; ++k) {
-        if (k + 1 < n && pairs[order[k + 1]].key == pairs[order[k]].key)
-            continue;
-        out.m_entries.push_back(std::move(pairs[order[k]]));
+        Document& document = build.doc();
+        placed = document.allocateArray<DictionaryEntry>(n);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            Pending& pair = pairs[order[k]];
+            if (k + 1 < n && pairs[order[k + 1]].key == pair.key)
+                continue;
+            DictionaryEntry* entry =
+                new (placed + kept) DictionaryEntry { std::move(pair.key), Value(pair.value, Value::Borrowed {}) };
+            document.keepText(&entry->key);
+            ++kept;
+        }
     }
     work.entries.erase(work.entries.begin() + std::ptrdiff_t(base), work.entries.end());
+    out.m_entries = placed;
+    out.m_size = kept;
+    out.m_document = build.document;
     return true;
 }
 
-bool CJSONScanner::scanArray(List& out, Error* outError, int depth, Workspace& work)
+// On success out points into the build's document without holding it.
+bool CJSONScanner::scanArray(List& out, Error* outError, int depth, Build& build)
 {
+    Workspace& work = build.work;
     const std::uint8_t* from = current();
     if (currentCharacter() != '[')
         return fail(from, outError, kJSONScannerErrorCodeArrayStart);
@@ -322,17 +494,15 @@ bool CJSONScanner::scanArray(List& out, Error* outError, int depth, Workspace& w
     scanCharacter();
     const std::size_t base = work.values.size();
     auto failHere = [&](int code) {
-        work.values.erase(work.values.begin() + std::ptrdiff_t(base), work.values.end());
+        work.values.resize(base);
         return fail(from, outError, code);
     };
     skipWhitespace();
     while (currentCharacter() != ']') {
-        // Read into a local: the stack may grow (and move) while the value
-        // itself holds containers.
-        Value value;
-        if (!scanObject(value, outError, depth + 1, work))
+        RawValue value;
+        if (!scanObject(value, outError, depth + 1, build))
             return failHere(kJSONScannerErrorCodeArrayValue);
-        work.values.push_back(std::move(value));
+        work.values.push_back(value);
         skipWhitespace();
         if (scanCharacter(',')) {
             skipWhitespace();
@@ -345,9 +515,17 @@ bool CJSONScanner::scanArray(List& out, Error* outError, int depth, Workspace& w
     }
     skipWhitespace();
     scanCharacter();
-    auto first = work.values.begin() + std::ptrdiff_t(base);
-    out.assign(std::make_move_iterator(first), std::make_move_iterator(work.values.end()));
-    work.values.erase(first, work.values.end());
+    const std::size_t n = work.values.size() - base;
+    Value* items = nullptr;
+    if (n > 0) {
+        items = build.doc().allocateArray<Value>(n);
+        for (std::size_t i = 0; i < n; ++i)
+            new (items + i) Value(work.values[base + i], Value::Borrowed {});
+    }
+    work.values.resize(base);
+    out.m_items = items;
+    out.m_size = n;
+    out.m_document = build.document;
     return true;
 }
 

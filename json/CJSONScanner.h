@@ -71,13 +71,15 @@ public:
 private:
     // Stacks for the elements of the containers being read, reused from one
     // scan to the next on the same thread, so that each finished container
-    // is allocated once at its exact size.
+    // is laid out once, at its exact size, in the document being built.
     struct Workspace;
+    struct Build;
     static Workspace& workspace();
-    bool scanObject(Value& out, Error* outError, int depth, Workspace& work);
-    bool scanDictionary(Dictionary& out, Error* outError, int depth, Workspace& work);
-    bool scanArray(List& out, Error* outError, int depth, Workspace& work);
+    bool scanObject(detail::RawValue& out, Error* outError, int depth, Build& build);
+    bool scanDictionary(Dictionary& out, Error* outError, int depth, Build& build);
+    bool scanArray(List& out, Error* outError, int depth, Build& build);
     bool scanStringConstant(Text& out, Error* outError);
+    bool scanPlainNumber(double* outNumber);
     bool fail(const std::uint8_t* from, Error* outError, int code);
     bool failTooDeep(const std::uint8_t* from, Error* outError, int code, const char* description);
 };

@@ -22,7 +22,11 @@ class CJSONScanner;
 class CJSONDeserializer;
 class Dictionary;
 class Error;
+class List;
 class Value;
-using List = std::vector<Value>;
+
+namespace detail {
+class Document;
+}
 
 } // namespace json

@@ -1,5 +1,6 @@
 #include "json/Value.h"
 
+#include "json/Document.h"
 #include "json/TextCodec.h"
 
 #include <algorithm>
@@ -8,12 +9,221 @@
 
 namespace json {
 
-Dictionary::Dictionary() = default;
-Dictionary::~Dictionary() = default;
-Dictionary::Dictionary(const Dictionary&) = default;
-Dictionary::Dictionary(Dictionary&&) noexcept = default;
-Dictionary& Dictionary::operator=(const Dictionary&) = default;
-Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
+using detail::Document;
+
+namespace {
+
+constexpr int kText = int(Value::Type::Text);
+constexpr int kList = int(Value::Type::List);
+constexpr int kDictionary = int(Value::Type::Dictionary);
+
+} // namespace
+
+Value::Value(Text t)
+{
+    Document* document = Document::create(sizeof(Text));
+    m_raw.type = kText;
+    m_raw.pointer = document->makeText(std::move(t));
+    m_raw.document = document;
+}
+
+Value::Value(List l)
+{
+    Document* document = Document::create(sizeof(List));
+    List* placed = new (document->allocateArray<List>(1)) List();
+    placed->m_items = l.m_items;
+    placed->m_size = l.m_size;
+    placed->m_document = l.m_document;
+    document->retain(l.m_document);
+    l.m_items = nullptr;
+    l.m_size = 0;
+    l.m_document = nullptr;
+    m_raw.type = kList;
+    m_raw.pointer = placed;
+    m_raw.document = document;
+}
+
+Value::Value(Dictionary d)
+{
+    Document* document = Document::create(sizeof(Dictionary));
+    Dictionary* placed = new (document->allocateArray<Dictionary>(1)) Dictionary();
+    placed->m_entries = d.m_entries;
+    placed->m_size = d.m_size;
+    placed->m_document = d.m_document;
+    document->retain(d.m_document);
+    d.m_entries = nullptr;
+    d.m_size = 0;
+    d.m_document = nullptr;
+    m_raw.type = kDictionary;
+    m_raw.pointer = placed;
+    m_raw.document = document;
+}
+
+Value::Value(const Value& other) noexcept
+    : m_raw(other.m_raw)
+{
+    if (m_raw.document)
+        m_raw.document->ref();
+}
+
+Value& Value::operator=(const Value& other) noexcept
+{
+    if (other.m_raw.document)
+        other.m_raw.document->ref();
+    Document::unref(m_raw.document);
+    m_raw = other.m_raw;
+    return *this;
+}
+
+Value& Value::operator=(Value&& other) noexcept
+{
+    if (this != &other) {
+        Document::unref(m_raw.document);
+        m_raw = other.m_raw;
+        other.m_raw = detail::RawValue();
+    }
+    return *this;
+}
+
+Value::~Value() { Document::unref(m_raw.document); }
+
+void Value::adopt(Value* slot, Value&& value, Document& owner)
+{
+    new (slot) Value(value.m_raw, Borrowed {});
+    owner.retain(value.m_raw.document);
+    value.m_raw = detail::RawValue();
+}
+
+bool Value::operator==(const Value& other) const
+{
+    if (m_raw.type != other.m_raw.type)
+        return false;
+    switch (type()) {
+    case Type::Null:
+        return true;
+    case Type::Boolean:
+        return m_raw.boolean == other.m_raw.boolean;
+    case Type::Number:
+        return m_raw.number == other.m_raw.number;
+    case Type::Text:
+        return *text() == *other.text();
+    case Type::List:
+        return *list() == *other.list();
+    case Type::Dictionary:
+        return *dictionary() == *other.dictionary();
+    }
+    return false;
+}
+
+List::List(std::initializer_list<Value> values)
+    : List(std::vector<Value>(values))
+{
+}
+
+List::List(std::vector<Value> values)
+{
+    if (values.empty())
+        return;
+    Document* document = Document::create(values.size() * sizeof(Value));
+    Value* items = document->allocateArray<Value>(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        Value::adopt(items + i, std::move(values[i]), *document);
+    m_items = items;
+    m_size = values.size();
+    m_document = document;
+}
+
+List::List(const List& other) noexcept
+    : m_items(other.m_items)
+    , m_size(other.m_size)
+    , m_document(other.m_document)
+{
+    if (m_document)
+        m_document->ref();
+}
+
+List::List(List&& other) noexcept
+    : m_items(other.m_items)
+    , m_size(other.m_size)
+    , m_document(other.m_document)
+{
+    other.m_items = nullptr;
+    other.m_size = 0;
+    other.m_document = nullptr;
+}
+
+List& List::operator=(const List& other) noexcept
+{
+    List copy(other);
+    return *this = std::move(copy);
+}
+
+List& List::operator=(List&& other) noexcept
+{
+    if (this != &other) {
+        Document::unref(m_document);
+        m_items = other.m_items;
+        m_size = other.m_size;
+        m_document = other.m_document;
+        other.m_items = nullptr;
+        other.m_size = 0;
+        other.m_document = nullptr;
+    }
+    return *this;
+}
+
+List::~List() { Document::unref(m_document); }
+
+bool List::operator==(const List& other) const
+{
+    if (m_size != other.m_size)
+        return false;
+    for (std::size_t i = 0; i < m_size; ++i)
+        if (!(m_items[i] == other.m_items[i]))
+            return false;
+    return true;
+}
+
+Dictionary::~Dictionary() { Document::unref(m_document); }
+
+Dictionary::Dictionary(const Dictionary& other) noexcept
+    : m_entries(other.m_entries)
+    , m_size(other.m_size)
+    , m_document(other.m_document)
+{
+    if (m_document)
+        m_document->ref();
+}
+
+Dictionary::Dictionary(Dictionary&& other) noexcept
+    : m_entries(other.m_entries)
+    , m_size(other.m_size)
+    , m_document(other.m_document)
+{
+    other.m_entries = nullptr;
+    other.m_size = 0;
+    other.m_document = nullptr;
+}
+
+Dictionary& Dictionary::operator=(const Dictionary& other) noexcept
+{
+    Dictionary copy(other);
+    return *this = std::move(copy);
+}
+
+Dictionary& Dictionary::operator=(Dictionary&& other) noexcept
+{
+    if (this != &other) {
+        Document::unref(m_document);
+        m_entries = other.m_entries;
+        m_size = other.m_size;
+        m_document = other.m_document;
+        other.m_entries = nullptr;
+        other.m_size = 0;
+        other.m_document = nullptr;
+    }
+    return *this;
+}
 
 Dictionary Dictionary::fromEntries(std::vector<DictionaryEntry> entries)
 {
@@ -43,20 +253,28 @@ Dictionary Dictionary::fromEntries(std::vector<DictionaryEntry> entries)
     }
     entries.resize(out);
     Dictionary dictionary;
-    dictionary.m_entries = std::move(entries);
+    if (entries.empty())
+        return dictionary;
+    Document* document = Document::create(entries.size() * sizeof(DictionaryEntry));
+    DictionaryEntry* placed = document->allocateArray<DictionaryEntry>(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        Value& value = entries[i].value;
+        new (placed + i) DictionaryEntry { std::move(entries[i].key), Value(value.m_raw, Value::Borrowed {}) };
+        document->keepText(&placed[i].key);
+        document->retain(value.m_raw.document);
+        value.m_raw = detail::RawValue();
+    }
+    dictionary.m_entries = placed;
+    dictionary.m_size = entries.size();
+    dictionary.m_document = document;
     return dictionary;
 }
 
-std::size_t Dictionary::size() const { return m_entries.size(); }
-bool Dictionary::empty() const { return m_entries.empty(); }
-Dictionary::const_iterator Dictionary::begin() const { return m_entries.begin(); }
-Dictionary::const_iterator Dictionary::end() const { return m_entries.end(); }
 
 const Value* Dictionary::find(const Text& key) const
 {
-    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), key,
-        [](const DictionaryEntry& e, const Text& k) { return e.key < k; });
-    if (it == m_entries.end() || it->key != key)
+    auto it = std::lower_bound(begin(), end(), key, [](const DictionaryEntry& e, const Text& k) { return e.key < k; });
+    if (it == end() || it->key != key)
         return nullptr;
     return &it->value;
 }
@@ -91,19 +309,22 @@ const List* Dictionary::list(std::string_view key) const
     return v ? v->list() : nullptr;
 }
 
-bool Dictionary::operator==(const Dictionary& other) const { return m_entries == other.m_entries; }
+bool Dictionary::operator==(const Dictionary& other) const
+{
+    return m_size == other.m_size && std::equal(begin(), end(), other.begin());
+}
 
 std::optional<bool> Value::boolean() const
 {
-    if (auto b = std::get_if<bool>(&m_storage))
-        return *b;
+    if (isBoolean())
+        return m_raw.boolean;
     return std::nullopt;
 }
 
 std::optional<double> Value::number() const
 {
-    if (auto d = std::get_if<double>(&m_storage))
-        return *d;
+    if (isNumber())
+        return m_raw.number;
     return std::nullopt;
 }
 
@@ -171,18 +392,18 @@ void Value::appendCanonicalJSON(std::string& out) const
         out += "null";
         break;
     case Type::Boolean:
-        out += std::get<bool>(m_storage) ? "true" : "false";
+        out += m_raw.boolean ? "true" : "false";
         break;
     case Type::Number:
-        appendNumber(std::get<double>(m_storage), out);
+        appendNumber(m_raw.number, out);
         break;
     case Type::Text:
-        appendText(std::get<Text>(m_storage), out);
+        appendText(*text(), out);
         break;
     case Type::List: {
         out.push_back('[');
         bool first = true;
-        for (const Value& v : std::get<List>(m_storage)) {
+        for (const Value& v : *list()) {
             if (!first)
                 out.push_back(',');
             first = false;
@@ -194,7 +415,7 @@ void Value::appendCanonicalJSON(std::string& out) const
     case Type::Dictionary: {
         out.push_back('{');
         bool first = true;
-        for (const DictionaryEntry& e : std::get<Dictionary>(m_storage)) {
+        for (const DictionaryEntry& e : *dictionary()) {
             if (!first)
                 out.push_back(',');
             first = false;

@@ -1,8 +1,11 @@
 #pragma once
 // The values the JSON reader yields: null, boolean, number (always a double),
-// text (16-bit code units), list and dictionary. Plain values: copying copies
-// deeply, moving is cheap. Nothing here throws for a value of another type:
-// the accessors answer nullptr or std::nullopt instead.
+// text (16-bit code units), list and dictionary. Plain immutable values:
+// copying shares the storage of the document they were read from (which is as
+// good as a deep copy, since nothing changes them), moving is cheap, and a
+// value keeps that storage alive for as long as it lives. Nothing here throws
+// for a value of another type: the accessors answer nullptr or std::nullopt
+// instead.
 //
 //   if (auto answer = json::CJSONDeserializer::deserializer().deserializeAsDictionary(bytes))
 //       if (auto url = answer->utf8("url")) use(*url);
@@ -10,36 +13,147 @@
 #include "json/Forward.h"
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace json {
 
 struct DictionaryEntry;
 
+namespace detail {
+
+// What a value holds, without ownership: the reader builds these while it
+// reads, and values inside a document are laid out from them.
+struct RawValue {
+    int type = 0; // Value::Type
+    union {
+        bool boolean;
+        double number;
+        const void* pointer;
+    };
+    Document* document = nullptr;
+    RawValue() : number(0) {}
+};
+
+} // namespace detail
+
+class Value {
+public:
+    enum class Type { Null, Boolean, Number, Text, List, Dictionary };
+
+    Value() = default;
+    Value(std::nullptr_t) {}
+    explicit Value(bool b) { m_raw.type = int(Type::Boolean); m_raw.boolean = b; }
+    explicit Value(double d) { m_raw.type = int(Type::Number); m_raw.number = d; }
+    explicit Value(Text t);
+    explicit Value(List l);
+    explicit Value(Dictionary d);
+
+    Value(const Value& other) noexcept;
+    Value(Value&& other) noexcept : m_raw(other.m_raw) { other.m_raw = detail::RawValue(); }
+    Value& operator=(const Value& other) noexcept;
+    Value& operator=(Value&& other) noexcept;
+    ~Value();
+
+    Type type() const { return Type(m_raw.type); }
+    bool isNull() const { return type() == Type::Null; }
+    bool isBoolean() const { return type() == Type::Boolean; }
+    bool isNumber() const { return type() == Type::Number; }
+    bool isText() const { return type() == Type::Text; }
+    bool isList() const { return type() == Type::List; }
+    bool isDictionary() const { return type() == Type::Dictionary; }
+
+    std::optional<bool> boolean() const;
+    std::optional<double> number() const;
+    const Text* text() const { return isText() ? static_cast<const Text*>(m_raw.pointer) : nullptr; }
+    // The text as UTF-8 (a lone surrogate becomes U+FFFD).
+    std::optional<std::string> utf8() const;
+    const List* list() const { return isList() ? static_cast<const List*>(m_raw.pointer) : nullptr; }
+    const Dictionary* dictionary() const
+    {
+        return isDictionary() ? static_cast<const Dictionary*>(m_raw.pointer) : nullptr;
+    }
+
+    // One line of JSON: keys sorted, no blanks, numbers in the shortest form
+    // that reads back as the same double, every code unit outside printable
+    // ASCII as \uXXXX.
+    std::string canonicalJSON() const;
+    void appendCanonicalJSON(std::string& out) const;
+
+    bool operator==(const Value& other) const;
+
+private:
+    friend class CJSONScanner;
+    friend class List;
+    friend class Dictionary;
+    struct Borrowed {};
+    // A value inside a document: it holds no reference of its own, the
+    // document it lives in keeps what it points to alive.
+    Value(const detail::RawValue& raw, Borrowed) : m_raw(raw) {}
+    // Places the value at slot inside owner, handing its reference to owner.
+    static void adopt(Value* slot, Value&& value, detail::Document& owner);
+
+    detail::RawValue m_raw;
+};
+
+// An immutable sequence of values.
+class List {
+public:
+    using value_type = Value;
+    using size_type = std::size_t;
+    using const_iterator = const Value*;
+    using iterator = const_iterator;
+
+    List() = default;
+    List(std::initializer_list<Value> values);
+    explicit List(std::vector<Value> values);
+    List(const List& other) noexcept;
+    List(List&& other) noexcept;
+    List& operator=(const List& other) noexcept;
+    List& operator=(List&& other) noexcept;
+    ~List();
+
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const_iterator begin() const { return m_items; }
+    const_iterator end() const { return m_items + m_size; }
+    const Value& operator[](std::size_t i) const { return m_items[i]; }
+    const Value& front() const { return m_items[0]; }
+    const Value& back() const { return m_items[m_size - 1]; }
+
+    bool operator==(const List& other) const;
+
+private:
+    friend class CJSONScanner; // lays lists out in the document it reads
+    friend class Value;
+    const Value* m_items = nullptr;
+    std::size_t m_size = 0;
+    detail::Document* m_document = nullptr; // held unless the list lives inside a document
+};
+
 // An immutable map from texts to values, kept sorted by key (code unit order).
 class Dictionary {
 public:
     using Entry = DictionaryEntry;
-    using const_iterator = std::vector<DictionaryEntry>::const_iterator;
+    using const_iterator = const DictionaryEntry*;
 
-    Dictionary();
+    Dictionary() = default;
     ~Dictionary();
-    Dictionary(const Dictionary&);
+    Dictionary(const Dictionary&) noexcept;
     Dictionary(Dictionary&&) noexcept;
-    Dictionary& operator=(const Dictionary&);
+    Dictionary& operator=(const Dictionary&) noexcept;
     Dictionary& operator=(Dictionary&&) noexcept;
 
     // Entries in the order they were read; a key given twice keeps the value
     // given last.
     static Dictionary fromEntries(std::vector<DictionaryEntry> entries);
 
-    std::size_t size() const;
-    bool empty() const;
-    const_iterator begin() const;
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const_iterator begin() const { return m_entries; }
     const_iterator end() const;
 
     const Value* find(const Text& key) const;
@@ -56,49 +170,11 @@ public:
     bool operator==(const Dictionary& other) const;
 
 private:
-    friend class CJSONScanner; // fills m_entries in key order while it reads
-    std::vector<DictionaryEntry> m_entries;
-};
-
-class Value {
-public:
-    enum class Type { Null, Boolean, Number, Text, List, Dictionary };
-
-    Value() = default;
-    Value(std::nullptr_t) {}
-    explicit Value(bool b) : m_storage(b) {}
-    explicit Value(double d) : m_storage(d) {}
-    explicit Value(Text t) : m_storage(std::move(t)) {}
-    explicit Value(List l) : m_storage(std::move(l)) {}
-    explicit Value(Dictionary d) : m_storage(std::move(d)) {}
-
-    Type type() const { return Type(m_storage.index()); }
-    bool isNull() const { return type() == Type::Null; }
-    bool isBoolean() const { return type() == Type::Boolean; }
-    bool isNumber() const { return type() == Type::Number; }
-    bool isText() const { return type() == Type::Text; }
-    bool isList() const { return type() == Type::List; }
-    bool isDictionary() const { return type() == Type::Dictionary; }
-
-    std::optional<bool> boolean() const;
-    std::optional<double> number() const;
-    const Text* text() const { return std::get_if<Text>(&m_storage); }
-    // The text as UTF-8 (a lone surrogate becomes U+FFFD).
-    std::optional<std::string> utf8() const;
-    const List* list() const { return std::get_if<List>(&m_storage); }
-    const Dictionary* dictionary() const { return std::get_if<Dictionary>(&m_storage); }
-
-    // One line of JSON: keys sorted, no blanks, numbers in the shortest form
-    // that reads back as the same double, every code unit outside printable
-    // ASCII as \uXXXX.
-    std::string canonicalJSON() const;
-    void appendCanonicalJSON(std::string& out) const;
-
-    bool operator==(const Value& other) const { return m_storage == other.m_storage; }
-
-private:
-    friend class CJSONScanner; // builds values in place while it reads
-    std::variant<std::monostate, bool, double, Text, List, Dictionary> m_storage;
+    friend class CJSONScanner; // lays dictionaries out in key order while it reads
+    friend class Value;
+    const DictionaryEntry* m_entries = nullptr;
+    std::size_t m_size = 0;
+    detail::Document* m_document = nullptr; // held unless the dictionary lives inside a document
 };
 
 struct DictionaryEntry {
@@ -106,5 +182,7 @@ struct DictionaryEntry {
     Value value;
     bool operator==(const DictionaryEntry&) const = default;
 };
+
+inline Dictionary::const_iterator Dictionary::end() const { return m_entries + m_size; }
 
 } // namespace json
