@@ -7,6 +7,10 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace json {
 
 namespace {
@@ -55,6 +59,59 @@ int hexValue(char16_t c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
+}
+
+// The first byte at or after p that is a quote or a backslash (or, with
+// asciiOnly, any byte past ASCII), or stop. Sixteen bytes at a time where the
+// processor offers it, eight otherwise.
+template<bool asciiOnly>
+const std::uint8_t* findStringStop(const std::uint8_t* p, const std::uint8_t* stop)
+{
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (stop - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash));
+        if (asciiOnly)
+            hit = _mm_or_si128(hit, v);
+        if (const int mask = _mm_movemask_epi8(hit))
+            return p + __builtin_ctz(unsigned(mask));
+        p += 16;
+    }
+#else
+    while (stop - p >= 8) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        const std::uint64_t q = v ^ 0x2222222222222222ull;
+        const std::uint64_t b = v ^ 0x5C5C5C5C5C5C5C5Cull;
+        std::uint64_t hit = ((q - 0x0101010101010101ull) & ~q) | ((b - 0x0101010101010101ull) & ~b);
+        if (asciiOnly)
+            hit |= v;
+        if (hit & 0x8080808080808080ull)
+            break;
+        p += 8;
+    }
+#endif
+    while (p < stop && *p != '"' && *p != '\\' && (!asciiOnly || *p < 0x80))
+        ++p;
+    return p;
+}
+
+// ASCII bytes to code units.
+void widen(const std::uint8_t* from, std::size_t n, char16_t* to)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n; ++i)
+        to[i] = from[i];
 }
 
 } // namespace
@@ -537,27 +594,44 @@ bool CJSONScanner::scanStringConstant(Text& out, Error* outError)
         return fail(from, outError, kJSONScannerErrorCodeStringStart);
     Text& text = out;
     text.clear();
+    const std::uint8_t* const stop = end();
+    // Most strings are plain ASCII without escapes: copy them in one go.
+    const std::uint8_t* plainEnd = findStringStop<true>(current(), stop);
+    if (plainEnd < stop && *plainEnd == '"') {
+        text.resize(std::size_t(plainEnd - current()));
+        widen(current(), text.size(), text.data());
+        setCurrent(plainEnd + 1);
+        return true;
+    }
+    // Otherwise find the closing quote first: the bytes up to it, less what
+    // escapes save, bound the code units, so the text is allocated once.
+    // Without a closing quote the loop below reports what is wrong.
+    {
+        const std::uint8_t* p = plainEnd;
+        std::size_t saved = 0;
+        for (;;) {
+            p = findStringStop<false>(p, stop);
+            if (p >= stop)
+                break;
+            if (*p == '"') {
+                text.reserve(std::size_t(p - current()) - saved);
+                break;
+            }
+            // Past the backslash and what it escapes.
+            const std::size_t length = stop - p >= 2 && p[1] == 'u' ? 6 : 2;
+            if (std::size_t(stop - p) < length)
+                break;
+            p += length;
+            saved += length - 1;
+        }
+    }
     for (;;) {
         if (scanCharacter('"'))
             break;
         // The run up to the next quote or backslash, decoded straight into the
         // text. A UTF-8 sequence never holds either byte, so runs split cleanly.
         const std::uint8_t* run = current();
-        const std::uint8_t* p = run;
-        const std::uint8_t* stop = end();
-        // Eight bytes at a time while none is a quote or a backslash.
-        while (stop - p >= 8) {
-            std::uint64_t v;
-            std::memcpy(&v, p, 8);
-            const std::uint64_t q = v ^ 0x2222222222222222ull;
-            const std::uint64_t b = v ^ 0x5C5C5C5C5C5C5C5Cull;
-            const std::uint64_t zero = ((q - 0x0101010101010101ull) & ~q) | ((b - 0x0101010101010101ull) & ~b);
-            if (zero & 0x8080808080808080ull)
-                break;
-            p += 8;
-        }
-        while (p < stop && *p != '"' && *p != '\\')
-            ++p;
+        const std::uint8_t* p = findStringStop<false>(run, stop);
         if (p != run) {
             if (!TextCodec::appendUTF8(run, std::size_t(p - run), text))
                 return fail(from, outError, kJSONScannerErrorCodeStringEncoding);
