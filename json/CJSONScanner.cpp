@@ -504,8 +504,10 @@ bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, B
     DictionaryEntry* placed = nullptr;
     std::size_t kept = 0;
     if (n > 0) {
-        auto& order = work.order;
-        order.resize(n);
+        // Only grown, never shrunk: most dictionaries are small and alike.
+        if (work.order.size() < n)
+            work.order.resize(n);
+        std::uint32_t* order = work.order.data();
         for (std::uint32_t i = 0; i < n; ++i)
             order[i] = i;
         auto byKey = [pairs](std::uint32_t a, std::uint32_t b) { return pairs[a].key < pairs[b].key; };
@@ -518,7 +520,7 @@ bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, B
                 order[j] = moving;
             }
         } else {
-            std::stable_sort(order.begin(), order.end(), byKey);
+            std::stable_sort(order, order + n, byKey);
         }
         Document& document = build.doc();
         placed = document.allocateArray<DictionaryEntry>(n);
