@@ -64,12 +64,14 @@ void AppWindow::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    setFirstFramePending(false);
     if (m_quitAfterFirstFrame) {
         m_quitAfterFirstFrame = false;
-        // The children paint in this same pass; quit once it is over.
+        // The children paint in this same pass; quit once it is over. The work
+        // that waits for the first frame is not started: it would only be torn down.
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        return;
     }
+    setFirstFramePending(false);
 }
 
 void AppWindow::showAgain()

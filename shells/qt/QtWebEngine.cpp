@@ -1,5 +1,7 @@
 #include "shells/qt/QtWebEngine.h"
 
+#include "shells/qt/FirstFrame.h"
+
 #include "kit/HostMapping.h"
 #include "kit/WebView.h"
 
@@ -81,6 +83,25 @@ QtWebEngine::QtWebEngine(kit::WebView& view)
     : m_view(view)
 {
     prepareEnvironment();
+    // Starting the web engine takes longer than the whole window: not before its first frame.
+    afterFirstFrame([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.expired())
+            createPage();
+    });
+}
+
+void QtWebEngine::whenPageReady(std::function<void(QWebEnginePage*)> ready)
+{
+    if (m_page)
+        ready(m_page);
+    else
+        m_pageReady.push_back(std::move(ready));
+}
+
+void QtWebEngine::createPage()
+{
+    if (m_page)
+        return;
     // A private, off-the-record profile: nothing of a page outlives the process.
     static QWebEngineProfile* profile = new QWebEngineProfile(QCoreApplication::instance());
     m_page = new Page(*this, profile);
@@ -109,6 +130,14 @@ QtWebEngine::QtWebEngine(kit::WebView& view)
         m_view.engineTitleChanged(title.toStdString());
     });
     QObject::connect(m_page, &QWebEnginePage::urlChanged, m_page, [this](const QUrl&) { m_view.engineHistoryChanged(); });
+    auto ready = std::move(m_pageReady);
+    m_pageReady.clear();
+    for (auto& r : ready)
+        r(m_page);
+    if (auto pending = std::move(m_pendingLoad)) {
+        m_pendingLoad.reset();
+        load(*pending);
+    }
 }
 
 QtWebEngine::~QtWebEngine()
@@ -122,14 +151,17 @@ QtWebEngine::~QtWebEngine()
 
 void QtWebEngine::load(const kit::URLRequest& request)
 {
-    if (!m_page)
+    if (!m_page) {
+        m_pendingLoad = request;
         return;
+    }
     m_loadApproved = true;
     m_page->load(QUrl(QString::fromStdString(request.absoluteString())));
 }
 
 void QtWebEngine::stopLoading()
 {
+    m_pendingLoad.reset();
     if (m_page)
         m_page->triggerAction(QWebEnginePage::Stop);
 }

@@ -7,9 +7,15 @@
 //
 // Host mappings (QUORVANE_CONNECT_TO) become the web engine's host resolver
 // rules, set before the first page is made.
+//
+// The page (and with it the web engine's start) waits for the window's first
+// frame; a load asked for before then is held and made once the page exists.
 #include "kit/WebEngine.h"
 
 #include <QPointer>
+#include <memory>
+#include <optional>
+#include <vector>
 #include <QWebEnginePage>
 
 namespace qtshell {
@@ -29,6 +35,8 @@ public:
     void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) override;
 
     QWebEnginePage* page() const { return m_page; }
+    // Runs now if the page exists, else once it has been made.
+    void whenPageReady(std::function<void(QWebEnginePage*)> ready);
 
     // The Chromium flags for the environment's host mappings (and the
     // sandbox, which cannot run as root), added to QTWEBENGINE_CHROMIUM_FLAGS.
@@ -38,12 +46,16 @@ public:
 private:
     class Page;
     friend class Page;
+    void createPage();
 
     kit::WebView& m_view;
     QPointer<QWebEnginePage> m_page;
     // The next typed navigation is the Part's own load, already let through.
     bool m_loadApproved { false };
     bool m_loading { false };
+    std::optional<kit::URLRequest> m_pendingLoad;
+    std::vector<std::function<void(QWebEnginePage*)>> m_pageReady;
+    std::shared_ptr<bool> m_alive { std::make_shared<bool>(true) };
 };
 
 } // namespace qtshell

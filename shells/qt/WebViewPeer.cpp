@@ -5,6 +5,7 @@
 
 #include "kit/WebView.h"
 
+#include <QPointer>
 #include <QWebEngineView>
 
 namespace qtshell {
@@ -14,17 +15,29 @@ class WebViewPeer : public ViewPeer {
 public:
     WebViewPeer(kit::WebView& model, Scene& scene)
         : ViewPeer(model, scene)
-        , m_web(new QWebEngineView(this))
     {
-        if (auto* engine = dynamic_cast<QtWebEngine*>(&model.engine()); engine && engine->page())
-            m_web->setPage(engine->page());
+        // The view is made with the page, after the window's first frame.
+        if (auto* engine = dynamic_cast<QtWebEngine*>(&model.engine())) {
+            engine->whenPageReady([self = QPointer<WebViewPeer>(this)](QWebEnginePage* page) {
+                if (!self)
+                    return;
+                self->m_web = new QWebEngineView(self);
+                self->m_web->setPage(page);
+                self->m_web->setGeometry(self->rect());
+                self->m_web->show();
+            });
+        }
     }
 
 protected:
-    void layoutContent() override { m_web->setGeometry(rect()); }
+    void layoutContent() override
+    {
+        if (m_web)
+            m_web->setGeometry(rect());
+    }
 
 private:
-    QWebEngineView* m_web;
+    QPointer<QWebEngineView> m_web;
 };
 
 QUORVANE_PEER(kit::WebView, WebViewPeer)
