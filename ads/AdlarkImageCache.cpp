@@ -5,7 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <mutex>
-#include <unistd.h>
 
 namespace {
 
@@ -55,7 +54,8 @@ void AdlarkImageCache::storeImage(const kit::Image& image, const std::string& na
         return;
     auto png = image.pngData();
     if (png.empty()) {
-        ::unlink(pathFor(name).c_str());
+        std::error_code ignored;
+        std::filesystem::remove(pathFor(name), ignored);
         return;
     }
     kit::writeWholeFile(pathFor(name), png);
