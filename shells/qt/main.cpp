@@ -5,6 +5,7 @@
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/Options.h"
+#include "shells/qt/QtLocationSource.h"
 #include "shells/qt/QtPlatform.h"
 #include "shells/qt/SingleInstance.h"
 
@@ -121,6 +122,7 @@ int main(int argc, char** argv)
     // The application's views are made before the window: what they start
     // that is slow to start waits for the first frame (see FirstFrame.h).
     qtshell::setFirstFramePending(true);
+    qtshell::afterFirstFrame([] { qtshell::installSystemLocationSource(); });
     char* appArgs[] = { argv[0], nullptr };
     int status = quorvaneMain(1, appArgs);
     kit::Application::installPlatform(nullptr);

@@ -1,0 +1,192 @@
+// The window's movie player on Qt Multimedia, offscreen: the finish reasons
+// it reports (a missing file, a file that is no media, Done, stop), that it
+// waits for the window's first frame and covers the application window.
+#include "QtTestSupport.h"
+
+#include "shells/qt/AppWindow.h"
+#include "shells/qt/FirstFrame.h"
+#include "shells/qt/QtMoviePlayer.h"
+#include "shells/qt/RunLoopBridge.h"
+
+#include "kit/Clock.h"
+#include "kit/NotificationCenter.h"
+#include "kit/RunLoop.h"
+#include "kit/URLEscape.h"
+#include "kit/ViewAnimation.h"
+#include "kit/Window.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+
+using namespace qtshell;
+
+namespace {
+
+// deleteLater's work needs an event loop the tests do not run: send it.
+template<typename T>
+bool deleted(const QPointer<T>& object)
+{
+    return processUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return object.isNull();
+    });
+}
+
+class QtMoviePlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
+        bridge = std::make_unique<RunLoopBridge>();
+        dir = makeTempDir();
+    }
+    void TearDown() override
+    {
+        setFirstFramePending(false);
+        if (player)
+            kit::NotificationCenter::defaultCenter().removeObserver(this, kit::MoviePlayerPlaybackDidFinishNotification, player.get());
+        player.reset();
+        bridge.reset();
+        kit::RunLoop::main().reset();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    QtMoviePlayer& backend() { return *dynamic_cast<QtMoviePlayer*>(kit::MoviePlayerController::backend()); }
+
+    void makePlayer(const std::string& path)
+    {
+        player = kit::MoviePlayerController::create(kit::fileURLWithPath(path));
+        kit::NotificationCenter::defaultCenter().addObserver(this,
+            [this](const kit::Notification& n) {
+                reason = kit::MovieFinishReason(std::any_cast<int>(n.userInfo.at("MPMoviePlayerPlaybackDidFinishReasonUserInfoKey")));
+            },
+            kit::MoviePlayerPlaybackDidFinishNotification, player.get());
+    }
+
+    std::string writeFile(const std::string& name, const std::string& bytes)
+    {
+        auto path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    bool finished() { return processUntil([&] { return reason.has_value(); }, 20000); }
+
+    // Ten seconds of silence: media that plays without a screen or a sound device.
+    std::string writeClip(const std::string& name)
+    {
+        const uint32_t rate = 8000, bytes = rate * 2 * 10;
+        std::string wav;
+        auto put = [&](uint32_t v, int n) {
+            for (int i = 0; i < n; ++i)
+                wav += char((v >> (8 * i)) & 0xff);
+        };
+        wav += "RIFF";
+        put(36 + bytes, 4);
+        wav += "WAVEfmt ";
+        put(16, 4);
+        put(1, 2); // PCM
+        put(1, 2); // mono
+        put(rate, 4);
+        put(rate * 2, 4);
+        put(2, 2);
+        put(16, 2);
+        wav += "data";
+        put(bytes, 4);
+        wav += std::string(bytes, '\0');
+        return writeFile(name, wav);
+    }
+
+    std::unique_ptr<RunLoopBridge> bridge;
+    std::string dir;
+    std::shared_ptr<kit::MoviePlayerController> player;
+    std::optional<kit::MovieFinishReason> reason;
+};
+
+TEST_F(QtMoviePlayerTest, IsTheInstalledBackend)
+{
+    EXPECT_NE(dynamic_cast<QtMoviePlayer*>(kit::MoviePlayerController::backend()), nullptr);
+}
+
+TEST_F(QtMoviePlayerTest, MissingFileFinishesWithAnErrorWithoutAScreen)
+{
+    makePlayer(dir + "/gone.mp4");
+    player->play();
+    EXPECT_EQ(backend().screenFor(*player), nullptr);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::PlaybackError);
+    EXPECT_FALSE(player->isPlaying());
+}
+
+TEST_F(QtMoviePlayerTest, FileThatIsNoMediaFinishesWithAnError)
+{
+    makePlayer(writeFile("notes.mp4", std::string(4096, 'x') + "this is a shopping list, not a movie\n"));
+    player->play();
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::PlaybackError);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_TRUE(processUntil([&] { return backend().screenFor(*player) == nullptr; }));
+}
+
+TEST_F(QtMoviePlayerTest, DoneFinishesAsTheUserLeaving)
+{
+    makePlayer(writeClip("clip.wav"));
+    player->play();
+    QWidget* screen = backend().screenFor(*player);
+    ASSERT_NE(screen, nullptr);
+    auto* done = screen->findChild<QPushButton*>(QStringLiteral("moviePlayerDone"));
+    ASSERT_NE(done, nullptr);
+    QTest::mouseClick(done, Qt::LeftButton);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::UserExited);
+    EXPECT_EQ(backend().screenFor(*player), nullptr);
+}
+
+TEST_F(QtMoviePlayerTest, StopClosesTheScreenAndGoneLeavesNoReport)
+{
+    makePlayer(writeClip("clip.wav"));
+    player->play();
+    QPointer<QWidget> screen = backend().screenFor(*player);
+    ASSERT_TRUE(screen);
+    player->stop();
+    EXPECT_EQ(backend().screenFor(*player), nullptr);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::UserExited);
+    EXPECT_TRUE(deleted(screen));
+
+    // A player dropped while playing closes its screen; nobody is left to tell.
+    reason.reset();
+    auto other = kit::MoviePlayerController::create(kit::fileURLWithPath(writeClip("other.wav")));
+    other->play();
+    QPointer<QWidget> second = backend().screenFor(*other);
+    ASSERT_TRUE(second);
+    other.reset();
+    EXPECT_TRUE(deleted(second));
+}
+
+TEST_F(QtMoviePlayerTest, WaitsForTheFirstFrameAndCoversTheWindow)
+{
+    kit::ViewAnimation::reset();
+    kit::Window window;
+    AppWindow app(window);
+    app.show();
+    setFirstFramePending(true);
+    makePlayer(writeClip("clip.wav"));
+    player->play();
+    EXPECT_EQ(backend().screenFor(*player), nullptr);
+    setFirstFramePending(false);
+    ASSERT_TRUE(processUntil([&] { return backend().screenFor(*player) != nullptr; }));
+    QWidget* screen = backend().screenFor(*player);
+    EXPECT_EQ(screen->parentWidget(), &app);
+    EXPECT_EQ(screen->geometry(), app.rect());
+    player->stop();
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::UserExited);
+}
+
+} // namespace
