@@ -250,7 +250,7 @@ bool CJSONScanner::scanJSONDictionary(Dictionary* outDictionary, Error* outError
     Dictionary dictionary;
     if (!scanDictionary(dictionary, outError, 0, build))
         return false;
-    dictionary.m_document = build.release();
+    dictionary.m_span.document = build.release();
     if (outDictionary)
         *outDictionary = std::move(dictionary);
     return true;
@@ -264,7 +264,7 @@ bool CJSONScanner::scanJSONArray(List* outArray, Error* outError)
     List list;
     if (!scanArray(list, outError, 0, build))
         return false;
-    list.m_document = build.release();
+    list.m_span.document = build.release();
     if (outArray)
         *outArray = std::move(list);
     return true;
@@ -535,9 +535,9 @@ bool CJSONScanner::scanDictionary(Dictionary& out, Error* outError, int depth, B
         }
     }
     work.entries.erase(work.entries.begin() + std::ptrdiff_t(base), work.entries.end());
-    out.m_entries = placed;
-    out.m_size = kept;
-    out.m_document = build.document;
+    out.m_span.items = placed;
+    out.m_span.size = kept;
+    out.m_span.document = build.document;
     return true;
 }
 
@@ -582,9 +582,9 @@ bool CJSONScanner::scanArray(List& out, Error* outError, int depth, Build& build
             new (items + i) Value(work.values[base + i], Value::Borrowed {});
     }
     work.values.resize(base);
-    out.m_items = items;
-    out.m_size = n;
-    out.m_document = build.document;
+    out.m_span.items = items;
+    out.m_span.size = n;
+    out.m_span.document = build.document;
     return true;
 }
 

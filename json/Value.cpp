@@ -9,6 +9,19 @@
 
 namespace json {
 
+namespace detail {
+void holdDocument(Document* document) noexcept
+{
+    if (document)
+        document->ref();
+}
+
+void releaseDocument(Document* document) noexcept
+{
+    Document::unref(document);
+}
+} // namespace detail
+
 using detail::Document;
 
 namespace {
@@ -31,13 +44,8 @@ Value::Value(List l)
 {
     Document* document = Document::create(sizeof(List));
     List* placed = new (document->allocateArray<List>(1)) List();
-    placed->m_items = l.m_items;
-    placed->m_size = l.m_size;
-    placed->m_document = l.m_document;
-    document->retain(l.m_document);
-    l.m_items = nullptr;
-    l.m_size = 0;
-    l.m_document = nullptr;
+    placed->m_span = std::move(l.m_span);
+    document->retain(placed->m_span.document);
     m_raw.type = kList;
     m_raw.pointer = placed;
     m_raw.document = document;
@@ -47,13 +55,8 @@ Value::Value(Dictionary d)
 {
     Document* document = Document::create(sizeof(Dictionary));
     Dictionary* placed = new (document->allocateArray<Dictionary>(1)) Dictionary();
-    placed->m_entries = d.m_entries;
-    placed->m_size = d.m_size;
-    placed->m_document = d.m_document;
-    document->retain(d.m_document);
-    d.m_entries = nullptr;
-    d.m_size = 0;
-    d.m_document = nullptr;
+    placed->m_span = std::move(d.m_span);
+    document->retain(placed->m_span.document);
     m_raw.type = kDictionary;
     m_raw.pointer = placed;
     m_raw.document = document;
@@ -128,101 +131,19 @@ List::List(std::vector<Value> values)
     Value* items = document->allocateArray<Value>(values.size());
     for (std::size_t i = 0; i < values.size(); ++i)
         Value::adopt(items + i, std::move(values[i]), *document);
-    m_items = items;
-    m_size = values.size();
-    m_document = document;
+    m_span.items = items;
+    m_span.size = values.size();
+    m_span.document = document;
 }
-
-List::List(const List& other) noexcept
-    : m_items(other.m_items)
-    , m_size(other.m_size)
-    , m_document(other.m_document)
-{
-    if (m_document)
-        m_document->ref();
-}
-
-List::List(List&& other) noexcept
-    : m_items(other.m_items)
-    , m_size(other.m_size)
-    , m_document(other.m_document)
-{
-    other.m_items = nullptr;
-    other.m_size = 0;
-    other.m_document = nullptr;
-}
-
-List& List::operator=(const List& other) noexcept
-{
-    List copy(other);
-    return *this = std::move(copy);
-}
-
-List& List::operator=(List&& other) noexcept
-{
-    if (this != &other) {
-        Document::unref(m_document);
-        m_items = other.m_items;
-        m_size = other.m_size;
-        m_document = other.m_document;
-        other.m_items = nullptr;
-        other.m_size = 0;
-        other.m_document = nullptr;
-    }
-    return *this;
-}
-
-List::~List() { Document::unref(m_document); }
 
 bool List::operator==(const List& other) const
 {
-    if (m_size != other.m_size)
+    if (m_span.size != other.m_span.size)
         return false;
-    for (std::size_t i = 0; i < m_size; ++i)
-        if (!(m_items[i] == other.m_items[i]))
+    for (std::size_t i = 0; i < m_span.size; ++i)
+        if (!(m_span.items[i] == other.m_span.items[i]))
             return false;
     return true;
-}
-
-Dictionary::~Dictionary() { Document::unref(m_document); }
-
-Dictionary::Dictionary(const Dictionary& other) noexcept
-    : m_entries(other.m_entries)
-    , m_size(other.m_size)
-    , m_document(other.m_document)
-{
-    if (m_document)
-        m_document->ref();
-}
-
-Dictionary::Dictionary(Dictionary&& other) noexcept
-    : m_entries(other.m_entries)
-    , m_size(other.m_size)
-    , m_document(other.m_document)
-{
-    other.m_entries = nullptr;
-    other.m_size = 0;
-    other.m_document = nullptr;
-}
-
-Dictionary& Dictionary::operator=(const Dictionary& other) noexcept
-{
-    Dictionary copy(other);
-    return *this = std::move(copy);
-}
-
-Dictionary& Dictionary::operator=(Dictionary&& other) noexcept
-{
-    if (this != &other) {
-        Document::unref(m_document);
-        m_entries = other.m_entries;
-        m_size = other.m_size;
-        m_document = other.m_document;
-        other.m_entries = nullptr;
-        other.m_size = 0;
-        other.m_document = nullptr;
-    }
-    return *this;
 }
 
 Dictionary Dictionary::fromEntries(std::vector<DictionaryEntry> entries)
@@ -264,9 +185,9 @@ Dictionary Dictionary::fromEntries(std::vector<DictionaryEntry> entries)
         document->retain(value.m_raw.document);
         value.m_raw = detail::RawValue();
     }
-    dictionary.m_entries = placed;
-    dictionary.m_size = entries.size();
-    dictionary.m_document = document;
+    dictionary.m_span.items = placed;
+    dictionary.m_span.size = entries.size();
+    dictionary.m_span.document = document;
     return dictionary;
 }
 
@@ -311,7 +232,7 @@ const List* Dictionary::list(std::string_view key) const
 
 bool Dictionary::operator==(const Dictionary& other) const
 {
-    return m_size == other.m_size && std::equal(begin(), end(), other.begin());
+    return m_span.size == other.m_span.size && std::equal(begin(), end(), other.begin());
 }
 
 std::optional<bool> Value::boolean() const

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace json {
@@ -99,6 +100,48 @@ private:
     detail::RawValue m_raw;
 };
 
+namespace detail {
+void holdDocument(Document* document) noexcept;
+void releaseDocument(Document* document) noexcept;
+
+// A run of T laid out in a document, and the hold on that document that lists
+// and dictionaries share: a copy holds the document too, a move hands the hold
+// over. A span that lives inside a document is never destroyed on its own.
+template<typename T>
+struct DocumentSpan {
+    const T* items = nullptr;
+    std::size_t size = 0;
+    Document* document = nullptr;
+
+    DocumentSpan() = default;
+    DocumentSpan(const DocumentSpan& other) noexcept
+        : items(other.items), size(other.size), document(other.document)
+    {
+        holdDocument(document);
+    }
+    DocumentSpan(DocumentSpan&& other) noexcept
+        : items(std::exchange(other.items, nullptr)), size(std::exchange(other.size, 0)), document(std::exchange(other.document, nullptr))
+    {
+    }
+    DocumentSpan& operator=(const DocumentSpan& other) noexcept
+    {
+        DocumentSpan copy(other);
+        return *this = std::move(copy);
+    }
+    DocumentSpan& operator=(DocumentSpan&& other) noexcept
+    {
+        if (this != &other) {
+            releaseDocument(document);
+            items = std::exchange(other.items, nullptr);
+            size = std::exchange(other.size, 0);
+            document = std::exchange(other.document, nullptr);
+        }
+        return *this;
+    }
+    ~DocumentSpan() { releaseDocument(document); }
+};
+} // namespace detail
+
 // An immutable sequence of values.
 class List {
 public:
@@ -110,28 +153,21 @@ public:
     List() = default;
     List(std::initializer_list<Value> values);
     explicit List(std::vector<Value> values);
-    List(const List& other) noexcept;
-    List(List&& other) noexcept;
-    List& operator=(const List& other) noexcept;
-    List& operator=(List&& other) noexcept;
-    ~List();
 
-    std::size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
-    const_iterator begin() const { return m_items; }
-    const_iterator end() const { return m_items + m_size; }
-    const Value& operator[](std::size_t i) const { return m_items[i]; }
-    const Value& front() const { return m_items[0]; }
-    const Value& back() const { return m_items[m_size - 1]; }
+    std::size_t size() const { return m_span.size; }
+    bool empty() const { return m_span.size == 0; }
+    const_iterator begin() const { return m_span.items; }
+    const_iterator end() const { return m_span.items + m_span.size; }
+    const Value& operator[](std::size_t i) const { return m_span.items[i]; }
+    const Value& front() const { return m_span.items[0]; }
+    const Value& back() const { return m_span.items[m_span.size - 1]; }
 
     bool operator==(const List& other) const;
 
 private:
     friend class CJSONScanner; // lays lists out in the document it reads
     friend class Value;
-    const Value* m_items = nullptr;
-    std::size_t m_size = 0;
-    detail::Document* m_document = nullptr; // held unless the list lives inside a document
+    detail::DocumentSpan<Value> m_span;
 };
 
 // An immutable map from texts to values, kept sorted by key (code unit order).
@@ -141,19 +177,14 @@ public:
     using const_iterator = const DictionaryEntry*;
 
     Dictionary() = default;
-    ~Dictionary();
-    Dictionary(const Dictionary&) noexcept;
-    Dictionary(Dictionary&&) noexcept;
-    Dictionary& operator=(const Dictionary&) noexcept;
-    Dictionary& operator=(Dictionary&&) noexcept;
 
     // Entries in the order they were read; a key given twice keeps the value
     // given last.
     static Dictionary fromEntries(std::vector<DictionaryEntry> entries);
 
-    std::size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
-    const_iterator begin() const { return m_entries; }
+    std::size_t size() const { return m_span.size; }
+    bool empty() const { return m_span.size == 0; }
+    const_iterator begin() const { return m_span.items; }
     const_iterator end() const;
 
     const Value* find(const Text& key) const;
@@ -172,9 +203,7 @@ public:
 private:
     friend class CJSONScanner; // lays dictionaries out in key order while it reads
     friend class Value;
-    const DictionaryEntry* m_entries = nullptr;
-    std::size_t m_size = 0;
-    detail::Document* m_document = nullptr; // held unless the dictionary lives inside a document
+    detail::DocumentSpan<DictionaryEntry> m_span;
 };
 
 struct DictionaryEntry {
@@ -183,6 +212,6 @@ struct DictionaryEntry {
     bool operator==(const DictionaryEntry&) const = default;
 };
 
-inline Dictionary::const_iterator Dictionary::end() const { return m_entries + m_size; }
+inline Dictionary::const_iterator Dictionary::end() const { return m_span.items + m_span.size; }
 
 } // namespace json
