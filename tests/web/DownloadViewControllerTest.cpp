@@ -65,22 +65,11 @@ INSTANTIATE_TEST_SUITE_P(Addresses, TorrentSuffix,
         SuffixCase { "orrent", false },
         SuffixCase { "", false }));
 
-class BrowserTab : public testing::Test {
+class BrowserTab : public ServedTest {
 protected:
-    static void SetUpTestSuite() { s_server = new PageServer(300); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override
     {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().useManualClock();
-        kit::ViewAnimation::reset();
-        kit::HeadlessWebEngine::install();
-        mapHosts(s_server->port());
+        ServedTest::SetUp();
         m_root = makeTempFolder();
         kit::DeviceLayout::current().setRoot(m_root);
         kit::DeviceLayout::current().prepare();
@@ -108,13 +97,10 @@ protected:
 
     kit::Transform panelTransform() const { return m_tab->searchView->transform(); }
 
-    static PageServer* s_server;
     std::string m_root;
     std::shared_ptr<DownloadViewController> m_tab;
     LogCapture m_log;
 };
-
-PageServer* BrowserTab::s_server = nullptr;
 
 TEST_F(BrowserTab, StartsClosedAndLoadsTheDefaultStartPage)
 {

@@ -24,20 +24,11 @@ struct RecordingPlatform : kit::Platform {
     void terminate(kit::Application&) override { ++terminated; }
 };
 
-class WelcomeTab : public testing::Test {
+class WelcomeTab : public ServedTest {
 protected:
-    static void SetUpTestSuite() { s_server = new PageServer(300); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
     void SetUp() override
     {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().useManualClock();
-        kit::HeadlessWebEngine::install();
-        mapHosts(s_server->port());
+        ServedTest::SetUp();
         m_folder = makeTempFolder();
         m_settings = m_folder + "/settings";
         kit::UserDefaults::standard().open(m_settings);
@@ -66,14 +57,11 @@ protected:
     }
     std::optional<std::string> stored(const char* key) { return kit::UserDefaults::standard().stringForKey(key); }
 
-    static PageServer* s_server;
     std::string m_folder, m_settings;
     std::shared_ptr<RecordingPlatform> m_platform;
     std::unique_ptr<kit::Application> m_app;
     std::shared_ptr<FirstViewController> m_tab;
 };
-
-PageServer* WelcomeTab::s_server = nullptr;
 
 TEST_F(WelcomeTab, FirstRunNoticeShowsOnceAcrossStarts)
 {

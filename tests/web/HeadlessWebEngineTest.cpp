@@ -56,20 +56,11 @@ struct Recorder : kit::WebViewDelegate {
     }
 };
 
-class HeadlessEngine : public testing::Test {
+class HeadlessEngine : public ServedTest {
 protected:
-    static void SetUpTestSuite() { s_server = new PageServer(300); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
     void SetUp() override
     {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().useManualClock();
-        kit::HeadlessWebEngine::install();
-        mapHosts(s_server->port());
+        ServedTest::SetUp();
         m_view = kit::View::create<kit::WebView>(kit::Rect { 0, 0, 320, 400 });
         m_view->setDelegate(&m_recorder);
     }
@@ -87,12 +78,9 @@ protected:
     }
     kit::HeadlessWebEngine& engine() { return static_cast<kit::HeadlessWebEngine&>(m_view->engine()); }
 
-    static PageServer* s_server;
     Recorder m_recorder;
     std::shared_ptr<kit::WebView> m_view;
 };
-
-PageServer* HeadlessEngine::s_server = nullptr;
 
 TEST_F(HeadlessEngine, TellsTheDelegateInABrowsersOrderAndKeepsHistory)
 {

@@ -1,6 +1,8 @@
 #include "tests/web/WebTestSupport.h"
 
+#include "kit/HeadlessWebEngine.h"
 #include "kit/RunLoop.h"
+#include "kit/ViewAnimation.h"
 #include "web/DownloadViewController.h"
 #include "web/FirstViewController.h"
 
@@ -114,6 +116,15 @@ LogCapture::~LogCapture()
 bool LogCapture::contains(const std::string& line) const
 {
     return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end();
+}
+
+void ServedTest::SetUp()
+{
+    kit::RunLoop::main().reset();
+    kit::RunLoop::main().useManualClock();
+    kit::ViewAnimation::reset();
+    kit::HeadlessWebEngine::install();
+    mapHosts(s_server->port());
 }
 
 bool waitForLoad(kit::WebView& view, double realTimeout)

@@ -4,6 +4,7 @@
 #include "kit/Log.h"
 #include "kit/WebView.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -48,6 +49,21 @@ public:
 private:
     std::vector<std::string> m_lines;
     kit::LogSink m_previous;
+};
+
+// The fixture of the tests that load pages: one page server per suite; per
+// test a fresh loop on a manual clock, no animations, the headless engine and
+// the host mapping.
+class ServedTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new PageServer(300); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override;
+    static inline PageServer* s_server = nullptr;
 };
 
 // Turns the run loop until the view's load is over (real time, for sockets).
