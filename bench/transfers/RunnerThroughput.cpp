@@ -3,7 +3,7 @@
 // does for the real client. Beside it, a plain read() loop on the same kind of
 // pipe from the same generator: the limit. Prints both rates, their ratio, and
 // the resident memory before and after the tab's run.
-#include "TestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
 #include "kit/DeviceLayout.h"
 #include "kit/Log.h"
@@ -85,7 +85,7 @@ double plainRead(const std::string& program)
 int main(int argc, char** argv)
 {
     const long long bytes = argc > 1 ? std::atoll(argv[1]) : 256LL * 1024 * 1024;
-    testsupport::TempDir root;
+    testsupport::TempFolder root;
     auto& layout = kit::DeviceLayout::current();
     layout.setRoot(root.path());
     layout.prepare();

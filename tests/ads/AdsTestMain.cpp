@@ -1,13 +1,13 @@
 // The ad tests share one device root and one ad network for the whole program:
 // the ad caches fix their folders on first use, as they do in the application.
-#include "AdnetServer.h"
+#include "tests/support/AdnetServer.h"
+#include "tests/support/TempFolder.h"
 
 #include "kit/DeviceInfo.h"
 #include "kit/DeviceLayout.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -15,23 +15,20 @@ class AdsEnvironment : public testing::Environment {
 public:
     void SetUp() override
     {
-        char dir[] = "/tmp/quorvane-ads-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_root = dir;
-        kit::DeviceLayout::current().setRoot(m_root);
+        m_root = std::make_unique<testsupport::TempFolder>();
+        kit::DeviceLayout::current().setRoot(m_root->path());
         kit::DeviceLayout::current().prepare();
         kit::DeviceInfo::reload();
-        adtest::AdnetServer::shared().start();
+        testsupport::AdnetServer::shared().start();
     }
     void TearDown() override
     {
-        adtest::AdnetServer::shared().stop();
-        std::error_code ec;
-        std::filesystem::remove_all(m_root, ec);
+        testsupport::AdnetServer::shared().stop();
+        m_root.reset();
     }
 
 private:
-    std::string m_root;
+    std::unique_ptr<testsupport::TempFolder> m_root;
 };
 
 } // namespace

@@ -1,11 +1,12 @@
 // The downloads tab in the headless shell, end to end: the real start-up, the
 // script commands, and a real transfer started from the list.
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,6 +15,10 @@
 #ifdef QUORVANE_HEADLESS
 
 namespace {
+
+using testsupport::TempFolder;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace fs = std::filesystem;
 
@@ -28,7 +33,7 @@ Run runHeadless(const TempFolder& tmp, const std::string& root, const std::strin
 {
     auto scriptPath = tmp / "script.txt";
     auto errPath = tmp / "stderr.txt";
-    TempFolder::write(scriptPath, script);
+    writeFile(scriptPath, script);
     std::string cmd = std::string("'") + QUORVANE_HEADLESS + "' --root '" + root + "' " + (virtualTime ? "--virtual-time " : "")
         + "--script '" + scriptPath + "' 2>'" + errPath + "'";
     Run run;
@@ -40,19 +45,19 @@ Run runHeadless(const TempFolder& tmp, const std::string& root, const std::strin
     while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
         run.out.append(buf.data(), n);
     run.status = pclose(p);
-    run.err = TempFolder::read(errPath);
+    run.err = readFile(errPath);
     return run;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
 
 TEST(HeadlessFilesTest, ListWalkMailRenamePlayAndDelete)
 {
     TempFolder tmp;
     auto root = tmp / "device";
     auto downloads = root + "/var/mobile/Library/Downloads";
-    TempFolder::write(downloads + "/a b.torrent", "T");
-    TempFolder::write(downloads + "/Clips/x.avi", "X");
+    writeFile(downloads + "/a b.torrent", "T");
+    writeFile(downloads + "/Clips/x.avi", "X");
     // The first start greets with a notice; it goes first.
     auto run = runHeadless(tmp, root, R"(answer 0
 tab 2
@@ -96,7 +101,7 @@ quit
     EXPECT_FALSE(contains(run.out.substr(run.out.find("-- after delete")), "x.avi")) << run.out;
     EXPECT_TRUE(contains(run.err, "The File: a b.torrent")) << run.err;
     EXPECT_TRUE(contains(run.err, "1 tapped")) << run.err;
-    EXPECT_EQ(TempFolder::read(downloads + "/renamed.torrent"), "T");
+    EXPECT_EQ(readFile(downloads + "/renamed.torrent"), "T");
     EXPECT_FALSE(fs::exists(downloads + "/a b.torrent"));
     EXPECT_FALSE(fs::exists(downloads + "/Clips/x.avi"));
     EXPECT_TRUE(fs::is_directory(downloads + "/Clips"));
@@ -213,7 +218,7 @@ TEST(HeadlessFilesTest, DownloadFromTheListStartsTheRealTransfer)
     EXPECT_TRUE(contains(run.out, "0 1: " + name + "\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "UIAlertView title=\"Alert\" message=\"Do you want to download:\\n " + downloads + "/" + name + "\"")) << run.out;
     auto payload = name.substr(0, name.size() - std::string(".torrent").size());
-    EXPECT_EQ(TempFolder::read(downloads + "/" + payload), TempFolder::read(tmp / ("swarm/seed/" + payload)));
+    EXPECT_EQ(readFile(downloads + "/" + payload), readFile(tmp / ("swarm/seed/" + payload)));
 }
 
 } // namespace

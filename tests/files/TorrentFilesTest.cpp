@@ -1,4 +1,4 @@
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "app/HalvexAppDelegate.h"
 #include "files/TorrentFiles.h"
 #include "kit/Application.h"
@@ -11,8 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
+
+using testsupport::TempFolder;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace fs = std::filesystem;
 
@@ -131,7 +136,7 @@ protected:
 
 TEST_F(TorrentFilesTest, LoadingListsNothingUntilTheTabAppears)
 {
-    TempFolder::write(downloads + "/a.torrent", "");
+    writeFile(downloads + "/a.torrent", "");
     tab->view();
     EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
     EXPECT_EQ(tab->currentDir, downloads);
@@ -144,7 +149,7 @@ TEST_F(TorrentFilesTest, LoadingListsNothingUntilTheTabAppears)
 TEST_F(TorrentFilesTest, TorrentModeShowsTorrentFilesAndCellsAreStyled)
 {
     for (auto name : { "a.torrent", "x.y.torrent", ".torrent", "movie.avi", "B.TORRENT", "sub/inner.torrent", "notes" })
-        TempFolder::write(downloads + "/" + name, "");
+        writeFile(downloads + "/" + name, "");
     showTab();
     EXPECT_EQ(sortedEntries(), (std::vector<std::string> { ".torrent", "a.torrent", "x.y.torrent" }));
     auto& table = *tab->tableView;
@@ -161,9 +166,9 @@ TEST_F(TorrentFilesTest, TorrentModeShowsTorrentFilesAndCellsAreStyled)
 
 TEST_F(TorrentFilesTest, WalkingListsEveryEntryUpToTheRootAndBack)
 {
-    TempFolder::write(downloads + "/Movies/clip.avi", "");
-    TempFolder::write(downloads + "/Movies/.hidden", "");
-    TempFolder::write(downloads + "/README", "");
+    writeFile(downloads + "/Movies/clip.avi", "");
+    writeFile(downloads + "/Movies/.hidden", "");
+    writeFile(downloads + "/README", "");
     showTab();
     EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
     tapParent();
@@ -201,8 +206,8 @@ TEST_F(TorrentFilesTest, WalkingListsEveryEntryUpToTheRootAndBack)
 
 TEST_F(TorrentFilesTest, TheFolderSurvivesLeavingTheTabAndListsInTorrentMode)
 {
-    TempFolder::write(downloads + "/Sub/a.torrent", "");
-    TempFolder::write(downloads + "/Sub/b.avi", "");
+    writeFile(downloads + "/Sub/a.torrent", "");
+    writeFile(downloads + "/Sub/b.avi", "");
     showTab();
     tapParent();
     tapRow("Downloads");
@@ -216,7 +221,7 @@ TEST_F(TorrentFilesTest, TheFolderSurvivesLeavingTheTabAndListsInTorrentMode)
 
 TEST_F(TorrentFilesTest, AVanishedFolderListsAsTheParentRowAlone)
 {
-    TempFolder::write(downloads + "/Gone/a.avi", "");
+    writeFile(downloads + "/Gone/a.avi", "");
     showTab();
     tapParent();
     tapRow("Downloads");
@@ -232,7 +237,7 @@ TEST_F(TorrentFilesTest, AVanishedFolderListsAsTheParentRowAlone)
 
 TEST_F(TorrentFilesTest, TappingAFileLogsAndOffersTheActionsOfTheMode)
 {
-    TempFolder::write(downloads + "/a.torrent", "");
+    writeFile(downloads + "/a.torrent", "");
     showTab();
     tapRow("a.torrent");
     EXPECT_EQ(logLines, (std::vector<std::string> { "The File: a.torrent", "1 tapped", "Path: " + downloads + "/a.torrent" }));
@@ -253,7 +258,7 @@ TEST_F(TorrentFilesTest, TappingAFileLogsAndOffersTheActionsOfTheMode)
 
 TEST_F(TorrentFilesTest, CancelChangesNothing)
 {
-    TempFolder::write(downloads + "/a.torrent", "");
+    writeFile(downloads + "/a.torrent", "");
     kit::UserDefaults::standard().setObject("No", "DownloadTorrentBool");
     showTab();
     auto before = tab->fileMutableArray;
@@ -269,7 +274,7 @@ TEST_F(TorrentFilesTest, CancelChangesNothing)
 
 TEST_F(TorrentFilesTest, DownloadHandsTheFileToTheTransferTab)
 {
-    TempFolder::write(downloads + "/My file.torrent", "");
+    writeFile(downloads + "/My file.torrent", "");
     showTab();
     tapRow("My file.torrent");
     answer(0);
@@ -284,7 +289,7 @@ TEST_F(TorrentFilesTest, DownloadHandsTheFileToTheTransferTab)
 
 TEST_F(TorrentFilesTest, MailHandsAnEscapedAddressWordedByMode)
 {
-    TempFolder::write(downloads + "/a b.torrent", "");
+    writeFile(downloads + "/a b.torrent", "");
     showTab();
     tapRow("a b.torrent");
     answer(1);
@@ -301,14 +306,14 @@ TEST_F(TorrentFilesTest, MailHandsAnEscapedAddressWordedByMode)
 
 TEST_F(TorrentFilesTest, RenameInTorrentModeStaysInTheListedFolder)
 {
-    TempFolder::write(downloads + "/Sub/a.torrent", "A");
+    writeFile(downloads + "/Sub/a.torrent", "A");
     showTab();
     tapParent();
     tapRow("Downloads");
     tapRow("Sub");
     showTab(); // torrent mode in Sub
     rename("a.torrent", "x.torrent");
-    EXPECT_EQ(TempFolder::read(downloads + "/Sub/x.torrent.torrent"), "A");
+    EXPECT_EQ(readFile(downloads + "/Sub/x.torrent.torrent"), "A");
     EXPECT_TRUE(tab->download);
     EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent.torrent" }));
     // The question and its text field as shown.
@@ -330,41 +335,41 @@ TEST_F(TorrentFilesTest, RenameInTorrentModeStaysInTheListedFolder)
 
 TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
 {
-    TempFolder::write(downloads + "/Sub/clip.avi", "C");
-    TempFolder::write(downloads + "/Sub/other.avi", "O");
+    writeFile(downloads + "/Sub/clip.avi", "C");
+    writeFile(downloads + "/Sub/other.avi", "O");
     showTab();
     tapParent();
     tapRow("Downloads");
     tapRow("Sub");
     rename("clip.avi", "holiday");
-    EXPECT_EQ(TempFolder::read(downloads + "/holiday.avi"), "C");
+    EXPECT_EQ(readFile(downloads + "/holiday.avi"), "C");
     EXPECT_FALSE(tab->download);
     EXPECT_EQ(entries(), (std::vector<std::string> { "other.avi" }));
     // A "/" in the name reaches an existing subfolder; a missing one fails silently.
     rename("other.avi", "Sub/again");
-    EXPECT_EQ(TempFolder::read(downloads + "/Sub/again.avi"), "O");
+    EXPECT_EQ(readFile(downloads + "/Sub/again.avi"), "O");
     rename("again.avi", "Nowhere/x");
-    EXPECT_EQ(TempFolder::read(downloads + "/Sub/again.avi"), "O");
+    EXPECT_EQ(readFile(downloads + "/Sub/again.avi"), "O");
     EXPECT_EQ(entries(), (std::vector<std::string> { "again.avi" }));
 }
 
 TEST_F(TorrentFilesTest, RenameNeverReplacesAnExistingFile)
 {
-    TempFolder::write(downloads + "/a.torrent", "A");
-    TempFolder::write(downloads + "/b.torrent", "B");
+    writeFile(downloads + "/a.torrent", "A");
+    writeFile(downloads + "/b.torrent", "B");
     showTab();
     rename("a.torrent", "b");
-    EXPECT_EQ(TempFolder::read(downloads + "/a.torrent"), "A");
-    EXPECT_EQ(TempFolder::read(downloads + "/b.torrent"), "B");
+    EXPECT_EQ(readFile(downloads + "/a.torrent"), "A");
+    EXPECT_EQ(readFile(downloads + "/b.torrent"), "B");
     EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "a.torrent", "b.torrent" }));
     EXPECT_EQ(front(), nullptr);
 }
 
 TEST_F(TorrentFilesTest, DeleteRemovesAtOnceFoldersWithContents)
 {
-    TempFolder::write(downloads + "/Season.1/e1.avi", "");
-    TempFolder::write(downloads + "/Season.1/x/e2.avi", "");
-    TempFolder::write(downloads + "/keep.avi", "");
+    writeFile(downloads + "/Season.1/e1.avi", "");
+    writeFile(downloads + "/Season.1/x/e2.avi", "");
+    writeFile(downloads + "/keep.avi", "");
     showTab();
     tapParent();
     tapRow("Downloads");
@@ -379,7 +384,7 @@ TEST_F(TorrentFilesTest, DeleteRemovesAtOnceFoldersWithContents)
 
 TEST_F(TorrentFilesTest, PlayHoldsThePlayerUntilItFinishes)
 {
-    TempFolder::write(downloads + "/my clip.avi", "");
+    writeFile(downloads + "/my clip.avi", "");
     showTab();
     tapParent();
     tapRow("Downloads");
@@ -405,7 +410,7 @@ TEST_F(TorrentFilesTest, PlayHoldsThePlayerUntilItFinishes)
 TEST_F(TorrentFilesTest, WithoutAPlayerPlaybackEndsAtOnce)
 {
     kit::MoviePlayerController::installBackend(nullptr);
-    TempFolder::write(downloads + "/clip.avi", "");
+    writeFile(downloads + "/clip.avi", "");
     showTab();
     tapParent();
     tapRow("Downloads");

@@ -1,9 +1,10 @@
 // Runs the quorvane-json program on files and checks its output and exit code.
 
+#include "tests/support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,18 +20,10 @@ struct ToolRun {
 
 class QuorvaneJsonTool : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/quorvane-json-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
-
     std::string write(const std::string& bytes)
     {
-        std::string path = m_dir + "/in" + std::to_string(m_count++) + ".json";
-        std::ofstream(path, std::ios::binary) << bytes;
+        std::string path = m_dir / ("in" + std::to_string(m_count++) + ".json");
+        testsupport::writeFile(path, bytes);
         return path;
     }
 
@@ -50,7 +43,7 @@ protected:
         return result;
     }
 
-    std::string m_dir;
+    testsupport::TempFolder m_dir;
     int m_count = 0;
 };
 
@@ -95,7 +88,7 @@ TEST_F(QuorvaneJsonTool, UsageAndUnreadableFiles)
 {
     EXPECT_EQ(run("").exitCode, 2);
     EXPECT_EQ(run("--bogus x").exitCode, 2);
-    ToolRun r = run(m_dir + "/missing.json");
+    ToolRun r = run(m_dir / "missing.json");
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.output, "");
 }

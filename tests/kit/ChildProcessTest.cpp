@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "kit/ChildProcess.h"
 #include "kit/FileHandle.h"
 #include "kit/NotificationCenter.h"
@@ -11,7 +11,7 @@
 
 namespace {
 
-using testsupport::TempDir;
+using testsupport::TempFolder;
 using testsupport::writeFile;
 
 class ChildProcessTest : public ::testing::Test {
@@ -61,7 +61,7 @@ protected:
     }
 
     kit::RunLoop& loop { kit::RunLoop::main() };
-    TempDir dir;
+    TempFolder dir;
     std::shared_ptr<kit::FileHandle> handle;
     std::vector<std::string> chunks;
     bool ended { false };

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "kit/Log.h"
 #include "kit/UserDefaults.h"
 
@@ -7,11 +7,11 @@
 
 namespace {
 
-using testsupport::TempDir;
+using testsupport::TempFolder;
 
 TEST(UserDefaultsTest, ValuesPersistAcrossOpensWithAnyCharacters)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir / "prefs/settings";
     const std::string odd = "tab\there\nnew line \\ back\\slash\r and ünïcode";
     {
@@ -33,7 +33,7 @@ TEST(UserDefaultsTest, ValuesPersistAcrossOpensWithAnyCharacters)
 
 TEST(UserDefaultsTest, ACorruptFileIsSetAsideAndTheStoreStartsEmpty)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir / "settings";
     const std::vector<std::string> corrupt {
         "garbage",
@@ -60,7 +60,7 @@ TEST(UserDefaultsTest, ACorruptFileIsSetAsideAndTheStoreStartsEmpty)
 
 TEST(UserDefaultsTest, AnUnwritableFolderLosesNothingInMemoryAndSaysSo)
 {
-    TempDir dir;
+    TempFolder dir;
     testsupport::writeFile(dir / "blocker", "a file where a folder should be");
     std::vector<std::string> logged;
     auto old = kit::setLogSink([&](const std::string& l) { logged.push_back(l); return true; });

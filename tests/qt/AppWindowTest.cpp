@@ -40,14 +40,12 @@ protected:
         kit::RunLoop::main().reset();
         kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
         kit::ViewAnimation::reset();
-        root = makeTempDir();
         kit::DeviceLayout::current().setRoot(root);
     }
     void TearDown() override
     {
         kit::Application::installPlatform(nullptr);
         kit::RunLoop::main().reset();
-        std::system(("rm -rf '" + root + "'").c_str());
     }
     // Starts Quorvane in its window and runs body while it is shown.
     void runApp(const std::function<void(QtPlatform&, AppWindow&)>& body)
@@ -73,7 +71,8 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton);
         QtPlatform::settle();
     }
-    std::string root;
+    testsupport::TempFolder folder;
+    std::string root = folder.path();
 };
 
 } // namespace

@@ -54,7 +54,8 @@ TEST(OptionsTest, ReadsTheCommandLineAndRejectsWhatItDoesNotKnow)
 
 TEST(CommandLineTest, ScreenshotWritesAPictureOfTheWindow)
 {
-    auto dir = makeTempDir();
+    testsupport::TempFolder folder;
+    const std::string dir = folder.path();
     auto png = QString::fromStdString(dir + "/tab3.png");
     ASSERT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--screenshot", png, "--tab", "3" }, dir), 0);
     QImage image(png);
@@ -68,12 +69,12 @@ TEST(CommandLineTest, ScreenshotWritesAPictureOfTheWindow)
     EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--screenshot", QString::fromStdString(dir + "/missing/x.png") }, dir, &err), 1);
     EXPECT_TRUE(err.contains("cannot write")) << err.constData();
     EXPECT_EQ(runQuorvane({ "--bogus" }, dir, &err), 2);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(CommandLineTest, ASecondStartBringsTheRunningWindowBack)
 {
-    auto dir = makeTempDir();
+    testsupport::TempFolder folder;
+    const std::string dir = folder.path();
     QProcess first;
     first.setProcessEnvironment(offscreen(dir));
     first.start(QUORVANE_BIN, { "--root", QString::fromStdString(dir + "/device") });
@@ -94,5 +95,4 @@ TEST(CommandLineTest, ASecondStartBringsTheRunningWindowBack)
     ::kill(pid_t(first.processId()), SIGTERM);
     ASSERT_TRUE(first.waitForFinished(30000));
     EXPECT_EQ(first.exitCode(), 0);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }

@@ -43,7 +43,6 @@ protected:
         kit::RunLoop::main().reset();
         kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
         bridge = std::make_unique<RunLoopBridge>();
-        dir = makeTempDir();
     }
     void TearDown() override
     {
@@ -53,7 +52,6 @@ protected:
         player.reset();
         bridge.reset();
         kit::RunLoop::main().reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 
     QtMoviePlayer& backend() { return *dynamic_cast<QtMoviePlayer*>(kit::MoviePlayerController::backend()); }
@@ -103,7 +101,8 @@ protected:
     }
 
     std::unique_ptr<RunLoopBridge> bridge;
-    std::string dir;
+    testsupport::TempFolder folder;
+    std::string dir = folder.path();
     std::shared_ptr<kit::MoviePlayerController> player;
     std::optional<kit::MovieFinishReason> reason;
 };

@@ -1,6 +1,7 @@
 #pragma once
 #include "kit/RunLoop.h"
 #include "kit/ViewAnimation.h"
+#include "tests/support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,5 +32,3 @@ inline int distinctColours(const QImage& image)
             seen.insert(image.pixel(x, y));
     return int(seen.size());
 }
-
-std::string makeTempDir();

@@ -66,7 +66,8 @@ TEST(TransferInWindowTest, AFirstTransferArrivesInTheWindow)
     for (const char* tool : { "/usr/bin/ctorrent", "/usr/bin/opentracker" })
         if (!std::filesystem::exists(tool))
             GTEST_SKIP() << tool << " is not installed";
-    const std::string root = makeTempDir();
+    testsupport::TempFolder folder;
+    const std::string root = folder.path();
     const std::string downloads = root + "/var/mobile/Library/Downloads";
     std::filesystem::create_directories(downloads);
     std::filesystem::create_directories(root + "/usr/bin");
@@ -130,5 +131,4 @@ TEST(TransferInWindowTest, AFirstTransferArrivesInTheWindow)
     kit::Application::installPlatform(nullptr);
     swarm.closeWriteChannel();
     swarm.waitForFinished(30000);
-    std::filesystem::remove_all(root);
 }

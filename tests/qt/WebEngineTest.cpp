@@ -6,6 +6,8 @@
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 #include "tests/qt/QtTestSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/PageServer.h"
 
 #include "kit/DeviceLayout.h"
 #include "kit/Log.h"
@@ -16,77 +18,25 @@
 #include <QWebEngineView>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <signal.h>
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-// tests/web/pageserver.py on 127.0.0.1; it also stops by itself.
-struct LoopbackSite {
-    pid_t pid { -1 };
-    int port { 0 };
-    LoopbackSite()
-    {
-        auto script = (std::filesystem::path(__FILE__).parent_path().parent_path() / "web" / "pageserver.py").string();
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            ::execlp("python3", "python3", script.c_str(), "--lifetime", "120", nullptr);
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        std::string line;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        ::close(fds[0]);
-        port = std::atoi(line.c_str());
-    }
-    ~LoopbackSite()
-    {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 TEST(QtWebEngineTest, BrowserTabKeepsATorrentLinkClickedInThePage)
 {
-    LoopbackSite site;
-    ASSERT_GT(site.port, 0);
-    auto port = std::to_string(site.port);
+    testsupport::PageServer site;
+    auto port = std::to_string(site.port());
     ::setenv("QUORVANE_CONNECT_TO", ("releases.ubuntu.com:80:127.0.0.1:" + port).c_str(), 1);
     EXPECT_NE(qtshell::QtWebEngine::chromiumFlags().find("--host-resolver-rules=\"MAP releases.ubuntu.com:80 127.0.0.1:" + port + "\""),
         std::string::npos);
 
     kit::RunLoop::main().reset();
     qtshell::RunLoopBridge bridge;
-    auto root = makeTempDir();
-    kit::DeviceLayout::current().setRoot(root);
+    testsupport::TempFolder root;
+    kit::DeviceLayout::current().setRoot(root.path());
     kit::DeviceLayout::current().prepare();
-    std::vector<std::string> lines;
-    auto previous = kit::setLogSink([&](const std::string& line) {
-        lines.push_back(line);
-        return true;
-    });
+    testsupport::LogCapture log;
 
     {
         auto window = std::make_shared<kit::Window>();
@@ -108,13 +58,11 @@ TEST(QtWebEngineTest, BrowserTabKeepsATorrentLinkClickedInThePage)
             "document.querySelector('a[href=\"/files/first.torrent\"]').click(); 'clicked'", nullptr);
         const auto kept = DownloadViewController::keptTorrentPath();
         ASSERT_TRUE(processUntil([&] { return std::filesystem::exists(kept); }, 30000));
-        EXPECT_EQ(fileText(kept), std::string("d8:announce24:http://tracker.test/first4:infod4:name5:firstee\0\xff\x01", 64));
-        EXPECT_NE(std::find(lines.begin(), lines.end(), " URL String = http://releases.ubuntu.com/files/first.torrent"), lines.end());
+        EXPECT_EQ(testsupport::readFile(kept), std::string("d8:announce24:http://tracker.test/first4:infod4:name5:firstee\0\xff\x01", 64));
+        EXPECT_TRUE(log.contains(" URL String = http://releases.ubuntu.com/files/first.torrent"));
         tab->webView->setDelegate(nullptr);
     }
-    kit::setLogSink(previous);
     kit::DeviceLayout::current().setRoot("");
-    std::filesystem::remove_all(root);
     kit::RunLoop::main().reset();
 }
 

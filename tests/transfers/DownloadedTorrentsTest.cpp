@@ -2,7 +2,7 @@
 // device's client path that prints status lines the way the real one does on
 // a pipe (a line feed, then the line padded with blanks), waits for gate files
 // the test creates, and obeys signals.
-#include "TestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
 #include "kit/ChildProcess.h"
 #include "kit/DeviceLayout.h"
@@ -19,7 +19,7 @@
 namespace {
 
 using testsupport::readFile;
-using testsupport::TempDir;
+using testsupport::TempFolder;
 using testsupport::writeFile;
 
 class DownloadedTorrentsTest : public ::testing::Test {
@@ -94,7 +94,7 @@ protected:
 
     kit::RunLoop& loop { kit::RunLoop::main() };
     kit::DeviceLayout& layout { kit::DeviceLayout::current() };
-    TempDir root;
+    TempFolder root;
     std::unique_ptr<Quorvane> app;
     std::shared_ptr<kit::Window> window;
     std::shared_ptr<DownloadedTorrents> tab;

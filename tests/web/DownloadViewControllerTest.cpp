@@ -70,7 +70,6 @@ protected:
     void SetUp() override
     {
         ServedTest::SetUp();
-        m_root = makeTempFolder();
         kit::DeviceLayout::current().setRoot(m_root);
         kit::DeviceLayout::current().prepare();
         m_tab = std::make_shared<DownloadViewController>();
@@ -84,7 +83,6 @@ protected:
         kit::ViewAnimation::reset();
         kit::WebView::setEngineFactory(nullptr);
         kit::DeviceLayout::current().setRoot("");
-        removeFolder(m_root);
     }
 
     kit::HeadlessWebEngine& engine() { return static_cast<kit::HeadlessWebEngine&>(m_tab->webView->engine()); }
@@ -97,7 +95,8 @@ protected:
 
     kit::Transform panelTransform() const { return m_tab->searchView->transform(); }
 
-    std::string m_root;
+    TempFolder m_folder;
+    const std::string m_root = m_folder.path();
     std::shared_ptr<DownloadViewController> m_tab;
     LogCapture m_log;
 };
@@ -279,7 +278,7 @@ TEST_F(BrowserTab, ServerThatNeverAnswersYieldsNothingAfterTheTimeLimit)
 TEST_F(BrowserTab, MissingDocumentsFolderIsNotCreated)
 {
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
-    removeFolder(m_root + "/var/mobile/Documents");
+    std::filesystem::remove_all(m_root + "/var/mobile/Documents");
     follow(siteAddress("/files/first.torrent"));
     EXPECT_FALSE(fileExists(m_root + "/var/mobile/Documents"));
     EXPECT_EQ(m_tab->webView->request()->absoluteString(), siteAddress("/files/first.torrent"));

@@ -29,8 +29,7 @@ protected:
     void SetUp() override
     {
         ServedTest::SetUp();
-        m_folder = makeTempFolder();
-        m_settings = m_folder + "/settings";
+        m_settings = m_folder / "settings";
         kit::UserDefaults::standard().open(m_settings);
         m_platform = std::make_shared<RecordingPlatform>();
         kit::Application::installPlatform(m_platform);
@@ -43,7 +42,6 @@ protected:
         kit::Application::installPlatform(nullptr);
         kit::WebView::setEngineFactory(nullptr);
         kit::RunLoop::main().reset();
-        removeFolder(m_folder);
     }
     // A start of the application: the settings come back from their file.
     void start()
@@ -57,7 +55,8 @@ protected:
     }
     std::optional<std::string> stored(const char* key) { return kit::UserDefaults::standard().stringForKey(key); }
 
-    std::string m_folder, m_settings;
+    TempFolder m_folder;
+    std::string m_settings;
     std::shared_ptr<RecordingPlatform> m_platform;
     std::unique_ptr<kit::Application> m_app;
     std::shared_ptr<FirstViewController> m_tab;

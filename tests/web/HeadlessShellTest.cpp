@@ -40,7 +40,8 @@ TEST(HeadlessShell, FollowsATorrentLinkAndKeepsTheFile)
 {
     PageServer server(120);
     mapHosts(server.port());
-    auto root = makeTempFolder();
+    TempFolder folder;
+    const std::string root = folder.path();
 
     auto first = runHeadless(root,
         "alert\n"
@@ -73,7 +74,6 @@ TEST(HeadlessShell, FollowsATorrentLinkAndKeepsTheFile)
     auto second = runHeadless(root, "alert\nquit\n");
     EXPECT_EQ(second.status, 0) << second.out;
     EXPECT_NE(second.out.find("no alert"), std::string::npos) << second.out;
-    removeFolder(root);
 }
 
 } // namespace

@@ -2,11 +2,11 @@
 
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
-#include "tests/web/WebTestSupport.h"
+#include "tests/support/PageServer.h"
 
 #include <gtest/gtest.h>
 
-using namespace webtest;
+using namespace testsupport;
 
 namespace {
 

@@ -1,17 +1,14 @@
-#include "AdnetServer.h"
+#include "tests/support/AdnetServer.h"
 
 #include "json/CJSONDeserializer.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <signal.h>
 #include <stdexcept>
 #include <strings.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-namespace adtest {
+namespace testsupport {
 
 std::string LoggedRequest::header(const std::string& name) const
 {
@@ -46,49 +43,24 @@ AdnetServer& AdnetServer::shared()
 
 void AdnetServer::start()
 {
-    char dir[] = "/tmp/quorvane-adnet-XXXXXX";
-    if (!mkdtemp(dir))
-        throw std::runtime_error("no temporary folder");
-    m_logPath = std::string(dir) + "/requests.log";
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("no pipe");
-    m_pid = fork();
-    if (m_pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execl(QUORVANE_ADNET, "adnet", "--port", "0", "--log", m_logPath.c_str(), "--exit-after", "900", "--slow", "120", nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
+    m_folder = std::make_unique<TempFolder>();
+    m_logPath = *m_folder / "requests.log";
+    m_process = std::make_unique<ServerProcess>(QUORVANE_ADNET,
+        std::vector<std::string> { "--port", "0", "--log", m_logPath, "--exit-after", "900", "--slow", "120" });
+    const std::string& line = m_process->firstLine();
     auto at = line.find("media=");
     if (at == std::string::npos)
         throw std::runtime_error("adnet did not start: " + line);
     m_port = std::atoi(line.c_str() + at + 6);
     std::string mapping = "ads.example.test:80:127.0.0.1:" + std::to_string(m_port)
         + ";media.example.test:80:127.0.0.1:" + std::to_string(m_port);
-    setenv("QUORVANE_CONNECT_TO", mapping.c_str(), 1);
+    ::setenv("QUORVANE_CONNECT_TO", mapping.c_str(), 1);
 }
 
 void AdnetServer::stop()
 {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        // A server that does not stop within five seconds is killed.
-        for (int i = 0; i < 500 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
-            usleep(10000);
-        if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
-    }
+    m_process.reset();
+    m_folder.reset();
 }
 
 std::vector<LoggedRequest> AdnetServer::requests() const
@@ -132,4 +104,4 @@ std::vector<LoggedRequest> AdnetServer::since(const std::string& path) const
     return out;
 }
 
-} // namespace adtest
+} // namespace testsupport

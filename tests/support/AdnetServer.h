@@ -3,11 +3,14 @@
 // the whole program, reached through the host mapping. Its request log is
 // read back as JSON lines.
 #include "json/Value.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TempFolder.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
-namespace adtest {
+namespace testsupport {
 
 struct LoggedRequest {
     std::string path;
@@ -35,10 +38,11 @@ public:
     std::vector<LoggedRequest> since(const std::string& path) const;
 
 private:
-    int m_pid { -1 };
+    std::unique_ptr<TempFolder> m_folder;
+    std::unique_ptr<ServerProcess> m_process;
     int m_port { 0 };
     std::string m_logPath;
     size_t m_mark { 0 };
 };
 
-} // namespace adtest
+} // namespace testsupport

@@ -1,6 +1,7 @@
 #include "kit/AtomicFile.h"
 #include "kit/BlockingFetch.h"
-#include "tests/web/WebTestSupport.h"
+#include "tests/support/PageServer.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-using namespace webtest;
+using namespace testsupport;
 
 namespace {
 
@@ -47,7 +48,8 @@ TEST_F(Fetch, GivesUpOnAServerThatNeverAnswers)
 
 TEST(AtomicFile, ReplacesWholeOrLeavesTheOldFile)
 {
-    auto folder = makeTempFolder();
+    TempFolder temp;
+    const std::string folder = temp.path();
     auto path = folder + "/page.torrent";
     const uint8_t first[] = { 'a', 0, 'b' };
     ASSERT_TRUE(kit::writeFileAtomically(path, first, sizeof first));
@@ -72,7 +74,6 @@ TEST(AtomicFile, ReplacesWholeOrLeavesTheOldFile)
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(folder + "/busy"))
         ++entries;
     EXPECT_EQ(entries, 1u);
-    removeFolder(folder);
 }
 
 } // namespace

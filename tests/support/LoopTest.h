@@ -1,0 +1,30 @@
+#pragma once
+// The fixture of tests that turn the shared run loop: a fresh loop on a
+// manual clock and no animations left from an earlier test. Real I/O is
+// waited for with waitFor(); time-outs are reached by advancing the clock.
+#include "kit/RunLoop.h"
+#include "kit/ViewAnimation.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+class LoopTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().useManualClock();
+        kit::ViewAnimation::reset();
+    }
+    void TearDown() override { kit::RunLoop::main().reset(); }
+
+    // Turns the loop in real time until done() holds; false after the limit.
+    static bool waitFor(const std::function<bool()>& done, double realSeconds = 10)
+    {
+        return kit::RunLoop::main().runUntil(done, realSeconds);
+    }
+};
+
+} // namespace testsupport
