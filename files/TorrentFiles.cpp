@@ -49,7 +49,6 @@ void TorrentFiles::viewDidLoad()
     kit::ViewController::viewDidLoad();
     // No folder yet: the list holds only "...".
     updateArray();
-    // The ad banner is requested here, once the host exists.
     currentDir = kit::DeviceLayout::current().downloadsFolder();
 }
 

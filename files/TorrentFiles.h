@@ -79,7 +79,6 @@ public:
     std::string currentDir;                    // the folder being listed
     std::shared_ptr<kit::TextField> nameField; // entry field of the rename question
     bool download { true };                    // true: torrent mode; false: all-entries mode
-    // The ad banner host keeps its banner and refresh timer here.
     bool adlarkBOOL { true };                  // cleared by Download; nothing reads it
     std::weak_ptr<kit::ActionSheet> actionSheet; // the sheet last shown (the application holds it while shown)
 

@@ -121,7 +121,7 @@ bool CDataScanner::scanUpToString(const Text& string, std::optional<Text>* intoS
 
 double CDataScanner::numberValue(const std::uint8_t* run, std::size_t length)
 {
-    // Find the longest leading part: -? digits* (. digits*)? with at least one
+    // Find the longest leading number: -? digits* (. digits*)? with at least one
     // digit, then an exponent e/E -? digits+ when it is complete.
     const char* s = reinterpret_cast<const char*>(run);
     std::size_t i = 0;

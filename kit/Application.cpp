@@ -21,7 +21,7 @@ std::shared_ptr<Platform>& installed()
 Application& Application::shared()
 {
     if (!g_shared)
-        std::abort(); // a Part reached the application before it was made: a programming error
+        std::abort(); // a controller reached the application before it was made: a programming error
     return *g_shared;
 }
 
@@ -103,7 +103,7 @@ Platform* Application::platform()
 int ApplicationMain(int, char**, const std::function<std::unique_ptr<Application>()>& principalClass,
     const std::function<void(Application&)>& loadMainInterface)
 {
-    // The platform's part of start-up: the device's folders and the stored settings.
+    // The platform's share of start-up: the device's folders and the stored settings.
     auto& layout = DeviceLayout::current();
     layout.prepare();
     UserDefaults::standard().open(layout.settingsFile());

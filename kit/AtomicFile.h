@@ -1,6 +1,6 @@
 #pragma once
 // Writes bytes to a file so that a reader sees the old file or the whole new
-// one, never a part: the bytes go to a temporary file in the same folder,
+// one, never a torn one: the bytes go to a temporary file in the same folder,
 // which then replaces the file by rename. Missing folders are not created.
 // On failure the old file stays as it was and no temporary file is left.
 #include <cstddef>

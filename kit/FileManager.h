@@ -8,7 +8,7 @@
 // moveItemAtPath never replaces what is at the target: when the target exists
 // (as a file, a folder or a link, even a dangling one) the move fails and both
 // paths stay as they were. Between file systems it copies, then removes the
-// source; a copy that fails part-way is removed again.
+// source; a copy that fails half-way is removed again.
 //
 // removeItemAtPath removes a file, a link (not what it points to) or a folder
 // with all its contents.

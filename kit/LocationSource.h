@@ -1,5 +1,5 @@
 #pragma once
-// The system's location service, as the Parts see it: enabled or not, start,
+// The system's location service, as the application sees it: enabled or not, start,
 // stop, and one callback with each fix (latitude and longitude in degrees),
 // delivered on the main run loop.
 //

@@ -1,5 +1,5 @@
 #pragma once
-// Path text operations on '/'-separated paths, as the Parts use them. They
+// Path text operations on '/'-separated paths, as the application uses them. They
 // work on the text alone and never touch the file system.
 //
 // - pathExtension: the text after the last "." of the last component, "" when

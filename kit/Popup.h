@@ -4,7 +4,7 @@
 // popup keeps itself alive (the stack holds it) until a button is pressed, so
 // its creator may let go right after show().
 //
-// Button indexes are the Part's: each kind defines how its titles map to
+// Button indexes are the caller's: each kind defines how its titles map to
 // indexes; buttonTitles() lists them in index order.
 #include <memory>
 #include <string>

@@ -3,7 +3,7 @@
 // there are and makes the cell of a row; the delegate gives row heights and
 // hears taps. Both are not held: an owner that goes away first clears them.
 //
-// Only the rows that lie in the visible part (the content offset and the
+// Only the rows that lie in the visible area (the content offset and the
 // table's height) have cells, as subviews in table coordinates; a cell that
 // scrolls out or is dropped by reloadData goes to the reuse pool, from which
 // dequeueReusableCellWithIdentifier hands it out again. Cells are made while

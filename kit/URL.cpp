@@ -24,7 +24,7 @@ bool isAddressCharacter(unsigned char c)
     }
 }
 
-std::string part(const std::string& text, CURLUPart which)
+std::string component(const std::string& text, CURLUPart which)
 {
     std::string out;
     CURLU* u = curl_url();
@@ -90,7 +90,7 @@ std::string URL::scheme() const
 
 std::string URL::host() const
 {
-    return part(m_text, CURLUPART_HOST);
+    return component(m_text, CURLUPART_HOST);
 }
 
 } // namespace kit

@@ -1,6 +1,6 @@
 #pragma once
 // What stands behind a WebView: the engine that fetches and shows pages. The
-// view keeps the state a Part reads (current request, loading, title, history
+// view keeps the state a controller reads (current request, loading, title, history
 // flags) and its delegate; an engine does the work and reports to the view
 // through the view's engine entries (WebView::engineShouldStartLoad and the
 // rest), in a browser's order:

@@ -1,6 +1,6 @@
 #pragma once
 // A web view: shows pages and asks its delegate (not held; the owner clears it
-// before letting the view go) before every load, whoever starts it: the Part
+// before letting the view go) before every load, whoever starts it: the controller
 // (loadRequest), the user (a link, a form, back and forward) or the page
 // (redirects, frames). The answer is awaited: a delegate may block in it.
 //

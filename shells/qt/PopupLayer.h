@@ -3,7 +3,7 @@
 // screen dimmed behind, the alert a rounded box in the middle with its
 // buttons side by side (two) or stacked, the action sheet rising from the
 // bottom with its buttons stacked and Cancel last. The front popup is shown;
-// the pressed button reaches it as the Part's own index.
+// the pressed button reaches it as the caller's own index.
 #include "kit/Popup.h"
 
 #include <QWidget>

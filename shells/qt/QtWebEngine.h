@@ -3,7 +3,7 @@
 // web view's peer shows that page in a QWebEngineView while the view is on
 // screen. Every navigation the page starts (links, forms, redirects, frames,
 // back and forward) passes through the page's navigation-request hook to the
-// kit view's delegate; loads the Part starts were asked about already.
+// kit view's delegate; loads the controller starts were asked about already.
 //
 // Host mappings (QUORVANE_CONNECT_TO) become the web engine's host resolver
 // rules, set before the first page is made.
@@ -50,7 +50,7 @@ private:
 
     kit::WebView& m_view;
     QPointer<QWebEnginePage> m_page;
-    // The next typed navigation is the Part's own load, already let through.
+    // The next typed navigation is the controller's own load, already let through.
     bool m_loadApproved { false };
     bool m_loading { false };
     std::optional<kit::URLRequest> m_pendingLoad;

@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DecideTapTest,
         TapCase { "/var/mobile/Library/Downloads", 0, "...", Tap::Kind::Parent, "/var/mobile/Library/Downloads/...", "/var/mobile/Library" },
         TapCase { "/var", 0, "...", Tap::Kind::Parent, "/var/...", "/" },
         TapCase { "/", 0, "...", Tap::Kind::Parent, "//...", "/" },
-        // At "/" the parts are joined as they are; "..." from there still reaches "/".
+        // At "/" the components are joined as they are; "..." from there still reaches "/".
         TapCase { "/", 3, "bin", Tap::Kind::Enter, "//bin", "//bin" },
         TapCase { "//bin", 0, "...", Tap::Kind::Parent, "//bin/...", "/" },
         // Extension decides, not the kind of entry.

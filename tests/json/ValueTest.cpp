@@ -97,7 +97,7 @@ TEST(Value, PartsOutliveTheDocumentTheyWereReadFrom)
         R"([{"n":1,"name":"a name longer than a short text"},[true,"\u00e9t\u00e9"]])");
     EXPECT_EQ(longText, u"a name longer than a short text");
 
-    // Moved and reassigned parts keep their own storage too.
+    // Moved and reassigned members keep their own storage too.
     Value moved = std::move(inner);
     inner = moved;
     moved = Value();
