@@ -242,6 +242,8 @@ void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
         return;
     newFileName = nameField->text();
     auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
+    if (target.empty())
+        return;
     kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);
     refreshInCurrentMode();
 }

@@ -222,6 +222,10 @@ std::vector<WebLink> HeadlessWebEngine::linksOf(const std::string& html, const U
 
 void HeadlessWebEngine::cancelRunning()
 {
+    if (m_htmlPending) {
+        m_htmlPending = false;
+        m_view.engineDidFailLoad({ WebErrorCancelled, "cancelled" });
+    }
     if (!m_http)
         return;
     auto http = std::move(m_http);
@@ -278,11 +282,37 @@ void HeadlessWebEngine::start(const URLRequest& request, int historyIndex)
     }
 }
 
+void HeadlessWebEngine::loadHTMLString(const std::string& html, const URLRequest& request)
+{
+    cancelRunning();
+    // As a fetched page would: started now, finished on the loop.
+    m_pending = request;
+    m_pendingIndex = -1;
+    m_view.engineDidStartLoad(request);
+    const int generation = ++m_htmlGeneration;
+    m_htmlPending = true;
+    std::weak_ptr<View> weak = m_view.weak_from_this();
+    RunLoop::main().post([this, weak, html, request, generation] {
+        if (!weak.lock() || generation != m_htmlGeneration || !m_htmlPending)
+            return; // another load (or a stop) came first
+        m_htmlPending = false;
+        m_pending = request;
+        m_pendingIndex = -1;
+        show(html);
+    });
+}
+
 void HeadlessWebEngine::finished()
 {
     m_http.reset();
-    m_document = std::move(m_body);
+    auto body = std::move(m_body);
     m_body.clear();
+    show(std::move(body));
+}
+
+void HeadlessWebEngine::show(std::string document)
+{
+    m_document = std::move(document);
     m_title = titleOf(m_document);
     m_links = linksOf(m_document, *m_pending.url());
     if (m_pendingIndex >= 0 && m_pendingIndex < int(m_history.size())) {

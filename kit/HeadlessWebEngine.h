@@ -29,6 +29,7 @@ public:
     ~HeadlessWebEngine() override;
 
     void load(const URLRequest& request) override;
+    void loadHTMLString(const std::string& html, const URLRequest& request) override;
     void stopLoading() override;
     void reload() override;
     void goBack() override;
@@ -55,6 +56,7 @@ private:
     void start(const URLRequest& request, int historyIndex);
     void cancelRunning();
     void finished();
+    void show(std::string document);
 
     WebView& m_view;
     std::shared_ptr<HttpRequest> m_http;
@@ -66,6 +68,9 @@ private:
     std::string m_document;
     std::string m_title;
     std::vector<WebLink> m_links;
+    // A page given as text, shown on the loop's next turn unless something else came first.
+    bool m_htmlPending { false };
+    int m_htmlGeneration { 0 };
 };
 
 } // namespace kit

@@ -56,7 +56,7 @@ std::string stringByAddingPercentEscapes(std::string_view text)
 
 std::string escapeQueryValue(std::string_view text)
 {
-    return escape(text, [](unsigned char c) { return isAlnum(c) || isMark(c) || (isPunctuation(c) && c != '&' && c != '#'); });
+    return escape(text, [](unsigned char c) { return isAlnum(c) || isMark(c) || (isPunctuation(c) && c != '&' && c != '#' && c != '+'); });
 }
 
 std::string fileURLWithPath(std::string_view path)
@@ -66,7 +66,7 @@ std::string fileURLWithPath(std::string_view path)
         return isAlnum(c) || isMark(c) || std::string_view("/:@&=+$,").find(char(c)) != std::string_view::npos;
     });
     if (escaped.empty() || escaped[0] != '/')
-        escaped.insert(0, "/");
+        escaped = "/" + escaped;
     return "file://" + escaped;
 }
 

@@ -7,7 +7,8 @@
 // hex). A "%" is escaped too, so the text is taken literally, never as escapes.
 //
 // escapeQueryValue escapes, in addition, what would end a query value early
-// ("&" and "#"), for a value put into a query as it stands.
+// ("&" and "#") and "+", which a query reader takes for a blank, for a value
+// put into a query as it stands.
 //
 // fileURLWithPath makes a "file://" URL of an absolute path; fileURLPath is its
 // inverse (nothing when the text is not a file URL).

@@ -48,6 +48,9 @@ public:
     // Starts loading a request the view has already let through
     // (the view asked its delegate for loads it starts itself).
     virtual void load(const URLRequest& request) = 0;
+    // Shows a page given as text (asked about nothing: the caller chose it),
+    // reported to the view as a load of `request`, in the same order.
+    virtual void loadHTMLString(const std::string& html, const URLRequest& request) = 0;
     virtual void stopLoading() = 0;
     virtual void reload() = 0;
     virtual void goBack() = 0;

@@ -25,6 +25,7 @@ public:
                 view->engineDidFailLoad({ WebErrorNoEngine, "no web engine is installed" });
         });
     }
+    void loadHTMLString(const std::string&, const URLRequest& request) override { load(request); }
     void stopLoading() override { }
     void reload() override { }
     void goBack() override { }
@@ -111,6 +112,13 @@ void WebView::loadRequest(const URLRequest& request)
     if (!engineShouldStartLoad(request, WebViewNavigationType::Other))
         return;
     engine().load(request);
+}
+
+void WebView::loadHTMLString(const std::string& html, const std::optional<URL>& baseURL)
+{
+    auto keep = keepAlive();
+    auto url = baseURL ? baseURL : URL::withString("about:blank");
+    engine().loadHTMLString(html, URLRequest::requestWithURL(url));
 }
 
 void WebView::stopLoading() { engine().stopLoading(); }

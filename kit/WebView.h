@@ -36,6 +36,9 @@ public:
     // Asks the delegate (navigation type Other), then loads. A request without
     // an address fails at once with WebErrorBadURL.
     void loadRequest(const URLRequest& request);
+    // Shows the page `html`; its links resolve against baseURL. The view's
+    // request becomes baseURL, or "about:blank" without one.
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL);
     // The request of the page shown or being loaded; none before the first load.
     const std::optional<URLRequest>& request() const { return m_request; }
     bool isLoading() const { return m_loading; }

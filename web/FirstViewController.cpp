@@ -3,6 +3,7 @@
 #include "kit/Application.h"
 #include "kit/Label.h"
 #include "kit/UserDefaults.h"
+#include "web/WelcomePage.h"
 
 const char* const FirstViewController::noticeTitle = "Quorvane 2.1b\nPlease Read!";
 const char* const FirstViewController::noticeMessage
@@ -74,6 +75,15 @@ void FirstViewController::webViewDidStartLoad(kit::WebView&)
 void FirstViewController::webViewDidFinishLoad(kit::WebView&)
 {
     act->stopAnimating();
+}
+
+void FirstViewController::webViewDidFailLoadWithError(kit::WebView& view, const kit::WebError& error)
+{
+    act->stopAnimating();
+    // A cancelled load was replaced by another; that one reports for itself.
+    if (error.code == kit::WebErrorCancelled || !view.request() || view.request()->absoluteString() != welcomePageAddress)
+        return;
+    view.loadHTMLString(welcomePageHTML, std::nullopt);
 }
 
 void FirstViewController::showInfo()

@@ -29,6 +29,9 @@ public:
     void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
     void webViewDidStartLoad(kit::WebView& view) override;
     void webViewDidFinishLoad(kit::WebView& view) override;
+    // The indicator stops; when the welcome address cannot be loaded, the
+    // welcome page that ships with the application is shown instead.
+    void webViewDidFailLoadWithError(kit::WebView& view, const kit::WebError& error) override;
 
     void showInfo();
     void exitApp();

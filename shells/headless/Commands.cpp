@@ -4,7 +4,6 @@
 #include "kit/Application.h"
 #include "kit/Button.h"
 #include "kit/Popup.h"
-#include "kit/RunLoop.h"
 #include "kit/TabBarController.h"
 #include "kit/TextField.h"
 #include "kit/UserDefaults.h"
@@ -65,129 +64,121 @@ kit::TextField* typingTarget(Script& s)
     return field;
 }
 
-ScriptCommand tabCommand { "tab", "tab N             select tab N (0-3) of the tab bar", [](Script& s, const std::string& arg) {
-    requireNoPopup(s, "changing tabs");
-    int index = parseIndex(arg, "the tab");
-    auto* bar = findVisible<kit::TabBar>(s.frontScreen(), [](kit::TabBar&) { return true; });
-    if (!bar)
-        throw ScriptError("no tab bar on the front screen");
-    if (index < 0 || index >= int(bar->itemTitles().size()))
-        throw ScriptError("there is no tab " + arg);
-    if (bar->onSelect)
-        bar->onSelect(index);
-} };
+} // namespace
 
-ScriptCommand tapCommand { "tap", "tap TITLE         tap the button or tab bar item titled TITLE on the front screen",
-    [](Script& s, const std::string& title) {
-        requireNoPopup(s, "tapping");
-        auto& front = s.frontScreen();
-        if (auto* button = findVisible<kit::Button>(front, [&](kit::Button& b) { return b.title() == title; })) {
-            if (!button->isEnabled())
-                throw ScriptError("the button \"" + title + "\" is disabled");
-            button->sendAction();
+void addBaseCommands(Script& script)
+{
+    script.add("tab", "tab N             select tab N (0-3) of the tab bar", [](Script& s, const std::string& arg) {
+        requireNoPopup(s, "changing tabs");
+        int index = parseIndex(arg, "the tab");
+        auto* bar = findVisible<kit::TabBar>(s.frontScreen(), [](kit::TabBar&) { return true; });
+        if (!bar)
+            throw ScriptError("no tab bar on the front screen");
+        if (index < 0 || index >= int(bar->itemTitles().size()))
+            throw ScriptError("there is no tab " + arg);
+        if (bar->onSelect)
+            bar->onSelect(index);
+    });
+
+    script.add("tap", "tap TITLE         tap the button or tab bar item titled TITLE on the front screen",
+        [](Script& s, const std::string& title) {
+            requireNoPopup(s, "tapping");
+            auto& front = s.frontScreen();
+            if (auto* button = findVisible<kit::Button>(front, [&](kit::Button& b) { return b.title() == title; })) {
+                if (!button->isEnabled())
+                    throw ScriptError("the button \"" + title + "\" is disabled");
+                button->sendAction();
+                return;
+            }
+            if (auto* bar = findVisible<kit::TabBar>(front, [](kit::TabBar&) { return true; })) {
+                auto& titles = bar->itemTitles();
+                for (size_t i = 0; i < titles.size(); ++i)
+                    if (titles[i] == title && bar->onSelect) {
+                        bar->onSelect(int(i));
+                        return;
+                    }
+            }
+            throw ScriptError("no button or tab titled \"" + title + "\" on the front screen");
+        });
+
+    script.add("answer", "answer N          press button N of the front alert or action sheet",
+        [](Script& s, const std::string& arg) {
+            int index = parseIndex(arg, "the button");
+            auto* popup = s.app().frontPopup();
+            if (!popup)
+                throw ScriptError("no alert or action sheet is shown");
+            if (index < 0 || index >= popup->numberOfButtons())
+                throw ScriptError("the " + popup->className() + " has no button " + arg);
+            popup->dismissWithClickedButtonIndex(index, true);
+        });
+
+    script.add("alert", "alert             print the front alert or action sheet", [](Script& s, const std::string&) {
+        auto* popup = s.app().frontPopup();
+        if (!popup) {
+            s.out() << "no alert\n";
             return;
         }
-        if (auto* bar = findVisible<kit::TabBar>(front, [](kit::TabBar&) { return true; })) {
-            auto& titles = bar->itemTitles();
-            for (size_t i = 0; i < titles.size(); ++i)
-                if (titles[i] == title && bar->onSelect) {
-                    bar->onSelect(int(i));
-                    return;
-                }
-        }
-        throw ScriptError("no button or tab titled \"" + title + "\" on the front screen");
-    } };
+        s.out() << popup->className() << " title=\"" << escapeText(popup->title()) << "\" message=\"" << escapeText(popup->message()) << "\"\n";
+        for (int i = 0; i < popup->numberOfButtons(); ++i)
+            s.out() << "  " << i << ": " << popup->buttonTitleAtIndex(i) << (i == popup->cancelButtonIndex() ? " (cancel)" : "") << '\n';
+        if (auto* field = popup->textField())
+            s.out() << "  field: \"" << escapeText(field->text()) << "\"\n";
+    });
 
-ScriptCommand answerCommand { "answer", "answer N          press button N of the front alert or action sheet",
-    [](Script& s, const std::string& arg) {
-        int index = parseIndex(arg, "the button");
-        auto* popup = s.app().frontPopup();
-        if (!popup)
-            throw ScriptError("no alert or action sheet is shown");
-        if (index < 0 || index >= popup->numberOfButtons())
-            throw ScriptError("the " + popup->className() + " has no button " + arg);
-        popup->dismissWithClickedButtonIndex(index, true);
-    } };
+    script.add("type", "type TEXT         type TEXT into the focused text field", [](Script& s, const std::string& text) {
+        typingTarget(s)->insertText(text);
+    });
 
-ScriptCommand alertCommand { "alert", "alert             print the front alert or action sheet", [](Script& s, const std::string&) {
-    auto* popup = s.app().frontPopup();
-    if (!popup) {
-        s.out() << "no alert\n";
-        return;
-    }
-    auto oneLine = [](std::string t) {
-        std::string out;
-        for (char c : t)
-            out += c == '\n' ? std::string("\\n") : std::string(1, c);
-        return out;
-    };
-    s.out() << popup->className() << " title=\"" << oneLine(popup->title()) << "\" message=\"" << oneLine(popup->message()) << "\"\n";
-    for (int i = 0; i < popup->numberOfButtons(); ++i)
-        s.out() << "  " << i << ": " << popup->buttonTitleAtIndex(i) << (i == popup->cancelButtonIndex() ? " (cancel)" : "") << '\n';
-    if (auto* field = popup->textField())
-        s.out() << "  field: \"" << oneLine(field->text()) << "\"\n";
-} };
+    script.add("return", "return            press the return key in the focused text field", [](Script& s, const std::string&) {
+        typingTarget(s)->pressReturn();
+    });
 
-ScriptCommand typeCommand { "type", "type TEXT         type TEXT into the focused text field", [](Script& s, const std::string& text) {
-    typingTarget(s)->insertText(text);
-} };
+    script.add("wait", "wait SECONDS      let time pass (virtual time with --virtual-time)", [](Script& s, const std::string& arg) {
+        s.wait(parseNumber(arg, "the time"));
+    });
 
-ScriptCommand returnCommand { "return", "return            press the return key in the focused text field", [](Script& s, const std::string&) {
-    typingTarget(s)->pressReturn();
-} };
+    script.add("until", "until [SECONDS] TEXT  run until TEXT shows on the front screen (default 60 s real time)",
+        [](Script& s, const std::string& arg) {
+            double limit = 60;
+            std::string text = arg;
+            auto space = arg.find(' ');
+            if (space != std::string::npos && arg.find_first_not_of("0123456789.") == space) {
+                limit = parseNumber(arg.substr(0, space), "the time limit");
+                text = arg.substr(space + 1);
+            }
+            bool ok = s.runUntil([&] { return s.dump(s.frontScreen()).find(text) != std::string::npos; }, limit);
+            if (!ok)
+                throw ScriptError("\"" + text + "\" did not show within " + std::to_string(int(limit)) + " s");
+        });
 
-ScriptCommand waitCommand { "wait", "wait SECONDS      let time pass (virtual time with --virtual-time)", [](Script& s, const std::string& arg) {
-    s.wait(parseNumber(arg, "the time"));
-} };
+    script.add("dump", "dump              print the front screen's view tree", [](Script& s, const std::string&) {
+        s.out() << s.dump(s.frontScreen());
+    });
 
-ScriptCommand untilCommand { "until", "until [SECONDS] TEXT  run until TEXT shows on the front screen (default 60 s real time)",
-    [](Script& s, const std::string& arg) {
-        double limit = 60;
-        std::string text = arg;
+    script.add("defaults", "defaults          print the stored settings", [](Script& s, const std::string&) {
+        for (auto& [k, v] : kit::UserDefaults::standard().dictionary())
+            s.out() << k << " = " << v << '\n';
+    });
+
+    script.add("set", "set KEY VALUE     store VALUE under KEY in the stored settings", [](Script&, const std::string& arg) {
         auto space = arg.find(' ');
-        if (space != std::string::npos && arg.find_first_not_of("0123456789.") == space) {
-            limit = parseNumber(arg.substr(0, space), "the time limit");
-            text = arg.substr(space + 1);
-        }
-        auto seen = [&] { return s.dump(s.frontScreen()).find(text) != std::string::npos; };
-        auto& loop = kit::RunLoop::main();
-        bool ok = loop.runUntil([&] {
-            if (s.virtualTime())
-                loop.advance(0.05); // ticks keep coming while we wait on real output
-            return seen() || s.app().isTerminating();
-        }, limit);
-        if (!ok)
-            throw ScriptError("\"" + text + "\" did not show within " + std::to_string(int(limit)) + " s");
-    } };
+        if (arg.empty() || space == 0)
+            throw ScriptError("usage: set KEY VALUE");
+        kit::UserDefaults::standard().setObject(space == std::string::npos ? "" : arg.substr(space + 1), arg.substr(0, space));
+    });
 
-ScriptCommand dumpCommand { "dump", "dump              print the front screen's view tree", [](Script& s, const std::string&) {
-    s.out() << s.dump(s.frontScreen());
-} };
+    script.add("suspend", "suspend           the platform's suspend request (the user leaves)", [](Script& s, const std::string&) {
+        s.app().applicationSuspend(&s.app());
+    });
 
-ScriptCommand defaultsCommand { "defaults", "defaults          print the stored settings", [](Script& s, const std::string&) {
-    for (auto& [k, v] : kit::UserDefaults::standard().dictionary())
-        s.out() << k << " = " << v << '\n';
-} };
+    script.add("echo", "echo TEXT         print TEXT", [](Script& s, const std::string& text) {
+        s.out() << text << '\n';
+    });
 
-ScriptCommand setCommand { "set", "set KEY VALUE     store VALUE under KEY in the stored settings", [](Script&, const std::string& arg) {
-    auto space = arg.find(' ');
-    if (arg.empty() || space == 0)
-        throw ScriptError("usage: set KEY VALUE");
-    kit::UserDefaults::standard().setObject(space == std::string::npos ? "" : arg.substr(space + 1), arg.substr(0, space));
-} };
+    script.add("quit", "quit              end the application and the script", [](Script& s, const std::string&) {
+        s.app().terminate();
+        s.finish();
+    });
+}
 
-ScriptCommand suspendCommand { "suspend", "suspend           the platform's suspend request (the user leaves)", [](Script& s, const std::string&) {
-    s.app().applicationSuspend(&s.app());
-} };
-
-ScriptCommand echoCommand { "echo", "echo TEXT         print TEXT", [](Script& s, const std::string& text) {
-    s.out() << text << '\n';
-} };
-
-ScriptCommand quitCommand { "quit", "quit              end the application and the script", [](Script& s, const std::string&) {
-    s.app().terminate();
-    s.finish();
-} };
-
-} // namespace
 } // namespace headless

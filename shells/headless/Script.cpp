@@ -13,13 +13,6 @@
 
 namespace headless {
 
-namespace {
-std::map<std::string, std::string>& usages()
-{
-    static std::map<std::string, std::string> u;
-    return u;
-}
-
 std::string escapeText(const std::string& s)
 {
     std::string out;
@@ -35,6 +28,31 @@ std::string escapeText(const std::string& s)
     }
     return out;
 }
+
+namespace {
+
+class KitLoop : public Script::Loop {
+public:
+    explicit KitLoop(bool virtualTime)
+        : m_virtualTime(virtualTime)
+    {
+    }
+    void settle() override
+    {
+        auto& loop = kit::RunLoop::main();
+        if (m_virtualTime)
+            loop.advance(0);
+        else
+            loop.runOnce(0);
+    }
+    bool runUntil(const std::function<bool()>& done, double seconds) override
+    {
+        return kit::RunLoop::main().runUntil(done, seconds);
+    }
+
+private:
+    bool m_virtualTime;
+};
 
 void dumpView(std::ostringstream& out, kit::View& v, int depth)
 {
@@ -56,24 +74,24 @@ void dumpView(std::ostringstream& out, kit::View& v, int depth)
 }
 } // namespace
 
-std::map<std::string, Script::Handler>& Script::commands()
+void Script::add(const std::string& name, const std::string& usage, Handler handler)
 {
-    static std::map<std::string, Handler> c;
-    return c;
+    m_commands[name] = Command { usage, std::move(handler) };
 }
 
-ScriptCommand::ScriptCommand(const std::string& name, const std::string& usage, Script::Handler handler)
-{
-    Script::commands()[name] = std::move(handler);
-    usages()[name] = usage;
-}
-
-std::string Script::help()
+std::string Script::help() const
 {
     std::string out;
-    for (auto& [name, usage] : usages())
-        out += "  " + usage + "\n";
+    for (auto& [name, command] : m_commands)
+        out += "  " + command.usage + "\n";
     return out;
+}
+
+void addStandardCommands(Script& script)
+{
+    addBaseCommands(script);
+    addFilesCommands(script);
+    addWebCommands(script);
 }
 
 double parseNumber(const std::string& text, const char* what)
@@ -96,11 +114,15 @@ int parseIndex(const std::string& text, const char* what)
     return v;
 }
 
-Script::Script(std::ostream& out, bool virtualTime)
+Script::Script(std::ostream& out, std::string program, bool virtualTime, std::unique_ptr<Loop> loop)
     : m_out(out)
+    , m_program(std::move(program))
     , m_virtualTime(virtualTime)
+    , m_loop(loop ? std::move(loop) : std::make_unique<KitLoop>(virtualTime))
 {
 }
+
+Script::~Script() = default;
 
 kit::Application& Script::app()
 {
@@ -118,20 +140,24 @@ kit::View& Script::frontScreen()
 
 void Script::settle()
 {
-    auto& loop = kit::RunLoop::main();
-    if (m_virtualTime)
-        loop.advance(0);
-    else
-        loop.runOnce(0);
+    m_loop->settle();
 }
 
 void Script::wait(double seconds)
 {
-    auto& loop = kit::RunLoop::main();
     if (m_virtualTime)
-        loop.advance(seconds);
+        kit::RunLoop::main().advance(seconds);
     else
-        loop.runUntil([this] { return app().isTerminating(); }, seconds);
+        m_loop->runUntil([this] { return app().isTerminating(); }, seconds);
+}
+
+bool Script::runUntil(const std::function<bool()>& done, double seconds)
+{
+    return m_loop->runUntil([&] {
+        if (m_virtualTime)
+            kit::RunLoop::main().advance(0.05);
+        return done() || app().isTerminating();
+    }, seconds);
 }
 
 std::string Script::dump(kit::View& root)
@@ -156,15 +182,15 @@ int Script::run(std::istream& in)
         auto space = line.find(' ');
         std::string name = line.substr(0, space);
         std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
-        auto it = commands().find(name);
+        auto it = m_commands.find(name);
         try {
-            if (it == commands().end())
+            if (it == m_commands.end())
                 throw ScriptError("unknown command '" + name + "'; the commands are:\n" + help());
-            it->second(*this, argument);
+            it->second.handler(*this, argument);
             settle();
         } catch (const ScriptError& e) {
             m_out.flush();
-            std::cerr << "quorvane-headless: line " << lineNumber << ": " << line << ": " << e.what() << std::endl;
+            std::cerr << m_program << ": line " << lineNumber << ": " << line << ": " << e.what() << std::endl;
             return 1;
         }
         m_out.flush();

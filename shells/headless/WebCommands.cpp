@@ -5,7 +5,6 @@
 
 #include "kit/Application.h"
 #include "kit/HeadlessWebEngine.h"
-#include "kit/RunLoop.h"
 #include "kit/WebView.h"
 
 #include <ostream>
@@ -45,95 +44,94 @@ kit::HeadlessWebEngine& engineOf(kit::WebView& view)
 
 const char* yesNo(bool b) { return b ? "yes" : "no"; }
 
-ScriptCommand webCommand { "web", "web               print the front web view's address, title and state", [](Script& s, const std::string&) {
-    auto& view = frontWebView(s);
-    s.out() << "web " << (view.request() ? view.request()->absoluteString() : std::string("(none)")) << " title=\"" << view.title()
-            << "\" loading=" << yesNo(view.isLoading()) << " back=" << yesNo(view.canGoBack())
-            << " forward=" << yesNo(view.canGoForward()) << '\n';
-} };
+} // namespace
 
-ScriptCommand linksCommand { "links", "links             print the links of the front web view's page", [](Script& s, const std::string&) {
-    auto& links = engineOf(frontWebView(s)).links();
-    for (size_t i = 0; i < links.size(); ++i)
-        s.out() << i << ": \"" << links[i].text << "\" " << links[i].url.absoluteString() << '\n';
-} };
-
-ScriptCommand linkCommand { "link", "link TEXT         follow the page's link showing TEXT (exactly, else the first containing it)",
-    [](Script& s, const std::string& text) {
-        if (text.empty())
-            throw ScriptError("usage: link TEXT");
+void addWebCommands(Script& script)
+{
+    script.add("web", "web               print the front web view's address, title and state", [](Script& s, const std::string&) {
         auto& view = frontWebView(s);
-        auto& engine = engineOf(view);
-        const kit::WebLink* chosen = nullptr;
-        for (auto& link : engine.links())
-            if (link.text == text) {
-                chosen = &link;
-                break;
-            }
-        if (!chosen)
+        s.out() << "web " << (view.request() ? view.request()->absoluteString() : std::string("(none)")) << " title=\"" << view.title()
+                << "\" loading=" << yesNo(view.isLoading()) << " back=" << yesNo(view.canGoBack())
+                << " forward=" << yesNo(view.canGoForward()) << '\n';
+    });
+
+    script.add("links", "links             print the links of the front web view's page", [](Script& s, const std::string&) {
+        auto& links = engineOf(frontWebView(s)).links();
+        for (size_t i = 0; i < links.size(); ++i)
+            s.out() << i << ": \"" << links[i].text << "\" " << links[i].url.absoluteString() << '\n';
+    });
+
+    script.add("link", "link TEXT         follow the page's link showing TEXT (exactly, else the first containing it)",
+        [](Script& s, const std::string& text) {
+            if (text.empty())
+                throw ScriptError("usage: link TEXT");
+            auto& view = frontWebView(s);
+            auto& engine = engineOf(view);
+            const kit::WebLink* chosen = nullptr;
             for (auto& link : engine.links())
-                if (link.text.find(text) != std::string::npos) {
+                if (link.text == text) {
                     chosen = &link;
                     break;
                 }
-        if (!chosen)
-            throw ScriptError("the page has no link showing \"" + text + "\"");
-        auto request = kit::URLRequest::requestWithURL(chosen->url);
-        engine.navigate(request, kit::WebViewNavigationType::LinkClicked);
-    } };
+            if (!chosen)
+                for (auto& link : engine.links())
+                    if (link.text.find(text) != std::string::npos) {
+                        chosen = &link;
+                        break;
+                    }
+            if (!chosen)
+                throw ScriptError("the page has no link showing \"" + text + "\"");
+            auto request = kit::URLRequest::requestWithURL(chosen->url);
+            engine.navigate(request, kit::WebViewNavigationType::LinkClicked);
+        });
 
-ScriptCommand followCommand { "follow", "follow URL        follow URL (relative to the page) as a click on a link would",
-    [](Script& s, const std::string& address) {
-        if (address.empty())
-            throw ScriptError("usage: follow URL");
+    script.add("follow", "follow URL        follow URL (relative to the page) as a click on a link would",
+        [](Script& s, const std::string& address) {
+            if (address.empty())
+                throw ScriptError("usage: follow URL");
+            auto& view = frontWebView(s);
+            auto& engine = engineOf(view);
+            auto url = view.request() && view.request()->url() ? kit::URL::withStringRelativeTo(address, *view.request()->url())
+                                                              : kit::URL::withString(address);
+            if (!url)
+                throw ScriptError("\"" + address + "\" is not an address");
+            engine.navigate(kit::URLRequest::requestWithURL(*url), kit::WebViewNavigationType::LinkClicked);
+        });
+
+    script.add("back", "back              go back in the front web view", [](Script& s, const std::string&) {
         auto& view = frontWebView(s);
-        auto& engine = engineOf(view);
-        auto url = view.request() && view.request()->url() ? kit::URL::withStringRelativeTo(address, *view.request()->url())
-                                                          : kit::URL::withString(address);
-        if (!url)
-            throw ScriptError("\"" + address + "\" is not an address");
-        engine.navigate(kit::URLRequest::requestWithURL(*url), kit::WebViewNavigationType::LinkClicked);
-    } };
+        if (!view.canGoBack())
+            throw ScriptError("the web view cannot go back");
+        view.goBack();
+    });
 
-ScriptCommand backCommand { "back", "back              go back in the front web view", [](Script& s, const std::string&) {
-    auto& view = frontWebView(s);
-    if (!view.canGoBack())
-        throw ScriptError("the web view cannot go back");
-    view.goBack();
-} };
-
-ScriptCommand forwardCommand { "forward", "forward           go forward in the front web view", [](Script& s, const std::string&) {
-    auto& view = frontWebView(s);
-    if (!view.canGoForward())
-        throw ScriptError("the web view cannot go forward");
-    view.goForward();
-} };
-
-ScriptCommand reloadCommand { "reload", "reload            reload the front web view's page", [](Script& s, const std::string&) {
-    frontWebView(s).reload();
-} };
-
-ScriptCommand stopCommand { "stop", "stop              stop the front web view's load", [](Script& s, const std::string&) {
-    frontWebView(s).stopLoading();
-} };
-
-ScriptCommand loadedCommand { "loaded", "loaded [SECONDS]  run until the front web view's load ends (default 60 s real time)",
-    [](Script& s, const std::string& arg) {
-        double limit = arg.empty() ? 60 : parseNumber(arg, "the time limit");
+    script.add("forward", "forward           go forward in the front web view", [](Script& s, const std::string&) {
         auto& view = frontWebView(s);
-        auto keep = view.weak_from_this();
-        auto& loop = kit::RunLoop::main();
-        bool ok = loop.runUntil([&] {
-            auto alive = keep.lock();
-            if (!alive || s.app().isTerminating())
-                return true;
-            if (s.virtualTime())
-                loop.advance(0.05); // loads time out on the loop's clock
-            return !view.isLoading();
-        }, limit);
-        if (!ok)
-            throw ScriptError("the page did not finish loading within " + std::to_string(int(limit)) + " s");
-    } };
+        if (!view.canGoForward())
+            throw ScriptError("the web view cannot go forward");
+        view.goForward();
+    });
 
-} // namespace
+    script.add("reload", "reload            reload the front web view's page", [](Script& s, const std::string&) {
+        frontWebView(s).reload();
+    });
+
+    script.add("stop", "stop              stop the front web view's load", [](Script& s, const std::string&) {
+        frontWebView(s).stopLoading();
+    });
+
+    script.add("loaded", "loaded [SECONDS]  run until the front web view's load ends (default 60 s real time)",
+        [](Script& s, const std::string& arg) {
+            double limit = arg.empty() ? 60 : parseNumber(arg, "the time limit");
+            auto& view = frontWebView(s);
+            auto keep = view.weak_from_this();
+            bool ok = s.runUntil([&] {
+                auto alive = keep.lock();
+                return !alive || !view.isLoading();
+            }, limit);
+            if (!ok)
+                throw ScriptError("the page did not finish loading within " + std::to_string(int(limit)) + " s");
+        });
+}
+
 } // namespace headless

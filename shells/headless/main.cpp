@@ -4,6 +4,7 @@
 #include "kit/Application.h"
 #include "kit/DeviceLayout.h"
 #include "kit/HeadlessWebEngine.h"
+#include "kit/MoviePlayer.h"
 #include "kit/RunLoop.h"
 #include "shells/headless/Script.h"
 
@@ -15,6 +16,20 @@
 
 namespace {
 
+// Prints the file it is asked to play and plays until the script says it has
+// finished (movie-finish).
+class HeadlessMoviePlayer : public kit::MoviePlayerBackend {
+public:
+    void play(kit::MoviePlayerController& player) override
+    {
+        std::cout << "moviePlayer play " << player.contentURL() << std::endl;
+    }
+    void stop(kit::MoviePlayerController& player) override
+    {
+        std::cout << "moviePlayer stop " << player.contentURL() << std::endl;
+    }
+};
+
 class HeadlessPlatform : public kit::Platform {
 public:
     HeadlessPlatform(std::string scriptPath, bool virtualTime)
@@ -25,7 +40,8 @@ public:
 
     int run(kit::Application&) override
     {
-        headless::Script script(std::cout, m_virtualTime);
+        headless::Script script(std::cout, "quorvane-headless", m_virtualTime);
+        headless::addStandardCommands(script);
         int status;
         if (m_scriptPath == "-") {
             status = script.run(std::cin);
@@ -59,12 +75,14 @@ private:
 
 void usage()
 {
+    headless::Script commands(std::cout, "quorvane-headless", false);
+    headless::addStandardCommands(commands);
     std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] --script FILE\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
                  "  --script FILE    the automation script ('-' reads standard input)\n"
                  "script commands:\n"
-              << headless::Script::help();
+              << commands.help();
 }
 
 } // namespace
@@ -100,6 +118,7 @@ int main(int argc, char** argv)
     if (virtualTime)
         kit::RunLoop::main().useManualClock();
     kit::HeadlessWebEngine::install();
+    kit::MoviePlayerController::installBackend(std::make_shared<HeadlessMoviePlayer>());
     kit::Application::installPlatform(std::make_shared<HeadlessPlatform>(script, virtualTime));
     char* args[] = { argv[0], nullptr };
     return quorvaneMain(1, args);

@@ -29,7 +29,7 @@ AppWindow::AppWindow(kit::Window& window)
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
     m_statusBar->setGeometry(0, 0, int(kit::Window::width), int(kit::Window::statusBarHeight));
-    m_popups = new PopupLayer(this);
+    m_popups = new PopupLayer(this, *m_scene);
     m_popups->setGeometry(rect());
     m_stopping = new QLabel(QStringLiteral("Stopping the transfer…\n\nQuorvane ends as soon as the transfer client has said goodbye to its peers."), this);
     m_stopping->setWordWrap(true);
@@ -55,7 +55,10 @@ AppWindow::~AppWindow()
         app.onStatusBarChanged = nullptr;
         app.onPopupsChanged = nullptr;
     }
-    // Peers go before the widgets that host them.
+    // Peers go before the widgets that host them; the popups' carried views
+    // are the scene's too.
+    delete m_popups;
+    m_popups = nullptr;
     m_scene.reset();
     setFirstFramePending(false);
 }

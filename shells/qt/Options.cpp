@@ -22,6 +22,11 @@ Options Options::parse(const std::vector<std::string>& args)
         } else if (a == "--screenshot") {
             if (auto* v = value("--screenshot"))
                 o.screenshot = *v;
+        } else if (a == "--script") {
+            if (auto* v = value("--script"))
+                o.script = *v;
+        } else if (a == "--verbose") {
+            o.verbose = true;
         } else if (a == "--tab") {
             if (auto* v = value("--tab")) {
                 int n = -1;
@@ -46,10 +51,13 @@ Options Options::parse(const std::vector<std::string>& args)
 
 std::string Options::usage()
 {
-    return "usage: quorvane [--root DIR] [--tab N] [--screenshot FILE]\n"
+    return "usage: quorvane [--root DIR] [--tab N] [--screenshot FILE | --script FILE] [--verbose]\n"
            "  --root DIR         lay the device under DIR (default: your own folders)\n"
            "  --tab N            show tab N first (0 Welcome, 1 Browse, 2 Files, 3 Transfer)\n"
            "  --screenshot FILE  render the window to a PNG file and exit (works without a display)\n"
+           "  --script FILE      run a script of quorvane-headless's commands on the window, plus\n"
+           "                     'screenshot FILE'; the script's end ends Quorvane ('-' reads standard input)\n"
+           "  --verbose          let the web engine print its own diagnostics\n"
            "  --exit-after-first-frame  end once the window is first painted (start-up benchmark)\n"
            "Closing the window leaves Quorvane running with its transfer; starting quorvane\n"
            "again brings the window back. Exit on the Welcome tab ends it.\n"

@@ -8,13 +8,18 @@ namespace qtshell {
 struct Options {
     std::string root;          // --root DIR: lay the device under DIR
     std::string screenshot;    // --screenshot FILE: render the window to a PNG and exit
+    std::string script;        // --script FILE: run an automation script on the window, then end
     int tab { -1 };            // --tab N: the tab shown first
+    bool verbose { false };    // --verbose: the web engine's own diagnostics on the terminal
     bool exitAfterFirstFrame { false };
     bool help { false };
     std::string error;         // set when the command line is wrong
 
     static Options parse(const std::vector<std::string>& args);
     static std::string usage();
+    // Runs to an end by itself (a picture, a script, a start-up measure): no
+    // single-instance lock, no tray icon, and no display needed.
+    bool oneShot() const { return !screenshot.empty() || !script.empty() || exitAfterFirstFrame; }
 };
 
 } // namespace qtshell

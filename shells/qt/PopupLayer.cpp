@@ -1,16 +1,23 @@
 #include "shells/qt/PopupLayer.h"
 
+#include "shells/qt/Scene.h"
 #include "shells/qt/ViewPeer.h"
 
 #include "kit/ActionSheet.h"
+#include "kit/AlertView.h"
 #include "kit/Application.h"
+#include "kit/TextField.h"
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace qtshell {
 
@@ -42,11 +49,52 @@ QPushButton[destructive="true"] { color: white; background: qlineargradient(x1:0
 )";
 } // namespace
 
-PopupLayer::PopupLayer(QWidget* parent)
+// Margins of the box, left and right; the carried views keep the alert's own
+// coordinates, whose left edge is the box's.
+constexpr int boxMargin = 12;
+
+PopupLayer::PopupLayer(QWidget* parent, Scene& scene)
     : QWidget(parent)
+    , m_scene(scene)
 {
     setFocusPolicy(Qt::StrongFocus);
     hide();
+}
+
+PopupLayer::~PopupLayer()
+{
+    dropCarriedViews();
+}
+
+void PopupLayer::dropCarriedViews()
+{
+    for (auto& weak : m_carried)
+        if (auto view = weak.lock())
+            m_scene.removeRoot(*view);
+    m_carried.clear();
+}
+
+QWidget* PopupLayer::carriedViews(kit::Popup& popup)
+{
+    auto* alert = dynamic_cast<kit::AlertView*>(&popup);
+    if (!alert || alert->subviews().empty())
+        return nullptr;
+    // The views' frames are in the alert's coordinates; the area spans them
+    // from the top of the first to the bottom of the last.
+    float top = alert->subviews().front()->frame().y(), bottom = top;
+    for (auto& view : alert->subviews()) {
+        top = std::min(top, view->frame().y());
+        bottom = std::max(bottom, view->frame().maxY());
+    }
+    auto* area = new QWidget;
+    area->setFixedHeight(int(std::ceil(bottom - top)));
+    auto* origin = new QWidget(area);
+    origin->setGeometry(-boxMargin, -int(top), 1000, int(std::ceil(bottom)));
+    for (auto& view : alert->subviews()) {
+        m_scene.addRoot(*view, origin);
+        m_carried.push_back(view);
+    }
+    return area;
 }
 
 void PopupLayer::refresh()
@@ -54,6 +102,7 @@ void PopupLayer::refresh()
     kit::Popup* front = kit::Application::exists() ? kit::Application::shared().frontPopup() : nullptr;
     if (front == m_shown.lock().get() && (front != nullptr) == isVisible())
         return;
+    dropCarriedViews();
     if (m_box) {
         // Its button may be the one being clicked right now.
         m_box->hide();
@@ -70,10 +119,16 @@ void PopupLayer::refresh()
     build(*front);
     show();
     raise();
-    if (!m_buttons.empty())
+    // The first entry field takes the keyboard; else the first button.
+    if (auto* field = front->textField(); field && m_scene.peerFor(field)) {
+        field->becomeFirstResponder();
+        if (auto* edit = m_scene.peerFor(field)->findChild<QLineEdit*>())
+            edit->setFocus(Qt::OtherFocusReason);
+    } else if (!m_buttons.empty()) {
         m_buttons.front().second->setFocus(Qt::OtherFocusReason);
-    else
+    } else {
         setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void PopupLayer::build(kit::Popup& popup)
@@ -84,7 +139,7 @@ void PopupLayer::build(kit::Popup& popup)
     m_box->setAttribute(Qt::WA_StyledBackground);
     m_box->setStyleSheet(QString::fromLatin1(m_sheet ? sheetStyle : alertStyle));
     auto* layout = new QVBoxLayout(m_box);
-    layout->setContentsMargins(12, 10, 12, 12);
+    layout->setContentsMargins(boxMargin, 10, boxMargin, 12);
     layout->setSpacing(8);
 
     auto text = [&](const std::string& s, bool bold, int size) {
@@ -97,7 +152,11 @@ void PopupLayer::build(kit::Popup& popup)
     };
     if (!popup.title().empty())
         layout->addWidget(text(popup.title(), !m_sheet, m_sheet ? 13 : 17));
-    if (!popup.message().empty()) {
+    auto* carried = carriedViews(popup);
+    // A message of blank lines only makes room for the carried views; they
+    // get their own room here.
+    const bool blankMessage = popup.message().find_first_not_of(" \n") == std::string::npos;
+    if (!popup.message().empty() && !(carried && blankMessage)) {
         // A long message scrolls inside the box; the buttons stay in view.
         auto* label = text(popup.message(), false, 15);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -112,6 +171,8 @@ void PopupLayer::build(kit::Popup& popup)
         scroll->setFixedHeight(std::min(std::max(wanted, 20), m_sheet ? 120 : 230));
         layout->addWidget(scroll);
     }
+    if (carried)
+        layout->addWidget(carried);
 
     // The order on screen: an alert with two buttons shows them side by
     // side in index order; otherwise buttons stack with Cancel last.

@@ -2,8 +2,10 @@
 // Alerts and action sheets over the screen, as the handheld shows them: the
 // screen dimmed behind, the alert a rounded box in the middle with its
 // buttons side by side (two) or stacked, the action sheet rising from the
-// bottom with its buttons stacked and Cancel last. The front popup is shown;
-// the pressed button reaches it as the caller's own index.
+// bottom with its buttons stacked and Cancel last. Views an alert carries
+// (an entry field) are shown by the window's scene between its text and its
+// buttons, and the first field takes the keyboard. The front popup is shown;
+// the pressed button reaches it as the popup's own index.
 #include "kit/Popup.h"
 
 #include <QWidget>
@@ -12,11 +14,18 @@
 
 class QPushButton;
 
+namespace kit {
+class View;
+}
+
 namespace qtshell {
+
+class Scene;
 
 class PopupLayer : public QWidget {
 public:
-    explicit PopupLayer(QWidget* parent);
+    PopupLayer(QWidget* parent, Scene& scene);
+    ~PopupLayer() override;
     // Shows the application's front popup (or nothing).
     void refresh();
     kit::Popup* shownPopup() const { return m_shown.lock().get(); }
@@ -32,8 +41,12 @@ private:
     void build(kit::Popup& popup);
     void place();
     void press(int index);
+    QWidget* carriedViews(kit::Popup& popup);
+    void dropCarriedViews();
 
+    Scene& m_scene;
     std::weak_ptr<kit::Popup> m_shown;
+    std::vector<std::weak_ptr<kit::View>> m_carried;
     QWidget* m_box { nullptr };
     bool m_sheet { false };
     std::vector<std::pair<int, QPushButton*>> m_buttons;

@@ -1,6 +1,7 @@
 #include "shells/qt/QtPlatform.h"
 
 #include "shells/qt/AppWindow.h"
+#include "shells/qt/QtScript.h"
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/SingleInstance.h"
@@ -91,8 +92,16 @@ int QtPlatform::runShown(kit::Application& app)
 
     if (m_options.exitAfterFirstFrame)
         m_window->quitAfterFirstFrame();
-    else
+    else if (!m_options.oneShot())
         m_window->enableTrayIcon();
+    int scriptStatus = 0;
+    if (!m_options.script.empty())
+        // Inside Qt's loop, so that the window paints and the web engine runs
+        // while the script waits; its end is the application's end.
+        QTimer::singleShot(0, qApp, [this, &scriptStatus] {
+            scriptStatus = runScript(*this, m_options.script, std::cout);
+            kit::Application::shared().terminate();
+        });
     if (m_instance)
         m_instance->listen([this] {
             std::cerr << "quorvane: bringing the window back" << std::endl;
@@ -109,7 +118,7 @@ int QtPlatform::runShown(kit::Application& app)
         status = m_quitRequested ? 0 : QApplication::exec();
     }
     m_running = false;
-    return status;
+    return scriptStatus ? scriptStatus : status;
 }
 
 int QtPlatform::screenshot(kit::Application&)

@@ -24,8 +24,11 @@ public:
     }
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool) override
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
+        // A page given as text was chosen by the caller: nothing to ask.
+        if (url.scheme() == QLatin1String("data") && m_engine.m_htmlRequest && isMainFrame)
+            return true;
         if (type == NavigationTypeTyped && m_engine.m_loadApproved) {
             m_engine.m_loadApproved = false;
             return true;
@@ -106,7 +109,9 @@ void QtWebEngine::createPage()
     static QWebEngineProfile* profile = new QWebEngineProfile(QCoreApplication::instance());
     m_page = new Page(*this, profile);
     QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_page, [this](const QWebEngineLoadingInfo& info) {
-        auto request = kit::URLRequest::requestWithURL(kit::URL::withString(info.url().toString(QUrl::FullyEncoded).toStdString()));
+        auto request = info.url().scheme() == QLatin1String("data") && m_htmlRequest
+            ? *m_htmlRequest
+            : kit::URLRequest::requestWithURL(kit::URL::withString(info.url().toString(QUrl::FullyEncoded).toStdString()));
         switch (info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
             m_loading = true;
@@ -136,7 +141,12 @@ void QtWebEngine::createPage()
         r(m_page);
     if (auto pending = std::move(m_pendingLoad)) {
         m_pendingLoad.reset();
-        load(*pending);
+        if (auto html = std::move(m_pendingHtml)) {
+            m_pendingHtml.reset();
+            loadHTMLString(*html, *pending);
+        } else {
+            load(*pending);
+        }
     }
 }
 
@@ -149,8 +159,22 @@ QtWebEngine::~QtWebEngine()
     }
 }
 
+void QtWebEngine::loadHTMLString(const std::string& html, const kit::URLRequest& request)
+{
+    if (!m_page) {
+        m_pendingLoad = request;
+        m_pendingHtml = html;
+        return;
+    }
+    m_htmlRequest = request;
+    QUrl base = QUrl(QString::fromStdString(request.absoluteString()));
+    m_page->setHtml(QString::fromStdString(html), base.scheme() == QLatin1String("about") ? QUrl() : base);
+}
+
 void QtWebEngine::load(const kit::URLRequest& request)
 {
+    m_pendingHtml.reset();
+    m_htmlRequest.reset();
     if (!m_page) {
         m_pendingLoad = request;
         return;
@@ -162,6 +186,7 @@ void QtWebEngine::load(const kit::URLRequest& request)
 void QtWebEngine::stopLoading()
 {
     m_pendingLoad.reset();
+    m_pendingHtml.reset();
     if (m_page)
         m_page->triggerAction(QWebEnginePage::Stop);
 }

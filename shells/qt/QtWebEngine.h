@@ -26,6 +26,7 @@ public:
     ~QtWebEngine() override;
 
     void load(const kit::URLRequest& request) override;
+    void loadHTMLString(const std::string& html, const kit::URLRequest& request) override;
     void stopLoading() override;
     void reload() override;
     void goBack() override;
@@ -54,6 +55,9 @@ private:
     bool m_loadApproved { false };
     bool m_loading { false };
     std::optional<kit::URLRequest> m_pendingLoad;
+    std::optional<std::string> m_pendingHtml; // with m_pendingLoad: a page given as text
+    // What a page given as text is reported as (the engine itself calls it a data: address).
+    std::optional<kit::URLRequest> m_htmlRequest;
     std::vector<std::function<void(QWebEnginePage*)>> m_pageReady;
     std::shared_ptr<bool> m_alive { std::make_shared<bool>(true) };
 };

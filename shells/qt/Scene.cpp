@@ -22,6 +22,8 @@ Scene::Scene(kit::View& root, QWidget* host)
 
 Scene::~Scene()
 {
+    while (!m_extraRoots.empty())
+        removeRoot(*m_extraRoots.back().view);
     if (kit::View::observer() == this)
         kit::View::setObserver(nullptr);
     if (m_root) {
@@ -29,6 +31,26 @@ Scene::~Scene()
         drop(root);
         delete root; // a deferred delete would outlive the host widget's owner
     }
+}
+
+void Scene::addRoot(kit::View& root, QWidget* host)
+{
+    if (peerFor(&root))
+        return;
+    auto* peer = build(root, host);
+    peer->show();
+    m_extraRoots.push_back({ &root, peer });
+}
+
+void Scene::removeRoot(kit::View& root)
+{
+    auto it = std::find_if(m_extraRoots.begin(), m_extraRoots.end(), [&](const Root& r) { return r.view == &root; });
+    if (it == m_extraRoots.end())
+        return;
+    auto* peer = it->peer;
+    m_extraRoots.erase(it);
+    if (peerFor(&root) == peer)
+        drop(peer);
 }
 
 ViewPeer* Scene::peerFor(const kit::View* view) const
@@ -64,6 +86,7 @@ void Scene::viewDestroyed(kit::View& view)
     if (auto* peer = peerFor(&view)) {
         if (peer == m_root)
             m_root = nullptr;
+        std::erase_if(m_extraRoots, [&](const Root& r) { return r.peer == peer; });
         drop(peer);
     }
 }
@@ -118,17 +141,26 @@ void Scene::drop(ViewPeer* peer)
         peer->deleteLater();
 }
 
+Scene::Root Scene::rootOf(ViewPeer& from) const
+{
+    for (auto& root : m_extraRoots)
+        if (&from == root.peer || root.peer->isAncestorOf(&from))
+            return root;
+    return { m_root ? m_root->view() : nullptr, m_root };
+}
+
 kit::Point Scene::toRoot(ViewPeer& from, QPoint position) const
 {
-    QPoint p = m_root && &from != m_root ? from.mapTo(m_root, position) : position;
+    auto* root = rootOf(from).peer;
+    QPoint p = root && &from != root ? from.mapTo(root, position) : position;
     return { float(p.x()), float(p.y()) };
 }
 
 kit::Point Scene::toTarget(const kit::View* target, kit::Point rootPoint) const
 {
-    if (!target || target == m_rootView)
+    if (!target || target == m_touchRoot)
         return rootPoint;
-    auto frame = target->convertToAncestor(m_rootView);
+    auto frame = target->convertToAncestor(m_touchRoot);
     return { rootPoint.x - frame.x(), rootPoint.y - frame.y() };
 }
 
@@ -140,10 +172,12 @@ void Scene::setTouched(kit::View* view, bool touched)
 
 void Scene::touchBegan(ViewPeer& from, QPoint position)
 {
-    if (!m_root || !m_root->view())
+    auto root = rootOf(from);
+    if (!root.peer || !root.view)
         return;
+    m_touchRoot = root.view;
     auto point = toRoot(from, position);
-    auto* hit = m_rootView->hitTest(point);
+    auto* hit = root.view->hitTest(point);
     if (!hit) {
         m_touchTarget.reset();
         return;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 namespace kit {
 class TableView;
@@ -24,6 +25,11 @@ public:
     // Shows root (and everything under it) inside host, at host's origin.
     Scene(kit::View& root, QWidget* host);
     ~Scene() override;
+
+    // Another tree shown by the same scene, at host's origin: the views an
+    // alert carries. It stays until removeRoot() or the view's end.
+    void addRoot(kit::View& root, QWidget* host);
+    void removeRoot(kit::View& root);
 
     ViewPeer* peerFor(const kit::View* view) const;
     ViewPeer* rootPeer() const { return m_root; }
@@ -50,6 +56,12 @@ private:
     ViewPeer* build(kit::View& view, QWidget* parent);
     void reconcile(ViewPeer& parent);
     void drop(ViewPeer* peer);
+    struct Root {
+        kit::View* view;
+        ViewPeer* peer;
+    };
+    // The shown tree a peer belongs to.
+    Root rootOf(ViewPeer& from) const;
     kit::Point toRoot(ViewPeer& from, QPoint position) const;
     kit::Point toTarget(const kit::View* target, kit::Point rootPoint) const;
     void setTouched(kit::View* view, bool touched);
@@ -58,7 +70,9 @@ private:
     kit::View* m_rootView;
     ViewPeer* m_root { nullptr };
     std::unordered_map<const kit::View*, ViewPeer*> m_peers;
+    std::vector<Root> m_extraRoots;
     std::weak_ptr<kit::View> m_touchTarget;
+    kit::View* m_touchRoot { nullptr };
     kit::Point m_touchStart;
     float m_offsetAtStart { 0 };
     bool m_scrolling { false };

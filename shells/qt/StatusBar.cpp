@@ -13,13 +13,35 @@ StatusBar::StatusBar(QWidget* parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_spin.setInterval(83);
+    // Ten steps a second look like the handheld's wheel and cost little; each
+    // step repaints the wheel's own square, nothing else.
+    m_spin.setInterval(100);
     connect(&m_spin, &QTimer::timeout, this, [this] {
         m_step = (m_step + 1) % 12;
-        update();
+        update(wheelRect());
     });
-    m_clock.setInterval(10000);
-    connect(&m_clock, &QTimer::timeout, this, [this] { update(); });
+    m_clock.setSingleShot(true);
+    connect(&m_clock, &QTimer::timeout, this, [this] {
+        update(clockRect());
+        scheduleClock();
+    });
+}
+
+QRect StatusBar::wheelRect() const
+{
+    return QRect(wheelCentreX - 8, height() / 2 - 8, 16, 16);
+}
+
+QRect StatusBar::clockRect() const
+{
+    return QRect(width() / 2 - 30, 0, 60, height());
+}
+
+void StatusBar::scheduleClock()
+{
+    // Wakes when the minute turns, not before.
+    const QTime now = QTime::currentTime();
+    m_clock.start((60 - now.second()) * 1000 - now.msec() + 50);
 }
 
 void StatusBar::setNetworkActivity(bool visible)
@@ -28,7 +50,7 @@ void StatusBar::setNetworkActivity(bool visible)
         return;
     m_activity = visible;
     updateSpin();
-    update();
+    update(wheelRect());
 }
 
 void StatusBar::updateSpin()
@@ -43,7 +65,8 @@ void StatusBar::updateSpin()
 void StatusBar::showEvent(QShowEvent*)
 {
     updateSpin();
-    m_clock.start();
+    scheduleClock();
+    update();
 }
 
 void StatusBar::hideEvent(QHideEvent*)
@@ -75,7 +98,7 @@ void StatusBar::paintEvent(QPaintEvent*)
     if (!m_activity)
         return;
     // The activity wheel: twelve spokes, the lit one turning.
-    const QPointF centre(86, height() / 2.0);
+    const QPointF centre(wheelCentreX, height() / 2.0);
     for (int i = 0; i < 12; ++i) {
         double angle = (i * 30.0) * M_PI / 180.0;
         int age = (m_step - i + 12) % 12;

@@ -1,7 +1,7 @@
 #pragma once
 // The 20-point status bar over the top of the screen: the device name, the
 // time, and the network-activity indicator (a turning wheel) while the
-// application says so.
+// application says so. While it is hidden, nothing of it wakes.
 #include <QTimer>
 #include <QWidget>
 
@@ -20,6 +20,10 @@ protected:
 
 private:
     void updateSpin();
+    void scheduleClock();
+    QRect wheelRect() const;
+    QRect clockRect() const;
+    static constexpr int wheelCentreX = 86;
 
     bool m_activity { false };
     int m_step { 0 };

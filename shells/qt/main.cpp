@@ -77,10 +77,10 @@ int main(int argc, char** argv)
         std::cerr << "quorvane: " << options.error << "\n" << qtshell::Options::usage();
         return 2;
     }
-    const bool oneShot = !options.screenshot.empty() || options.exitAfterFirstFrame;
+    const bool oneShot = options.oneShot();
     if (!hasDisplay()) {
         if (oneShot) {
-            // A screenshot needs no screen.
+            // A picture or a script needs no screen.
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         } else {
             std::cerr << "quorvane: no display is available (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window cannot open.\n"

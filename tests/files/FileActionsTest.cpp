@@ -34,10 +34,10 @@ TEST(FileActionsTest, MailWordingFollowsTheModeAndIsEscaped)
 
 TEST(FileActionsTest, MailAttachmentKeepsItsWholePath)
 {
-    auto url = files::mailURL(ListingMode::AllEntries, "/d/Tom & Jerry #2 100%.avi");
+    auto url = files::mailURL(ListingMode::AllEntries, "/d/Tom & Jerry #2 100%+1.avi");
     auto at = url.find("&attachment=");
     ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(url.substr(at), "&attachment=/d/Tom%20%26%20Jerry%20%232%20100%25.avi");
+    EXPECT_EQ(url.substr(at), "&attachment=/d/Tom%20%26%20Jerry%20%232%20100%25%2B1.avi");
     EXPECT_EQ(url.find('&', at + 1), std::string::npos);
 }
 
@@ -61,7 +61,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, RenameTargetTest,
         // Torrent mode: stays in the listed folder, ".torrent" is added as typed.
         RenameCase { ListingMode::Torrent, "/dl/sub", "/dl/sub/a.torrent", "x", "/dl/sub/x.torrent" },
         RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "x.torrent", "/dl/x.torrent.torrent" },
-        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "", "/dl/.torrent" },
+        // A name of blanks only, or one that would leave the folder, renames nothing.
+        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "", "" },
+        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", " \t ", "" },
+        RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "  ", "" },
+        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "../../etc/x", "" },
+        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", " x ", "/dl/ x .torrent" },
         RenameCase { ListingMode::Torrent, "/", "//a.torrent", "x", "/x.torrent" },
         // All-entries mode: always into the downloads folder, keeping the file's extension.
         RenameCase { ListingMode::AllEntries, "/dl/sub", "/dl/sub/clip.avi", "holiday", "/dl/holiday.avi" },

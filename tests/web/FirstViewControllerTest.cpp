@@ -143,3 +143,36 @@ TEST_F(WelcomeTab, ExitEndsTheApplication)
 }
 
 } // namespace
+
+TEST_F(WelcomeTab, UnreachableWelcomeAddressShowsTheShippedPageAndStopsTheIndicator)
+{
+    // Nothing listens where the welcome address leads.
+    ::setenv("QUORVANE_CONNECT_TO", "www.quorvane.example:80:127.0.0.1:1", 1);
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    start();
+    ASSERT_TRUE(m_tab->webView->request());
+    EXPECT_EQ(m_tab->webView->request()->absoluteString(), FirstViewController::welcomePageAddress);
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->webView->title(), "Welcome to Quorvane");
+    EXPECT_EQ(m_tab->webView->request()->absoluteString(), "about:blank");
+    EXPECT_FALSE(m_tab->act->isAnimating());
+    auto* engine = dynamic_cast<kit::HeadlessWebEngine*>(&m_tab->webView->engine());
+    ASSERT_NE(engine, nullptr);
+    for (auto* text : { "Browse", "Files", "Transfer", "Download" })
+        EXPECT_NE(engine->document().find(text), std::string::npos) << text;
+    // The next start tries the address again.
+    start();
+    EXPECT_EQ(m_tab->webView->request()->absoluteString(), FirstViewController::welcomePageAddress);
+}
+
+TEST_F(WelcomeTab, StoppedLoadStopsTheIndicatorAndShowsNoPage)
+{
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    start();
+    ASSERT_TRUE(m_tab->act->isAnimating());
+    m_tab->webView->stopLoading();
+    kit::RunLoop::main().advance(0);
+    EXPECT_FALSE(m_tab->act->isAnimating());
+    EXPECT_FALSE(m_tab->webView->isLoading());
+    EXPECT_EQ(m_tab->webView->title(), "");
+}

@@ -1,0 +1,72 @@
+#include "shells/qt/QtScript.h"
+
+#include "shells/headless/Script.h"
+#include "shells/qt/QtPlatform.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+namespace qtshell {
+
+namespace {
+
+class QtLoop : public headless::Script::Loop {
+public:
+    void settle() override { QtPlatform::settle(); }
+
+    bool runUntil(const std::function<bool()>& done, double seconds) override
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 limit = qint64(seconds * 1000);
+        while (!done()) {
+            qint64 left = limit - clock.elapsed();
+            if (left <= 0)
+                return false;
+            // Sleeps in Qt's loop (kit's timers and descriptors are on it) and
+            // looks again at least every 50 ms.
+            QEventLoop loop;
+            QTimer::singleShot(int(std::min<qint64>(left, 50)), &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+int runScript(QtPlatform& platform, const std::string& path, std::ostream& out)
+{
+    headless::Script script(out, "quorvane", false, std::make_unique<QtLoop>());
+    headless::addStandardCommands(script);
+    script.add("screenshot", "screenshot FILE   save the window as shown (alerts and sheets included) as a PNG",
+        [&platform](headless::Script& s, const std::string& file) {
+            if (file.empty())
+                throw headless::ScriptError("usage: screenshot FILE");
+            s.settle();
+            QImage image = platform.renderWindow();
+            if (image.isNull())
+                throw headless::ScriptError("there is no window to take a picture of");
+            if (!image.save(QString::fromStdString(file), "PNG"))
+                throw headless::ScriptError("cannot write " + file);
+        });
+    if (path == "-")
+        return script.run(std::cin);
+    std::ifstream in(path);
+    if (!in) {
+        std::cerr << "quorvane: cannot read the script " << path << ": " << std::strerror(errno) << std::endl;
+        return 2;
+    }
+    return script.run(in);
+}
+
+} // namespace qtshell
