@@ -39,7 +39,7 @@ std::string mailURL(ListingMode mode, const std::string& fullPath)
 std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
     const std::string& newFileName, const std::string& downloadsFolder)
 {
-    if (newFileName.find_first_not_of(" \t\r\n") == std::string::npos || newFileName.find('/') != std::string::npos)
+    if (newFileName.find_first_not_of(" \t\r\n") == std::string::npos)
         return {};
     if (mode == ListingMode::Torrent)
         return kit::stringByAppendingPathComponent(currentDir, newFileName + ".torrent");

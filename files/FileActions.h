@@ -33,8 +33,7 @@ std::string mailURL(const std::string& subject, const std::string& message, cons
 // Where a rename moves the file. Torrent mode: the listed folder, the typed
 // name with ".torrent" after it. Otherwise: the downloads folder, the typed
 // name, ".", and the file's own extension. The name is used as typed, but a
-// name of blanks only, or one holding a "/" (which would move the file to
-// another folder), names no file: the result is empty and nothing is renamed.
+// name of blanks only names no file: the result is empty and nothing is renamed.
 std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
     const std::string& newFileName, const std::string& downloadsFolder);
 

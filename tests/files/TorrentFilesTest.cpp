@@ -353,6 +353,18 @@ TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
     EXPECT_EQ(entries(), (std::vector<std::string> { "again.avi" }));
 }
 
+TEST_F(TorrentFilesTest, AnEmptyOrBlankNameRenamesNothing)
+{
+    TempFolder::write(downloads + "/x.torrent", "X");
+    showTab();
+    rename("x.torrent", "");
+    rename("x.torrent", "  \t");
+    EXPECT_EQ(TempFolder::read(downloads + "/x.torrent"), "X");
+    EXPECT_FALSE(fs::exists(downloads + "/.torrent"));
+    EXPECT_FALSE(fs::exists(downloads + "/  \t.torrent"));
+    EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent" }));
+}
+
 TEST_F(TorrentFilesTest, RenameNeverReplacesAnExistingFile)
 {
     writeFile(downloads + "/a.torrent", "A");

@@ -16,9 +16,13 @@
 #include "kit/Button.h"
 #include "kit/ChildProcess.h"
 #include "kit/DeviceLayout.h"
+#include "kit/TableView.h"
+#include "kit/TextField.h"
 #include "kit/UserDefaults.h"
 
 #include <QCloseEvent>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -253,5 +257,66 @@ TEST_F(AppWindowTest, SlowStartsWaitForTheFirstFrame)
         w.repaint();
         EXPECT_FALSE(isFirstFramePending());
         EXPECT_TRUE(processUntil([&] { return ran == 2; }));
+    });
+}
+
+TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
+{
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    std::system(("mkdir -p '" + downloads + "' && printf X > '" + downloads + "/x.torrent'").c_str());
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        kit::TableView* table = nullptr;
+        std::function<void(kit::View&)> find = [&](kit::View& v) {
+            if (auto* t = dynamic_cast<kit::TableView*>(&v); t && !v.isHidden())
+                table = t;
+            for (auto& c : v.subviews())
+                find(*c);
+        };
+        auto askForName = [&] {
+            table = nullptr;
+            find(*kit::Application::shared().keyWindow());
+            ASSERT_NE(table, nullptr);
+            ASSERT_EQ(table->numberOfRowsInSection(0), 2); // ".." and the file
+            table->tapRowAtIndexPath({ 0, 1 });
+            QtPlatform::settle();
+            answer(w, 2); // Rename
+        };
+        askForName();
+        auto* alert = w.popups().shownPopup();
+        ASSERT_NE(alert, nullptr);
+        ASSERT_EQ(alert->title(), "Enter new Filename");
+        ASSERT_NE(alert->textField(), nullptr);
+        auto* peer = w.scene().peerFor(alert->textField());
+        ASSERT_NE(peer, nullptr);
+        auto* edit = peer->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        // Shown between the title and the buttons, with the keyboard.
+        EXPECT_TRUE(edit->isVisible());
+        EXPECT_GE(edit->width(), 200);
+        const int fieldTop = edit->mapTo(&w, QPoint()).y();
+        EXPECT_LT(fieldTop + edit->height(), w.popups().buttonForIndex(1)->mapTo(&w, QPoint()).y());
+        EXPECT_TRUE(alert->textField()->isFirstResponder());
+        EXPECT_TRUE(edit->hasFocus());
+        QTest::keyClicks(edit, "renamed");
+        EXPECT_EQ(alert->textField()->text(), "renamed");
+        QPointer<QLineEdit> shownEdit = edit;
+        answer(w, 1);
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_TRUE(!shownEdit || !shownEdit->isVisible());
+        EXPECT_EQ(std::system(("test -f '" + downloads + "/renamed.torrent'").c_str()), 0);
+
+        // Blanks only: nothing is renamed, the file stays in the list.
+        askForName();
+        ASSERT_NE(w.popups().shownPopup(), nullptr);
+        edit = w.scene().peerFor(w.popups().shownPopup()->textField())->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        QTest::keyClicks(edit, "   ");
+        answer(w, 1);
+        EXPECT_EQ(std::system(("test -f '" + downloads + "/renamed.torrent'").c_str()), 0);
+        EXPECT_NE(std::system(("test -e '" + downloads + "/   .torrent'").c_str()), 0);
+        EXPECT_EQ(table->numberOfRowsInSection(0), 2);
     });
 }

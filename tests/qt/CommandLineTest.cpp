@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
 using namespace qtshell;
 
@@ -22,7 +23,7 @@ QProcessEnvironment offscreen(const std::string& runtimeDir)
     return env;
 }
 
-int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArray* err = nullptr)
+int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArray* err = nullptr, QByteArray* out = nullptr)
 {
     QProcess p;
     p.setProcessEnvironment(offscreen(runtimeDir));
@@ -34,6 +35,8 @@ int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArr
     }
     if (err)
         *err = p.readAllStandardError();
+    if (out)
+        *out = p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 } // namespace
@@ -50,6 +53,77 @@ TEST(OptionsTest, ReadsTheCommandLineAndRejectsWhatItDoesNotKnow)
     EXPECT_FALSE(Options::parse({ "--root" }).error.empty());
     EXPECT_FALSE(Options::parse({ "--frobnicate" }).error.empty());
     EXPECT_TRUE(Options::parse({ "--help" }).help);
+    auto scripted = Options::parse({ "--script", "s.txt", "--verbose" });
+    EXPECT_EQ(scripted.script, "s.txt");
+    EXPECT_TRUE(scripted.verbose);
+    EXPECT_TRUE(scripted.oneShot());
+    EXPECT_FALSE(Options::parse({ "--script" }).error.empty());
+}
+
+// Share of the picture's middle (where an alert sits) in the alert's dark blue.
+double alertBlueShare(const QImage& image)
+{
+    int blue = 0, all = 0;
+    for (int y = image.height() / 3; y < image.height() * 2 / 3; y += 2)
+        for (int x = image.width() / 4; x < image.width() * 3 / 4; x += 2) {
+            QColor c = image.pixelColor(x, y);
+            ++all;
+            if (c.blue() > 60 && c.blue() > c.red() * 2 && c.red() < 60)
+                ++blue;
+        }
+    return all ? double(blue) / all : 0;
+}
+
+TEST(CommandLineTest, AScriptRunsOnTheWindowAndPhotographsItsAlerts)
+{
+    auto dir = makeTempDir();
+    auto shot = [&](const char* name) { return dir + "/" + name; };
+    {
+        std::ofstream script(dir + "/first.txt");
+        script << "# the first-run notice is in front on a new device root\n"
+               << "alert\n"
+               << "screenshot " << shot("notice.png") << "\n"
+               << "answer 0\n"
+               << "alert\n"
+               << "screenshot " << shot("welcome.png") << "\n"
+               << "tab 3\n"
+               << "frobnicate\n"
+               << "echo never\n";
+    }
+    QByteArray err, out;
+    EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--script", QString::fromStdString(dir + "/first.txt") },
+                  dir, &err, &out),
+        1);
+    EXPECT_TRUE(out.contains("UIAlertView title=\"Quorvane 2.1b\\nPlease Read!\"")) << out.constData();
+    EXPECT_TRUE(out.contains("no alert")) << out.constData();
+    EXPECT_FALSE(out.contains("never"));
+    EXPECT_TRUE(err.contains("quorvane: line 8: frobnicate: unknown command")) << err.constData();
+    QImage notice(QString::fromStdString(shot("notice.png"))), welcome(QString::fromStdString(shot("welcome.png")));
+    ASSERT_FALSE(notice.isNull());
+    ASSERT_FALSE(welcome.isNull());
+    EXPECT_EQ(notice.width() * 3, notice.height() * 2);
+    EXPECT_GT(alertBlueShare(notice), 0.3);
+    EXPECT_LT(alertBlueShare(welcome), 0.05);
+
+    // The notice shows once per root; a script that ends well ends with 0.
+    {
+        std::ofstream script(dir + "/second.txt");
+        script << "alert\nscreenshot " << shot("missing/x.png") << "\n";
+    }
+    EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--script", QString::fromStdString(dir + "/second.txt") },
+                  dir, &err, &out),
+        1);
+    EXPECT_TRUE(out.contains("no alert")) << out.constData();
+    EXPECT_TRUE(err.contains("line 2: screenshot")) << err.constData();
+    {
+        std::ofstream script(dir + "/third.txt");
+        script << "tab 2\nrows\n";
+    }
+    EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--script", QString::fromStdString(dir + "/third.txt") },
+                  dir, &err, &out),
+        0) << err.constData();
+    EXPECT_TRUE(out.contains("0 0: ..")) << out.constData();
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(CommandLineTest, ScreenshotWritesAPictureOfTheWindow)
