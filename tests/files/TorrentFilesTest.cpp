@@ -355,11 +355,11 @@ TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
 
 TEST_F(TorrentFilesTest, AnEmptyOrBlankNameRenamesNothing)
 {
-    TempFolder::write(downloads + "/x.torrent", "X");
+    writeFile(downloads + "/x.torrent", "X");
     showTab();
     rename("x.torrent", "");
     rename("x.torrent", "  \t");
-    EXPECT_EQ(TempFolder::read(downloads + "/x.torrent"), "X");
+    EXPECT_EQ(readFile(downloads + "/x.torrent"), "X");
     EXPECT_FALSE(fs::exists(downloads + "/.torrent"));
     EXPECT_FALSE(fs::exists(downloads + "/  \t.torrent"));
     EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent" }));

@@ -263,7 +263,7 @@ TEST_F(AppWindowTest, SlowStartsWaitForTheFirstFrame)
 TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
 {
     const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
-    std::system(("mkdir -p '" + downloads + "' && printf X > '" + downloads + "/x.torrent'").c_str());
+    testsupport::writeFile(downloads + "/x.torrent", "X");
     runApp([&](QtPlatform&, AppWindow& w) {
         answer(w, 0);
         tabs().setSelectedIndex(2);
@@ -306,7 +306,7 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         answer(w, 1);
         EXPECT_EQ(w.popups().shownPopup(), nullptr);
         EXPECT_TRUE(!shownEdit || !shownEdit->isVisible());
-        EXPECT_EQ(std::system(("test -f '" + downloads + "/renamed.torrent'").c_str()), 0);
+        EXPECT_TRUE(testsupport::fileExists(downloads + "/renamed.torrent"));
 
         // Blanks only: nothing is renamed, the file stays in the list.
         askForName();
@@ -315,8 +315,8 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         ASSERT_NE(edit, nullptr);
         QTest::keyClicks(edit, "   ");
         answer(w, 1);
-        EXPECT_EQ(std::system(("test -f '" + downloads + "/renamed.torrent'").c_str()), 0);
-        EXPECT_NE(std::system(("test -e '" + downloads + "/   .torrent'").c_str()), 0);
+        EXPECT_TRUE(testsupport::fileExists(downloads + "/renamed.torrent"));
+        EXPECT_FALSE(testsupport::fileExists(downloads + "/   .torrent"));
         EXPECT_EQ(table->numberOfRowsInSection(0), 2);
     });
 }

@@ -76,7 +76,8 @@ double alertBlueShare(const QImage& image)
 
 TEST(CommandLineTest, AScriptRunsOnTheWindowAndPhotographsItsAlerts)
 {
-    auto dir = makeTempDir();
+    testsupport::TempFolder folder;
+    const std::string dir = folder.path();
     auto shot = [&](const char* name) { return dir + "/" + name; };
     {
         std::ofstream script(dir + "/first.txt");
@@ -123,7 +124,6 @@ TEST(CommandLineTest, AScriptRunsOnTheWindowAndPhotographsItsAlerts)
                   dir, &err, &out),
         0) << err.constData();
     EXPECT_TRUE(out.contains("0 0: ..")) << out.constData();
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(CommandLineTest, ScreenshotWritesAPictureOfTheWindow)
