@@ -8,6 +8,7 @@
 #include "json/CJSONDeserializer.h"
 #include "kit/Application.h"
 #include "kit/DeviceInfo.h"
+#include "kit/URLEscape.h"
 
 #include <algorithm>
 #include <chrono>
@@ -92,22 +93,8 @@ int AdlarkAd::spinnerStyle() const
 
 std::string AdlarkAd::escape(const std::string& text)
 {
-    static constexpr std::string_view legal = "-_.!~*'();/?:@&=+$,";
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-            || (c != 0 && legal.find(char(c)) != std::string_view::npos);
-        if (keep) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    // What RFC 2396 allows in a URL stays; "#" and "%" do not.
+    return kit::percentEscape(text, "-_.!~*'();/?:@&=+$,");
 }
 
 std::string AdlarkAd::queryStringFromDictionary(const std::map<std::string, std::string>& params)

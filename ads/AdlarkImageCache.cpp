@@ -68,7 +68,12 @@ bool AdlarkImageCache::imageIsInCache(const std::string& name) const
     auto modified = kit::fileModificationTime(pathFor(name));
     if (!modified)
         return false;
-    const double interval = *modified - kit::wallClockNow();
+    return isFresh(*modified, kit::wallClockNow());
+}
+
+bool AdlarkImageCache::isFresh(double modified, double now)
+{
+    const double interval = modified - now;
     return !std::isnan(interval) && interval >= -freshnessLimit;
 }
 

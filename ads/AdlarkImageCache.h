@@ -24,6 +24,9 @@ public:
     // PNG encoding removes the entry instead, so that nothing stale is fetched.
     void storeImage(const kit::Image& image, const std::string& name);
     bool imageIsInCache(const std::string& name) const;
+    // The freshness rule itself: written at most freshnessLimit seconds
+    // before now (the limit included), or later than now.
+    static bool isFresh(double modified, double now);
     std::shared_ptr<const kit::Image> fetchImageNamed(const std::string& name) const;
 
     AdlarkImageCache(const AdlarkImageCache&) = delete;

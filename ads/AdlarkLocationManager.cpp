@@ -86,7 +86,7 @@ void AdlarkLocationManager::setLocationString(std::optional<std::string> text)
 void AdlarkLocationManager::updateIfAppropriate()
 {
     auto date = lastUpdated();
-    const bool stale = !date || kit::wallClockNow() - *date > maximumAge;
+    const bool stale = isStale(date, kit::wallClockNow());
     auto& source = kit::LocationSource::current();
     if (!source.enabled() || !stale)
         return;
@@ -94,6 +94,11 @@ void AdlarkLocationManager::updateIfAppropriate()
         AdlarkLocationManager::sharedManager().locationManagerDidUpdateToLocation(manager, fix, std::nullopt);
     };
     source.start();
+}
+
+bool AdlarkLocationManager::isStale(std::optional<double> lastUpdated, double now)
+{
+    return !lastUpdated || now - *lastUpdated > maximumAge;
 }
 
 void AdlarkLocationManager::locationManagerDidUpdateToLocation(kit::LocationSource& manager,

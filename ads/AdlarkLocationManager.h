@@ -32,6 +32,9 @@ public:
     void setLocationString(std::optional<std::string> text);
 
     void updateIfAppropriate();
+    // Whether a fix of that date needs refreshing: none at all, or older
+    // than maximumAge seconds (a fix exactly that old is still good).
+    static bool isStale(std::optional<double> lastUpdated, double now);
     void writeLocationStringToCache();
     void locationManagerDidUpdateToLocation(kit::LocationSource& manager, const kit::Location& newLocation,
         const std::optional<kit::Location>& oldLocation);

@@ -43,6 +43,9 @@ void AdlarkURLDownload::loadContentsOfURLAtString(const std::string& url)
     }
     auto request = kit::HttpRequest::create(url);
     request->setTimeout(timeoutInterval);
+    // Enforced where the bytes arrive, after decoding: a hostile server's
+    // compressed body cannot grow past it in memory.
+    request->setMaximumBodyLength(maximumBodyLength);
     request->setHeader("USER-AGENT", userAgent());
     if (auto& isu = kit::DeviceInfo::current().uniqueIdentifier)
         request->setHeader("X-ADLARK-ISU", *isu);
@@ -89,12 +92,6 @@ void AdlarkURLDownload::connectionDidReceiveData(const uint8_t* bytes, size_t le
 {
     if (!m_data)
         m_data = std::make_unique<std::vector<uint8_t>>();
-    if (m_data->size() + length > maximumBodyLength) {
-        dropConnection();
-        m_data->clear();
-        send(failureSelector);
-        return;
-    }
     m_data->insert(m_data->end(), bytes, bytes + length);
 }
 

@@ -6,8 +6,9 @@
 // At most one outcome message per transfer. An empty or unusable URL reports
 // the failure synchronously, inside loadContentsOfURLAtString(). A status of
 // 400 or more fails at once. After cancel() no message is ever sent again.
-// The body is capped (maximumBodyLength): a larger body fails the download,
-// so a misbehaving server cannot exhaust memory.
+// The body is capped (maximumBodyLength, counted after content decoding and
+// enforced by kit's HTTP as the bytes arrive): a larger body fails the
+// download, so a misbehaving server cannot exhaust memory.
 //
 // Ownership: the caller holds the download (shared); the delegate is not held
 // (weak) and a message goes out only while it is alive.

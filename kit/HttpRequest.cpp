@@ -12,18 +12,56 @@
 #include <cstring>
 #include <strings.h>
 #include <map>
+#include <mutex>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace kit {
 
-// The process's transfers. The multi handle exists only while transfers run,
-// so that a run loop reset between tests never leaves stale watches behind.
+namespace {
+
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct URLDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct CurlFree {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlFree>;
+
+CURL* easyOf(const std::unique_ptr<void, HttpRequest::EasyDeleter>& easy)
+{
+    return static_cast<CURL*>(easy.get());
+}
+
+} // namespace
+
+void HttpRequest::EasyDeleter::operator()(void* easy) const
+{
+    curl_easy_cleanup(static_cast<CURL*>(easy));
+}
+
+void HttpRequest::ListDeleter::operator()(curl_slist* list) const
+{
+    curl_slist_free_all(list);
+}
+
+// The transfers of one run loop. The multi handle exists only while transfers
+// run, so that a run loop reset between tests never leaves stale watches behind.
 class HttpEngine {
 public:
-    static HttpEngine& shared()
+    // One engine per loop, made on first use and never freed: requests may
+    // outlive statics. A loop must outlive the transfers it runs.
+    static HttpEngine& forLoop(RunLoop& loop)
     {
-        static HttpEngine* engine = new HttpEngine; // never freed: requests may outlive statics
+        static std::mutex lock;
+        static auto* engines = new std::map<RunLoop*, HttpEngine*>;
+        std::lock_guard guard(lock);
+        auto& engine = (*engines)[&loop];
+        if (!engine)
+            engine = new HttpEngine(loop);
         return *engine;
     }
 
@@ -31,7 +69,12 @@ public:
     void remove(HttpRequest& request);
 
 private:
-    HttpEngine() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    explicit HttpEngine(RunLoop& loop)
+        : m_loop(loop)
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    }
 
     void ensureMulti();
     void dropMultiIfIdle();
@@ -42,7 +85,8 @@ private:
     static int socketCallback(CURL*, curl_socket_t fd, int what, void* self, void*);
     static int timerCallback(CURLM*, long ms, void* self);
 
-    CURLM* m_multi { nullptr };
+    RunLoop& m_loop;
+    std::unique_ptr<CURLM, MultiDeleter> m_multi;
     int m_timerFd { -1 };
     std::unique_ptr<FdWatcher> m_timerWatch;
     std::map<curl_socket_t, std::unique_ptr<FdWatcher>> m_sockets;
@@ -57,14 +101,15 @@ void HttpEngine::ensureMulti()
 {
     if (m_multi)
         return;
-    m_multi = curl_multi_init();
+    m_multi.reset(curl_multi_init());
     ++m_generation;
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &HttpEngine::socketCallback);
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &HttpEngine::timerCallback);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    CURLM* multi = m_multi.get();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &HttpEngine::socketCallback);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &HttpEngine::timerCallback);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
     m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-    m_timerWatch = std::make_unique<FdWatcher>(m_timerFd, FdWatcher::Read, [this](unsigned) {
+    m_timerWatch = std::make_unique<FdWatcher>(m_loop, m_timerFd, FdWatcher::Read, [this](unsigned) {
         uint64_t expirations;
         while (::read(m_timerFd, &expirations, sizeof expirations) > 0) { }
         socketAction(CURL_SOCKET_TIMEOUT, 0);
@@ -75,8 +120,7 @@ void HttpEngine::dropMultiIfIdle()
 {
     if (m_depth > 0 || !m_requests.empty() || !m_multi)
         return;
-    curl_multi_cleanup(m_multi);
-    m_multi = nullptr;
+    m_multi.reset();
     m_sockets.clear();
     m_timerWatch.reset();
     if (m_timerFd >= 0)
@@ -95,7 +139,7 @@ int HttpEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* selfPtr,
         events |= FdWatcher::Read;
     if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT)
         events |= FdWatcher::Write;
-    self.m_sockets[fd] = std::make_unique<FdWatcher>(fd, events, [&self, fd](unsigned ev) {
+    self.m_sockets[fd] = std::make_unique<FdWatcher>(self.m_loop, fd, events, [&self, fd](unsigned ev) {
         int flags = 0;
         if (ev & FdWatcher::Read)
             flags |= CURL_CSELECT_IN;
@@ -116,18 +160,15 @@ int HttpEngine::timerCallback(CURLM*, long ms, void* selfPtr)
         // "At once": a posted job saves a trip through the timer descriptor.
         timerfd_settime(self.m_timerFd, 0, &spec, nullptr);
         const uint64_t generation = self.m_generation;
-        RunLoop::main().post([&self, generation] {
+        self.m_loop.post([&self, generation] {
             if (self.m_multi && self.m_generation == generation)
                 self.socketAction(CURL_SOCKET_TIMEOUT, 0);
         });
         return 0;
     }
-    if (ms > 0) {
-        // Zero would disarm the descriptor; a nanosecond means "at once".
+    if (ms > 0) { // negative: no timer wanted, the descriptor is disarmed
         spec.it_value.tv_sec = ms / 1000;
         spec.it_value.tv_nsec = (ms % 1000) * 1000000L;
-        if (ms == 0)
-            spec.it_value.tv_nsec = 1;
     }
     timerfd_settime(self.m_timerFd, 0, &spec, nullptr);
     return 0;
@@ -139,7 +180,7 @@ void HttpEngine::socketAction(curl_socket_t fd, int events)
         return;
     ++m_depth;
     int running = 0;
-    curl_multi_socket_action(m_multi, fd, events, &running);
+    curl_multi_socket_action(m_multi.get(), fd, events, &running);
     readCompleted();
     deliverAll();
     --m_depth;
@@ -149,7 +190,7 @@ void HttpEngine::socketAction(curl_socket_t fd, int events)
 void HttpEngine::readCompleted()
 {
     int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
+    while (CURLMsg* msg = curl_multi_info_read(m_multi.get(), &left)) {
         if (msg->msg != CURLMSG_DONE)
             continue;
         HttpRequest* request = nullptr;
@@ -163,7 +204,7 @@ void HttpEngine::readCompleted()
         } else {
             request->m_events.push_back({ HttpRequest::EventKind::Failure, 0, {} });
         }
-        curl_multi_remove_handle(m_multi, msg->easy_handle);
+        curl_multi_remove_handle(m_multi.get(), msg->easy_handle);
     }
 }
 
@@ -182,7 +223,7 @@ bool HttpEngine::add(HttpRequest& request)
     ensureMulti();
     request.m_serial = m_nextSerial++;
     m_requests[request.m_serial] = request.weak_from_this();
-    if (curl_multi_add_handle(m_multi, request.m_easy) != CURLM_OK) {
+    if (curl_multi_add_handle(m_multi.get(), easyOf(request.m_easy)) != CURLM_OK) {
         m_requests.erase(request.m_serial);
         dropMultiIfIdle();
         return false;
@@ -193,21 +234,27 @@ bool HttpEngine::add(HttpRequest& request)
 void HttpEngine::remove(HttpRequest& request)
 {
     if (m_multi && request.m_easy)
-        curl_multi_remove_handle(m_multi, request.m_easy);
+        curl_multi_remove_handle(m_multi.get(), easyOf(request.m_easy));
     m_requests.erase(request.m_serial);
     dropMultiIfIdle();
 }
 
 // --- HttpRequest ---
 
-HttpRequest::HttpRequest(Private, std::string url)
-    : m_url(std::move(url))
+HttpRequest::HttpRequest(Private, RunLoop& loop, std::string url)
+    : m_loop(loop)
+    , m_url(std::move(url))
 {
 }
 
 std::shared_ptr<HttpRequest> HttpRequest::create(std::string url)
 {
-    return std::make_shared<HttpRequest>(Private {}, std::move(url));
+    return create(RunLoop::main(), std::move(url));
+}
+
+std::shared_ptr<HttpRequest> HttpRequest::create(RunLoop& loop, std::string url)
+{
+    return std::make_shared<HttpRequest>(Private {}, loop, std::move(url));
 }
 
 HttpRequest::~HttpRequest()
@@ -219,12 +266,8 @@ HttpRequest::~HttpRequest()
     // weak_from_this() is gone by now; detach without it.
     if (m_timer)
         m_timer->invalidate();
-    if (m_easy) {
-        HttpEngine::shared().remove(*this);
-        curl_easy_cleanup(static_cast<CURL*>(m_easy));
-    }
-    if (m_headerList)
-        curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
+    if (m_easy)
+        HttpEngine::forLoop(m_loop).remove(*this);
 }
 
 void HttpRequest::setHeader(std::string name, std::string value)
@@ -238,32 +281,54 @@ bool HttpRequest::isValidURL(const std::string& url)
 {
     if (url.empty())
         return false;
-    CURLU* parsed = curl_url();
-    bool ok = curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
-    if (ok) {
-        char* scheme = nullptr;
-        ok = curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK
-            && (strcasecmp(scheme, "http") == 0 || strcasecmp(scheme, "https") == 0);
-        curl_free(scheme);
-        char* host = nullptr;
-        ok = ok && curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK && host && *host;
-        curl_free(host);
-    }
-    curl_url_cleanup(parsed);
-    return ok;
+    std::unique_ptr<CURLU, URLDeleter> parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return false;
+    char* text = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_SCHEME, &text, 0);
+    CurlText scheme(text);
+    if (!scheme || (strcasecmp(scheme.get(), "http") != 0 && strcasecmp(scheme.get(), "https") != 0))
+        return false;
+    text = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_HOST, &text, 0);
+    CurlText host(text);
+    return host && *host;
 }
+
+namespace {
+
+// The mapped hosts of QUORVANE_CONNECT_TO, rebuilt when the variable changes.
+curl_slist* connectToList()
+{
+    static std::unique_ptr<curl_slist, HttpRequest::ListDeleter> list;
+    static std::string listSource;
+    const char* env = std::getenv(hostMappingVariable);
+    std::string source = env ? env : "";
+    if (source != listSource || (!list && !source.empty())) {
+        list.reset();
+        curl_slist* built = nullptr;
+        for (auto& mapping : parseHostMappings(source))
+            built = curl_slist_append(built, mapping.connectToEntry().c_str());
+        list.reset(built);
+        listSource = source;
+    }
+    return list.get();
+}
+
+} // namespace
 
 bool HttpRequest::start()
 {
     detach();
     if (!isValidURL(m_url))
         return false;
-    CURL* easy = curl_easy_init();
-    if (!easy)
+    std::unique_ptr<void, EasyDeleter> handle(curl_easy_init());
+    if (!handle)
         return false;
-    m_easy = easy;
+    CURL* easy = easyOf(handle);
     m_events.clear();
     m_responseQueued = false;
+    m_bodyLength = 0;
 
     curl_easy_setopt(easy, CURLOPT_URL, m_url.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -273,51 +338,40 @@ bool HttpRequest::start()
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Servers name absolute addresses: no scheme but the web's, ever.
+    if (curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") != CURLE_OK
+        || curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") != CURLE_OK)
+        return false;
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
 
     curl_slist* list = nullptr;
     for (auto& [name, value] : m_headers)
         list = curl_slist_append(list, (name + ": " + value).c_str());
-    if (m_headerList)
-        curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
-    m_headerList = list;
+    m_headerList.reset(list);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
     // Mapped hosts lead to our own loopback servers: no proxy on the way there.
-    static curl_slist* connectTo = nullptr;
-    static std::string connectToSource;
-    const char* env = std::getenv(hostMappingVariable);
-    std::string source = env ? env : "";
-    if (source != connectToSource || (!connectTo && !source.empty())) {
-        if (connectTo)
-            curl_slist_free_all(connectTo);
-        connectTo = nullptr;
-        for (auto& mapping : parseHostMappings(source))
-            connectTo = curl_slist_append(connectTo, mapping.connectToEntry().c_str());
-        connectToSource = source;
-    }
-    if (connectTo) {
+    if (curl_slist* connectTo = connectToList()) {
         curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo);
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
     }
 
+    m_easy = std::move(handle);
     m_running = true;
-    if (!HttpEngine::shared().add(*this)) {
+    auto& engine = HttpEngine::forLoop(m_loop);
+    if (!engine.add(*this)) {
         m_running = false;
-        curl_easy_cleanup(easy);
-        m_easy = nullptr;
+        m_easy.reset();
         return false;
     }
     if (m_timeout > 0) {
         std::weak_ptr<HttpRequest> weak = weak_from_this();
-        m_timer = Timer::scheduled(m_timeout, false, [weak](Timer&) {
+        m_timer = Timer::scheduled(m_loop, m_timeout, false, [weak](Timer&) {
             auto self = weak.lock();
             if (!self || !self->m_running)
                 return;
             if (self->m_easy)
-                HttpEngine::shared().remove(*self);
+                HttpEngine::forLoop(self->m_loop).remove(*self);
             self->m_events.push_back({ EventKind::Failure, 0, {} });
             self->deliver();
         });
@@ -330,7 +384,7 @@ void HttpRequest::queueResponseIfNeeded()
     if (m_responseQueued || !m_easy)
         return;
     long code = 0;
-    curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_RESPONSE_CODE, &code);
     m_events.push_back({ EventKind::Response, int(code), {} });
     m_responseQueued = true;
 }
@@ -344,9 +398,8 @@ void HttpRequest::detach()
         m_timer.reset();
     }
     if (m_easy) {
-        HttpEngine::shared().remove(*this);
-        curl_easy_cleanup(static_cast<CURL*>(m_easy));
-        m_easy = nullptr;
+        HttpEngine::forLoop(m_loop).remove(*this);
+        m_easy.reset();
     }
 }
 
@@ -390,10 +443,22 @@ size_t HttpRequest::writeBody(char* data, size_t size, size_t count, void* user)
     request->queueResponseIfNeeded();
     if (length == 0)
         return 0;
-    if (!request->m_events.empty() && request->m_events.back().kind == HttpRequest::EventKind::Data)
-        request->m_events.back().bytes.insert(request->m_events.back().bytes.end(), data, data + length);
+    // Curl hands over decoded bytes, so this is where a small compressed body
+    // that inflates without end is stopped: a short count aborts the transfer
+    // within this socket action, and what was queued of it is dropped.
+    if (length > request->m_maximumBodyLength - request->m_bodyLength) {
+        auto& events = request->m_events;
+        events.erase(std::remove_if(events.begin(), events.end(), [](const Event& e) { return e.kind == EventKind::Data; }),
+            events.end());
+        request->m_bodyLength = request->m_maximumBodyLength;
+        return 0;
+    }
+    request->m_bodyLength += length;
+    auto& events = request->m_events;
+    if (!events.empty() && events.back().kind == EventKind::Data)
+        events.back().bytes.insert(events.back().bytes.end(), data, data + length);
     else
-        request->m_events.push_back({ HttpRequest::EventKind::Data, 0, std::vector<uint8_t>(data, data + length) });
+        events.push_back({ EventKind::Data, 0, std::vector<uint8_t>(data, data + length) });
     return length;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// One HTTP GET on the main run loop (libcurl's multi interface driven by kit's
-// fd watches; curl's own timers run on a real-time timer descriptor so that a
-// manual clock does not stall the transfer).
+// One HTTP GET on a run loop (the main one unless the caller names another;
+// libcurl's multi interface driven by kit's fd watches; curl's own timers run
+// on a real-time timer descriptor so that a manual clock does not stall the
+// transfer).
 //
 // Callbacks, in order, each on the main run loop and never from inside curl:
 //   onResponse(status)  once, for the final response (redirects are followed
@@ -14,6 +15,12 @@
 //
 // The time-out runs on the run loop's clock, so tests advance a manual clock
 // to reach it. Host names are mapped through QUORVANE_CONNECT_TO (HostMapping.h).
+//
+// Only http and https are spoken, for the first address and for every
+// redirect. A body cap (setMaximumBodyLength) counts the body as delivered,
+// that is after content decoding: the byte that passes it aborts the transfer
+// inside curl's own write, nothing beyond the cap is kept, and onFailure
+// follows (no data of that transfer is delivered any more).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,13 +29,17 @@
 #include <utility>
 #include <vector>
 
+struct curl_slist;
+
 namespace kit {
 
+class RunLoop;
 class Timer;
 
 class HttpRequest : public std::enable_shared_from_this<HttpRequest> {
 public:
     static std::shared_ptr<HttpRequest> create(std::string url);
+    static std::shared_ptr<HttpRequest> create(RunLoop& loop, std::string url);
     ~HttpRequest();
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
@@ -38,6 +49,9 @@ public:
     void setHeader(std::string name, std::string value);
     void setTimeout(double seconds) { m_timeout = seconds; }
     double timeout() const { return m_timeout; }
+    // Decoded body bytes allowed per transfer; beyond them the transfer fails.
+    void setMaximumBodyLength(size_t bytes) { m_maximumBodyLength = bytes; }
+    size_t maximumBodyLength() const { return m_maximumBodyLength; }
 
     std::function<void(int status)> onResponse;
     std::function<void(const uint8_t* bytes, size_t length)> onData;
@@ -54,7 +68,14 @@ public:
     static bool isValidURL(const std::string& url);
 
     struct Private { };
-    HttpRequest(Private, std::string url);
+    HttpRequest(Private, RunLoop& loop, std::string url);
+
+    struct EasyDeleter {
+        void operator()(void* easy) const;
+    };
+    struct ListDeleter {
+        void operator()(curl_slist* list) const;
+    };
 
 private:
     friend class HttpEngine;
@@ -71,11 +92,14 @@ private:
     // Runs queued callbacks; false if the request was cancelled or ended.
     void deliver();
 
+    RunLoop& m_loop;
     std::string m_url;
     std::vector<std::pair<std::string, std::string>> m_headers;
     double m_timeout { 60 };
-    void* m_easy { nullptr };
-    void* m_headerList { nullptr };
+    size_t m_maximumBodyLength { SIZE_MAX };
+    size_t m_bodyLength { 0 };
+    std::unique_ptr<void, EasyDeleter> m_easy;
+    std::unique_ptr<curl_slist, ListDeleter> m_headerList;
     bool m_running { false };
     bool m_responseQueued { false };
     std::vector<Event> m_events;

@@ -49,6 +49,11 @@ int hexValue(char c)
 }
 } // namespace
 
+std::string percentEscape(std::string_view text, std::string_view keep)
+{
+    return escape(text, [keep](unsigned char c) { return isAlnum(c) || (c != 0 && keep.find(char(c)) != std::string_view::npos); });
+}
+
 std::string stringByAddingPercentEscapes(std::string_view text)
 {
     return escape(text, [](unsigned char c) { return isAlnum(c) || isMark(c) || isPunctuation(c); });

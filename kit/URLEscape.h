@@ -10,6 +10,9 @@
 // ("&" and "#") and "+", which a query reader takes for a blank, for a value
 // put into a query as it stands.
 //
+// percentEscape is the general form: every byte but ASCII letters, digits and
+// the characters in keep becomes %XX.
+//
 // fileURLWithPath makes a "file://" URL of an absolute path; fileURLPath is its
 // inverse (nothing when the text is not a file URL).
 #include <optional>
@@ -18,6 +21,7 @@
 
 namespace kit {
 
+std::string percentEscape(std::string_view text, std::string_view keep);
 std::string stringByAddingPercentEscapes(std::string_view text);
 std::string escapeQueryValue(std::string_view text);
 std::string fileURLWithPath(std::string_view path);

@@ -1,4 +1,5 @@
 #include "AdNetwork.h"
+#include "HostileMedia.h"
 
 #include "kit/Image.h"
 
@@ -201,6 +202,27 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
                 json(object({ { "text", "Broken picture" }, { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/notimage.png" } }));
             } else if (scenario == "badicon") {
                 json(object({ { "text", "Broken icon" }, { "6", "notimage" }, { "url", clickUrl }, { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/small.png" } }));
+            } else if (scenario == "gzip-bomb") {
+                // About 1 MB on the wire, 1 GiB once inflated.
+                res.set_header("Content-Encoding", "gzip");
+                res.set_content(HostileMedia::shared().gzipBomb, "application/octet-stream");
+            } else if (scenario.rfind("hostile-", 0) == 0 || scenario.rfind("icon-", 0) == 0) {
+                // A banner whose picture, or a text ad whose action icon, is
+                // one of the hostile pictures.
+                const bool icon = scenario[0] == 'i';
+                const std::string name = scenario.substr(icon ? 5 : 8);
+                if (icon)
+                    json(object({ { "text", "Hostile icon" }, { "6", name }, { "url", clickUrl }, { "jsonp_url", click + "ok" },
+                        { "204", "/static/iphone/img/small.png" } }));
+                else
+                    json(object({ { "banner", mediaBase + "/static/iphone/img/" + name + ".png" }, { "6", "url" }, { "url", clickUrl },
+                        { "jsonp_url", click + "ok" }, { "cpm_url", adBase + "/pixel.gif" } }));
+            } else if (scenario == "banner-badurl") {
+                json(object({ { "banner", mediaBase + "/static/iphone/img/banner.png" }, { "6", "url" }, { "url", clickUrl },
+                    { "jsonp_url", click + "ok" }, { "cpm_url", "not a url" } }));
+            } else if (scenario == "text-pixel") {
+                json(object({ { "text", "A text ad with a pixel" }, { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" },
+                    { "204", "/static/iphone/img/small.png" }, { "cpm_url", adBase + "/pixel.gif" } }));
             } else if (scenario == "empty-banner") {
                 json(object({ { "banner", "" }, { "6", "url" }, { "url", clickUrl }, { "jsonp_url", click + "ok" } }));
             } else if (scenario.rfind("banner", 0) == 0 || scenario == "both") {
@@ -297,6 +319,11 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
             }
             if (name == "missing") {
                 res.status = 404;
+                return;
+            }
+            auto& hostile = HostileMedia::shared().pictures;
+            if (auto found = hostile.find(name); found != hostile.end()) {
+                res.set_content(found->second, "application/octet-stream");
                 return;
             }
             if (folder == "img" && name == "banner")

@@ -1,5 +1,6 @@
 // adnet: the project's own ad network on loopback. See docs/adnet.md.
 #include "AdNetwork.h"
+#include "HostileMedia.h"
 
 #include <httplib.h>
 
@@ -109,6 +110,8 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // The hostile answers are made once, before the first request can come.
+    adnet::HostileMedia::shared();
     adnet::AdNetwork network(options, log);
     std::vector<std::unique_ptr<httplib::Server>> servers;
     auto bind = [&](double wanted, const std::string& role) -> int {
