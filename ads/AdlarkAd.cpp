@@ -1,11 +1,11 @@
 #include "ads/AdlarkAd.h"
 
+#include "ads/AdlarkAnswer.h"
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkImageCache.h"
 #include "ads/AdlarkLocationManager.h"
 #include "ads/AdlarkService.h"
 
-#include "json/CJSONDeserializer.h"
 #include "kit/Application.h"
 #include "kit/DeviceInfo.h"
 #include "kit/URLEscape.h"
@@ -19,18 +19,6 @@
 namespace {
 
 const std::string mediaHost(adlark::mediaHostURL);
-
-std::optional<std::string> lookup(const std::optional<json::Dictionary>& answer, std::string_view key)
-{
-    // Only texts count: a value of another type is taken as absent.
-    return answer ? answer->utf8(key) : std::nullopt;
-}
-
-std::optional<json::Dictionary> dictionaryOf(const std::vector<uint8_t>& bytes)
-{
-    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return json::CJSONDeserializer::deserializer().deserializeAsDictionary(text);
-}
 
 std::string formatDate(std::chrono::system_clock::time_point date)
 {
@@ -344,28 +332,21 @@ void AdlarkAd::loadAdWithData(const std::vector<uint8_t>* data)
         requestDidFail();
         return;
     }
-    auto answer = dictionaryOf(*data);
-    m_text = lookup(answer, "text");
-    m_action = lookup(answer, "6");
-    m_userString = lookup(answer, "8");
-    m_clickUrl = lookup(answer, "url");
-    m_jsonpUrl = lookup(answer, "jsonp_url");
-
-    std::optional<std::string> picture;
-    if (auto banner = lookup(answer, "banner")) {
-        m_medium = MediumBanner;
-        picture = *banner;
-    } else if (auto path = lookup(answer, "204")) {
-        m_medium = MediumText;
-        picture = mediaHost + *path;
-    }
-    if (!m_action || !m_clickUrl || !picture || !(m_text || m_medium == MediumBanner)) {
+    auto answer = adlark::readAdAnswer(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+    m_text = answer.text;
+    m_action = answer.action;
+    m_userString = answer.userString;
+    m_clickUrl = answer.clickUrl;
+    m_jsonpUrl = answer.jsonpUrl;
+    if (answer.pictureURL)
+        m_medium = answer.banner ? MediumBanner : MediumText;
+    if (!answer.accepted()) {
         requestDidFail();
         return;
     }
 
     m_state = StateLoadingPictures;
-    addDownload(*picture, std::string("userImage"));
+    addDownload(*answer.pictureURL, std::string("userImage"));
     if (m_state != StateLoadingPictures)
         return;
 
@@ -379,11 +360,9 @@ void AdlarkAd::loadAdWithData(const std::vector<uint8_t>* data)
             return;
     }
 
-    if (m_medium == MediumBanner) {
-        auto pixel = lookup(answer, "cpm_url");
-        if (pixel && !pixel->empty())
-            addDownload(*pixel, std::string("accountingPixel"));
-    }
+    // A text ad sends no pixel, whatever its answer holds.
+    if (answer.accountingURL)
+        addDownload(*answer.accountingURL, std::string("accountingPixel"));
 }
 
 void AdlarkAd::requestDidSucceed()
@@ -419,8 +398,8 @@ void AdlarkAd::performClickWithData(const std::vector<uint8_t>* data)
         clickDidFail();
         return;
     }
-    auto redirect = lookup(dictionaryOf(*data), "redirect_url");
-    if (!redirect || redirect->empty()) {
+    auto redirect = adlark::readClickAnswer(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+    if (!redirect) {
         clickDidFail();
         return;
     }

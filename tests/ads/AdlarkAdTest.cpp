@@ -458,3 +458,70 @@ TEST_F(AdlarkAdTest, ADroppedAdCancelsItsDownloads)
     settle();
     EXPECT_TRUE(owner->messages.empty());
 }
+
+TEST_F(AdlarkAdTest, TextAdWithAPixelAddressSendsNoPixel)
+{
+    cacheBrowserIcons();
+    source->publisher = "text-pixel";
+    auto ad = makeAd(owner, source);
+    ad->request();
+    runToMessage(ad);
+    settle();
+    EXPECT_EQ(owner->messages, (std::vector<std::string> { "ready" }));
+    EXPECT_EQ(ad->medium(), 0);
+    EXPECT_FALSE(adnet().since("/ad_source.php").empty());
+    EXPECT_TRUE(adnet().since("/pixel.gif").empty());
+}
+
+TEST_F(AdlarkAdTest, BannerWhosePixelAddressFailsAtOnceBecomesReady)
+{
+    // "not a url" fails inside the download's start, before the ad holds it.
+    cacheBrowserIcons();
+    source->publisher = "banner-badurl";
+    auto ad = makeAd(owner, source);
+    ad->request();
+    runToMessage(ad);
+    EXPECT_EQ(owner->messages, (std::vector<std::string> { "ready" }));
+    EXPECT_EQ(ad->state(), 5);
+    EXPECT_EQ(ad->medium(), 1);
+    EXPECT_EQ(ad->activeDownloadCount(), 0u);
+}
+
+TEST_F(AdlarkAdTest, ACachedIconThatNoLongerDecodesIsFetchedAgain)
+{
+    cacheBrowserIcons();
+    auto& cache = AdlarkImageCache::sharedCache();
+    ASSERT_TRUE(kit::writeWholeFile(AdlarkImageCache::cacheFolder() + "/url", { 'j', 'u', 'n', 'k' }));
+    ASSERT_TRUE(cache.imageIsInCache("url"));
+    auto ad = makeAd(owner, source);
+    ad->request();
+    runToMessage(ad);
+    EXPECT_EQ(owner->messages, (std::vector<std::string> { "ready" }));
+    ASSERT_TRUE(ad->actionImage());
+    EXPECT_EQ(ad->actionImage()->width(), 16);
+    EXPECT_EQ(adnet().since("/static/iphone/img/url.png").size(), 1u);
+    EXPECT_TRUE(cache.fetchImageNamed("url")); // and stored again
+}
+
+TEST_F(AdlarkAdTest, HostileAnswersAndPicturesFailTheAd)
+{
+    cacheBrowserIcons();
+    for (std::string scenario : { "gzip-bomb", "hostile-gif-frames", "hostile-jpeg-scans", "hostile-jpeg-huge",
+             "hostile-png-huge", "hostile-png-truncated", "hostile-jpeg-truncated", "hostile-gif-truncated",
+             "icon-gif-frames", "icon-png-huge", "icon-jpeg-truncated" }) {
+        owner->messages.clear();
+        source->publisher = scenario;
+        auto ad = makeAd(owner, source);
+        ad->request();
+        runToMessage(ad);
+        settle();
+        EXPECT_EQ(owner->messages, (std::vector<std::string> { "failed" })) << scenario;
+        EXPECT_EQ(ad->state(), 6) << scenario;
+        EXPECT_FALSE(ad->userImage() && ad->medium() == 1) << scenario;
+        if (scenario.rfind("icon-", 0) == 0) {
+            // Never taken as an icon, never cached.
+            EXPECT_FALSE(ad->actionImage()) << scenario;
+            EXPECT_FALSE(AdlarkImageCache::sharedCache().imageIsInCache(scenario.substr(5))) << scenario;
+        }
+    }
+}

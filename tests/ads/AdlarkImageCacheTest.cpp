@@ -2,6 +2,7 @@
 
 #include "kit/FileInfo.h"
 
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -50,6 +51,13 @@ TEST(AdlarkImageCache, FreshnessLimitByFileTime)
         EXPECT_EQ(cache.imageIsInCache("aging"), c.fresh) << c.age;
         EXPECT_TRUE(cache.fetchImageNamed("aging")) << "an old entry can still be fetched";
     }
+    // The rule at its exact boundary: the limit itself is still fresh.
+    const double now = 1.8e9;
+    EXPECT_TRUE(AdlarkImageCache::isFresh(now - 3141592, now));
+    EXPECT_FALSE(AdlarkImageCache::isFresh(now - 3141593, now));
+    EXPECT_FALSE(AdlarkImageCache::isFresh(now - 3141592.001, now));
+    EXPECT_TRUE(AdlarkImageCache::isFresh(now + 1, now));
+    EXPECT_FALSE(AdlarkImageCache::isFresh(std::nan(""), now));
     // Storing again renews the entry.
     cache.storeImage(*picture(2), "aging");
     EXPECT_TRUE(cache.imageIsInCache("aging"));

@@ -112,6 +112,12 @@ TEST_F(AdlarkLocationManagerTest, AgeDecidesWhetherToAskAgain)
         manager().updateIfAppropriate();
         EXPECT_EQ(source->starts, c.starts) << c.age << " " << c.on;
     }
+    // The rule at its exact boundary: a fix exactly 300 s old is still good.
+    const double now = 1.8e9;
+    EXPECT_FALSE(AdlarkLocationManager::isStale(now - 300, now));
+    EXPECT_TRUE(AdlarkLocationManager::isStale(now - 300.001, now));
+    EXPECT_TRUE(AdlarkLocationManager::isStale(std::nullopt, now));
+    EXPECT_FALSE(AdlarkLocationManager::isStale(now + 10, now));
 }
 
 TEST(LocationSource, EnvironmentSourceIsOffUnlessAPositionIsGiven)

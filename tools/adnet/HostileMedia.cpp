@@ -190,6 +190,8 @@ std::string flatJpeg(int width, int height, int progressiveSteps)
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 90, TRUE);
     std::vector<jpeg_scan_info> scans;
+    if (progressiveSteps < 0)
+        jpeg_simple_progression(&info);
     if (progressiveSteps > 0) {
         jpeg_scan_info dc {};
         dc.comps_in_scan = 3;

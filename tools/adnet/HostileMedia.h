@@ -22,9 +22,10 @@ std::string constantGif(int screenWidth, int screenHeight, const std::vector<std
 // A PNG (grey, one bit deep) of zeros.
 std::string zeroPng(int width, int height);
 
-// A JPEG of a gentle pattern. progressiveSteps 0: baseline. Otherwise progressive, with
-// every coefficient in a scan of its own and that many successive
-// approximation steps (3 x 63 x (steps + 1) + 2 scans).
+// A JPEG of a gentle pattern. progressiveSteps 0: baseline; negative: the
+// library's usual progression (ten scans). Otherwise progressive, with every
+// coefficient in a scan of its own and that many successive approximation
+// steps (3 x 63 x (steps + 1) + 2 scans).
 std::string flatJpeg(int width, int height, int progressiveSteps = 0);
 
 // The same JPEG with the frame header's size replaced.
