@@ -4,6 +4,7 @@
 #include "ads/AdlarkAd.h"
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkImageCache.h"
+#include "BenchSupport.h"
 #include "kit/DeviceInfo.h"
 #include "kit/DeviceLayout.h"
 #include "kit/RunLoop.h"
@@ -38,36 +39,14 @@ double now()
 int main(int argc, char** argv)
 {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
-    char dir[] = "/tmp/quorvane-bench-ads-XXXXXX";
-    if (!mkdtemp(dir))
+    const std::string dir = adbench::makeDeviceRoot("bench-ads");
+    if (dir.empty())
         return 1;
-    kit::DeviceLayout::current().setRoot(dir);
-    kit::DeviceLayout::current().prepare();
-    kit::DeviceInfo::reload();
-
-    int out[2];
-    if (pipe(out) != 0)
+    auto adnet = adbench::startAdnet();
+    if (!adnet.port)
         return 1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        execl(QUORVANE_ADNET, "adnet", "--port", "0", "--exit-after", "600", nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    auto at = line.find("media=");
-    if (at == std::string::npos) {
-        std::fprintf(stderr, "adnet did not start\n");
-        return 1;
-    }
-    int port = std::atoi(line.c_str() + at + 6);
-    std::string mapping = "ads.example.test:80:127.0.0.1:" + std::to_string(port) + ";media.example.test:80:127.0.0.1:" + std::to_string(port);
-    setenv("QUORVANE_CONNECT_TO", mapping.c_str(), 1);
+    const int port = adnet.port;
+    adbench::mapHostsTo(port);
 
     auto source = std::make_shared<Source>();
     auto owner = std::make_shared<int>(0);
@@ -120,8 +99,7 @@ int main(int argc, char** argv)
     std::printf("bare libcurl GETs:  %8.1f us\n", curlTime * 1e6);
     std::printf("ratio:              %8.2fx (target <= 2x)\n", adTime / curlTime);
 
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    adnet.stop();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return 0;

@@ -3,6 +3,7 @@
 //   - its canonical form reads back as the same value;
 //   - both entry points agree on input that starts with "{".
 
+#include "fuzz/FuzzCheck.h"
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONScanner.h"
 
@@ -10,15 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using fuzzcheck::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
