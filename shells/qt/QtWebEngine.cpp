@@ -52,6 +52,15 @@ private:
     QtWebEngine& m_engine;
 };
 
+namespace {
+bool g_verbose = true;
+}
+
+void QtWebEngine::setVerbose(bool verbose)
+{
+    g_verbose = verbose;
+}
+
 std::string QtWebEngine::chromiumFlags()
 {
     std::string rules;
@@ -63,8 +72,21 @@ std::string QtWebEngine::chromiumFlags()
     std::string flags;
     if (!rules.empty())
         flags += "--host-resolver-rules=\"" + rules + "\"";
-    if (::geteuid() == 0)
-        flags += std::string(flags.empty() ? "" : " ") + "--no-sandbox";
+    auto add = [&](const char* flag) { flags += std::string(flags.empty() ? "" : " ") + flag; };
+    const char* noSandbox = std::getenv("QTWEBENGINE_DISABLE_SANDBOX");
+    const bool sandboxed = ::geteuid() != 0 && !(noSandbox && *noSandbox && std::string(noSandbox) != "0");
+    if (!sandboxed)
+        add("--no-sandbox");
+    // Memory: both web views share one renderer; without a sandbox no zygote
+    // processes are kept waiting; pages are drawn in software (see
+    // prepareEnvironment), so no GPU process is started.
+    add("--renderer-process-limit=1");
+    add("--disable-gpu");
+    add("--in-process-gpu");
+    if (!sandboxed)
+        add("--no-zygote");
+    if (!g_verbose)
+        add("--log-level=3"); // fatal errors only
     return flags;
 }
 
@@ -74,6 +96,14 @@ void QtWebEngine::prepareEnvironment()
     if (done)
         return;
     done = true;
+    // The web view is shown by Qt Quick. Its GPU path turns the whole window
+    // into one GL surface: the window is made again when the first page
+    // shows (it appears twice at start-up), and every repaint of the status
+    // bar's wheel composes all of it again (software GL without a GPU, a few
+    // per cent of a core). A 320 x 480 page draws fast in software. A
+    // QT_QUICK_BACKEND of the caller's own is kept.
+    if (!std::getenv("QT_QUICK_BACKEND"))
+        ::setenv("QT_QUICK_BACKEND", "software", 1);
     auto flags = chromiumFlags();
     if (flags.empty())
         return;

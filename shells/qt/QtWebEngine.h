@@ -42,6 +42,8 @@ public:
     // The Chromium flags for the environment's host mappings (and the
     // sandbox, which cannot run as root), added to QTWEBENGINE_CHROMIUM_FLAGS.
     static std::string chromiumFlags();
+    // Whether the engine may print its own diagnostics (off: errors only).
+    static void setVerbose(bool verbose);
     static void prepareEnvironment();
 
 private:

@@ -7,9 +7,11 @@
 #include "shells/qt/Options.h"
 #include "shells/qt/QtLocationSource.h"
 #include "shells/qt/QtPlatform.h"
+#include "shells/qt/QtWebEngine.h"
 #include "shells/qt/SingleInstance.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -100,6 +102,11 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));
     int qtArgc = 1;
     char* qtArgv[] = { argv[0], nullptr };
+    // The web engine's own diagnostics are for its developers: kept off the
+    // terminal unless asked for (QT_LOGGING_RULES still overrides this).
+    qtshell::QtWebEngine::setVerbose(options.verbose);
+    if (!options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
     QApplication qapp(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qtshell::appIcon());

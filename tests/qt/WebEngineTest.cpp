@@ -13,7 +13,9 @@
 #include "kit/Log.h"
 #include "kit/RunLoop.h"
 #include "kit/Window.h"
+#include "kit/UserDefaults.h"
 #include "web/DownloadViewController.h"
+#include "web/FirstViewController.h"
 
 #include <QWebEngineView>
 #include <gtest/gtest.h>
@@ -60,6 +62,58 @@ TEST(QtWebEngineTest, BrowserTabKeepsATorrentLinkClickedInThePage)
         ASSERT_TRUE(processUntil([&] { return std::filesystem::exists(kept); }, 30000));
         EXPECT_EQ(testsupport::readFile(kept), std::string("d8:announce24:http://tracker.test/first4:infod4:name5:firstee\0\xff\x01", 64));
         EXPECT_TRUE(log.contains(" URL String = http://releases.ubuntu.com/files/first.torrent"));
+        tab->webView->setDelegate(nullptr);
+    }
+    kit::DeviceLayout::current().setRoot("");
+    kit::RunLoop::main().reset();
+}
+
+// Counts the times a widget is shown and hidden.
+struct ShowCounter : QObject {
+    int shows { 0 }, hides { 0 };
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        shows += event->type() == QEvent::Show;
+        hides += event->type() == QEvent::Hide;
+        return false;
+    }
+};
+
+TEST(QtWebEngineTest, WelcomeTabShowsItsOwnPageWhenItsAddressFailsAndTheWindowAppearsOnce)
+{
+    // Nothing listens where the welcome address leads.
+    ::setenv("QUORVANE_CONNECT_TO", "www.quorvane.example:80:127.0.0.1:1", 1);
+    kit::RunLoop::main().reset();
+    qtshell::RunLoopBridge bridge;
+    testsupport::TempFolder root;
+    kit::DeviceLayout::current().setRoot(root.path());
+    kit::DeviceLayout::current().prepare();
+    kit::UserDefaults::standard().setObject("Ja", "AlertBool");
+    {
+        auto window = std::make_shared<kit::Window>();
+        auto tab = std::make_shared<FirstViewController>();
+        window->addSubview(tab->viewPointer());
+        tab->awakeFromNib();
+        QWidget host;
+        host.resize(320, 480);
+        ShowCounter counter;
+        host.installEventFilter(&counter);
+        qtshell::Scene scene(*window, &host);
+        host.show();
+        auto* native = host.windowHandle();
+        ASSERT_NE(host.findChild<QWebEngineView*>(), nullptr);
+        ASSERT_TRUE(processUntil([&] { return tab->webView->title() == "Welcome to Quorvane" && !tab->webView->isLoading(); }, 60000))
+            << "title: " << tab->webView->title();
+        EXPECT_EQ(tab->webView->request()->absoluteString(), "about:blank");
+        EXPECT_FALSE(tab->act->isAnimating());
+        std::string text;
+        tab->webView->stringByEvaluatingJavaScriptFromString("document.body.innerText", [&](std::string t) { text = std::move(t); });
+        ASSERT_TRUE(processUntil([&] { return !text.empty(); }, 10000));
+        EXPECT_NE(text.find("Transfer"), std::string::npos) << text;
+        // The page did not make the window again.
+        EXPECT_EQ(counter.shows, 1);
+        EXPECT_EQ(counter.hides, 0);
+        EXPECT_EQ(host.windowHandle(), native);
         tab->webView->setDelegate(nullptr);
     }
     kit::DeviceLayout::current().setRoot("");
