@@ -36,6 +36,8 @@ Options Options::parse(const std::vector<std::string>& args)
                 else
                     o.tab = n;
             }
+        } else if (a == "--if-running") {
+            o.ifRunning = true;
         } else if (a == "--exit-after-first-frame") {
             o.exitAfterFirstFrame = true;
         } else if (a == "--help" || a == "-h") {
@@ -58,6 +60,7 @@ std::string Options::usage()
            "  --script FILE      run a script of quorvane-headless's commands on the window, plus\n"
            "                     'screenshot FILE'; the script's end ends Quorvane ('-' reads standard input)\n"
            "  --verbose          let the web engine print its own diagnostics\n"
+           "  --if-running       only bring a running Quorvane's window back: status 0, or 1 when none runs\n"
            "  --exit-after-first-frame  end once the window is first painted (start-up benchmark)\n"
            "Closing the window leaves Quorvane running with its transfer; starting quorvane\n"
            "again brings the window back. Exit on the Welcome tab ends it.\n"

@@ -12,6 +12,7 @@ struct Options {
     int tab { -1 };            // --tab N: the tab shown first
     bool verbose { false };    // --verbose: the web engine's own diagnostics on the terminal
     bool exitAfterFirstFrame { false };
+    bool ifRunning { false };  // --if-running: only bring a running Quorvane's window back
     bool help { false };
     std::string error;         // set when the command line is wrong
 

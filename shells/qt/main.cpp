@@ -118,6 +118,8 @@ int main(int argc, char** argv)
             std::cerr << "quorvane: Quorvane is already running; its window is shown again." << std::endl;
             return 0;
         }
+        if (options.ifRunning)
+            return 1;
         handleEndSignals();
     }
 

@@ -149,6 +149,9 @@ TEST(CommandLineTest, ASecondStartBringsTheRunningWindowBack)
 {
     testsupport::TempFolder folder;
     const std::string dir = folder.path();
+    // None runs yet: --if-running says so and starts nothing.
+    EXPECT_EQ(runQuorvane({ "--if-running" }, dir), 1);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir + "/quorvane.instance")));
     QProcess first;
     first.setProcessEnvironment(offscreen(dir));
     first.start(QUORVANE_BIN, { "--root", QString::fromStdString(dir + "/device") });
@@ -158,6 +161,7 @@ TEST(CommandLineTest, ASecondStartBringsTheRunningWindowBack)
     QByteArray err;
     EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device") }, dir, &err), 0);
     EXPECT_TRUE(err.contains("already running")) << err.constData();
+    EXPECT_EQ(runQuorvane({ "--if-running" }, dir), 0);
     QByteArray firstErr;
     ASSERT_TRUE(processUntil([&] {
         first.waitForReadyRead(10);
