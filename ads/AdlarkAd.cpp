@@ -45,6 +45,17 @@ std::shared_ptr<AdlarkAd> AdlarkAd::create()
     return std::make_shared<AdlarkAd>(Private {});
 }
 
+std::shared_ptr<AdlarkAd> AdlarkAd::createReady(Content content)
+{
+    auto ad = create();
+    ad->m_state = StateReady;
+    ad->m_medium = content.medium;
+    ad->m_text = std::move(content.text);
+    ad->m_userImage = std::move(content.userImage);
+    ad->m_actionImage = std::move(content.actionImage);
+    return ad;
+}
+
 AdlarkAd::~AdlarkAd()
 {
     if (m_activeDownloads) {

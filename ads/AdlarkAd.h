@@ -98,6 +98,17 @@ public:
 
     std::map<std::string, std::string> buildParams();
 
+    // An ad that is ready for display with this content, as if its answer and
+    // pictures had loaded (no click address: a click fails). For previews and
+    // the tests of what shows an ad.
+    struct Content {
+        int32_t medium { MediumText };
+        std::optional<std::string> text;
+        std::shared_ptr<const kit::Image> userImage;
+        std::shared_ptr<const kit::Image> actionImage;
+    };
+    static std::shared_ptr<AdlarkAd> createReady(Content content);
+
     struct Private { };
     explicit AdlarkAd(Private) { }
 

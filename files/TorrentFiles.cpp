@@ -21,6 +21,8 @@ TorrentFiles::~TorrentFiles()
     if (auto alert = m_renameAlert.lock())
         alert->setDelegate(nullptr);
     kit::NotificationCenter::defaultCenter().removeObserver(this);
+    if (autoslider)
+        autoslider->invalidate();
 }
 
 void TorrentFiles::loadView()
@@ -49,6 +51,12 @@ void TorrentFiles::viewDidLoad()
     kit::ViewController::viewDidLoad();
     // No folder yet: the list holds only "...".
     updateArray();
+    // The ad banner: put on screen when its first ad arrives. The first ad
+    // may fail while the request starts, before the view is ours to keep.
+    auto self = std::shared_ptr<AdlarkDelegate>(shared_from_this(), static_cast<AdlarkDelegate*>(this));
+    auto banner = AdlarkView::requestAdWithDelegate(self);
+    if (!m_adlarkFailed)
+        adlarkAd = banner;
     currentDir = kit::DeviceLayout::current().downloadsFolder();
 }
 
@@ -246,4 +254,34 @@ void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
         return;
     kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);
     refreshInCurrentMode();
+}
+
+// --- The ad banner's host ---
+
+void TorrentFiles::didReceiveAd(AdlarkView& banner)
+{
+    kit::log("Adlark: Did receive ad");
+    banner.setFrame(adlarkFrame());
+    view().addSubview(banner.shared_from_this());
+    // The service reports only its first ad, so this timer is made once.
+    if (autoslider)
+        autoslider->invalidate();
+    std::weak_ptr<kit::ViewController> weak = weak_from_this();
+    autoslider = kit::Timer::scheduled(adRefreshInterval, true, [weak](kit::Timer& timer) {
+        if (auto self = std::static_pointer_cast<TorrentFiles>(weak.lock()))
+            self->refreshAd(timer);
+    });
+}
+
+void TorrentFiles::didFailToReceiveAd(AdlarkView&)
+{
+    kit::log("Adlark: Did fail to receive ad");
+    m_adlarkFailed = true;
+    adlarkAd.reset(); // no banner and no new attempt for the rest of the tab's life
+}
+
+void TorrentFiles::refreshAd(kit::Timer&)
+{
+    if (adlarkAd)
+        adlarkAd->requestFreshAd();
 }

@@ -10,6 +10,13 @@
 // holds until its finish notification. The action sheet and the rename
 // question are held by the application while shown; the tab only refers to
 // them and clears their link back to it when it goes away.
+//
+// The tab is also the ad banner's host: it asks for a banner when its view
+// loads, shows it at (0, 364, 320, 48) once the first ad has arrived and
+// asks for a fresh ad every 60 s from then on; when the first ad fails the
+// banner is dropped for good. It holds the banner and the refresh timer.
+#include "ads/AdlarkDelegate.h"
+#include "ads/AdlarkView.h"
 #include "files/FolderListing.h"
 #include "kit/ActionSheet.h"
 #include "kit/AlertView.h"
@@ -18,6 +25,7 @@
 #include "kit/NotificationCenter.h"
 #include "kit/TableView.h"
 #include "kit/TextField.h"
+#include "kit/Timer.h"
 #include "kit/ViewController.h"
 
 #include <memory>
@@ -28,11 +36,15 @@ class TorrentFiles : public kit::ViewController,
                      public kit::TableViewDataSource,
                      public kit::TableViewDelegate,
                      public kit::ActionSheetDelegate,
-                     public kit::AlertViewDelegate {
+                     public kit::AlertViewDelegate,
+                     public AdlarkDelegate {
 public:
     static constexpr const char* cellIdentifier = "Cell";
     static constexpr float parentRowHeight = 48.0f;
     static constexpr float entryRowHeight = 44.0f;
+    static constexpr const char* adlarkPublisherId = "c7e05d2f9b31a48";
+    static constexpr double adRefreshInterval = 60.0;
+    static kit::Rect adlarkFrame() { return { 0, 364, 320, 48 }; }
 
     TorrentFiles() = default;
     ~TorrentFiles() override;
@@ -68,6 +80,15 @@ public:
     void setPrompt(const std::string& text);
     const std::shared_ptr<kit::MoviePlayerController>& moviePlayer() const { return m_moviePlayer; }
 
+    // The ad banner's host.
+    std::optional<std::string> publisherId() override { return std::string(adlarkPublisherId); }
+    std::optional<kit::Color> adBackgroundColor() override { return kit::Color::rgba(0, 0, 0, 1.0f); }
+    std::optional<kit::Color> adTextColor() override { return kit::Color::rgba(1.0f, 1.0f, 1.0f, 1.0f); }
+    std::optional<bool> mayAskForLocation() override { return false; }
+    void didReceiveAd(AdlarkView& banner) override;
+    void didFailToReceiveAd(AdlarkView& banner) override;
+    void refreshAd(kit::Timer& timer);
+
     // Outlet (the tab's view tree holds it).
     kit::TableView* tableView { nullptr };
 
@@ -79,6 +100,8 @@ public:
     std::string currentDir;                    // the folder being listed
     std::shared_ptr<kit::TextField> nameField; // entry field of the rename question
     bool download { true };                    // true: torrent mode; false: all-entries mode
+    std::shared_ptr<AdlarkView> adlarkAd;       // the banner, from its request until the first ad fails
+    std::shared_ptr<kit::Timer> autoslider;     // the 60 s refresh, once the first ad has arrived
     bool adlarkBOOL { true };                  // cleared by Download; nothing reads it
     std::weak_ptr<kit::ActionSheet> actionSheet; // the sheet last shown (the application holds it while shown)
 
@@ -94,4 +117,5 @@ private:
     kit::Label* m_promptLabel { nullptr };
     std::weak_ptr<kit::AlertView> m_renameAlert;
     std::shared_ptr<kit::MoviePlayerController> m_moviePlayer;
+    bool m_adlarkFailed { false };
 };

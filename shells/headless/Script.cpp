@@ -1,6 +1,7 @@
 #include "shells/headless/Script.h"
 
 #include "kit/Application.h"
+#include "kit/DrawingView.h"
 #include "kit/RunLoop.h"
 #include "kit/View.h"
 #include "kit/Window.h"
@@ -69,6 +70,9 @@ void dumpView(std::ostringstream& out, kit::View& v, int depth)
     if (!text.empty())
         out << " \"" << escapeText(text) << '"';
     out << '\n';
+    // A view that draws shows its layers first: they lie over its drawing.
+    if (auto* drawing = dynamic_cast<kit::DrawingView*>(&v))
+        out << drawing->layer().describeSublayers(depth + 1);
     for (auto& child : v.subviews())
         dumpView(out, *child, depth + 1);
 }

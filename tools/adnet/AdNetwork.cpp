@@ -103,6 +103,31 @@ std::string param(const httplib::Request& req, const char* key)
 
 } // namespace
 
+// Every name the ad answer knows; a publisher identifier that is none of
+// these names no scenario.
+bool AdNetwork::knowsScenario(const std::string& name)
+{
+    static const char* names[] = { "text", "other", "canvas", "app", "click-noredirect", "click-empty", "click-notjson",
+        "click-404", "no-jsonp", "banner", "banner-nopixel", "banner-badpixel", "banner-slowpictures", "banner-slowpixel", "both",
+        "status404", "status500", "reset", "slow", "notjson", "empty", "huge", "no-url", "no-action", "no-text", "no-picture",
+        "badimage", "badicon", "empty-banner" };
+    for (auto* n : names)
+        if (name == n)
+            return true;
+    return false;
+}
+
+std::string AdNetwork::scenarioFor(const void* requestPtr)
+{
+    auto& req = *static_cast<const httplib::Request*>(requestPtr);
+    if (req.has_param("scenario"))
+        return param(req, "scenario");
+    std::string publisher = param(req, "s");
+    if (m_options.scenarios.empty() || knowsScenario(publisher))
+        return publisher;
+    return m_options.scenarios[m_turn++ % m_options.scenarios.size()];
+}
+
 AdNetwork::AdNetwork(Options options, std::FILE* log)
     : m_options(std::move(options))
     , m_log(log)
@@ -164,7 +189,7 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
 
     if (ads) {
         server.Get("/ad_source.php", [this, adBase, mediaBase](const httplib::Request& req, httplib::Response& res) {
-            std::string scenario = req.has_param("scenario") ? param(req, "scenario") : param(req, "s");
+            std::string scenario = scenarioFor(&req);
             const std::string click = adBase + "/click.php?kind=";
             const std::string clickUrl = adBase + "/clicks/record?ad=1";
             auto json = [&](const std::string& body) { res.set_content(body, "application/json"); };
@@ -242,6 +267,10 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
                 if (scenario == "both")
                     body += ",\"204\":\"/static/iphone/img/small.png\",\"text\":\"Both\"";
                 json(body + "}");
+            } else if (scenario == "other") {
+                // A second text ad, so that a refresh visibly brings another one.
+                json(object({ { "text", "Another ad, fresh from the Quorvane network" }, { "6", "url" }, { "8", "Another ad" }, { "url", clickUrl },
+                    { "jsonp_url", click + "ok" }, { "204", "/static/iphone/img/icon.png" } }));
             } else {
                 // Text ads: the default. Variants choose the action and the click answer.
                 std::string action = "url", kind = "ok", title = "Quorvane test ad";
@@ -328,6 +357,8 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
             }
             if (folder == "img" && name == "banner")
                 res.set_content(picture(name, 320, 48), "image/png");
+            else if (folder == "img" && name == "icon")
+                res.set_content(picture(name, 38, 38), "image/png");
             else
                 res.set_content(picture(folder + "/" + name, 16, 16), "image/png");
         });

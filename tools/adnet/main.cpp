@@ -21,6 +21,7 @@ void usage(std::FILE* out)
     std::fputs(
         "usage: adnet [--port N | --ad-port N --media-port N] [--log FILE|-]\n"
         "             [--exit-after SECONDS] [--ad-host NAME] [--media-host NAME] [--slow SECONDS]\n"
+        "             [--scenario NAME[,NAME...]]\n"
         "Serves the ad server and the media host on 127.0.0.1. Port 0 picks a free port.\n"
         "Prints \"adnet ad=PORT media=PORT\" on standard output once listening.\n",
         out);
@@ -71,7 +72,22 @@ int main(int argc, char** argv)
             options.adHost = value();
         else if (arg == "--media-host")
             options.mediaHost = value();
-        else if (arg == "--slow")
+        else if (arg == "--scenario") {
+            std::string list = value();
+            options.scenarios.clear();
+            for (size_t start = 0; start <= list.size();) {
+                size_t comma = list.find(',', start);
+                if (comma == std::string::npos)
+                    comma = list.size();
+                std::string name = list.substr(start, comma - start);
+                if (!adnet::AdNetwork::knowsScenario(name)) {
+                    std::fprintf(stderr, "adnet: unknown scenario \"%s\" (see docs/adnet.md)\n", name.c_str());
+                    return 2;
+                }
+                options.scenarios.push_back(name);
+                start = comma + 1;
+            }
+        } else if (arg == "--slow")
             numberValue(options.slowSeconds);
         else if (arg == "--help" || arg == "-h") {
             usage(stdout);

@@ -1,0 +1,175 @@
+#include "ads/AdlarkController.h"
+
+#include "ads/AdlarkDelegate.h"
+#include "ads/AdlarkSingleAdView.h"
+#include "ads/AdlarkView.h"
+
+#include "kit/Application.h"
+#include "kit/ViewAnimation.h"
+
+AdlarkController::~AdlarkController()
+{
+    dropAd(m_currentlyDisplayedAd);
+    dropAd(m_loadingAd);
+}
+
+void AdlarkController::dropAd(std::shared_ptr<AdlarkAd>& ad)
+{
+    if (ad)
+        ad->setDelegate({});
+    ad.reset(); // the ad's teardown cancels its downloads
+}
+
+std::shared_ptr<AdlarkAd> AdlarkController::createAdWithInitiatedAdRequest(std::shared_ptr<AdlarkAd>& field)
+{
+    auto ad = AdlarkAd::create();
+    ad->setDataSource(m_delegate);
+    ad->setDelegate(weak_from_this());
+    std::weak_ptr<AdlarkController> weak = weak_from_this();
+    auto to = [weak](void (AdlarkController::*operation)(AdlarkAd&)) {
+        return [weak, operation](AdlarkAd& a) {
+            if (auto self = weak.lock())
+                (self.get()->*operation)(a);
+        };
+    };
+    auto toURL = [weak](void (AdlarkController::*operation)(AdlarkAd&, const std::string&)) {
+        return [weak, operation](AdlarkAd& a, const std::string& url) {
+            if (auto self = weak.lock())
+                (self.get()->*operation)(a, url);
+        };
+    };
+    ad->requestSuccessSelector = to(&AdlarkController::adDidLoad);
+    ad->requestFailureSelector = to(&AdlarkController::adDidFailToLoad);
+    ad->clickFailureSelector = to(&AdlarkController::clickDidFail);
+    ad->clickSuccessSelector = to(&AdlarkController::clickDidSucceed);
+    ad->displayCanvasSelector = toURL(&AdlarkController::displayCanvasWithAd);
+    ad->displayEmbeddedBrowserSelector = toURL(&AdlarkController::displayEmbeddedBrowserWithAd);
+    // In its field before the request starts: a failure reported while the
+    // request is being started must find the ad where it belongs, or it
+    // would be ignored and the ad kept, failed, for good.
+    field = ad;
+    ad->request();
+    return ad;
+}
+
+void AdlarkController::startFirstAdRequest()
+{
+    createAdWithInitiatedAdRequest(m_currentlyDisplayedAd);
+}
+
+void AdlarkController::requestFreshAd()
+{
+    if (m_currentlyDisplayedAd && m_currentlyDisplayedAd->medium() == AdlarkAd::MediumBanner)
+        return; // banner ads are never replaced
+    dropAd(m_loadingAd);
+    createAdWithInitiatedAdRequest(m_loadingAd);
+}
+
+std::shared_ptr<AdlarkSingleAdView> AdlarkController::createSingleAdViewWithAd(const std::shared_ptr<AdlarkAd>& ad)
+{
+    auto view = m_view.lock();
+    auto banner = AdlarkSingleAdView::initWithFrame(view ? view->bounds() : kit::Rect { 0, 0, AdlarkView::width, AdlarkView::height });
+    banner->setAd(ad);
+    return banner;
+}
+
+void AdlarkController::adDidLoad(AdlarkAd& ad)
+{
+    if (&ad == m_currentlyDisplayedAd.get()) {
+        // The host may drop the view, and with it this controller, inside
+        // its message.
+        auto keep = shared_from_this();
+        auto shown = m_currentlyDisplayedAd;
+        if (auto delegate = m_delegate.lock())
+            if (auto view = m_view.lock())
+                delegate->didReceiveAd(*view);
+        auto view = m_view.lock();
+        if (!view)
+            return; // the host let the view go: nothing to put a banner into
+        auto banner = createSingleAdViewWithAd(shown);
+        banner->setTag(bannerTag);
+        view->addSubview(banner);
+        return;
+    }
+    if (&ad != m_loadingAd.get())
+        return;
+
+    auto view = m_view.lock();
+    auto fresh = m_loadingAd;
+    if (view) {
+        std::shared_ptr<kit::View> old;
+        if (auto* shown = view->viewWithTag(bannerTag); shown && shown != view.get())
+            old = shown->shared_from_this();
+        auto banner = createSingleAdViewWithAd(fresh);
+        banner->setTag(bannerTag);
+        if (old)
+            old->setTag(outgoingBannerTag);
+        std::weak_ptr<AdlarkController> weak = weak_from_this();
+        kit::ViewAnimation::beginAnimations(flipAnimationID, old);
+        kit::ViewAnimation::setAnimationDuration(flipDuration);
+        kit::ViewAnimation::setAnimationTransition(kit::AnimationTransition::FlipFromRight, *view, true);
+        kit::ViewAnimation::setAnimationDidStop([weak, old](const std::string& id, bool finished, const std::any& context) {
+            if (auto self = weak.lock())
+                self->newAdAnimationDidStop(id, finished, context);
+            else if (old)
+                old->removeFromSuperview(); // the hold ends with the flip all the same
+        });
+        view->addSubview(banner);
+        if (old)
+            old->removeFromSuperview();
+        kit::ViewAnimation::commitAnimations();
+    }
+    dropAd(m_currentlyDisplayedAd);
+    m_currentlyDisplayedAd = std::move(fresh);
+    m_loadingAd.reset();
+}
+
+void AdlarkController::newAdAnimationDidStop(const std::string&, bool, const std::any& context)
+{
+    if (auto* old = std::any_cast<std::shared_ptr<kit::View>>(&context); old && *old)
+        (*old)->removeFromSuperview();
+}
+
+void AdlarkController::adDidFailToLoad(AdlarkAd& ad)
+{
+    if (&ad == m_currentlyDisplayedAd.get()) {
+        auto keep = shared_from_this();
+        if (auto delegate = m_delegate.lock())
+            if (auto view = m_view.lock())
+                delegate->didFailToReceiveAd(*view);
+        dropAd(m_currentlyDisplayedAd);
+    } else if (&ad == m_loadingAd.get()) {
+        dropAd(m_loadingAd);
+    }
+}
+
+void AdlarkController::clickInView(AdlarkSingleAdView& banner)
+{
+    auto keep = banner.shared_from_this();
+    if (auto ad = banner.ad())
+        ad->click();
+    banner.animateActionIconForClick();
+}
+
+void AdlarkController::removeSpinnerAndRestoreActionIconIfPossibleForAd(AdlarkAd& ad)
+{
+    auto view = m_view.lock();
+    if (!view)
+        return;
+    auto* banner = dynamic_cast<AdlarkSingleAdView*>(view->viewWithTag(bannerTag));
+    if (banner && banner->ad().get() == &ad)
+        banner->removeSpinnerAndRestoreActionIcon();
+}
+
+void AdlarkController::displayCanvasWithAd(AdlarkAd&, const std::string& url)
+{
+    // The canvas page opens in a panel over the application once it exists;
+    // until then the system opens the landing address.
+    kit::Application::shared().openURL(url);
+}
+
+void AdlarkController::displayEmbeddedBrowserWithAd(AdlarkAd&, const std::string& url)
+{
+    // Likewise for the embedded browser.
+    kit::Application::shared().openURL(url);
+}

@@ -1,0 +1,7 @@
+#include "kit/GraphicsContext.h"
+
+namespace kit {
+
+GraphicsContext::~GraphicsContext() = default;
+
+} // namespace kit

@@ -1,0 +1,97 @@
+// The Files tab as the banner's host: its answers, the placement, the one
+// refresh timer, and the failure that drops the banner for good.
+#include "TestSupport.h"
+
+#include "ads/AdlarkController.h"
+#include "ads/AdlarkSingleAdView.h"
+#include "files/TorrentFiles.h"
+#include "kit/Log.h"
+#include "kit/ViewAnimation.h"
+
+using namespace adtest;
+
+namespace {
+
+class FailingTab : public TorrentFiles {
+public:
+    std::optional<std::string> publisherId() override { return std::string("status404"); }
+};
+
+class HostTest : public LoopTest {
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        kit::ViewAnimation::reset();
+        previousSink = kit::setLogSink([this](const std::string& line) {
+            if (line.find("Adlark: ") != std::string::npos)
+                log.push_back(line.substr(line.find("Adlark: ")));
+            return true;
+        });
+    }
+    void TearDown() override
+    {
+        kit::setLogSink(previousSink);
+        kit::ViewAnimation::reset();
+        LoopTest::TearDown();
+    }
+
+    std::vector<std::string> log;
+    kit::LogSink previousSink;
+};
+
+TEST_F(HostTest, TheBannerShowsAtTheFootOfTheTabAndIsRefreshedEveryMinute)
+{
+    auto tab = std::make_shared<TorrentFiles>();
+    EXPECT_EQ(tab->publisherId(), "c7e05d2f9b31a48");
+    EXPECT_EQ(tab->adBackgroundColor(), kit::Color::black());
+    EXPECT_EQ(tab->adTextColor(), kit::Color::white());
+    EXPECT_EQ(tab->mayAskForLocation(), false);
+    EXPECT_EQ(tab->useGraySpinner(), std::nullopt); // the protocol's default
+    auto& root = tab->view();
+    ASSERT_NE(tab->adlarkAd, nullptr);
+    EXPECT_EQ(tab->adlarkAd->superview(), nullptr); // not placed before its first ad
+    ASSERT_TRUE(waitFor([&] { return !log.empty(); }));
+    EXPECT_EQ(log, (std::vector<std::string> { "Adlark: Did receive ad" }));
+    EXPECT_EQ(tab->adlarkAd->superview(), &root);
+    EXPECT_EQ(tab->adlarkAd->frame(), (kit::Rect { 0, 364, 320, 48 }));
+    ASSERT_NE(tab->autoslider, nullptr);
+    EXPECT_TRUE(tab->autoslider->repeats());
+    EXPECT_DOUBLE_EQ(tab->autoslider->interval(), 60.0);
+    auto requests = adnet().since("/ad_source.php");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].param("s"), "c7e05d2f9b31a48");
+    EXPECT_FALSE(requests[0].params.contains("d[coord]")); // no location
+    auto* banner = dynamic_cast<AdlarkSingleAdView*>(tab->adlarkAd->viewWithTag(1));
+    ASSERT_NE(banner, nullptr);
+    EXPECT_EQ(banner->ad()->backgroundColor(), kit::Color::black());
+
+    auto timer = tab->autoslider;
+    kit::RunLoop::main().advance(59.9);
+    EXPECT_EQ(adnet().since("/ad_source.php").size(), 1u);
+    kit::RunLoop::main().advance(0.1);
+    auto& controller = *static_cast<AdlarkViewInternal&>(*tab->adlarkAd).controller();
+    ASSERT_NE(controller.loadingAd(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return controller.loadingAd() == nullptr; }));
+    EXPECT_EQ(adnet().since("/ad_source.php").size(), 2u);
+    EXPECT_NE(tab->adlarkAd->viewWithTag(1), banner);
+    EXPECT_EQ(tab->autoslider, timer); // made once
+    EXPECT_EQ(log.size(), 1u);
+}
+
+TEST_F(HostTest, AFailedFirstAdDropsTheBannerForGood)
+{
+    auto tab = std::make_shared<FailingTab>();
+    tab->view();
+    ASSERT_TRUE(waitFor([&] { return !log.empty(); }));
+    EXPECT_EQ(log, (std::vector<std::string> { "Adlark: Did fail to receive ad" }));
+    EXPECT_EQ(tab->adlarkAd, nullptr);
+    EXPECT_EQ(tab->autoslider, nullptr);
+    for (auto& child : tab->view().subviews())
+        EXPECT_EQ(dynamic_cast<AdlarkView*>(child.get()), nullptr);
+    kit::RunLoop::main().advance(600);
+    kit::RunLoop::main().runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(adnet().since("/ad_source.php").size(), 1u);
+}
+
+} // namespace
