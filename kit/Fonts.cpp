@@ -1,6 +1,7 @@
 #include "kit/Fonts.h"
 
 #include "kit/Log.h"
+#include "kit/Utf8Decoder.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -22,57 +23,6 @@ bool measuresLikeHelvetica(const std::string& family)
     static const std::set<std::string> families { "Helvetica", "Nimbus Sans", "Nimbus Sans L", "Liberation Sans", "Arimo",
         "TeX Gyre Heros" };
     return families.count(family) > 0;
-}
-
-std::u32string decodeUtf8(const std::string& text)
-{
-    std::u32string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = text[i];
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || (extra > 0 && i + extra >= text.size())) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char next = text[i + k];
-            if ((next & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (!ok) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += cp;
-        i += extra + 1;
-    }
-    return out;
-}
-
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80)
-        out += char(cp);
-    else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 // One FreeType face per font file, kept for the life of the process.
@@ -288,7 +238,7 @@ TextLayout Fonts::layout(const std::string& text, const Font& font, std::optiona
     layout.ascent = metrics.ascent;
     layout.lineHeight = metrics.lineHeight;
 
-    std::u32string codepoints = decodeUtf8(text);
+    std::u32string codepoints = kit::codepoints(text);
     std::vector<Char> paragraph;
     auto flush = [&] {
         if (constraint)

@@ -1,6 +1,7 @@
 #include "kit/HeadlessWebEngine.h"
 
 #include "kit/RunLoop.h"
+#include "kit/Utf8Decoder.h"
 #include "kit/WebView.h"
 
 #include <algorithm>
@@ -17,27 +18,6 @@ std::string lower(std::string_view s)
     for (char& c : out)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-void appendUtf8(std::string& out, unsigned long cp)
-{
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 // Character references of plain text; unknown ones stay as written.
@@ -65,7 +45,7 @@ std::string decodeEntities(std::string_view s)
             auto digits = name.substr(hex ? 2 : 1);
             auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
             if (!digits.empty() && ec == std::errc() && p == digits.data() + digits.size()) {
-                appendUtf8(out, cp);
+                appendUtf8(out, cp > 0x10FFFF ? char32_t(0xFFFD) : char32_t(cp));
                 done = true;
             }
         } else {

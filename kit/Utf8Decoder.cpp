@@ -86,4 +86,42 @@ std::string Utf8Decoder::finish()
     return replacement;
 }
 
+std::u32string codepoints(std::string_view utf8)
+{
+    Utf8Decoder decoder;
+    std::string valid = decoder.decode(utf8) + decoder.finish();
+    std::u32string out;
+    for (size_t i = 0; i < valid.size();) {
+        auto c = static_cast<unsigned char>(valid[i]);
+        int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        char32_t cp = length == 1 ? c : c & (0x7F >> length);
+        for (int k = 1; k < length && i + k < valid.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(valid[i + k]) & 0x3F);
+        out += cp;
+        i += size_t(length);
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
 } // namespace kit

@@ -18,4 +18,10 @@ private:
     std::string m_pending;
 };
 
+// The code points of a text; bytes that are no UTF-8 become U+FFFD.
+std::u32string codepoints(std::string_view utf8);
+// Appends a code point as UTF-8; NUL, surrogates and values beyond U+10FFFF
+// become U+FFFD.
+void appendUtf8(std::string& out, char32_t cp);
+
 } // namespace kit
