@@ -39,11 +39,6 @@ public:
 
 class ControllerTest : public LoopTest {
 protected:
-    void SetUp() override
-    {
-        LoopTest::SetUp();
-        kit::ViewAnimation::reset();
-    }
     void TearDown() override
     {
         host->view.reset();

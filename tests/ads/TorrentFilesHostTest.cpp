@@ -5,8 +5,7 @@
 #include "ads/AdlarkController.h"
 #include "ads/AdlarkSingleAdView.h"
 #include "files/TorrentFiles.h"
-#include "kit/Log.h"
-#include "kit/ViewAnimation.h"
+#include "tests/support/LogCapture.h"
 
 using namespace adtest;
 
@@ -19,25 +18,17 @@ public:
 
 class HostTest : public LoopTest {
 protected:
-    void SetUp() override
+    // The host's own log lines, without their time stamps.
+    std::vector<std::string> adLines() const
     {
-        LoopTest::SetUp();
-        kit::ViewAnimation::reset();
-        previousSink = kit::setLogSink([this](const std::string& line) {
-            if (line.find("Adlark: ") != std::string::npos)
-                log.push_back(line.substr(line.find("Adlark: ")));
-            return true;
-        });
-    }
-    void TearDown() override
-    {
-        kit::setLogSink(previousSink);
-        kit::ViewAnimation::reset();
-        LoopTest::TearDown();
+        std::vector<std::string> out;
+        for (auto& line : capture.lines())
+            if (auto at = line.find("Adlark: "); at != std::string::npos)
+                out.push_back(line.substr(at));
+        return out;
     }
 
-    std::vector<std::string> log;
-    kit::LogSink previousSink;
+    testsupport::LogCapture capture;
 };
 
 TEST_F(HostTest, TheBannerShowsAtTheFootOfTheTabAndIsRefreshedEveryMinute)
@@ -51,8 +42,8 @@ TEST_F(HostTest, TheBannerShowsAtTheFootOfTheTabAndIsRefreshedEveryMinute)
     auto& root = tab->view();
     ASSERT_NE(tab->adlarkAd, nullptr);
     EXPECT_EQ(tab->adlarkAd->superview(), nullptr); // not placed before its first ad
-    ASSERT_TRUE(waitFor([&] { return !log.empty(); }));
-    EXPECT_EQ(log, (std::vector<std::string> { "Adlark: Did receive ad" }));
+    ASSERT_TRUE(waitFor([&] { return !adLines().empty(); }));
+    EXPECT_EQ(adLines(), (std::vector<std::string> { "Adlark: Did receive ad" }));
     EXPECT_EQ(tab->adlarkAd->superview(), &root);
     EXPECT_EQ(tab->adlarkAd->frame(), (kit::Rect { 0, 364, 320, 48 }));
     ASSERT_NE(tab->autoslider, nullptr);
@@ -76,15 +67,15 @@ TEST_F(HostTest, TheBannerShowsAtTheFootOfTheTabAndIsRefreshedEveryMinute)
     EXPECT_EQ(adnet().since("/ad_source.php").size(), 2u);
     EXPECT_NE(tab->adlarkAd->viewWithTag(1), banner);
     EXPECT_EQ(tab->autoslider, timer); // made once
-    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(adLines().size(), 1u);
 }
 
 TEST_F(HostTest, AFailedFirstAdDropsTheBannerForGood)
 {
     auto tab = std::make_shared<FailingTab>();
     tab->view();
-    ASSERT_TRUE(waitFor([&] { return !log.empty(); }));
-    EXPECT_EQ(log, (std::vector<std::string> { "Adlark: Did fail to receive ad" }));
+    ASSERT_TRUE(waitFor([&] { return !adLines().empty(); }));
+    EXPECT_EQ(adLines(), (std::vector<std::string> { "Adlark: Did fail to receive ad" }));
     EXPECT_EQ(tab->adlarkAd, nullptr);
     EXPECT_EQ(tab->autoslider, nullptr);
     for (auto& child : tab->view().subviews())
