@@ -17,7 +17,7 @@ public:
     explicit DrawingView(Rect frame) : View(frame) { }
     ~DrawingView() override;
 
-    // Paints the view in its own coordinates; `rect` is the part to paint.
+    // Paints the view in its own coordinates; `rect` is the area to paint.
     virtual void drawRect(GraphicsContext& context, const Rect& rect) { }
     void setNeedsDisplay() { changed(ViewProperty::Content); }
     // What drawRect() draws now, recorded.

@@ -58,7 +58,7 @@ public:
     static ResolvedFont resolve(const Font& font);
     static TextLayout layout(const std::string& text, const Font& font, std::optional<Size> constraint = std::nullopt);
 
-    // Unconstrained: one line per "\n"-separated part.
+    // Unconstrained: one line per "\n"-separated paragraph.
     static Size measure(const std::string& text, const Font& font);
     // Word-wrapped to the width; lines beyond the height are not counted.
     static Size measure(const std::string& text, const Font& font, Size constraint);

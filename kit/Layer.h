@@ -1,5 +1,5 @@
 #pragma once
-// Layers: the part of a view's picture that lives apart from its drawing.
+// Layers: the pieces of a view's picture that live apart from its drawing.
 // A view that draws has a root layer; its sublayers have a frame (in the
 // view's coordinates), an image as content and a 3-D transform about their
 // centre, and are shown over the view's drawing in sublayer order.
@@ -28,7 +28,7 @@ class Image;
 class Timer;
 
 // A 4 × 4 transform in row-vector form (the handheld's layout: m41, m42,
-// m43 translate). The shells show its 2-D part.
+// m43 translate). The shells show its 2-D components.
 struct Transform3D {
     float m[16] { 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1 };
     static Transform3D identity() { return {}; }
