@@ -96,6 +96,7 @@ void addStandardCommands(Script& script)
     addBaseCommands(script);
     addFilesCommands(script);
     addWebCommands(script);
+    addTouchCommands(script);
 }
 
 double parseNumber(const std::string& text, const char* what)

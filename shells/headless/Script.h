@@ -81,6 +81,7 @@ private:
 void addBaseCommands(Script& script);  // tabs, buttons, popups, typing, time, dumps, settings
 void addFilesCommands(Script& script); // table rows, the movie player
 void addWebCommands(Script& script);   // the front web view
+void addTouchCommands(Script& script); // touches at window points, the drawing of views that draw
 void addStandardCommands(Script& script);
 
 // Text on one line, as `dump` prints it: line breaks, quotes and backslashes escaped.

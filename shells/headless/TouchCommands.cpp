@@ -73,24 +73,6 @@ void touchUp(kit::Point point)
     target->touchesEnded(local(*target, point));
 }
 
-ScriptCommand touchDownCommand { "touch-down", "touch-down X Y    put a finger down at X Y (window points)",
-    [](Script& s, const std::string& arg) { touchDown(s, parsePoint(arg)); } };
-
-ScriptCommand touchMoveCommand { "touch-move", "touch-move X Y    move the finger that is down to X Y", [](Script&, const std::string& arg) {
-    auto point = parsePoint(arg);
-    auto target = requireTouch();
-    target->touchesMoved(local(*target, point));
-} };
-
-ScriptCommand touchUpCommand { "touch-up", "touch-up X Y      lift the finger at X Y",
-    [](Script&, const std::string& arg) { touchUp(parsePoint(arg)); } };
-
-ScriptCommand tapAtCommand { "tap-at", "tap-at X Y        touch-down and touch-up at X Y", [](Script& s, const std::string& arg) {
-    auto point = parsePoint(arg);
-    touchDown(s, point);
-    touchUp(point);
-} };
-
 void printDrawing(std::ostream& out, kit::View& view)
 {
     if (view.isHidden())
@@ -106,8 +88,25 @@ void printDrawing(std::ostream& out, kit::View& view)
         printDrawing(out, *child);
 }
 
-ScriptCommand drawCommand { "draw", "draw              print the drawing operations of the front screen's views that draw",
-    [](Script& s, const std::string&) { printDrawing(s.out(), s.frontScreen()); } };
-
 } // namespace
+
+void addTouchCommands(Script& script)
+{
+    script.add("touch-down", "touch-down X Y    put a finger down at X Y (window points)",
+        [](Script& s, const std::string& arg) { touchDown(s, parsePoint(arg)); });
+    script.add("touch-move", "touch-move X Y    move the finger that is down to X Y", [](Script&, const std::string& arg) {
+        auto point = parsePoint(arg);
+        auto target = requireTouch();
+        target->touchesMoved(local(*target, point));
+    });
+    script.add("touch-up", "touch-up X Y      lift the finger at X Y", [](Script&, const std::string& arg) { touchUp(parsePoint(arg)); });
+    script.add("tap-at", "tap-at X Y        touch-down and touch-up at X Y", [](Script& s, const std::string& arg) {
+        auto point = parsePoint(arg);
+        touchDown(s, point);
+        touchUp(point);
+    });
+    script.add("draw", "draw              print the drawing operations of the front screen's views that draw",
+        [](Script& s, const std::string&) { printDrawing(s.out(), s.frontScreen()); });
+}
+
 } // namespace headless
