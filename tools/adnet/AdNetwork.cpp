@@ -110,11 +110,12 @@ bool AdNetwork::knowsScenario(const std::string& name)
     static const char* names[] = { "text", "other", "canvas", "app", "click-noredirect", "click-empty", "click-notjson",
         "click-404", "no-jsonp", "banner", "banner-nopixel", "banner-badpixel", "banner-slowpictures", "banner-slowpixel", "both",
         "status404", "status500", "reset", "slow", "notjson", "empty", "huge", "no-url", "no-action", "no-text", "no-picture",
-        "badimage", "badicon", "empty-banner" };
+        "badimage", "badicon", "empty-banner", "gzip-bomb", "banner-badurl", "text-pixel" };
     for (auto* n : names)
         if (name == n)
             return true;
-    return false;
+    // A hostile picture as a banner or as an action icon, by the picture's name.
+    return name.rfind("hostile-", 0) == 0 || name.rfind("icon-", 0) == 0;
 }
 
 std::string AdNetwork::scenarioFor(const void* requestPtr)
