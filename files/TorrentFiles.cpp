@@ -250,9 +250,9 @@ void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
         return;
     newFileName = nameField->text();
     auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
-    if (target.empty())
-        return;
-    kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);
+    // A blank name names no file: nothing moves, the list shows as it was.
+    if (!target.empty())
+        kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);
     refreshInCurrentMode();
 }
 
