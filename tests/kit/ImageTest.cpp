@@ -1,44 +1,8 @@
 #include "kit/Image.h"
+#include "tools/adnet/HostileMedia.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <vector>
-
-namespace {
-
-std::vector<uint8_t> jpegOf(int width, int height, uint8_t r, uint8_t g, uint8_t b)
-{
-    jpeg_compress_struct info;
-    jpeg_error_mgr error;
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<uint8_t> row(size_t(width) * 3);
-    for (int x = 0; x < width; ++x)
-        row[x * 3] = r, row[x * 3 + 1] = g, row[x * 3 + 2] = b;
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW p = row.data();
-        jpeg_write_scanlines(&info, &p, 1);
-    }
-    jpeg_finish_compress(&info);
-    std::vector<uint8_t> bytes(out, out + size);
-    jpeg_destroy_compress(&info);
-    free(out);
-    return bytes;
-}
-
-} // namespace
 
 TEST(Image, DecodesPngJpegAndGifAndRefusesOtherBytes)
 {
@@ -50,7 +14,8 @@ TEST(Image, DecodesPngJpegAndGifAndRefusesOtherBytes)
     ASSERT_TRUE(back);
     EXPECT_TRUE(back->samePixels(*original));
 
-    auto jpeg = kit::Image::fromData(jpegOf(8, 4, 200, 40, 40));
+    const std::string jpegBytes = adnet::solidJpeg(8, 4, 200, 40, 40);
+    auto jpeg = kit::Image::fromData(reinterpret_cast<const uint8_t*>(jpegBytes.data()), jpegBytes.size());
     ASSERT_TRUE(jpeg);
     EXPECT_EQ(jpeg->width(), 8);
     EXPECT_EQ(jpeg->height(), 4);

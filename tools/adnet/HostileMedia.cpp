@@ -174,7 +174,11 @@ std::string zeroPng(int width, int height)
     return png;
 }
 
-std::string flatJpeg(int width, int height, int progressiveSteps)
+namespace {
+
+// Encodes rows made by fill(row, y), three bytes a pixel.
+template<typename Fill>
+std::string encodeJpeg(int width, int height, int progressiveSteps, Fill fill)
 {
     jpeg_compress_struct info;
     jpeg_error_mgr error;
@@ -223,12 +227,7 @@ std::string flatJpeg(int width, int height, int progressiveSteps)
     jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(size_t(width) * 3);
     while (info.next_scanline < info.image_height) {
-        for (int x = 0; x < width; ++x) {
-            // A gentle pattern: flat pictures would leave the AC scans empty.
-            row[size_t(x) * 3] = uint8_t((x * 7 + info.next_scanline * 3) & 0xFF);
-            row[size_t(x) * 3 + 1] = uint8_t((x ^ info.next_scanline) & 0xFF);
-            row[size_t(x) * 3 + 2] = 90;
-        }
+        fill(row, int(info.next_scanline));
         JSAMPROW p = row.data();
         jpeg_write_scanlines(&info, &p, 1);
     }
@@ -237,6 +236,28 @@ std::string flatJpeg(int width, int height, int progressiveSteps)
     jpeg_destroy_compress(&info);
     std::free(out);
     return bytes;
+}
+
+} // namespace
+
+std::string flatJpeg(int width, int height, int progressiveSteps)
+{
+    return encodeJpeg(width, height, progressiveSteps, [](std::vector<uint8_t>& row, int y) {
+        // A gentle pattern: flat pictures would leave the AC scans empty.
+        for (size_t x = 0; x < row.size() / 3; ++x) {
+            row[x * 3] = uint8_t((int(x) * 7 + y * 3) & 0xFF);
+            row[x * 3 + 1] = uint8_t((int(x) ^ y) & 0xFF);
+            row[x * 3 + 2] = 90;
+        }
+    });
+}
+
+std::string solidJpeg(int width, int height, uint8_t red, uint8_t green, uint8_t blue)
+{
+    return encodeJpeg(width, height, 0, [=](std::vector<uint8_t>& row, int) {
+        for (size_t x = 0; x < row.size(); x += 3)
+            row[x] = red, row[x + 1] = green, row[x + 2] = blue;
+    });
 }
 
 std::string withJpegSize(std::string jpeg, int width, int height)

@@ -28,6 +28,9 @@ std::string zeroPng(int width, int height);
 // steps (3 x 63 x (steps + 1) + 2 scans).
 std::string flatJpeg(int width, int height, int progressiveSteps = 0);
 
+// A baseline JPEG of one colour.
+std::string solidJpeg(int width, int height, uint8_t red, uint8_t green, uint8_t blue);
+
 // The same JPEG with the frame header's size replaced.
 std::string withJpegSize(std::string jpeg, int width, int height);
 
