@@ -217,7 +217,13 @@ void PopupLayer::place()
     } else {
         m_box->setFixedWidth(std::min(284, width() - 16));
         m_box->adjustSize();
-        m_box->move((width() - m_box->width()) / 2, std::max(0, (height() - m_box->height()) / 2));
+        // Centred, then moved by the alert's own translation, kept on screen.
+        QPoint offset;
+        if (auto* alert = dynamic_cast<kit::AlertView*>(m_shown.lock().get()))
+            offset = QPoint(int(std::lround(alert->transform().tx)), int(std::lround(alert->transform().ty)));
+        const int x = std::clamp((width() - m_box->width()) / 2 + offset.x(), 0, std::max(0, width() - m_box->width()));
+        const int y = std::clamp((height() - m_box->height()) / 2 + offset.y(), 0, std::max(0, height() - m_box->height()));
+        m_box->move(x, y);
     }
 }
 

@@ -298,6 +298,9 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         EXPECT_GE(edit->width(), 200);
         const int fieldTop = edit->mapTo(&w, QPoint()).y();
         EXPECT_LT(fieldTop + edit->height(), w.popups().buttonForIndex(1)->mapTo(&w, QPoint()).y());
+        // The alert's translation moves it 100 points down from the middle.
+        const int boxMiddle = edit->mapTo(&w, QPoint()).y();
+        EXPECT_GT(boxMiddle, 240 + 40);
         EXPECT_TRUE(alert->textField()->isFirstResponder());
         EXPECT_TRUE(edit->hasFocus());
         QTest::keyClicks(edit, "renamed");
