@@ -7,7 +7,11 @@
 #include "kit/HeadlessWebEngine.h"
 #include "kit/WebView.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <ostream>
+#include <sstream>
 
 namespace headless {
 
@@ -34,12 +38,70 @@ kit::WebView& frontWebView(Script& s)
     return *view;
 }
 
-kit::HeadlessWebEngine& engineOf(kit::WebView& view)
+kit::HeadlessWebEngine* headlessEngine(kit::WebView& view)
 {
-    auto* engine = dynamic_cast<kit::HeadlessWebEngine*>(&view.engine());
-    if (!engine)
-        throw ScriptError("the web view has no headless web engine");
-    return *engine;
+    return dynamic_cast<kit::HeadlessWebEngine*>(&view.engine());
+}
+
+// Runs a script in the page and waits for its answer (an engine that runs
+// scripts: the window's).
+std::string evaluate(Script& s, kit::WebView& view, const std::string& javaScript)
+{
+    auto answer = std::make_shared<std::optional<std::string>>();
+    view.stringByEvaluatingJavaScriptFromString(javaScript, [answer](std::string result) { *answer = std::move(result); });
+    if (!s.runUntil([&] { return answer->has_value(); }, 10))
+        throw ScriptError("the page did not answer a script within 10 s");
+    return answer->value_or("");
+}
+
+// Text as a string literal of the page's script language.
+std::string scriptString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\')
+            out += std::string("\\") + char(c);
+        else if (c < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else
+            out += char(c);
+    }
+    return out + "\"";
+}
+
+// The links of the page shown: the headless engine read them from the page;
+// an engine that runs scripts is asked (text with blanks collapsed, address
+// resolved), one "TEXT<tab>ADDRESS" line each.
+std::vector<kit::WebLink> pageLinks(Script& s, kit::WebView& view)
+{
+    if (auto* engine = headlessEngine(view))
+        return engine->links();
+    auto lines = evaluate(s, view,
+        "Array.from(document.links).map(a => (a.textContent || '').replace(/\\s+/g, ' ').trim().replace(/\\t/g, ' ')"
+        " + '\\t' + a.href).join('\\n')");
+    std::vector<kit::WebLink> links;
+    std::istringstream in(lines);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto tab = line.rfind('\t');
+        if (tab == std::string::npos)
+            continue;
+        if (auto url = kit::URL::withString(line.substr(tab + 1)))
+            links.push_back({ line.substr(0, tab), *url });
+    }
+    return links;
+}
+
+// Follows a link of the page (its index in pageLinks) as a click would.
+void click(Script& s, kit::WebView& view, const std::vector<kit::WebLink>& links, size_t index)
+{
+    if (auto* engine = headlessEngine(view)) {
+        engine->navigate(kit::URLRequest::requestWithURL(links[index].url), kit::WebViewNavigationType::LinkClicked);
+        return;
+    }
+    evaluate(s, view, "document.links[" + std::to_string(index) + "].click(); ''");
 }
 
 const char* yesNo(bool b) { return b ? "yes" : "no"; }
@@ -56,7 +118,7 @@ void addWebCommands(Script& script)
     });
 
     script.add("links", "links             print the links of the front web view's page", [](Script& s, const std::string&) {
-        auto& links = engineOf(frontWebView(s)).links();
+        auto links = pageLinks(s, frontWebView(s));
         for (size_t i = 0; i < links.size(); ++i)
             s.out() << i << ": \"" << links[i].text << "\" " << links[i].url.absoluteString() << '\n';
     });
@@ -66,23 +128,13 @@ void addWebCommands(Script& script)
             if (text.empty())
                 throw ScriptError("usage: link TEXT");
             auto& view = frontWebView(s);
-            auto& engine = engineOf(view);
-            const kit::WebLink* chosen = nullptr;
-            for (auto& link : engine.links())
-                if (link.text == text) {
-                    chosen = &link;
-                    break;
-                }
-            if (!chosen)
-                for (auto& link : engine.links())
-                    if (link.text.find(text) != std::string::npos) {
-                        chosen = &link;
-                        break;
-                    }
-            if (!chosen)
+            auto links = pageLinks(s, view);
+            auto chosen = std::find_if(links.begin(), links.end(), [&](auto& link) { return link.text == text; });
+            if (chosen == links.end())
+                chosen = std::find_if(links.begin(), links.end(), [&](auto& link) { return link.text.find(text) != std::string::npos; });
+            if (chosen == links.end())
                 throw ScriptError("the page has no link showing \"" + text + "\"");
-            auto request = kit::URLRequest::requestWithURL(chosen->url);
-            engine.navigate(request, kit::WebViewNavigationType::LinkClicked);
+            click(s, view, links, size_t(chosen - links.begin()));
         });
 
     script.add("follow", "follow URL        follow URL (relative to the page) as a click on a link would",
@@ -90,12 +142,18 @@ void addWebCommands(Script& script)
             if (address.empty())
                 throw ScriptError("usage: follow URL");
             auto& view = frontWebView(s);
-            auto& engine = engineOf(view);
             auto url = view.request() && view.request()->url() ? kit::URL::withStringRelativeTo(address, *view.request()->url())
                                                               : kit::URL::withString(address);
             if (!url)
                 throw ScriptError("\"" + address + "\" is not an address");
-            engine.navigate(kit::URLRequest::requestWithURL(*url), kit::WebViewNavigationType::LinkClicked);
+            if (auto* engine = headlessEngine(view)) {
+                engine->navigate(kit::URLRequest::requestWithURL(*url), kit::WebViewNavigationType::LinkClicked);
+                return;
+            }
+            // A link of our own in the page, clicked.
+            evaluate(s, view,
+                "(function () { const a = document.createElement('a'); a.href = " + scriptString(url->absoluteString())
+                    + "; document.body.appendChild(a); a.click(); a.remove(); return ''; })()");
         });
 
     script.add("back", "back              go back in the front web view", [](Script& s, const std::string&) {
@@ -125,6 +183,11 @@ void addWebCommands(Script& script)
             double limit = arg.empty() ? 60 : parseNumber(arg, "the time limit");
             auto& view = frontWebView(s);
             auto keep = view.weak_from_this();
+            // The window's engine reports a load only once its process has
+            // begun it: a load just asked for (a tab just shown, a link just
+            // clicked) gets a moment to begin.
+            if (!headlessEngine(view) && !view.isLoading())
+                s.runUntil([&] { return keep.expired() || view.isLoading(); }, std::min(limit, 3.0));
             bool ok = s.runUntil([&] {
                 auto alive = keep.lock();
                 return !alive || !view.isLoading();

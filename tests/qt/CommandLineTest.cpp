@@ -1,6 +1,7 @@
 // The quorvane program: screenshots, bad options, and the second start that
 // brings the running window back.
 #include "QtTestSupport.h"
+#include "tests/support/PageServer.h"
 
 #include "shells/qt/Options.h"
 
@@ -173,4 +174,25 @@ TEST(CommandLineTest, ASecondStartBringsTheRunningWindowBack)
     ::kill(pid_t(first.processId()), SIGTERM);
     ASSERT_TRUE(first.waitForFinished(30000));
     EXPECT_EQ(first.exitCode(), 0);
+}
+
+TEST(CommandLineTest, AScriptReadsAndFollowsTheLinksOfAPageInTheWindow)
+{
+    testsupport::PageServer site;
+    ::setenv("QUORVANE_CONNECT_TO", ("releases.ubuntu.com:80:127.0.0.1:" + std::to_string(site.port())).c_str(), 1);
+    testsupport::TempFolder folder;
+    const std::string dir = folder.path();
+    {
+        std::ofstream script(dir + "/links.txt");
+        script << "answer 0\ntab 1\nloaded 30\nlinks\nlink Next page\nloaded 30\nweb\nfollow /\nloaded 30\nweb\nlink nothing like it\n";
+    }
+    QByteArray err, out;
+    EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--script", QString::fromStdString(dir + "/links.txt") },
+                  dir, &err, &out),
+        1);
+    ::unsetenv("QUORVANE_CONNECT_TO");
+    EXPECT_TRUE(out.contains("0: \"First torrent\" http://releases.ubuntu.com/files/first.torrent\n")) << out.constData();
+    EXPECT_TRUE(out.contains("web http://releases.ubuntu.com/next.html ")) << out.constData();
+    EXPECT_TRUE(out.contains("web http://releases.ubuntu.com/ title=\"Quorvane Test & Torrents\" loading=no back=yes")) << out.constData();
+    EXPECT_TRUE(err.contains("line 11: link nothing like it: the page has no link showing")) << err.constData();
 }
