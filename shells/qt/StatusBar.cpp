@@ -1,11 +1,11 @@
 #include "shells/qt/StatusBar.h"
 
+#include "shells/qt/ActivityWheel.h"
 #include "shells/qt/ViewPeer.h"
 
 #include <QPainter>
 #include <QTime>
 
-#include <cmath>
 
 namespace qtshell {
 
@@ -98,15 +98,7 @@ void StatusBar::paintEvent(QPaintEvent*)
     if (!m_activity)
         return;
     // The activity wheel: twelve spokes, the lit one turning.
-    const QPointF centre(wheelCentreX, height() / 2.0);
-    for (int i = 0; i < 12; ++i) {
-        double angle = (i * 30.0) * M_PI / 180.0;
-        int age = (m_step - i + 12) % 12;
-        QColor c(255, 255, 255, 255 - age * 18);
-        p.setPen(QPen(c, 1.6, Qt::SolidLine, Qt::RoundCap));
-        QPointF dir(std::sin(angle), -std::cos(angle));
-        p.drawLine(centre + dir * 3.0, centre + dir * 6.5);
-    }
+    ActivityWheel { 3.0, 6.5, 1.6, Qt::white }.draw(p, QPointF(wheelCentreX, height() / 2.0), m_step);
 }
 
 } // namespace qtshell
