@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 namespace kit {
 
@@ -111,9 +112,30 @@ Fonts::Measure& measureOverride()
     return measure;
 }
 
+// Glyph indexes and advances in font units, per face: laying a text out
+// again (every frame of a window) asks FreeType nothing new.
+struct GlyphInfo {
+    uint32_t glyph;
+    long advance; // font units
+};
+
+GlyphInfo glyphFor(FT_Face face, char32_t cp)
+{
+    static std::map<FT_Face, std::unordered_map<char32_t, GlyphInfo>> cache;
+    auto& glyphs = cache[face];
+    if (auto it = glyphs.find(cp); it != glyphs.end())
+        return it->second;
+    GlyphInfo info { FT_Get_Char_Index(face, cp), 0 };
+    if (FT_Load_Glyph(face, info.glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_TRANSFORM) == 0)
+        info.advance = face->glyph->advance.x;
+    glyphs.emplace(cp, info);
+    return info;
+}
+
 struct Metrics {
     FT_Face face { nullptr };
     float size { 0 };
+    float scale { 0 }; // points per font unit
     float ascent { 0 };
     float lineHeight { 0 };
 
@@ -123,10 +145,9 @@ struct Metrics {
             glyph = 0;
             return size * 0.55f;
         }
-        glyph = FT_Get_Char_Index(face, cp);
-        if (FT_Load_Glyph(face, glyph, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_TRANSFORM) != 0)
-            return 0;
-        return float(face->glyph->linearHoriAdvance) / 65536.0f;
+        auto info = glyphFor(face, cp);
+        glyph = info.glyph;
+        return float(info.advance) * scale;
     }
 };
 
@@ -135,13 +156,12 @@ Metrics metricsFor(const ResolvedFont& resolved, float size)
     Metrics m;
     m.size = size;
     m.face = FaceCache::shared().face(resolved);
-    if (m.face && FT_Set_Char_Size(m.face, 0, FT_F26Dot6(std::lround(size * 64)), 72, 72) != 0)
-        m.face = nullptr;
     if (m.face && m.face->units_per_EM > 0) {
-        float scale = size / float(m.face->units_per_EM);
-        m.ascent = float(m.face->ascender) * scale;
-        m.lineHeight = std::ceil(float(m.face->ascender - m.face->descender) * scale);
+        m.scale = size / float(m.face->units_per_EM);
+        m.ascent = float(m.face->ascender) * m.scale;
+        m.lineHeight = std::ceil(float(m.face->ascender - m.face->descender) * m.scale);
     } else {
+        m.face = nullptr;
         m.ascent = size * 0.95f;
         m.lineHeight = std::ceil(size * 1.2f);
     }
@@ -211,8 +231,8 @@ void wrap(const std::vector<Char>& chars, float width, std::vector<TextLine>& li
 
 ResolvedFont Fonts::resolve(const Font& font)
 {
-    static std::map<std::string, ResolvedFont> cache;
-    std::string key = font.name + (font.bold ? ":bold" : "");
+    static std::map<std::pair<std::string, bool>, ResolvedFont> cache;
+    auto key = std::make_pair(font.name, font.bold);
     auto it = cache.find(key);
     if (it != cache.end())
         return it->second;
