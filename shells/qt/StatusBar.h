@@ -12,6 +12,8 @@ public:
     explicit StatusBar(QWidget* parent);
     void setNetworkActivity(bool visible);
     bool networkActivity() const { return m_activity; }
+    // Whether the wheel's timer runs (only while the wheel can be seen).
+    bool isTurning() const { return m_spin.isActive(); }
 
 protected:
     void paintEvent(QPaintEvent*) override;

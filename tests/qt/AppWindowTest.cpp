@@ -217,12 +217,17 @@ TEST_F(AppWindowTest, ClosingTheWindowLeavesTheApplicationRunning)
     runApp([&](QtPlatform&, AppWindow& w) {
         answer(w, 0);
         tabs().setSelectedIndex(3);
+        ASSERT_TRUE(w.statusBar().networkActivity());
+        EXPECT_TRUE(w.statusBar().isTurning());
         w.close();
         QtPlatform::settle();
         EXPECT_FALSE(w.isVisible());
+        // Nothing wakes to repaint a hidden window.
+        EXPECT_FALSE(w.statusBar().isTurning());
         EXPECT_FALSE(kit::Application::shared().isTerminating());
         w.showAgain();
         EXPECT_TRUE(w.isVisible());
+        EXPECT_TRUE(w.statusBar().isTurning());
         EXPECT_EQ(tabs().selectedIndex(), 3);
     });
 }
