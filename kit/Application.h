@@ -33,6 +33,8 @@ public:
     virtual bool openURL(const std::string& url) = 0;
     // The application asked to end.
     virtual void terminate(Application& app) = 0;
+    // A desktop notification; false where the shell cannot show one.
+    virtual bool showNotification(const std::string& title, const std::string& body) { return false; }
 };
 
 class Application {

@@ -21,9 +21,17 @@ std::vector<std::shared_ptr<ChildProcess>>& liveChildren()
     return list;
 }
 
-[[noreturn]] void failInChild(int errorPipe, int err)
+// What the child tells its parent when it cannot get to the program.
+enum ChildStep : int { SetUpStep, ChangeFolderStep, ExecStep };
+struct ChildFailure {
+    int step;
+    int error;
+};
+
+[[noreturn]] void failInChild(int errorPipe, ChildStep step, int err)
 {
-    [[maybe_unused]] auto n = ::write(errorPipe, &err, sizeof err);
+    ChildFailure failure { step, err };
+    [[maybe_unused]] auto n = ::write(errorPipe, &failure, sizeof failure);
     _exit(127);
 }
 } // namespace
@@ -44,6 +52,7 @@ bool ChildProcess::launch()
 {
     if (m_launched) {
         m_launchError = "already launched";
+        m_launchFailure = LaunchFailure::Other;
         return false;
     }
     m_launched = true;
@@ -58,12 +67,14 @@ bool ChildProcess::launch()
     // Reported before forking, so the message names the real cause.
     if (::access(m_launchPath.c_str(), X_OK) != 0) {
         m_launchError = m_launchPath + ": " + std::strerror(errno);
+        m_launchFailure = LaunchFailure::Program;
         return false;
     }
 
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
         m_launchError = std::string("pipe: ") + std::strerror(errno);
+        m_launchFailure = LaunchFailure::Other;
         return false;
     }
     const int outFd = m_stdout ? m_stdout->writeFd() : -1;
@@ -74,6 +85,7 @@ bool ChildProcess::launch()
     pid_t pid = ::fork();
     if (pid < 0) {
         m_launchError = std::string("fork: ") + std::strerror(errno);
+        m_launchFailure = LaunchFailure::Other;
         ::close(errorPipe[0]);
         ::close(errorPipe[1]);
         return false;
@@ -90,29 +102,41 @@ bool ChildProcess::launch()
             ::signal(s, SIG_DFL);
         int in = ::open("/dev/null", O_RDONLY);
         if (in < 0 || ::dup2(in, 0) < 0)
-            failInChild(errorPipe[1], errno);
+            failInChild(errorPipe[1], SetUpStep, errno);
         if (outFd >= 0 && ::dup2(outFd, 1) < 0)
-            failInChild(errorPipe[1], errno);
+            failInChild(errorPipe[1], SetUpStep, errno);
         if (errFd >= 0 && ::dup2(errFd, 2) < 0)
-            failInChild(errorPipe[1], errno);
+            failInChild(errorPipe[1], SetUpStep, errno);
         if (dir && ::chdir(dir) != 0)
-            failInChild(errorPipe[1], errno);
+            failInChild(errorPipe[1], ChangeFolderStep, errno);
         ::execv(argv[0], argv.data());
-        failInChild(errorPipe[1], errno);
+        failInChild(errorPipe[1], ExecStep, errno);
     }
     ::close(errorPipe[1]);
-    int childErr = 0;
+    ChildFailure failure {};
     ssize_t got;
     do
-        got = ::read(errorPipe[0], &childErr, sizeof childErr);
+        got = ::read(errorPipe[0], &failure, sizeof failure);
     while (got < 0 && errno == EINTR);
     ::close(errorPipe[0]);
     m_pid = pid;
-    if (got == sizeof childErr) {
+    if (got == sizeof failure) {
         int st;
         ::waitpid(pid, &st, 0);
         m_status = 127;
-        m_launchError = (dir && childErr == ENOENT ? std::string(dir) : m_launchPath) + ": " + std::strerror(childErr);
+        const std::string why = std::strerror(failure.error);
+        if (failure.step == ChangeFolderStep) {
+            m_launchFailure = LaunchFailure::WorkingFolder;
+            m_launchError = "the working folder " + m_currentDirectory + ": " + why;
+        } else if (failure.step == ExecStep && failure.error == ENOENT) {
+            // The program is there (checked above): what is missing is the
+            // interpreter or loader that it names.
+            m_launchFailure = LaunchFailure::Other;
+            m_launchError = m_launchPath + ": " + why + " (the interpreter or loader it names is missing)";
+        } else {
+            m_launchFailure = failure.step == ExecStep && failure.error == EACCES ? LaunchFailure::Program : LaunchFailure::Other;
+            m_launchError = m_launchPath + ": " + why;
+        }
         return false;
     }
     // The child holds the write ends now; our copies would hide its end of output.
@@ -195,6 +219,13 @@ void ChildProcess::terminateAll()
     auto live = liveChildren();
     for (auto& child : live)
         child->terminate();
+}
+
+void ChildProcess::killAll()
+{
+    auto live = liveChildren();
+    for (auto& child : live)
+        child->signal(SIGKILL);
 }
 
 } // namespace kit

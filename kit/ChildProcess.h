@@ -39,6 +39,11 @@ public:
     // (missing, not executable, bad working folder). Launch at most once.
     bool launch();
     const std::string& launchError() const { return m_launchError; }
+    // Which step failed: the program itself is missing or not executable, the
+    // working folder cannot be entered, or the start failed otherwise (a
+    // script whose interpreter is missing, no resources).
+    enum class LaunchFailure { None, Program, WorkingFolder, Other };
+    LaunchFailure launchFailure() const { return m_launchFailure; }
 
     bool isRunning();
     pid_t processIdentifier() const { return m_pid; }
@@ -54,6 +59,8 @@ public:
     std::function<void(ChildProcess&)> onTerminate;
 
     static void terminateAll();
+    // SIGKILL to every running child: for one that ignored terminateAll().
+    static void killAll();
     // Children launched and not yet reaped.
     static size_t runningCount();
 
@@ -70,6 +77,7 @@ private:
     std::shared_ptr<Pipe> m_stdout;
     std::shared_ptr<Pipe> m_stderr;
     std::string m_launchError;
+    LaunchFailure m_launchFailure { LaunchFailure::None };
     pid_t m_pid { -1 };
     int m_pidFd { -1 };
     bool m_launched { false };

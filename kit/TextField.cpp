@@ -14,7 +14,13 @@ TextField::~TextField()
 
 void TextField::setText(std::string text)
 {
+    if (text == m_text)
+        return;
     update(m_text, std::move(text));
+    if (m_delegate) {
+        auto keep = weak_from_this().lock();
+        m_delegate->textFieldDidChange(*this);
+    }
 }
 
 void TextField::setPlaceholder(std::string placeholder)

@@ -1,16 +1,22 @@
 #include "transfers/DownloadedTorrents.h"
 
+#include "kit/Application.h"
 #include "kit/DeviceLayout.h"
 #include "kit/Log.h"
 #include "kit/Pipe.h"
+#include "kit/RunLoop.h"
 #include "kit/UserDefaults.h"
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
+#include "transfers/TransferOptions.h"
 
 #include <any>
+#include <filesystem>
 
 namespace {
 constexpr const char* downloadingText = "Downloading ...";
+// What the client prints once it has every piece.
+constexpr std::string_view clientCompleteText = "Download complete.";
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
 } // namespace
 
@@ -19,6 +25,8 @@ DownloadedTorrents::~DownloadedTorrents()
     kit::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_tick)
         m_tick->invalidate();
+    if (m_shellProcess)
+        m_shellProcess->onTerminate = nullptr;
 }
 
 void DownloadedTorrents::loadView()
@@ -37,7 +45,17 @@ void DownloadedTorrents::loadView()
     prog = label({ 10, 56, 90, 20 }, "", kit::Font::systemFont(13));
     dnLabel = label({ 110, 56, 95, 20 }, "", kit::Font::systemFont(13));
     upLabel = label({ 215, 56, 95, 20 }, "", kit::Font::systemFont(13));
-    auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 82, 300, 270 });
+    // Beside the cut's fields: the bar with its percentage, rates, state and time left.
+    auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 10, 85, 240, 10 });
+    progressBar = bar.get();
+    root->addSubview(bar);
+    percentLabel = label({ 255, 80, 55, 20 }, "", kit::Font::boldSystemFont(14));
+    percentLabel->setTextAlignment(kit::TextAlignment::Right);
+    ratesLabel = label({ 10, 102, 300, 18 }, "", kit::Font::systemFont(13));
+    stateLabel = label({ 10, 122, 150, 18 }, "", kit::Font::boldSystemFont(13));
+    timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13));
+    timeLeftLabel->setTextAlignment(kit::TextAlignment::Right);
+    auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 144, 300, 208 });
     tv->setBackgroundColor(kit::Color::white());
     txtView = tv.get();
     root->addSubview(tv);
@@ -62,6 +80,9 @@ void DownloadedTorrents::viewDidAppear(bool)
     if (defaults.stringForKey("DownloadTorrentBool") == "Yes") {
         showDownloadAlert(m_downloadTorrent.value_or(""));
         torrentLabel->setText(name.value_or(""));
+    } else if (m_shellProcess && m_shellProcess->isRunning()) {
+        // A running transfer is named, not denied.
+        torrentLabel->setText(m_runningName);
     } else {
         torrentLabel->setText(noTorrentText);
     }
@@ -87,10 +108,25 @@ void DownloadedTorrents::endCurrentChild()
 {
     // A new start replaces the current child: end it and stop reading it, so
     // that no transfer runs on unseen behind the new one.
-    if (m_shellProcess && m_shellProcess->isRunning())
-        m_shellProcess->terminate();
+    if (m_shellProcess) {
+        m_shellProcess->onTerminate = nullptr;
+        if (m_shellProcess->isRunning())
+            m_shellProcess->terminate();
+    }
     kit::NotificationCenter::defaultCenter().removeObserver(this);
     m_handle.reset();
+}
+
+void DownloadedTorrents::reportStartFailure(const std::string& why)
+{
+    kit::log(why);
+    txtView->setText(why);
+    // The text view is the running transfer's once its next chunk comes, so
+    // the failure is also told where it stays until read.
+    auto alert = kit::AlertView::create("Transfer not started", why, nullptr, "OK", {});
+    alert->show();
+    if (m_shellProcess && m_shellProcess->isRunning())
+        torrentLabel->setText(m_runningName);
 }
 
 bool DownloadedTorrents::startDownload(const std::string& path)
@@ -102,32 +138,45 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     upLabel->setBackgroundColor(kit::Color::clear());
     kit::log("Testing NSLog: Entry");
 
-    endCurrentChild();
-    std::vector<std::string> arguments { path };
+    std::vector<std::string> problems;
+    auto options = TransferOptions::stored(kit::UserDefaults::standard(), &problems);
+    for (auto& problem : problems)
+        kit::log(problem);
     auto pipe = kit::Pipe::create();
     if (!pipe) {
-        txtView->setText("The transfer could not be started: no pipe could be made.");
+        reportStartFailure("The transfer could not be started: no pipe could be made.");
         return false;
     }
-    m_handle = pipe->fileHandleForReading();
-    m_decoder = {};
-    m_handle->readInBackgroundAndNotify();
+    // A running transfer is ended only once its successor has started, so a
+    // start that fails leaves it going.
+    auto handle = pipe->fileHandleForReading();
+    handle->readInBackgroundAndNotify();
 
     auto& layout = kit::DeviceLayout::current();
-    m_shellProcess = kit::ChildProcess::create();
-    m_shellProcess->setLaunchPath(layout.ctorrentPath());
-    m_shellProcess->setCurrentDirectoryPath(layout.transferWorkingFolder());
-    m_shellProcess->setArguments(arguments);
-    m_shellProcess->setStandardOutput(pipe);
-    m_shellProcess->setStandardError(pipe);
-    if (!m_shellProcess->launch()) {
-        std::string why = "The transfer could not be started.\n" + m_shellProcess->launchError()
-            + "\nThe transfer client ctorrent must be installed at " + layout.ctorrentPath() + ".";
-        kit::log(why);
-        txtView->setText(why);
-        m_handle.reset();
+    auto child = kit::ChildProcess::create();
+    child->setLaunchPath(layout.ctorrentPath());
+    child->setCurrentDirectoryPath(layout.transferWorkingFolder());
+    child->setArguments(options.arguments(path));
+    child->setStandardOutput(pipe);
+    child->setStandardError(pipe);
+    if (!child->launch()) {
+        std::string why = "The transfer could not be started.\n" + child->launchError();
+        if (child->launchFailure() == kit::ChildProcess::LaunchFailure::Program)
+            why += "\nThe transfer client ctorrent must be installed at " + layout.ctorrentPath() + ".";
+        reportStartFailure(why);
         return false;
     }
+
+    endCurrentChild();
+    m_handle = std::move(handle);
+    m_shellProcess = std::move(child);
+    m_shellProcess->onTerminate = [this](kit::ChildProcess& ended) { childEnded(ended); };
+    m_decoder = {};
+    m_textIsCurrent = false;
+    m_chunkTail.clear();
+    m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
+    m_progress.started(kit::RunLoop::main().now());
+    refreshProgress();
 
     kit::NotificationCenter::defaultCenter().addObserver(
         this, [this](const kit::Notification& n) { readPipe(n); }, kit::FileHandle::ReadCompletionNotification, nullptr);
@@ -135,6 +184,28 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     if (!isTicking())
         m_tick = kit::Timer::scheduled(1.0, true, [this](kit::Timer&) { devideString(); });
     return true;
+}
+
+void DownloadedTorrents::childEnded(kit::ChildProcess& child)
+{
+    // The last lines may have come after the last tick.
+    refreshProgress();
+    m_progress.ended(child.terminationStatus());
+    refreshProgress();
+}
+
+void DownloadedTorrents::noticeCompletion(std::string_view chunk)
+{
+    // The notice may be split between two reads: look across the seam too.
+    bool found = chunk.find(clientCompleteText) != std::string_view::npos;
+    if (!found && !m_chunkTail.empty()) {
+        auto seam = m_chunkTail + std::string(chunk.substr(0, clientCompleteText.size() - 1));
+        found = seam.find(clientCompleteText) != std::string::npos;
+    }
+    const size_t keep = std::min(chunk.size(), clientCompleteText.size() - 1);
+    m_chunkTail.assign(chunk.substr(chunk.size() - keep));
+    if (found)
+        m_progress.clientSaidComplete();
 }
 
 void DownloadedTorrents::readPipe(const kit::Notification& notification)
@@ -154,7 +225,9 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     // rest, and bytes that are no UTF-8 show as replacement characters.
     auto decoded = m_decoder.decode(*bytes);
     if (!decoded.empty()) {
+        noticeCompletion(decoded);
         m_text = std::move(decoded);
+        m_textIsCurrent = true;
         txtView->setText(*m_text);
     }
     m_handle->readInBackgroundAndNotify();
@@ -162,6 +235,7 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
 
 void DownloadedTorrents::devideString()
 {
+    refreshProgress();
     if (!m_text)
         return;
     auto fields = cutStatusLine(*m_text);
@@ -172,12 +246,35 @@ void DownloadedTorrents::devideString()
     upLabel->setText(fields->up);
 }
 
+void DownloadedTorrents::refreshProgress()
+{
+    std::optional<StatusLine> line;
+    if (m_text && m_textIsCurrent)
+        line = lastStatusLine(*m_text);
+    m_progress.tick(line, kit::RunLoop::main().now());
+    if (auto* latest = m_progress.latest() ? &*m_progress.latest() : nullptr)
+        progressBar->setProgress(float(latest->fraction()));
+    else
+        progressBar->setProgress(0);
+    percentLabel->setText(m_progress.percentText());
+    ratesLabel->setText(m_progress.ratesText());
+    stateLabel->setText(m_progress.stateText());
+    timeLeftLabel->setText(m_progress.timeLeftText());
+    if (m_progress.takeCompletion()) {
+        kit::log(std::string(completeNotice) + ": " + m_runningName);
+        if (auto* platform = kit::Application::platform())
+            platform->showNotification(completeNotice, m_runningName);
+    }
+}
+
 void DownloadedTorrents::Stoppressed()
 {
     if (!m_shellProcess || !m_shellProcess->isRunning())
         return;
     m_shellProcess->terminate(); // also wakes a paused child, so it can end
     status->setText("Stopped");
+    m_progress.stopped();
+    refreshProgress();
 }
 
 void DownloadedTorrents::Pausepressed()
@@ -186,6 +283,8 @@ void DownloadedTorrents::Pausepressed()
         return;
     m_shellProcess->suspend();
     status->setText("Paused");
+    m_progress.paused();
+    refreshProgress();
 }
 
 void DownloadedTorrents::Resumepressed()
@@ -194,6 +293,8 @@ void DownloadedTorrents::Resumepressed()
         return;
     m_shellProcess->resume();
     status->setText(downloadingText);
+    m_progress.resumed();
+    refreshProgress();
 }
 
 void DownloadedTorrents::goQueue()

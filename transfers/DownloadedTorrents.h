@@ -5,6 +5,12 @@
 // output chunk as it arrives, and once a second cuts the latest chunk into the
 // progress and rate labels. Stop, Pause and Resume act on the running child.
 //
+// Beside those labels, which stay as the cut makes them, the tab shows what a
+// person can follow: a progress bar with the percentage, the rates, the time
+// left and the state, read from the client's status line on the same tick.
+// When a download completes the user is told once: a desktop notification,
+// a log line, and "Complete" on the tab.
+//
 // Owns the child, the read end of its pipe and the one-second timer; the
 // labels and the text view belong to the tab's view tree.
 #include "kit/AlertView.h"
@@ -13,10 +19,12 @@
 #include "kit/FileHandle.h"
 #include "kit/Label.h"
 #include "kit/NotificationCenter.h"
+#include "kit/ProgressView.h"
 #include "kit/TextView.h"
 #include "kit/Timer.h"
 #include "kit/Utf8Decoder.h"
 #include "kit/ViewController.h"
+#include "transfers/TransferProgress.h"
 
 #include <optional>
 #include <string>
@@ -27,6 +35,7 @@ class TipsViewController;
 class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate {
 public:
     static constexpr const char* noTorrentText = "No torrent file set yet!";
+    static constexpr const char* completeNotice = "Download complete";
 
     DownloadedTorrents() = default;
     ~DownloadedTorrents() override;
@@ -55,13 +64,25 @@ public:
     kit::Label* dnLabel { nullptr };
     kit::Label* upLabel { nullptr };
     kit::Label* prog { nullptr };
+    // What a person follows, beside the cut's labels.
+    kit::ProgressView* progressBar { nullptr };
+    kit::Label* percentLabel { nullptr };
+    kit::Label* ratesLabel { nullptr };
+    kit::Label* stateLabel { nullptr };
+    kit::Label* timeLeftLabel { nullptr };
 
     const std::shared_ptr<kit::ChildProcess>& shellProcess() const { return m_shellProcess; }
     const std::optional<std::string>& text() const { return m_text; }
     bool isTicking() const { return m_tick && m_tick->isValid(); }
+    const TransferProgress& progress() const { return m_progress; }
 
 private:
     void endCurrentChild();
+    void reportStartFailure(const std::string& why);
+    void childEnded(kit::ChildProcess& child);
+    void noticeCompletion(std::string_view chunk);
+    // Feeds the latest chunk's status line to the progress and shows it.
+    void refreshProgress();
 
     std::shared_ptr<kit::ChildProcess> m_shellProcess;
     std::shared_ptr<kit::FileHandle> m_handle;
@@ -71,4 +92,8 @@ private:
     std::optional<std::string> m_text;
     kit::Utf8Decoder m_decoder;
     std::shared_ptr<kit::Timer> m_tick;
+    TransferProgress m_progress;
+    std::string m_runningName; // the running torrent's name, for the title
+    bool m_textIsCurrent { false }; // m_text came from the current child
+    std::string m_chunkTail; // the end of the previous chunk, for a notice split across reads
 };

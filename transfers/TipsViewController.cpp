@@ -1,24 +1,62 @@
 #include "transfers/TipsViewController.h"
 
-#include "kit/Button.h"
-#include "kit/Label.h"
+#include "kit/UserDefaults.h"
 #include "kit/TextView.h"
+#include "transfers/TransferOptions.h"
+
+namespace {
+const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
+const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
+} // namespace
 
 void TipsViewController::loadView()
 {
-    // The "Options" screen: what a transfer offers today, and a way back.
+    // The "Options" screen: the transfer options, what a transfer offers, and a way back.
+    auto& defaults = kit::UserDefaults::standard();
     auto root = kit::View::create(kit::Rect { 0, 0, 320, 460 });
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
-    auto title = kit::View::create<kit::Label>(kit::Rect { 20, 20, 280, 30 });
+    auto title = kit::View::create<kit::Label>(kit::Rect { 20, 16, 280, 30 });
     title->setText("Options");
     title->setFont(kit::Font::boldSystemFont(22));
     title->setTextAlignment(kit::TextAlignment::Center);
     root->addSubview(title);
-    auto tips = kit::View::create<kit::TextView>(kit::Rect { 20, 60, 280, 300 });
+
+    float y = 56;
+    auto limit = [&](const char* caption, const char* key) {
+        auto label = kit::View::create<kit::Label>(kit::Rect { 20, y, 170, 31 });
+        label->setText(caption);
+        root->addSubview(label);
+        auto field = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
+        field->setBackgroundColor(kit::Color::white());
+        field->setPlaceholder("none");
+        field->setText(defaults.stringForKey(key).value_or(""));
+        field->setDelegate(this);
+        root->addSubview(field);
+        y += 40;
+        return field.get();
+    };
+    downLimitTextField = limit("Download limit (KB/s)", TransferOptions::downloadLimitKey);
+    upLimitTextField = limit("Upload limit (KB/s)", TransferOptions::uploadLimitKey);
+    auto stop = kit::Button::create(kit::Rect { 20, y + 2, 280, 37 }, "", [this] { toggleStopWhenComplete(); });
+    stopWhenCompleteButton = stop.get();
+    root->addSubview(stop);
+    showStopWhenComplete();
+
+    auto note = kit::View::create<kit::Label>(kit::Rect { 20, y + 44, 280, 36 });
+    note->setNumberOfLines(2);
+    note->setLineBreakMode(kit::LineBreakMode::WordWrap);
+    note->setFont(kit::Font::systemFont(12));
+    note->setTextColor(noteColor);
+    note->setText(appliesText);
+    noteLabel = note.get();
+    root->addSubview(note);
+
+    auto tips = kit::View::create<kit::TextView>(kit::Rect { 20, y + 86, 280, 370 - (y + 86) });
     tips->setText("Choose a .torrent file in the Files tab and pick Download; the Transfer tab then asks whether to "
                   "start it.\n\nStop ends the transfer, Pause holds it, Resume lets it go on.\n\nThe transfer goes on "
                   "while you use other applications; use Exit on the Welcome tab to end it.\n\n"
-                  "Download and upload limits will come in a later version.");
+                  "An empty limit means none. Stop when complete ends the transfer once every piece is in, "
+                  "instead of sharing it with others.");
     tips->setBackgroundColor(kit::Color::white());
     root->addSubview(tips);
     root->addSubview(kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); }));
@@ -28,4 +66,46 @@ void TipsViewController::loadView()
 void TipsViewController::dismissAction(void*)
 {
     dismissModalViewControllerAnimated(true);
+}
+
+void TipsViewController::textFieldDidChange(kit::TextField& field)
+{
+    const char* key = &field == downLimitTextField ? TransferOptions::downloadLimitKey
+        : &field == upLimitTextField                ? TransferOptions::uploadLimitKey
+                                                    : nullptr;
+    if (!key)
+        return;
+    // Only a valid limit is stored; a bad one is said and the stored one stays.
+    auto problem = limitProblem(field.text());
+    if (!problem.empty()) {
+        auto stored = parseLimit(kit::UserDefaults::standard().stringForKey(key).value_or(""));
+        noteLabel->setTextColor(problemColor);
+        noteLabel->setText(std::string(&field == downLimitTextField ? "Download" : "Upload") + " limit not stored: " + problem
+            + "; it stays " + (stored ? std::to_string(*stored) + " KB/s." : "none."));
+        return;
+    }
+    auto value = parseLimit(field.text());
+    kit::UserDefaults::standard().setObject(value ? std::to_string(*value) : "", key);
+    noteLabel->setTextColor(noteColor);
+    noteLabel->setText(appliesText);
+}
+
+bool TipsViewController::textFieldShouldReturn(kit::TextField& field)
+{
+    field.resignFirstResponder();
+    return true;
+}
+
+void TipsViewController::toggleStopWhenComplete()
+{
+    auto& defaults = kit::UserDefaults::standard();
+    const bool on = defaults.stringForKey(TransferOptions::stopWhenCompleteKey) == "Yes";
+    defaults.setObject(on ? "No" : "Yes", TransferOptions::stopWhenCompleteKey);
+    showStopWhenComplete();
+}
+
+void TipsViewController::showStopWhenComplete()
+{
+    const bool on = kit::UserDefaults::standard().stringForKey(TransferOptions::stopWhenCompleteKey) == "Yes";
+    stopWhenCompleteButton->setTitle(std::string("Stop when complete: ") + (on ? "Yes" : "No"));
 }

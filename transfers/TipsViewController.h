@@ -1,10 +1,31 @@
 #pragma once
-// The options screen shown over the transfer tab; its one action closes it.
+// The options screen shown over the transfer tab: the transfer options
+// (download and upload limits, stop when complete), stored as they are
+// entered, a word on when they apply, the tips, and a way back. Its one
+// action closes it.
+#include "kit/Button.h"
+#include "kit/Label.h"
+#include "kit/TextField.h"
 #include "kit/ViewController.h"
 
-class TipsViewController : public kit::ViewController {
+class TipsViewController : public kit::ViewController, public kit::TextFieldDelegate {
 public:
+    static constexpr const char* appliesText = "Changes apply when the next transfer starts; a running transfer keeps "
+                                               "what it started with.";
+
     std::string className() const override { return "TipsViewController"; }
     void loadView() override;
     void dismissAction(void* sender);
+
+    void textFieldDidChange(kit::TextField& field) override;
+    bool textFieldShouldReturn(kit::TextField& field) override;
+    void toggleStopWhenComplete();
+
+    kit::TextField* downLimitTextField { nullptr };
+    kit::TextField* upLimitTextField { nullptr };
+    kit::Button* stopWhenCompleteButton { nullptr };
+    kit::Label* noteLabel { nullptr };
+
+private:
+    void showStopWhenComplete();
 };

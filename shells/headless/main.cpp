@@ -2,6 +2,7 @@
 // an automation script.
 #include "app/QuorvaneMain.h"
 #include "kit/Application.h"
+#include "kit/ChildProcess.h"
 #include "kit/DeviceLayout.h"
 #include "kit/HeadlessWebEngine.h"
 #include "kit/MoviePlayer.h"
@@ -56,7 +57,14 @@ public:
         }
         // The script's end is the application's end; a running transfer ends with it.
         kit::Application::shared().terminate();
+        endTransfers();
         return status;
+    }
+
+    bool showNotification(const std::string& title, const std::string& body) override
+    {
+        std::cout << "notification " << title << ": " << body << std::endl;
+        return true;
     }
 
     bool openURL(const std::string& url) override
@@ -69,6 +77,21 @@ public:
     void terminate(kit::Application&) override { }
 
 private:
+    static constexpr double stopTimeout = 10;
+
+    // The transfer client says goodbye to its tracker before it ends: wait for
+    // that, as the window does, but not forever, and leave no client behind.
+    static void endTransfers()
+    {
+        auto& loop = kit::RunLoop::main();
+        auto gone = [] { return kit::ChildProcess::runningCount() == 0; };
+        if (gone() || loop.runUntil(gone, stopTimeout))
+            return;
+        std::cerr << "quorvane-headless: the transfer client did not stop in " << int(stopTimeout) << " s; killing it" << std::endl;
+        kit::ChildProcess::killAll();
+        loop.runUntil(gone, 5);
+    }
+
     std::string m_scriptPath;
     bool m_virtualTime;
 };

@@ -113,6 +113,8 @@ def main():
     p.add_argument("--torrent-out", help="also copy the .torrent into this folder")
     p.add_argument("--lifetime", type=float, default=300, help="seconds until everything stops")
     p.add_argument("--watch-stdin", action="store_true", help="stop when standard input closes")
+    p.add_argument("--seed-rate", type=int, default=0,
+                   help="the seeder's upload limit in KB/s (0: none), so that a transfer can be watched")
     p.add_argument("--ctorrent", default="/usr/bin/ctorrent")
     p.add_argument("--opentracker", default=shutil.which("opentracker") or "/usr/bin/opentracker")
     args = p.parse_args()
@@ -181,9 +183,10 @@ def main():
 
     seed_port = free_port("127.0.0.2")
     seed_log = open(os.path.join(work, "seeder.log"), "wb")
+    limit = ["-U", str(args.seed_rate)] if args.seed_rate > 0 else []
     children.append(subprocess.Popen(
-        [args.ctorrent, "-e", "1", "-i", "127.0.0.2", "-I", "127.0.0.2", "-p", str(seed_port),
-         "-s", args.name, torrent],
+        [args.ctorrent, "-e", "1", "-i", "127.0.0.2", "-I", "127.0.0.2", "-p", str(seed_port)] + limit
+        + ["-s", args.name, torrent],
         cwd=seed_dir, stdin=subprocess.DEVNULL, stdout=seed_log, stderr=subprocess.STDOUT,
         preexec_fn=die_with_parent))
     if not tracker_knows_seeder(tracker_port, ihash, time.time() + 30):

@@ -1,0 +1,170 @@
+#include "transfers/TransferProgress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+void TransferProgress::started(double now)
+{
+    *this = TransferProgress {};
+    m_base = TransferState::Connecting;
+    (void)now;
+}
+
+void TransferProgress::tick(const std::optional<StatusLine>& line, double now)
+{
+    if (m_base == TransferState::Idle)
+        return;
+    if (line) {
+        m_latest = line;
+        if (!line->complete())
+            m_sawIncomplete = true;
+        else if (m_sawIncomplete)
+            m_completed = true;
+    }
+    if (!m_latest || m_base != TransferState::Connecting)
+        return; // nothing to measure, or not running freely
+    m_samples.push_back({ now, m_latest->piecesHave });
+    while (m_samples.size() > 2 && m_samples.front().time < now - window)
+        m_samples.pop_front();
+}
+
+void TransferProgress::paused()
+{
+    if (m_base == TransferState::Connecting)
+        m_base = TransferState::Paused;
+    m_samples.clear(); // a pause is no slow download
+}
+
+void TransferProgress::resumed()
+{
+    if (m_base == TransferState::Paused)
+        m_base = TransferState::Connecting;
+}
+
+void TransferProgress::stopped()
+{
+    if (m_base != TransferState::Idle && m_base != TransferState::Ended)
+        m_base = TransferState::Stopped;
+    m_samples.clear();
+}
+
+void TransferProgress::ended(std::optional<int> status)
+{
+    if (m_base == TransferState::Idle)
+        return;
+    if (m_base != TransferState::Stopped)
+        m_base = TransferState::Ended;
+    m_exitStatus = status;
+    m_samples.clear();
+}
+
+bool TransferProgress::takeCompletion()
+{
+    if (!m_completed || m_completionTaken)
+        return false;
+    m_completionTaken = true;
+    return true;
+}
+
+TransferState TransferProgress::state() const
+{
+    if (m_base != TransferState::Connecting)
+        return m_base;
+    if (!m_latest)
+        return TransferState::Connecting;
+    if (m_latest->complete())
+        return TransferState::Seeding;
+    if (m_latest->seeders + m_latest->leechers > 0 || m_latest->downRateKB > 0)
+        return TransferState::Downloading;
+    return TransferState::Connecting;
+}
+
+std::optional<double> TransferProgress::secondsLeft() const
+{
+    if (state() != TransferState::Downloading || !m_latest || m_samples.size() < 2)
+        return std::nullopt;
+    const auto& first = m_samples.front();
+    const auto& last = m_samples.back();
+    const double span = last.time - first.time;
+    const long long gained = last.pieces - first.pieces;
+    if (span < shortest || gained <= 0)
+        return std::nullopt;
+    return double(m_latest->piecesTotal - m_latest->piecesHave) * span / double(gained);
+}
+
+std::string TransferProgress::stateText() const
+{
+    switch (state()) {
+    case TransferState::Idle:
+        return "";
+    case TransferState::Connecting:
+        return "Connecting";
+    case TransferState::Downloading:
+        return "Downloading";
+    case TransferState::Paused:
+        return "Paused";
+    case TransferState::Seeding:
+        return "Seeding (complete)";
+    case TransferState::Stopped:
+        return "Stopped";
+    case TransferState::Ended:
+        if (m_exitStatus && *m_exitStatus != 0)
+            return "Ended (exit status " + std::to_string(*m_exitStatus) + ")";
+        return m_completed || (m_latest && m_latest->complete()) ? "Ended (complete)" : "Ended";
+    }
+    return "";
+}
+
+std::string TransferProgress::percentText() const
+{
+    if (!m_latest)
+        return "";
+    // Floor, so that 100 % means every piece.
+    return std::to_string(int(std::floor(m_latest->fraction() * 100))) + " %";
+}
+
+std::string TransferProgress::ratesText() const
+{
+    if (!m_latest)
+        return "";
+    return "\u2193 " + rateText(m_latest->downRateKB) + "   \u2191 " + rateText(m_latest->upRateKB);
+}
+
+std::string TransferProgress::timeLeftText() const
+{
+    if (m_latest && m_latest->complete())
+        return "Complete";
+    if (m_base == TransferState::Idle)
+        return "";
+    if (auto left = secondsLeft())
+        return "Time left: " + durationText(*left);
+    return "Time left: \u2014";
+}
+
+std::string TransferProgress::rateText(long long kb)
+{
+    char text[32];
+    if (kb < 1000)
+        std::snprintf(text, sizeof text, "%lld KB/s", kb);
+    else if (kb < 1000 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MB/s", double(kb) / 1024);
+    else
+        std::snprintf(text, sizeof text, "%.1f GB/s", double(kb) / (1024 * 1024));
+    return text;
+}
+
+std::string TransferProgress::durationText(double seconds)
+{
+    long long s = std::llround(std::max(0.0, seconds));
+    char text[48];
+    if (s < 60)
+        std::snprintf(text, sizeof text, "%lld s", s);
+    else if (s < 3600)
+        std::snprintf(text, sizeof text, "%lld min %02lld s", s / 60, s % 60);
+    else if (s < 100 * 3600)
+        std::snprintf(text, sizeof text, "%lld h %02lld min", s / 3600, (s % 3600) / 60);
+    else
+        std::snprintf(text, sizeof text, "%lld days", s / 86400);
+    return text;
+}

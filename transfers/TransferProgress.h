@@ -1,0 +1,66 @@
+#pragma once
+// What a person follows of one transfer: the share done, the rates, the time
+// left and the state, worked out from the client's status lines on the tab's
+// one-second tick and from what the user and the child did. It only reckons;
+// the tab puts its texts into labels.
+//
+// Time left is the pieces still missing over the rate at which pieces came in
+// during the last seconds, so one fast or slow second does not swing it; it
+// is unknown ("—") until pieces have come in over a few seconds.
+#include "transfers/StatusLine.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+
+enum class TransferState { Idle, Connecting, Downloading, Paused, Seeding, Stopped, Ended };
+
+class TransferProgress {
+public:
+    static constexpr double window = 15; // seconds of history behind the time left
+    static constexpr double shortest = 3; // the history must span at least this
+
+    // A new child: nothing known yet.
+    void started(double now);
+    // The tick: the latest status line, if the latest chunk held one; the
+    // previous values stay otherwise.
+    void tick(const std::optional<StatusLine>& line, double now);
+    void paused();
+    void resumed();
+    void stopped();
+    // The child ended; its exit status (or 128 + signal).
+    void ended(std::optional<int> status);
+    // The client said in its output that the download is complete.
+    void clientSaidComplete() { m_completed = true; }
+
+    TransferState state() const;
+    const std::optional<StatusLine>& latest() const { return m_latest; }
+    bool hasCompleted() const { return m_completed; }
+    // True once per transfer, on the first call after the download completed.
+    bool takeCompletion();
+    std::optional<double> secondsLeft() const;
+
+    std::string stateText() const;
+    std::string percentText() const; // "42 %"; empty before the first line
+    std::string ratesText() const; // "↓ 280 KB/s   ↑ 12 KB/s"
+    std::string timeLeftText() const; // "Time left: 3 min 05 s", "Time left: —", "Complete"
+
+    static std::string rateText(long long kilobytesPerSecond);
+    static std::string durationText(double seconds);
+
+private:
+    struct Sample {
+        double time;
+        long long pieces;
+    };
+
+    // What the user or the child made it; Connecting stands for "running",
+    // and the status lines then tell how far it got.
+    TransferState m_base { TransferState::Idle };
+    std::optional<StatusLine> m_latest;
+    std::deque<Sample> m_samples;
+    std::optional<int> m_exitStatus;
+    bool m_sawIncomplete { false };
+    bool m_completed { false };
+    bool m_completionTaken { false };
+};
