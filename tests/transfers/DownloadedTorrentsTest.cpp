@@ -22,10 +22,25 @@ using testsupport::readFile;
 using testsupport::TempFolder;
 using testsupport::writeFile;
 
+// Records the desktop notifications the tab asks for.
+class NotifyingPlatform : public kit::Platform {
+public:
+    int run(kit::Application&) override { return 0; }
+    bool openURL(const std::string&) override { return false; }
+    void terminate(kit::Application&) override { }
+    bool showNotification(const std::string& title, const std::string& body) override
+    {
+        notifications.push_back(title + ": " + body);
+        return true;
+    }
+    std::vector<std::string> notifications;
+};
+
 class DownloadedTorrentsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        kit::Application::installPlatform(platform);
         loop.reset();
         loop.useManualClock();
         layout.setRoot(root.path());
@@ -52,6 +67,7 @@ protected:
         app.reset();
         loop.reset();
         layout.setRoot("");
+        kit::Application::installPlatform(nullptr);
     }
 
     // The stand-in client. `body` runs after it has recorded its arguments.
@@ -92,6 +108,14 @@ protected:
     bool textShows(const std::string& s) { return tab->txtView->text().find(s) != std::string::npos; }
     bool logShows(const std::string& s) { return std::find(logged.begin(), logged.end(), s) != logged.end(); }
 
+    // The front alert's title and message, or "" when none is shown.
+    std::string frontAlert()
+    {
+        auto* popup = app->frontPopup();
+        return popup ? popup->title() + ": " + popup->message() : "";
+    }
+
+    std::shared_ptr<NotifyingPlatform> platform { std::make_shared<NotifyingPlatform>() };
     kit::RunLoop& loop { kit::RunLoop::main() };
     kit::DeviceLayout& layout { kit::DeviceLayout::current() };
     TempFolder root;
@@ -187,14 +211,18 @@ TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhileP
 
     startThroughTheQuestion();
     ASSERT_TRUE(waitFor([&] { return textShows("tick"); }));
+    tab->viewDidAppear(false);
+    EXPECT_EQ(tab->torrentLabel->text(), "My File [1].torrent") << "coming back names the running transfer";
     tab->Pausepressed();
     EXPECT_EQ(tab->status->text(), "Paused");
     EXPECT_TRUE(tab->shellProcess()->isRunning());
     tab->Resumepressed();
     EXPECT_EQ(tab->status->text(), "Downloading ...");
     tab->Pausepressed();
+    EXPECT_EQ(tab->stateLabel->text(), "Paused");
     tab->Stoppressed();
     EXPECT_EQ(tab->status->text(), "Stopped");
+    EXPECT_EQ(tab->stateLabel->text(), "Stopped");
     ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1"); })) << "a paused child must be able to end";
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
     tab->Resumepressed();
@@ -248,11 +276,15 @@ TEST_F(DownloadedTorrentsTest, OutputThatIsNoUtf8OrSplitsACharacterDoesNotEndThe
     open(3);
 }
 
-TEST_F(DownloadedTorrentsTest, AMissingClientIsReportedPlainlyAndNothingRuns)
+TEST_F(DownloadedTorrentsTest, AFailedStartSaysWhatFailedAndAdvisesAnInstallOnlyForTheClient)
 {
+    const std::string advice = "must be installed at";
     startThroughTheQuestion();
     EXPECT_TRUE(textShows("could not be started"));
-    EXPECT_TRUE(textShows(layout.ctorrentPath()));
+    EXPECT_TRUE(textShows(layout.ctorrentPath() + ": No such file or directory"));
+    EXPECT_TRUE(textShows(advice));
+    EXPECT_EQ(frontAlert().rfind("Transfer not started: The transfer could not be started.", 0), 0u) << frontAlert();
+    app->frontPopup()->dismissWithClickedButtonIndex(0, true);
     EXPECT_NE(tab->status->text(), "Downloading ...");
     EXPECT_FALSE(tab->isTicking());
     EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
@@ -261,8 +293,115 @@ TEST_F(DownloadedTorrentsTest, AMissingClientIsReportedPlainlyAndNothingRuns)
     writeFile(layout.ctorrentPath(), "#!/bin/sh\n"); // there, but not executable
     std::filesystem::permissions(layout.ctorrentPath(), std::filesystem::perms::owner_read);
     startThroughTheQuestion();
-    EXPECT_TRUE(textShows("Permission denied"));
+    EXPECT_TRUE(textShows(layout.ctorrentPath() + ": Permission denied"));
+    EXPECT_TRUE(textShows(advice));
+
+    // Installed, but its interpreter is missing: no install advice, and the
+    // working folder is not blamed.
+    writeFile(layout.ctorrentPath(), "#!/nonexistent/interpreter\n", true);
+    startThroughTheQuestion();
+    EXPECT_TRUE(textShows(layout.ctorrentPath() + ": No such file or directory (the interpreter or loader it names is missing)"));
+    EXPECT_FALSE(textShows(advice));
+    EXPECT_FALSE(textShows("working folder"));
+
+    // A working folder that is gone is named as such.
+    standIn("exit 0\n");
+    std::filesystem::remove_all(layout.transferWorkingFolder());
+    startThroughTheQuestion();
+    EXPECT_TRUE(textShows("the working folder " + layout.transferWorkingFolder() + ": No such file or directory"));
+    EXPECT_FALSE(textShows(advice));
     EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
+}
+
+TEST_F(DownloadedTorrentsTest, ASecondYesWhoseStartFailsLeavesTheRunningTransferGoing)
+{
+    standIn("while :; do status \"| run $$ [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("run"); }));
+    auto first = tab->shellProcess();
+    std::filesystem::permissions(layout.ctorrentPath(), std::filesystem::perms::owner_read);
+    handOver("/downloads/other.torrent", "other.torrent");
+    tab->viewDidAppear(false);
+    app->frontPopup()->dismissWithClickedButtonIndex(1, true);
+    EXPECT_EQ(tab->shellProcess(), first);
+    EXPECT_TRUE(first->isRunning());
+    EXPECT_EQ(tab->status->text(), "Downloading ...");
+    EXPECT_EQ(tab->torrentLabel->text(), "My File [1].torrent") << "the title names what runs";
+    EXPECT_NE(frontAlert().find("Permission denied"), std::string::npos) << frontAlert();
+    // Its output is still read.
+    ASSERT_TRUE(waitFor([&] { return textShows("run " + std::to_string(first->processIdentifier())); }));
+}
+
+TEST_F(DownloadedTorrentsTest, LimitsAndStopWhenCompleteReachTheCommandLine)
+{
+    standIn("exit 0\n");
+    auto& d = kit::UserDefaults::standard();
+    d.setObject("100", "DownloadLimit");
+    d.setObject("20", "UploadLimit");
+    d.setObject("Yes", "StopWhenComplete");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return kit::ChildProcess::runningCount() == 0; }));
+    EXPECT_EQ(readFile(root / "args"), "7\n-D\n100\n-U\n20\n-e\n0\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
+
+    // A stored limit that is no number is left out, and the log says so.
+    d.setObject("fast", "DownloadLimit");
+    d.setObject("", "UploadLimit");
+    d.setObject("No", "StopWhenComplete");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return kit::ChildProcess::runningCount() == 0; }));
+    EXPECT_EQ(readFile(root / "args"), "1\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
+    EXPECT_TRUE(logShows("DownloadLimit \"fast\" is left out: a limit is a whole number of KB/s, or empty for none"));
+}
+
+TEST_F(DownloadedTorrentsTest, RecordedOutputShowsProgressRatesStateAndCompletionOnce)
+{
+    // The real client's output, chunk by chunk: downloading, then complete and seeding.
+    standIn("status '/ 1/0/2 [16/64/64] 1MB,0MB | 264,0K/s | 288,0K E:0,1'\n"
+            "gate g1\n"
+            "emit '\\n| 1/0/2 [63/64/64] 3MB,0MB | 224,0K/s | 288,0K E:0,1 \\nDownl'\n"
+            "gate g2\n"
+            "emit 'oad complete.\\nTotal time used: 0 minutes.\\nSeed for others 72 hours\\n'\n"
+            "gate g3\n"
+            "status '- 0/1/2 [64/64/64] 4MB,1MB | 0,1200K/s | 0,0K E:0,2'\n"
+            "gate g4\n"
+            "exit 3\n");
+    startThroughTheQuestion();
+    EXPECT_EQ(tab->stateLabel->text(), "Connecting");
+    EXPECT_EQ(tab->timeLeftLabel->text(), "Time left: \u2014");
+    ASSERT_TRUE(waitFor([&] { return textShows("[16/64/64]"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->percentLabel->text(), "25 %");
+    EXPECT_FLOAT_EQ(tab->progressBar->progress(), 0.25f);
+    EXPECT_EQ(tab->ratesLabel->text(), "\u2193 264 KB/s   \u2191 0 KB/s");
+    EXPECT_EQ(tab->stateLabel->text(), "Downloading");
+    EXPECT_EQ(tab->dnLabel->text(), " 264") << "the cut's labels stay as they were";
+
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return textShows("Downl"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->percentLabel->text(), "98 %") << "the last whole line of the chunk counts";
+    EXPECT_EQ(tab->dnLabel->text(), " 224");
+    open(2);
+    ASSERT_TRUE(waitFor([&] { return textShows("Seed for others"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(platform->notifications, std::vector<std::string> { "Download complete: My File [1].torrent" })
+        << "the notice split between two reads still counts";
+    EXPECT_TRUE(logShows("Download complete: My File [1].torrent"));
+    EXPECT_EQ(tab->percentLabel->text(), "98 %") << "a chunk without a line keeps the values";
+
+    open(3);
+    ASSERT_TRUE(waitFor([&] { return textShows("[64/64/64]"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->stateLabel->text(), "Seeding (complete)");
+    EXPECT_EQ(tab->timeLeftLabel->text(), "Complete");
+    EXPECT_EQ(tab->ratesLabel->text(), "\u2193 0 KB/s   \u2191 1.2 MB/s");
+    loop.advance(3.0);
+    EXPECT_EQ(platform->notifications.size(), 1u) << "once per transfer";
+
+    open(4);
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
+    EXPECT_EQ(tab->stateLabel->text(), "Ended (exit status 3)");
+    EXPECT_EQ(tab->status->text(), "Downloading ...") << "the tab's own status stays as it was";
 }
 
 TEST_F(DownloadedTorrentsTest, TheOptionsScreenComesAndGoesLeavingTheTransferAsItWas)
@@ -281,6 +420,41 @@ TEST_F(DownloadedTorrentsTest, TheOptionsScreenComesAndGoesLeavingTheTransferAsI
     EXPECT_EQ(std::make_tuple(tab->status->text(), tab->dnLabel->text(), tab->upLabel->text(), tab->torrentLabel->text()), before);
     EXPECT_TRUE(tab->shellProcess()->isRunning());
     open(1);
+}
+
+TEST_F(DownloadedTorrentsTest, TheOptionsScreenStoresValidLimitsAndSaysWhenTheyApply)
+{
+    auto& d = kit::UserDefaults::standard();
+    d.setObject("64", "UploadLimit");
+    tab->goQueue();
+    auto& options = dynamic_cast<TipsViewController&>(*tab->modalViewController());
+    options.view();
+    EXPECT_EQ(options.upLimitTextField->text(), "64") << "the stored limit is shown";
+    EXPECT_EQ(options.downLimitTextField->text(), "");
+    EXPECT_EQ(options.noteLabel->text(), TipsViewController::appliesText);
+
+    options.downLimitTextField->insertText("25");
+    EXPECT_EQ(d.stringForKey("DownloadLimit"), "25");
+    options.downLimitTextField->insertText("x");
+    EXPECT_EQ(d.stringForKey("DownloadLimit"), "25");
+    EXPECT_EQ(options.noteLabel->text(), "Download limit not stored: a limit is a whole number of KB/s, or empty for none; it stays 25 KB/s.");
+    options.downLimitTextField->setText("0");
+    EXPECT_EQ(d.stringForKey("DownloadLimit"), "25");
+    EXPECT_NE(options.noteLabel->text().find("1 KB/s or more"), std::string::npos);
+    options.downLimitTextField->setText(" 300 ");
+    EXPECT_EQ(d.stringForKey("DownloadLimit"), "300");
+    EXPECT_EQ(options.noteLabel->text(), TipsViewController::appliesText);
+    options.upLimitTextField->setText("");
+    EXPECT_EQ(d.stringForKey("UploadLimit"), "") << "empty: no limit";
+
+    EXPECT_EQ(options.stopWhenCompleteButton->title(), "Stop when complete: No");
+    options.toggleStopWhenComplete();
+    EXPECT_EQ(d.stringForKey("StopWhenComplete"), "Yes");
+    EXPECT_EQ(options.stopWhenCompleteButton->title(), "Stop when complete: Yes");
+    options.toggleStopWhenComplete();
+    EXPECT_EQ(d.stringForKey("StopWhenComplete"), "No");
+    options.dismissAction(nullptr);
+    EXPECT_EQ(tab->modalViewController(), nullptr);
 }
 
 TEST_F(DownloadedTorrentsTest, EndingTheApplicationEndsTheTransfer)
