@@ -1,6 +1,7 @@
 #include "shells/qt/QtPlatform.h"
 
 #include "shells/qt/AppWindow.h"
+#include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/QtScript.h"
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
@@ -30,6 +31,7 @@ QtPlatform::QtPlatform(Options options)
 
 QtPlatform::~QtPlatform()
 {
+    m_notifier.reset();
     m_window.reset();
     m_bridge.reset();
 }
@@ -136,6 +138,14 @@ int QtPlatform::screenshot(kit::Application&)
 bool QtPlatform::openURL(const std::string& url)
 {
     return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+bool QtPlatform::showNotification(const std::string& title, const std::string& body)
+{
+    if (!m_notifier)
+        m_notifier = std::make_unique<DesktopNotifier>();
+    m_notifier->show(QString::fromStdString(title), QString::fromStdString(body));
+    return true;
 }
 
 void QtPlatform::terminate(kit::Application&)

@@ -14,6 +14,7 @@
 namespace qtshell {
 
 class AppWindow;
+class DesktopNotifier;
 class RunLoopBridge;
 class SingleInstance;
 
@@ -25,6 +26,7 @@ public:
     int run(kit::Application& app) override;
     bool openURL(const std::string& url) override;
     void terminate(kit::Application& app) override;
+    bool showNotification(const std::string& title, const std::string& body) override;
 
     // Tests: runs instead of Qt's loop once the window is shown; its result
     // is run()'s.
@@ -51,6 +53,7 @@ private:
     std::unique_ptr<RunLoopBridge> m_bridge;
     std::unique_ptr<AppWindow> m_window;
     SingleInstance* m_instance { nullptr };
+    std::unique_ptr<DesktopNotifier> m_notifier;
     QTimer m_stopPoll;
     double m_stopDeadline { 0 };
     bool m_running { false };
