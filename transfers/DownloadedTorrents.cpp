@@ -175,7 +175,7 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     m_textIsCurrent = false;
     m_chunkTail.clear();
     m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
-    m_progress.started(kit::RunLoop::main().now());
+    m_progress.started();
     refreshProgress();
 
     kit::NotificationCenter::defaultCenter().addObserver(
@@ -252,10 +252,7 @@ void DownloadedTorrents::refreshProgress()
     if (m_text && m_textIsCurrent)
         line = lastStatusLine(*m_text);
     m_progress.tick(line, kit::RunLoop::main().now());
-    if (auto* latest = m_progress.latest() ? &*m_progress.latest() : nullptr)
-        progressBar->setProgress(float(latest->fraction()));
-    else
-        progressBar->setProgress(0);
+    progressBar->setProgress(m_progress.latest() ? float(m_progress.latest()->fraction()) : 0.0f);
     percentLabel->setText(m_progress.percentText());
     ratesLabel->setText(m_progress.ratesText());
     stateLabel->setText(m_progress.stateText());

@@ -4,11 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
-void TransferProgress::started(double now)
+void TransferProgress::started()
 {
     *this = TransferProgress {};
     m_base = TransferState::Connecting;
-    (void)now;
 }
 
 void TransferProgress::tick(const std::optional<StatusLine>& line, double now)

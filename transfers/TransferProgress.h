@@ -21,7 +21,7 @@ public:
     static constexpr double shortest = 3; // the history must span at least this
 
     // A new child: nothing known yet.
-    void started(double now);
+    void started();
     // The tick: the latest status line, if the latest chunk held one; the
     // previous values stay otherwise.
     void tick(const std::optional<StatusLine>& line, double now);

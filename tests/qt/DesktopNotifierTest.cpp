@@ -7,8 +7,10 @@
 #include "QtTestSupport.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -60,6 +62,10 @@ TEST(DesktopNotifierTest, TheServiceGetsTheNotificationAndItsAbsenceFallsBack)
     QProcess bus;
     bus.start(daemon, { "--session", "--nofork", "--print-address=1", "--address=unix:tmpdir=/tmp" });
     ASSERT_TRUE(bus.waitForStarted(5000));
+    auto stopBus = qScopeGuard([&] {
+        bus.kill();
+        bus.waitForFinished(5000);
+    });
     ASSERT_TRUE(processUntil([&] { return bus.canReadLine(); }) || bus.waitForReadyRead(5000));
     const QString address = QString::fromUtf8(bus.readLine()).trimmed();
     ASSERT_FALSE(address.isEmpty());
@@ -89,8 +95,6 @@ TEST(DesktopNotifierTest, TheServiceGetsTheNotificationAndItsAbsenceFallsBack)
         service.unregisterObject("/org/freedesktop/Notifications");
         QDBusConnection::disconnectFromBus("notification-service");
     }
-    bus.kill();
-    bus.waitForFinished(5000);
 }
 
 } // namespace

@@ -24,7 +24,7 @@ TEST(TransferProgressTest, StatesFollowTheLinesAndWhatTheUserDid)
     EXPECT_EQ(p.stateText(), "");
     p.tick(line(3), 0);
     EXPECT_EQ(p.state(), TransferState::Idle) << "no child, no lines taken";
-    p.started(0);
+    p.started();
     EXPECT_EQ(p.stateText(), "Connecting");
     EXPECT_EQ(p.percentText(), "");
     EXPECT_EQ(p.timeLeftText(), "Time left: \u2014");
@@ -53,11 +53,11 @@ TEST(TransferProgressTest, StatesFollowTheLinesAndWhatTheUserDid)
     p.ended(143);
     EXPECT_EQ(p.stateText(), "Stopped") << "the end of a stopped child is the stop";
 
-    p.started(10);
+    p.started();
     p.tick(line(1), 11);
     p.ended(0);
     EXPECT_EQ(p.stateText(), "Ended");
-    p.started(20);
+    p.started();
     p.ended(2);
     EXPECT_EQ(p.stateText(), "Ended (exit status 2)");
     p.resumed();
@@ -67,11 +67,11 @@ TEST(TransferProgressTest, StatesFollowTheLinesAndWhatTheUserDid)
 TEST(TransferProgressTest, TimeLeftIsSmoothedAndUnknownUntilPiecesCome)
 {
     TransferProgress p;
-    p.started(0);
+    p.started();
     p.tick(line(0), 0);
     p.tick(line(0), 1);
     EXPECT_FALSE(p.secondsLeft()) << "nothing came yet";
-    p.started(1);
+    p.started();
     p.tick(line(0), 1);
     p.tick(line(2), 2);
     EXPECT_FALSE(p.secondsLeft()) << "one second is too short to tell";
@@ -105,10 +105,10 @@ TEST(TransferProgressTest, TimeLeftIsSmoothedAndUnknownUntilPiecesCome)
 TEST(TransferProgressTest, CompletionIsToldOncePerTransfer)
 {
     TransferProgress p;
-    p.started(0);
+    p.started();
     p.tick(line(64, 64, 0, 0), 1);
     EXPECT_FALSE(p.takeCompletion()) << "complete from the start: nothing was downloaded";
-    p.started(2);
+    p.started();
     p.tick(line(10), 3);
     EXPECT_FALSE(p.takeCompletion());
     p.tick(line(64), 4);
@@ -119,7 +119,7 @@ TEST(TransferProgressTest, CompletionIsToldOncePerTransfer)
     p.ended(0);
     EXPECT_EQ(p.stateText(), "Ended (complete)");
     // The client's own word counts even when no line showed the pieces.
-    p.started(6);
+    p.started();
     p.clientSaidComplete();
     EXPECT_TRUE(p.takeCompletion());
 }
