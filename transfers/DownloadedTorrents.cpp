@@ -47,6 +47,7 @@ void DownloadedTorrents::loadView()
     upLabel = label({ 215, 56, 95, 20 }, "", kit::Font::systemFont(13));
     // Beside the cut's fields: the bar with its percentage, rates, state and time left.
     auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 10, 85, 240, 10 });
+    bar->setHidden(true); // until a transfer starts
     progressBar = bar.get();
     root->addSubview(bar);
     percentLabel = label({ 255, 80, 55, 20 }, "", kit::Font::boldSystemFont(14));
@@ -252,6 +253,7 @@ void DownloadedTorrents::refreshProgress()
     if (m_text && m_textIsCurrent)
         line = lastStatusLine(*m_text);
     m_progress.tick(line, kit::RunLoop::main().now());
+    progressBar->setHidden(m_progress.state() == TransferState::Idle);
     progressBar->setProgress(m_progress.latest() ? float(m_progress.latest()->fraction()) : 0.0f);
     percentLabel->setText(m_progress.percentText());
     ratesLabel->setText(m_progress.ratesText());

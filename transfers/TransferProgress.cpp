@@ -125,7 +125,8 @@ std::string TransferProgress::percentText() const
 
 std::string TransferProgress::ratesText() const
 {
-    if (!m_latest)
+    // A held or ended client moves nothing, whatever its last line said.
+    if (!m_latest || m_base != TransferState::Connecting)
         return "";
     return "\u2193 " + rateText(m_latest->downRateKB) + "   \u2191 " + rateText(m_latest->upRateKB);
 }

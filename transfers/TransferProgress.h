@@ -42,7 +42,7 @@ public:
 
     std::string stateText() const;
     std::string percentText() const; // "42 %"; empty before the first line
-    std::string ratesText() const; // "↓ 280 KB/s   ↑ 12 KB/s"
+    std::string ratesText() const; // "↓ 280 KB/s   ↑ 12 KB/s"; empty unless running
     std::string timeLeftText() const; // "Time left: 3 min 05 s", "Time left: —", "Complete"
 
     static std::string rateText(long long kilobytesPerSecond);

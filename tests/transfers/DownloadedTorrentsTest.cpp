@@ -208,8 +208,10 @@ TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhileP
     tab->Pausepressed();
     tab->Resumepressed();
     EXPECT_EQ(tab->status->text(), "Idle") << "no child: the buttons do nothing";
+    EXPECT_TRUE(tab->progressBar->isHidden()) << "no bar before a transfer";
 
     startThroughTheQuestion();
+    EXPECT_FALSE(tab->progressBar->isHidden());
     ASSERT_TRUE(waitFor([&] { return textShows("tick"); }));
     tab->viewDidAppear(false);
     EXPECT_EQ(tab->torrentLabel->text(), "My File [1].torrent") << "coming back names the running transfer";

@@ -35,8 +35,10 @@ TEST(TransferProgressTest, StatesFollowTheLinesAndWhatTheUserDid)
     EXPECT_EQ(p.percentText(), "7 %");
     p.tick(std::nullopt, 3);
     EXPECT_EQ(p.percentText(), "7 %") << "a chunk without a line keeps the values";
+    EXPECT_EQ(p.ratesText(), "\u2193 256 KB/s   \u2191 0 KB/s");
     p.paused();
     EXPECT_EQ(p.stateText(), "Paused");
+    EXPECT_EQ(p.ratesText(), "") << "a held client moves nothing";
     p.tick(line(6), 4);
     EXPECT_EQ(p.stateText(), "Paused");
     p.resumed();
