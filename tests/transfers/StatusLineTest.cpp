@@ -1,7 +1,7 @@
 // The status line reader on output recorded from the real transfer client in
 // the loopback swarm (tests/transfers/data, made with tests/e2e/record_client.py),
 // and on lines that are not whole.
-#include "TestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "transfers/StatusLine.h"
 
 #include <gtest/gtest.h>
