@@ -27,7 +27,7 @@ lines = open(sys.argv[1], "rb").read().split(b"\\n")
 for i, line in enumerate(lines):
     sys.stdout.buffer.write((b"\\n" if i else b"") + line)
     sys.stdout.flush()
-    time.sleep(0.05)
+    time.sleep(0.25)
 time.sleep(600)
 ' "{recorded}"
 """
@@ -64,11 +64,9 @@ class RecordedOutputTest(unittest.TestCase):
             f.write(REPLAY.format(root=device.root, recorded=RECORDED))
         try:
             result = run_script(device.root, hand_over(device.path(DOWNLOADS, "s.torrent"), "s.torrent") + """
-until 20 "Downloading"
-until 20 [36/64/64]
-wait 1
+until 40 "Downloading"
 dump
-until 30 Seeding (complete)
+until 60 Seeding (complete)
 wait 3
 dump
 quit
