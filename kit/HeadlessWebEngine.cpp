@@ -3,10 +3,14 @@
 #include "kit/RunLoop.h"
 #include "kit/Utf8Decoder.h"
 #include "kit/WebView.h"
+#include "kit/WebViewErrors.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace kit {
 
@@ -202,14 +206,11 @@ std::vector<WebLink> HeadlessWebEngine::linksOf(const std::string& html, const U
 
 void HeadlessWebEngine::cancelRunning()
 {
-    if (m_htmlPending) {
-        m_htmlPending = false;
-        m_view.engineDidFailLoad({ WebErrorCancelled, "cancelled" });
-    }
-    if (!m_http)
+    if (!m_http && !m_localPending)
         return;
-    auto http = std::move(m_http);
-    http->cancel();
+    m_localPending = false;
+    if (auto http = std::move(m_http))
+        http->cancel();
     m_view.engineDidFailLoad({ WebErrorCancelled, "cancelled" });
 }
 
@@ -225,37 +226,96 @@ void HeadlessWebEngine::navigate(const URLRequest& request, WebViewNavigationTyp
     start(request, -1);
 }
 
+void HeadlessWebEngine::failLater(int code, std::string description)
+{
+    std::weak_ptr<View> weak = m_view.weak_from_this();
+    std::weak_ptr<bool> alive = m_alive;
+    RunLoop::main().post([weak, alive, code, description = std::move(description)] {
+        if (alive.expired())
+            return;
+        if (auto view = std::dynamic_pointer_cast<WebView>(weak.lock()))
+            view->engineDidFailLoad({ code, description });
+    });
+}
+
+void HeadlessWebEngine::finishLocally(const URLRequest& request, int historyIndex, std::string document)
+{
+    m_pending = request;
+    m_pendingIndex = historyIndex;
+    m_localPending = true;
+    uint64_t serial = ++m_localSerial;
+    m_view.engineDidStartLoad(request);
+    std::weak_ptr<bool> alive = m_alive;
+    RunLoop::main().post([this, alive, serial, document = std::move(document)]() mutable {
+        // A newer load, a stop or the engine's end overtook this one.
+        if (alive.expired() || !m_localPending || serial != m_localSerial)
+            return;
+        m_localPending = false;
+        show(std::move(document));
+    });
+}
+
 void HeadlessWebEngine::start(const URLRequest& request, int historyIndex)
 {
     cancelRunning();
+    m_redirects = 0;
+    auto scheme = request.url() ? request.url()->scheme() : std::string();
+    if (scheme == "about") {
+        finishLocally(request, historyIndex, {});
+        return;
+    }
+    if (scheme == "file") {
+        std::string path = request.url()->path();
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) {
+            failLater(WebErrorFileIsDirectory, "the address is a folder");
+            return;
+        }
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            failLater(WebErrorFileDoesNotExist, "no such file");
+            return;
+        }
+        std::ostringstream text;
+        text << in.rdbuf();
+        finishLocally(request, historyIndex, text.str());
+        return;
+    }
     auto url = request.absoluteString();
     if (!HttpRequest::isValidURL(url)) {
-        std::weak_ptr<View> weak = m_view.weak_from_this();
-        RunLoop::main().post([weak] {
-            if (auto view = std::dynamic_pointer_cast<WebView>(weak.lock()))
-                view->engineDidFailLoad({ WebErrorUnsupportedURL, "unsupported URL" });
-        });
+        failLater(WebErrorUnsupportedURL, "unsupported URL");
         return;
     }
     m_pending = request;
     m_pendingIndex = historyIndex;
     m_body.clear();
-    auto http = HttpRequest::create(url);
-    http->setTimeout(request.timeoutInterval());
-    if (request.cachePolicy() != URLRequestCachePolicy::UseProtocolCachePolicy)
-        http->setHeader("Cache-Control", "no-cache");
-    // The engine outlives nothing it registers: the request dies with it.
-    http->onData = [this](const uint8_t* bytes, size_t length) { m_body.append(reinterpret_cast<const char*>(bytes), length); };
-    http->onFinish = [this] { finished(); };
-    http->onFailure = [this] {
-        m_http.reset();
-        m_view.engineDidFailLoad({ WebErrorCannotConnectToHost, "the page could not be loaded" });
-    };
-    m_http = http;
     m_view.engineDidStartLoad(request);
     // The delegate may have started another load meanwhile; that one won.
-    if (m_http != http)
+    if (m_http || m_pending.absoluteString() != url || !m_view.isLoading())
         return;
+    fetch(url);
+}
+
+void HeadlessWebEngine::fetch(const std::string& url)
+{
+    auto http = HttpRequest::create(url);
+    http->setTimeout(m_pending.timeoutInterval());
+    http->setFollowsRedirects(false);
+    if (m_pending.cachePolicy() != URLRequestCachePolicy::UseProtocolCachePolicy)
+        http->setHeader("Cache-Control", "no-cache");
+    // The engine outlives nothing it registers: the request dies with it.
+    http->onResponse = [this, raw = http.get()](int) {
+        if (!raw->redirectLocation().empty())
+            redirected(raw->redirectLocation());
+    };
+    http->onData = [this](const uint8_t* bytes, size_t length) { m_body.append(reinterpret_cast<const char*>(bytes), length); };
+    http->onFinish = [this] { finished(); };
+    http->onFailure = [this, raw = http.get()] {
+        int code = webErrorForCurlCode(raw->failureCode());
+        m_http.reset();
+        m_view.engineDidFailLoad({ code, "the page could not be loaded" });
+    };
+    m_http = http;
     if (!http->start()) {
         m_http.reset();
         m_view.engineDidFailLoad({ WebErrorUnsupportedURL, "unsupported URL" });
@@ -264,22 +324,30 @@ void HeadlessWebEngine::start(const URLRequest& request, int historyIndex)
 
 void HeadlessWebEngine::loadHTMLString(const std::string& html, const URLRequest& request)
 {
-    cancelRunning();
     // As a fetched page would: started now, finished on the loop.
-    m_pending = request;
-    m_pendingIndex = -1;
-    m_view.engineDidStartLoad(request);
-    const int generation = ++m_htmlGeneration;
-    m_htmlPending = true;
-    std::weak_ptr<View> weak = m_view.weak_from_this();
-    RunLoop::main().post([this, weak, html, request, generation] {
-        if (!weak.lock() || generation != m_htmlGeneration || !m_htmlPending)
-            return; // another load (or a stop) came first
-        m_htmlPending = false;
-        m_pending = request;
-        m_pendingIndex = -1;
-        show(html);
-    });
+    cancelRunning();
+    finishLocally(request, -1, html);
+}
+
+void HeadlessWebEngine::redirected(const std::string& location)
+{
+    auto http = std::move(m_http);
+    http->cancel();
+    auto target = URLRequest::requestWithURL(URL::withString(location), m_pending.cachePolicy(), m_pending.timeoutInterval());
+    if (++m_redirects > 16) {
+        m_view.engineDidFailLoad({ WebErrorHTTPTooManyRedirects, "too many redirects" });
+        return;
+    }
+    if (!target.url() || !m_view.engineShouldStartLoad(target, WebViewNavigationType::Other)) {
+        m_view.engineDidFailLoad({ WebErrorCancelled, "redirect refused" });
+        return;
+    }
+    // The delegate may have started another load while it was asked.
+    if (m_http)
+        return;
+    m_pending = target;
+    m_body.clear();
+    fetch(target.absoluteString());
 }
 
 void HeadlessWebEngine::finished()
@@ -340,15 +408,71 @@ void HeadlessWebEngine::goForward()
         start(request, target);
 }
 
+namespace {
+
+// "typeof(NAME)" or "typeof NAME": NAME, else empty.
+std::string typeofOperand(const std::string& script)
+{
+    if (script.rfind("typeof", 0) != 0)
+        return {};
+    std::string rest = trimmed(std::string_view(script).substr(6));
+    if (!rest.empty() && rest.front() == '(' && rest.back() == ')')
+        rest = trimmed(std::string_view(rest).substr(1, rest.size() - 2));
+    if (rest.empty())
+        return {};
+    for (char c : rest)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '$')
+            return {};
+    return rest;
+}
+
+// What "typeof NAME" gives for a global that a script of the page declares.
+std::string typeOfGlobal(const std::string& html, const std::string& name)
+{
+    std::string low = lower(html);
+    size_t pos = 0;
+    while ((pos = low.find("<script", pos)) != std::string::npos) {
+        auto start = low.find('>', pos);
+        if (start == std::string::npos)
+            break;
+        auto end = low.find("</script", start);
+        std::string_view code = std::string_view(html).substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+        pos = end == std::string::npos ? low.size() : end;
+        for (auto [keyword, type] : { std::pair { "function", "function" }, { "var", "object" }, { "let", "object" }, { "const", "object" } }) {
+            std::string needle = std::string(keyword) + " " + name;
+            for (size_t at = code.find(needle); at != std::string_view::npos; at = code.find(needle, at + 1)) {
+                bool wordStart = at == 0 || !(std::isalnum(static_cast<unsigned char>(code[at - 1])) || code[at - 1] == '_');
+                size_t after = at + needle.size();
+                bool wordEnd = after >= code.size() || !(std::isalnum(static_cast<unsigned char>(code[after])) || code[after] == '_' || code[after] == '$');
+                if (wordStart && wordEnd)
+                    return type;
+            }
+        }
+    }
+    return "undefined";
+}
+
+} // namespace
+
 void HeadlessWebEngine::evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion)
 {
+    m_scripts.push_back(script);
     if (!completion)
         return;
     std::string s = trimmed(script);
     if (!s.empty() && s.back() == ';')
         s.pop_back();
-    std::string result = trimmed(s) == "document.title" ? m_title : std::string();
-    RunLoop::main().post([completion = std::move(completion), result = std::move(result)] { completion(result); });
+    s = trimmed(s);
+    std::string result;
+    if (s == "document.title")
+        result = m_title;
+    else if (auto name = typeofOperand(s); !name.empty())
+        result = typeOfGlobal(m_document, name);
+    std::weak_ptr<bool> alive = m_alive;
+    RunLoop::main().post([alive, completion = std::move(completion), result = std::move(result)] {
+        if (!alive.expired())
+            completion(result);
+    });
 }
 
 } // namespace kit

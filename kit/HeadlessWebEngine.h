@@ -1,10 +1,18 @@
 #pragma once
 // The web engine of the headless shell and of tests: fetches the main document
 // over HTTP (kit's HttpRequest, so host mappings apply), takes the page's
-// title and links from it, and keeps a history. It runs no scripts: a script
-// asking for "document.title" answers the title, any other answers "".
-// Sub-resources (pictures, style sheets, frames) are not fetched, and
-// redirects are followed by the loader without a question to the delegate.
+// title and links from it, and keeps a history. It runs no scripts; what a
+// script answers is modelled:
+//   "document.title"  the page's title;
+//   "typeof(NAME)"    "undefined" unless a script of the page declares a
+//                     global NAME ("var NAME", "let NAME", "const NAME":
+//                     "object"; "function NAME": "function");
+//   anything else     "".
+// Every script handed in is kept (evaluatedScripts), so tests can read what a
+// page was called with. Sub-resources (pictures, style sheets, frames) are not
+// fetched. Each redirect is a navigation of its own that the delegate is asked
+// about; "about:" addresses show an empty page; "file:" addresses are read
+// from disk. Failures carry the loader's codes, mapped from curl's.
 //
 // A click on a link is navigate(request, LinkClicked): the view's delegate is
 // asked first, as for every other load.
@@ -45,6 +53,7 @@ public:
     const std::vector<WebLink>& links() const { return m_links; }
     const std::string& document() const { return m_document; }
     const std::vector<URLRequest>& history() const { return m_history; }
+    const std::vector<std::string>& evaluatedScripts() const { return m_scripts; }
     int historyIndex() const { return m_index; }
 
     // Page reading, shared with tests.
@@ -57,6 +66,10 @@ private:
     void cancelRunning();
     void finished();
     void show(std::string document);
+    void failLater(int code, std::string description);
+    void finishLocally(const URLRequest& request, int historyIndex, std::string document);
+    void fetch(const std::string& url);
+    void redirected(const std::string& location);
 
     WebView& m_view;
     std::shared_ptr<HttpRequest> m_http;
@@ -68,9 +81,12 @@ private:
     std::string m_document;
     std::string m_title;
     std::vector<WebLink> m_links;
-    // A page given as text, shown on the loop's next turn unless something else came first.
-    bool m_htmlPending { false };
-    int m_htmlGeneration { 0 };
+    std::vector<std::string> m_scripts;
+    int m_redirects { 0 };
+    bool m_localPending { false };
+    uint64_t m_localSerial { 0 };
+    // Cancels posted reports when the engine goes.
+    std::shared_ptr<bool> m_alive { std::make_shared<bool>(true) };
 };
 
 } // namespace kit

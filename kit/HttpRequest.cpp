@@ -202,7 +202,7 @@ void HttpEngine::readCompleted()
             request->queueResponseIfNeeded();
             request->m_events.push_back({ HttpRequest::EventKind::Finish, 0, {} });
         } else {
-            request->m_events.push_back({ HttpRequest::EventKind::Failure, 0, {} });
+            request->m_events.push_back({ HttpRequest::EventKind::Failure, int(result), {} });
         }
         curl_multi_remove_handle(m_multi.get(), msg->easy_handle);
     }
@@ -329,6 +329,8 @@ bool HttpRequest::start()
     m_events.clear();
     m_responseQueued = false;
     m_bodyLength = 0;
+    m_redirectLocation.clear();
+    m_failureCode = 0;
 
     curl_easy_setopt(easy, CURLOPT_URL, m_url.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -336,7 +338,7 @@ bool HttpRequest::start()
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpRequest::writeBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, m_followsRedirects ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
     // Servers name absolute addresses: no scheme but the web's, ever.
     if (curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") != CURLE_OK
@@ -372,7 +374,7 @@ bool HttpRequest::start()
                 return;
             if (self->m_easy)
                 HttpEngine::forLoop(self->m_loop).remove(*self);
-            self->m_events.push_back({ EventKind::Failure, 0, {} });
+            self->m_events.push_back({ EventKind::Failure, int(CURLE_OPERATION_TIMEDOUT), {} });
             self->deliver();
         });
     }
@@ -385,6 +387,9 @@ void HttpRequest::queueResponseIfNeeded()
         return;
     long code = 0;
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_RESPONSE_CODE, &code);
+    char* location = nullptr;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_REDIRECT_URL, &location);
+    m_redirectLocation = location && code >= 300 && code < 400 ? location : "";
     m_events.push_back({ EventKind::Response, int(code), {} });
     m_responseQueued = true;
 }
@@ -427,6 +432,8 @@ void HttpRequest::deliver()
         case EventKind::Finish:
         case EventKind::Failure: {
             auto callback = event.kind == EventKind::Finish ? onFinish : onFailure;
+            if (event.kind == EventKind::Failure)
+                m_failureCode = event.status;
             detach();
             if (callback)
                 callback();

@@ -6,7 +6,10 @@
 //
 // Callbacks, in order, each on the main run loop and never from inside curl:
 //   onResponse(status)  once, for the final response (redirects are followed
-//                       and not reported, like the handheld's loader does)
+//                       and not reported, like the handheld's loader does,
+//                       unless setFollowsRedirects(false): then a redirect is
+//                       the final response and redirectLocation() names its
+//                       target)
 //   onData(bytes)       zero or more times, body bytes as they arrive
 //   then exactly one of onFinish() (whole body arrived) or onFailure()
 //   (transport error, refused connection, time-out).
@@ -49,6 +52,13 @@ public:
     void setHeader(std::string name, std::string value);
     void setTimeout(double seconds) { m_timeout = seconds; }
     double timeout() const { return m_timeout; }
+    void setFollowsRedirects(bool follows) { m_followsRedirects = follows; }
+    // The absolute address a redirect answer points to; empty for others.
+    const std::string& redirectLocation() const { return m_redirectLocation; }
+    // Why the last transfer failed: curl's result code (CURLE_OPERATION_TIMEDOUT
+    // for the run loop's time-out, CURLE_WRITE_ERROR past the body cap); 0
+    // before any failure.
+    int failureCode() const { return m_failureCode; }
     // Decoded body bytes allowed per transfer; beyond them the transfer fails.
     void setMaximumBodyLength(size_t bytes) { m_maximumBodyLength = bytes; }
     size_t maximumBodyLength() const { return m_maximumBodyLength; }
@@ -96,6 +106,9 @@ private:
     std::string m_url;
     std::vector<std::pair<std::string, std::string>> m_headers;
     double m_timeout { 60 };
+    bool m_followsRedirects { true };
+    std::string m_redirectLocation;
+    int m_failureCode { 0 };
     size_t m_maximumBodyLength { SIZE_MAX };
     size_t m_bodyLength { 0 };
     std::unique_ptr<void, EasyDeleter> m_easy;

@@ -93,4 +93,14 @@ std::string URL::host() const
     return component(m_text, CURLUPART_HOST);
 }
 
+std::string URL::path() const
+{
+    return component(m_text, CURLUPART_PATH);
+}
+
+std::string URL::query() const
+{
+    return component(m_text, CURLUPART_QUERY);
+}
+
 } // namespace kit

@@ -19,6 +19,10 @@ public:
     // Lower-case scheme ("http"), empty when the text has none.
     std::string scheme() const;
     std::string host() const;
+    // The path ("/" at least for an address with a host) and the query
+    // (without its "?"), both still percent-escaped; empty when absent.
+    std::string path() const;
+    std::string query() const;
 
     bool operator==(const URL&) const = default;
 

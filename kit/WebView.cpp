@@ -44,6 +44,11 @@ private:
 
 } // namespace
 
+bool webEngineShowsScheme(const std::string& scheme)
+{
+    return scheme == "http" || scheme == "https" || scheme == "about" || scheme == "data" || scheme == "file";
+}
+
 const char* navigationTypeName(WebViewNavigationType type)
 {
     switch (type) {
@@ -136,9 +141,15 @@ void WebView::stringByEvaluatingJavaScriptFromString(const std::string& script, 
 bool WebView::engineShouldStartLoad(const URLRequest& request, WebViewNavigationType type)
 {
     auto keep = keepAlive();
-    if (!m_delegate)
-        return true;
-    return m_delegate->webViewShouldStartLoadWithRequest(*this, request, type);
+    bool answer = !m_delegate || m_delegate->webViewShouldStartLoadWithRequest(*this, request, type);
+    // Other programs' addresses were the delegate's to hand over; never loaded here.
+    return answer && (!request.url() || webEngineShowsScheme(request.url()->scheme()));
+}
+
+void WebView::stateChanged()
+{
+    if (auto callback = onStateChanged)
+        callback(*this);
 }
 
 void WebView::engineDidStartLoad(const URLRequest& request)
@@ -149,6 +160,7 @@ void WebView::engineDidStartLoad(const URLRequest& request)
     changed(ViewProperty::Content);
     if (m_delegate)
         m_delegate->webViewDidStartLoad(*this);
+    stateChanged();
 }
 
 void WebView::engineDidFinishLoad(const URLRequest& request, std::string title)
@@ -160,6 +172,7 @@ void WebView::engineDidFinishLoad(const URLRequest& request, std::string title)
     changed(ViewProperty::Content);
     if (m_delegate)
         m_delegate->webViewDidFinishLoad(*this);
+    stateChanged();
 }
 
 void WebView::engineDidFailLoad(const WebError& error)
@@ -169,6 +182,7 @@ void WebView::engineDidFailLoad(const WebError& error)
     changed(ViewProperty::Content);
     if (m_delegate)
         m_delegate->webViewDidFailLoadWithError(*this, error);
+    stateChanged();
 }
 
 void WebView::engineTitleChanged(std::string title)
@@ -177,11 +191,13 @@ void WebView::engineTitleChanged(std::string title)
         return;
     m_title = std::move(title);
     changed(ViewProperty::Content);
+    stateChanged();
 }
 
 void WebView::engineHistoryChanged()
 {
     changed(ViewProperty::Content);
+    stateChanged();
 }
 
 } // namespace kit

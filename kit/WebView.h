@@ -50,7 +50,14 @@ public:
     void goForward();
     bool canGoBack() const;
     bool canGoForward() const;
+    // Runs a script in the page. The result comes later, on the main run loop,
+    // as text ("" when the script gives nothing or the engine runs no
+    // scripts); completions come in the order the scripts were handed in.
     void stringByEvaluatingJavaScriptFromString(const std::string& script, std::function<void(std::string)> completion);
+
+    // Called whenever loading, the title or the back and forward possibilities
+    // change (after the delegate heard of a start, finish or failure).
+    std::function<void(WebView&)> onStateChanged;
 
     // Engines.
     static void setEngineFactory(WebEngineFactory factory);
@@ -68,6 +75,7 @@ public:
 
 private:
     std::shared_ptr<View> keepAlive();
+    void stateChanged();
 
     WebViewDelegate* m_delegate { nullptr };
     std::unique_ptr<WebEngine> m_engine;

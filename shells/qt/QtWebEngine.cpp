@@ -4,13 +4,19 @@
 
 #include "kit/HostMapping.h"
 #include "kit/WebView.h"
+#include "kit/WebViewErrors.h"
 
 #include <QCoreApplication>
 #include <QWebEngineHistory>
+#include <QWebEngineHttpRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 
 #include <cstdlib>
+#include <utility>
 #include <unistd.h>
 
 namespace qtshell {
@@ -45,6 +51,7 @@ private:
         case NavigationTypeFormSubmitted: return kit::WebViewNavigationType::FormSubmitted;
         case NavigationTypeBackForward: return kit::WebViewNavigationType::BackForward;
         case NavigationTypeReload: return kit::WebViewNavigationType::Reload;
+        case NavigationTypeRedirect: return kit::WebViewNavigationType::Other;
         default: return kit::WebViewNavigationType::Other;
         }
     }
@@ -54,11 +61,42 @@ private:
 
 namespace {
 bool g_verbose = true;
+
+// The message scheme is never loaded; a picture or frame that names it gets nothing.
+class RefusingSchemeHandler final : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+
+kit::NetErrorDomain domainOf(QWebEngineLoadingInfo::ErrorDomain domain)
+{
+    switch (domain) {
+    case QWebEngineLoadingInfo::ConnectionErrorDomain: return kit::NetErrorDomain::Connection;
+    case QWebEngineLoadingInfo::CertificateErrorDomain: return kit::NetErrorDomain::Certificate;
+    case QWebEngineLoadingInfo::HttpErrorDomain: return kit::NetErrorDomain::Http;
+    case QWebEngineLoadingInfo::FtpErrorDomain: return kit::NetErrorDomain::Ftp;
+    case QWebEngineLoadingInfo::DnsErrorDomain: return kit::NetErrorDomain::Dns;
+    default: return kit::NetErrorDomain::Internal;
+    }
 }
+
+} // namespace
 
 void QtWebEngine::setVerbose(bool verbose)
 {
     g_verbose = verbose;
+}
+
+void QtWebEngine::registerSchemes()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QWebEngineUrlScheme scheme(kit::appMessageScheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    QWebEngineUrlScheme::registerScheme(scheme);
 }
 
 std::string QtWebEngine::chromiumFlags()
@@ -136,7 +174,12 @@ void QtWebEngine::createPage()
     if (m_page)
         return;
     // A private, off-the-record profile: nothing of a page outlives the process.
-    static QWebEngineProfile* profile = new QWebEngineProfile(QCoreApplication::instance());
+    static QWebEngineProfile* profile = [] {
+        auto* p = new QWebEngineProfile(QCoreApplication::instance());
+        if (QWebEngineUrlScheme::schemeByName(kit::appMessageScheme).name() == kit::appMessageScheme)
+            p->installUrlSchemeHandler(kit::appMessageScheme, new RefusingSchemeHandler(p));
+        return p;
+    }();
     m_page = new Page(*this, profile);
     QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_page, [this](const QWebEngineLoadingInfo& info) {
         auto request = info.url().scheme() == QLatin1String("data") && m_htmlRequest
@@ -149,16 +192,21 @@ void QtWebEngine::createPage()
             break;
         case QWebEngineLoadingInfo::LoadSucceededStatus:
             m_loading = false;
+            stopTimeout();
             m_view.engineDidFinishLoad(request, m_page->title().toStdString());
             break;
         case QWebEngineLoadingInfo::LoadStoppedStatus:
+        case QWebEngineLoadingInfo::LoadFailedStatus: {
             m_loading = false;
-            m_view.engineDidFailLoad({ kit::WebErrorCancelled, "cancelled" });
+            stopTimeout();
+            int code = kit::WebErrorCancelled;
+            if (std::exchange(m_timedOut, false))
+                code = kit::WebErrorTimedOut;
+            else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+                code = kit::webErrorForNetError(domainOf(info.errorDomain()), info.errorCode());
+            m_view.engineDidFailLoad({ code, info.errorString().toStdString() });
             break;
-        case QWebEngineLoadingInfo::LoadFailedStatus:
-            m_loading = false;
-            m_view.engineDidFailLoad({ info.errorCode() ? info.errorCode() : kit::WebErrorUnknown, info.errorString().toStdString() });
-            break;
+        }
         }
     });
     QObject::connect(m_page, &QWebEnginePage::titleChanged, m_page, [this](const QString& title) {
@@ -210,7 +258,30 @@ void QtWebEngine::load(const kit::URLRequest& request)
         return;
     }
     m_loadApproved = true;
-    m_page->load(QUrl(QString::fromStdString(request.absoluteString())));
+    QWebEngineHttpRequest http(QUrl(QString::fromStdString(request.absoluteString())));
+    if (request.cachePolicy() != kit::URLRequestCachePolicy::UseProtocolCachePolicy)
+        http.setHeader("Cache-Control", "no-cache");
+    stopTimeout();
+    m_timedOut = false;
+    if (request.timeoutInterval() > 0) {
+        m_timeout = new QTimer(m_page);
+        m_timeout->setSingleShot(true);
+        QObject::connect(m_timeout, &QTimer::timeout, m_page, [this] {
+            if (!m_loading)
+                return;
+            m_timedOut = true;
+            m_page->triggerAction(QWebEnginePage::Stop);
+        });
+        m_timeout->start(int(request.timeoutInterval() * 1000));
+    }
+    m_page->load(http);
+}
+
+void QtWebEngine::stopTimeout()
+{
+    if (m_timeout)
+        m_timeout->deleteLater();
+    m_timeout = nullptr;
 }
 
 void QtWebEngine::stopLoading()

@@ -6,13 +6,21 @@
 // kit view's delegate; loads the controller starts were asked about already.
 //
 // Host mappings (QUORVANE_CONNECT_TO) become the web engine's host resolver
-// rules, set before the first page is made.
+// rules, set before the first page is made. The application's message scheme
+// ("adlark") is registered before the application object exists
+// (registerSchemes), so that its navigations reach the decision like any
+// other; they are never loaded (a stray sub-resource of it is refused).
+//
+// Load failures carry the loader's codes (kit/WebViewErrors.h). A request's
+// time-out stops a load that runs too long and reports WebErrorTimedOut; a
+// cache policy other than the protocol's asks the server for a fresh page.
 //
 // The page (and with it the web engine's start) waits for the window's first
 // frame; a load asked for before then is held and made once the page exists.
 #include "kit/WebEngine.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -45,17 +53,22 @@ public:
     // Whether the engine may print its own diagnostics (off: errors only).
     static void setVerbose(bool verbose);
     static void prepareEnvironment();
+    // Before the QApplication is made.
+    static void registerSchemes();
 
 private:
     class Page;
     friend class Page;
     void createPage();
+    void stopTimeout();
 
     kit::WebView& m_view;
     QPointer<QWebEnginePage> m_page;
     // The next typed navigation is the controller's own load, already let through.
     bool m_loadApproved { false };
     bool m_loading { false };
+    bool m_timedOut { false };
+    QPointer<QTimer> m_timeout;
     std::optional<kit::URLRequest> m_pendingLoad;
     std::optional<std::string> m_pendingHtml; // with m_pendingLoad: a page given as text
     // What a page given as text is reported as (the engine itself calls it a data: address).

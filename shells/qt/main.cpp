@@ -97,6 +97,7 @@ int main(int argc, char** argv)
     // The web view peer brings the web engine in on first use; it needs
     // shared GL contexts set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qtshell::QtWebEngine::registerSchemes();
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));

@@ -2,7 +2,11 @@
 
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
+#include "kit/WebViewErrors.h"
 #include "tests/support/PageServer.h"
+
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -43,10 +47,11 @@ TEST(PageReading, TitleAndLinks)
 struct Recorder : kit::WebViewDelegate {
     std::vector<std::string> events;
     bool allow { true };
+    std::string refuse; // this address is refused
     bool webViewShouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& r, kit::WebViewNavigationType t) override
     {
         events.push_back(std::string("should ") + kit::navigationTypeName(t) + " " + r.absoluteString());
-        return allow;
+        return allow && r.absoluteString() != refuse;
     }
     void webViewDidStartLoad(kit::WebView&) override { events.push_back("start"); }
     void webViewDidFinishLoad(kit::WebView& v) override { events.push_back("finish " + v.title()); }
@@ -134,7 +139,7 @@ TEST_F(HeadlessEngine, RequestTimeOutRunsOnTheLoopsClock)
     EXPECT_TRUE(m_view->isLoading());
     kit::RunLoop::main().advance(0.2);
     EXPECT_FALSE(m_view->isLoading());
-    EXPECT_EQ(m_recorder.events.back(), "fail -1004");
+    EXPECT_EQ(m_recorder.events.back(), "fail -1001") << "timed out";
 }
 
 TEST_F(HeadlessEngine, FailuresBeforeAndAfterStarting)
@@ -145,11 +150,46 @@ TEST_F(HeadlessEngine, FailuresBeforeAndAfterStarting)
     kit::RunLoop::main().advance(0);
     load("http://dead.quorvane.test/");
     EXPECT_EQ(m_recorder.events,
-        (std::vector<std::string> { "fail -1000", "should other ftp://h.test/file", "fail -1002",
-            "should other http://dead.quorvane.test/", "start", "fail -1004" }));
+        (std::vector<std::string> { "fail -1000", "should other ftp://h.test/file",
+            "should other http://dead.quorvane.test/", "start", "fail -1004" }))
+        << "an address of another program is only asked about; a closed port cannot be connected to";
+    load(siteAddress("/drop"));
+    EXPECT_EQ(m_recorder.events.back(), "fail -1005") << "a connection that drops mid-page is lost";
 }
 
-TEST_F(HeadlessEngine, ScriptsAnswerOnlyTheTitle)
+TEST_F(HeadlessEngine, EveryRedirectIsAskedAbout)
+{
+    load(siteAddress("/redirect?to=/next.html"));
+    EXPECT_EQ(m_recorder.events,
+        (std::vector<std::string> { "should other " + siteAddress("/redirect?to=/next.html"), "start",
+            "should other " + siteAddress("/next.html"), "finish Next Page" }));
+    EXPECT_EQ(m_view->request()->absoluteString(), siteAddress("/next.html"));
+
+    m_recorder.events.clear();
+    m_recorder.refuse = siteAddress("/next.html");
+    load(siteAddress("/redirect?to=/next.html"));
+    EXPECT_EQ(m_recorder.events,
+        (std::vector<std::string> { "should other " + siteAddress("/redirect?to=/next.html"), "start",
+            "should other " + siteAddress("/next.html"), "fail -999" }));
+}
+
+TEST_F(HeadlessEngine, OtherProgramsAddressesAreAskedAboutAndNeverLoaded)
+{
+    for (auto* address : { "adlark://launch?url=http%3A%2F%2Fx.test%2F", "adlark://closecanvas", "mailto:a@b.test", "tel:123" }) {
+        m_recorder.events.clear();
+        m_view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(address)));
+        engine().navigate(kit::URLRequest::requestWithURL(kit::URL::withString(address)), kit::WebViewNavigationType::LinkClicked);
+        kit::RunLoop::main().advance(0);
+        EXPECT_EQ(m_recorder.events,
+            (std::vector<std::string> { std::string("should other ") + address, std::string("should link ") + address }));
+        EXPECT_FALSE(m_view->isLoading());
+    }
+    load("about:blank");
+    EXPECT_EQ(m_recorder.events.back(), "finish ");
+    EXPECT_EQ(m_view->request()->absoluteString(), "about:blank");
+}
+
+TEST_F(HeadlessEngine, ScriptsAnswerTheTitleAndTheTypesOfDeclaredGlobals)
 {
     load(siteAddress("/next.html"));
     std::vector<std::string> answers;
@@ -157,7 +197,49 @@ TEST_F(HeadlessEngine, ScriptsAnswerOnlyTheTitle)
         m_view->stringByEvaluatingJavaScriptFromString(script, [&](std::string s) { answers.push_back(s); });
     EXPECT_TRUE(answers.empty()) << "answers come on the loop, not from inside the call";
     kit::RunLoop::main().advance(0);
-    EXPECT_EQ(answers, (std::vector<std::string> { "Next Page", "Next Page", "", "" }));
+    EXPECT_EQ(answers, (std::vector<std::string> { "Next Page", "Next Page", "", "undefined" }));
+    EXPECT_EQ(engine().evaluatedScripts().back(), "typeof(x)");
+}
+
+TEST(HeadlessScripts, TypeofFindsGlobalsThatTheScriptsDeclare)
+{
+    kit::RunLoop::main().reset();
+    kit::RunLoop::main().useManualClock();
+    auto view = kit::View::create<kit::WebView>();
+    kit::HeadlessWebEngine engine(*view);
+    // The page is read from a file address, so no server is needed.
+    auto path = std::filesystem::temp_directory_path() / "quorvane-typeof.html";
+    {
+        std::ofstream out(path);
+        out << "<html><head><script>var adlark = {}; function cb(a, b) {} var adlarkish = 1;</script></head>"
+               "<body>var notInScript; function alsoNot() {}</body></html>";
+    }
+    engine.load(kit::URLRequest::requestWithURL(kit::URL::withString("file://" + path.string())));
+    kit::RunLoop::main().advance(0);
+    std::vector<std::string> answers;
+    for (auto* script : { "typeof(adlark)", "typeof cb", "typeof(adl)", "typeof(notInScript)", "typeof(alsoNot)" })
+        engine.evaluateJavaScript(script, [&](std::string s) { answers.push_back(s); });
+    kit::RunLoop::main().advance(0);
+    EXPECT_EQ(answers, (std::vector<std::string> { "object", "function", "undefined", "undefined", "undefined" }));
+    std::filesystem::remove(path);
+    kit::RunLoop::main().reset();
+}
+
+TEST(WebErrors, CurlAndEngineFailuresBecomeTheLoadersCodes)
+{
+    const std::pair<int, int> curl[] = { { 1, -1002 }, { 3, -1000 }, { 6, -1003 }, { 7, -1004 }, { 28, -1001 },
+        { 18, -1005 }, { 52, -1005 }, { 56, -1005 }, { 47, -1007 }, { 63, -1103 }, { 35, -1200 }, { 60, -1202 },
+        { 37, -1100 }, { 42, -999 }, { 99999, -1 } };
+    for (auto [code, expected] : curl)
+        EXPECT_EQ(kit::webErrorForCurlCode(code), expected) << "curl " << code;
+    using D = kit::NetErrorDomain;
+    const std::tuple<D, int, int> net[] = { { D::Internal, -3, -999 }, { D::Connection, -102, -1004 },
+        { D::Dns, -105, -1003 }, { D::Connection, -106, -1009 }, { D::Connection, -118, -1001 },
+        { D::Connection, -324, -1005 }, { D::Certificate, -201, -1201 }, { D::Certificate, -202, -1203 },
+        { D::Certificate, -299, -1202 }, { D::Internal, -6, -1100 }, { D::Internal, -302, -1002 },
+        { D::Internal, -300, -1000 }, { D::Internal, -8, -1103 }, { D::Dns, -999999, -1003 }, { D::Internal, -999999, -1 } };
+    for (auto [domain, code, expected] : net)
+        EXPECT_EQ(kit::webErrorForNetError(domain, code), expected) << "net " << code;
 }
 
 TEST(WebViewWithoutEngine, FailsEveryLoad)

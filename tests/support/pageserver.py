@@ -7,6 +7,7 @@ import argparse
 import http.server
 import os
 import threading
+import urllib.parse
 import time
 
 INDEX = b"""<!DOCTYPE html>
@@ -53,6 +54,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path.startswith("/hang"):
             # Never answers; the client's time limit must end the wait.
             stopping.wait()
+            return
+        if path == "/redirect":
+            # /redirect?to=PATH: a redirect the web view's delegate is asked about.
+            target = urllib.parse.parse_qs(self.path.split("?", 1)[1] if "?" in self.path else "").get("to", ["/"])[0]
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if path == "/drop":
+            # Promises a page and hangs up after a few bytes.
+            self.send_response(200)
+            self.send_header("Content-Length", "4096")
+            self.end_headers()
+            self.wfile.write(b"<htm")
+            self.wfile.flush()
+            self.connection.shutdown(2)
             return
         route = ROUTES.get(path)
         if route is None:

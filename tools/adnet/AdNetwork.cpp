@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -67,30 +68,61 @@ std::string picture(const std::string& name, int width, int height)
     return std::string(png.begin(), png.end());
 }
 
-const char* canvasPage = R"(<!DOCTYPE html>
+// The canvas page: a global `adlark` and a function `cb`. What cb received
+// goes into the page title as a JSON list [address, title], where a test (or
+// a person) can read it; the links talk back through the "adlark" scheme.
+std::string canvasPage(const std::string& adBase)
+{
+    std::string target = adBase + "/landing.html";
+    std::string escaped;
+    for (unsigned char c : target) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_')
+            escaped += char(c);
+        else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            escaped += buf;
+        }
+    }
+    return R"(<!DOCTYPE html>
 <html><head><meta name="viewport" content="width=320"><title>Canvas</title>
 <script>
-var adlark = {
-  launch: function (url) { document.location = "adlark://launch?" + encodeURIComponent(url); },
-  close: function () { document.location = "adlark://closecanvas"; }
-};
+var adlark = { version: 1 };
 function cb(url, title) {
+  document.title = "cb " + JSON.stringify([url, title]);
   document.getElementById("title").textContent = title;
-  var frame = document.getElementById("content");
-  frame.src = url;
+  document.getElementById("address").textContent = url;
   return "ok";
 }
 </script></head>
-<body style="margin:0;font-family:sans-serif">
-<div style="background:#222;color:#fff;padding:6px"><span id="title"></span>
-<a href="adlark://closecanvas" style="float:right;color:#fff">Close</a></div>
-<iframe id="content" style="border:0;width:100%;height:400px"></iframe>
+<body style="margin:0;font-family:sans-serif;background:#fff">
+<div style="background:#223;color:#fff;padding:8px"><b id="title">Canvas</b>
+<a id="close" href="adlark://closecanvas" style="float:right;color:#fff">Close</a></div>
+<p id="address" style="font-size:11px;color:#555;padding:0 8px;word-break:break-all"></p>
+<p style="padding:0 8px"><a id="launch" href="adlark://launch?url=)" + escaped + R"(">Visit the advertiser</a></p>
+<p style="padding:0 8px"><a id="help" href="adlark://help">Help</a></p>
 </body></html>
 )";
+}
 
+// Landing pages of web ads: a second page (for back and forward), and links
+// that the embedded browser hands to the system or refuses.
 const char* landingPage = R"(<!DOCTYPE html>
 <html><head><title>Quorvane ad landing page</title></head>
-<body><h1>Thanks for looking</h1><p>This is the landing page of the test ad network.</p></body></html>
+<body><h1>Thanks for looking</h1><p>This is the landing page of the test ad network.</p>
+<ul>
+<li><a href="/landing2.html">Next page</a></li>
+<li><a href="http://www.clipstream.example/watch?v=quorvane">Watch the video</a></li>
+<li><a href="http://clipstream.example/">Video site start page</a></li>
+<li><a href="mailto:ads@example.test?subject=Hello">Write to us</a></li>
+<li><a href="file:///etc/hostname">A local file</a></li>
+<li><a href="/landing-fail.html">A page that fails</a></li>
+</ul></body></html>
+)";
+
+const char* secondLandingPage = R"(<!DOCTYPE html>
+<html><head><title>Second landing page</title></head>
+<body><h1>More to see</h1><p><a href="/landing.html">Back to the first page</a></p></body></html>
 )";
 
 // The classic 1x1 transparent GIF.
@@ -323,6 +355,16 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
         server.Get("/landing.html", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(landingPage, "text/html");
         });
+        server.Get("/landing2.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(secondLandingPage, "text/html");
+        });
+        // Promises a page and drops the connection after a few bytes.
+        server.Get("/landing-fail.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(4096, "text/html", [](size_t, size_t, httplib::DataSink& sink) {
+                sink.write("<htm", 4);
+                return false;
+            });
+        });
 
         // Helpers for the URL download's own tests.
         server.Get("/status", [](const httplib::Request& req, httplib::Response& res) {
@@ -363,8 +405,8 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
             else
                 res.set_content(picture(folder + "/" + name, 16, 16), "image/png");
         });
-        server.Get("/static/iphone/canvas.html", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content(canvasPage, "text/html");
+        server.Get("/static/iphone/canvas.html", [adBase](const httplib::Request&, httplib::Response& res) {
+            res.set_content(canvasPage(adBase), "text/html");
         });
     }
 }
