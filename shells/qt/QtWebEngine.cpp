@@ -15,6 +15,7 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <unistd.h>
@@ -40,7 +41,11 @@ protected:
             return true;
         }
         auto request = kit::URLRequest::requestWithURL(kit::URL::withString(url.toString(QUrl::FullyEncoded).toStdString()));
-        return m_engine.m_view.engineShouldStartLoad(request, kindOf(type));
+        bool accepted = m_engine.m_view.engineShouldStartLoad(request, kindOf(type));
+        // The page still reports a start and a stop for what was refused; the view hears neither.
+        if (!accepted)
+            m_engine.m_refused.push_back(url);
+        return accepted;
     }
 
 private:
@@ -185,6 +190,11 @@ void QtWebEngine::createPage()
         auto request = info.url().scheme() == QLatin1String("data") && m_htmlRequest
             ? *m_htmlRequest
             : kit::URLRequest::requestWithURL(kit::URL::withString(info.url().toString(QUrl::FullyEncoded).toStdString()));
+        if (auto it = std::find(m_refused.begin(), m_refused.end(), info.url()); it != m_refused.end()) {
+            if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus)
+                m_refused.erase(it);
+            return;
+        }
         switch (info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
             m_loading = true;
@@ -244,6 +254,7 @@ void QtWebEngine::loadHTMLString(const std::string& html, const kit::URLRequest&
         m_pendingHtml = html;
         return;
     }
+    stopTimeout();
     m_htmlRequest = request;
     QUrl base = QUrl(QString::fromStdString(request.absoluteString()));
     m_page->setHtml(QString::fromStdString(html), base.scheme() == QLatin1String("about") ? QUrl() : base);

@@ -68,6 +68,8 @@ private:
     bool m_loadApproved { false };
     bool m_loading { false };
     bool m_timedOut { false };
+    // Navigations refused by the decision, whose start and stop the page still reports.
+    std::vector<QUrl> m_refused;
     QPointer<QTimer> m_timeout;
     std::optional<kit::URLRequest> m_pendingLoad;
     std::optional<std::string> m_pendingHtml; // with m_pendingLoad: a page given as text

@@ -12,6 +12,7 @@
 #include "kit/DeviceLayout.h"
 #include "kit/Log.h"
 #include "kit/RunLoop.h"
+#include "kit/WebView.h"
 #include "kit/Window.h"
 #include "kit/UserDefaults.h"
 #include "web/DownloadViewController.h"
@@ -117,6 +118,64 @@ TEST(QtWebEngineTest, WelcomeTabShowsItsOwnPageWhenItsAddressFailsAndTheWindowAp
         tab->webView->setDelegate(nullptr);
     }
     kit::DeviceLayout::current().setRoot("");
+    kit::RunLoop::main().reset();
+}
+
+// What the web view's delegate hears, in order.
+struct Decisions : kit::WebViewDelegate {
+    std::vector<std::string> events;
+    bool webViewShouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& r, kit::WebViewNavigationType t) override
+    {
+        events.push_back(std::string("should ") + kit::navigationTypeName(t) + " " + r.absoluteString());
+        return true;
+    }
+    void webViewDidFinishLoad(kit::WebView& v) override { events.push_back("finish " + v.title()); }
+    void webViewDidFailLoadWithError(kit::WebView&, const kit::WebError& e) override { events.push_back("fail " + std::to_string(e.code)); }
+    bool heard(const std::string& event) const { return std::find(events.begin(), events.end(), event) != events.end(); }
+};
+
+TEST(QtWebEngineTest, RedirectsAndMessageAddressesReachTheDecisionAndFailuresCarryTheLoadersCodes)
+{
+    LoopbackSite site;
+    ASSERT_GT(site.port, 0);
+    auto port = std::to_string(site.port);
+    ::setenv("QUORVANE_CONNECT_TO", ("pages.quorvane.test:80:127.0.0.1:" + port + ";closed.quorvane.test:80:127.0.0.1:1").c_str(), 1);
+    kit::RunLoop::main().reset();
+    qtshell::RunLoopBridge bridge;
+    {
+        auto window = std::make_shared<kit::Window>();
+        auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 20, 320, 460 });
+        Decisions decisions;
+        web->setDelegate(&decisions);
+        window->addSubview(web);
+        QWidget host;
+        host.resize(320, 480);
+        qtshell::Scene scene(*window, &host);
+        host.show();
+
+        const std::string next = "http://pages.quorvane.test/next.html";
+        web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://pages.quorvane.test/redirect?to=/next.html")));
+        ASSERT_TRUE(processUntil([&] { return decisions.heard("finish Next Page"); }, 60000)) << testing::PrintToString(decisions.events);
+        EXPECT_TRUE(decisions.heard("should other " + next)) << "the redirect was asked about";
+
+        decisions.events.clear();
+        web->stringByEvaluatingJavaScriptFromString("location.href = 'adlark://closecanvas'", nullptr);
+        ASSERT_TRUE(processUntil([&] { return !decisions.events.empty(); }, 30000));
+        EXPECT_EQ(decisions.events, std::vector<std::string> { "should link adlark://closecanvas/" })
+            << "asked about, then neither started nor failed";
+        std::string title;
+        web->stringByEvaluatingJavaScriptFromString("document.title", [&](std::string t) { title = t; });
+        ASSERT_TRUE(processUntil([&] { return !title.empty(); }, 30000));
+        EXPECT_EQ(title, "Next Page") << "the message address was not loaded";
+        EXPECT_EQ(decisions.events.size(), 1u);
+        EXPECT_EQ(web->request()->absoluteString(), next);
+
+        decisions.events.clear();
+        web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://closed.quorvane.test/")));
+        ASSERT_TRUE(processUntil([&] { return decisions.events.size() >= 2 && !web->isLoading(); }, 60000));
+        EXPECT_TRUE(decisions.heard("fail -1004")) << testing::PrintToString(decisions.events);
+        web->setDelegate(nullptr);
+    }
     kit::RunLoop::main().reset();
 }
 
