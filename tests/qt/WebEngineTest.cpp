@@ -136,9 +136,8 @@ struct Decisions : kit::WebViewDelegate {
 
 TEST(QtWebEngineTest, RedirectsAndMessageAddressesReachTheDecisionAndFailuresCarryTheLoadersCodes)
 {
-    LoopbackSite site;
-    ASSERT_GT(site.port, 0);
-    auto port = std::to_string(site.port);
+    testsupport::PageServer site;
+    auto port = std::to_string(site.port());
     ::setenv("QUORVANE_CONNECT_TO", ("pages.quorvane.test:80:127.0.0.1:" + port + ";closed.quorvane.test:80:127.0.0.1:1").c_str(), 1);
     kit::RunLoop::main().reset();
     qtshell::RunLoopBridge bridge;
