@@ -195,7 +195,10 @@ std::vector<WebLink> HeadlessWebEngine::linksOf(const std::string& html, const U
         auto reference = trimmed(decodeEntities(*href));
         if (reference.empty() || reference[0] == '#' || lower(reference).rfind("javascript:", 0) == 0)
             continue;
-        auto url = URL::withStringRelativeTo(reference, base);
+        // An address with a scheme of its own stands as written ("mailto:", "tel:").
+        auto url = URL::withString(reference);
+        if (!url || url->scheme().empty())
+            url = URL::withStringRelativeTo(reference, base);
         if (!url)
             continue;
         auto text = collapseBlanks(decodeEntities(stripTags(std::string_view(html).substr(tagEnd + 1, close - tagEnd - 1))));
