@@ -27,6 +27,11 @@ void ActionSheet::showInView(View&)
     show();
 }
 
+void ActionSheet::showFromToolbar(Toolbar&)
+{
+    show();
+}
+
 void ActionSheet::clicked(int index)
 {
     if (m_delegate)

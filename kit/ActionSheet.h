@@ -9,6 +9,7 @@
 namespace kit {
 
 class ActionSheet;
+class Toolbar;
 class View;
 
 class ActionSheetDelegate {
@@ -35,6 +36,8 @@ public:
 
     // Shows the sheet over the view (the sheet is on the application's popup stack).
     void showInView(View& view);
+    // Shows the sheet from a toolbar at the foot of the screen.
+    void showFromToolbar(Toolbar& toolbar);
 
 protected:
     void clicked(int index) override;

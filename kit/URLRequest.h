@@ -8,11 +8,13 @@
 
 namespace kit {
 
+// The handheld's numbering.
 enum class URLRequestCachePolicy {
-    UseProtocolCachePolicy,
-    ReloadIgnoringLocalCacheData,
-    ReturnCacheDataElseLoad,
-    ReturnCacheDataDontLoad,
+    UseProtocolCachePolicy = 0,
+    ReloadIgnoringLocalCacheData = 1,
+    ReturnCacheDataElseLoad = 2,
+    ReturnCacheDataDontLoad = 3,
+    ReloadIgnoringLocalAndRemoteCacheData = 4,
 };
 
 class URLRequest {
