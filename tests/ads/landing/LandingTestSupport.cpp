@@ -1,0 +1,43 @@
+#include "tests/ads/landing/LandingTestSupport.h"
+
+#include "kit/HeadlessWebEngine.h"
+#include "kit/WebView.h"
+
+namespace landingtest {
+
+void LandingTest::SetUp()
+{
+    testsupport::LoopTest::SetUp();
+    kit::HeadlessWebEngine::install();
+    app = std::make_unique<kit::Application>();
+    system = std::make_shared<RecordingPlatform>();
+    kit::Application::installPlatform(system);
+    window = kit::View::create<kit::Window>();
+    app->setKeyWindow(window.get());
+    screen = kit::View::create(kit::Rect { 0, 20, 320, 460 });
+    box = kit::View::create(kit::Rect { 0, 360, 320, 60 });
+    adView = kit::View::create(kit::Rect { 10, 6, 300, 48 });
+    window->addSubview(screen);
+    screen->addSubview(box);
+    box->addSubview(adView);
+    host = std::make_shared<NoticeHost>();
+}
+
+void LandingTest::TearDown()
+{
+    adView.reset();
+    box.reset();
+    screen.reset();
+    window.reset();
+    kit::Application::installPlatform(nullptr);
+    app.reset();
+    kit::WebView::setEngineFactory(nullptr);
+    testsupport::LoopTest::TearDown();
+}
+
+void LandingTest::advance(double seconds)
+{
+    kit::RunLoop::main().advance(seconds);
+}
+
+} // namespace landingtest
