@@ -45,8 +45,8 @@ void AdlarkCanvasWebView::startLoadingCanvas()
     addSubview(indicator);
 }
 
-// Split at every "&"; a part needs an "=" after at least one character of
-// key; key and value lose their percent escapes (ASCII only: a part whose
+// Split at every "&"; a piece needs an "=" after at least one character of
+// key; key and value lose their percent escapes (ASCII only: a piece whose
 // escapes give other bytes is left out); a later key replaces an earlier one.
 std::map<std::string, std::string> AdlarkCanvasWebView::dictionaryWithQueryString(const std::string& query)
 {
@@ -56,13 +56,13 @@ std::map<std::string, std::string> AdlarkCanvasWebView::dictionaryWithQueryStrin
         size_t end = query.find('&', start);
         if (end == std::string::npos)
             end = query.size();
-        std::string_view part(query.data() + start, end - start);
+        std::string_view piece(query.data() + start, end - start);
         start = end + 1;
-        auto eq = part.find('=');
+        auto eq = piece.find('=');
         if (eq == std::string_view::npos || eq == 0)
             continue;
-        auto key = kit::percentDecode(part.substr(0, eq));
-        auto value = kit::percentDecode(part.substr(eq + 1));
+        auto key = kit::percentDecode(piece.substr(0, eq));
+        auto value = kit::percentDecode(piece.substr(eq + 1));
         auto ascii = [](const std::string& s) {
             for (unsigned char c : s)
                 if (c >= 0x80)

@@ -30,7 +30,7 @@ TEST(CanvasQueryString, SplitsAsTheCanvasPageExpects)
     EXPECT_EQ(parse("a=b=c"), (Dictionary { { "a", "b=c" } }));
     EXPECT_EQ(parse("%41=%42"), (Dictionary { { "A", "B" } }));
     EXPECT_EQ(parse("&&a=1&"), (Dictionary { { "a", "1" } }));
-    EXPECT_EQ(parse("u=%C3%A9&v=1"), (Dictionary { { "v", "1" } })) << "escapes that are not ASCII leave their part out";
+    EXPECT_EQ(parse("u=%C3%A9&v=1"), (Dictionary { { "v", "1" } })) << "escapes that are not ASCII leave their pair out";
 }
 
 TEST(CanvasScript, EveryTitleReachesThePageAsOneStringLiteral)
