@@ -11,6 +11,7 @@
 #include "kit/URLEscape.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -32,6 +33,12 @@ std::string formatDate(std::chrono::system_clock::time_point date)
 
 void openWithSystem(const std::string& url)
 {
+    // A file of this device, named by the ad server: never handed over.
+    std::string scheme = url.substr(0, url.find(':'));
+    for (char& c : scheme)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme == "file")
+        return;
     if (kit::Application::exists())
         kit::Application::shared().openURL(url);
     else if (auto* platform = kit::Application::platform())

@@ -3,6 +3,8 @@
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkSingleAdView.h"
 #include "ads/AdlarkView.h"
+#include "ads/landing/AdlarkBrowserController.h"
+#include "ads/landing/AdlarkCanvasController.h"
 
 #include "kit/Application.h"
 #include "kit/ViewAnimation.h"
@@ -161,15 +163,24 @@ void AdlarkController::removeSpinnerAndRestoreActionIconIfPossibleForAd(AdlarkAd
         banner->removeSpinnerAndRestoreActionIcon();
 }
 
-void AdlarkController::displayCanvasWithAd(AdlarkAd&, const std::string& url)
+void AdlarkController::displayCanvasWithAd(AdlarkAd& ad, const std::string& url)
 {
-    // The canvas page opens in a panel over the application once it exists;
-    // until then the system opens the landing address.
-    kit::Application::shared().openURL(url);
+    auto view = m_view.lock();
+    auto address = kit::URL::withString(url);
+    if (!view || !address)
+        return;
+    m_canvasController = AdlarkModalController::create<AdlarkCanvasController>();
+    m_canvasController->setAdlarkDelegate(m_delegate);
+    m_canvasController->presentCanvasFromView(view, *address, ad.userString().value_or(""));
 }
 
 void AdlarkController::displayEmbeddedBrowserWithAd(AdlarkAd&, const std::string& url)
 {
-    // Likewise for the embedded browser.
-    kit::Application::shared().openURL(url);
+    auto view = m_view.lock();
+    auto address = kit::URL::withString(url);
+    if (!view || !address)
+        return;
+    m_browserController = AdlarkModalController::create<AdlarkBrowserController>();
+    m_browserController->setAdlarkDelegate(m_delegate);
+    m_browserController->presentBrowserFromView(view, *address);
 }

@@ -22,6 +22,8 @@
 #include <memory>
 #include <string>
 
+class AdlarkBrowserController;
+class AdlarkCanvasController;
 class AdlarkDelegate;
 class AdlarkSingleAdView;
 class AdlarkView;
@@ -65,6 +67,9 @@ public:
 
     const std::shared_ptr<AdlarkAd>& currentlyDisplayedAd() const { return m_currentlyDisplayedAd; }
     const std::shared_ptr<AdlarkAd>& loadingAd() const { return m_loadingAd; }
+    // The landing pages opened last; each lives until the next of its kind.
+    const std::shared_ptr<AdlarkCanvasController>& canvasController() const { return m_canvasController; }
+    const std::shared_ptr<AdlarkBrowserController>& browserController() const { return m_browserController; }
 
 private:
     static void dropAd(std::shared_ptr<AdlarkAd>& ad);
@@ -73,4 +78,6 @@ private:
     std::weak_ptr<AdlarkDelegate> m_delegate;
     std::shared_ptr<AdlarkAd> m_currentlyDisplayedAd;
     std::shared_ptr<AdlarkAd> m_loadingAd;
+    std::shared_ptr<AdlarkCanvasController> m_canvasController;
+    std::shared_ptr<AdlarkBrowserController> m_browserController;
 };

@@ -139,7 +139,7 @@ std::string param(const httplib::Request& req, const char* key)
 // these names no scenario.
 bool AdNetwork::knowsScenario(const std::string& name)
 {
-    static const char* names[] = { "text", "other", "canvas", "app", "click-noredirect", "click-empty", "click-notjson",
+    static const char* names[] = { "text", "other", "canvas", "app", "app-file", "click-noredirect", "click-empty", "click-notjson",
         "click-404", "no-jsonp", "banner", "banner-nopixel", "banner-badpixel", "banner-slowpictures", "banner-slowpixel", "both",
         "status404", "status500", "reset", "slow", "notjson", "empty", "huge", "no-url", "no-action", "no-text", "no-picture",
         "badimage", "badicon", "empty-banner", "gzip-bomb", "banner-badurl", "text-pixel" };
@@ -309,14 +309,14 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
                 std::string action = "url", kind = "ok", title = "Quorvane test ad";
                 if (scenario == "canvas")
                     action = "canvas", title = "Canvas ad";
-                else if (scenario == "app")
+                else if (scenario == "app" || scenario == "app-file")
                     action = "app";
                 else if (scenario.rfind("click-", 0) == 0)
                     kind = scenario.substr(6);
                 std::string body = "{\"text\":\"Try the Quorvane test ad\",\"6\":" + jsonString(action) + ",\"8\":" + jsonString(title)
                     + ",\"url\":" + jsonString(clickUrl) + ",\"204\":\"/static/iphone/img/small.png\"";
                 if (scenario != "no-jsonp")
-                    body += ",\"jsonp_url\":" + jsonString(click + kind + (action == "app" ? "&app=1" : "") + (action == "canvas" ? "&canvas=1" : ""));
+                    body += ",\"jsonp_url\":" + jsonString(click + kind + (action == "app" ? (scenario == "app-file" ? "&app=file" : "&app=1") : "") + (action == "canvas" ? "&canvas=1" : ""));
                 json(body + "}");
             }
         });
@@ -327,7 +327,7 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
             if (req.has_param("canvas"))
                 target = mediaBase + "/static/iphone/canvas.html";
             else if (req.has_param("app"))
-                target = "quorvane-app://open/ad";
+                target = param(req, "app") == "file" ? "file:///etc/hostname" : "quorvane-app://open/ad";
             if (kind == "noredirect")
                 res.set_content("{\"status\":\"ok\"}", "application/json");
             else if (kind == "empty")

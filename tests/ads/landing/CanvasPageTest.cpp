@@ -2,11 +2,15 @@
 // page, the "adlark" commands, and whole openings against adnet's canvas page
 // with the headless engine (which answers "typeof(adlark)" from the page's
 // scripts and keeps every script it was handed).
+#include "ads/landing/AdlarkBrowserController.h"
 #include "ads/landing/AdlarkCanvasController.h"
 #include "tests/ads/landing/LandingTestSupport.h"
 #include "tests/support/PageServer.h"
 
 #include "ads/AdlarkAd.h"
+#include "ads/AdlarkController.h"
+#include "ads/AdlarkSingleAdView.h"
+#include "ads/AdlarkView.h"
 #include "ads/AdlarkService.h"
 
 #include "kit/HeadlessWebEngine.h"
@@ -214,6 +218,58 @@ TEST_F(CanvasPanel, AReadyCanvasAdsClickOpensThePanel)
     EXPECT_EQ(engine().evaluatedScripts().back(), "cb('" + canvasAddress + "#sdk', " + AdlarkCanvasWebView::scriptStringLiteral(*ad->userString()) + ")");
     EXPECT_EQ(host->notices, std::vector<std::string> { "willPresentModalCanvas" });
     ad->setDelegate({});
+}
+
+// The whole road in the application: a canvas ad in an ad view, a tap on its
+// banner, the panel over the application; and a web ad's tap opens the browser.
+TEST_F(CanvasPanel, ATapOnTheBannerOpensTheLandingPageOfItsKind)
+{
+    for (std::string kind : { "canvas", "text" }) {
+        host->publisher = kind;
+        host->notices.clear();
+        auto view = AdlarkView::requestAdWithDelegate(host);
+        box->addSubview(view);
+        auto controller = std::static_pointer_cast<AdlarkViewInternal>(view)->controller();
+        ASSERT_TRUE(waitFor([&] { return view->viewWithTag(AdlarkController::bannerTag); })) << kind;
+        auto* banner = dynamic_cast<AdlarkSingleAdView*>(view->viewWithTag(AdlarkController::bannerTag));
+        ASSERT_NE(banner, nullptr);
+        banner->touchesBegan({ 10, 10 });
+        banner->touchesEnded({ 10, 10 });
+        if (kind == "canvas") {
+            ASSERT_TRUE(waitFor([&] { return controller->canvasController() && !controller->canvasController()->canvasView()->initialLoad(); }));
+            auto& engine = static_cast<kit::HeadlessWebEngine&>(controller->canvasController()->canvasView()->engine());
+            EXPECT_EQ(engine.evaluatedScripts().back(),
+                "cb('" + canvasAddress + "#sdk', " + AdlarkCanvasWebView::scriptStringLiteral(*controller->currentlyDisplayedAd()->userString()) + ")");
+            EXPECT_EQ(host->notices, std::vector<std::string> { "willPresentModalCanvas" });
+            EXPECT_EQ(controller->canvasController()->background()->initialFrame(), view->convertToAncestor(window.get()));
+        } else {
+            ASSERT_TRUE(waitFor([&] { return controller->browserController() && controller->browserController()->webView()
+                                          && controller->browserController()->topNavItem()->title() == "Quorvane ad landing page"; }));
+            EXPECT_EQ(host->notices, std::vector<std::string> { "willPresentWebView" });
+        }
+        EXPECT_TRUE(system->opened.empty()) << "nothing goes to the system";
+        view->removeFromSuperview();
+    }
+}
+
+TEST_F(CanvasPanel, AClickThatLeadsToAFileAddressOpensNothing)
+{
+    for (std::string kind : { "app", "app-file" }) {
+        host->publisher = kind;
+        auto ad = AdlarkAd::create();
+        auto owner = std::make_shared<int>(0);
+        ad->setDataSource(host);
+        ad->setDelegate(owner);
+        bool ready = false, clicked = false;
+        ad->requestSuccessSelector = [&](AdlarkAd&) { ready = true; };
+        ad->clickSuccessSelector = [&](AdlarkAd&) { clicked = true; };
+        ad->request();
+        ASSERT_TRUE(waitFor([&] { return ready; }));
+        ad->click();
+        ASSERT_TRUE(waitFor([&] { return clicked; }));
+        ad->setDelegate({});
+    }
+    EXPECT_EQ(system->opened, std::vector<std::string> { "quorvane-app://open/ad" }) << "the file address is not handed over";
 }
 
 } // namespace
