@@ -81,7 +81,8 @@ class BannerTest(unittest.TestCase):
         self.assertEqual(requests[0]["params"]["s"], "c7e05d2f9b31a48")
 
     def test_a_tap_highlights_and_clicks_the_banner(self):
-        self.adnet = Adnet("text")
+        # An ad whose click leads to another program: the banner stays in front.
+        self.adnet = Adnet("app")
         result = self.adnet.run("tab 2\n"
                                 "until 20 Try the Quorvane test ad\n"
                                 "touch-down 100 400\necho -- down\ndump\n"
@@ -96,9 +97,9 @@ class BannerTest(unittest.TestCase):
         self.assertNotIn("tag=3", section(out, "-- out", "-- pulse"))
         self.assertNotIn("CALayer", section(out, "-- pulse", "-- spinner"))  # the icon has pulsed away
         self.assertIn("UIActivityIndicatorView (298,14,20,20) tag=2", section(out, "-- spinner", "-- end"))
-        # The click went out, its landing page went to the system, and the icon came back.
+        # The click went out, its address went to the system, and the icon came back.
         self.assertEqual(len(self.adnet.requests("/click.php")), 1)
-        self.assertIn("openURL http://ads.example.test/landing.html", out)
+        self.assertIn("openURL quorvane-app://open/ad", out)
 
     def test_a_failed_first_ad_drops_the_banner_for_good(self):
         self.adnet = Adnet("status404")
