@@ -55,7 +55,9 @@ int webErrorForNetError(NetErrorDomain domain, int e)
     case -100:                                     // CONNECTION_CLOSED
     case -101:                                     // CONNECTION_RESET
     case -103:                                     // CONNECTION_ABORTED
-    case -324: return WebErrorNetworkConnectionLost; // EMPTY_RESPONSE
+    case -324:                                     // EMPTY_RESPONSE
+    case -354:                                     // CONTENT_LENGTH_MISMATCH
+    case -355: return WebErrorNetworkConnectionLost; // INCOMPLETE_CHUNKED_ENCODING
     case -102:                                     // CONNECTION_REFUSED
     case -104:                                     // CONNECTION_FAILED
     case -108:                                     // ADDRESS_INVALID

@@ -14,6 +14,7 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
+#include <QWebEngineView>
 
 #include <algorithm>
 #include <cstdlib>
@@ -243,6 +244,9 @@ QtWebEngine::~QtWebEngine()
     if (m_page) {
         // No report reaches the view from here on.
         QObject::disconnect(m_page, nullptr, nullptr, nullptr);
+        // A peer waiting for its deferred deletion may still show the page:
+        // its widget goes first, or it would reach a page that has gone.
+        delete QWebEngineView::forPage(m_page);
         delete m_page.data();
     }
 }

@@ -235,7 +235,7 @@ TEST(WebErrors, CurlAndEngineFailuresBecomeTheLoadersCodes)
     using D = kit::NetErrorDomain;
     const std::tuple<D, int, int> net[] = { { D::Internal, -3, -999 }, { D::Connection, -102, -1004 },
         { D::Dns, -105, -1003 }, { D::Connection, -106, -1009 }, { D::Connection, -118, -1001 },
-        { D::Connection, -324, -1005 }, { D::Certificate, -201, -1201 }, { D::Certificate, -202, -1203 },
+        { D::Connection, -324, -1005 }, { D::Connection, -354, -1005 }, { D::Certificate, -201, -1201 }, { D::Certificate, -202, -1203 },
         { D::Certificate, -299, -1202 }, { D::Internal, -6, -1100 }, { D::Internal, -302, -1002 },
         { D::Internal, -300, -1000 }, { D::Internal, -8, -1103 }, { D::Dns, -999999, -1003 }, { D::Internal, -999999, -1 } };
     for (auto [domain, code, expected] : net)

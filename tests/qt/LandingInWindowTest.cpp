@@ -1,0 +1,80 @@
+// The canvas panel in the real web engine, offscreen, against adnet: the page
+// receives the canvas address and a title with quotes and a backslash intact
+// (adnet's page writes what cb received into its title), "launch" hands its
+// address to the system and leaves the panel open, "closecanvas" closes it.
+#include "ads/landing/AdlarkCanvasController.h"
+#include "shells/qt/RunLoopBridge.h"
+#include "shells/qt/Scene.h"
+#include "tests/qt/QtTestSupport.h"
+#include "tests/support/AdnetServer.h"
+
+#include "kit/Application.h"
+#include "kit/Window.h"
+
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SystemURLs : kit::Platform {
+    int run(kit::Application&) override { return 0; }
+    bool openURL(const std::string& url) override
+    {
+        opened.push_back(url);
+        return true;
+    }
+    void terminate(kit::Application&) override { }
+    std::vector<std::string> opened;
+};
+
+struct CanvasHost : AdlarkDelegate {
+    std::optional<std::string> publisherId() override { return "canvas"; }
+    void willPresentModalCanvas() override { notices.push_back("will"); }
+    void didDismissModalCanvas() override { notices.push_back("did"); }
+    std::vector<std::string> notices;
+};
+
+TEST(LandingInWindow, TheCanvasPageIsCalledAndItsCommandsLaunchAndClose)
+{
+    // Before the web engine starts: its host rules come from this mapping.
+    testsupport::AdnetServer::shared().start();
+    kit::RunLoop::main().reset();
+    qtshell::RunLoopBridge bridge;
+    {
+        kit::Application app;
+        auto system = std::make_shared<SystemURLs>();
+        kit::Application::installPlatform(system);
+        auto window = std::make_shared<kit::Window>();
+        auto adView = kit::View::create(kit::Rect { 0, 384, 320, 48 });
+        window->addSubview(adView);
+        QWidget screen;
+        screen.resize(320, 480);
+        qtshell::Scene scene(*window, &screen);
+        screen.show();
+
+        auto host = std::make_shared<CanvasHost>();
+        auto canvas = AdlarkModalController::create<AdlarkCanvasController>();
+        canvas->setAdlarkDelegate(host);
+        const std::string title = "It's \"quoted\" \\ </script>";
+        canvas->presentCanvasFromView(adView, *kit::URL::withString("http://media.example.test/static/iphone/canvas.html"), title);
+        auto panel = std::static_pointer_cast<AdlarkCanvasWebView>(canvas->modalView());
+        ASSERT_TRUE(processUntil([&] { return panel->title().rfind("cb ", 0) == 0; }, 60000)) << "title: " << panel->title();
+        EXPECT_EQ(panel->title(),
+            "cb [\"http://media.example.test/static/iphone/canvas.html#sdk\",\"It's \\\"quoted\\\" \\\\ </script>\"]");
+
+        panel->stringByEvaluatingJavaScriptFromString("document.getElementById('launch').click()", nullptr);
+        ASSERT_TRUE(processUntil([&] { return !system->opened.empty(); }, 30000));
+        EXPECT_EQ(system->opened, std::vector<std::string> { "http://ads.example.test/landing.html" });
+        EXPECT_EQ(host->notices, std::vector<std::string> { "will" });
+
+        panel->stringByEvaluatingJavaScriptFromString("document.getElementById('close').click()", nullptr);
+        ASSERT_TRUE(processUntil([&] { return host->notices.size() == 2; }, 30000));
+        EXPECT_EQ(canvas->background(), nullptr);
+        EXPECT_EQ(window->subviews().size(), 1u);
+        kit::Application::installPlatform(nullptr);
+    }
+    testsupport::AdnetServer::shared().stop();
+    kit::RunLoop::main().reset();
+}
+
+} // namespace
