@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "tests/support/RecordingPlatform.h"
 
 #include "ads/AdlarkAd.h"
 #include "ads/AdlarkDelegate.h"
@@ -88,18 +89,6 @@ std::shared_ptr<AdlarkAd> makeAd(const std::shared_ptr<Owner>& owner, const std:
     return ad;
 }
 
-class SystemURLs : public kit::Platform {
-public:
-    int run(kit::Application&) override { return 0; }
-    bool openURL(const std::string& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    void terminate(kit::Application&) override { }
-    std::vector<std::string> opened;
-};
-
 class AdlarkAdTest : public LoopTest {
 protected:
     void SetUp() override
@@ -139,7 +128,7 @@ protected:
 
     std::shared_ptr<Owner> owner = std::make_shared<Owner>();
     std::shared_ptr<TestSource> source = std::make_shared<TestSource>();
-    std::shared_ptr<SystemURLs> system = std::make_shared<SystemURLs>();
+    std::shared_ptr<testsupport::RecordingPlatform> system = std::make_shared<testsupport::RecordingPlatform>();
 };
 
 } // namespace

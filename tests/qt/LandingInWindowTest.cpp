@@ -7,6 +7,7 @@
 #include "shells/qt/Scene.h"
 #include "tests/qt/QtTestSupport.h"
 #include "tests/support/AdnetServer.h"
+#include "tests/support/RecordingPlatform.h"
 
 #include "kit/Application.h"
 #include "kit/Window.h"
@@ -15,17 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct SystemURLs : kit::Platform {
-    int run(kit::Application&) override { return 0; }
-    bool openURL(const std::string& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    void terminate(kit::Application&) override { }
-    std::vector<std::string> opened;
-};
 
 struct CanvasHost : AdlarkDelegate {
     std::optional<std::string> publisherId() override { return "canvas"; }
@@ -42,7 +32,7 @@ TEST(LandingInWindow, TheCanvasPageIsCalledAndItsCommandsLaunchAndClose)
     qtshell::RunLoopBridge bridge;
     {
         kit::Application app;
-        auto system = std::make_shared<SystemURLs>();
+        auto system = std::make_shared<testsupport::RecordingPlatform>();
         kit::Application::installPlatform(system);
         auto window = std::make_shared<kit::Window>();
         auto adView = kit::View::create(kit::Rect { 0, 384, 320, 48 });

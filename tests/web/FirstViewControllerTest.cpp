@@ -4,6 +4,7 @@
 #include "kit/HeadlessWebEngine.h"
 #include "kit/RunLoop.h"
 #include "kit/UserDefaults.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/web/WebTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +13,6 @@ using namespace webtest;
 
 namespace {
 
-struct RecordingPlatform : kit::Platform {
-    std::vector<std::string> opened;
-    int terminated { 0 };
-    int run(kit::Application&) override { return 0; }
-    bool openURL(const std::string& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    void terminate(kit::Application&) override { ++terminated; }
-};
-
 class WelcomeTab : public ServedTest {
 protected:
     void SetUp() override
@@ -31,7 +20,7 @@ protected:
         ServedTest::SetUp();
         m_settings = m_folder / "settings";
         kit::UserDefaults::standard().open(m_settings);
-        m_platform = std::make_shared<RecordingPlatform>();
+        m_platform = std::make_shared<testsupport::RecordingPlatform>();
         kit::Application::installPlatform(m_platform);
         m_app = std::make_unique<kit::Application>();
     }
@@ -57,7 +46,7 @@ protected:
 
     TempFolder m_folder;
     std::string m_settings;
-    std::shared_ptr<RecordingPlatform> m_platform;
+    std::shared_ptr<testsupport::RecordingPlatform> m_platform;
     std::unique_ptr<kit::Application> m_app;
     std::shared_ptr<FirstViewController> m_tab;
 };

@@ -10,7 +10,7 @@ void LandingTest::SetUp()
     testsupport::LoopTest::SetUp();
     kit::HeadlessWebEngine::install();
     app = std::make_unique<kit::Application>();
-    system = std::make_shared<RecordingPlatform>();
+    system = std::make_shared<testsupport::RecordingPlatform>();
     kit::Application::installPlatform(system);
     window = kit::View::create<kit::Window>();
     app->setKeyWindow(window.get());

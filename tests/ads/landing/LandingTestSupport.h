@@ -4,6 +4,7 @@
 // system, and a host delegate that counts the notices it hears.
 #include "ads/AdlarkDelegate.h"
 #include "tests/support/LoopTest.h"
+#include "tests/support/RecordingPlatform.h"
 
 #include "kit/Application.h"
 #include "kit/Window.h"
@@ -13,18 +14,6 @@
 #include <vector>
 
 namespace landingtest {
-
-class RecordingPlatform : public kit::Platform {
-public:
-    int run(kit::Application&) override { return 0; }
-    bool openURL(const std::string& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    void terminate(kit::Application&) override { }
-    std::vector<std::string> opened;
-};
 
 // Answers every notice, in the order heard.
 class NoticeHost : public AdlarkDelegate {
@@ -52,7 +41,7 @@ protected:
     size_t subviewCount(const kit::View& view) const { return view.subviews().size(); }
 
     std::unique_ptr<kit::Application> app;
-    std::shared_ptr<RecordingPlatform> system;
+    std::shared_ptr<testsupport::RecordingPlatform> system;
     std::shared_ptr<kit::Window> window;
     // The ad view sits at (10, 6) in a box at (0, 360) in a screen at (0, 20).
     std::shared_ptr<kit::View> screen, box, adView;
