@@ -60,7 +60,11 @@ AnimatedValue interpolate(const AnimatedValue& from, const AnimatedValue& to, do
 void ViewAnimation::beginAnimations(std::string animationID, std::any context)
 {
     auto& s = state();
-    s.open.push_back(Block { s.nextId++, std::move(animationID), std::move(context) });
+    Block block;
+    block.id = s.nextId++;
+    block.name = std::move(animationID);
+    block.context = std::move(context);
+    s.open.push_back(std::move(block));
 }
 
 void ViewAnimation::setAnimationDuration(double seconds)

@@ -8,8 +8,8 @@ TEST(NotificationCenterTest, NameAndObjectFiltersAndRemoval)
 {
     kit::NotificationCenter center;
     int a = 0, b = 0, c = 0;
-    int objectA, objectB;
-    int observer1, observer2;
+    int objectA = 0, objectB = 0;
+    int observer1 = 0, observer2 = 0;
     center.addObserver(&observer1, [&](const kit::Notification&) { ++a; }, "ping", nullptr);
     center.addObserver(&observer1, [&](const kit::Notification&) { ++b; }, "ping", &objectB);
     center.addObserver(&observer2, [&](const kit::Notification&) { ++c; }, "", nullptr);
