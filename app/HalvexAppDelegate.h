@@ -13,7 +13,7 @@ public:
 
     void applicationDidFinishLaunching(kit::Application& application) override;
 
+    // tabBarController is kit's: the feature folders reach it through kit.
     std::shared_ptr<kit::Window> window;
-    std::shared_ptr<kit::TabBarController> tabBarController;
     std::shared_ptr<kit::TabBar> tabBar;
 };

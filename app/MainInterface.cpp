@@ -3,8 +3,12 @@
 #include "app/HalvexAppDelegate.h"
 #include "files/TorrentFiles.h"
 #include "transfers/DownloadedTorrents.h"
+#include "transfers/OptionsViewController.h"
 #include "web/DownloadViewController.h"
 #include "web/FirstViewController.h"
+
+// The files tab and the options screen select the transfer tab by its index.
+static_assert(TorrentFiles::transferTabIndex == TransferTab && OptionsViewController::transferTabIndex == TransferTab);
 
 void loadMainInterface(kit::Application& application)
 {

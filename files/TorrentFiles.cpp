@@ -1,12 +1,11 @@
 #include "files/TorrentFiles.h"
 
-#include "app/HalvexAppDelegate.h"
-#include "app/MainInterface.h"
 #include "files/FileActions.h"
 #include "kit/Application.h"
 #include "kit/DeviceLayout.h"
 #include "kit/FileManager.h"
 #include "kit/Log.h"
+#include "kit/TabBarController.h"
 #include "kit/URLEscape.h"
 #include "kit/UserDefaults.h"
 
@@ -191,8 +190,8 @@ void TorrentFiles::downloadFile()
     for (auto& [key, value] : files::downloadSettings(fullPath2, file))
         defaults.setObject(value, key);
     adlarkBOOL = false;
-    if (auto* delegate = kit::Application::shared().delegateAs<HalvexAppDelegate>(); delegate && delegate->tabBarController)
-        delegate->tabBarController->setSelectedIndex(TransferTab);
+    if (auto* delegate = kit::Application::shared().delegate(); delegate && delegate->tabBarController)
+        delegate->tabBarController->setSelectedIndex(transferTabIndex);
 }
 
 void TorrentFiles::playFile()

@@ -45,6 +45,8 @@ public:
     static constexpr const char* adlarkPublisherId = "c7e05d2f9b31a48";
     static constexpr double adRefreshInterval = 60.0;
     static kit::Rect adlarkFrame() { return { 0, 364, 320, 48 }; }
+    // The transfer tab's place in the tab bar, which keeps it fourth.
+    static constexpr int transferTabIndex = 3;
 
     TorrentFiles() = default;
     ~TorrentFiles() override;

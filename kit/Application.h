@@ -16,11 +16,16 @@
 namespace kit {
 
 class Application;
+class TabBarController;
 
 class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching(Application&) { }
+
+    // The controller of the application's tab bar, if it has one. Code that
+    // switches tabs reaches it as shared(), then delegate(), then this.
+    std::shared_ptr<TabBarController> tabBarController;
 };
 
 // What a shell provides.

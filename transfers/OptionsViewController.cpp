@@ -1,9 +1,8 @@
 #include "transfers/OptionsViewController.h"
 
-#include "app/HalvexAppDelegate.h"
-#include "app/MainInterface.h"
 #include "kit/Application.h"
 #include "kit/Button.h"
+#include "kit/TabBarController.h"
 
 void OptionsViewController::loadView()
 {
@@ -39,6 +38,6 @@ void OptionsViewController::cancel()
 void OptionsViewController::startDownload()
 {
     dismissModalViewControllerAnimated(true);
-    if (auto* delegate = kit::Application::shared().delegateAs<HalvexAppDelegate>())
-        delegate->tabBarController->setSelectedIndex(TransferTab);
+    if (auto* delegate = kit::Application::shared().delegate(); delegate && delegate->tabBarController)
+        delegate->tabBarController->setSelectedIndex(transferTabIndex);
 }

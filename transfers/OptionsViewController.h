@@ -7,6 +7,9 @@
 
 class OptionsViewController : public kit::ViewController {
 public:
+    // The transfer tab's place in the tab bar, which keeps it fourth.
+    static constexpr int transferTabIndex = 3;
+
     std::string className() const override { return "OptionsViewController"; }
     void loadView() override;
     void cancel();
