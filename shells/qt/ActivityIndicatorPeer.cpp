@@ -57,7 +57,11 @@ private:
     int m_step { 0 };
 };
 
-QUORVANE_PEER(kit::ActivityIndicatorView, ActivityIndicatorPeer)
-
 } // namespace
+
+void addActivityIndicatorPeers()
+{
+    PeerRegistry::add<kit::ActivityIndicatorView, ActivityIndicatorPeer>();
+}
+
 } // namespace qtshell

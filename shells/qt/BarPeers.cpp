@@ -144,9 +144,13 @@ protected:
     }
 };
 
-QUORVANE_PEER(kit::Toolbar, ToolbarPeer)
-QUORVANE_PEER(kit::NavigationBar, NavigationBarPeer)
-QUORVANE_PEER(kit::BarButtonItemView, BarButtonItemViewPeer)
-
 } // namespace
+
+void addBarPeers()
+{
+    PeerRegistry::add<kit::Toolbar, ToolbarPeer>();
+    PeerRegistry::add<kit::NavigationBar, NavigationBarPeer>();
+    PeerRegistry::add<kit::BarButtonItemView, BarButtonItemViewPeer>();
+}
+
 } // namespace qtshell

@@ -44,7 +44,11 @@ protected:
     }
 };
 
-QUORVANE_PEER(kit::Button, ButtonPeer)
-
 } // namespace
+
+void addButtonPeers()
+{
+    PeerRegistry::add<kit::Button, ButtonPeer>();
+}
+
 } // namespace qtshell

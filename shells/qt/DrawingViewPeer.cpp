@@ -137,7 +137,11 @@ private:
     double m_flipStart { -1 };
 };
 
-QUORVANE_PEER(kit::DrawingView, DrawingViewPeer)
-
 } // namespace
+
+void addDrawingViewPeers()
+{
+    PeerRegistry::add<kit::DrawingView, DrawingViewPeer>();
+}
+
 } // namespace qtshell

@@ -18,7 +18,11 @@ protected:
     }
 };
 
-QUORVANE_PEER(kit::Label, LabelPeer)
-
 } // namespace
+
+void addLabelPeers()
+{
+    PeerRegistry::add<kit::Label, LabelPeer>();
+}
+
 } // namespace qtshell

@@ -35,7 +35,11 @@ protected:
     }
 };
 
-QUORVANE_PEER(kit::ProgressView, ProgressViewPeer)
-
 } // namespace
+
+void addProgressViewPeers()
+{
+    PeerRegistry::add<kit::ProgressView, ProgressViewPeer>();
+}
+
 } // namespace qtshell

@@ -150,7 +150,11 @@ protected:
     }
 };
 
-QUORVANE_PEER(kit::TabBar, TabBarPeer)
-
 } // namespace
+
+void addTabBarPeers()
+{
+    PeerRegistry::add<kit::TabBar, TabBarPeer>();
+}
+
 } // namespace qtshell

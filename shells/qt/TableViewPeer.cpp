@@ -40,8 +40,12 @@ protected:
     }
 };
 
-QUORVANE_PEER(kit::TableView, TableViewPeer)
-QUORVANE_PEER(kit::TableViewCell, TableViewCellPeer)
-
 } // namespace
+
+void addTableViewPeers()
+{
+    PeerRegistry::add<kit::TableView, TableViewPeer>();
+    PeerRegistry::add<kit::TableViewCell, TableViewCellPeer>();
+}
+
 } // namespace qtshell

@@ -68,7 +68,11 @@ private:
     FieldEdit* m_edit;
 };
 
-QUORVANE_PEER(kit::TextField, TextFieldPeer)
-
 } // namespace
+
+void addTextFieldPeers()
+{
+    PeerRegistry::add<kit::TextField, TextFieldPeer>();
+}
+
 } // namespace qtshell

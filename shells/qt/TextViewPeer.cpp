@@ -50,7 +50,11 @@ private:
     bool m_applying { false };
 };
 
-QUORVANE_PEER(kit::TextView, TextViewPeer)
-
 } // namespace
+
+void addTextViewPeers()
+{
+    PeerRegistry::add<kit::TextView, TextViewPeer>();
+}
+
 } // namespace qtshell

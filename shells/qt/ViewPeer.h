@@ -6,8 +6,8 @@
 //
 // Adding a peer for a new kit view class is one small class: derive from
 // ViewPeer, override contentChanged() and paintContent() (or host a Qt widget
-// as a child), and register it in the .cpp with QUORVANE_PEER(ViewClass,
-// PeerClass). See docs/qt-peers.md.
+// as a child), add it in a function of its .cpp and call that function from
+// the registry's list (PeerRegistry.h). See docs/qt-peers.md.
 #include "kit/View.h"
 
 #include <QColor>

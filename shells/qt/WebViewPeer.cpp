@@ -40,8 +40,6 @@ private:
     QPointer<QWebEngineView> m_web;
 };
 
-QUORVANE_PEER(kit::WebView, WebViewPeer)
-
 // Web views of the window are shown by the Qt web engine.
 const bool engineInstalled = [] {
     kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<QtWebEngine>(view); });
@@ -49,4 +47,10 @@ const bool engineInstalled = [] {
 }();
 
 } // namespace
+
+void addWebViewPeers()
+{
+    PeerRegistry::add<kit::WebView, WebViewPeer>();
+}
+
 } // namespace qtshell

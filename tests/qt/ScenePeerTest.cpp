@@ -27,6 +27,15 @@ public:
 
 class Gadget : public kit::View { };
 
+// A chain of classes only the registry test gives peers to.
+class Sprocket : public kit::View { };
+class GearedSprocket : public Sprocket { };
+class TwinGearedSprocket : public GearedSprocket { };
+struct Countable {
+    virtual ~Countable() = default;
+};
+class CountedLabel : public Countable, public kit::Label { };
+
 class ScenePeerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -110,6 +119,29 @@ TEST(PeerRegistryTest, ViewsGetThePeerOfTheirNearestRegisteredClass)
     // The window has no class of its own either: it is a plain view with a background.
     kit::Window window;
     EXPECT_EQ(PeerRegistry::find(window), nullptr);
+}
+
+TEST(PeerRegistryTest, TheNearestClassWinsWhateverTheOrderOfRegistration)
+{
+    EXPECT_TRUE(PeerRegistry::derives(typeid(TwinGearedSprocket), typeid(Sprocket)));
+    EXPECT_TRUE(PeerRegistry::derives(typeid(Sprocket), typeid(Sprocket)));
+    EXPECT_FALSE(PeerRegistry::derives(typeid(Sprocket), typeid(GearedSprocket)));
+    EXPECT_FALSE(PeerRegistry::derives(typeid(kit::Button), typeid(kit::Label)));
+    EXPECT_TRUE(PeerRegistry::derives(typeid(CountedLabel), typeid(kit::Label)));
+    EXPECT_TRUE(PeerRegistry::derives(typeid(CountedLabel), typeid(Countable)));
+
+    // The derived class first, its base after it.
+    PeerRegistry::add<GearedSprocket, ViewPeer>();
+    PeerRegistry::add<Sprocket, ViewPeer>();
+    TwinGearedSprocket twin;
+    Sprocket plain;
+    CountedLabel counted;
+    ASSERT_NE(PeerRegistry::find(twin), nullptr);
+    EXPECT_EQ(PeerRegistry::find(twin)->viewType, std::type_index(typeid(GearedSprocket)));
+    ASSERT_NE(PeerRegistry::find(plain), nullptr);
+    EXPECT_EQ(PeerRegistry::find(plain)->viewType, std::type_index(typeid(Sprocket)));
+    ASSERT_NE(PeerRegistry::find(counted), nullptr);
+    EXPECT_EQ(PeerRegistry::find(counted)->viewType, std::type_index(typeid(kit::Label)));
 }
 
 TEST_F(ScenePeerTest, FramesStayFloatAndAreRoundedForDisplay)
