@@ -1,29 +1,12 @@
 #include "json/TextCodec.h"
 
+#include "kit/Utf8.h"
+
 #include <cstring>
 
 namespace json {
 
 namespace {
-
-void putCodePoint(char32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out.push_back(char(c));
-    } else if (c < 0x800) {
-        out.push_back(char(0xC0 | (c >> 6)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(char(0xE0 | (c >> 12)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (c >> 18)));
-        out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    }
-}
 
 bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
@@ -118,10 +101,8 @@ void TextCodec::appendUTF8(const Text& text, std::string& out)
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
-        } else if (isSurrogate(c)) {
-            c = 0xFFFD;
         }
-        putCodePoint(c, out);
+        kit::appendUtf8(out, c); // a lone surrogate becomes U+FFFD
     }
 }
 
@@ -179,7 +160,7 @@ std::optional<Bytes> TextCodec::reencodeToUTF8(const std::uint8_t* b, std::size_
             } else if (isSurrogate(c)) {
                 return std::nullopt;
             }
-            putCodePoint(c, out);
+            kit::appendUtf8(out, c);
         }
         break;
     }
@@ -194,7 +175,7 @@ std::optional<Bytes> TextCodec::reencodeToUTF8(const std::uint8_t* b, std::size_
                              : char32_t(b[i + 3]) << 24 | char32_t(b[i + 2]) << 16 | char32_t(b[i + 1]) << 8 | b[i];
             if (c > 0x10FFFF || isSurrogate(c))
                 return std::nullopt;
-            putCodePoint(c, out);
+            kit::appendUtf8(out, c);
         }
         break;
     }

@@ -1,7 +1,7 @@
 #include "kit/HeadlessWebEngine.h"
 
 #include "kit/RunLoop.h"
-#include "kit/Utf8Decoder.h"
+#include "kit/Utf8.h"
 #include "kit/WebView.h"
 #include "kit/WebViewErrors.h"
 
@@ -49,7 +49,8 @@ std::string decodeEntities(std::string_view s)
             auto digits = name.substr(hex ? 2 : 1);
             auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
             if (!digits.empty() && ec == std::errc() && p == digits.data() + digits.size()) {
-                appendUtf8(out, cp > 0x10FFFF ? char32_t(0xFFFD) : char32_t(cp));
+                // NUL and what lies past Unicode read as U+FFFD, as in a browser.
+                appendUtf8(out, cp == 0 || cp > 0x10FFFF ? U'\uFFFD' : char32_t(cp));
                 done = true;
             }
         } else {

@@ -2,6 +2,8 @@
 // Lenient, incremental UTF-8 decoding of a byte stream that arrives in chunks:
 // a sequence cut at the end of a chunk is carried over to the next one, and
 // bytes that are no UTF-8 become U+FFFD. The result is valid UTF-8.
+#include "kit/Utf8.h"
+
 #include <string>
 #include <string_view>
 
@@ -20,8 +22,5 @@ private:
 
 // The code points of a text; bytes that are no UTF-8 become U+FFFD.
 std::u32string codepoints(std::string_view utf8);
-// Appends a code point as UTF-8; NUL, surrogates and values beyond U+10FFFF
-// become U+FFFD.
-void appendUtf8(std::string& out, char32_t cp);
 
 } // namespace kit

@@ -35,6 +35,9 @@ TEST(PageReading, TitleAndLinks)
                              "<abbr>not a link</abbr>";
     EXPECT_EQ(kit::HeadlessWebEngine::titleOf(html), "A & B \xE2\x98\xBA");
     EXPECT_EQ(kit::HeadlessWebEngine::titleOf("<p>untitled</p>"), "");
+    // References to no character read as U+FFFD.
+    EXPECT_EQ(kit::HeadlessWebEngine::titleOf("<title>&#0;&#xD800;&#x110000;&#99999999;</title>"),
+        "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     auto links = kit::HeadlessWebEngine::linksOf(html, *kit::URL::withString("http://h.test/dir/page.html"));
     ASSERT_EQ(links.size(), 3u);
     EXPECT_EQ(links[0].text, "X file");

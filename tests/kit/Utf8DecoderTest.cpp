@@ -1,3 +1,4 @@
+#include "kit/Utf8.h"
 #include "kit/Utf8Decoder.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,18 @@
 namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
+
+TEST(Utf8Test, AppendsEachLengthAndReplacesWhatIsNoCharacter)
+{
+    std::string out;
+    for (char32_t c : { U'A', U'\u00E9', U'\u263A', U'\U0001F600', U'\U0010FFFF' })
+        kit::appendUtf8(out, c);
+    EXPECT_EQ(out, "A\xC3\xA9\xE2\x98\xBA\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF");
+    out.clear();
+    for (char32_t c : { char32_t(0xD800), char32_t(0xDFFF), char32_t(0x110000), char32_t(0xFFFFFFFF) })
+        kit::appendUtf8(out, c);
+    EXPECT_EQ(out, fffd + fffd + fffd + fffd);
+}
 
 TEST(Utf8DecoderTest, ACharacterSplitAcrossReadsIsCarriedToTheNextRead)
 {
