@@ -1,7 +1,8 @@
-// The canvas panel in the real web engine, offscreen, against adnet: the page
+// The landing pages in the real web engine. The canvas panel, offscreen, against adnet: the page
 // receives the canvas address and a title with quotes and a backslash intact
 // (adnet's page writes what cb received into its title), "launch" hands its
 // address to the system and leaves the panel open, "closecanvas" closes it.
+#include "ads/landing/AdlarkBrowserController.h"
 #include "ads/landing/AdlarkCanvasController.h"
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
@@ -60,6 +61,66 @@ TEST(LandingInWindow, TheCanvasPageIsCalledAndItsCommandsLaunchAndClose)
         panel->stringByEvaluatingJavaScriptFromString("document.getElementById('close').click()", nullptr);
         ASSERT_TRUE(processUntil([&] { return host->notices.size() == 2; }, 30000));
         EXPECT_EQ(canvas->background(), nullptr);
+        EXPECT_EQ(window->subviews().size(), 1u);
+        kit::Application::installPlatform(nullptr);
+    }
+    testsupport::AdnetServer::shared().stop();
+    kit::RunLoop::main().reset();
+}
+
+struct WebHost : AdlarkDelegate {
+    std::optional<std::string> publisherId() override { return "text"; }
+    void didDismissWebView() override { ++dismissed; }
+    int dismissed { 0 };
+};
+
+TEST(LandingInWindow, TheBrowserFollowsHistoryHandsOverReportsFailuresAndCloses)
+{
+    testsupport::AdnetServer::shared().start();
+    kit::RunLoop::main().reset();
+    qtshell::RunLoopBridge bridge;
+    {
+        kit::Application app;
+        auto system = std::make_shared<testsupport::RecordingPlatform>();
+        kit::Application::installPlatform(system);
+        auto window = std::make_shared<kit::Window>();
+        auto adView = kit::View::create(kit::Rect { 0, 384, 320, 48 });
+        window->addSubview(adView);
+        QWidget screen;
+        screen.resize(320, 480);
+        qtshell::Scene scene(*window, &screen);
+        screen.show();
+
+        auto host = std::make_shared<WebHost>();
+        auto browser = AdlarkModalController::create<AdlarkBrowserController>();
+        browser->setAdlarkDelegate(host);
+        browser->presentBrowserFromView(adView, *kit::URL::withString("http://ads.example.test/landing.html"));
+        auto title = [&] { return browser->topNavItem()->title(); };
+        auto* web = browser->webView();
+        ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page"; }, 60000)) << title();
+        auto click = [&](const std::string& text) {
+            web->stringByEvaluatingJavaScriptFromString(
+                "Array.from(document.links).find(a => a.textContent == '" + text + "').click()", nullptr);
+        };
+        // Chromium's back skips entries a script made without a user's gesture: load it as a person would.
+        web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://ads.example.test/landing2.html")));
+        ASSERT_TRUE(processUntil([&] { return title() == "Second landing page" && web->canGoBack(); }, 30000)) << title();
+        web->goBack();
+        ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page" && web->canGoForward(); }, 30000))
+            << title() << " " << web->request()->absoluteString() << " loading=" << web->isLoading() << " title=" << web->title();
+        EXPECT_EQ(browser->bottomToolbar()->items()[2]->title(), "forward");
+        click("Watch the video");
+        click("A local file");
+        ASSERT_TRUE(processUntil([&] { return !system->opened.empty(); }, 30000));
+        click("A page that fails");
+        ASSERT_TRUE(processUntil([&] { return app.frontPopup() != nullptr; }, 30000));
+        EXPECT_EQ(app.frontPopup()->title(), "Whoops");
+        EXPECT_EQ(app.frontPopup()->message(), "Couldn't connect to that page.");
+        app.frontPopup()->dismissWithClickedButtonIndex(0, true);
+        EXPECT_EQ(system->opened, std::vector<std::string> { "http://www.clipstream.example/watch?v=quorvane" });
+
+        browser->topToolbar()->leftButtonView()->sendAction(); // Done
+        ASSERT_TRUE(processUntil([&] { return host->dismissed == 1; }, 30000));
         EXPECT_EQ(window->subviews().size(), 1u);
         kit::Application::installPlatform(nullptr);
     }
