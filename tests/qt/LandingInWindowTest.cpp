@@ -115,7 +115,10 @@ TEST(LandingInWindow, TheBrowserFollowsHistoryHandsOverReportsFailuresAndCloses)
         click("A page that fails");
         ASSERT_TRUE(processUntil([&] { return app.frontPopup() != nullptr; }, 30000));
         EXPECT_EQ(app.frontPopup()->title(), "Whoops");
-        EXPECT_EQ(app.frontPopup()->message(), "Couldn't connect to that page.");
+        // Chromium tells a dropped body as a short body (a lost connection) or,
+        // depending on when the drop is seen, as a failure without a closer code.
+        const std::string message = app.frontPopup()->message();
+        EXPECT_TRUE(message == "Couldn't connect to that page." || message == "That page could not be loaded.") << message;
         app.frontPopup()->dismissWithClickedButtonIndex(0, true);
         EXPECT_EQ(system->opened, std::vector<std::string> { "http://www.clipstream.example/watch?v=quorvane" });
 
