@@ -41,8 +41,8 @@ void openWithSystem(const std::string& url)
         return;
     if (kit::Application::exists())
         kit::Application::shared().openURL(url);
-    else if (auto* platform = kit::Application::platform())
-        platform->openURL(url);
+    else
+        kit::Platform::current().openURL(url);
 }
 
 } // namespace

@@ -109,7 +109,10 @@ public:
     };
     static std::shared_ptr<AdlarkAd> createReady(Content content);
 
-    struct Private { };
+private:
+    struct Private { explicit Private() = default; }; // only the factory names it
+
+public:
     explicit AdlarkAd(Private) { }
 
 private:

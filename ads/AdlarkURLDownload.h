@@ -57,7 +57,10 @@ public:
     // or cancelled).
     const std::vector<uint8_t>* data() const { return m_data.get(); }
 
-    struct Private { };
+private:
+    struct Private { explicit Private() = default; }; // only the factory names it
+
+public:
     explicit AdlarkURLDownload(Private) { }
 
 private:

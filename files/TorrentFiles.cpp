@@ -19,7 +19,6 @@ TorrentFiles::~TorrentFiles()
         sheet->setDelegate(nullptr);
     if (auto alert = m_renameAlert.lock())
         alert->setDelegate(nullptr);
-    kit::NotificationCenter::defaultCenter().removeObserver(this);
     if (autoslider)
         autoslider->invalidate();
 }
@@ -200,7 +199,7 @@ void TorrentFiles::playFile()
     auto player = kit::MoviePlayerController::create(kit::fileURLWithPath(fullPath2));
     player->setScalingMode(kit::MovieScalingMode::AspectFill);
     m_moviePlayer = player;
-    kit::NotificationCenter::defaultCenter().addObserver(this,
+    m_movieFinished = kit::NotificationCenter::defaultCenter().addObserver(
         [this](const kit::Notification& n) { movieFinishedCallback(n); },
         kit::MoviePlayerPlaybackDidFinishNotification, player.get());
     player->play();
@@ -208,7 +207,7 @@ void TorrentFiles::playFile()
 
 void TorrentFiles::movieFinishedCallback(const kit::Notification& notification)
 {
-    kit::NotificationCenter::defaultCenter().removeObserver(this, kit::MoviePlayerPlaybackDidFinishNotification, notification.object);
+    m_movieFinished.reset();
     if (m_moviePlayer && m_moviePlayer.get() == notification.object)
         m_moviePlayer.reset();
 }
@@ -218,7 +217,7 @@ void TorrentFiles::endPlayback()
     if (!m_moviePlayer)
         return;
     auto player = std::move(m_moviePlayer);
-    kit::NotificationCenter::defaultCenter().removeObserver(this, kit::MoviePlayerPlaybackDidFinishNotification, player.get());
+    m_movieFinished.reset();
     player->stop();
 }
 

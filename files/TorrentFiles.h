@@ -120,4 +120,5 @@ private:
     std::weak_ptr<kit::AlertView> m_renameAlert;
     std::shared_ptr<kit::MoviePlayerController> m_moviePlayer;
     bool m_adlarkFailed { false };
+    kit::Observation m_movieFinished; // the player's end, heard while this controller lives
 };

@@ -11,11 +11,6 @@ namespace kit {
 
 namespace {
 Application* g_shared = nullptr;
-std::shared_ptr<Platform>& installed()
-{
-    static std::shared_ptr<Platform> p;
-    return p;
-}
 } // namespace
 
 Application& Application::shared()
@@ -61,15 +56,12 @@ void Application::terminate()
     m_terminating = true;
     // A transfer must not go on unseen after the application has gone.
     ChildProcess::terminateAll();
-    if (auto* p = platform())
-        p->terminate(*this);
+    Platform::current().terminate(*this);
 }
 
 bool Application::openURL(const std::string& url)
 {
-    if (auto* p = platform())
-        return p->openURL(url);
-    return false;
+    return Platform::current().openURL(url);
 }
 
 void Application::pushPopup(std::shared_ptr<Popup> popup)
@@ -90,16 +82,6 @@ void Application::removePopup(Popup& popup)
         onPopupsChanged();
 }
 
-void Application::installPlatform(std::shared_ptr<Platform> platform)
-{
-    installed() = std::move(platform);
-}
-
-Platform* Application::platform()
-{
-    return installed().get();
-}
-
 int ApplicationMain(int, char**, const std::function<std::unique_ptr<Application>()>& principalClass,
     const std::function<void(Application&)>& loadMainInterface)
 {
@@ -111,10 +93,7 @@ int ApplicationMain(int, char**, const std::function<std::unique_ptr<Application
     loadMainInterface(*app);
     if (auto* d = app->delegate())
         d->applicationDidFinishLaunching(*app);
-    int status = 0;
-    if (auto* p = Application::platform())
-        status = p->run(*app);
-    return status;
+    return Platform::current().run(*app);
 }
 
 } // namespace kit

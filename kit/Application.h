@@ -4,7 +4,8 @@
 // handheld's main interface file does), the key window, the stack of shown
 // popups, and the status bar's network-activity indicator. What only a shell
 // can do (run the loop, hand a URL to the desktop, end the process) goes
-// through the Platform the shell installs.
+// through the installed Platform (Platform.h).
+#include "kit/Platform.h"
 #include "kit/Popup.h"
 #include "kit/Window.h"
 
@@ -26,20 +27,6 @@ public:
     // The controller of the application's tab bar, if it has one. Code that
     // switches tabs reaches it as shared(), then delegate(), then this.
     std::shared_ptr<TabBarController> tabBarController;
-};
-
-// What a shell provides.
-class Platform {
-public:
-    virtual ~Platform() = default;
-    // Runs the application until it ends; returns the exit status.
-    virtual int run(Application& app) = 0;
-    // Hands a URL to the system (browser, mail program); false if nothing takes it.
-    virtual bool openURL(const std::string& url) = 0;
-    // The application asked to end.
-    virtual void terminate(Application& app) = 0;
-    // A desktop notification; false where the shell cannot show one.
-    virtual bool showNotification(const std::string& title, const std::string& body) { return false; }
 };
 
 class Application {
@@ -78,9 +65,6 @@ public:
     void pushPopup(std::shared_ptr<Popup> popup);
     void removePopup(Popup& popup);
     std::function<void()> onPopupsChanged;
-
-    static void installPlatform(std::shared_ptr<Platform> platform);
-    static Platform* platform();
 
 private:
     std::shared_ptr<ApplicationDelegate> m_delegate;

@@ -29,7 +29,7 @@ void Button::sendAction()
 {
     if (!m_enabled || !m_action)
         return;
-    auto keep = shared_from_this(); // the action may take the button out of the tree
+    auto keep = retain(); // the action may take the button out of the tree
     auto action = m_action;
     action();
 }

@@ -1,5 +1,8 @@
 #include "kit/ChildProcess.h"
 
+#include "kit/Log.h"
+#include "kit/RunLoop.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -21,6 +24,8 @@ std::vector<std::shared_ptr<ChildProcess>>& liveChildren()
     return list;
 }
 
+bool g_pidFdAllowed = true;
+
 // What the child tells its parent when it cannot get to the program.
 enum ChildStep : int { SetUpStep, ChangeFolderStep, ExecStep };
 struct ChildFailure {
@@ -35,6 +40,71 @@ struct ChildFailure {
     _exit(127);
 }
 } // namespace
+
+// Where a child has no pidfd: SIGCHLD writes a byte to a pipe that the main
+// run loop watches, and each byte reaps every such child that has exited.
+class ChildReaper {
+public:
+    static ChildReaper& shared()
+    {
+        static ChildReaper reaper;
+        return reaper;
+    }
+
+    bool works() const { return m_watch != nullptr; }
+
+    // Installed before a fork that may need it, so no exit goes unheard.
+    void prepare()
+    {
+        if (m_installed)
+            return;
+        m_installed = true;
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            log(std::string("child processes: no pipe for SIGCHLD (") + std::strerror(errno) + "); exits are looked for at each isRunning()");
+            return;
+        }
+        struct sigaction sa { };
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+        ::sigaction(SIGCHLD, &sa, &s_previous);
+        m_watch = std::make_unique<FdWatcher>(s_pipe[0], FdWatcher::Read, [](unsigned) {
+            char buffer[64];
+            while (::read(s_pipe[0], buffer, sizeof buffer) > 0) { }
+            reapAll();
+        });
+    }
+
+    static void reapAll()
+    {
+        auto live = liveChildren(); // reaping edits the list
+        for (auto& child : live)
+            if (child->m_pidFd < 0)
+                child->reap(false);
+    }
+
+private:
+    static void onSignal(int sig)
+    {
+        int saved = errno;
+        char c = 1;
+        [[maybe_unused]] auto n = ::write(s_pipe[1], &c, 1);
+        // Whoever handled SIGCHLD before us still hears it.
+        if (s_previous.sa_handler != SIG_DFL && s_previous.sa_handler != SIG_IGN && !(s_previous.sa_flags & SA_SIGINFO))
+            s_previous.sa_handler(sig);
+        errno = saved;
+    }
+
+    static inline int s_pipe[2] = { -1, -1 };
+    static inline struct sigaction s_previous { };
+    bool m_installed { false };
+    std::unique_ptr<FdWatcher> m_watch;
+};
+
+void ChildProcess::setPidFdAllowed(bool allowed)
+{
+    g_pidFdAllowed = allowed;
+}
 
 std::shared_ptr<ChildProcess> ChildProcess::create()
 {
@@ -81,6 +151,8 @@ bool ChildProcess::launch()
     const int errFd = m_stderr ? m_stderr->writeFd() : -1;
     const char* dir = m_currentDirectory.empty() ? nullptr : m_currentDirectory.c_str();
     const pid_t parent = ::getpid();
+    if (!g_pidFdAllowed)
+        ChildReaper::shared().prepare();
 
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -145,9 +217,22 @@ bool ChildProcess::launch()
     if (m_stderr)
         m_stderr->closeWriteEnd();
 
-    m_pidFd = int(::syscall(SYS_pidfd_open, pid, 0));
+    m_pidFd = g_pidFdAllowed ? int(::syscall(SYS_pidfd_open, pid, 0)) : -1;
     if (m_pidFd >= 0) {
         m_exitWatch = std::make_unique<FdWatcher>(m_pidFd, FdWatcher::Read, [this](unsigned) { reap(false); });
+    } else {
+        static bool told = false;
+        if (g_pidFdAllowed && !told) {
+            told = true;
+            log(std::string("child processes: no pidfd (") + std::strerror(errno) + "); exits are heard through SIGCHLD");
+        }
+        ChildReaper::shared().prepare();
+        // It may have ended before the handler was there.
+        std::weak_ptr<ChildProcess> weak = shared_from_this();
+        RunLoop::main().post([weak] {
+            if (auto child = weak.lock())
+                child->reap(false);
+        });
     }
     liveChildren().push_back(shared_from_this());
     return true;

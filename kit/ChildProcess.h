@@ -7,7 +7,9 @@
 //   application's terminal or script input.
 // - The child is told to end (SIGTERM) when the application dies.
 // - Exits are reaped on the main run loop (no zombies); isRunning() is true
-//   from launch until the child has exited, also while it is stopped.
+//   from launch until the child has exited, also while it is stopped. The
+//   exit is watched through a pidfd; where the kernel gives none, through
+//   SIGCHLD (logged once), so a child is reaped either way.
 // - Every running child is terminated by terminateAll() (the application's end).
 #include "kit/FdWatcher.h"
 #include "kit/Pipe.h"
@@ -64,10 +66,20 @@ public:
     // Children launched and not yet reaped.
     static size_t runningCount();
 
-    struct Private { };
+    // Reaping through SIGCHLD even where pidfds work (tests of that path).
+    static void setPidFdAllowed(bool allowed);
+
+private:
+    // Only create() can name the tag (explicit: `{}` does not make one).
+    struct Private {
+        explicit Private() = default;
+    };
+
+public:
     explicit ChildProcess(Private) { }
 
 private:
+    friend class ChildReaper;
     void reap(bool block);
     void signal(int sig);
 

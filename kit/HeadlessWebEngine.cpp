@@ -145,9 +145,9 @@ std::string trimmed(std::string_view s)
 
 } // namespace
 
-void HeadlessWebEngine::install()
+WebEngineFactory HeadlessWebEngine::factory()
 {
-    WebView::setEngineFactory([](WebView& view) { return std::make_unique<HeadlessWebEngine>(view); });
+    return [](WebView& view) { return std::make_unique<HeadlessWebEngine>(view); };
 }
 
 HeadlessWebEngine::~HeadlessWebEngine()

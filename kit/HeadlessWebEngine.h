@@ -30,8 +30,8 @@ struct WebLink {
 
 class HeadlessWebEngine final : public WebEngine {
 public:
-    // Makes every web view made from now on use this engine.
-    static void install();
+    // For Platform::setWebEngineFactory.
+    static WebEngineFactory factory();
 
     explicit HeadlessWebEngine(WebView& view) : m_view(view) { }
     ~HeadlessWebEngine() override;

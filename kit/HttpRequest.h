@@ -77,7 +77,10 @@ public:
     // A URL that start() would accept.
     static bool isValidURL(const std::string& url);
 
-    struct Private { };
+private:
+    struct Private { explicit Private() = default; }; // only the factory names it
+
+public:
     HttpRequest(Private, RunLoop& loop, std::string url);
 
     struct EasyDeleter {

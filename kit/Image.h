@@ -48,7 +48,10 @@ public:
         return m_width == other.m_width && m_height == other.m_height && m_pixels == other.m_pixels;
     }
 
-    struct Private { };
+private:
+    struct Private { explicit Private() = default; }; // only the factory names it
+
+public:
     Image(Private, int width, int height, std::vector<uint8_t> pixels)
         : m_width(width), m_height(height), m_pixels(std::move(pixels)) { }
 

@@ -1,5 +1,6 @@
 #include "kit/LocationSource.h"
 
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 
 #include <cmath>
@@ -38,12 +39,6 @@ private:
     bool m_running { false };
 };
 
-std::shared_ptr<LocationSource>& installed()
-{
-    static std::shared_ptr<LocationSource> source;
-    return source;
-}
-
 } // namespace
 
 std::optional<Location> parseLocation(const std::string& text)
@@ -64,15 +59,12 @@ std::optional<Location> parseLocation(const std::string& text)
 
 LocationSource& LocationSource::current()
 {
-    auto& source = installed();
-    if (!source)
-        source = std::make_shared<EnvironmentLocationSource>();
-    return *source;
+    return Platform::current().locationSource();
 }
 
-void LocationSource::install(std::shared_ptr<LocationSource> source)
+std::shared_ptr<LocationSource> LocationSource::fromEnvironment()
 {
-    installed() = std::move(source);
+    return std::make_shared<EnvironmentLocationSource>();
 }
 
 void LocationSource::report(const Location& fix)

@@ -3,8 +3,8 @@
 // stop, and one callback with each fix (latitude and longitude in degrees),
 // delivered on the main run loop.
 //
-// One source is installed per process (a shell installs its own; tests
-// install a stand-in). Without one, the environment's source is used: it is
+// The source is the platform's (Platform::setLocationSource: a shell gives its
+// own; tests give a stand-in). Without one, the environment's source is used: it is
 // disabled unless QUORVANE_FIXED_LOCATION holds "LATITUDE,LONGITUDE", and then
 // reports that position once after each start.
 #include <functional>
@@ -30,9 +30,10 @@ public:
     // The one listener; the source keeps no reference to whoever set it.
     std::function<void(LocationSource& source, const Location& fix)> onLocation;
 
+    // The platform's source.
     static LocationSource& current();
-    // Replaces the process's source (nullptr: back to the environment's).
-    static void install(std::shared_ptr<LocationSource> source);
+    // The source that reads QUORVANE_FIXED_LOCATION.
+    static std::shared_ptr<LocationSource> fromEnvironment();
 
 protected:
     void report(const Location& fix);

@@ -1,6 +1,7 @@
 #include "kit/MoviePlayer.h"
 
 #include "kit/NotificationCenter.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/URLEscape.h"
 
@@ -10,12 +11,6 @@
 namespace kit {
 
 namespace {
-std::shared_ptr<MoviePlayerBackend>& installed()
-{
-    static std::shared_ptr<MoviePlayerBackend> backend;
-    return backend;
-}
-
 std::vector<MoviePlayerController*>& playing()
 {
     static std::vector<MoviePlayerController*> players;
@@ -89,14 +84,9 @@ void MoviePlayerController::playbackFinished(MovieFinishReason reason)
     });
 }
 
-void MoviePlayerController::installBackend(std::shared_ptr<MoviePlayerBackend> backend)
-{
-    installed() = std::move(backend);
-}
-
 MoviePlayerBackend* MoviePlayerController::backend()
 {
-    return installed().get();
+    return Platform::current().movieBackend();
 }
 
 std::vector<MoviePlayerController*> MoviePlayerController::playingPlayers()

@@ -4,7 +4,7 @@
 // closes the player, MoviePlayerPlaybackDidFinishNotification is posted with
 // the player as its object (from the run loop, never inside play()).
 //
-// A shell installs the backend that really plays (a video window, or a
+// The platform gives the backend that really plays (a video window, or a
 // scripted stand-in). Without one a player cannot play and finishes at once.
 // The backend refers to the players it plays without holding them: whoever
 // created a player holds it until the finish notification has been handled.
@@ -51,7 +51,7 @@ public:
     // From the backend: playback is over. Posts the finish notification once per play().
     void playbackFinished(MovieFinishReason reason);
 
-    static void installBackend(std::shared_ptr<MoviePlayerBackend> backend);
+    // The platform's backend (Platform::setMovieBackend); null when it has none.
     static MoviePlayerBackend* backend();
     // Players playing now, oldest first (not held).
     static std::vector<MoviePlayerController*> playingPlayers();

@@ -17,7 +17,10 @@ public:
     int writeFd() const { return m_writeFd; }
     void closeWriteEnd();
 
-    struct Private { };
+private:
+    struct Private { explicit Private() = default; }; // only the factory names it
+
+public:
     Pipe(Private, int readFd, int writeFd);
 
 private:

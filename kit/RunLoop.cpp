@@ -1,16 +1,64 @@
 #include "kit/RunLoop.h"
 
 #include "kit/FdWatcher.h"
+#include "kit/Log.h"
 #include "kit/Timer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace kit {
+
+namespace {
+// Without a descriptor to wake it, a waiting loop looks for foreign work this often.
+constexpr double unwokenWait = 0.01;
+} // namespace
+
+void PollBackend::watchEnabled(uint64_t id, bool enabled)
+{
+    if (auto it = m_watches.find(id); it != m_watches.end())
+        it->second.enabled = enabled;
+}
+
+void PollBackend::wait(double timeout)
+{
+    std::vector<pollfd> fds;
+    std::vector<uint64_t> ids;
+    for (auto& [id, w] : m_watches) {
+        if (!w.enabled)
+            continue;
+        short ev = 0;
+        if (w.events & 1)
+            ev |= POLLIN;
+        if (w.events & 2)
+            ev |= POLLOUT;
+        fds.push_back({ w.fd, ev, 0 });
+        ids.push_back(id);
+    }
+    int ms = timeout <= 0 ? 0 : int(std::ceil(std::min(timeout, 3600.0) * 1000));
+    int n = ::poll(fds.data(), fds.size(), ms);
+    if (n <= 0 || !loop())
+        return;
+    for (size_t i = 0; i < fds.size(); ++i) {
+        auto r = fds[i].revents;
+        if (!r)
+            continue;
+        unsigned ev = 0;
+        if (r & POLLIN)
+            ev |= FdWatcher::Read;
+        if (r & POLLOUT)
+            ev |= FdWatcher::Write;
+        if (r & (POLLERR | POLLHUP | POLLNVAL))
+            ev |= FdWatcher::Error;
+        loop()->watchReady(ids[i], ev);
+    }
+}
 
 RunLoop& RunLoop::main()
 {
@@ -20,35 +68,60 @@ RunLoop& RunLoop::main()
 
 RunLoop::RunLoop()
     : m_clock(std::make_shared<RealClock>())
+    , m_backend(std::make_unique<PollBackend>())
 {
-    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd >= 0) {
-        m_wakeWatch = std::make_unique<FdWatcher>(*this, m_wakeFd, FdWatcher::Read, [this](unsigned) {
-            uint64_t value;
-            while (::read(m_wakeFd, &value, sizeof value) > 0) { }
-            std::vector<std::function<void()>> work;
-            {
-                std::lock_guard lock(m_foreignMutex);
-                work.swap(m_foreign);
-            }
-            for (auto& w : work)
-                m_posted.push_back(std::move(w));
-        });
-    }
+    m_backend->attach(*this);
+    openWakeChannel();
 }
 
 RunLoop::~RunLoop()
 {
     m_wakeWatch.reset();
-    m_timers.clear();
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    reset();
+    if (m_wakeRead >= 0)
+        ::close(m_wakeRead);
+    if (m_wakeWrite >= 0 && m_wakeWrite != m_wakeRead)
+        ::close(m_wakeWrite);
+}
+
+void RunLoop::openWakeChannel()
+{
+    m_wakeRead = m_wakeWrite = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeRead < 0) {
+        log(std::string("run loop: no eventfd (") + std::strerror(errno) + "); other threads wake it through a pipe");
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
+            m_wakeRead = p[0];
+            m_wakeWrite = p[1];
+        } else {
+            log(std::string("run loop: no pipe either (") + std::strerror(errno) + "); work from other threads is picked up every "
+                + std::to_string(int(unwokenWait * 1000)) + " ms");
+            m_wakeRead = m_wakeWrite = -1;
+            return;
+        }
+    }
+    m_wakeWatch = std::make_unique<FdWatcher>(*this, m_wakeRead, FdWatcher::Read, [this](unsigned) {
+        drainWakeChannel();
+        takeForeign();
+    });
+}
+
+void RunLoop::drainWakeChannel()
+{
+    char buffer[64];
+    while (::read(m_wakeRead, buffer, sizeof buffer) > 0) { }
 }
 
 void RunLoop::setClock(std::shared_ptr<Clock> clock)
 {
+    const bool wasManual = m_clock->isManual();
     m_clock = std::move(clock);
-    changed();
+    // The backend knows real-clock timers only; tell it what changed.
+    for (auto& [id, due] : m_timerDue) {
+        if (!wasManual)
+            m_backend->timerRemoved(id);
+        registerTimerWithBackend(id, due);
+    }
 }
 
 ManualClock& RunLoop::useManualClock()
@@ -59,33 +132,49 @@ ManualClock& RunLoop::useManualClock()
     return ref;
 }
 
+void RunLoop::setBackend(std::unique_ptr<RunLoopBackend> backend)
+{
+    if (!backend)
+        backend = std::make_unique<PollBackend>();
+    m_backend = std::move(backend);
+    m_backend->attach(*this);
+    for (auto& [id, w] : m_watches) {
+        m_backend->watchAdded(id, w.fd, w.events);
+        if (!w.enabled)
+            m_backend->watchEnabled(id, false);
+    }
+    for (auto& [id, due] : m_timerDue)
+        registerTimerWithBackend(id, due);
+    if (hasPostedWork())
+        m_backend->wake();
+}
+
 void RunLoop::reset()
 {
     auto timers = std::move(m_timers);
     m_timers.clear();
-    for (auto& [key, timer] : timers)
-        timer->m_valid = false;
+    for (auto& [key, weak] : timers) {
+        if (!m_clock->isManual())
+            m_backend->timerRemoved(key.second);
+        if (auto timer = weak.lock()) {
+            timer->m_key = 0;
+            timer->m_valid = false;
+        }
+    }
+    m_timerDue.clear();
     m_posted.clear();
-    for (auto it = m_watches.begin(); it != m_watches.end();) {
-        if (m_wakeWatch && it->second.fd == m_wakeFd)
-            ++it;
-        else
-            it = m_watches.erase(it);
+    {
+        std::lock_guard lock(m_foreignMutex);
+        m_foreign.clear();
+        m_foreignPending = false;
     }
     m_stopped = false;
-    changed();
-}
-
-void RunLoop::changed()
-{
-    if (onChange)
-        onChange();
 }
 
 void RunLoop::post(std::function<void()> work)
 {
     m_posted.push_back(std::move(work));
-    changed();
+    m_backend->wake();
 }
 
 void RunLoop::postFromAnyThread(std::function<void()> work)
@@ -93,13 +182,31 @@ void RunLoop::postFromAnyThread(std::function<void()> work)
     {
         std::lock_guard lock(m_foreignMutex);
         m_foreign.push_back(std::move(work));
+        m_foreignPending = true;
     }
-    uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(m_wakeFd, &one, sizeof one);
+    if (m_wakeWrite >= 0) {
+        uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(m_wakeWrite, &one, m_wakeWrite == m_wakeRead ? sizeof one : 1);
+    }
+}
+
+void RunLoop::takeForeign()
+{
+    if (!m_foreignPending.load())
+        return;
+    std::vector<std::function<void()>> work;
+    {
+        std::lock_guard lock(m_foreignMutex);
+        work.swap(m_foreign);
+        m_foreignPending = false;
+    }
+    for (auto& w : work)
+        m_posted.push_back(std::move(w));
 }
 
 void RunLoop::runPosted()
 {
+    takeForeign();
     // Only the work posted before this turn; work posted now waits for the next.
     auto batch = std::move(m_posted);
     m_posted.clear();
@@ -122,30 +229,53 @@ void RunLoop::fireDueTimers()
         auto it = m_timers.begin();
         if (it->first.first > now || it->first.second >= limit)
             break;
-        auto timer = it->second; // keeps it alive while it fires
+        const uint64_t id = it->first.second;
+        auto timer = it->second.lock(); // keeps it alive while it fires
         m_timers.erase(it);
+        m_timerDue.erase(id);
+        if (!m_clock->isManual())
+            m_backend->timerRemoved(id);
+        if (!timer)
+            continue;
         timer->m_key = 0;
         timer->fireFromLoop();
     }
 }
 
-uint64_t RunLoop::addTimer(std::shared_ptr<Timer> timer, double fireAt)
+void RunLoop::registerTimerWithBackend(uint64_t id, double fireAt)
 {
-    uint64_t seq = m_nextSeq++;
-    m_timers.emplace(std::make_pair(fireAt, seq), std::move(timer));
-    changed();
-    return seq;
+    if (!m_clock->isManual())
+        m_backend->timerAdded(id, std::max(0.0, fireAt - now()));
 }
 
-void RunLoop::removeTimer(uint64_t key)
+uint64_t RunLoop::addTimer(const std::shared_ptr<Timer>& timer, double fireAt)
 {
-    for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
-        if (it->first.second == key) {
-            auto keep = std::move(it->second); // the timer may die here; erase first
-            m_timers.erase(it);
-            changed();
-            return;
-        }
+    uint64_t id = m_nextSeq++;
+    m_timers.emplace(std::make_pair(fireAt, id), timer);
+    m_timerDue.emplace(id, fireAt);
+    registerTimerWithBackend(id, fireAt);
+    return id;
+}
+
+void RunLoop::removeTimer(uint64_t id)
+{
+    auto due = m_timerDue.find(id);
+    if (due == m_timerDue.end())
+        return;
+    m_timers.erase({ due->second, id });
+    m_timerDue.erase(due);
+    if (!m_clock->isManual())
+        m_backend->timerRemoved(id);
+}
+
+void RunLoop::timerDue(uint64_t id)
+{
+    runPosted();
+    fireDueTimers();
+    // A host timer that fired a little early: look again when it is due.
+    if (auto due = m_timerDue.find(id); due != m_timerDue.end() && !m_clock->isManual()) {
+        m_backend->timerRemoved(id);
+        registerTimerWithBackend(id, due->second);
     }
 }
 
@@ -153,7 +283,7 @@ uint64_t RunLoop::addWatch(int fd, unsigned events, std::shared_ptr<std::functio
 {
     uint64_t id = m_nextSeq++;
     m_watches.emplace(id, WatchEntry { fd, events, true, std::move(callback) });
-    changed();
+    m_backend->watchAdded(id, fd, events);
     return id;
 }
 
@@ -162,78 +292,28 @@ void RunLoop::setWatchEnabled(uint64_t id, bool enabled)
     auto it = m_watches.find(id);
     if (it != m_watches.end() && it->second.enabled != enabled) {
         it->second.enabled = enabled;
-        changed();
+        m_backend->watchEnabled(id, enabled);
     }
 }
 
 void RunLoop::removeWatch(uint64_t id)
 {
     if (m_watches.erase(id))
-        changed();
+        m_backend->watchRemoved(id);
 }
 
-std::vector<RunLoop::Watch> RunLoop::watches() const
+void RunLoop::watchReady(uint64_t id, unsigned revents)
 {
-    std::vector<Watch> out;
-    for (auto& [id, w] : m_watches) {
-        if (!w.enabled)
-            continue;
-        auto found = std::find_if(out.begin(), out.end(), [&](const Watch& o) { return o.fd == w.fd; });
-        if (found != out.end())
-            found->events |= w.events;
-        else
-            out.push_back({ w.fd, w.events });
-    }
-    return out;
-}
-
-void RunLoop::dispatchFd(int fd, unsigned revents)
-{
-    std::vector<uint64_t> ids;
-    for (auto& [id, w] : m_watches)
-        if (w.enabled && w.fd == fd)
-            ids.push_back(id);
-    for (auto id : ids) {
-        auto it = m_watches.find(id);
-        if (it == m_watches.end() || !it->second.enabled)
-            continue;
-        unsigned mine = revents & (it->second.events | FdWatcher::Error);
-        if (revents & FdWatcher::Error)
-            mine |= it->second.events; // a hang-up or error wakes readers and writers alike
-        if (!mine)
-            continue;
-        auto callback = it->second.callback; // alive even if the watcher goes away inside
-        (*callback)(mine);
-    }
-}
-
-void RunLoop::pollFds(double timeout)
-{
-    std::vector<pollfd> fds;
-    for (auto& w : watches()) {
-        short ev = 0;
-        if (w.events & FdWatcher::Read)
-            ev |= POLLIN;
-        if (w.events & FdWatcher::Write)
-            ev |= POLLOUT;
-        fds.push_back({ w.fd, ev, 0 });
-    }
-    int ms = timeout <= 0 ? 0 : int(std::ceil(std::min(timeout, 3600.0) * 1000));
-    int n = ::poll(fds.data(), fds.size(), ms);
-    if (n <= 0)
+    auto it = m_watches.find(id);
+    if (it == m_watches.end() || !it->second.enabled)
         return;
-    for (auto& p : fds) {
-        if (!p.revents)
-            continue;
-        unsigned ev = 0;
-        if (p.revents & POLLIN)
-            ev |= FdWatcher::Read;
-        if (p.revents & POLLOUT)
-            ev |= FdWatcher::Write;
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-            ev |= FdWatcher::Error;
-        dispatchFd(p.fd, ev);
-    }
+    unsigned mine = revents & (it->second.events | FdWatcher::Error);
+    if (revents & FdWatcher::Error)
+        mine |= it->second.events; // a hang-up or error wakes readers and writers alike
+    if (!mine)
+        return;
+    auto callback = it->second.callback; // alive even if the watcher goes away inside
+    (*callback)(mine);
 }
 
 void RunLoop::runDue()
@@ -246,13 +326,15 @@ void RunLoop::runOnce(double maxWait)
 {
     runDue();
     double timeout = maxWait;
-    if (!m_posted.empty())
+    if (hasPostedWork())
         timeout = 0;
+    if (m_wakeRead < 0)
+        timeout = std::min(timeout, unwokenWait);
     if (!m_clock->isManual()) {
         if (auto due = nextDueTime())
             timeout = std::min(timeout, std::max(0.0, *due - now()));
     }
-    pollFds(timeout);
+    m_backend->wait(timeout);
     runDue();
 }
 
@@ -280,13 +362,14 @@ void RunLoop::advance(double seconds)
 {
     auto* manual = dynamic_cast<ManualClock*>(m_clock.get());
     if (!manual) {
-        runUntil([] { return false; }, seconds);
+        log("run loop: advance() needs a manual clock; on the real clock only what is due now runs");
+        runDue();
         return;
     }
     const double target = manual->now() + seconds;
     for (;;) {
         runPosted();
-        pollFds(0);
+        m_backend->wait(0);
         runPosted();
         auto due = nextDueTime();
         if (!due || *due > target)

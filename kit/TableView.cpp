@@ -38,7 +38,7 @@ IndexPath TableView::indexPathOfFlat(int flat) const
 
 void TableView::reloadData()
 {
-    auto keep = shared_from_this(); // a data source may drop the table while it answers
+    auto keep = retain(); // a data source may drop the table while it answers
     ++m_reloads;
     m_sectionStarts.clear();
     m_rowTops.clear();
@@ -104,7 +104,7 @@ void TableView::setContentOffset(float y)
     if (y == m_offset)
         return;
     m_offset = y;
-    auto keep = shared_from_this();
+    auto keep = retain();
     recycleVisible();
     layoutCells();
     changed(ViewProperty::Content);
@@ -168,7 +168,7 @@ bool TableView::tapRowAtIndexPath(IndexPath ip)
 {
     if (!isValid(ip))
         return false;
-    auto keep = shared_from_this(); // the delegate may reload or drop the table
+    auto keep = retain(); // the delegate may reload or drop the table
     m_selected = ip;
     if (auto* cell = cellForRowAtIndexPath(ip))
         cell->setSelected(true);

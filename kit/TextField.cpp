@@ -70,7 +70,7 @@ void TextField::deleteBackward()
 
 void TextField::pressReturn()
 {
-    auto keep = shared_from_this();
+    auto keep = retain();
     if (m_delegate)
         m_delegate->textFieldShouldReturn(*this);
 }

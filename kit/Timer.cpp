@@ -13,14 +13,18 @@ constexpr double minimumInterval = 0.0001;
 }
 
 Timer::Timer(Private, RunLoop& loop, double interval, bool repeats, Callback callback)
-    : m_loop(loop)
+    : m_loop(&loop)
     , m_interval(std::max(interval, repeats ? minimumInterval : 0.0))
     , m_repeats(repeats)
     , m_callback(std::move(callback))
 {
 }
 
-Timer::~Timer() = default;
+Timer::~Timer()
+{
+    if (m_key)
+        m_loop->removeTimer(m_key);
+}
 
 std::shared_ptr<Timer> Timer::scheduled(double interval, bool repeats, Callback callback)
 {
@@ -40,11 +44,10 @@ void Timer::invalidate()
     if (!m_valid)
         return;
     m_valid = false;
-    auto keep = shared_from_this();
     if (m_key) {
         auto key = m_key;
         m_key = 0;
-        m_loop.removeTimer(key);
+        m_loop->removeTimer(key);
     }
     // Drop captured state now: a callback may hold its owner.
     m_callback = nullptr;
@@ -57,11 +60,11 @@ void Timer::fireFromLoop()
     auto keep = shared_from_this();
     if (m_repeats) {
         double next = m_fireAt + m_interval;
-        double now = m_loop.now();
+        double now = m_loop->now();
         if (next <= now) // missed beats on a real clock are skipped, not bunched
             next = now + m_interval;
         m_fireAt = next;
-        m_key = m_loop.addTimer(keep, next);
+        m_key = m_loop->addTimer(keep, next);
     } else {
         m_valid = false;
     }

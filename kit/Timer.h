@@ -1,8 +1,9 @@
 #pragma once
-// A one-shot or repeating timer on the main run loop. The loop holds a
-// scheduled timer until it is invalidated (a one-shot timer: until it has
-// fired), so an owner may keep a reference or not. invalidate() guarantees
-// that the callback is not called again.
+// A one-shot or repeating timer on a run loop. The timer belongs to whoever
+// holds it: the loop keeps only a weak link, so when the last holder lets go
+// (an owner's member dies with its owner) the timer is cancelled and its
+// callback, with whatever it captured, can no longer run. invalidate()
+// guarantees that the callback is not called again.
 #include <functional>
 #include <memory>
 
@@ -14,9 +15,11 @@ class Timer : public std::enable_shared_from_this<Timer> {
 public:
     using Callback = std::function<void(Timer&)>;
 
-    static std::shared_ptr<Timer> scheduled(double interval, bool repeats, Callback callback);
-    static std::shared_ptr<Timer> scheduled(RunLoop& loop, double interval, bool repeats, Callback callback);
+    [[nodiscard]] static std::shared_ptr<Timer> scheduled(double interval, bool repeats, Callback callback);
+    [[nodiscard]] static std::shared_ptr<Timer> scheduled(RunLoop& loop, double interval, bool repeats, Callback callback);
     ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
 
     void invalidate();
     bool isValid() const { return m_valid; }
@@ -28,7 +31,10 @@ public:
 
 private:
     friend class RunLoop;
-    struct Private { };
+    // Only scheduled() can name the tag (explicit: `{}` does not make one).
+    struct Private {
+        explicit Private() = default;
+    };
 
 public:
     Timer(Private, RunLoop& loop, double interval, bool repeats, Callback callback);
@@ -36,7 +42,7 @@ public:
 private:
     void fireFromLoop();
 
-    RunLoop& m_loop;
+    RunLoop* m_loop;
     double m_interval;
     bool m_repeats;
     bool m_valid { true };

@@ -1,5 +1,6 @@
 #include "kit/View.h"
 
+#include "kit/Platform.h"
 #include "kit/ViewAnimation.h"
 #include "kit/Window.h"
 
@@ -8,24 +9,40 @@
 namespace kit {
 
 namespace {
-ViewObserver* g_observer = nullptr;
+// Observers may add or remove observers while they are told: walk by index
+// over the live list.
+template<typename F>
+void tellObservers(F&& tell)
+{
+    auto& observers = Platform::current().viewObservers();
+    for (size_t i = 0; i < observers.size(); ++i)
+        tell(*observers[i]);
 }
+} // namespace
 
-void View::setObserver(ViewObserver* observer) { g_observer = observer; }
-ViewObserver* View::observer() { return g_observer; }
+void ViewObserver::subviewInserted(View& parent, View&, size_t) { viewChanged(parent, ViewProperty::Subviews); }
+void ViewObserver::subviewRemoved(View& parent, View&, size_t) { viewChanged(parent, ViewProperty::Subviews); }
 
 View::~View()
 {
     for (auto& child : m_subviews)
         child->m_superview = nullptr;
-    if (g_observer)
-        g_observer->viewDestroyed(*this);
+    tellObservers([&](ViewObserver& o) { o.viewDestroyed(*this); });
 }
 
 void View::changed(ViewProperty property)
 {
-    if (g_observer)
-        g_observer->viewChanged(*this, property);
+    tellObservers([&](ViewObserver& o) { o.viewChanged(*this, property); });
+}
+
+void View::subviewInserted(View& child, size_t index)
+{
+    tellObservers([&](ViewObserver& o) { o.subviewInserted(*this, child, index); });
+}
+
+void View::subviewRemoved(View& child, size_t index)
+{
+    tellObservers([&](ViewObserver& o) { o.subviewRemoved(*this, child, index); });
 }
 
 void View::setFrame(const Rect& frame)
@@ -102,14 +119,18 @@ void View::insertSubview(std::shared_ptr<View> view, size_t index)
     auto keep = view;
     if (view->m_superview == this) {
         auto it = std::find(m_subviews.begin(), m_subviews.end(), view);
+        size_t from = size_t(it - m_subviews.begin());
+        if (from == std::min(index, m_subviews.size() - 1))
+            return; // already there
         m_subviews.erase(it);
+        subviewRemoved(*view, from);
     } else if (view->m_superview) {
         view->m_superview->detachChild(*view);
     }
     index = std::min(index, m_subviews.size());
     m_subviews.insert(m_subviews.begin() + long(index), view);
     view->m_superview = this;
-    changed(ViewProperty::Subviews);
+    subviewInserted(*view, index);
     if (window())
         view->notifyMovedToWindow();
 }
@@ -120,16 +141,17 @@ void View::detachChild(View& child)
     if (it == m_subviews.end())
         return;
     auto keep = *it; // the child may die when the last holder lets go; not before we are done
+    size_t index = size_t(it - m_subviews.begin());
     m_subviews.erase(it);
     child.m_superview = nullptr;
-    changed(ViewProperty::Subviews);
+    subviewRemoved(child, index);
 }
 
 void View::removeFromSuperview()
 {
     if (!m_superview)
         return;
-    auto keep = shared_from_this();
+    auto keep = retain();
     m_superview->detachChild(*this);
 }
 
@@ -138,10 +160,7 @@ void View::bringSubviewToFront(View& view)
     auto it = std::find_if(m_subviews.begin(), m_subviews.end(), [&](auto& v) { return v.get() == &view; });
     if (it == m_subviews.end() || it + 1 == m_subviews.end())
         return;
-    auto keep = *it;
-    m_subviews.erase(it);
-    m_subviews.push_back(keep);
-    changed(ViewProperty::Subviews);
+    insertSubview(*it, m_subviews.size() - 1);
 }
 
 void View::sendSubviewToBack(View& view)
@@ -149,10 +168,7 @@ void View::sendSubviewToBack(View& view)
     auto it = std::find_if(m_subviews.begin(), m_subviews.end(), [&](auto& v) { return v.get() == &view; });
     if (it == m_subviews.end() || it == m_subviews.begin())
         return;
-    auto keep = *it;
-    m_subviews.erase(it);
-    m_subviews.insert(m_subviews.begin(), keep);
-    changed(ViewProperty::Subviews);
+    insertSubview(*it, 0);
 }
 
 View* View::viewWithTag(int tag)
@@ -212,7 +228,7 @@ void View::didMoveToWindow() { }
 
 void View::notifyMovedToWindow()
 {
-    auto keep = shared_from_this();
+    auto keep = retain();
     didMoveToWindow();
     if (onMovedToWindow)
         onMovedToWindow();

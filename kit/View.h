@@ -4,8 +4,14 @@
 // parent when it lets the subview go (also in the parent's destructor).
 // Controllers refer to the views of their tree; the tree keeps them alive.
 //
-// Every visible property change is reported to the one ViewObserver installed
-// by a shell, so a display can follow the model piece by piece.
+// Views are made by View::create<T>(...), which makes them shared. A view made
+// otherwise (on the stack, in a unique_ptr) still works: the calls that keep
+// a view alive across a callback then simply do not hold it.
+//
+// Every visible change is reported to the platform's view observers
+// (Platform::addViewObserver), so displays follow the model piece by piece: a
+// property change names the property; a subview change names the subview and
+// its index (a move is a removal, then an insertion).
 #include "kit/Geometry.h"
 
 #include <functional>
@@ -34,6 +40,10 @@ public:
     virtual ~ViewObserver() = default;
     virtual void viewChanged(View& view, ViewProperty property) = 0;
     virtual void viewDestroyed(View& view) = 0;
+    // `child` now sits at `index` among parent's subviews.
+    virtual void subviewInserted(View& parent, View& child, size_t index);
+    // `child` left parent's subviews from `index` (the order before the removal).
+    virtual void subviewRemoved(View& parent, View& child, size_t index);
 };
 
 class View : public std::enable_shared_from_this<View> {
@@ -96,15 +106,16 @@ public:
     // The deepest visible, interactive view containing the point (own coordinates).
     View* hitTest(Point point);
 
-    // Shells learn of changes through this one observer.
-    static void setObserver(ViewObserver* observer);
-    static ViewObserver* observer();
-
     // Hook for an owner (a controller) to learn that the view entered a window.
     std::function<void()> onMovedToWindow;
 
-protected:
+    // Tells the platform's view observers that a property changed.
     void changed(ViewProperty property);
+
+protected:
+    // This view held for the length of a call (a callback may drop it), or
+    // null for a view that create() did not make.
+    std::shared_ptr<View> retain() { return weak_from_this().lock(); }
     // Sets a displayed field and tells the shells, only when the value changes.
     template<typename T, typename V>
     void update(T& field, V&& value, ViewProperty property = ViewProperty::Content)
@@ -118,6 +129,8 @@ protected:
 
 private:
     void detachChild(View& child);
+    void subviewInserted(View& child, size_t index);
+    void subviewRemoved(View& child, size_t index);
     void notifyMovedToWindow();
 
     Rect m_frame;

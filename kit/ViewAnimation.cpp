@@ -147,8 +147,7 @@ void ViewAnimation::commitAnimations()
     // Views being animated are redrawn by displays each frame; tell them once.
     for (auto& p : block.properties)
         if (auto v = p.view.lock())
-            if (auto* o = View::observer())
-                o->viewChanged(*v, p.property);
+            v->changed(p.property);
 }
 
 std::vector<PropertyAnimation> ViewAnimation::activeAnimations()

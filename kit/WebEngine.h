@@ -12,7 +12,7 @@
 //   the load with WebErrorCancelled.
 //
 // An engine is made for one view by the factory a shell installs
-// (WebView::setEngineFactory) and is owned by that view; its link back to the
+// (Platform::setWebEngineFactory) and is owned by that view; its link back to the
 // view is a plain reference, valid for the engine's whole life.
 // Without a factory a view gets an engine that fails every load.
 #include "kit/URLRequest.h"

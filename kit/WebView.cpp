@@ -1,16 +1,11 @@
 #include "kit/WebView.h"
 
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 
 namespace kit {
 
 namespace {
-
-WebEngineFactory& factorySlot()
-{
-    static WebEngineFactory factory;
-    return factory;
-}
 
 // Stands in when no shell installed an engine: every load fails, visibly.
 class NoWebEngine final : public WebEngine {
@@ -76,20 +71,10 @@ std::string WebView::displayText() const
     return m_request ? m_request->absoluteString() : std::string();
 }
 
-void WebView::setEngineFactory(WebEngineFactory factory)
-{
-    factorySlot() = std::move(factory);
-}
-
-const WebEngineFactory& WebView::engineFactory()
-{
-    return factorySlot();
-}
-
 WebEngine& WebView::engine()
 {
     if (!m_engine) {
-        if (auto& factory = factorySlot())
+        if (auto& factory = Platform::current().webEngineFactory())
             m_engine = factory(*this);
         if (!m_engine)
             m_engine = std::make_unique<NoWebEngine>(*this);

@@ -59,9 +59,7 @@ public:
     // change (after the delegate heard of a start, finish or failure).
     std::function<void(WebView&)> onStateChanged;
 
-    // Engines.
-    static void setEngineFactory(WebEngineFactory factory);
-    static const WebEngineFactory& engineFactory();
+    // The engine, made on first use by the platform's factory.
     WebEngine& engine();
 
     // Engine entries (see WebEngine.h for their order).

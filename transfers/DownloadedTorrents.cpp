@@ -22,9 +22,7 @@ const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108
 
 DownloadedTorrents::~DownloadedTorrents()
 {
-    kit::NotificationCenter::defaultCenter().removeObserver(this);
-    if (m_tick)
-        m_tick->invalidate();
+    // The child may outlive this controller (its end is still reaped): it calls nobody back.
     if (m_shellProcess)
         m_shellProcess->onTerminate = nullptr;
 }
@@ -114,7 +112,7 @@ void DownloadedTorrents::endCurrentChild()
         if (m_shellProcess->isRunning())
             m_shellProcess->terminate();
     }
-    kit::NotificationCenter::defaultCenter().removeObserver(this);
+    m_pipeReads.reset();
     m_handle.reset();
 }
 
@@ -179,8 +177,8 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     m_progress.started();
     refreshProgress();
 
-    kit::NotificationCenter::defaultCenter().addObserver(
-        this, [this](const kit::Notification& n) { readPipe(n); }, kit::FileHandle::ReadCompletionNotification, nullptr);
+    m_pipeReads = kit::NotificationCenter::defaultCenter().addObserver(
+        [this](const kit::Notification& n) { readPipe(n); }, kit::FileHandle::ReadCompletionNotification, nullptr);
     // One tick serves every start.
     if (!isTicking())
         m_tick = kit::Timer::scheduled(1.0, true, [this](kit::Timer&) { devideString(); });
@@ -217,7 +215,7 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     const std::string* bytes = it == notification.userInfo.end() ? nullptr : std::any_cast<std::string>(&it->second);
     if (!bytes || bytes->empty()) {
         kit::log(" Less than 1");
-        kit::NotificationCenter::defaultCenter().removeObserver(this);
+        m_pipeReads.reset();
         if (m_shellProcess)
             m_shellProcess->terminate();
         return;
@@ -261,8 +259,7 @@ void DownloadedTorrents::refreshProgress()
     timeLeftLabel->setText(m_progress.timeLeftText());
     if (m_progress.takeCompletion()) {
         kit::log(std::string(completeNotice) + ": " + m_runningName);
-        if (auto* platform = kit::Application::platform())
-            platform->showNotification(completeNotice, m_runningName);
+        kit::Platform::current().showNotification(completeNotice, m_runningName);
     }
 }
 

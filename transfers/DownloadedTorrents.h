@@ -91,9 +91,11 @@ private:
     std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
     std::optional<std::string> m_text;
     kit::Utf8Decoder m_decoder;
+    // Both end with this controller: nothing calls into it after it has gone.
     std::shared_ptr<kit::Timer> m_tick;
     TransferProgress m_progress;
     std::string m_runningName; // the running torrent's name, for the title
     bool m_textIsCurrent { false }; // m_text came from the current child
     std::string m_chunkTail; // the end of the previous chunk, for a notice split across reads
+    kit::Observation m_pipeReads;
 };

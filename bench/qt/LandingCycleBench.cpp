@@ -94,9 +94,11 @@ int main(int argc, char** argv)
     QTemporaryDir root;
     kit::DeviceLayout::current().setRoot(root.path().toStdString());
     kit::DeviceLayout::current().prepare();
-    qtshell::RunLoopBridge bridge;
     kit::Application app;
-    kit::Application::installPlatform(std::make_shared<NoSystem>());
+    auto platform = std::make_shared<NoSystem>();
+    platform->setWebEngineFactory([](kit::WebView& view) { return std::make_unique<qtshell::QtWebEngine>(view); });
+    kit::Platform::install(platform);
+    qtshell::RunLoopBridge::install();
     auto window = std::make_shared<kit::Window>();
     auto adView = kit::View::create(kit::Rect { 0, 384, 320, 48 });
     window->addSubview(adView);
@@ -146,7 +148,7 @@ int main(int argc, char** argv)
             cycles, last, growth);
         std::printf("%-7s one cycle: median %.3f s, designed 1.400 s (ratio %.2f)\n", kind, median(times), median(times) / 1.4);
     }
-    kit::Application::installPlatform(nullptr);
+    kit::Platform::install(nullptr);
     adnet.terminate();
     adnet.waitForFinished(5000);
     return status;

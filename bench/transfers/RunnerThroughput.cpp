@@ -106,7 +106,7 @@ int main(int argc, char** argv)
     auto tab = std::make_shared<DownloadedTorrents>();
     window->addSubview(tab->viewPointer());
     // Count what reaches the tab, so the rate is of bytes shown, not bytes sent.
-    kit::NotificationCenter::defaultCenter().addObserver(&seen, [&](const kit::Notification& n) {
+    auto counting = kit::NotificationCenter::defaultCenter().addObserver([&](const kit::Notification& n) {
         auto it = n.userInfo.find(kit::FileHandle::DataItem);
         if (it != n.userInfo.end())
             seen += (long long)std::any_cast<const std::string&>(it->second).size();
@@ -128,6 +128,5 @@ int main(int argc, char** argv)
     std::printf("ratio tab/plain: %.2f (target >= 0.5)\n", runnerRate / plainRate);
     std::printf("resident memory: %ld KiB before, %ld KiB after, peak %ld KiB (one chunk is %zu KiB)\n", before, after,
         peakKiB(), kit::FileHandle::chunkSize / 1024);
-    kit::NotificationCenter::defaultCenter().removeObserver(&seen);
     return 0;
 }

@@ -140,9 +140,12 @@ int main(int argc, char** argv)
         kit::DeviceLayout::current().setRoot(root);
     if (virtualTime)
         kit::RunLoop::main().useManualClock();
-    kit::HeadlessWebEngine::install();
-    kit::MoviePlayerController::installBackend(std::make_shared<HeadlessMoviePlayer>());
-    kit::Application::installPlatform(std::make_shared<HeadlessPlatform>(script, virtualTime));
+    auto platform = std::make_shared<HeadlessPlatform>(script, virtualTime);
+    platform->setWebEngineFactory(kit::HeadlessWebEngine::factory());
+    platform->setMovieBackend(std::make_shared<HeadlessMoviePlayer>());
+    kit::Platform::install(platform);
     char* args[] = { argv[0], nullptr };
-    return quorvaneMain(1, args);
+    int status = quorvaneMain(1, args);
+    kit::Platform::install(nullptr);
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "shells/qt/QtLocationSource.h"
 
+#include "kit/Platform.h"
+
 #include <QCoreApplication>
 #include <QGeoPositionInfoSource>
 
@@ -75,7 +77,7 @@ bool installSystemLocationSource(std::function<QGeoPositionInfoSource*()> makeSo
         delete source;
         return false;
     }
-    kit::LocationSource::install(std::make_shared<QtLocationSource>(source));
+    kit::Platform::current().setLocationSource(std::make_shared<QtLocationSource>(source));
     return true;
 }
 

@@ -22,13 +22,6 @@ namespace qtshell {
 
 namespace {
 
-// The shell's player is in place before the application starts; it touches
-// no Qt until something plays.
-const bool installed = [] {
-    kit::MoviePlayerController::installBackend(std::make_shared<QtMoviePlayer>());
-    return true;
-}();
-
 // Debian's Qt Multimedia brings FFmpeg with it but not GStreamer's playback
 // plugins, without which the GStreamer backend plays nothing; pick FFmpeg
 // unless the user chose.

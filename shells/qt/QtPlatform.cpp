@@ -3,6 +3,8 @@
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/QtScript.h"
+#include "shells/qt/QtMoviePlayer.h"
+#include "shells/qt/QtWebEngine.h"
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/SingleInstance.h"
@@ -25,6 +27,8 @@ namespace qtshell {
 QtPlatform::QtPlatform(Options options)
     : m_options(std::move(options))
 {
+    setWebEngineFactory([](kit::WebView& view) { return std::make_unique<QtWebEngine>(view); });
+    setMovieBackend(std::make_shared<QtMoviePlayer>());
     m_stopPoll.setInterval(50);
     QObject::connect(&m_stopPoll, &QTimer::timeout, [this] { finishWhenChildrenGone(); });
 }
@@ -33,7 +37,16 @@ QtPlatform::~QtPlatform()
 {
     m_notifier.reset();
     m_window.reset();
-    m_bridge.reset();
+}
+
+std::unique_ptr<kit::RunLoopBackend> QtPlatform::makeRunLoopBackend()
+{
+    return std::make_unique<RunLoopBridge>();
+}
+
+RunLoopBridge* QtPlatform::bridge()
+{
+    return dynamic_cast<RunLoopBridge*>(&kit::RunLoop::main().backend());
 }
 
 void QtPlatform::settle()
@@ -69,12 +82,10 @@ int QtPlatform::run(kit::Application& app)
         std::cerr << "quorvane: the application made no window" << std::endl;
         return 1;
     }
-    m_bridge = std::make_unique<RunLoopBridge>();
     m_window = std::make_unique<AppWindow>(*window);
     int status = runShown(app);
     // The window's peers go while the views they show are still alive.
     m_window.reset();
-    m_bridge.reset();
     return status;
 }
 

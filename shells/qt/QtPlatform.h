@@ -1,8 +1,11 @@
 #pragma once
 // The platform kit's application runs on in the window shell: Qt's event
-// loop behind kit's run loop, the application window, URLs handed to the
+// loop behind kit's run loop, the Qt web engine behind web views, Qt
+// Multimedia behind the movie player (the system's location source joins
+// after the first frame), the application window, URLs handed to the
 // desktop, and the end of the application (which waits, visibly, for a
-// transfer client that takes its time to stop).
+// transfer client that takes its time to stop). The player touches no Qt
+// until something plays.
 #include "kit/Application.h"
 #include "shells/qt/Options.h"
 
@@ -27,6 +30,7 @@ public:
     bool openURL(const std::string& url) override;
     void terminate(kit::Application& app) override;
     bool showNotification(const std::string& title, const std::string& body) override;
+    std::unique_ptr<kit::RunLoopBackend> makeRunLoopBackend() override;
 
     // Tests: runs instead of Qt's loop once the window is shown; its result
     // is run()'s.
@@ -35,7 +39,8 @@ public:
     void setSingleInstance(SingleInstance* instance) { m_instance = instance; }
 
     AppWindow* window() const { return m_window.get(); }
-    RunLoopBridge* bridge() const { return m_bridge.get(); }
+    // The main loop's backend while this platform is installed.
+    static RunLoopBridge* bridge();
     // Runs Qt events and kit's posted work until nothing is left to do.
     static void settle();
     // Renders the window as shown; empty image if there is none.
@@ -50,7 +55,6 @@ private:
     void finishWhenChildrenGone();
 
     Options m_options;
-    std::unique_ptr<RunLoopBridge> m_bridge;
     std::unique_ptr<AppWindow> m_window;
     SingleInstance* m_instance { nullptr };
     std::unique_ptr<DesktopNotifier> m_notifier;

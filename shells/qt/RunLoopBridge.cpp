@@ -2,6 +2,10 @@
 
 #include "kit/FdWatcher.h"
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimerEvent>
+
 #include <cmath>
 
 namespace qtshell {
@@ -19,96 +23,147 @@ void retire(QSocketNotifier*& notifier)
 }
 } // namespace
 
-RunLoopBridge::RunLoopBridge(kit::RunLoop& loop)
-    : m_loop(loop)
+RunLoopBridge::RunLoopBridge()
 {
-    m_due.setSingleShot(true);
-    m_due.setTimerType(Qt::PreciseTimer);
-    connect(&m_due, &QTimer::timeout, this, [this] { turn(); });
     m_posted.setSingleShot(true);
     m_posted.setInterval(0);
     connect(&m_posted, &QTimer::timeout, this, [this] { turn(); });
-    m_loop.onChange = [this] { sync(); };
-    sync();
 }
 
 RunLoopBridge::~RunLoopBridge()
 {
-    m_loop.onChange = nullptr;
-    for (auto& [fd, n] : m_notifiers) {
+    for (auto& [qt, kit] : m_qtTimers)
+        killTimer(qt);
+    for (auto& [id, n] : m_notifiers) {
         delete n.read;
         delete n.write;
     }
 }
 
+RunLoopBridge& RunLoopBridge::install(kit::RunLoop& loop)
+{
+    auto bridge = std::make_unique<RunLoopBridge>();
+    auto& ref = *bridge;
+    loop.setBackend(std::move(bridge));
+    return ref;
+}
+
 size_t RunLoopBridge::notifierCount() const
 {
     size_t count = 0;
-    for (auto& [fd, n] : m_notifiers)
+    for (auto& [id, n] : m_notifiers)
         count += (n.read ? 1 : 0) + (n.write ? 1 : 0);
     return count;
 }
 
+void RunLoopBridge::timerAdded(uint64_t id, double delay)
+{
+    timerRemoved(id);
+    int ms = int(std::min(std::ceil(std::max(0.0, delay) * 1000), 3600.0 * 1000));
+    int qt = startTimer(ms, Qt::PreciseTimer);
+    if (qt == 0)
+        return;
+    m_qtTimers[qt] = id;
+    m_kitTimers[id] = qt;
+}
+
+void RunLoopBridge::timerRemoved(uint64_t id)
+{
+    auto it = m_kitTimers.find(id);
+    if (it == m_kitTimers.end())
+        return;
+    killTimer(it->second);
+    m_qtTimers.erase(it->second);
+    m_kitTimers.erase(it);
+}
+
+void RunLoopBridge::timerEvent(QTimerEvent* event)
+{
+    auto it = m_qtTimers.find(event->timerId());
+    if (it == m_qtTimers.end())
+        return;
+    const uint64_t id = it->second;
+    timerRemoved(id);
+    if (loop())
+        loop()->timerDue(id);
+    afterDispatch();
+}
+
+void RunLoopBridge::watchAdded(uint64_t id, int fd, unsigned events)
+{
+    watchRemoved(id);
+    auto& n = m_notifiers[id];
+    if (events & kit::FdWatcher::Read) {
+        n.read = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(n.read, &QSocketNotifier::activated, this, [this, id] {
+            if (loop())
+                loop()->watchReady(id, kit::FdWatcher::Read);
+            afterDispatch();
+        });
+    }
+    if (events & kit::FdWatcher::Write) {
+        n.write = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+        connect(n.write, &QSocketNotifier::activated, this, [this, id] {
+            if (loop())
+                loop()->watchReady(id, kit::FdWatcher::Write);
+            afterDispatch();
+        });
+    }
+}
+
+void RunLoopBridge::watchEnabled(uint64_t id, bool enabled)
+{
+    auto it = m_notifiers.find(id);
+    if (it == m_notifiers.end())
+        return;
+    if (it->second.read)
+        it->second.read->setEnabled(enabled);
+    if (it->second.write)
+        it->second.write->setEnabled(enabled);
+}
+
+void RunLoopBridge::watchRemoved(uint64_t id)
+{
+    auto it = m_notifiers.find(id);
+    if (it == m_notifiers.end())
+        return;
+    retire(it->second.read);
+    retire(it->second.write);
+    m_notifiers.erase(it);
+}
+
+void RunLoopBridge::wake()
+{
+    if (!m_posted.isActive())
+        m_posted.start();
+}
+
 void RunLoopBridge::turn()
 {
-    m_loop.runDue();
-    sync();
+    if (loop())
+        loop()->runDue();
+    afterDispatch();
 }
 
-void RunLoopBridge::dispatch(int fd, unsigned events)
+void RunLoopBridge::afterDispatch()
 {
-    m_loop.dispatchFd(fd, events);
-    // A read may have queued work (a pipe's completion notification).
-    sync();
+    // A read may have queued work (a pipe's completion notification, work
+    // from another thread).
+    if (loop() && loop()->hasPostedWork())
+        wake();
 }
 
-void RunLoopBridge::sync()
+void RunLoopBridge::wait(double timeout)
 {
-    if (m_syncing)
+    if (timeout <= 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
-    m_syncing = true;
-    std::map<int, unsigned> wanted;
-    for (auto& w : m_loop.watches())
-        wanted[w.fd] |= w.events;
-    for (auto it = m_notifiers.begin(); it != m_notifiers.end();) {
-        auto found = wanted.find(it->first);
-        unsigned events = found == wanted.end() ? 0 : found->second;
-        if (!(events & kit::FdWatcher::Read))
-            retire(it->second.read);
-        if (!(events & kit::FdWatcher::Write))
-            retire(it->second.write);
-        if (!it->second.read && !it->second.write)
-            it = m_notifiers.erase(it);
-        else
-            ++it;
     }
-    for (auto& [fd, events] : wanted) {
-        auto& n = m_notifiers[fd];
-        const int watched = fd;
-        if ((events & kit::FdWatcher::Read) && !n.read) {
-            n.read = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-            connect(n.read, &QSocketNotifier::activated, this, [this, watched] { dispatch(watched, kit::FdWatcher::Read); });
-        }
-        if ((events & kit::FdWatcher::Write) && !n.write) {
-            n.write = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-            connect(n.write, &QSocketNotifier::activated, this, [this, watched] { dispatch(watched, kit::FdWatcher::Write); });
-        }
-    }
-
-    if (m_loop.hasPostedWork()) {
-        if (!m_posted.isActive())
-            m_posted.start();
-    }
-    auto due = m_loop.nextDueTime();
-    if (due && !m_loop.clock().isManual()) {
-        double wait = std::max(0.0, *due - m_loop.now());
-        int ms = int(std::min(std::ceil(wait * 1000), 3600.0 * 1000));
-        if (!m_due.isActive() || m_due.remainingTime() != ms)
-            m_due.start(ms);
-    } else {
-        m_due.stop();
-    }
-    m_syncing = false;
+    // Qt's loop waits for its own events; a timer bounds the wait.
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(int(std::ceil(std::min(timeout, 3600.0) * 1000)));
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 } // namespace qtshell

@@ -2,6 +2,7 @@
 
 #include "shells/qt/PeerRegistry.h"
 
+#include "kit/Platform.h"
 #include "kit/TableView.h"
 #include "kit/ViewAnimation.h"
 
@@ -14,7 +15,7 @@ Scene::Scene(kit::View& root, QWidget* host)
     : m_rootView(&root)
 {
     m_root = build(root, host);
-    kit::View::setObserver(this);
+    kit::Platform::current().addViewObserver(this);
     m_frameTimer.setInterval(16);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, [this] { animationFrame(); });
@@ -24,8 +25,7 @@ Scene::~Scene()
 {
     while (!m_extraRoots.empty())
         removeRoot(*m_extraRoots.back().view);
-    if (kit::View::observer() == this)
-        kit::View::setObserver(nullptr);
+    kit::Platform::current().removeViewObserver(this);
     if (m_root) {
         auto* root = m_root;
         drop(root);

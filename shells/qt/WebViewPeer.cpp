@@ -40,11 +40,6 @@ private:
     QPointer<QWebEngineView> m_web;
 };
 
-// Web views of the window are shown by the Qt web engine.
-const bool engineInstalled = [] {
-    kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<QtWebEngine>(view); });
-    return true;
-}();
 
 } // namespace
 

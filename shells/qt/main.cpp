@@ -128,13 +128,13 @@ int main(int argc, char** argv)
         kit::DeviceLayout::current().setRoot(options.root);
     auto platform = std::make_shared<qtshell::QtPlatform>(options);
     platform->setSingleInstance(instance.get());
-    kit::Application::installPlatform(platform);
+    kit::Platform::install(platform);
     // The application's views are made before the window: what they start
     // that is slow to start waits for the first frame (see FirstFrame.h).
     qtshell::setFirstFramePending(true);
     qtshell::afterFirstFrame([] { qtshell::installSystemLocationSource(); });
     char* appArgs[] = { argv[0], nullptr };
     int status = quorvaneMain(1, appArgs);
-    kit::Application::installPlatform(nullptr);
+    kit::Platform::install(nullptr);
     return status;
 }

@@ -97,11 +97,11 @@ protected:
         std::error_code ec;
         for (auto& entry : std::filesystem::directory_iterator(AdlarkImageCache::cacheFolder(), ec))
             std::filesystem::remove(entry.path(), ec);
-        kit::Application::installPlatform(system);
+        kit::Platform::install(system);
     }
     void TearDown() override
     {
-        kit::Application::installPlatform(nullptr);
+        kit::Platform::install(nullptr);
         LoopTest::TearDown();
     }
 
@@ -207,7 +207,7 @@ public:
 TEST_F(AdlarkAdTest, PositionFromTheSharedLocationManager)
 {
     auto fixed = std::make_shared<FixedSource>();
-    kit::LocationSource::install(fixed);
+    kit::Platform::current().setLocationSource(fixed);
     auto& manager = AdlarkLocationManager::sharedManager();
     manager.setLocationString(std::string("1.500000,2.500000"));
     manager.setLastUpdated(1234567890.25);
@@ -221,7 +221,7 @@ TEST_F(AdlarkAdTest, PositionFromTheSharedLocationManager)
     fixed->on = false;
     params = ad->buildParams();
     EXPECT_EQ(params.count("d[coord]"), 0u);
-    kit::LocationSource::install(nullptr);
+    kit::Platform::current().setLocationSource(nullptr);
     manager.setLocationString(std::nullopt);
     manager.setLastUpdated(std::nullopt);
 }

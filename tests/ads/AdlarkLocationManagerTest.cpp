@@ -32,14 +32,14 @@ protected:
     void SetUp() override
     {
         LoopTest::SetUp();
-        kit::LocationSource::install(source);
+        kit::Platform::current().setLocationSource(source);
         std::remove(AdlarkLocationManager::cacheFilePath().c_str());
         manager().setLocationString(std::nullopt);
         manager().setLastUpdated(std::nullopt);
     }
     void TearDown() override
     {
-        kit::LocationSource::install(nullptr);
+        kit::Platform::current().setLocationSource(nullptr);
         LoopTest::TearDown();
     }
     static AdlarkLocationManager& manager() { return AdlarkLocationManager::sharedManager(); }
@@ -125,7 +125,7 @@ TEST(LocationSource, EnvironmentSourceIsOffUnlessAPositionIsGiven)
     EXPECT_TRUE(kit::parseLocation("51.5,-0.12"));
     for (std::string bad : { "", "1", "1,", "a,b", "91,0", "0,181", "1,2,3" })
         EXPECT_FALSE(kit::parseLocation(bad)) << bad;
-    kit::LocationSource::install(nullptr);
+    kit::Platform::current().setLocationSource(nullptr);
     unsetenv("QUORVANE_FIXED_LOCATION");
     EXPECT_FALSE(kit::LocationSource::current().enabled());
     setenv("QUORVANE_FIXED_LOCATION", "48.85,2.35", 1);

@@ -1,6 +1,7 @@
 #include "tests/support/TempFolder.h"
 #include "app/HalvexAppDelegate.h"
 #include "files/TorrentFiles.h"
+#include "kit/TestEnvironment.h"
 #include "kit/Application.h"
 #include "kit/DeviceLayout.h"
 #include "kit/Log.h"
@@ -48,16 +49,16 @@ public:
 
 class TorrentFilesTest : public testing::Test {
 protected:
+    kit::TestEnvironment env;
+
     void SetUp() override
     {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().useManualClock();
         kit::DeviceLayout::current().setRoot(root.path());
         kit::DeviceLayout::current().prepare();
         downloads = kit::DeviceLayout::current().downloadsFolder();
         kit::UserDefaults::standard().open(root / "settings");
-        kit::Application::installPlatform(platform);
-        kit::MoviePlayerController::installBackend(player);
+        kit::Platform::install(platform);
+        kit::Platform::current().setMovieBackend(player);
         previousSink = kit::setLogSink([this](const std::string& line) {
             logLines.push_back(line);
             return true;
@@ -76,10 +77,9 @@ protected:
     {
         kit::setLogSink(previousSink);
         app.setDelegate(nullptr);
-        kit::MoviePlayerController::installBackend(nullptr);
-        kit::Application::installPlatform(nullptr);
+        kit::Platform::current().setMovieBackend(nullptr);
+        kit::Platform::install(nullptr);
         kit::DeviceLayout::current().setRoot("");
-        kit::RunLoop::main().reset();
     }
 
     // The user brings the files tab into view.
@@ -421,7 +421,7 @@ TEST_F(TorrentFilesTest, PlayHoldsThePlayerUntilItFinishes)
 
 TEST_F(TorrentFilesTest, WithoutAPlayerPlaybackEndsAtOnce)
 {
-    kit::MoviePlayerController::installBackend(nullptr);
+    kit::Platform::current().setMovieBackend(nullptr);
     writeFile(downloads + "/clip.avi", "");
     showTab();
     tapParent();

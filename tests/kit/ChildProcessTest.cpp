@@ -4,6 +4,7 @@
 #include "kit/NotificationCenter.h"
 #include "kit/Pipe.h"
 #include "kit/RunLoop.h"
+#include "kit/TestEnvironment.h"
 
 #include <any>
 #include <csignal>
@@ -18,9 +19,7 @@ class ChildProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        loop.reset();
-        loop.useManualClock();
-        kit::NotificationCenter::defaultCenter().addObserver(this, [this](const kit::Notification& n) {
+        reads = kit::NotificationCenter::defaultCenter().addObserver([this](const kit::Notification& n) {
             auto& data = std::any_cast<const std::string&>(n.userInfo.at(kit::FileHandle::DataItem));
             chunks.push_back(data);
             if (data.empty())
@@ -31,10 +30,9 @@ protected:
     }
     void TearDown() override
     {
-        kit::NotificationCenter::defaultCenter().removeObserver(this);
+        kit::ChildProcess::setPidFdAllowed(true);
         kit::ChildProcess::terminateAll();
         loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 5);
-        loop.reset();
     }
 
     std::shared_ptr<kit::ChildProcess> start(const std::string& script, const std::string& cwd = "")
@@ -60,7 +58,9 @@ protected:
         return all;
     }
 
-    kit::RunLoop& loop { kit::RunLoop::main() };
+    kit::TestEnvironment env;
+    kit::RunLoop& loop { env.loop() };
+    kit::Observation reads;
     TempFolder dir;
     std::shared_ptr<kit::FileHandle> handle;
     std::vector<std::string> chunks;
@@ -123,6 +123,24 @@ TEST_F(ChildProcessTest, AChildWhoseObjectWasDroppedIsStillReapedAndEndedAtTheEn
     EXPECT_EQ(kit::ChildProcess::runningCount(), 1u);
     kit::ChildProcess::terminateAll();
     EXPECT_TRUE(loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 10));
+}
+
+TEST_F(ChildProcessTest, WithoutPidfdsExitsAreHeardThroughSigchld)
+{
+    kit::ChildProcess::setPidFdAllowed(false);
+    // A quick one that may end before anything watches it, and a slow one.
+    auto quick = start("exit 4\n");
+    auto slow = kit::ChildProcess::create();
+    slow->setLaunchPath("/bin/sh");
+    slow->setArguments({ "-c", "sleep 0.2; exit 5" });
+    ASSERT_TRUE(slow->launch()) << slow->launchError();
+    int ended = 0;
+    quick->onTerminate = [&](kit::ChildProcess&) { ++ended; };
+    slow->onTerminate = [&](kit::ChildProcess&) { ++ended; };
+    ASSERT_TRUE(loop.runUntil([&] { return ended == 2; }, 10)) << "both children must be reaped";
+    EXPECT_EQ(quick->terminationStatus(), 4);
+    EXPECT_EQ(slow->terminationStatus(), 5);
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
 }
 
 TEST_F(ChildProcessTest, ReadsDeliverWhatIsAvailableInChunks)

@@ -76,8 +76,6 @@ protected:
     {
         m_view->setDelegate(nullptr);
         m_view.reset();
-        kit::WebView::setEngineFactory(nullptr);
-        kit::RunLoop::main().reset();
     }
     void load(const std::string& address)
     {
@@ -247,9 +245,7 @@ TEST(WebErrors, CurlAndEngineFailuresBecomeTheLoadersCodes)
 
 TEST(WebViewWithoutEngine, FailsEveryLoad)
 {
-    kit::RunLoop::main().reset();
-    kit::RunLoop::main().useManualClock();
-    kit::WebView::setEngineFactory(nullptr);
+    kit::TestEnvironment env; // no web engine
     auto view = kit::View::create<kit::WebView>();
     Recorder recorder;
     view->setDelegate(&recorder);

@@ -1,8 +1,13 @@
 #include "kit/FdWatcher.h"
+#include "kit/Log.h"
+#include "kit/NotificationCenter.h"
+#include "kit/TestEnvironment.h"
 #include "kit/RunLoop.h"
 #include "kit/Timer.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -11,15 +16,8 @@ namespace {
 
 class RunLoopTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        loop.reset();
-        clock = &loop.useManualClock();
-    }
-    void TearDown() override { loop.reset(); }
-
-    kit::RunLoop& loop { kit::RunLoop::main() };
-    kit::ManualClock* clock { nullptr };
+    kit::TestEnvironment env;
+    kit::RunLoop& loop { env.loop() };
 };
 
 TEST_F(RunLoopTest, TimersFireInTimeOrderWithTheClockAtTheirDueTime)
@@ -45,7 +43,7 @@ TEST_F(RunLoopTest, TimersFireInTimeOrderWithTheClockAtTheirDueTime)
 TEST_F(RunLoopTest, InvalidateStopsARepeatingTimerAlsoFromItsOwnCallback)
 {
     int count = 0;
-    kit::Timer::scheduled(1.0, true, [&](kit::Timer& t) {
+    auto counting = kit::Timer::scheduled(1.0, true, [&](kit::Timer& t) {
         if (++count == 3)
             t.invalidate();
     });
@@ -60,12 +58,28 @@ TEST_F(RunLoopTest, InvalidateStopsARepeatingTimerAlsoFromItsOwnCallback)
     EXPECT_EQ(other, 2);
 }
 
-TEST_F(RunLoopTest, TheLoopHoldsAScheduledTimerThatNobodyElseHolds)
+TEST_F(RunLoopTest, ATimerEndsWithItsLastHolderAlsoFromInsideItsCallback)
 {
     int count = 0;
-    kit::Timer::scheduled(1.0, true, [&](kit::Timer&) { ++count; });
-    loop.advance(3);
+    auto held = kit::Timer::scheduled(1.0, true, [&](kit::Timer&) { ++count; });
+    loop.advance(2);
+    auto copy = held;
+    held.reset();
+    loop.advance(1);
+    EXPECT_EQ(count, 3) << "a second holder keeps it";
+    copy.reset();
+    loop.advance(5);
     EXPECT_EQ(count, 3);
+    EXPECT_EQ(loop.timerCount(), 0u);
+
+    int once = 0;
+    std::shared_ptr<kit::Timer> self;
+    self = kit::Timer::scheduled(1.0, true, [&](kit::Timer&) {
+        ++once;
+        self.reset(); // the last holder lets go while it fires
+    });
+    loop.advance(5);
+    EXPECT_EQ(once, 1);
 }
 
 TEST_F(RunLoopTest, PostedWorkRunsInOrderAndWorkPostedMeanwhileWaitsForTheNextTurn)
@@ -110,18 +124,132 @@ TEST_F(RunLoopTest, AWatcherSeesReadableDataAndStopsWhenDestroyedInsideItsCallba
     close(fds[1]);
 }
 
-TEST_F(RunLoopTest, EventDrivenHostsSeeTheNextDueTimeAndTheWatches)
+// A backend that writes down what the loop tells it.
+struct RecordingBackend : kit::RunLoopBackend {
+    std::vector<std::string>* said;
+    explicit RecordingBackend(std::vector<std::string>& out) : said(&out) { }
+    void timerAdded(uint64_t, double delay) override { said->push_back("timer " + std::to_string(int(delay * 1000))); }
+    void timerRemoved(uint64_t) override { said->push_back("timer gone"); }
+    void watchAdded(uint64_t, int, unsigned events) override { said->push_back("watch " + std::to_string(events)); }
+    void watchEnabled(uint64_t, bool enabled) override { said->push_back(enabled ? "on" : "off"); }
+    void watchRemoved(uint64_t) override { said->push_back("watch gone"); }
+    void wake() override { said->push_back("wake"); }
+    void wait(double) override { }
+};
+
+TEST_F(RunLoopTest, ABackendHearsEachRegistrationOneAtATimeAndRealTimersOnly)
 {
-    int changes = 0;
-    loop.onChange = [&] { ++changes; };
+    std::vector<std::string> said;
+    loop.setBackend(std::make_unique<RecordingBackend>(said));
+    said.clear(); // what was handed over: the loop's own wake-up watch
     EXPECT_FALSE(loop.nextDueTime());
-    auto t = kit::Timer::scheduled(2.0, false, [](kit::Timer&) { });
+    auto manual = kit::Timer::scheduled(2.0, false, [](kit::Timer&) { });
     ASSERT_TRUE(loop.nextDueTime());
     EXPECT_DOUBLE_EQ(*loop.nextDueTime(), 2.0);
-    EXPECT_GT(changes, 0);
-    t->invalidate();
-    EXPECT_FALSE(loop.nextDueTime());
-    loop.onChange = nullptr;
+    EXPECT_TRUE(said.empty()) << "manual-clock timers wait for advance(), not for the host";
+
+    loop.setClock(std::make_shared<kit::RealClock>());
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind("timer ", 0), 0u);
+    said.clear();
+    manual->invalidate();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    {
+        kit::FdWatcher watch(fds[0], kit::FdWatcher::Read, [](unsigned) { });
+        watch.setEnabled(false);
+        watch.setEnabled(false);
+        loop.post([] { });
+    }
+    EXPECT_EQ(said, (std::vector<std::string> { "timer gone", "watch 1", "off", "wake", "watch gone" }));
+    loop.setBackend(nullptr);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST_F(RunLoopTest, AdvanceOnARealClockLogsAndDoesNotWait)
+{
+    loop.setClock(std::make_shared<kit::RealClock>());
+    std::vector<std::string> lines;
+    auto old = kit::setLogSink([&](const std::string& line) {
+        lines.push_back(line);
+        return true;
+    });
+    bool ran = false;
+    loop.post([&] { ran = true; });
+    int fired = 0;
+    auto later = kit::Timer::scheduled(60, false, [&](kit::Timer&) { ++fired; });
+    const double before = kit::RealClock().now();
+    loop.advance(60);
+    EXPECT_LT(kit::RealClock().now() - before, 5.0);
+    kit::setLogSink(old);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(fired, 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("manual clock"), std::string::npos);
+}
+
+// Owners that die with timers and observations pending: advancing the clock
+// afterwards must call nothing (the sanitizer build catches any call into freed memory).
+TEST_F(RunLoopTest, OwnersDroppedWithPendingTimersAndObservationsHearNothing)
+{
+    struct Owner {
+        int calls = 0;
+        std::shared_ptr<kit::Timer> tick;
+        std::shared_ptr<kit::Timer> once;
+        kit::Observation observation;
+    };
+    int total = 0;
+    auto owner = std::make_unique<Owner>();
+    auto* raw = owner.get();
+    owner->tick = kit::Timer::scheduled(0.5, true, [raw, &total](kit::Timer&) { ++raw->calls, ++total; });
+    owner->once = kit::Timer::scheduled(2, false, [raw, &total](kit::Timer&) { ++raw->calls, ++total; });
+    owner->observation = kit::NotificationCenter::defaultCenter().addObserver(
+        [raw, &total](const kit::Notification&) { ++raw->calls, ++total; }, "ping", nullptr);
+    loop.advance(1);
+    kit::NotificationCenter::defaultCenter().postNotification("ping", nullptr);
+    EXPECT_EQ(total, 3);
+    owner.reset();
+    loop.advance(10);
+    kit::NotificationCenter::defaultCenter().postNotification("ping", nullptr);
+    EXPECT_EQ(total, 3);
+    EXPECT_EQ(loop.timerCount(), 0u);
+    EXPECT_EQ(kit::NotificationCenter::defaultCenter().observationCount(), 0u);
+}
+
+TEST(RunLoopWakeTest, WorkFromOtherThreadsIsNotLostWithoutEventfdOrPipe)
+{
+    // With every descriptor taken, the loop can open no wake-up channel.
+    std::vector<std::string> lines;
+    auto old = kit::setLogSink([&](const std::string& line) {
+        lines.push_back(line);
+        return true;
+    });
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> held;
+    int fd;
+    while ((fd = dup(0)) >= 0)
+        held.push_back(fd);
+    auto loop = std::make_unique<kit::RunLoop>();
+    for (int h : held)
+        close(h);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    kit::setLogSink(old);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("eventfd"), std::string::npos);
+    EXPECT_NE(lines[1].find("no pipe either"), std::string::npos);
+
+    std::atomic<int> ran { 0 };
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i)
+            loop->postFromAnyThread([&] { ++ran; });
+    });
+    worker.join();
+    ASSERT_TRUE(loop->runUntil([&] { return ran == 100; }, 10));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "kit/DeviceLayout.h"
 #include "kit/RunLoop.h"
 #include "kit/TabBarController.h"
+#include "kit/TestEnvironment.h"
 #include "kit/View.h"
 #include "kit/ViewAnimation.h"
 #include "kit/Window.h"
@@ -67,18 +68,74 @@ TEST(ViewTest, HitTestingFollowsStackingTransformsAndVisibility)
     EXPECT_EQ(root->hitTest({ 10, 10 }), root.get());
 }
 
+// Records what the platform's view observers hear.
+struct Recorder : kit::ViewObserver {
+    std::vector<std::string> heard;
+    void viewChanged(kit::View& view, kit::ViewProperty property) override
+    {
+        heard.push_back("tag" + std::to_string(view.tag()) + " property " + std::to_string(int(property)));
+    }
+    void viewDestroyed(kit::View& view) override { heard.push_back("tag" + std::to_string(view.tag()) + " gone"); }
+    void subviewInserted(kit::View& parent, kit::View& child, size_t index) override
+    {
+        heard.push_back("tag" + std::to_string(parent.tag()) + " +" + std::to_string(child.tag()) + "@" + std::to_string(index));
+    }
+    void subviewRemoved(kit::View& parent, kit::View& child, size_t index) override
+    {
+        heard.push_back("tag" + std::to_string(parent.tag()) + " -" + std::to_string(child.tag()) + "@" + std::to_string(index));
+    }
+};
+
+TEST(ViewObserverTest, SeveralObserversHearInsertionsRemovalsAndMovesWithTheirIndex)
+{
+    kit::TestEnvironment env;
+    Recorder first, second;
+    env.platform().addViewObserver(&first);
+    env.platform().addViewObserver(&second);
+    auto root = kit::View::create();
+    root->setTag(1);
+    auto a = kit::View::create(), b = kit::View::create(), c = kit::View::create();
+    a->setTag(10);
+    b->setTag(11);
+    c->setTag(12);
+    first.heard.clear();
+    second.heard.clear();
+    root->addSubview(a);
+    root->addSubview(b);
+    root->insertSubview(c, 0);       // c a b
+    root->bringSubviewToFront(*c);   // a b c
+    root->bringSubviewToFront(*c);   // already in front: nothing
+    b->removeFromSuperview();        // a c
+    a->setAlpha(0.5f);
+    EXPECT_EQ(first.heard, (std::vector<std::string> { "tag1 +10@0", "tag1 +11@1", "tag1 +12@0", "tag1 -12@0", "tag1 +12@2",
+                               "tag1 -11@1", "tag10 property 1" }));
+    EXPECT_EQ(second.heard, first.heard);
+
+    env.platform().removeViewObserver(&second);
+    second.heard.clear();
+    c.reset();
+    root->sendSubviewToBack(*root->subviews().back()); // c, held by root alone now
+    EXPECT_TRUE(second.heard.empty());
+    EXPECT_EQ(first.heard.back(), "tag1 +12@0");
+    env.platform().removeViewObserver(&first);
+}
+
+TEST(ViewObserverTest, AViewNotMadeByCreateDoesNotThrowLater)
+{
+    kit::View parent;
+    kit::View onStack;
+    auto child = kit::View::create();
+    parent.addSubview(child);
+    EXPECT_NO_THROW(child->removeFromSuperview());
+    auto window = std::make_shared<kit::Window>();
+    EXPECT_NO_THROW(window->addSubview(child));
+    EXPECT_NO_THROW(onStack.removeFromSuperview());
+    EXPECT_EQ(child->window(), window.get());
+}
+
 class AnimationTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().useManualClock();
-    }
-    void TearDown() override
-    {
-        kit::ViewAnimation::reset();
-        kit::RunLoop::main().reset();
-    }
+    kit::TestEnvironment env;
 };
 
 TEST_F(AnimationTest, TheModelTakesTheNewValueAtOnceAndTheDisplayMovesOverTheDuration)

@@ -48,7 +48,7 @@ protected:
     }
     void TearDown() override
     {
-        kit::Application::installPlatform(nullptr);
+        kit::Platform::install(nullptr);
         kit::RunLoop::main().reset();
     }
     // Starts Quorvane in its window and runs body while it is shown.
@@ -59,7 +59,7 @@ protected:
             body(p, *p.window());
             return 0;
         };
-        kit::Application::installPlatform(platform);
+        kit::Platform::install(platform);
         char arg0[] = "quorvane";
         char* argv[] = { arg0, nullptr };
         EXPECT_EQ(quorvaneMain(1, argv), 0);

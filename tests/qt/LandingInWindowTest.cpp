@@ -4,6 +4,7 @@
 // address to the system and leaves the panel open, "closecanvas" closes it.
 #include "ads/landing/AdlarkBrowserController.h"
 #include "ads/landing/AdlarkCanvasController.h"
+#include "shells/qt/QtWebEngine.h"
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 #include "tests/qt/QtTestSupport.h"
@@ -30,11 +31,12 @@ TEST(LandingInWindow, TheCanvasPageIsCalledAndItsCommandsLaunchAndClose)
     // Before the web engine starts: its host rules come from this mapping.
     testsupport::AdnetServer::shared().start();
     kit::RunLoop::main().reset();
-    qtshell::RunLoopBridge bridge;
     {
         kit::Application app;
         auto system = std::make_shared<testsupport::RecordingPlatform>();
-        kit::Application::installPlatform(system);
+        kit::Platform::install(system);
+        qtshell::RunLoopBridge::install();
+        system->setWebEngineFactory([](kit::WebView& view) { return std::make_unique<qtshell::QtWebEngine>(view); });
         auto window = std::make_shared<kit::Window>();
         auto adView = kit::View::create(kit::Rect { 0, 384, 320, 48 });
         window->addSubview(adView);
@@ -62,7 +64,7 @@ TEST(LandingInWindow, TheCanvasPageIsCalledAndItsCommandsLaunchAndClose)
         ASSERT_TRUE(processUntil([&] { return host->notices.size() == 2; }, 30000));
         EXPECT_EQ(canvas->background(), nullptr);
         EXPECT_EQ(window->subviews().size(), 1u);
-        kit::Application::installPlatform(nullptr);
+        kit::Platform::install(nullptr);
     }
     testsupport::AdnetServer::shared().stop();
     kit::RunLoop::main().reset();
@@ -78,11 +80,12 @@ TEST(LandingInWindow, TheBrowserFollowsHistoryHandsOverReportsFailuresAndCloses)
 {
     testsupport::AdnetServer::shared().start();
     kit::RunLoop::main().reset();
-    qtshell::RunLoopBridge bridge;
     {
         kit::Application app;
         auto system = std::make_shared<testsupport::RecordingPlatform>();
-        kit::Application::installPlatform(system);
+        kit::Platform::install(system);
+        qtshell::RunLoopBridge::install();
+        system->setWebEngineFactory([](kit::WebView& view) { return std::make_unique<qtshell::QtWebEngine>(view); });
         auto window = std::make_shared<kit::Window>();
         auto adView = kit::View::create(kit::Rect { 0, 384, 320, 48 });
         window->addSubview(adView);
@@ -125,7 +128,7 @@ TEST(LandingInWindow, TheBrowserFollowsHistoryHandsOverReportsFailuresAndCloses)
         browser->topToolbar()->leftButtonView()->sendAction(); // Done
         ASSERT_TRUE(processUntil([&] { return host->dismissed == 1; }, 30000));
         EXPECT_EQ(window->subviews().size(), 1u);
-        kit::Application::installPlatform(nullptr);
+        kit::Platform::install(nullptr);
     }
     testsupport::AdnetServer::shared().stop();
     kit::RunLoop::main().reset();

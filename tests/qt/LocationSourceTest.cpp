@@ -6,6 +6,8 @@
 
 #include "shells/qt/QtLocationSource.h"
 
+#include "kit/Platform.h"
+
 #include <QGeoPositionInfoSource>
 #include <gtest/gtest.h>
 
@@ -51,11 +53,11 @@ protected:
         if (const char* v = std::getenv("QUORVANE_FIXED_LOCATION"))
             saved = v;
         ::unsetenv("QUORVANE_FIXED_LOCATION");
-        kit::LocationSource::install(nullptr);
+        kit::Platform::current().setLocationSource(nullptr);
     }
     void TearDown() override
     {
-        kit::LocationSource::install(nullptr);
+        kit::Platform::current().setLocationSource(nullptr);
         if (saved.empty())
             ::unsetenv("QUORVANE_FIXED_LOCATION");
         else
@@ -89,7 +91,7 @@ TEST_F(QtLocationSourceTest, FixesReachTheListenerWhileStarted)
     EXPECT_EQ(fixes.size(), 1u);
 
     // Replaced, the Qt source goes with the application's next turn.
-    kit::LocationSource::install(nullptr);
+    kit::Platform::current().setLocationSource(nullptr);
     EXPECT_TRUE(deleted(qt));
 }
 

@@ -6,6 +6,7 @@
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/QtMoviePlayer.h"
+#include "shells/qt/QtPlatform.h"
 #include "shells/qt/RunLoopBridge.h"
 
 #include "kit/Clock.h"
@@ -42,15 +43,16 @@ protected:
     {
         kit::RunLoop::main().reset();
         kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
-        bridge = std::make_unique<RunLoopBridge>();
+        RunLoopBridge::install();
+        kit::Platform::current().setMovieBackend(std::make_shared<QtMoviePlayer>());
     }
     void TearDown() override
     {
         setFirstFramePending(false);
-        if (player)
-            kit::NotificationCenter::defaultCenter().removeObserver(this, kit::MoviePlayerPlaybackDidFinishNotification, player.get());
+        finishObservation.reset();
         player.reset();
-        bridge.reset();
+        kit::Platform::current().setMovieBackend(nullptr);
+        kit::RunLoop::main().setBackend(nullptr);
         kit::RunLoop::main().reset();
     }
 
@@ -59,7 +61,7 @@ protected:
     void makePlayer(const std::string& path)
     {
         player = kit::MoviePlayerController::create(kit::fileURLWithPath(path));
-        kit::NotificationCenter::defaultCenter().addObserver(this,
+        finishObservation = kit::NotificationCenter::defaultCenter().addObserver(
             [this](const kit::Notification& n) {
                 reason = kit::MovieFinishReason(std::any_cast<int>(n.userInfo.at("MPMoviePlayerPlaybackDidFinishReasonUserInfoKey")));
             },
@@ -100,16 +102,19 @@ protected:
         return writeFile(name, wav);
     }
 
-    std::unique_ptr<RunLoopBridge> bridge;
+    kit::Observation finishObservation;
     testsupport::TempFolder folder;
     std::string dir = folder.path();
     std::shared_ptr<kit::MoviePlayerController> player;
     std::optional<kit::MovieFinishReason> reason;
 };
 
-TEST_F(QtMoviePlayerTest, IsTheInstalledBackend)
+TEST_F(QtMoviePlayerTest, IsTheWindowPlatformsBackend)
 {
-    EXPECT_NE(dynamic_cast<QtMoviePlayer*>(kit::MoviePlayerController::backend()), nullptr);
+    QtPlatform platform(Options {});
+    EXPECT_NE(dynamic_cast<QtMoviePlayer*>(platform.movieBackend()), nullptr);
+    EXPECT_TRUE(platform.webEngineFactory());
+    EXPECT_NE(dynamic_cast<RunLoopBridge*>(platform.makeRunLoopBackend().get()), nullptr);
 }
 
 TEST_F(QtMoviePlayerTest, MissingFileFinishesWithAnErrorWithoutAScreen)

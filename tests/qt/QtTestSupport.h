@@ -1,6 +1,8 @@
 #pragma once
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/ViewAnimation.h"
+#include "shells/qt/QtPlatform.h"
 #include "tests/support/TempFolder.h"
 
 #include <QCoreApplication>
@@ -10,6 +12,15 @@
 #include <functional>
 #include <set>
 #include <string>
+
+// The window's platform for the length of a test: Qt's loop behind kit's,
+// the Qt web engine behind web views, Qt Multimedia behind the movie player.
+struct WindowPlatform {
+    WindowPlatform() { kit::Platform::install(std::make_shared<qtshell::QtPlatform>(qtshell::Options {})); }
+    ~WindowPlatform() { kit::Platform::install(nullptr); }
+    WindowPlatform(const WindowPlatform&) = delete;
+    WindowPlatform& operator=(const WindowPlatform&) = delete;
+};
 
 // Turns Qt's loop (and with it kit's) until done() holds; false after the deadline.
 inline bool processUntil(const std::function<bool()>& done, int deadlineMs = 10000)

@@ -25,10 +25,10 @@ protected:
     }
     void TearDown() override
     {
-        bridge.reset();
+        kit::RunLoop::main().setBackend(nullptr);
         kit::RunLoop::main().reset();
     }
-    std::unique_ptr<RunLoopBridge> bridge { std::make_unique<RunLoopBridge>() };
+    RunLoopBridge* bridge { &RunLoopBridge::install() };
 };
 } // namespace
 

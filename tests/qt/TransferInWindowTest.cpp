@@ -124,11 +124,11 @@ TEST(TransferInWindowTest, AFirstTransferArrivesInTheWindow)
         EXPECT_TRUE(processUntil([] { return kit::ChildProcess::runningCount() == 0; }, 30000));
         return 0;
     };
-    kit::Application::installPlatform(platform);
+    kit::Platform::install(platform);
     char arg0[] = "quorvane";
     char* argv[] = { arg0, nullptr };
     EXPECT_EQ(quorvaneMain(1, argv), 0);
-    kit::Application::installPlatform(nullptr);
+    kit::Platform::install(nullptr);
     swarm.closeWriteChannel();
     swarm.waitForFinished(30000);
 }

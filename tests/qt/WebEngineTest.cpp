@@ -3,7 +3,7 @@
 // a torrent link clicked in the page passes the navigation hook, whose
 // decision keeps the file.
 #include "shells/qt/QtWebEngine.h"
-#include "shells/qt/RunLoopBridge.h"
+#include "shells/qt/QtPlatform.h"
 #include "shells/qt/Scene.h"
 #include "tests/qt/QtTestSupport.h"
 #include "tests/support/LogCapture.h"
@@ -35,7 +35,7 @@ TEST(QtWebEngineTest, BrowserTabKeepsATorrentLinkClickedInThePage)
         std::string::npos);
 
     kit::RunLoop::main().reset();
-    qtshell::RunLoopBridge bridge;
+    WindowPlatform platform;
     testsupport::TempFolder root;
     kit::DeviceLayout::current().setRoot(root.path());
     kit::DeviceLayout::current().prepare();
@@ -85,7 +85,7 @@ TEST(QtWebEngineTest, WelcomeTabShowsItsOwnPageWhenItsAddressFailsAndTheWindowAp
     // Nothing listens where the welcome address leads.
     ::setenv("QUORVANE_CONNECT_TO", "www.quorvane.example:80:127.0.0.1:1", 1);
     kit::RunLoop::main().reset();
-    qtshell::RunLoopBridge bridge;
+    WindowPlatform platform;
     testsupport::TempFolder root;
     kit::DeviceLayout::current().setRoot(root.path());
     kit::DeviceLayout::current().prepare();

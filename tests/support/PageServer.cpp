@@ -52,7 +52,7 @@ void ServedTest::TearDownTestSuite()
 void ServedTest::SetUp()
 {
     LoopTest::SetUp();
-    kit::HeadlessWebEngine::install();
+    env.platform().setWebEngineFactory(kit::HeadlessWebEngine::factory());
     mapHosts(s_server->port(), mappedAddresses());
 }
 

@@ -4,6 +4,7 @@
 // the test creates, and obeys signals.
 #include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
+#include "kit/TestEnvironment.h"
 #include "kit/ChildProcess.h"
 #include "kit/DeviceLayout.h"
 #include "kit/Log.h"
@@ -40,9 +41,7 @@ class DownloadedTorrentsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kit::Application::installPlatform(platform);
-        loop.reset();
-        loop.useManualClock();
+        kit::Platform::install(platform);
         layout.setRoot(root.path());
         layout.prepare();
         kit::UserDefaults::standard().open(layout.settingsFile());
@@ -65,9 +64,8 @@ protected:
         tab.reset();
         window.reset();
         app.reset();
-        loop.reset();
         layout.setRoot("");
-        kit::Application::installPlatform(nullptr);
+        kit::Platform::install(nullptr);
     }
 
     // The stand-in client. `body` runs after it has recorded its arguments.
@@ -115,8 +113,9 @@ protected:
         return popup ? popup->title() + ": " + popup->message() : "";
     }
 
+    kit::TestEnvironment env;
     std::shared_ptr<NotifyingPlatform> platform { std::make_shared<NotifyingPlatform>() };
-    kit::RunLoop& loop { kit::RunLoop::main() };
+    kit::RunLoop& loop { env.loop() };
     kit::DeviceLayout& layout { kit::DeviceLayout::current() };
     TempFolder root;
     std::unique_ptr<Quorvane> app;
@@ -253,6 +252,24 @@ TEST_F(DownloadedTorrentsTest, ASecondYesEndsTheFirstChildAndOneTickServesBoth)
         ++timers;
     }
     EXPECT_EQ(timers, 1) << "one tick a second, whatever the number of starts";
+}
+
+TEST_F(DownloadedTorrentsTest, ATabDroppedWhileItsTransferRunsHearsNothingMore)
+{
+    standIn("while :; do status \"| run $$ [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("run"); }));
+    auto child = tab->shellProcess();
+    std::weak_ptr<DownloadedTorrents> weak = tab;
+    tab->view().removeFromSuperview();
+    tab.reset();
+    ASSERT_TRUE(weak.expired());
+    // Its tick and its pipe reads end with it: more output and more seconds reach nobody.
+    EXPECT_EQ(loop.timerCount(), 0u);
+    EXPECT_EQ(kit::NotificationCenter::defaultCenter().observationCount(), 0u);
+    child->terminate();
+    ASSERT_TRUE(waitFor([&] { return !child->isRunning(); }));
+    loop.advance(5);
 }
 
 TEST_F(DownloadedTorrentsTest, OutputThatIsNoUtf8OrSplitsACharacterDoesNotEndTheTransfer)

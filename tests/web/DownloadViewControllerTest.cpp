@@ -79,9 +79,6 @@ protected:
     void TearDown() override
     {
         m_tab.reset();
-        kit::RunLoop::main().reset();
-        kit::ViewAnimation::reset();
-        kit::WebView::setEngineFactory(nullptr);
         kit::DeviceLayout::current().setRoot("");
     }
 

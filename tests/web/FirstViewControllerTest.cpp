@@ -20,17 +20,13 @@ protected:
         ServedTest::SetUp();
         m_settings = m_folder / "settings";
         kit::UserDefaults::standard().open(m_settings);
-        m_platform = std::make_shared<testsupport::RecordingPlatform>();
-        kit::Application::installPlatform(m_platform);
+        m_platform = &env.platform();
         m_app = std::make_unique<kit::Application>();
     }
     void TearDown() override
     {
         m_tab.reset();
         m_app.reset();
-        kit::Application::installPlatform(nullptr);
-        kit::WebView::setEngineFactory(nullptr);
-        kit::RunLoop::main().reset();
     }
     // A start of the application: the settings come back from their file.
     void start()
@@ -46,7 +42,7 @@ protected:
 
     TempFolder m_folder;
     std::string m_settings;
-    std::shared_ptr<testsupport::RecordingPlatform> m_platform;
+    kit::TestPlatform* m_platform { nullptr };
     std::unique_ptr<kit::Application> m_app;
     std::shared_ptr<FirstViewController> m_tab;
 };
@@ -59,7 +55,7 @@ TEST_F(WelcomeTab, FirstRunNoticeShowsOnceAcrossStarts)
     EXPECT_EQ(m_app->frontPopup()->message().rfind("This is only shown once!", 0), 0u);
     EXPECT_EQ(stored("AlertBool"), "Ja") << "stored while the notice is still up";
     m_app->frontPopup()->dismissWithClickedButtonIndex(0, false);
-    EXPECT_TRUE(m_platform->opened.empty()) << "Close does nothing";
+    EXPECT_TRUE(m_platform->openedURLs.empty()) << "Close does nothing";
 
     start();
     EXPECT_EQ(m_app->frontPopup(), nullptr);
@@ -91,7 +87,7 @@ TEST_F(WelcomeTab, SupportOpensTheDonationPageOutside)
     ASSERT_NE(m_app->frontPopup(), nullptr);
     EXPECT_EQ(m_app->frontPopup()->buttonTitleAtIndex(1), "Support");
     m_app->frontPopup()->dismissWithClickedButtonIndex(1, false);
-    EXPECT_EQ(m_platform->opened, (std::vector<std::string> { FirstViewController::donationPageAddress }));
+    EXPECT_EQ(m_platform->openedURLs, (std::vector<std::string> { FirstViewController::donationPageAddress }));
     EXPECT_EQ(m_app->frontPopup(), nullptr);
 }
 
@@ -105,7 +101,7 @@ TEST_F(WelcomeTab, AboutBoxHasOnlyClose)
     EXPECT_EQ(m_app->frontPopup()->numberOfButtons(), 1);
     EXPECT_NE(m_app->frontPopup()->message().find("Special Thanks to:"), std::string::npos);
     m_app->frontPopup()->dismissWithClickedButtonIndex(0, false);
-    EXPECT_TRUE(m_platform->opened.empty());
+    EXPECT_TRUE(m_platform->openedURLs.empty());
 }
 
 TEST_F(WelcomeTab, WelcomePageTurnsTheIndicatorWhileLoading)
@@ -125,9 +121,9 @@ TEST_F(WelcomeTab, ExitEndsTheApplication)
 {
     kit::UserDefaults::standard().setObject("Ja", "AlertBool");
     start();
-    EXPECT_EQ(m_platform->terminated, 0);
+    EXPECT_EQ(m_platform->terminations, 0);
     m_tab->exitApp();
-    EXPECT_EQ(m_platform->terminated, 1);
+    EXPECT_EQ(m_platform->terminations, 1);
     EXPECT_TRUE(m_app->isTerminating());
 }
 

@@ -8,10 +8,10 @@ namespace landingtest {
 void LandingTest::SetUp()
 {
     testsupport::LoopTest::SetUp();
-    kit::HeadlessWebEngine::install();
     app = std::make_unique<kit::Application>();
     system = std::make_shared<testsupport::RecordingPlatform>();
-    kit::Application::installPlatform(system);
+    system->setWebEngineFactory(kit::HeadlessWebEngine::factory());
+    kit::Platform::install(system);
     window = kit::View::create<kit::Window>();
     app->setKeyWindow(window.get());
     screen = kit::View::create(kit::Rect { 0, 20, 320, 460 });
@@ -29,9 +29,8 @@ void LandingTest::TearDown()
     box.reset();
     screen.reset();
     window.reset();
-    kit::Application::installPlatform(nullptr);
+    kit::Platform::install(nullptr);
     app.reset();
-    kit::WebView::setEngineFactory(nullptr);
     testsupport::LoopTest::TearDown();
 }
 

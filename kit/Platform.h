@@ -1,0 +1,81 @@
+#pragma once
+// The one seam between kit and a shell: every service a shell gives kit is
+// here, and kit and the features reach them only through Platform::current().
+//
+//   run / openURL / terminate /  running the application, handing a URL to
+//   showNotification             the desktop, ending, a desktop notification
+//                                (virtual: the shell's own)
+//   webEngineFactory             the engine behind each web view
+//   movieBackend                 what really plays a movie
+//   locationSource               the system's location service
+//   makeRunLoopBackend           what drives the main run loop (virtual)
+//   view observers               displays following the view tree
+//
+// A shell makes one Platform (or a subclass), fills in what it has, and
+// installs it once before the application starts; tests do it through
+// TestEnvironment. A service left empty falls back to kit's own: web views
+// fail their loads, movies finish at once, the location comes from the
+// environment, the loop polls. Main thread only.
+#include "kit/WebEngine.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+class Application;
+class LocationSource;
+class MoviePlayerBackend;
+class RunLoopBackend;
+class ViewObserver;
+
+class Platform {
+public:
+    Platform();
+    virtual ~Platform();
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    // The installed platform, or kit's own when none is.
+    static Platform& current();
+    // Installs `platform` (null: kit's own), and moves the main run loop onto
+    // the backend it makes. The previous platform is let go.
+    static void install(std::shared_ptr<Platform> platform);
+
+    // Runs the application until it ends; returns the exit status.
+    virtual int run(Application& app);
+    // Hands a URL to the system (browser, mail program); false if nothing takes it.
+    virtual bool openURL(const std::string& url);
+    // The application asked to end.
+    virtual void terminate(Application& app);
+    // A desktop notification; false where the shell cannot show one.
+    virtual bool showNotification(const std::string& title, const std::string& body);
+    // What drives the main run loop while this platform is installed.
+    virtual std::unique_ptr<RunLoopBackend> makeRunLoopBackend();
+
+    void setWebEngineFactory(WebEngineFactory factory) { m_webEngineFactory = std::move(factory); }
+    const WebEngineFactory& webEngineFactory() const { return m_webEngineFactory; }
+
+    void setMovieBackend(std::shared_ptr<MoviePlayerBackend> backend) { m_movieBackend = std::move(backend); }
+    MoviePlayerBackend* movieBackend() const { return m_movieBackend.get(); }
+
+    // Null: back to the environment's source.
+    void setLocationSource(std::shared_ptr<LocationSource> source) { m_locationSource = std::move(source); }
+    LocationSource& locationSource();
+
+    // Displays following the view tree, told in the order they were added. An
+    // observer removes itself before it dies.
+    void addViewObserver(ViewObserver* observer);
+    void removeViewObserver(ViewObserver* observer);
+    const std::vector<ViewObserver*>& viewObservers() const { return m_viewObservers; }
+
+private:
+    WebEngineFactory m_webEngineFactory;
+    std::shared_ptr<MoviePlayerBackend> m_movieBackend;
+    std::shared_ptr<LocationSource> m_locationSource;
+    std::vector<ViewObserver*> m_viewObservers;
+};
+
+} // namespace kit
