@@ -66,12 +66,12 @@ RunLoop& RunLoop::main()
     return loop;
 }
 
-RunLoop::RunLoop()
+RunLoop::RunLoop(WakeChannel first)
     : m_clock(std::make_shared<RealClock>())
     , m_backend(std::make_unique<PollBackend>())
 {
     m_backend->attach(*this);
-    openWakeChannel();
+    openWakeChannel(first);
 }
 
 RunLoop::~RunLoop()
@@ -84,18 +84,20 @@ RunLoop::~RunLoop()
         ::close(m_wakeWrite);
 }
 
-void RunLoop::openWakeChannel()
+void RunLoop::openWakeChannel(WakeChannel first)
 {
-    m_wakeRead = m_wakeWrite = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (first == WakeChannel::EventFd)
+        m_wakeRead = m_wakeWrite = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_wakeRead < 0) {
-        log(std::string("run loop: no eventfd (") + std::strerror(errno) + "); other threads wake it through a pipe");
+        if (first == WakeChannel::EventFd)
+            log(std::string("run loop: no eventfd (") + std::strerror(errno) + "); other threads wake it through a pipe");
         int p[2];
-        if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
+        if (first != WakeChannel::None && ::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
             m_wakeRead = p[0];
             m_wakeWrite = p[1];
         } else {
-            log(std::string("run loop: no pipe either (") + std::strerror(errno) + "); work from other threads is picked up every "
-                + std::to_string(int(unwokenWait * 1000)) + " ms");
+            log(std::string("run loop: no wake-up descriptor") + (first == WakeChannel::None ? "" : std::string(" (") + std::strerror(errno) + ")")
+                + "; work from other threads is picked up every " + std::to_string(int(unwokenWait * 1000)) + " ms");
             m_wakeRead = m_wakeWrite = -1;
             return;
         }

@@ -36,7 +36,13 @@ class RunLoop {
 public:
     static RunLoop& main();
 
-    RunLoop();
+    // How other threads wake the loop: an eventfd; where that fails a pipe;
+    // where that fails too, nothing (the loop then looks every 10 ms). Each
+    // fallback is logged. A loop may start further down (tests of the fallbacks).
+    enum class WakeChannel { EventFd, Pipe, None };
+
+    RunLoop() : RunLoop(WakeChannel::EventFd) { }
+    explicit RunLoop(WakeChannel first);
     ~RunLoop();
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;
@@ -95,7 +101,7 @@ private:
     void runPosted();
     void takeForeign();
     void fireDueTimers();
-    void openWakeChannel();
+    void openWakeChannel(WakeChannel first);
     void drainWakeChannel();
     void registerTimerWithBackend(uint64_t id, double fireAt);
 

@@ -170,8 +170,11 @@ bool DownloadViewController::webViewShouldStartLoadWithRequest(kit::WebView&, co
         bytes = kit::fetchContentsOfURL(address, fetchTimeLimit);
     }
     kit::log(" URL String = " + address);
-    if (bytes)
-        kit::writeFileAtomically(keptTorrentPath(), bytes->data(), bytes->size());
+    if (bytes) {
+        // Nothing is shown for a file that cannot be kept; the log says why.
+        if (auto written = kit::writeFileAtomically(keptTorrentPath(), bytes->data(), bytes->size()); !written)
+            kit::log("the torrent could not be kept: " + written.error().message);
+    }
     return true;
 }
 

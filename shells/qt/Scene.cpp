@@ -75,10 +75,7 @@ void Scene::viewChanged(kit::View& view, kit::ViewProperty property)
     auto* peer = peerFor(&view);
     if (!peer)
         return;
-    if (property == kit::ViewProperty::Subviews)
-        reconcile(*peer);
-    else
-        peer->propertyChanged(property);
+    peer->propertyChanged(property);
 }
 
 void Scene::viewDestroyed(kit::View& view)
@@ -91,35 +88,36 @@ void Scene::viewDestroyed(kit::View& view)
     }
 }
 
-void Scene::reconcile(ViewPeer& parent)
+void Scene::subviewInserted(kit::View& parent, kit::View& child, size_t index)
 {
-    auto* view = parent.view();
-    if (!view)
+    auto* parentPeer = peerFor(&parent);
+    if (!parentPeer)
         return;
-    auto& subviews = view->subviews();
-    // Peers of views that left this parent go, with their subtrees.
-    std::vector<ViewPeer*> leaving;
-    for (auto* object : parent.children()) {
-        auto* child = dynamic_cast<ViewPeer*>(object);
-        if (!child || !child->view())
-            continue;
-        bool stays = std::any_of(subviews.begin(), subviews.end(), [&](auto& s) { return s.get() == child->view(); });
-        if (!stays)
-            leaving.push_back(child);
+    auto* peer = peerFor(&child);
+    if (!peer) {
+        peer = build(child, parentPeer);
+    } else if (peer->parentWidget() != parentPeer) {
+        peer->setParent(parentPeer);
+        peer->applyAll();
     }
-    for (auto* child : leaving)
-        drop(child);
-    // New subviews get peers; then the stacking follows the subview order.
-    for (auto& sub : subviews) {
-        auto* peer = peerFor(sub.get());
-        if (!peer)
-            peer = build(*sub, &parent);
-        else if (peer->parentWidget() != &parent) {
-            peer->setParent(&parent);
-            peer->applyAll();
-        }
+    // Stacked under the peer of the subview that now follows it.
+    auto& subviews = parent.subviews();
+    ViewPeer* above = index + 1 < subviews.size() ? peerFor(subviews[index + 1].get()) : nullptr;
+    if (above && above->parentWidget() == parentPeer)
+        peer->stackUnder(above);
+    else
         peer->raise();
-    }
+}
+
+void Scene::subviewRemoved(kit::View& parent, kit::View& child, size_t)
+{
+    // A subview moving within its parent keeps its peer: the insertion
+    // that follows restacks it.
+    if (child.superview() == &parent)
+        return;
+    auto* peer = peerFor(&child);
+    if (peer && peer->parentWidget() == peerFor(&parent))
+        drop(peer);
 }
 
 void Scene::drop(ViewPeer* peer)

@@ -1,6 +1,7 @@
 #pragma once
 // The shown tree: one peer widget per kit view under a root view (the
-// window), kept in step with the model through kit's view observer. It also
+// window), kept in step with the model through kit's view observer: each
+// insertion, removal or property change touches only the peer it names. It also
 // routes touches the way the handheld does (the deepest visible,
 // interactive view under the finger takes them, whatever widget got the
 // mouse) and drives the display of running view animations.
@@ -38,6 +39,8 @@ public:
     // kit::ViewObserver
     void viewChanged(kit::View& view, kit::ViewProperty property) override;
     void viewDestroyed(kit::View& view) override;
+    void subviewInserted(kit::View& parent, kit::View& child, size_t index) override;
+    void subviewRemoved(kit::View& parent, kit::View& child, size_t index) override;
 
     // Touches, from the peer that got the mouse (position in its coordinates).
     void touchBegan(ViewPeer& from, QPoint position);
@@ -54,7 +57,6 @@ public:
 
 private:
     ViewPeer* build(kit::View& view, QWidget* parent);
-    void reconcile(ViewPeer& parent);
     void drop(ViewPeer* peer);
     struct Root {
         kit::View* view;

@@ -63,13 +63,18 @@ TEST(AtomicFile, ReplacesWholeOrLeavesTheOldFile)
     ::umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "not left private like a temporary file";
 
-    EXPECT_FALSE(kit::writeFileAtomically(folder + "/missing/page.torrent", first, sizeof first));
+    auto missing = kit::writeFileAtomically(folder + "/missing/page.torrent", first, sizeof first);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, ENOENT);
+    EXPECT_NE(missing.error().message.find("temporary file beside " + folder + "/missing/page.torrent"), std::string::npos);
     EXPECT_FALSE(fileExists(folder + "/missing"));
     // A folder in the way: the rename fails and the temporary file goes.
     std::filesystem::create_directory(folder + "/busy");
     std::filesystem::create_directory(folder + "/busy/page.torrent");
     std::filesystem::create_directory(folder + "/busy/page.torrent/inside");
-    EXPECT_FALSE(kit::writeFileAtomically(folder + "/busy/page.torrent", first, sizeof first));
+    auto busy = kit::writeFileAtomically(folder + "/busy/page.torrent", first, sizeof first);
+    ASSERT_FALSE(busy);
+    EXPECT_NE(busy.error().message.find("cannot replace"), std::string::npos);
     size_t entries = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(folder + "/busy"))
         ++entries;

@@ -212,8 +212,13 @@ TEST_F(ScenePeerTest, StackingFollowsTheSubviewOrderAndPeersLeaveWithTheirViews)
     EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { back.get(), middle.get(), front.get() }));
     EXPECT_EQ(scene->peerCount(), 5u);
 
+    auto* backPeer = scene->peerFor(back.get());
     window->bringSubviewToFront(*back);
     EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { middle.get(), front.get(), back.get() }));
+    EXPECT_EQ(scene->peerFor(back.get()), backPeer) << "a move restacks the peer it has";
+    window->insertSubview(back, 1);
+    EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { middle.get(), back.get(), front.get() }));
+    window->insertSubview(back, 2);
     window->insertSubview(front, 0);
     EXPECT_EQ(stackedViews(*window), (std::vector<kit::View*> { front.get(), middle.get(), back.get() }));
 
