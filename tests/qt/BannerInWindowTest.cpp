@@ -118,11 +118,11 @@ TEST(BannerInWindowTest, TheFilesTabShowsTheBannerAsItsDrawingSays)
         EXPECT_TRUE(near(at(frame.x() - 3, frame.y() + frame.height() / 2), Qt::black));
         return 0;
     };
-    kit::Application::installPlatform(platform);
+    kit::Platform::install(platform);
     char arg0[] = "quorvane";
     char* argv[] = { arg0, nullptr };
     EXPECT_EQ(quorvaneMain(1, argv), 0);
-    kit::Application::installPlatform(nullptr);
+    kit::Platform::install(nullptr);
     kit::RunLoop::main().reset();
 }
 
