@@ -140,7 +140,7 @@ TEST(QtWebEngineTest, RedirectsAndMessageAddressesReachTheDecisionAndFailuresCar
     auto port = std::to_string(site.port());
     ::setenv("QUORVANE_CONNECT_TO", ("pages.quorvane.test:80:127.0.0.1:" + port + ";closed.quorvane.test:80:127.0.0.1:1").c_str(), 1);
     kit::RunLoop::main().reset();
-    qtshell::RunLoopBridge bridge;
+    WindowPlatform platform;
     {
         auto window = std::make_shared<kit::Window>();
         auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 20, 320, 460 });
