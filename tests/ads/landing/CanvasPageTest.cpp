@@ -248,6 +248,14 @@ TEST_F(CanvasPanel, ATapOnTheBannerOpensTheLandingPageOfItsKind)
             EXPECT_EQ(host->notices, std::vector<std::string> { "willPresentWebView" });
         }
         EXPECT_TRUE(system->opened.empty()) << "nothing goes to the system";
+        // The open page holds the ad view until it has closed.
+        if (kind == "canvas")
+            controller->canvasController()->dismissModal();
+        else
+            controller->browserController()->dismissModal();
+        // The opening may still run: the close then waits 0.5 s after its fade-in.
+        advance(0.5 + 0.2 + 0.5 + 0.2 + 0.5 + 0.1);
+        EXPECT_EQ(host->notices.size(), 2u) << kind << ": the page closed";
         view->removeFromSuperview();
     }
 }
