@@ -239,7 +239,7 @@ void AdlarkSingleAdView::animateActionIconForClick()
     pulse->duration = pulseDuration;
     pulse->removedOnCompletion = false;
     auto self = weakSelf();
-    pulse->didStop = [self](kit::KeyframeAnimation& animation, bool finished) {
+    pulse->didStop = [self](kit::Animation& animation, bool finished) {
         if (auto view = self.lock())
             view->animationDidStop(animation, finished);
     };
@@ -247,7 +247,7 @@ void AdlarkSingleAdView::animateActionIconForClick()
     icon->setTransform(kit::Transform3D::scale(0.1f, 0.1f, 1));
 }
 
-void AdlarkSingleAdView::animationDidStop(kit::KeyframeAnimation&, bool)
+void AdlarkSingleAdView::animationDidStop(kit::Animation&, bool)
 {
     kit::Point centre;
     if (auto icon = m_actionIconLayer.lock()) {

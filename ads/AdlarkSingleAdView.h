@@ -67,7 +67,7 @@ public:
     void setTouched(bool touched);
 
     // Callbacks of the pulse and the two timers.
-    void animationDidStop(kit::KeyframeAnimation& animation, bool finished);
+    void animationDidStop(kit::Animation& animation, bool finished);
     void addSpinner(kit::Timer& timer, kit::Point centre);
     void removeSpinnerAndRestoreActionIconDelayed(kit::Timer& timer);
 

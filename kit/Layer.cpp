@@ -3,81 +3,13 @@
 #include "kit/Image.h"
 #include "kit/RecordingContext.h"
 #include "kit/RunLoop.h"
-#include "kit/Timer.h"
 
 #include <algorithm>
 
 namespace kit {
 
-Transform3D Transform3D::scale(float sx, float sy, float sz)
-{
-    Transform3D t;
-    t.m[0] = sx;
-    t.m[5] = sy;
-    t.m[10] = sz;
-    return t;
-}
-
-Transform3D Transform3D::translation(float tx, float ty, float tz)
-{
-    Transform3D t;
-    t.m[12] = tx;
-    t.m[13] = ty;
-    t.m[14] = tz;
-    return t;
-}
-
-std::string Transform3D::toString() const
-{
-    if (isIdentity())
-        return "identity";
-    bool scaleOnly = true;
-    for (int i = 0; i < 16; ++i)
-        if (i != 0 && i != 5 && i != 10 && m[i] != (i == 15 ? 1.0f : 0.0f))
-            scaleOnly = false;
-    if (scaleOnly)
-        return "scale(" + formatFloat(m[0]) + "," + formatFloat(m[5]) + "," + formatFloat(m[10]) + ")";
-    std::string out = "matrix(";
-    for (int i = 0; i < 16; ++i)
-        out += (i ? "," : "") + formatFloat(m[i]);
-    return out + ")";
-}
-
-Transform3D interpolate(const Transform3D& from, const Transform3D& to, double t)
-{
-    Transform3D out;
-    for (int i = 0; i < 16; ++i)
-        out.m[i] = float(from.m[i] + (to.m[i] - from.m[i]) * t);
-    return out;
-}
-
-Transform3D KeyframeAnimation::valueAt(double elapsed) const
-{
-    if (values.empty())
-        return {};
-    if (values.size() == 1 || duration <= 0)
-        return values.back();
-    double t = std::clamp(elapsed / duration, 0.0, 1.0);
-    auto timeOf = [&](size_t i) {
-        if (keyTimes.size() == values.size())
-            return keyTimes[i];
-        return double(i) / double(values.size() - 1);
-    };
-    if (t <= timeOf(0))
-        return values.front();
-    for (size_t i = 1; i < values.size(); ++i) {
-        double t0 = timeOf(i - 1), t1 = timeOf(i);
-        if (t <= t1)
-            return t1 > t0 ? interpolate(values[i - 1], values[i], (t - t0) / (t1 - t0)) : values[i];
-    }
-    return values.back();
-}
-
 Layer::~Layer()
 {
-    for (auto& [key, running] : m_animations)
-        if (running.end)
-            running.end->invalidate();
     for (auto& layer : m_sublayers)
         layer->m_superlayer = nullptr;
 }
@@ -149,73 +81,33 @@ void Layer::setSublayers(std::vector<std::shared_ptr<Layer>> layers)
     changed();
 }
 
-void Layer::addAnimation(std::shared_ptr<KeyframeAnimation> animation, const std::string& key)
+void Layer::setAnchorPoint(Point anchor)
 {
-    if (!animation)
+    if (m_anchorPoint == anchor)
         return;
-    removeAnimationForKey(key);
-    auto& loop = RunLoop::main();
-    animation->beginTime = loop.now();
-    std::weak_ptr<Layer> weak = weak_from_this();
-    const KeyframeAnimation* identity = animation.get();
-    auto end = Timer::scheduled(loop, std::max(0.0, animation->duration), false, [weak, key, identity](Timer&) {
-        if (auto layer = weak.lock())
-            layer->animationEnded(key, identity);
-    });
-    m_animations[key] = { std::move(animation), std::move(end) };
+    m_anchorPoint = anchor;
     changed();
 }
 
-void Layer::animationEnded(const std::string& key, const KeyframeAnimation* identity)
+void Layer::addAnimation(std::shared_ptr<Animation> animation, const std::string& key)
 {
-    auto it = m_animations.find(key);
-    if (it == m_animations.end() || it->second.animation.get() != identity)
-        return;
-    auto keep = shared_from_this();
-    auto animation = it->second.animation;
-    it->second.end.reset();
-    if (animation->removedOnCompletion)
-        m_animations.erase(it);
-    changed();
-    if (animation->didStop)
-        animation->didStop(*animation, true);
-}
-
-KeyframeAnimation* Layer::animationForKey(const std::string& key) const
-{
-    auto it = m_animations.find(key);
-    return it == m_animations.end() ? nullptr : it->second.animation.get();
-}
-
-void Layer::removeAnimationForKey(const std::string& key)
-{
-    auto it = m_animations.find(key);
-    if (it == m_animations.end())
-        return;
-    if (it->second.end)
-        it->second.end->invalidate();
-    m_animations.erase(it);
-    changed();
-}
-
-std::vector<std::string> Layer::animationKeys() const
-{
-    std::vector<std::string> keys;
-    for (auto& [key, running] : m_animations)
-        keys.push_back(key);
-    return keys;
+    m_animations.add(std::move(animation), key);
 }
 
 Transform3D Layer::presentationTransform(double now) const
 {
-    // The last animation added wins, as on the handheld; only "transform" is animated.
-    const KeyframeAnimation* shown = nullptr;
-    for (auto& [key, running] : m_animations)
-        if (running.animation->keyPath == "transform" && (!shown || running.animation->beginTime >= shown->beginTime))
-            shown = running.animation.get();
-    if (!shown)
-        return m_transform;
-    return shown->valueAt(now - shown->beginTime);
+    if (auto value = m_animations.presentationValue("transform", now))
+        if (auto* t = std::get_if<Transform3D>(&*value))
+            return *t;
+    return m_transform;
+}
+
+Transform3D Layer::placement(double now) const
+{
+    float ax = m_anchorPoint.x * m_frame.width(), ay = m_anchorPoint.y * m_frame.height();
+    return Transform3D::translation(-ax, -ay, 0)
+        .concat(presentationTransform(now))
+        .concat(Transform3D::translation(m_frame.x() + ax, m_frame.y() + ay, 0));
 }
 
 std::string Layer::describeSublayers(int depth) const
@@ -227,6 +119,8 @@ std::string Layer::describeSublayers(int depth) const
             out += " contents=" + std::to_string(sub->contents()->width()) + "x" + std::to_string(sub->contents()->height());
         if (!sub->transform().isIdentity())
             out += " transform=" + sub->transform().toString();
+        if (sub->anchorPoint() != Point { 0.5f, 0.5f })
+            out += " anchor=(" + formatFloat(sub->anchorPoint().x) + "," + formatFloat(sub->anchorPoint().y) + ")";
         for (auto& key : sub->animationKeys())
             out += " animation=" + key;
         out += '\n' + sub->describeSublayers(depth + 1);
@@ -236,9 +130,8 @@ std::string Layer::describeSublayers(int depth) const
 
 bool Layer::isAnimating(double now) const
 {
-    for (auto& [key, running] : m_animations)
-        if (now < running.animation->beginTime + running.animation->duration)
-            return true;
+    if (m_animations.isRunning(now))
+        return true;
     return std::any_of(m_sublayers.begin(), m_sublayers.end(), [now](auto& l) { return l->isAnimating(now); });
 }
 

@@ -6,15 +6,6 @@
 
 namespace kit {
 
-std::string formatFloat(float value)
-{
-    if (value == 0)
-        return "0"; // also for -0
-    char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 std::string DrawOperation::toString() const
 {
     std::string out = name;

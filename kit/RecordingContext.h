@@ -64,7 +64,4 @@ private:
     std::vector<DrawOperation> m_operations;
 };
 
-// Shortest exact text of a float ("24", "0.4375", "4.5").
-std::string formatFloat(float value);
-
 } // namespace kit

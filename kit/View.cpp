@@ -20,11 +20,29 @@ void tellObservers(F&& tell)
 }
 } // namespace
 
+const char* animationKeyPath(ViewProperty property)
+{
+    switch (property) {
+    case ViewProperty::Frame:
+        return "frame";
+    case ViewProperty::Alpha:
+        return "alpha";
+    case ViewProperty::Transform:
+        return "transform";
+    case ViewProperty::BackgroundColor:
+        return "backgroundColor";
+    default:
+        return "";
+    }
+}
+
+void ViewObserver::transitionWillBegin(View&) { }
 void ViewObserver::subviewInserted(View& parent, View&, size_t) { viewChanged(parent, ViewProperty::Subviews); }
 void ViewObserver::subviewRemoved(View& parent, View&, size_t) { viewChanged(parent, ViewProperty::Subviews); }
 
 View::~View()
 {
+    ViewAnimation::forget(*this);
     for (auto& child : m_subviews)
         child->m_superview = nullptr;
     tellObservers([&](ViewObserver& o) { o.viewDestroyed(*this); });
@@ -197,16 +215,45 @@ bool View::isDescendantOf(const View& other) const
     return false;
 }
 
+std::optional<AnimatedValue> View::presentationValue(ViewProperty property, double now) const
+{
+    const char* keyPath = animationKeyPath(property);
+    if (!*keyPath || m_animations.empty())
+        return std::nullopt;
+    return m_animations.presentationValue(keyPath, now);
+}
+
+Point View::convertToSuperview(Point p) const
+{
+    float cx = m_frame.width() / 2, cy = m_frame.height() / 2;
+    Point turned = m_transform.apply({ p.x - cx, p.y - cy });
+    return { m_frame.x() + cx + turned.x, m_frame.y() + cy + turned.y };
+}
+
+std::optional<Point> View::convertFromSuperview(Point p) const
+{
+    if (!m_transform.isInvertible())
+        return std::nullopt;
+    float cx = m_frame.width() / 2, cy = m_frame.height() / 2;
+    Point local = m_transform.inverted().apply({ p.x - m_frame.x() - cx, p.y - m_frame.y() - cy });
+    return Point { local.x + cx, local.y + cy };
+}
+
 Rect View::convertToAncestor(const View* ancestor) const
 {
-    Rect r = m_frame;
-    r.origin.x += m_transform.tx;
-    r.origin.y += m_transform.ty;
-    for (const View* v = m_superview; v && v != ancestor; v = v->m_superview) {
-        r.origin.x += v->m_frame.x() + v->m_transform.tx;
-        r.origin.y += v->m_frame.y() + v->m_transform.ty;
+    float w = m_frame.width(), h = m_frame.height();
+    Point corners[4] = { { 0, 0 }, { w, 0 }, { 0, h }, { w, h } };
+    for (const View* v = this; v && v != ancestor; v = v->m_superview)
+        for (auto& c : corners)
+            c = v->convertToSuperview(c);
+    float left = corners[0].x, right = left, top = corners[0].y, bottom = top;
+    for (auto& c : corners) {
+        left = std::min(left, c.x);
+        right = std::max(right, c.x);
+        top = std::min(top, c.y);
+        bottom = std::max(bottom, c.y);
     }
-    return r;
+    return { left, top, right - left, bottom - top };
 }
 
 View* View::hitTest(Point p)
@@ -217,8 +264,10 @@ View* View::hitTest(Point p)
         return nullptr;
     for (auto it = m_subviews.rbegin(); it != m_subviews.rend(); ++it) {
         auto& child = *it;
-        Point local { p.x - child->m_frame.x() - child->m_transform.tx, p.y - child->m_frame.y() - child->m_transform.ty };
-        if (auto* hit = child->hitTest(local))
+        auto local = child->convertFromSuperview(p);
+        if (!local)
+            continue;
+        if (auto* hit = child->hitTest(*local))
             return hit;
     }
     return this;

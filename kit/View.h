@@ -12,10 +12,12 @@
 // (Platform::addViewObserver), so displays follow the model piece by piece: a
 // property change names the property; a subview change names the subview and
 // its index (a move is a removal, then an insertion).
+#include "kit/Animation.h"
 #include "kit/Geometry.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,7 +35,12 @@ enum class ViewProperty {
     Tag,
     Subviews,
     Content, // text, title, image, or anything a subclass draws
+    Animations, // an animation was attached, removed, or has run its course
 };
+
+// The key path under which a property is animated ("frame", "alpha",
+// "transform", "backgroundColor"; empty for the others).
+const char* animationKeyPath(ViewProperty property);
 
 class ViewObserver {
 public:
@@ -44,6 +51,9 @@ public:
     virtual void subviewInserted(View& parent, View& child, size_t index);
     // `child` left parent's subviews from `index` (the order before the removal).
     virtual void subviewRemoved(View& parent, View& child, size_t index);
+    // A transition of `view` is being set up: what a display shows of it now
+    // is the picture it turns away from. The default does nothing.
+    virtual void transitionWillBegin(View& view);
 };
 
 class View : public std::enable_shared_from_this<View> {
@@ -95,8 +105,15 @@ public:
     View* viewWithTag(int tag);
     Window* window() const;
     bool isDescendantOf(const View& other) const;
-    // Frame of this view in the coordinates of an ancestor (or of the root).
+    // Frame of this view in the coordinates of an ancestor (or of the root):
+    // the box around it, through every transform on the way (a transform
+    // acts about its view's centre).
     Rect convertToAncestor(const View* ancestor) const;
+    // A point of this view's own coordinates, in its superview's.
+    Point convertToSuperview(Point point) const;
+    // A point of the superview's coordinates, in this view's own; nullopt
+    // when the transform cannot be undone (a view scaled to nothing).
+    std::optional<Point> convertFromSuperview(Point point) const;
 
     // Touches, in this view's own coordinates. The default passes nothing on.
     virtual void touchesBegan(Point) { }
@@ -105,6 +122,17 @@ public:
     virtual void touchesCancelled() { }
     // The deepest visible, interactive view containing the point (own coordinates).
     View* hitTest(Point point);
+
+    // Animations attached to this view under a key (kit/Animation.h). View
+    // animation blocks (kit/ViewAnimation.h) attach theirs under the key path.
+    void addAnimation(std::shared_ptr<Animation> animation, const std::string& key) { m_animations.add(std::move(animation), key); }
+    Animation* animationForKey(const std::string& key) const { return m_animations.forKey(key); }
+    void removeAnimationForKey(const std::string& key) { m_animations.remove(key); }
+    std::vector<std::string> animationKeys() const { return m_animations.keys(); }
+    const AnimationSet& animations() const { return m_animations; }
+    // The value a display shows for an animated property at `now`; nullopt
+    // when no animation of it is attached.
+    std::optional<AnimatedValue> presentationValue(ViewProperty property, double now) const;
 
     // Hook for an owner (a controller) to learn that the view entered a window.
     std::function<void()> onMovedToWindow;
@@ -143,6 +171,7 @@ private:
     Transform m_transform;
     View* m_superview { nullptr };
     std::vector<std::shared_ptr<View>> m_subviews;
+    AnimationSet m_animations { [this] { changed(ViewProperty::Animations); } };
 };
 
 } // namespace kit

@@ -1,14 +1,27 @@
 #pragma once
 // View animation blocks, as the handheld has them: between begin and commit,
 // changes of a view's frame, alpha, transform and background colour are
-// animated over the block's duration (0.2 s unless set). The model takes the
-// new value at once; a display shows the way there by asking for the
-// presentation value at the run loop's time. The block's did-stop callback
-// runs on the run loop when the duration has passed (a manual clock's
-// advance() fires it).
+// recorded; at commit each becomes an animation attached to its view under
+// the property's key path (kit/Animation.h), running over the block's
+// duration (0.2 s unless set) on its timing curve (ease in-out unless set).
+// The model takes the new value at once; a display shows the way there by
+// asking the view for the presentation value at the run loop's time. A new
+// animation of a property takes over from the running one where the display
+// is, and the one it replaced stops unfinished.
 //
-// A view transition (flip) may be set on a container for the block; shells
-// show it over the duration.
+// The block's did-stop callback runs once, when the last of its animations
+// has stopped, with the block's name, whether all of them finished, and the
+// context given at the start. A block that animated nothing ends after its
+// duration, finished.
+//
+// A view that dies inside a block is dropped from it; one that dies while
+// animated takes its animations with it (they stop unfinished).
+//
+// A view transition (flip) may be set on a container for the block: it is
+// attached to the container under "transition"; shells show it over the
+// duration, turning the picture of the container from before the block to
+// after it.
+#include "kit/Animation.h"
 #include "kit/Geometry.h"
 #include "kit/View.h"
 
@@ -17,60 +30,61 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace kit {
 
-enum class AnimationTransition { None = 0, FlipFromLeft = 1, FlipFromRight = 2, CurlUp = 3, CurlDown = 4 };
-
-using AnimatedValue = std::variant<Rect, float, Transform, Color>;
-
+// What runs now, for displays and tests.
 struct PropertyAnimation {
     std::weak_ptr<View> view;
-    const View* viewAddress { nullptr };
     ViewProperty property;
     AnimatedValue from;
     AnimatedValue to;
     double start { 0 };
     double duration { 0 };
-    uint64_t block { 0 };
+    TimingCurve curve { TimingCurve::Linear };
 };
 
-struct TransitionAnimation {
+struct RunningTransition {
     std::weak_ptr<View> view;
     AnimationTransition transition { AnimationTransition::None };
     double start { 0 };
     double duration { 0 };
-    uint64_t block { 0 };
 };
 
 class ViewAnimation {
 public:
     using DidStop = std::function<void(const std::string& animationID, bool finished, const std::any& context)>;
-    static constexpr double defaultDuration = 0.2;
+    static constexpr double defaultDuration = Animation::defaultDuration;
+    static constexpr TimingCurve defaultCurve = TimingCurve::EaseInOut;
+    static constexpr const char* transitionKey = "transition";
 
     static void beginAnimations(std::string animationID, std::any context = {});
     static void setAnimationDuration(double seconds);
+    static void setAnimationCurve(TimingCurve curve);
     // The delegate and its did-stop message, as one callable.
     static void setAnimationDidStop(DidStop didStop);
+    // `cache` is the handheld's hint to draw the view once for the whole
+    // transition; the shells always do.
     static void setAnimationTransition(AnimationTransition transition, View& view, bool cache);
     static void commitAnimations();
     static bool isInsideBlock();
 
     // Called by View's setters inside a block.
     static void record(View& view, ViewProperty property, AnimatedValue from, AnimatedValue to);
+    // Called by a view that dies: an open block lets go of it.
+    static void forget(View& view);
 
-    // What runs now, for displays and tests.
+    // The views' running block animations and transitions (views made by
+    // View::create; the others are animated but not listed).
     static std::vector<PropertyAnimation> activeAnimations();
-    static std::vector<TransitionAnimation> activeTransitions();
+    static std::vector<RunningTransition> activeTransitions();
+    // Whether an animation of the view has time left at the run loop's time.
     static bool isAnimating(const View& view);
-    // The value to show at time `now` for an animated property; nullopt when not animated.
+    // The value to show at `now` for an animated property; nullopt when not animated.
     static std::optional<AnimatedValue> presentationValue(const View& view, ViewProperty property, double now);
-    // Drops everything (tests).
+    // Drops every open block and stops every listed animation (tests).
     static void reset();
 };
-
-AnimatedValue interpolate(const AnimatedValue& from, const AnimatedValue& to, double t);
 
 } // namespace kit

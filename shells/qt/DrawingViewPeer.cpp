@@ -1,37 +1,19 @@
 // Views that draw themselves: their drawing through kit's context on the
 // peer's painter, then their layers. While a layer animates, the peer
-// repaints each frame.
-//
-// A view that comes into a container during a flip transition (the ad view
-// swapping banners) turns in: for the first half of the transition the
-// picture of the view that left is shown turning away about the vertical
-// axis, for the second half the new view turns in. A peer keeps its last
-// picture for this, and hands it to its container's next drawing peer when
-// its view leaves.
+// repaints each frame. (Transitions, such as the ad view's flip between
+// banners, are every peer's: PeerEffect.)
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/QtGraphicsContext.h"
 
 #include "kit/DrawingView.h"
 #include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
 
-#include <QPointer>
 #include <QTimer>
 
 #include <cmath>
-#include <map>
-#include <optional>
 
 namespace qtshell {
 namespace {
-
-// The last picture of a drawing peer whose view left a container, by the
-// container's peer.
-std::map<const QWidget*, QImage>& leftPictures()
-{
-    static std::map<const QWidget*, QImage> pictures;
-    return pictures;
-}
 
 class DrawingViewPeer : public ViewPeer {
 public:
@@ -47,9 +29,6 @@ protected:
     void hideEvent(QHideEvent* event) override
     {
         ViewPeer::hideEvent(event);
-        // Dropped from the shown tree: the next banner may flip in over us.
-        if (!view() && parentWidget() && !m_picture.isNull())
-            leftPictures()[parentWidget()] = m_picture;
         m_frames.stop();
     }
 
@@ -58,27 +37,8 @@ protected:
         auto* view = viewAs<kit::DrawingView>();
         double now = kit::RunLoop::main().now();
         render(*view, now);
-        auto flip = flipOf(*view, now);
-        if (!flip) {
-            painter.drawImage(QPointF(0, 0), m_picture);
-        } else {
-            // First half: the old picture turns away; second half: ours turns in.
-            double f = std::clamp((now - flip->start) / std::max(flip->duration, 1e-6), 0.0, 1.0);
-            const QImage& shown = f < 0.5 ? m_outgoing : m_picture;
-            double turnsTo = flip->transition == kit::AnimationTransition::FlipFromRight ? -1.0 : 1.0;
-            double angle = turnsTo * (f < 0.5 ? 180.0 * f : 180.0 * (f - 1.0));
-            QTransform turn;
-            turn.translate(width() / 2.0, height() / 2.0);
-            turn.rotate(angle, Qt::YAxis);
-            turn.translate(-width() / 2.0, -height() / 2.0);
-            painter.save();
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.setTransform(turn, true);
-            if (!shown.isNull())
-                painter.drawImage(QPointF(0, 0), shown);
-            painter.restore();
-        }
-        bool moving = view->layer().isAnimating(now) || flip;
+        painter.drawImage(QPointF(0, 0), m_picture);
+        bool moving = view->layer().isAnimating(now);
         if (moving && !m_frames.isActive())
             m_frames.start();
         else if (!moving)
@@ -105,36 +65,8 @@ private:
         QtGraphicsContext::drawSublayers(painter, view.layer(), now);
     }
 
-    // The flip running on this view's container, if any; the first time it
-    // is seen, the picture of the view that left is taken over.
-    std::optional<kit::TransitionAnimation> flipOf(kit::DrawingView& view, double now)
-    {
-        auto* container = view.superview();
-        if (!container)
-            return std::nullopt;
-        for (auto& t : kit::ViewAnimation::activeTransitions()) {
-            if (t.view.lock().get() != container || now >= t.start + t.duration)
-                continue;
-            if (t.transition != kit::AnimationTransition::FlipFromRight && t.transition != kit::AnimationTransition::FlipFromLeft)
-                continue;
-            if (m_flipStart != t.start) {
-                m_flipStart = t.start;
-                auto& pictures = leftPictures();
-                auto it = pictures.find(parentWidget());
-                m_outgoing = it != pictures.end() ? it->second : QImage();
-                if (it != pictures.end())
-                    pictures.erase(it);
-            }
-            return t;
-        }
-        m_outgoing = QImage();
-        return std::nullopt;
-    }
-
     QTimer m_frames;
     QImage m_picture;
-    QImage m_outgoing;
-    double m_flipStart { -1 };
 };
 
 } // namespace

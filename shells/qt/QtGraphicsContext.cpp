@@ -1,5 +1,7 @@
 #include "shells/qt/QtGraphicsContext.h"
 
+#include "shells/qt/TurnOverlay.h"
+
 #include "shells/qt/ViewPeer.h"
 
 #include "kit/Fonts.h"
@@ -188,11 +190,8 @@ void QtGraphicsContext::drawSublayers(QPainter& painter, const kit::Layer& layer
 {
     for (auto& sub : layer.sublayers()) {
         auto frame = sub->frame();
-        auto t = sub->presentationTransform(now);
         painter.save();
-        painter.translate(frame.x() + frame.width() / 2, frame.y() + frame.height() / 2);
-        painter.setTransform(QTransform(t.m[0], t.m[1], t.m[4], t.m[5], t.m[12], t.m[13]), true);
-        painter.translate(-frame.width() / 2, -frame.height() / 2);
+        painter.setTransform(TurnOverlay::toQTransform(sub->placement(now)), true);
         if (auto& image = sub->contents(); image && image->width() > 0 && image->height() > 0)
             painter.drawImage(QRectF(0, 0, frame.width(), frame.height()), wrap(*image));
         drawSublayers(painter, *sub, now);

@@ -120,6 +120,12 @@ void Scene::subviewRemoved(kit::View& parent, kit::View& child, size_t)
         drop(peer);
 }
 
+void Scene::transitionWillBegin(kit::View& view)
+{
+    if (auto* peer = peerFor(&view))
+        peer->takeOutgoingPicture();
+}
+
 void Scene::drop(ViewPeer* peer)
 {
     for (auto* object : peer->children())

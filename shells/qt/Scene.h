@@ -41,6 +41,7 @@ public:
     void viewDestroyed(kit::View& view) override;
     void subviewInserted(kit::View& parent, kit::View& child, size_t index) override;
     void subviewRemoved(kit::View& parent, kit::View& child, size_t index) override;
+    void transitionWillBegin(kit::View& view) override;
 
     // Touches, from the peer that got the mouse (position in its coordinates).
     void touchBegan(ViewPeer& from, QPoint position);

@@ -1,6 +1,7 @@
 #include "shells/qt/ViewPeer.h"
 
 #include "shells/qt/Scene.h"
+#include "shells/qt/TurnOverlay.h"
 
 #include "kit/RunLoop.h"
 #include "kit/ViewAnimation.h"
@@ -18,7 +19,7 @@ namespace {
 template<typename T>
 T shown(const kit::View& view, kit::ViewProperty property, const T& model)
 {
-    auto value = kit::ViewAnimation::presentationValue(view, property, kit::RunLoop::main().now());
+    auto value = view.presentationValue(property, kit::RunLoop::main().now());
     if (value)
         if (auto* v = std::get_if<T>(&*value))
             return *v;
@@ -45,7 +46,10 @@ ViewPeer::ViewPeer(kit::View& view, Scene& scene)
     setAutoFillBackground(false);
 }
 
-ViewPeer::~ViewPeer() = default;
+ViewPeer::~ViewPeer()
+{
+    delete m_overlay.data();
+}
 
 QColor ViewPeer::toQColor(const kit::Color& c)
 {
@@ -82,6 +86,9 @@ void ViewPeer::propertyChanged(kit::ViewProperty property)
     case kit::ViewProperty::Content:
         contentChanged();
         break;
+    case kit::ViewProperty::Animations:
+        applyPresentation();
+        break;
     case kit::ViewProperty::Tag:
     case kit::ViewProperty::Subviews:
         break;
@@ -112,8 +119,43 @@ bool ViewPeer::applyPresentation()
     return kit::ViewAnimation::isAnimating(*m_view);
 }
 
+void ViewPeer::takeOutgoingPicture()
+{
+    if (!m_view || !isVisible() || m_overlay)
+        return;
+    m_outgoing = grab();
+}
+
+bool ViewPeer::applyTurn()
+{
+    bool turning = TurnOverlay::turnOf(*this).has_value() && parentWidget();
+    if (!turning) {
+        endTurn();
+        return false;
+    }
+    if (!m_overlay) {
+        // Still shown: the picture to turn in is drawn now, once.
+        m_overlay = new TurnOverlay(*this, std::move(m_outgoing), grab());
+        m_outgoing = QPixmap();
+    } else {
+        m_overlay->place();
+        m_overlay->update();
+    }
+    return true;
+}
+
+void ViewPeer::endTurn()
+{
+    if (!kit::ViewAnimation::isInsideBlock())
+        m_outgoing = QPixmap(); // a transition set up and never committed
+    if (!m_overlay)
+        return;
+    delete m_overlay.data();
+}
+
 void ViewPeer::detach()
 {
+    endTurn();
     m_view = nullptr;
     m_touched = false;
 }
@@ -139,12 +181,16 @@ void ViewPeer::applyGeometry()
     QRect r = displayRect(cx - w / 2, cy - h / 2, w, h);
     if (r != geometry())
         setGeometry(r);
+    if (m_overlay)
+        m_overlay->place();
 }
 
 void ViewPeer::applyVisibility()
 {
     float alpha = shown<float>(*m_view, kit::ViewProperty::Alpha, m_view->alpha());
-    bool visible = !m_view->isHidden() && alpha > 0.004f;
+    // While a transition runs, its overlay shows the view instead.
+    bool turning = applyTurn();
+    bool visible = !m_view->isHidden() && alpha > 0.004f && !turning;
     if (visible && alpha < 0.996f) {
         if (!m_opacity) {
             m_opacity = new QGraphicsOpacityEffect(this);

@@ -12,6 +12,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 
 class QGraphicsOpacityEffect;
@@ -19,6 +21,7 @@ class QGraphicsOpacityEffect;
 namespace qtshell {
 
 class Scene;
+class TurnOverlay;
 
 class ViewPeer : public QWidget {
 public:
@@ -38,6 +41,8 @@ public:
     // animation of this view runs any more (the model's values are shown).
     bool applyPresentation();
     void detach();
+    // A transition of the view is being set up: keep what is shown now.
+    void takeOutgoingPicture();
     // The button-like highlight while a touch is down on this view.
     void setTouched(bool touched);
     bool isTouched() const { return m_touched; }
@@ -66,12 +71,17 @@ private:
     void applyGeometry();
     void applyVisibility();
     void applyBackground();
+    // Starts, follows or ends the display of a transition; true while one runs.
+    bool applyTurn();
+    void endTurn();
 
     kit::View* m_view;
     Scene& m_scene;
     QColor m_background;
     QGraphicsOpacityEffect* m_opacity { nullptr };
     bool m_touched { false };
+    QPixmap m_outgoing;
+    QPointer<TurnOverlay> m_overlay;
 };
 
 } // namespace qtshell

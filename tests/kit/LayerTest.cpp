@@ -25,7 +25,7 @@ protected:
         a->duration = 0.5;
         a->removedOnCompletion = false;
         if (stops)
-            a->didStop = [stops, name](kit::KeyframeAnimation&, bool finished) { stops->push_back(std::string(name) + (finished ? " finished" : " cut")); };
+            a->didStop = [stops, name](kit::Animation&, bool finished) { stops->push_back(std::string(name) + (finished ? " finished" : " cut")); };
         return a;
     }
 
@@ -55,18 +55,23 @@ TEST_F(LayerTest, KeyFramesInterpolateAndTheDidStopComesAtTheEnd)
     EXPECT_NEAR(layer->presentationTransform(loop.now()).scaleX(), 0.1f, 1e-6);
 }
 
-TEST_F(LayerTest, ReplacedRemovedOrOrphanedAnimationsEndWithoutACallback)
+TEST_F(LayerTest, AnimationsStoppedEarlySayOnceAndLaterThatTheyDidNotFinish)
 {
     std::vector<std::string> stops;
     auto layer = kit::Layer::create();
     layer->addAnimation(pulse(&stops, "first"), "key");
     loop.advance(0.3);
     layer->addAnimation(pulse(&stops, "second"), "key");
+    EXPECT_TRUE(stops.empty()) << "never from inside the change that stopped it";
     loop.advance(0.3);
-    EXPECT_TRUE(stops.empty()); // the second runs its own 0.5 s from 0.3
+    EXPECT_EQ(stops, (std::vector<std::string> { "first cut" })); // the second runs its own 0.5 s from 0.3
     loop.advance(0.2);
-    EXPECT_EQ(stops, (std::vector<std::string> { "second finished" }));
+    EXPECT_EQ(stops, (std::vector<std::string> { "first cut", "second finished" }));
+    layer->removeAnimationForKey("key"); // it had run and stayed on: nothing more to say
+    loop.advance(0.1);
+    EXPECT_EQ(stops.size(), 2u);
 
+    stops.clear();
     auto removed = kit::Layer::create();
     removed->addAnimation(pulse(&stops, "removed"), "key");
     removed->removeAnimationForKey("key");
@@ -74,7 +79,24 @@ TEST_F(LayerTest, ReplacedRemovedOrOrphanedAnimationsEndWithoutACallback)
     orphan->addAnimation(pulse(&stops, "orphan"), "key");
     orphan.reset();
     loop.advance(1);
-    EXPECT_EQ(stops.size(), 1u);
+    EXPECT_EQ(stops, (std::vector<std::string> { "removed cut", "orphan cut" }));
+}
+
+TEST_F(LayerTest, TheTransformActsAboutTheAnchorPoint)
+{
+    auto layer = kit::Layer::create();
+    layer->setFrame({ 10, 10, 20, 20 });
+    layer->setTransform(kit::Transform3D::scale(2, 2, 1));
+    auto placed = layer->placement(loop.now());
+    EXPECT_EQ(placed.apply({ 10, 10 }), (kit::Point { 20, 20 })) << "the centre stays";
+    EXPECT_EQ(placed.apply({ 0, 0 }), (kit::Point { 0, 0 }));
+    layer->setAnchorPoint({ 0, 0 });
+    placed = layer->placement(loop.now());
+    EXPECT_EQ(placed.apply({ 0, 0 }), (kit::Point { 10, 10 })) << "the top left stays";
+    EXPECT_EQ(placed.apply({ 20, 20 }), (kit::Point { 50, 50 }));
+    auto root = kit::Layer::create();
+    root->addSublayer(layer);
+    EXPECT_EQ(root->describeSublayers(0), "CALayer (10,10,20,20) transform=scale(2,2,1) anchor=(0,0)\n");
 }
 
 TEST_F(LayerTest, SublayersBelongToOneParentAndChangesReachTheViewThatDraws)

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 TEST(ViewTest, TheParentHoldsItsSubviewsAndClearsTheirLinkWhenItGoes)
@@ -66,6 +68,37 @@ TEST(ViewTest, HitTestingFollowsStackingTransformsAndVisibility)
     under->setTransform(kit::Transform::translation(50, 50));
     EXPECT_EQ(root->hitTest({ 60, 60 }), under.get());
     EXPECT_EQ(root->hitTest({ 10, 10 }), root.get());
+}
+
+TEST(ViewTest, ScalesAndTurnsActAboutTheCentreForHitsAndConversions)
+{
+    auto root = kit::View::create(kit::Rect { 0, 0, 200, 200 });
+    auto box = kit::View::create(kit::Rect { 50, 50, 40, 40 }); // centre (70, 70)
+    auto inner = kit::View::create(kit::Rect { 0, 0, 10, 10 });
+    root->addSubview(box);
+    box->addSubview(inner);
+    box->setTransform(kit::Transform::scale(2, 2)); // shows as (30, 30, 80, 80)
+    EXPECT_EQ(root->hitTest({ 35, 35 }), inner.get()) << "the scaled top-left corner";
+    EXPECT_EQ(root->hitTest({ 105, 105 }), box.get()) << "outside the frame, inside what shows";
+    EXPECT_EQ(root->hitTest({ 115, 115 }), root.get());
+    EXPECT_EQ(box->convertToAncestor(root.get()), (kit::Rect { 30, 30, 80, 80 }));
+    EXPECT_EQ(inner->convertToAncestor(root.get()), (kit::Rect { 30, 30, 20, 20 }));
+    auto back = box->convertFromSuperview(box->convertToSuperview({ 3, 7 }));
+    ASSERT_TRUE(back);
+    EXPECT_NEAR(back->x, 3, 1e-4);
+    EXPECT_NEAR(back->y, 7, 1e-4);
+
+    // A quarter turn: the frame's box stays square about the same centre.
+    box->setTransform(kit::Transform::rotation(float(M_PI / 2)));
+    auto turned = inner->convertToAncestor(root.get());
+    EXPECT_NEAR(turned.x(), 80, 1e-4);
+    EXPECT_NEAR(turned.y(), 50, 1e-4);
+    EXPECT_EQ(root->hitTest({ 85, 55 }), inner.get());
+
+    // Scaled to nothing: nothing can reach it, and nothing breaks.
+    box->setTransform(kit::Transform::scale(0, 0));
+    EXPECT_FALSE(box->convertFromSuperview({ 70, 70 }));
+    EXPECT_EQ(root->hitTest({ 70, 70 }), root.get());
 }
 
 // Records what the platform's view observers hear.
@@ -131,61 +164,6 @@ TEST(ViewObserverTest, AViewNotMadeByCreateDoesNotThrowLater)
     EXPECT_NO_THROW(window->addSubview(child));
     EXPECT_NO_THROW(onStack.removeFromSuperview());
     EXPECT_EQ(child->window(), window.get());
-}
-
-class AnimationTest : public ::testing::Test {
-protected:
-    kit::TestEnvironment env;
-};
-
-TEST_F(AnimationTest, TheModelTakesTheNewValueAtOnceAndTheDisplayMovesOverTheDuration)
-{
-    auto panel = kit::View::create(kit::Rect { 0, 0, 320, 100 });
-    panel->setTransform(kit::Transform::translation(0, -500));
-    std::vector<std::string> stopped;
-    kit::ViewAnimation::beginAnimations("slide");
-    kit::ViewAnimation::setAnimationDuration(2.0);
-    kit::ViewAnimation::setAnimationDidStop([&](const std::string& id, bool finished, const std::any&) {
-        EXPECT_TRUE(finished);
-        stopped.push_back(id);
-    });
-    panel->setTransform(kit::Transform::translation(0, 0));
-    kit::ViewAnimation::commitAnimations();
-
-    EXPECT_EQ(panel->transform(), kit::Transform::translation(0, 0));
-    auto& loop = kit::RunLoop::main();
-    loop.advance(0.5);
-    auto shown = kit::ViewAnimation::presentationValue(*panel, kit::ViewProperty::Transform, loop.now());
-    ASSERT_TRUE(shown);
-    EXPECT_FLOAT_EQ(std::get<kit::Transform>(*shown).ty, -375);
-    loop.advance(1.4);
-    EXPECT_TRUE(stopped.empty());
-    loop.advance(0.1);
-    EXPECT_EQ(stopped, std::vector<std::string> { "slide" });
-    EXPECT_FALSE(kit::ViewAnimation::presentationValue(*panel, kit::ViewProperty::Transform, loop.now()));
-}
-
-TEST_F(AnimationTest, DefaultDurationAndAnimationsThatTakeOverStartWhereTheDisplayIs)
-{
-    auto v = kit::View::create();
-    int ends = 0;
-    kit::ViewAnimation::beginAnimations("fade");
-    kit::ViewAnimation::setAnimationDidStop([&](const std::string&, bool, const std::any&) { ++ends; });
-    v->setAlpha(0);
-    kit::ViewAnimation::commitAnimations();
-    auto& loop = kit::RunLoop::main();
-    loop.advance(0.1);
-    kit::ViewAnimation::beginAnimations("back");
-    kit::ViewAnimation::setAnimationDidStop([&](const std::string&, bool, const std::any&) { ++ends; });
-    v->setAlpha(1);
-    kit::ViewAnimation::commitAnimations();
-    auto shown = kit::ViewAnimation::presentationValue(*v, kit::ViewProperty::Alpha, loop.now());
-    ASSERT_TRUE(shown);
-    EXPECT_NEAR(std::get<float>(*shown), 0.5f, 1e-5);
-    loop.advance(0.1);
-    EXPECT_EQ(ends, 1) << "the first block ends after the default 0.2 s";
-    loop.advance(0.1);
-    EXPECT_EQ(ends, 2);
 }
 
 class TabsTest : public ::testing::Test {
