@@ -239,6 +239,22 @@ std::optional<Point> View::convertFromSuperview(Point p) const
     return Point { local.x + cx, local.y + cy };
 }
 
+std::optional<Point> View::convertFromAncestor(Point point, const View* ancestor) const
+{
+    std::vector<const View*> chain;
+    for (const View* v = this; v && v != ancestor; v = v->m_superview)
+        chain.push_back(v);
+    std::optional<Point> p = point;
+    for (auto it = chain.rbegin(); it != chain.rend() && p; ++it)
+        p = (*it)->convertFromSuperview(*p);
+    return p;
+}
+
+Point View::touchPoint(Point point, const View* ancestor) const
+{
+    return convertFromAncestor(point, ancestor).value_or(Point { m_frame.width() / 2, m_frame.height() / 2 });
+}
+
 Rect View::convertToAncestor(const View* ancestor) const
 {
     float w = m_frame.width(), h = m_frame.height();

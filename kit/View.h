@@ -109,6 +109,12 @@ public:
     // the box around it, through every transform on the way (a transform
     // acts about its view's centre).
     Rect convertToAncestor(const View* ancestor) const;
+    // A point of an ancestor's coordinates (or of the root's), in this view's
+    // own; nullopt when a transform on the way cannot be undone.
+    std::optional<Point> convertFromAncestor(Point point, const View* ancestor) const;
+    // For touches already on this view: the same, with the view's centre for
+    // a view since scaled to nothing.
+    Point touchPoint(Point point, const View* ancestor) const;
     // A point of this view's own coordinates, in its superview's.
     Point convertToSuperview(Point point) const;
     // A point of the superview's coordinates, in this view's own; nullopt

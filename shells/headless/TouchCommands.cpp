@@ -7,9 +7,12 @@
 
 #include "kit/Application.h"
 #include "kit/DrawingView.h"
+#include "kit/Layer.h"
 #include "kit/RecordingContext.h"
+#include "kit/RunLoop.h"
 #include "kit/Window.h"
 
+#include <cmath>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -40,8 +43,7 @@ kit::Window& window(Script& s)
 
 kit::Point local(kit::View& view, kit::Point point)
 {
-    auto frame = view.convertToAncestor(nullptr);
-    return { point.x - frame.x(), point.y - frame.y() };
+    return view.touchPoint(point, nullptr);
 }
 
 std::shared_ptr<kit::View> requireTouch()
@@ -88,6 +90,65 @@ void printDrawing(std::ostream& out, kit::View& view)
         printDrawing(out, *child);
 }
 
+const char* transitionName(kit::AnimationTransition transition)
+{
+    switch (transition) {
+    case kit::AnimationTransition::FlipFromLeft:
+        return "flipFromLeft";
+    case kit::AnimationTransition::FlipFromRight:
+        return "flipFromRight";
+    case kit::AnimationTransition::CurlUp:
+        return "curlUp";
+    case kit::AnimationTransition::CurlDown:
+        return "curlDown";
+    case kit::AnimationTransition::None:
+        break;
+    }
+    return "none";
+}
+
+// One line per animation: key, kind, what it animates, duration, curve, and
+// how far it has run (or "done" for one kept after its end).
+void printAnimation(std::ostream& out, int depth, const std::string& key, const kit::Animation& a, double now)
+{
+    out << std::string(size_t(depth) * 2, ' ') << key << ": " << a.kind() << ' ';
+    if (auto* t = dynamic_cast<const kit::TransitionAnimation*>(&a))
+        out << transitionName(t->transition);
+    else
+        out << a.keyPath;
+    out << ' ' << kit::formatFloat(float(a.duration)) << " s " << kit::timingCurveName(a.curve) << ' ';
+    double elapsed = now - a.beginTime;
+    if (elapsed >= a.duration)
+        out << "done\n";
+    else
+        out << "at " << kit::formatFloat(float(std::floor(a.progressAt(elapsed) * 100) / 100)) << '\n';
+}
+
+void printLayerAnimations(std::ostream& out, const kit::Layer& layer, double now)
+{
+    for (auto& sub : layer.sublayers()) {
+        auto keys = sub->animationKeys();
+        if (!keys.empty())
+            out << "CALayer " << sub->frame().toString() << '\n';
+        for (auto& key : keys)
+            printAnimation(out, 1, key, *sub->animationForKey(key), now);
+        printLayerAnimations(out, *sub, now);
+    }
+}
+
+void printAnimations(std::ostream& out, kit::View& view, double now)
+{
+    auto keys = view.animationKeys();
+    if (!keys.empty())
+        out << view.className() << ' ' << view.convertToAncestor(nullptr).toString() << '\n';
+    for (auto& key : keys)
+        printAnimation(out, 1, key, *view.animationForKey(key), now);
+    if (auto* drawing = dynamic_cast<kit::DrawingView*>(&view))
+        printLayerAnimations(out, drawing->layer(), now);
+    for (auto& child : view.subviews())
+        printAnimations(out, *child, now);
+}
+
 } // namespace
 
 void addTouchCommands(Script& script)
@@ -107,6 +168,8 @@ void addTouchCommands(Script& script)
     });
     script.add("draw", "draw              print the drawing operations of the front screen's views that draw",
         [](Script& s, const std::string&) { printDrawing(s.out(), s.frontScreen()); });
+    script.add("animations", "animations        print the running animations of the window's views and layers",
+        [](Script& s, const std::string&) { printAnimations(s.out(), window(s), kit::RunLoop::main().now()); });
 }
 
 } // namespace headless

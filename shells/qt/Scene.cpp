@@ -164,8 +164,7 @@ kit::Point Scene::toTarget(const kit::View* target, kit::Point rootPoint) const
 {
     if (!target || target == m_touchRoot)
         return rootPoint;
-    auto frame = target->convertToAncestor(m_touchRoot);
-    return { rootPoint.x - frame.x(), rootPoint.y - frame.y() };
+    return target->touchPoint(rootPoint, m_touchRoot);
 }
 
 void Scene::setTouched(kit::View* view, bool touched)

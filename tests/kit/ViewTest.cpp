@@ -87,6 +87,10 @@ TEST(ViewTest, ScalesAndTurnsActAboutTheCentreForHitsAndConversions)
     ASSERT_TRUE(back);
     EXPECT_NEAR(back->x, 3, 1e-4);
     EXPECT_NEAR(back->y, 7, 1e-4);
+    auto touched = inner->convertFromAncestor({ 40, 40 }, root.get());
+    ASSERT_TRUE(touched);
+    EXPECT_NEAR(touched->x, 5, 1e-4) << "a touch lands in the inner view's own points";
+    EXPECT_NEAR(touched->y, 5, 1e-4);
 
     // A quarter turn: the frame's box stays square about the same centre.
     box->setTransform(kit::Transform::rotation(float(M_PI / 2)));
@@ -98,6 +102,7 @@ TEST(ViewTest, ScalesAndTurnsActAboutTheCentreForHitsAndConversions)
     // Scaled to nothing: nothing can reach it, and nothing breaks.
     box->setTransform(kit::Transform::scale(0, 0));
     EXPECT_FALSE(box->convertFromSuperview({ 70, 70 }));
+    EXPECT_EQ(inner->touchPoint({ 70, 70 }, root.get()), (kit::Point { 5, 5 })) << "a touch already down lands on the centre";
     EXPECT_EQ(root->hitTest({ 70, 70 }), root.get());
 }
 
