@@ -164,7 +164,13 @@ void RunLoop::reset()
         }
     }
     m_timerDue.clear();
-    m_posted.clear();
+    // Dropping a job may drop an owner whose going posts work (an animation
+    // that stops with its view): drop in rounds until nothing is left.
+    while (!m_posted.empty()) {
+        auto posted = std::move(m_posted);
+        m_posted.clear();
+        posted.clear();
+    }
     {
         std::lock_guard lock(m_foreignMutex);
         m_foreign.clear();

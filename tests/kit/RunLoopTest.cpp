@@ -93,6 +93,26 @@ TEST_F(RunLoopTest, PostedWorkRunsInOrderAndWorkPostedMeanwhileWaitsForTheNextTu
     EXPECT_EQ(order, (std::vector<int> { 1, 2, 3 }));
 }
 
+TEST_F(RunLoopTest, ResetDropsWorkThatDroppingWorkPosts)
+{
+    // A job holding an owner whose going posts work, as an animated view does.
+    struct PostsWhenDropped {
+        kit::RunLoop& loop;
+        int& dropped;
+        PostsWhenDropped(kit::RunLoop& l, int& d) : loop(l), dropped(d) { }
+        ~PostsWhenDropped()
+        {
+            if (++dropped < 3)
+                loop.post([next = std::make_shared<PostsWhenDropped>(loop, dropped)] { });
+        }
+    };
+    int dropped = 0;
+    loop.post([first = std::make_shared<PostsWhenDropped>(loop, dropped)] { });
+    loop.reset();
+    EXPECT_EQ(dropped, 3) << "each round's work was dropped in turn";
+    EXPECT_FALSE(loop.hasPostedWork());
+}
+
 TEST_F(RunLoopTest, WorkFromOtherThreadsArrivesOnTheLoop)
 {
     auto loopThread = std::this_thread::get_id();
