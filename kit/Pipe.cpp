@@ -5,11 +5,11 @@
 
 namespace kit {
 
-std::shared_ptr<Pipe> Pipe::create()
+ErrorOr<std::shared_ptr<Pipe>> Pipe::create()
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
-        return nullptr;
+        return Error::fromErrno("pipe");
     return std::make_shared<Pipe>(Private {}, fds[0], fds[1]);
 }
 

@@ -2,6 +2,7 @@
 // A pipe: the read end as a FileHandle, the write end as a plain descriptor
 // handed to a child process. The child process closes our copy of the write end
 // once the child has it, so that end of output is seen when the child is done.
+#include "kit/ErrorOr.h"
 #include "kit/FileHandle.h"
 
 #include <memory>
@@ -10,7 +11,8 @@ namespace kit {
 
 class Pipe {
 public:
-    static std::shared_ptr<Pipe> create(); // null when the system has no descriptors left
+    // Fails when the system has no descriptors left, saying so.
+    static ErrorOr<std::shared_ptr<Pipe>> create();
     ~Pipe();
 
     const std::shared_ptr<FileHandle>& fileHandleForReading() const { return m_read; }

@@ -141,11 +141,12 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     auto options = TransferOptions::stored(kit::UserDefaults::standard(), &problems);
     for (auto& problem : problems)
         kit::log(problem);
-    auto pipe = kit::Pipe::create();
-    if (!pipe) {
-        reportStartFailure("The transfer could not be started: no pipe could be made.");
+    auto madePipe = kit::Pipe::create();
+    if (!madePipe) {
+        reportStartFailure("The transfer could not be started: no pipe could be made (" + madePipe.error().message + ").");
         return false;
     }
+    auto pipe = madePipe.release();
     // A running transfer is ended only once its successor has started, so a
     // start that fails leaves it going.
     auto handle = pipe->fileHandleForReading();

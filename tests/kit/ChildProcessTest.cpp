@@ -8,6 +8,8 @@
 
 #include <any>
 #include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,7 +40,12 @@ protected:
     std::shared_ptr<kit::ChildProcess> start(const std::string& script, const std::string& cwd = "")
     {
         writeFile(dir / "child.sh", "#!/bin/sh\n" + script, true);
-        auto pipe = kit::Pipe::create();
+        auto made = kit::Pipe::create();
+        if (!made) {
+            ADD_FAILURE() << made.error().message;
+            return nullptr;
+        }
+        auto pipe = made.release();
         handle = pipe->fileHandleForReading();
         handle->readInBackgroundAndNotify();
         auto child = kit::ChildProcess::create();
@@ -112,6 +119,18 @@ TEST_F(ChildProcessTest, LaunchFailuresSayWhyAndStartNothing)
     EXPECT_FALSE(badFolder->launch());
     EXPECT_NE(badFolder->launchError().find("no-such-folder"), std::string::npos);
     EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
+
+    // Out of descriptors: no pipe, and the reason comes with the failure.
+    rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = 3;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    auto pipe = kit::Pipe::create();
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    ASSERT_FALSE(pipe);
+    EXPECT_EQ(pipe.error().code, EMFILE);
+    EXPECT_EQ(pipe.error().message, std::string("pipe: ") + std::strerror(EMFILE));
 }
 
 TEST_F(ChildProcessTest, AChildWhoseObjectWasDroppedIsStillReapedAndEndedAtTheEnd)

@@ -78,8 +78,9 @@ TEST_F(RunLoopBridgeTest, WatchedDescriptorsAndOtherThreadsWakeTheLoop)
 
 TEST_F(RunLoopBridgeTest, ChildProcessOutputAndExitArriveWhileQtRuns)
 {
-    auto pipe = kit::Pipe::create();
-    ASSERT_TRUE(pipe);
+    auto made = kit::Pipe::create();
+    ASSERT_TRUE(made) << made.error().message;
+    auto pipe = made.release();
     auto child = kit::ChildProcess::create();
     child->setLaunchPath("/bin/sh");
     child->setArguments({ "-c", "echo seeding" });
