@@ -42,7 +42,9 @@ class AnimationTest(unittest.TestCase):
                                 "until 20 AdlarkModalBackground\n"
                                 "echo -- growing\nanimations\n"
                                 "wait 0.5\necho -- fading\nanimations\n"
-                                "until 20 Quorvane ad landing page\nwait 1\necho -- open\nanimations\necho -- end\n")
+                                "until 20 Quorvane ad landing page\nwait 1\necho -- open\nanimations\necho -- end\n"
+                                # Closed again: an open page holds its ad view until it goes.
+                                "tap Done\nwait 1\n")
         self.assertEqual(result.returncode, 0, result.stderr)
         out = result.stdout
         self.assertRegex(section(out, "-- growing", "-- fading"),
