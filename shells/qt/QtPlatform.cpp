@@ -12,6 +12,7 @@
 #include "app/HalvexAppDelegate.h"
 #include "kit/ChildProcess.h"
 #include "kit/Clock.h"
+#include "kit/Geometry.h"
 #include "kit/RunLoop.h"
 
 #include <QApplication>
@@ -179,8 +180,12 @@ void QtPlatform::finishWhenChildrenGone()
     bool gone = kit::ChildProcess::runningCount() == 0;
     if (!gone && kit::RealClock().now() < m_stopDeadline)
         return;
-    if (!gone)
-        std::cerr << "quorvane: the transfer client did not stop in " << int(stopTimeout) << " s; leaving it" << std::endl;
+    if (!gone) {
+        // Left running, it would go on using the network and the downloads
+        // folder with nothing to show or stop it.
+        std::cerr << "quorvane: the transfer client did not stop in " << kit::formatFloat(float(stopTimeout)) << " s; killing it" << std::endl;
+        kit::ChildProcess::killAll();
+    }
     m_stopPoll.stop();
     // exit(), not quit(): quit() asks the windows to close, and closing
     // the window means "keep running".
