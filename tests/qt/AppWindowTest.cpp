@@ -59,10 +59,7 @@ protected:
             body(p, *p.window());
             return 0;
         };
-        kit::Platform::install(platform);
-        char arg0[] = "quorvane";
-        char* argv[] = { arg0, nullptr };
-        EXPECT_EQ(quorvaneMain(1, argv), 0);
+        EXPECT_EQ(runInWindow(platform), 0);
     }
     static kit::TabBarController& tabs()
     {

@@ -118,11 +118,7 @@ TEST(BannerInWindowTest, TheFilesTabShowsTheBannerAsItsDrawingSays)
         EXPECT_TRUE(near(at(frame.x() - 3, frame.y() + frame.height() / 2), Qt::black));
         return 0;
     };
-    kit::Platform::install(platform);
-    char arg0[] = "quorvane";
-    char* argv[] = { arg0, nullptr };
-    EXPECT_EQ(quorvaneMain(1, argv), 0);
-    kit::Platform::install(nullptr);
+    EXPECT_EQ(runInWindow(platform), 0);
     kit::RunLoop::main().reset();
 }
 

@@ -54,11 +54,7 @@ TEST(ExitTest, AClientThatIgnoresItsEndIsKilledOnceTheWaitIsOver)
         EXPECT_EQ(child->terminationStatus(), 128 + SIGKILL);
         return 0;
     };
-    kit::Platform::install(platform);
-    char arg0[] = "quorvane";
-    char* argv[] = { arg0, nullptr };
-    EXPECT_EQ(quorvaneMain(1, argv), 0);
-    kit::Platform::install(nullptr);
+    EXPECT_EQ(runInWindow(platform), 0);
     std::cerr.rdbuf(previous);
     kit::ChildProcess::killAll(); // whatever happened above, nothing is left behind
     EXPECT_GE(waited, 0.45) << "the client had its time";

@@ -1,4 +1,5 @@
 #pragma once
+#include "app/QuorvaneMain.h"
 #include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/ViewAnimation.h"
@@ -21,6 +22,18 @@ struct WindowPlatform {
     WindowPlatform(const WindowPlatform&) = delete;
     WindowPlatform& operator=(const WindowPlatform&) = delete;
 };
+
+// Runs Quorvane on `platform` as main() does (its onRunning drives the test
+// while the window is shown), then uninstalls the platform; the exit status.
+inline int runInWindow(const std::shared_ptr<qtshell::QtPlatform>& platform)
+{
+    kit::Platform::install(platform);
+    char arg0[] = "quorvane";
+    char* argv[] = { arg0, nullptr };
+    int status = quorvaneMain(1, argv);
+    kit::Platform::install(nullptr);
+    return status;
+}
 
 // Turns Qt's loop (and with it kit's) until done() holds; false after the deadline.
 inline bool processUntil(const std::function<bool()>& done, int deadlineMs = 10000)

@@ -124,11 +124,7 @@ TEST(TransferInWindowTest, AFirstTransferArrivesInTheWindow)
         EXPECT_TRUE(processUntil([] { return kit::ChildProcess::runningCount() == 0; }, 30000));
         return 0;
     };
-    kit::Platform::install(platform);
-    char arg0[] = "quorvane";
-    char* argv[] = { arg0, nullptr };
-    EXPECT_EQ(quorvaneMain(1, argv), 0);
-    kit::Platform::install(nullptr);
+    EXPECT_EQ(runInWindow(platform), 0);
     swarm.closeWriteChannel();
     swarm.waitForFinished(30000);
 }
