@@ -121,7 +121,8 @@ void printAnimation(std::ostream& out, int depth, const std::string& key, const 
     if (elapsed >= a.duration)
         out << "done\n";
     else
-        out << "at " << kit::formatFloat(float(std::floor(a.progressAt(elapsed) * 100) / 100)) << '\n';
+        // To the hundredth; one not yet at its end is never shown as there.
+        out << "at " << kit::formatFloat(float(std::min(std::round(a.progressAt(elapsed) * 100), 99.0) / 100)) << '\n';
 }
 
 void printLayerAnimations(std::ostream& out, const kit::Layer& layer, double now)
