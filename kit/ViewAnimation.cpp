@@ -250,11 +250,6 @@ bool ViewAnimation::isAnimating(const View& view)
     return view.animations().isRunning(RunLoop::main().now());
 }
 
-std::optional<AnimatedValue> ViewAnimation::presentationValue(const View& view, ViewProperty property, double now)
-{
-    return view.presentationValue(property, now);
-}
-
 void ViewAnimation::reset()
 {
     auto& s = state();

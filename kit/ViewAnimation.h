@@ -81,8 +81,6 @@ public:
     static std::vector<RunningTransition> activeTransitions();
     // Whether an animation of the view has time left at the run loop's time.
     static bool isAnimating(const View& view);
-    // The value to show at `now` for an animated property; nullopt when not animated.
-    static std::optional<AnimatedValue> presentationValue(const View& view, ViewProperty property, double now);
     // Drops every open block and stops every listed animation (tests).
     static void reset();
 };

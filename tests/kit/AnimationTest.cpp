@@ -117,14 +117,14 @@ TEST_F(AnimationTest, TheModelTakesTheNewValueAtOnceAndTheDisplayMovesOverTheDur
     EXPECT_EQ(panel->transform(), kit::Transform::translation(0, 0));
     auto& loop = kit::RunLoop::main();
     loop.advance(0.5);
-    auto shown = kit::ViewAnimation::presentationValue(*panel, kit::ViewProperty::Transform, loop.now());
+    auto shown = panel->presentationValue(kit::ViewProperty::Transform, loop.now());
     ASSERT_TRUE(shown);
     EXPECT_FLOAT_EQ(std::get<kit::Transform>(*shown).ty, -375);
     loop.advance(1.4);
     EXPECT_TRUE(stopped.empty());
     loop.advance(0.1);
     EXPECT_EQ(stopped, std::vector<std::string> { "slide" });
-    EXPECT_FALSE(kit::ViewAnimation::presentationValue(*panel, kit::ViewProperty::Transform, loop.now()));
+    EXPECT_FALSE(panel->presentationValue(kit::ViewProperty::Transform, loop.now()));
 }
 
 TEST_F(AnimationTest, DefaultDurationAndAnimationsThatTakeOverStartWhereTheDisplayIs)
@@ -146,7 +146,7 @@ TEST_F(AnimationTest, DefaultDurationAndAnimationsThatTakeOverStartWhereTheDispl
     kit::ViewAnimation::setAnimationDidStop(note);
     v->setAlpha(1);
     kit::ViewAnimation::commitAnimations();
-    auto shown = kit::ViewAnimation::presentationValue(*v, kit::ViewProperty::Alpha, loop.now());
+    auto shown = v->presentationValue(kit::ViewProperty::Alpha, loop.now());
     ASSERT_TRUE(shown);
     EXPECT_NEAR(std::get<float>(*shown), 0.5f, 1e-5); // half way on the symmetric default curve
     EXPECT_EQ(ends, 0) << "never from inside the block that took over";

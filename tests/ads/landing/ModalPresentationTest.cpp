@@ -58,7 +58,7 @@ TEST_F(ModalPresentation, GrowsFromTheBannerFadesInAndClosesInOrder)
     EXPECT_EQ(background->initialFrame(), banner);
     EXPECT_EQ(background->backgroundColor(), kit::Color::rgba(0.2f, 0.2f, 0.2f, 0.9f));
     EXPECT_EQ(background->frame(), kit::Window::applicationFrame()) << "the model takes the end value at once";
-    auto shown = kit::ViewAnimation::presentationValue(*background, kit::ViewProperty::Frame, kit::RunLoop::main().now());
+    auto shown = background->presentationValue(kit::ViewProperty::Frame, kit::RunLoop::main().now());
     ASSERT_TRUE(shown);
     EXPECT_EQ(std::get<kit::Rect>(*shown), banner) << "the display starts from the banner";
     EXPECT_TRUE(modal->presentationAnimationInProgress());
