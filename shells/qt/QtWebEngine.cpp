@@ -323,6 +323,8 @@ bool QtWebEngine::restoreShownPage()
     auto shown = history->itemAt(m_shownIndex);
     if (!shown.isValid() || shown.url() != m_shownUrl)
         return false;
+    m_failedIndex = history->currentItemIndex();
+    m_failedUrl = history->currentItem().url();
     m_restoring = true;
     history->goToItem(shown);
     return true;
@@ -438,26 +440,44 @@ void QtWebEngine::reload()
         m_page->triggerAction(QWebEnginePage::Reload);
 }
 
+bool QtWebEngine::isFailedEntry(int index) const
+{
+    if (!m_page || index != m_failedIndex || index < 0 || index >= m_page->history()->count())
+        return false;
+    return m_page->history()->itemAt(index).url() == m_failedUrl;
+}
+
+int QtWebEngine::nextEntry(int step) const
+{
+    if (!m_page)
+        return -1;
+    auto* history = m_page->history();
+    int index = history->currentItemIndex() + step;
+    if (isFailedEntry(index))
+        index += step;
+    return index >= 0 && index < history->count() ? index : -1;
+}
+
 void QtWebEngine::goBack()
 {
-    if (m_page)
-        m_page->triggerAction(QWebEnginePage::Back);
+    if (int index = nextEntry(-1); index >= 0)
+        m_page->history()->goToItem(m_page->history()->itemAt(index));
 }
 
 void QtWebEngine::goForward()
 {
-    if (m_page)
-        m_page->triggerAction(QWebEnginePage::Forward);
+    if (int index = nextEntry(1); index >= 0)
+        m_page->history()->goToItem(m_page->history()->itemAt(index));
 }
 
 bool QtWebEngine::canGoBack() const
 {
-    return m_page && m_page->history()->canGoBack();
+    return nextEntry(-1) >= 0;
 }
 
 bool QtWebEngine::canGoForward() const
 {
-    return m_page && m_page->history()->canGoForward();
+    return nextEntry(1) >= 0;
 }
 
 void QtWebEngine::evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion)

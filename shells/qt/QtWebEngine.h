@@ -22,7 +22,8 @@
 // A failed load leaves the page that was shown before: the engine commits a
 // blank page for the failure (the engine's own error pages are off), goes
 // back to the page shown, and only then reports the failure, with that
-// page's title. The failed address stays as the entry after it.
+// page's title. The failed address stays in the engine's history as the
+// entry after it, which back and forward pass over.
 //
 // With "scales pages to fit", each page that has loaded is zoomed out until
 // its content's width fits the view (never in, never below a quarter).
@@ -84,6 +85,9 @@ private:
     bool restoreShownPage();
     void reportHeldFailure();
     void fitPageWidth();
+    // The history entry a failure left behind, which back and forward skip.
+    bool isFailedEntry(int index) const;
+    int nextEntry(int step) const;
 
     kit::WebView& m_view;
     QPointer<QWebEnginePage> m_page;
@@ -106,6 +110,8 @@ private:
     // Going back to it after a failure, whose report waits for the way back.
     bool m_restoring { false };
     std::optional<kit::WebError> m_heldFailure;
+    int m_failedIndex { -1 };
+    QUrl m_failedUrl;
     std::shared_ptr<bool> m_alive { std::make_shared<bool>(true) };
 };
 

@@ -254,7 +254,9 @@ TEST_F(LandingInWindow, AfterAFailedLoadThePageShownBeforeStaysWithItsTitleAndHi
     EXPECT_EQ(web->title(), "Second landing page");
     EXPECT_EQ(pageTitle(), "Second landing page") << "the page shown is the one before";
     EXPECT_TRUE(web->canGoBack());
+    EXPECT_FALSE(web->canGoForward()) << "the failed address is no page to go forward to";
     EXPECT_EQ(browser->bottomToolbar()->items()[0]->title(), "back");
+    EXPECT_EQ(browser->bottomToolbar()->items()[2]->title(), "forward_disable");
     ASSERT_TRUE(clickLink(*web, "Back to the first page")) << "its links work";
     ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page"; }, 30000)) << title();
 
@@ -265,6 +267,14 @@ TEST_F(LandingInWindow, AfterAFailedLoadThePageShownBeforeStaysWithItsTitleAndHi
     settle(500);
     EXPECT_EQ(title(), "Quorvane ad landing page");
     EXPECT_EQ(pageTitle(), "Quorvane ad landing page");
+    EXPECT_FALSE(web->canGoForward());
+    // Back passes over the failed address to the page before.
+    web->goBack();
+    ASSERT_TRUE(processUntil([&] { return title() == "Second landing page" && !web->isLoading(); }, 30000)) << title();
+    EXPECT_TRUE(web->canGoForward());
+    web->goForward();
+    ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page" && !web->isLoading(); }, 30000)) << title();
+    EXPECT_FALSE(web->canGoForward()) << "and forward over it to nothing";
     ASSERT_TRUE(clickLink(*web, "Next page"));
     ASSERT_TRUE(processUntil([&] { return title() == "Second landing page"; }, 30000)) << title();
 }

@@ -70,8 +70,8 @@ std::string picture(const std::string& name, int width, int height)
 }
 
 // The embedded browser's buttons: an arrow on a clear ground, pointing left
-// for back and right for forward; white, or a faint grey in the disabled
-// forms. Edges are smoothed by sampling each pixel 4 x 4 times.
+// for back and right for forward; white, or light grey in the disabled
+// forms (which displays fade further). Edges are smoothed by sampling each pixel 4 x 4 times.
 std::string arrowPicture(bool back, bool disabled)
 {
     const int size = 24;
@@ -84,8 +84,8 @@ std::string arrowPicture(bool back, bool disabled)
         // The shaft.
         return x >= 4 && x < 12 && y >= 9.5f && y <= 14.5f;
     };
-    const uint8_t level = disabled ? 150 : 255;
-    const float opacity = disabled ? 0.6f : 1.0f;
+    const uint8_t level = disabled ? 200 : 255;
+    const float opacity = 1.0f;
     std::vector<uint8_t> pixels(size_t(size) * size * 4);
     for (int py = 0; py < size; ++py)
         for (int px = 0; px < size; ++px) {
