@@ -234,9 +234,11 @@ void QtWebEngine::createPage()
         if (!m_restoring)
             m_view.engineTitleChanged(title.toStdString());
     });
-    QObject::connect(m_page, &QWebEnginePage::urlChanged, m_page, [this](const QUrl&) {
-        // A new document: laid out at the view's width first, then fitted.
-        if (m_scalesPageToFit && m_page->zoomFactor() != 1.0)
+    QObject::connect(m_page, &QWebEnginePage::urlChanged, m_page, [this](const QUrl& url) {
+        // A new document (not a place in the same one): laid out at the
+        // view's width first, then fitted when it has loaded.
+        const QUrl document = url.adjusted(QUrl::RemoveFragment);
+        if (m_scalesPageToFit && document != std::exchange(m_document, document) && m_page->zoomFactor() != 1.0)
             m_page->setZoomFactor(1.0);
         if (!m_restoring)
             m_view.engineHistoryChanged();

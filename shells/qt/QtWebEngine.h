@@ -104,6 +104,7 @@ private:
     std::optional<kit::URLRequest> m_htmlRequest;
     std::vector<std::function<void(QWebEnginePage*)>> m_pageReady;
     bool m_scalesPageToFit { false };
+    QUrl m_document; // the page's address less its fragment
     // The history entry of the page shown last (-1: none yet).
     int m_shownIndex { -1 };
     QUrl m_shownUrl;
