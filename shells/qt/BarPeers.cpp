@@ -3,8 +3,8 @@
 // styles, or shades of the tint colour. Items: "Done" is a bordered blue
 // button with its title; Refresh, Stop and Action are white glyphs; image
 // buttons show their picture, faded while disabled, and nothing when it is
-// missing (the name is for the headless dump only). Taps reach kit through the scene's touch routing, as for any
-// button.
+// missing (the name is for the headless dump only). Taps reach kit through
+// the scene's touch routing, as for any button.
 #include "shells/qt/PeerRegistry.h"
 
 #include "kit/NavigationBar.h"
