@@ -76,8 +76,9 @@ protected:
         }
         auto request = kit::URLRequest::requestWithURL(kit::URL::withString(url.toString(QUrl::FullyEncoded).toStdString()));
         bool accepted = m_engine.m_view.engineShouldStartLoad(request, kindOf(type));
-        // The page still reports a start and a stop for what was refused; the view hears neither.
-        if (!accepted)
+        // The page still reports a start and a stop for what was refused; the
+        // view hears neither. (Other programs' addresses are never reported.)
+        if (!accepted && kit::webEngineShowsScheme(url.scheme().toLower().toStdString()))
             m_engine.m_refused.push_back(url);
         return accepted;
     }
