@@ -1,13 +1,13 @@
 // quorvane-headless: runs Quorvane on the model, without a display, driven by
 // an automation script.
 #include "app/QuorvaneMain.h"
-#include "kit/Application.h"
-#include "kit/ChildProcess.h"
-#include "kit/DeviceLayout.h"
-#include "kit/HeadlessWebEngine.h"
-#include "kit/MoviePlayer.h"
-#include "kit/RunLoop.h"
-#include "shells/headless/Script.h"
+#include "kit/ui/Application.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/ui/MoviePlayer.h"
+#include "kit/core/RunLoop.h"
+#include "shells/script/Script.h"
 
 #include <csignal>
 #include <cstring>
@@ -41,8 +41,8 @@ public:
 
     int run(kit::Application&) override
     {
-        headless::Script script(std::cout, "quorvane-headless", m_virtualTime);
-        headless::addStandardCommands(script);
+        script::Script script(std::cout, "quorvane-headless", m_virtualTime);
+        script::addStandardCommands(script);
         int status;
         if (m_scriptPath == "-") {
             status = script.run(std::cin);
@@ -98,8 +98,8 @@ private:
 
 void usage()
 {
-    headless::Script commands(std::cout, "quorvane-headless", false);
-    headless::addStandardCommands(commands);
+    script::Script commands(std::cout, "quorvane-headless", false);
+    script::addStandardCommands(commands);
     std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] --script FILE\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"

@@ -7,8 +7,8 @@
 // the scene's touch routing, as for any button.
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/NavigationBar.h"
-#include "kit/Toolbar.h"
+#include "kit/ui/NavigationBar.h"
+#include "kit/ui/Toolbar.h"
 
 #include <QImage>
 #include <QPainter>

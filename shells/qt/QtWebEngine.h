@@ -28,13 +28,13 @@
 // With "scales pages to fit", each page that has loaded is zoomed out until
 // its content's width fits the view (never in, never below a quarter).
 //
-// Load failures carry the loader's codes (kit/WebViewErrors.h). A request's
+// Load failures carry the loader's codes (kit/web/WebViewErrors.h). A request's
 // time-out stops a load that runs too long and reports WebErrorTimedOut; a
 // cache policy other than the protocol's asks the server for a fresh page.
 //
 // The page (and with it the web engine's start) waits for the window's first
 // frame; a load asked for before then is held and made once the page exists.
-#include "kit/WebEngine.h"
+#include "kit/web/WebEngine.h"
 
 #include <QPointer>
 #include <QTimer>

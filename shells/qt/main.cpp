@@ -1,7 +1,7 @@
 // quorvane: Quorvane in a window on a Linux desktop or handheld.
 #include "app/QuorvaneMain.h"
-#include "kit/Application.h"
-#include "kit/DeviceLayout.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceLayout.h"
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/Options.h"
