@@ -9,6 +9,7 @@
 #include "kit/URLEscape.h"
 #include "kit/UserDefaults.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -222,7 +223,9 @@ bool TorrentOpener::open(std::string_view argument)
     Refusal refusal;
     auto checked = check(argument, &refusal);
     if (checked.isError()) {
-        kit::log("Open refused: " + checked.error().message);
+        std::string why = checked.error().message; // the system log takes one line an event
+        std::replace(why.begin(), why.end(), '\n', ' ');
+        kit::log("Open refused: " + why);
         kit::AlertView::create(refusal.title, refusal.message, nullptr, "OK", {})->show();
         return false;
     }
