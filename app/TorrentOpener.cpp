@@ -214,7 +214,7 @@ kit::ErrorOr<std::string> TorrentOpener::check(std::string_view argument, Refusa
     if (in.bad())
         return refuse("Cannot open the file", path + "\ncannot be read.");
     if (auto contents = checkContents(bytes); contents.isError())
-        return refuse("Not a .torrent file", path + "\nis not a .torrent file the transfer client can start from: " + contents.error().message + ".");
+        return refuse("Not a .torrent file", path + "\nis not a .torrent file: " + contents.error().message + ".");
     return path;
 }
 
