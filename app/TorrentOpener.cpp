@@ -153,9 +153,10 @@ std::string TorrentOpener::absoluteArgument(std::string_view argument)
             return *path;
         return std::string(argument);
     }
-    if (argument.empty() || isAddress(argument))
-        return std::string(argument);
     std::error_code ec;
+    // "a:b.torrent" in the current folder is a file, not an address.
+    if (argument.empty() || (isAddress(argument) && !std::filesystem::exists(std::filesystem::path(argument), ec)))
+        return std::string(argument);
     auto absolute = std::filesystem::absolute(std::filesystem::path(argument), ec);
     return ec ? std::string(argument) : absolute.lexically_normal().string();
 }

@@ -75,10 +75,14 @@ class OpenTest(unittest.TestCase):
         with open(self.started) as f:
             self.assertIn(path, f.read().splitlines())
 
-    def test_a_file_url_opens_its_file(self):
+    def test_a_file_url_and_a_name_with_a_colon_open_their_files(self):
         path = self.write("x y.torrent", torrent())
         run = self.run_headless("alert\n", "--open", "file://" + path.replace(" ", "%20"))
         self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("Do you want to download:\\n " + path + '"', run.stdout)
+        # Named as it stands in the caller's folder, it is no address.
+        path = self.write("live:set.torrent", torrent())
+        run = self.run_headless("alert\n", "--open", "live:set.torrent", cwd=self.tmp.name)
         self.assertIn("Do you want to download:\\n " + path + '"', run.stdout)
 
     def test_what_cannot_be_downloaded_gets_an_alert_and_stores_nothing(self):
