@@ -38,7 +38,7 @@ class OpenTest(unittest.TestCase):
         self.started = os.path.join(self.tmp.name, "started")
         client = os.path.join(self.root, "usr/bin/ctorrent")
         with open(client, "w") as f:
-            f.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > " + self.started + "\n")
+            f.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > " + self.started + "\necho client started\nexec sleep 30\n")
         os.chmod(client, 0o755)
         # A device that has shown its first-run notice, as a user's has.
         seen = self.run_headless("answer 0\n")
@@ -60,7 +60,7 @@ class OpenTest(unittest.TestCase):
     def test_a_torrent_named_from_another_folder_is_asked_for_and_started(self):
         path = self.write("my album.torrent", torrent())
         # Named relative to the caller's folder; stored with its full path.
-        run = self.run_headless("alert\ndefaults\ndump\nanswer 1\nwait 1\ndefaults\n",
+        run = self.run_headless("alert\ndefaults\ndump\nanswer 1\nuntil 20 client started\ndefaults\n",
                                 "--open", "my album.torrent", cwd=self.tmp.name)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn('UIAlertView title="Alert" message="Do you want to download:\\n ' + path + '"', run.stdout)
