@@ -6,9 +6,9 @@
 #include "ads/AdlarkLocationManager.h"
 #include "ads/AdlarkService.h"
 
-#include "kit/Application.h"
-#include "kit/DeviceInfo.h"
-#include "kit/URLEscape.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceInfo.h"
+#include "kit/net/URLEscape.h"
 
 #include <algorithm>
 #include <cctype>

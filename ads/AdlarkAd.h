@@ -16,8 +16,8 @@
 // failure it starts nothing and sends nothing more.
 #include "ads/AdlarkURLDownload.h"
 
-#include "kit/Geometry.h"
-#include "kit/Image.h"
+#include "kit/gfx/Geometry.h"
+#include "kit/gfx/Image.h"
 
 #include <cstdint>
 #include <functional>

@@ -6,8 +6,8 @@
 #include "ads/landing/AdlarkBrowserController.h"
 #include "ads/landing/AdlarkCanvasController.h"
 
-#include "kit/Application.h"
-#include "kit/ViewAnimation.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/ViewAnimation.h"
 
 AdlarkController::~AdlarkController()
 {

@@ -10,8 +10,8 @@
 //
 // The service never holds the delegate: it keeps a weak reference and checks
 // it at every use.
-#include "kit/Geometry.h"
-#include "kit/LocationSource.h"
+#include "kit/gfx/Geometry.h"
+#include "kit/core/LocationSource.h"
 
 #include <chrono>
 #include <optional>

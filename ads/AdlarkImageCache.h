@@ -8,7 +8,7 @@
 // The folder is fixed when the class is first used. Names are plain file
 // names; a name with a folder separator (or "." / "..") is refused: nothing is
 // stored, nothing is cached and nothing is fetched under it.
-#include "kit/Image.h"
+#include "kit/gfx/Image.h"
 
 #include <memory>
 #include <string>

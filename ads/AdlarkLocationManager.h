@@ -8,7 +8,7 @@
 // One instance per process, never freed, made on first use under a lock. The
 // two fields are read lazily from the file and guarded by a lock (the ad
 // request reads them on the main thread; fixes arrive there too).
-#include "kit/LocationSource.h"
+#include "kit/core/LocationSource.h"
 
 #include <mutex>
 #include <optional>

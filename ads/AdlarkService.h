@@ -1,7 +1,7 @@
 #pragma once
 // Fixed values of the ad service: the servers it talks to, its version string
 // and the embedded browser's button images. Tests and the demo reach these
-// host names through the host mapping (kit/HostMapping.h), never by changing
+// host names through the host mapping (kit/net/HostMapping.h), never by changing
 // them.
 #include <array>
 #include <string_view>

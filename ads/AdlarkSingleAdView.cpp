@@ -4,8 +4,8 @@
 #include "ads/AdlarkController.h"
 #include "ads/AdlarkView.h"
 
-#include "kit/ActivityIndicatorView.h"
-#include "kit/Fonts.h"
+#include "kit/ui/ActivityIndicatorView.h"
+#include "kit/gfx/Fonts.h"
 
 #include <numbers>
 

@@ -14,9 +14,9 @@
 // icon layer belongs to the view's layer tree; the
 // view only refers to it. The spinner and the highlight overlay (tag 3)
 // belong to the view's subviews. Main thread only.
-#include "kit/DrawingView.h"
-#include "kit/Image.h"
-#include "kit/Timer.h"
+#include "kit/ui/DrawingView.h"
+#include "kit/gfx/Image.h"
+#include "kit/core/Timer.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 #include "ads/AdlarkURLDownload.h"
 
-#include "kit/DeviceInfo.h"
-#include "kit/HttpRequest.h"
+#include "kit/core/DeviceInfo.h"
+#include "kit/net/HttpRequest.h"
 
 AdlarkURLDownload::~AdlarkURLDownload()
 {

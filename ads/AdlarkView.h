@@ -8,7 +8,7 @@
 // Ownership: the host holds the view; the view holds its controller
 // (AdlarkViewInternal, the class of every ad view made); the controller
 // refers to the view and to the host's delegate without holding them.
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 #include <memory>
 

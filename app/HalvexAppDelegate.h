@@ -1,9 +1,9 @@
 #pragma once
 // The application delegate: holds the window and the tab bar, and finishes
 // the launch by showing the tab bar.
-#include "kit/Application.h"
-#include "kit/TabBarController.h"
-#include "kit/Window.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/ui/Window.h"
 
 #include <memory>
 

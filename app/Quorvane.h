@@ -1,7 +1,7 @@
 #pragma once
 // The application class. It answers the platform's suspend request with
 // nothing, so leaving the application does not end it and a transfer goes on.
-#include "kit/Application.h"
+#include "kit/ui/Application.h"
 
 class Quorvane : public kit::Application {
 public:

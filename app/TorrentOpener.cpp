@@ -2,12 +2,12 @@
 
 #include "files/FileActions.h"
 #include "files/TorrentFiles.h"
-#include "kit/AlertView.h"
-#include "kit/Application.h"
-#include "kit/Log.h"
-#include "kit/TabBarController.h"
-#include "kit/URLEscape.h"
-#include "kit/UserDefaults.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Application.h"
+#include "kit/core/Log.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/net/URLEscape.h"
+#include "kit/core/UserDefaults.h"
 
 #include <algorithm>
 #include <cctype>

@@ -12,7 +12,7 @@
 // selected, where the usual question asks whether to download it. Anything
 // else (a magnet link, another address, a missing, unreadable or foreign
 // file) gets an alert that says why, and nothing is stored.
-#include "kit/ErrorOr.h"
+#include "kit/core/ErrorOr.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
 #include "files/FileActions.h"
 
-#include "kit/PathString.h"
-#include "kit/URLEscape.h"
+#include "kit/core/PathString.h"
+#include "kit/net/URLEscape.h"
 
 namespace files {
 

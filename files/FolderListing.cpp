@@ -1,7 +1,7 @@
 #include "files/FolderListing.h"
 
-#include "kit/FileManager.h"
-#include "kit/PathString.h"
+#include "kit/core/FileManager.h"
+#include "kit/core/PathString.h"
 
 namespace files {
 

@@ -1,13 +1,13 @@
 #include "files/TorrentFiles.h"
 
 #include "files/FileActions.h"
-#include "kit/Application.h"
-#include "kit/DeviceLayout.h"
-#include "kit/FileManager.h"
-#include "kit/Log.h"
-#include "kit/TabBarController.h"
-#include "kit/URLEscape.h"
-#include "kit/UserDefaults.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/FileManager.h"
+#include "kit/core/Log.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/net/URLEscape.h"
+#include "kit/core/UserDefaults.h"
 
 TorrentFiles::~TorrentFiles()
 {

@@ -1,6 +1,6 @@
 #include "json/TextCodec.h"
 
-#include "kit/Utf8.h"
+#include "kit/core/Utf8.h"
 
 #include <cstring>
 

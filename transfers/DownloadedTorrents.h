@@ -13,17 +13,17 @@
 //
 // Owns the child, the read end of its pipe and the one-second timer; the
 // labels and the text view belong to the tab's view tree.
-#include "kit/AlertView.h"
-#include "kit/Button.h"
-#include "kit/ChildProcess.h"
-#include "kit/FileHandle.h"
-#include "kit/Label.h"
-#include "kit/NotificationCenter.h"
-#include "kit/ProgressView.h"
-#include "kit/TextView.h"
-#include "kit/Timer.h"
-#include "kit/Utf8Decoder.h"
-#include "kit/ViewController.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Button.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/FileHandle.h"
+#include "kit/ui/Label.h"
+#include "kit/core/NotificationCenter.h"
+#include "kit/ui/ProgressView.h"
+#include "kit/ui/TextView.h"
+#include "kit/core/Timer.h"
+#include "kit/core/Utf8Decoder.h"
+#include "kit/ui/ViewController.h"
 #include "transfers/TransferProgress.h"
 
 #include <optional>

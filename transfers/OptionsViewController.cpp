@@ -1,8 +1,8 @@
 #include "transfers/OptionsViewController.h"
 
-#include "kit/Application.h"
-#include "kit/Button.h"
-#include "kit/TabBarController.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/TabBarController.h"
 
 void OptionsViewController::loadView()
 {

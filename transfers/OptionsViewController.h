@@ -1,9 +1,9 @@
 #pragma once
 // Options for one transfer: port and rate limits. Nothing reads the fields
 // yet; the transfer's command line carries no options.
-#include "kit/Label.h"
-#include "kit/TextField.h"
-#include "kit/ViewController.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/ViewController.h"
 
 class OptionsViewController : public kit::ViewController {
 public:

@@ -1,7 +1,7 @@
 #include "transfers/TipsViewController.h"
 
-#include "kit/UserDefaults.h"
-#include "kit/TextView.h"
+#include "kit/core/UserDefaults.h"
+#include "kit/ui/TextView.h"
 #include "transfers/TransferOptions.h"
 
 namespace {

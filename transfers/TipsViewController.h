@@ -3,10 +3,10 @@
 // (download and upload limits, stop when complete), stored as they are
 // entered, a word on when they apply, the tips, and a way back. Its one
 // action closes it.
-#include "kit/Button.h"
-#include "kit/Label.h"
-#include "kit/TextField.h"
-#include "kit/ViewController.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/ViewController.h"
 
 class TipsViewController : public kit::ViewController, public kit::TextFieldDelegate {
 public:

@@ -1,6 +1,6 @@
 #include "transfers/TransferOptions.h"
 
-#include "kit/UserDefaults.h"
+#include "kit/core/UserDefaults.h"
 
 #include <charconv>
 

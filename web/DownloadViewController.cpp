@@ -1,10 +1,10 @@
 #include "web/DownloadViewController.h"
 
-#include "kit/AtomicFile.h"
-#include "kit/BlockingFetch.h"
-#include "kit/DeviceLayout.h"
-#include "kit/Log.h"
-#include "kit/ViewAnimation.h"
+#include "kit/core/AtomicFile.h"
+#include "kit/net/BlockingFetch.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+#include "kit/ui/ViewAnimation.h"
 
 DownloadViewController::~DownloadViewController()
 {

@@ -8,11 +8,11 @@
 // The view fields refer to views of the tab's tree (held by the tree); the
 // controller is the delegate of the web view and of the field and clears both
 // links before its tree goes.
-#include "kit/ActivityIndicatorView.h"
-#include "kit/Button.h"
-#include "kit/TextField.h"
-#include "kit/ViewController.h"
-#include "kit/WebView.h"
+#include "kit/ui/ActivityIndicatorView.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/ViewController.h"
+#include "kit/web/WebView.h"
 
 #include <string>
 

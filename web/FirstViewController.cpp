@@ -1,8 +1,8 @@
 #include "web/FirstViewController.h"
 
-#include "kit/Application.h"
-#include "kit/Label.h"
-#include "kit/UserDefaults.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Label.h"
+#include "kit/core/UserDefaults.h"
 #include "web/WelcomePage.h"
 
 const char* const FirstViewController::noticeTitle = "Quorvane 2.1b\nPlease Read!";

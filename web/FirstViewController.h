@@ -6,11 +6,11 @@
 // The view fields refer to views of the tab's tree (held by the tree); the
 // controller is the web view's delegate and clears that link before its tree
 // goes.
-#include "kit/ActivityIndicatorView.h"
-#include "kit/AlertView.h"
-#include "kit/Button.h"
-#include "kit/ViewController.h"
-#include "kit/WebView.h"
+#include "kit/ui/ActivityIndicatorView.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/ViewController.h"
+#include "kit/web/WebView.h"
 
 class FirstViewController : public kit::ViewController, public kit::AlertViewDelegate, public kit::WebViewDelegate {
 public:

@@ -3,11 +3,11 @@
 #include "ads/AdlarkImageCache.h"
 #include "ads/AdlarkService.h"
 
-#include "kit/AlertView.h"
-#include "kit/Application.h"
-#include "kit/Localization.h"
-#include "kit/URLEscape.h"
-#include "kit/Window.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Application.h"
+#include "kit/core/Localization.h"
+#include "kit/net/URLEscape.h"
+#include "kit/ui/Window.h"
 
 #include <algorithm>
 #include <cctype>

@@ -25,11 +25,11 @@
 // and the action sheet's delegate and clears both when it goes.
 #include "ads/landing/AdlarkModalController.h"
 
-#include "kit/ActionSheet.h"
-#include "kit/ActivityIndicatorView.h"
-#include "kit/NavigationBar.h"
-#include "kit/Toolbar.h"
-#include "kit/WebView.h"
+#include "kit/ui/ActionSheet.h"
+#include "kit/ui/ActivityIndicatorView.h"
+#include "kit/ui/NavigationBar.h"
+#include "kit/ui/Toolbar.h"
+#include "kit/web/WebView.h"
 
 #include <array>
 #include <string_view>

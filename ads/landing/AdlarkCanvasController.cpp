@@ -1,6 +1,6 @@
 #include "ads/landing/AdlarkCanvasController.h"
 
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 
 AdlarkCanvasController::AdlarkCanvasController()
 {

@@ -2,9 +2,9 @@
 
 #include "ads/AdlarkService.h"
 
-#include "kit/ActivityIndicatorView.h"
-#include "kit/Application.h"
-#include "kit/URLEscape.h"
+#include "kit/ui/ActivityIndicatorView.h"
+#include "kit/ui/Application.h"
+#include "kit/net/URLEscape.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 //
 // Ownership: the controller is not held; dismissSelector reaches it through a
 // weak reference that the controller gives.
-#include "kit/URL.h"
-#include "kit/WebView.h"
+#include "kit/net/URL.h"
+#include "kit/web/WebView.h"
 
 #include <functional>
 #include <map>

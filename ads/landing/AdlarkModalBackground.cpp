@@ -1,6 +1,6 @@
 #include "ads/landing/AdlarkModalBackground.h"
 
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 
 AdlarkModalBackground::AdlarkModalBackground(kit::Rect frame)
     : kit::View(frame)

@@ -6,8 +6,8 @@
 //
 // The controller is not held: the messages are callables that the controller
 // gives, each reaching it through a weak reference.
-#include "kit/View.h"
-#include "kit/ViewAnimation.h"
+#include "kit/ui/View.h"
+#include "kit/ui/ViewAnimation.h"
 
 #include <functional>
 

@@ -1,8 +1,8 @@
 #include "ads/landing/AdlarkModalController.h"
 
-#include "kit/Application.h"
-#include "kit/ViewAnimation.h"
-#include "kit/Window.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 AdlarkModalController::~AdlarkModalController()
 {

@@ -21,8 +21,8 @@
 #include "ads/AdlarkDelegate.h"
 #include "ads/landing/AdlarkModalBackground.h"
 
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/core/Timer.h"
+#include "kit/ui/View.h"
 
 #include <memory>
 

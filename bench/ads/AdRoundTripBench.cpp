@@ -5,9 +5,9 @@
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkImageCache.h"
 #include "BenchSupport.h"
-#include "kit/DeviceInfo.h"
-#include "kit/DeviceLayout.h"
-#include "kit/RunLoop.h"
+#include "kit/core/DeviceInfo.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/RunLoop.h"
 
 #include <curl/curl.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // What the ad benchmarks share: a private device root, and adnet as a child
 // on a free loopback port, reached through the host mapping.
-#include "kit/DeviceInfo.h"
-#include "kit/DeviceLayout.h"
+#include "kit/core/DeviceInfo.h"
+#include "kit/core/DeviceLayout.h"
 
 #include <cstdio>
 #include <cstdlib>

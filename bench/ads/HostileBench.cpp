@@ -12,8 +12,8 @@
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkURLDownload.h"
 #include "BenchSupport.h"
-#include "kit/Image.h"
-#include "kit/RunLoop.h"
+#include "kit/gfx/Image.h"
+#include "kit/core/RunLoop.h"
 #include "tools/adnet/HostileMedia.h"
 
 #include <algorithm>

@@ -8,10 +8,10 @@
 
 #include "ads/AdlarkAd.h"
 #include "ads/AdlarkSingleAdView.h"
-#include "kit/Fonts.h"
-#include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
-#include "kit/Window.h"
+#include "kit/gfx/Fonts.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 //
 //   bench_files [ENTRIES] [FOLDER]   (default 100000 entries in a temporary folder)
 #include "files/TorrentFiles.h"
-#include "kit/RunLoop.h"
+#include "kit/core/RunLoop.h"
 
 #include <algorithm>
 #include <chrono>

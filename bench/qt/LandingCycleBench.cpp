@@ -11,9 +11,9 @@
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 
-#include "kit/Application.h"
-#include "kit/DeviceLayout.h"
-#include "kit/Window.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/ui/Window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,11 +5,11 @@
 // the resident memory before and after the tab's run.
 #include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
-#include "kit/DeviceLayout.h"
-#include "kit/Log.h"
-#include "kit/RunLoop.h"
-#include "kit/UserDefaults.h"
-#include "kit/Window.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/UserDefaults.h"
+#include "kit/ui/Window.h"
 #include "transfers/DownloadedTorrents.h"
 
 #include <chrono>

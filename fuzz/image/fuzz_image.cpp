@@ -4,7 +4,7 @@
 // checks what a decoded picture promises: a size within the limits, the
 // pixels that size needs, and (small pictures) a PNG round trip.
 #include "fuzz/FuzzCheck.h"
-#include "kit/Image.h"
+#include "kit/gfx/Image.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Writes the picture fuzzers' seeds (small pictures of each kind, some of
 // them hostile) without their signatures, into DIR/png, DIR/jpeg and DIR/gif.
-#include "kit/Image.h"
+#include "kit/gfx/Image.h"
 #include "tools/adnet/HostileMedia.h"
 
 #include <cstdio>

@@ -2,13 +2,13 @@
 // an automation script.
 #include "app/QuorvaneMain.h"
 #include "app/TorrentOpener.h"
-#include "kit/Application.h"
-#include "kit/ChildProcess.h"
-#include "kit/DeviceLayout.h"
-#include "kit/HeadlessWebEngine.h"
-#include "kit/MoviePlayer.h"
-#include "kit/RunLoop.h"
-#include "shells/headless/Script.h"
+#include "kit/ui/Application.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/ui/MoviePlayer.h"
+#include "kit/core/RunLoop.h"
+#include "shells/script/Script.h"
 
 #include <csignal>
 #include <cstring>
@@ -43,8 +43,8 @@ public:
 
     int run(kit::Application&) override
     {
-        headless::Script script(std::cout, "quorvane-headless", m_virtualTime);
-        headless::addStandardCommands(script);
+        script::Script script(std::cout, "quorvane-headless", m_virtualTime);
+        script::addStandardCommands(script);
         // As the desktop opens a file: once the application has launched.
         if (!m_openArgument.empty())
             TorrentOpener::open(m_openArgument);
@@ -104,8 +104,8 @@ private:
 
 void usage()
 {
-    headless::Script commands(std::cout, "quorvane-headless", false);
-    headless::addStandardCommands(commands);
+    script::Script commands(std::cout, "quorvane-headless", false);
+    script::addStandardCommands(commands);
     std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] --script FILE\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"

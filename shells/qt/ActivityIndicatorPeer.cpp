@@ -3,7 +3,7 @@
 #include "shells/qt/ActivityWheel.h"
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/ActivityIndicatorView.h"
+#include "kit/ui/ActivityIndicatorView.h"
 
 #include <QTimer>
 

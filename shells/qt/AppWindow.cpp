@@ -6,7 +6,7 @@
 #include "shells/qt/Scene.h"
 #include "shells/qt/StatusBar.h"
 
-#include "kit/Application.h"
+#include "kit/ui/Application.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -8,7 +8,7 @@
 // goes, the application is sent its suspend request (Quorvane answers with
 // nothing), and the process and its transfer go on. showAgain() brings the
 // window back (a second start, the tray icon).
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 
 #include <QLabel>
 #include <QWidget>

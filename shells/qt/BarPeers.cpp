@@ -7,8 +7,8 @@
 // button.
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/NavigationBar.h"
-#include "kit/Toolbar.h"
+#include "kit/ui/NavigationBar.h"
+#include "kit/ui/Toolbar.h"
 
 #include <QImage>
 #include <QPainter>

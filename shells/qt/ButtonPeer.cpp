@@ -3,7 +3,7 @@
 // reach kit through the scene's touch routing (Button::touchesEnded).
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/Button.h"
+#include "kit/ui/Button.h"
 
 #include <QPainter>
 #include <QPainterPath>

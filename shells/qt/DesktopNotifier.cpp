@@ -2,7 +2,7 @@
 
 #include "shells/qt/AppIcon.h"
 
-#include "kit/Log.h"
+#include "kit/core/Log.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

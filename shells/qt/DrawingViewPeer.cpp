@@ -5,8 +5,8 @@
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/QtGraphicsContext.h"
 
-#include "kit/DrawingView.h"
-#include "kit/RunLoop.h"
+#include "kit/ui/DrawingView.h"
+#include "kit/core/RunLoop.h"
 
 #include <QTimer>
 

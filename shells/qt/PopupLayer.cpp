@@ -3,10 +3,10 @@
 #include "shells/qt/Scene.h"
 #include "shells/qt/ViewPeer.h"
 
-#include "kit/ActionSheet.h"
-#include "kit/AlertView.h"
-#include "kit/Application.h"
-#include "kit/TextField.h"
+#include "kit/ui/ActionSheet.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/TextField.h"
 
 #include <QKeyEvent>
 #include <QLabel>

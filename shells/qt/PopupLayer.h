@@ -6,7 +6,7 @@
 // (an entry field) are shown by the window's scene between its text and its
 // buttons, and the first field takes the keyboard. The front popup is shown;
 // the pressed button reaches it as the popup's own index.
-#include "kit/Popup.h"
+#include "kit/ui/Popup.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 // The progress bar: a rounded grey track, filled in blue from the left.
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/ProgressView.h"
+#include "kit/ui/ProgressView.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -4,9 +4,9 @@
 
 #include "shells/qt/ViewPeer.h"
 
-#include "kit/Fonts.h"
-#include "kit/Image.h"
-#include "kit/Layer.h"
+#include "kit/gfx/Fonts.h"
+#include "kit/gfx/Image.h"
+#include "kit/gfx/Layer.h"
 
 #include <QGlyphRun>
 #include <QImage>

@@ -3,8 +3,8 @@
 // high-density screens (the painter's device carries the pixel ratio). Text
 // is laid out by kit::Fonts, the same layout the headless shell records, and
 // drawn as glyph runs of the same font file.
-#include "kit/GraphicsContext.h"
-#include "kit/Path.h"
+#include "kit/gfx/GraphicsContext.h"
+#include "kit/gfx/Path.h"
 
 #include <QColor>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "shells/qt/QtLocationSource.h"
 
-#include "kit/Platform.h"
+#include "kit/core/Platform.h"
 
 #include <QCoreApplication>
 #include <QGeoPositionInfoSource>

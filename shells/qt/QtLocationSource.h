@@ -3,7 +3,7 @@
 // frame where the system has a positioning source (geoclue on a desktop or a
 // phone); otherwise, and whenever QUORVANE_FIXED_LOCATION asks for a fixed
 // position, kit's own source stays.
-#include "kit/LocationSource.h"
+#include "kit/core/LocationSource.h"
 
 #include <QPointer>
 

@@ -8,7 +8,7 @@
 // Nothing of Qt Multimedia is touched before the first play(), and the screen
 // waits for the window's first frame: starting a media pipeline is slow.
 // Players are referred to, never held.
-#include "kit/MoviePlayer.h"
+#include "kit/ui/MoviePlayer.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -11,10 +11,10 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "app/TorrentOpener.h"
-#include "kit/ChildProcess.h"
-#include "kit/Clock.h"
-#include "kit/Geometry.h"
-#include "kit/RunLoop.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/Clock.h"
+#include "kit/gfx/Geometry.h"
+#include "kit/core/RunLoop.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -6,7 +6,7 @@
 // desktop, and the end of the application (which waits, visibly, for a
 // transfer client that takes its time to stop). The player touches no Qt
 // until something plays.
-#include "kit/Application.h"
+#include "kit/ui/Application.h"
 #include "shells/qt/Options.h"
 
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "shells/qt/QtScript.h"
 
-#include "shells/headless/Script.h"
+#include "shells/script/Script.h"
 #include "shells/qt/QtPlatform.h"
 
 #include <QCoreApplication>
@@ -19,7 +19,7 @@ namespace qtshell {
 
 namespace {
 
-class QtLoop : public headless::Script::Loop {
+class QtLoop : public script::Script::Loop {
 public:
     void settle() override { QtPlatform::settle(); }
 
@@ -46,18 +46,18 @@ public:
 
 int runScript(QtPlatform& platform, const std::string& path, std::ostream& out)
 {
-    headless::Script script(out, "quorvane", false, std::make_unique<QtLoop>());
-    headless::addStandardCommands(script);
+    script::Script script(out, "quorvane", false, std::make_unique<QtLoop>());
+    script::addStandardCommands(script);
     script.add("screenshot", "screenshot FILE   save the window as shown (alerts and sheets included) as a PNG",
-        [&platform](headless::Script& s, const std::string& file) {
+        [&platform](script::Script& s, const std::string& file) {
             if (file.empty())
-                throw headless::ScriptError("usage: screenshot FILE");
+                throw script::ScriptError("usage: screenshot FILE");
             s.settle();
             QImage image = platform.renderWindow();
             if (image.isNull())
-                throw headless::ScriptError("there is no window to take a picture of");
+                throw script::ScriptError("there is no window to take a picture of");
             if (!image.save(QString::fromStdString(file), "PNG"))
-                throw headless::ScriptError("cannot write " + file);
+                throw script::ScriptError("cannot write " + file);
         });
     if (path == "-")
         return script.run(std::cin);

@@ -2,9 +2,9 @@
 
 #include "shells/qt/FirstFrame.h"
 
-#include "kit/HostMapping.h"
-#include "kit/WebView.h"
-#include "kit/WebViewErrors.h"
+#include "kit/net/HostMapping.h"
+#include "kit/web/WebView.h"
+#include "kit/web/WebViewErrors.h"
 
 #include <QCoreApplication>
 #include <QWebEngineHistory>

@@ -11,13 +11,13 @@
 // (registerSchemes), so that its navigations reach the decision like any
 // other; they are never loaded (a stray sub-resource of it is refused).
 //
-// Load failures carry the loader's codes (kit/WebViewErrors.h). A request's
+// Load failures carry the loader's codes (kit/web/WebViewErrors.h). A request's
 // time-out stops a load that runs too long and reports WebErrorTimedOut; a
 // cache policy other than the protocol's asks the server for a fresh page.
 //
 // The page (and with it the web engine's start) waits for the window's first
 // frame; a load asked for before then is held and made once the page exists.
-#include "kit/WebEngine.h"
+#include "kit/web/WebEngine.h"
 
 #include <QPointer>
 #include <QTimer>

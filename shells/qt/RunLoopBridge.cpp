@@ -1,6 +1,6 @@
 #include "shells/qt/RunLoopBridge.h"
 
-#include "kit/FdWatcher.h"
+#include "kit/core/FdWatcher.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -6,8 +6,8 @@
 // posted work. kit keeps its own clock: a Qt timer only says when to look.
 // With a manual clock (tests) kit gives no timers; they wait for advance().
 // The loop owns its backend; the bridge reaches kit only through the loop.
-#include "kit/RunLoop.h"
-#include "kit/RunLoopBackend.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/RunLoopBackend.h"
 
 #include <QObject>
 #include <QTimer>

@@ -2,9 +2,10 @@
 
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/Platform.h"
-#include "kit/TableView.h"
-#include "kit/ViewAnimation.h"
+#include "kit/core/Platform.h"
+#include "kit/ui/TableView.h"
+#include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +16,7 @@ Scene::Scene(kit::View& root, QWidget* host)
     : m_rootView(&root)
 {
     m_root = build(root, host);
-    kit::Platform::current().addViewObserver(this);
+    m_observing = kit::Platform::current().addViewObserver(this);
     m_frameTimer.setInterval(16);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, [this] { animationFrame(); });
@@ -25,7 +26,7 @@ Scene::~Scene()
 {
     while (!m_extraRoots.empty())
         removeRoot(*m_extraRoots.back().view);
-    kit::Platform::current().removeViewObserver(this);
+    m_observing.reset();
     if (m_root) {
         auto* root = m_root;
         drop(root);
@@ -153,109 +154,83 @@ Scene::Root Scene::rootOf(ViewPeer& from) const
     return { m_root ? m_root->view() : nullptr, m_root };
 }
 
-kit::Point Scene::toRoot(ViewPeer& from, QPoint position) const
+kit::Point Scene::toRoot(ViewPeer* rootPeer, QPointF globalPosition) const
 {
-    auto* root = rootOf(from).peer;
-    QPoint p = root && &from != root ? from.mapTo(root, position) : position;
+    QPointF p = rootPeer ? rootPeer->mapFromGlobal(globalPosition) : globalPosition;
     return { float(p.x()), float(p.y()) };
 }
 
-kit::Point Scene::toTarget(const kit::View* target, kit::Point rootPoint) const
+kit::Window* Scene::window() const
 {
-    if (!target || target == m_touchRoot)
-        return rootPoint;
-    return target->touchPoint(rootPoint, m_touchRoot);
+    if (auto* window = dynamic_cast<kit::Window*>(m_rootView))
+        return window;
+    return kit::Window::keyWindow();
 }
 
-void Scene::setTouched(kit::View* view, bool touched)
+void Scene::showPressed()
 {
-    if (auto* peer = peerFor(view))
-        peer->setTouched(touched);
+    auto* window = this->window();
+    auto* now = window ? window->pressedView() : nullptr;
+    auto before = m_pressed.lock();
+    if (before.get() == now)
+        return;
+    if (auto* peer = peerFor(before.get()))
+        peer->setTouched(false);
+    m_pressed = now ? now->weak_from_this() : std::weak_ptr<kit::View>();
+    if (auto* peer = peerFor(now))
+        peer->setTouched(true);
 }
 
-void Scene::touchBegan(ViewPeer& from, QPoint position)
+void Scene::touchBegan(ViewPeer& from, QPointF globalPosition)
 {
+    auto* window = this->window();
     auto root = rootOf(from);
-    if (!root.peer || !root.view)
+    if (!window || !root.peer || !root.view)
         return;
-    m_touchRoot = root.view;
-    auto point = toRoot(from, position);
-    auto* hit = root.view->hitTest(point);
-    if (!hit) {
-        m_touchTarget.reset();
-        return;
-    }
-    // A row's touches go up to its table, as the handheld's responder
-    // chain takes them there: the table turns them into a tap on the row.
-    if (auto* table = tableAbove(hit); table && hit != table)
-        hit = table;
-    m_touchTarget = hit->weak_from_this();
-    m_touchStart = point;
-    m_scrolling = false;
-    if (auto* table = dynamic_cast<kit::TableView*>(hit))
-        m_offsetAtStart = table->contentOffset();
-    setTouched(hit, true);
-    hit->touchesBegan(toTarget(hit, point));
+    m_touchRootPeer = root.peer;
+    window->touchBegan(toRoot(root.peer, globalPosition), root.view == window ? nullptr : root.view);
+    showPressed();
 }
 
-kit::TableView* Scene::tableAbove(kit::View* view)
+void Scene::touchMoved(ViewPeer&, QPointF globalPosition)
 {
-    for (auto* v = view; v; v = v->superview()) {
-        if (auto* table = dynamic_cast<kit::TableView*>(v))
-            return table;
-        // Controls inside a row keep their own touches.
-        if (v->className() == "UIButton" || v->className() == "UITextField")
-            return nullptr;
+    auto* window = this->window();
+    if (!window || !window->isTouchDown())
+        return;
+    if (!m_touchRootPeer)
+        return touchCancelled();
+    window->touchMoved(toRoot(m_touchRootPeer, globalPosition));
+    showPressed();
+}
+
+void Scene::touchEnded(ViewPeer&, QPointF globalPosition)
+{
+    auto* window = this->window();
+    if (!window || !window->isTouchDown())
+        return;
+    if (!m_touchRootPeer)
+        return touchCancelled();
+    window->touchEnded(toRoot(m_touchRootPeer, globalPosition));
+    m_touchRootPeer = nullptr;
+    showPressed();
+}
+
+void Scene::touchCancelled()
+{
+    if (auto* window = this->window()) {
+        window->touchCancelled();
+        showPressed();
     }
-    return nullptr;
+    m_touchRootPeer = nullptr;
 }
 
 void Scene::scroll(ViewPeer& from, QPoint angleDelta)
 {
-    auto* table = tableAbove(from.view());
-    if (!table || angleDelta.y() == 0)
+    auto* window = this->window();
+    if (!window || !from.view() || angleDelta.y() == 0)
         return;
     // One wheel notch: about one and a half rows of the handheld's 44 points.
-    table->setContentOffset(table->contentOffset() - float(angleDelta.y()) / 120.0f * 66.0f);
-}
-
-void Scene::touchMoved(ViewPeer& from, QPoint position)
-{
-    auto target = m_touchTarget.lock();
-    if (!target)
-        return;
-    auto point = toRoot(from, position);
-    if (auto* table = dynamic_cast<kit::TableView*>(target.get())) {
-        // A drag scrolls the table, and is then no tap.
-        float dy = point.y - m_touchStart.y;
-        if (!m_scrolling && std::abs(dy) > 8) {
-            m_scrolling = true;
-            setTouched(table, false);
-            table->touchesCancelled();
-        }
-        if (m_scrolling) {
-            table->setContentOffset(m_offsetAtStart - dy);
-            return;
-        }
-    }
-    auto local = toTarget(target.get(), point);
-    setTouched(target.get(), target->bounds().contains(local));
-    target->touchesMoved(local);
-}
-
-void Scene::touchEnded(ViewPeer& from, QPoint position)
-{
-    auto target = m_touchTarget.lock();
-    m_touchTarget.reset();
-    if (!target)
-        return;
-    setTouched(target.get(), false);
-    if (m_scrolling) {
-        m_scrolling = false;
-        return;
-    }
-    auto local = toTarget(target.get(), toRoot(from, position));
-    target->touchesEnded(local);
+    window->scrollTableHolding(*from.view(), -float(angleDelta.y()) / 120.0f * 66.0f);
 }
 
 void Scene::watchAnimation(ViewPeer& peer)

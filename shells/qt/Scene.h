@@ -1,13 +1,15 @@
 #pragma once
 // The shown tree: one peer widget per kit view under a root view (the
 // window), kept in step with the model through kit's view observer: each
-// insertion, removal or property change touches only the peer it names. It also
-// routes touches the way the handheld does (the deepest visible,
-// interactive view under the finger takes them, whatever widget got the
-// mouse) and drives the display of running view animations.
+// insertion, removal or property change touches only the peer it names. It
+// forwards touches to the kit window at window points (the window routes
+// them, whatever widget got the mouse), shows the pressed view, and drives
+// the display of running view animations.
+#include "kit/core/Token.h"
 #include "shells/qt/ViewPeer.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -43,10 +45,12 @@ public:
     void subviewRemoved(kit::View& parent, kit::View& child, size_t index) override;
     void transitionWillBegin(kit::View& view) override;
 
-    // Touches, from the peer that got the mouse (position in its coordinates).
-    void touchBegan(ViewPeer& from, QPoint position);
-    void touchMoved(ViewPeer& from, QPoint position);
-    void touchEnded(ViewPeer& from, QPoint position);
+    // Touches, from the peer that got the mouse, at global screen positions
+    // (a peer that scrolls under the finger would skew its own coordinates).
+    void touchBegan(ViewPeer& from, QPointF globalPosition);
+    void touchMoved(ViewPeer& from, QPointF globalPosition);
+    void touchEnded(ViewPeer& from, QPointF globalPosition);
+    void touchCancelled();
     // The mouse wheel over a peer scrolls the table it lies in.
     void scroll(ViewPeer& from, QPoint angleDelta);
 
@@ -65,22 +69,22 @@ private:
     };
     // The shown tree a peer belongs to.
     Root rootOf(ViewPeer& from) const;
-    kit::Point toRoot(ViewPeer& from, QPoint position) const;
-    kit::Point toTarget(const kit::View* target, kit::Point rootPoint) const;
-    void setTouched(kit::View* view, bool touched);
-    static kit::TableView* tableAbove(kit::View* view);
+    kit::Point toRoot(ViewPeer* rootPeer, QPointF globalPosition) const;
+    kit::Window* window() const;
+    // Shows the window's pressed view pressed, and no other.
+    void showPressed();
 
     kit::View* m_rootView;
     ViewPeer* m_root { nullptr };
     std::unordered_map<const kit::View*, ViewPeer*> m_peers;
     std::vector<Root> m_extraRoots;
-    std::weak_ptr<kit::View> m_touchTarget;
-    kit::View* m_touchRoot { nullptr };
-    kit::Point m_touchStart;
-    float m_offsetAtStart { 0 };
-    bool m_scrolling { false };
+    // The root whose peer the touch began in, and the view shown pressed.
+    QPointer<ViewPeer> m_touchRootPeer;
+    std::weak_ptr<kit::View> m_pressed;
     std::set<ViewPeer*> m_animating;
     QTimer m_frameTimer;
+    // The view tree is observed while this lives.
+    kit::Token m_observing;
 };
 
 } // namespace qtshell

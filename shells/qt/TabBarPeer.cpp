@@ -6,7 +6,7 @@
 // single-colour shape, blue when selected, as the handheld draws its items.
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/TabBarController.h"
+#include "kit/ui/TabBarController.h"
 
 #include <QIcon>
 #include <QPainter>

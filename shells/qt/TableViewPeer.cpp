@@ -4,7 +4,7 @@
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/TextDrawing.h"
 
-#include "kit/TableView.h"
+#include "kit/ui/TableView.h"
 
 #include <QWheelEvent>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Text as the handheld's labels and cells draw it: a font, a colour, an
 // alignment, a number of lines (0: as many as fit) and a line-break mode.
-#include "kit/Label.h"
+#include "kit/ui/Label.h"
 
 #include <QPainter>
 #include <QRect>

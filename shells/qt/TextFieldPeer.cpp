@@ -3,7 +3,7 @@
 // return key to the model (which asks the field's delegate).
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/TextField.h"
+#include "kit/ui/TextField.h"
 
 #include <QFocusEvent>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 // model says the text view is editable.
 #include "shells/qt/PeerRegistry.h"
 
-#include "kit/TextView.h"
+#include "kit/ui/TextView.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

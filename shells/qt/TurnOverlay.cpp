@@ -2,8 +2,8 @@
 
 #include "shells/qt/ViewPeer.h"
 
-#include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/ViewAnimation.h"
 
 #include <QPainter>
 

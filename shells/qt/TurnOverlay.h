@@ -7,7 +7,7 @@
 // handheld's cached transition, the view is drawn once at each end. Where the
 // picture has turned away, what lies behind the view shows. The turn is read
 // from the view at the run loop's time whenever the overlay paints.
-#include "kit/Animation.h"
+#include "kit/gfx/Animation.h"
 
 #include <QPixmap>
 #include <QPointer>

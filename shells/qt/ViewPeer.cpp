@@ -3,8 +3,8 @@
 #include "shells/qt/Scene.h"
 #include "shells/qt/TurnOverlay.h"
 
-#include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/ViewAnimation.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
@@ -234,20 +234,20 @@ void ViewPeer::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    m_scene.touchBegan(*this, event->position().toPoint());
+    m_scene.touchBegan(*this, event->globalPosition());
 }
 
 void ViewPeer::mouseMoveEvent(QMouseEvent* event)
 {
     if (event->buttons() & Qt::LeftButton)
-        m_scene.touchMoved(*this, event->position().toPoint());
+        m_scene.touchMoved(*this, event->globalPosition());
 }
 
 void ViewPeer::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    m_scene.touchEnded(*this, event->position().toPoint());
+    m_scene.touchEnded(*this, event->globalPosition());
 }
 
 void ViewPeer::wheelEvent(QWheelEvent* event)

@@ -8,7 +8,7 @@
 // ViewPeer, override contentChanged() and paintContent() (or host a Qt widget
 // as a child), add it in a function of its .cpp and call that function from
 // the registry's list (PeerRegistry.h). See docs/qt-peers.md.
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 #include <QColor>
 #include <QFont>

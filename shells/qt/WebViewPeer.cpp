@@ -3,7 +3,7 @@
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/QtWebEngine.h"
 
-#include "kit/WebView.h"
+#include "kit/web/WebView.h"
 
 #include <QPointer>
 #include <QWebEngineView>

@@ -1,8 +1,8 @@
 // quorvane: Quorvane in a window on a Linux desktop or handheld.
 #include "app/QuorvaneMain.h"
 #include "app/TorrentOpener.h"
-#include "kit/Application.h"
-#include "kit/DeviceLayout.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceLayout.h"
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/Options.h"

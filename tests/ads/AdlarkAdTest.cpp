@@ -5,9 +5,9 @@
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkImageCache.h"
 #include "ads/AdlarkLocationManager.h"
-#include "kit/Application.h"
-#include "kit/DeviceInfo.h"
-#include "kit/FileInfo.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceInfo.h"
+#include "kit/core/FileInfo.h"
 
 #include <filesystem>
 

@@ -8,7 +8,7 @@
 #include "ads/AdlarkSingleAdView.h"
 #include "ads/AdlarkView.h"
 
-#include "kit/ViewAnimation.h"
+#include "kit/ui/ViewAnimation.h"
 
 using namespace adtest;
 

@@ -1,6 +1,6 @@
 #include "ads/AdlarkImageCache.h"
 
-#include "kit/FileInfo.h"
+#include "kit/core/FileInfo.h"
 
 #include <cmath>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "ads/AdlarkLocationManager.h"
-#include "kit/FileInfo.h"
+#include "kit/core/FileInfo.h"
 
 #include <cstdio>
 

@@ -6,11 +6,11 @@
 #include "ads/AdlarkSingleAdView.h"
 #include "ads/AdlarkView.h"
 
-#include "kit/ActivityIndicatorView.h"
-#include "kit/Fonts.h"
-#include "kit/RecordingContext.h"
-#include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
+#include "kit/ui/ActivityIndicatorView.h"
+#include "kit/gfx/Fonts.h"
+#include "kit/gfx/RecordingContext.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/ViewAnimation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "ads/AdlarkURLDownload.h"
-#include "kit/DeviceInfo.h"
+#include "kit/core/DeviceInfo.h"
 
 using namespace adtest;
 

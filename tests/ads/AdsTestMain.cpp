@@ -3,8 +3,8 @@
 #include "tests/support/AdnetServer.h"
 #include "tests/support/TempFolder.h"
 
-#include "kit/DeviceInfo.h"
-#include "kit/DeviceLayout.h"
+#include "kit/core/DeviceInfo.h"
+#include "kit/core/DeviceLayout.h"
 
 #include <gtest/gtest.h>
 #include <memory>

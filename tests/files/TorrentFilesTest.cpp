@@ -1,13 +1,13 @@
 #include "tests/support/TempFolder.h"
 #include "app/HalvexAppDelegate.h"
 #include "files/TorrentFiles.h"
-#include "kit/TestEnvironment.h"
-#include "kit/Application.h"
-#include "kit/DeviceLayout.h"
-#include "kit/Log.h"
-#include "kit/MoviePlayer.h"
-#include "kit/RunLoop.h"
-#include "kit/UserDefaults.h"
+#include "kit/testing/TestEnvironment.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+#include "kit/ui/MoviePlayer.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/UserDefaults.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Animations: timing curves, 3-D transforms and the flip, animations by key,
 // and view animation blocks, on the manual clock.
-#include "kit/Animation.h"
-#include "kit/Platform.h"
-#include "kit/RunLoop.h"
-#include "kit/TestEnvironment.h"
-#include "kit/View.h"
-#include "kit/ViewAnimation.h"
+#include "kit/gfx/Animation.h"
+#include "kit/core/Platform.h"
+#include "kit/core/RunLoop.h"
+#include "kit/testing/TestEnvironment.h"
+#include "kit/ui/View.h"
+#include "kit/ui/ViewAnimation.h"
 
 #include <gtest/gtest.h>
 
@@ -248,7 +248,7 @@ TEST_F(AnimationTest, ATransitionIsAnnouncedBeforeTheChangeAndAttachedAtCommit)
         void transitionWillBegin(kit::View& view) override { heard.push_back("will turn " + std::to_string(view.tag())); }
     };
     auto watcher = std::make_shared<Watcher>();
-    kit::Platform::current().addViewObserver(watcher.get());
+    auto token = kit::Platform::current().addViewObserver(watcher.get());
     auto container = kit::View::create();
     container->setTag(7);
     kit::ViewAnimation::beginAnimations("swap");
@@ -263,7 +263,6 @@ TEST_F(AnimationTest, ATransitionIsAnnouncedBeforeTheChangeAndAttachedAtCommit)
     EXPECT_DOUBLE_EQ(flip->duration, 0.7);
     env.advance(0.7);
     EXPECT_EQ(watcher->heard.back(), "animations of 7: 0");
-    kit::Platform::current().removeViewObserver(watcher.get());
 }
 
 } // namespace

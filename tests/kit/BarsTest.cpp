@@ -1,7 +1,7 @@
 // Toolbars and navigation bars: where their items stand, what a tap on an
 // item does (nothing while disabled), and how the bars follow their items.
-#include "kit/NavigationBar.h"
-#include "kit/Toolbar.h"
+#include "kit/ui/NavigationBar.h"
+#include "kit/ui/Toolbar.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "kit/AtomicFile.h"
-#include "kit/BlockingFetch.h"
+#include "kit/core/AtomicFile.h"
+#include "kit/net/BlockingFetch.h"
 #include "tests/support/PageServer.h"
 #include "tests/support/TempFolder.h"
 

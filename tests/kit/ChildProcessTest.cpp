@@ -1,10 +1,10 @@
 #include "tests/support/TempFolder.h"
-#include "kit/ChildProcess.h"
-#include "kit/FileHandle.h"
-#include "kit/NotificationCenter.h"
-#include "kit/Pipe.h"
-#include "kit/RunLoop.h"
-#include "kit/TestEnvironment.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/FileHandle.h"
+#include "kit/core/NotificationCenter.h"
+#include "kit/core/Pipe.h"
+#include "kit/core/RunLoop.h"
+#include "kit/testing/TestEnvironment.h"
 
 #include <any>
 #include <csignal>

@@ -1,7 +1,7 @@
 // The drawing context's path geometry, the recording backend and text measuring.
-#include "kit/Fonts.h"
-#include "kit/Path.h"
-#include "kit/RecordingContext.h"
+#include "kit/gfx/Fonts.h"
+#include "kit/gfx/Path.h"
+#include "kit/gfx/RecordingContext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "tests/support/TempFolder.h"
-#include "kit/FileManager.h"
+#include "kit/core/FileManager.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "kit/HeadlessWebEngine.h"
+#include "kit/web/HeadlessWebEngine.h"
 
-#include "kit/RunLoop.h"
-#include "kit/WebView.h"
-#include "kit/WebViewErrors.h"
+#include "kit/core/RunLoop.h"
+#include "kit/web/WebView.h"
+#include "kit/web/WebViewErrors.h"
 #include "tests/support/PageServer.h"
 
 #include <filesystem>

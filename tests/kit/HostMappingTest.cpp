@@ -1,4 +1,4 @@
-#include "kit/HostMapping.h"
+#include "kit/net/HostMapping.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // kit's HTTP under a hostile server: the body cap where the bytes arrive, no
 // scheme but http and https, and a loop of the caller's choosing.
-#include "kit/HttpRequest.h"
-#include "kit/RunLoop.h"
+#include "kit/net/HttpRequest.h"
+#include "kit/core/RunLoop.h"
 #include "tests/support/AdnetServer.h"
 #include "tests/support/LoopTest.h"
 

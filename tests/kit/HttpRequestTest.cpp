@@ -1,5 +1,5 @@
-#include "kit/HttpRequest.h"
-#include "kit/RunLoop.h"
+#include "kit/net/HttpRequest.h"
+#include "kit/core/RunLoop.h"
 #include "tests/support/AdnetServer.h"
 #include "tests/support/LoopTest.h"
 

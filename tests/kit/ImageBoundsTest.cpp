@@ -1,7 +1,7 @@
 // Pictures from a hostile server: sizes read from the header, a GIF's first
 // frame only, progressive scans bounded, nothing cut short or corrupt taken.
 // The pictures come from the ad network's own generators.
-#include "kit/Image.h"
+#include "kit/gfx/Image.h"
 #include "tools/adnet/HostileMedia.h"
 
 #include <gtest/gtest.h>

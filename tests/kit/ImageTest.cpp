@@ -1,4 +1,4 @@
-#include "kit/Image.h"
+#include "kit/gfx/Image.h"
 #include "tools/adnet/HostileMedia.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Layers and their key-frame animations on the manual clock.
-#include "kit/DrawingView.h"
-#include "kit/Image.h"
-#include "kit/Layer.h"
-#include "kit/RunLoop.h"
+#include "kit/ui/DrawingView.h"
+#include "kit/gfx/Image.h"
+#include "kit/gfx/Layer.h"
+#include "kit/core/RunLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "kit/NotificationCenter.h"
+#include "kit/core/NotificationCenter.h"
 
 #include <gtest/gtest.h>
 

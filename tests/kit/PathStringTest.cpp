@@ -1,5 +1,5 @@
-#include "kit/PathString.h"
-#include "kit/URLEscape.h"
+#include "kit/core/PathString.h"
+#include "kit/net/URLEscape.h"
 
 #include <gtest/gtest.h>
 

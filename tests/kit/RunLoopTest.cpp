@@ -1,9 +1,9 @@
-#include "kit/FdWatcher.h"
-#include "kit/Log.h"
-#include "kit/NotificationCenter.h"
-#include "kit/TestEnvironment.h"
-#include "kit/RunLoop.h"
-#include "kit/Timer.h"
+#include "kit/core/FdWatcher.h"
+#include "kit/core/Log.h"
+#include "kit/core/NotificationCenter.h"
+#include "kit/testing/TestEnvironment.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/Timer.h"
 
 #include <gtest/gtest.h>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "kit/TableView.h"
+#include "kit/ui/TableView.h"
 
 #include <gtest/gtest.h>
 

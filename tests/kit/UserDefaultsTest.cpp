@@ -1,6 +1,6 @@
 #include "tests/support/TempFolder.h"
-#include "kit/Log.h"
-#include "kit/UserDefaults.h"
+#include "kit/core/Log.h"
+#include "kit/core/UserDefaults.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "kit/Utf8.h"
-#include "kit/Utf8Decoder.h"
+#include "kit/core/Utf8.h"
+#include "kit/core/Utf8Decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "kit/Application.h"
-#include "kit/DeviceLayout.h"
-#include "kit/RunLoop.h"
-#include "kit/TabBarController.h"
-#include "kit/TestEnvironment.h"
-#include "kit/View.h"
-#include "kit/ViewAnimation.h"
-#include "kit/Window.h"
+#include "kit/ui/Application.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/testing/TestEnvironment.h"
+#include "kit/ui/View.h"
+#include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 #include <gtest/gtest.h>
 
@@ -128,8 +128,9 @@ TEST(ViewObserverTest, SeveralObserversHearInsertionsRemovalsAndMovesWithTheirIn
 {
     kit::TestEnvironment env;
     Recorder first, second;
-    env.platform().addViewObserver(&first);
-    env.platform().addViewObserver(&second);
+    auto firstToken = env.platform().addViewObserver(&first);
+    auto secondToken = env.platform().addViewObserver(&second);
+    EXPECT_FALSE(env.platform().addViewObserver(&first).isActive()); // already there: no second entry
     auto root = kit::View::create();
     root->setTag(1);
     auto a = kit::View::create(), b = kit::View::create(), c = kit::View::create();
@@ -149,13 +150,14 @@ TEST(ViewObserverTest, SeveralObserversHearInsertionsRemovalsAndMovesWithTheirIn
                                "tag1 -11@1", "tag10 property 1" }));
     EXPECT_EQ(second.heard, first.heard);
 
-    env.platform().removeViewObserver(&second);
+    secondToken.reset();
     second.heard.clear();
     c.reset();
     root->sendSubviewToBack(*root->subviews().back()); // c, held by root alone now
     EXPECT_TRUE(second.heard.empty());
     EXPECT_EQ(first.heard.back(), "tag1 +12@0");
-    env.platform().removeViewObserver(&first);
+    firstToken.reset();
+    EXPECT_TRUE(env.platform().viewObservers().empty());
 }
 
 TEST(ViewObserverTest, AViewNotMadeByCreateDoesNotThrowLater)

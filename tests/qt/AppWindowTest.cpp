@@ -11,14 +11,14 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
-#include "kit/ActionSheet.h"
-#include "kit/AlertView.h"
-#include "kit/Button.h"
-#include "kit/ChildProcess.h"
-#include "kit/DeviceLayout.h"
-#include "kit/TableView.h"
-#include "kit/TextField.h"
-#include "kit/UserDefaults.h"
+#include "kit/ui/ActionSheet.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Button.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/ui/TableView.h"
+#include "kit/ui/TextField.h"
+#include "kit/core/UserDefaults.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>

@@ -7,7 +7,7 @@
 
 #include "ads/AdlarkAd.h"
 #include "ads/AdlarkSingleAdView.h"
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

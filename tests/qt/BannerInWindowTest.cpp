@@ -11,9 +11,9 @@
 #include "ads/AdlarkSingleAdView.h"
 #include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
-#include "kit/DeviceLayout.h"
-#include "kit/Fonts.h"
-#include "kit/RecordingContext.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/gfx/Fonts.h"
+#include "kit/gfx/RecordingContext.h"
 #include "tests/support/AdnetServer.h"
 #include "tests/support/TempFolder.h"
 

@@ -5,8 +5,8 @@
 
 #include "shells/qt/QtGraphicsContext.h"
 
-#include "kit/Fonts.h"
-#include "kit/Image.h"
+#include "kit/gfx/Fonts.h"
+#include "kit/gfx/Image.h"
 
 #include <QImage>
 #include <QPainter>

@@ -5,10 +5,10 @@
 #include "shells/qt/QtPlatform.h"
 
 #include "app/QuorvaneMain.h"
-#include "kit/Application.h"
-#include "kit/ChildProcess.h"
-#include "kit/DeviceLayout.h"
-#include "kit/RunLoop.h"
+#include "kit/ui/Application.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/RunLoop.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

@@ -11,8 +11,8 @@
 #include "tests/support/AdnetServer.h"
 #include "tests/support/RecordingPlatform.h"
 
-#include "kit/Application.h"
-#include "kit/Window.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Window.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 
 #include "shells/qt/QtLocationSource.h"
 
-#include "kit/Platform.h"
+#include "kit/core/Platform.h"
 
 #include <QGeoPositionInfoSource>
 #include <gtest/gtest.h>

@@ -9,12 +9,12 @@
 #include "shells/qt/QtPlatform.h"
 #include "shells/qt/RunLoopBridge.h"
 
-#include "kit/Clock.h"
-#include "kit/NotificationCenter.h"
-#include "kit/RunLoop.h"
-#include "kit/URLEscape.h"
-#include "kit/ViewAnimation.h"
-#include "kit/Window.h"
+#include "kit/core/Clock.h"
+#include "kit/core/NotificationCenter.h"
+#include "kit/core/RunLoop.h"
+#include "kit/net/URLEscape.h"
+#include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 #include <QPushButton>
 #include <QTest>

@@ -10,9 +10,9 @@
 #include "shells/qt/SingleInstance.h"
 
 #include "app/HalvexAppDelegate.h"
-#include "kit/DeviceLayout.h"
-#include "kit/Popup.h"
-#include "kit/UserDefaults.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/ui/Popup.h"
+#include "kit/core/UserDefaults.h"
 
 #include <QProcess>
 #include <QPushButton>

@@ -5,8 +5,8 @@
 #include "shells/qt/Scene.h"
 #include "shells/qt/ViewPeer.h"
 
-#include "kit/ProgressView.h"
-#include "kit/Window.h"
+#include "kit/ui/ProgressView.h"
+#include "kit/ui/Window.h"
 
 #include <gtest/gtest.h>
 

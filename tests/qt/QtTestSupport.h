@@ -1,8 +1,8 @@
 #pragma once
 #include "app/QuorvaneMain.h"
-#include "kit/Platform.h"
-#include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
+#include "kit/core/Platform.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/ViewAnimation.h"
 #include "shells/qt/QtPlatform.h"
 #include "tests/support/TempFolder.h"
 

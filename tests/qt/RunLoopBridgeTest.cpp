@@ -4,9 +4,9 @@
 
 #include "shells/qt/RunLoopBridge.h"
 
-#include "kit/ChildProcess.h"
-#include "kit/FdWatcher.h"
-#include "kit/Timer.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/FdWatcher.h"
+#include "kit/core/Timer.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/Scene.h"
 
-#include "kit/Button.h"
-#include "kit/Label.h"
-#include "kit/TableView.h"
-#include "kit/TextField.h"
-#include "kit/Window.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/TableView.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/Window.h"
 
 #include <QLineEdit>
 #include <QTest>

@@ -11,9 +11,9 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
-#include "kit/ChildProcess.h"
-#include "kit/DeviceLayout.h"
-#include "kit/TableViewCell.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/ui/TableViewCell.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,9 +5,9 @@
 
 #include "shells/qt/Scene.h"
 
-#include "kit/TestEnvironment.h"
-#include "kit/ViewAnimation.h"
-#include "kit/Window.h"
+#include "kit/testing/TestEnvironment.h"
+#include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

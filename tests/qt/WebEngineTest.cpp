@@ -9,12 +9,12 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/PageServer.h"
 
-#include "kit/DeviceLayout.h"
-#include "kit/Log.h"
-#include "kit/RunLoop.h"
-#include "kit/WebView.h"
-#include "kit/Window.h"
-#include "kit/UserDefaults.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+#include "kit/core/RunLoop.h"
+#include "kit/web/WebView.h"
+#include "kit/ui/Window.h"
+#include "kit/core/UserDefaults.h"
 #include "web/DownloadViewController.h"
 #include "web/FirstViewController.h"
 

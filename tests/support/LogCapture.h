@@ -1,6 +1,6 @@
 #pragma once
 // Captures kit's log lines for one test instead of writing them out.
-#include "kit/Log.h"
+#include "kit/core/Log.h"
 
 #include <string>
 #include <vector>

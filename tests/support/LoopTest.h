@@ -3,8 +3,8 @@
 // (a fresh loop on a manual clock, a temporary device root, fresh single
 // instances, no animations left from an earlier test). Real I/O is waited
 // for with waitFor(); time-outs are reached by advancing the clock.
-#include "kit/RunLoop.h"
-#include "kit/TestEnvironment.h"
+#include "kit/core/RunLoop.h"
+#include "kit/testing/TestEnvironment.h"
 
 #include <functional>
 #include <gtest/gtest.h>

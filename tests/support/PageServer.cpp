@@ -1,9 +1,9 @@
 #include "tests/support/PageServer.h"
 
-#include "kit/HeadlessWebEngine.h"
-#include "kit/RunLoop.h"
-#include "kit/URL.h"
-#include "kit/WebView.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/core/RunLoop.h"
+#include "kit/net/URL.h"
+#include "kit/web/WebView.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,7 +1,7 @@
 #pragma once
 // A platform for tests: records the addresses handed to the system and the
 // requests to end; runs nothing.
-#include "kit/Application.h"
+#include "kit/ui/Application.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "transfers/OptionsViewController.h"
 
-#include "kit/Application.h"
-#include "kit/TabBarController.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/TabBarController.h"
 #include "tests/support/LoopTest.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "web/DownloadViewController.h"
 
-#include "kit/DeviceLayout.h"
-#include "kit/HeadlessWebEngine.h"
-#include "kit/RunLoop.h"
-#include "kit/ViewAnimation.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/core/RunLoop.h"
+#include "kit/ui/ViewAnimation.h"
 #include "tests/web/WebTestSupport.h"
 
 #include <gtest/gtest.h>

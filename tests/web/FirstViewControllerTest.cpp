@@ -1,9 +1,9 @@
 #include "web/FirstViewController.h"
 
-#include "kit/Application.h"
-#include "kit/HeadlessWebEngine.h"
-#include "kit/RunLoop.h"
-#include "kit/UserDefaults.h"
+#include "kit/ui/Application.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/UserDefaults.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/web/WebTestSupport.h"
 

@@ -1,6 +1,7 @@
 // The whole application in the headless shell, against the loopback site:
 // the welcome page and the first-run notice, then the browser tab, a typed
 // address and a followed torrent link.
+#include "tests/support/HeadlessRun.h"
 #include "tests/web/WebTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,27 +14,9 @@ using namespace webtest;
 
 namespace {
 
-struct Run {
-    int status;
-    std::string out;
-};
-
-Run runHeadless(const std::string& root, const std::string& script)
+testsupport::HeadlessRun runHeadless(const std::string& root, const std::string& script)
 {
-    auto scriptPath = root + "/script.txt";
-    std::ofstream(scriptPath) << script;
-    std::string command = std::string("'") + QUORVANE_HEADLESS + "' --root '" + root + "' --script '" + scriptPath + "' 2>&1";
-    Run run { -1, {} };
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return testsupport::runHeadless(QUORVANE_HEADLESS, root, script, { .mergeErrors = true });
 }
 
 TEST(HeadlessShell, FollowsATorrentLinkAndKeepsTheFile)

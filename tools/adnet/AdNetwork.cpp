@@ -1,7 +1,7 @@
 #include "AdNetwork.h"
 #include "HostileMedia.h"
 
-#include "kit/Image.h"
+#include "kit/gfx/Image.h"
 
 #include <httplib.h>
 

@@ -13,7 +13,7 @@
 #include "ads/AdlarkView.h"
 #include "ads/AdlarkService.h"
 
-#include "kit/HeadlessWebEngine.h"
+#include "kit/web/HeadlessWebEngine.h"
 
 #include <cstdlib>
 

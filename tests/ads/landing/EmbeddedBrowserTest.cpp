@@ -5,10 +5,10 @@
 #include "ads/AdlarkAd.h"
 #include "tests/ads/landing/LandingTestSupport.h"
 
-#include "kit/AlertView.h"
-#include "kit/HeadlessWebEngine.h"
-#include "kit/Localization.h"
-#include "kit/URLEscape.h"
+#include "kit/ui/AlertView.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/core/Localization.h"
+#include "kit/net/URLEscape.h"
 
 using namespace landingtest;
 using Decision = AdlarkBrowserController::Decision;

@@ -1,7 +1,7 @@
 #include "tests/ads/landing/LandingTestSupport.h"
 
-#include "kit/HeadlessWebEngine.h"
-#include "kit/WebView.h"
+#include "kit/web/HeadlessWebEngine.h"
+#include "kit/web/WebView.h"
 
 namespace landingtest {
 

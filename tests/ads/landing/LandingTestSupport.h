@@ -6,8 +6,8 @@
 #include "tests/support/LoopTest.h"
 #include "tests/support/RecordingPlatform.h"
 
-#include "kit/Application.h"
-#include "kit/Window.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Window.h"
 
 #include <memory>
 #include <string>

@@ -4,7 +4,7 @@
 #include "ads/landing/AdlarkModalController.h"
 #include "tests/ads/landing/LandingTestSupport.h"
 
-#include "kit/ViewAnimation.h"
+#include "kit/ui/ViewAnimation.h"
 
 using namespace landingtest;
 

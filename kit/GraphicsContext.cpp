@@ -1,7 +1,0 @@
-#include "kit/GraphicsContext.h"
-
-namespace kit {
-
-GraphicsContext::~GraphicsContext() = default;
-
-} // namespace kit

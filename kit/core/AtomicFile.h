@@ -1,0 +1,17 @@
+#pragma once
+// Writes bytes to a file so that a reader sees the old file or the whole new
+// one, never a torn one: the bytes go to a temporary file in the same folder,
+// which then replaces the file by rename. Missing folders are not created.
+// On failure the old file stays as it was, no temporary file is left, and
+// the error says which step failed and why.
+#include "kit/core/ErrorOr.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kit {
+
+ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length);
+
+} // namespace kit

@@ -1,0 +1,70 @@
+#include "kit/core/Platform.h"
+
+#include "kit/core/LocationSource.h"
+#include "kit/core/RunLoop.h"
+
+#include <algorithm>
+
+namespace kit {
+
+namespace {
+std::shared_ptr<Platform>& installed()
+{
+    static std::shared_ptr<Platform> platform;
+    return platform;
+}
+
+Platform& kitsOwn()
+{
+    static Platform platform;
+    return platform;
+}
+} // namespace
+
+Platform::Platform() = default;
+Platform::~Platform() = default;
+
+Platform& Platform::current()
+{
+    auto& p = installed();
+    return p ? *p : kitsOwn();
+}
+
+void Platform::install(std::shared_ptr<Platform> platform)
+{
+    // The old platform goes after the loop has left its backend.
+    auto old = std::move(installed());
+    installed() = std::move(platform);
+    RunLoop::main().setBackend(current().makeRunLoopBackend());
+}
+
+int Platform::run(Application&) { return 0; }
+bool Platform::openURL(const std::string&) { return false; }
+void Platform::terminate(Application&) { }
+bool Platform::showNotification(const std::string&, const std::string&) { return false; }
+
+std::unique_ptr<RunLoopBackend> Platform::makeRunLoopBackend()
+{
+    return std::make_unique<PollBackend>();
+}
+
+LocationSource& Platform::locationSource()
+{
+    if (!m_locationSource)
+        m_locationSource = LocationSource::fromEnvironment();
+    return *m_locationSource;
+}
+
+Token Platform::addViewObserver(ViewObserver* observer)
+{
+    auto& list = *m_viewObservers;
+    if (!observer || std::find(list.begin(), list.end(), observer) != list.end())
+        return {};
+    list.push_back(observer);
+    return Token([weakList = std::weak_ptr(m_viewObservers), observer] {
+        if (auto list = weakList.lock())
+            std::erase(*list, observer);
+    });
+}
+
+} // namespace kit

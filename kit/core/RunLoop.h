@@ -1,0 +1,135 @@
+#pragma once
+// The main run loop. One thread: everything registered here (posted work,
+// timers, file-descriptor watches) runs on the thread that drives the loop,
+// in order. postFromAnyThread() is the only entry that other threads may use.
+//
+// The loop reads a Clock. With a real clock, run()/runOnce() wait for the next
+// timer or descriptor. With a manual clock, timers fire only when advance()
+// moves the clock; descriptors are still watched in real time, so a test can
+// wait for a child's output with runUntil() and then advance() to fire ticks.
+//
+// The waiting itself is the backend's (RunLoopBackend.h): kit's poll backend
+// by default, the window shell's Qt backend there. Event-driven hosts do not
+// call run(): their backend calls runDue(), timerDue() and watchReady().
+//
+// Registrations belong to their owners: a Timer or FdWatcher unregisters
+// when it is destroyed, so nothing the loop calls can reach a dead owner.
+#include "kit/core/Clock.h"
+#include "kit/core/RunLoopBackend.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace kit {
+
+class Timer;
+class FdWatcher;
+
+class RunLoop {
+public:
+    static RunLoop& main();
+
+    // How other threads wake the loop: an eventfd; where that fails a pipe;
+    // where that fails too, nothing (the loop then looks every 10 ms). Each
+    // fallback is logged. A loop may start further down (tests of the fallbacks).
+    enum class WakeChannel { EventFd, Pipe, None };
+
+    RunLoop() : RunLoop(WakeChannel::EventFd) { }
+    explicit RunLoop(WakeChannel first);
+    ~RunLoop();
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
+    // Install once in main (or a test fixture) before registering work.
+    void setClock(std::shared_ptr<Clock> clock);
+    // Convenience for tests: installs a new manual clock at time 0 and returns it.
+    ManualClock& useManualClock();
+    Clock& clock() const { return *m_clock; }
+    double now() const { return m_clock->now(); }
+
+    // Hands every registration to the new backend (null: kit's poll backend).
+    void setBackend(std::unique_ptr<RunLoopBackend> backend);
+    RunLoopBackend& backend() const { return *m_backend; }
+
+    void post(std::function<void()> work);
+    void postFromAnyThread(std::function<void()> work);
+
+    // One turn: posted work, due timers, then a wait of at most maxWait real
+    // seconds for descriptors (shorter when a real-clock timer falls due).
+    void runOnce(double maxWait);
+    void run();
+    void stop() { m_stopped = true; }
+    // Turns the loop until done() holds or realTimeout real seconds pass.
+    bool runUntil(const std::function<bool()>& done, double realTimeout);
+    // Manual clock: fires, in time order, everything due within seconds, also
+    // handling descriptors that are ready on the way. On a real clock time
+    // cannot be skipped: it logs so, runs only what is due, and waits for nothing.
+    void advance(double seconds);
+
+    std::optional<double> nextDueTime() const;
+    size_t timerCount() const { return m_timers.size(); }
+    size_t watchCount() const { return m_watches.size(); }
+    bool hasPostedWork() const { return !m_posted.empty() || m_foreignPending.load(); }
+
+    // For backends: run posted work and due timers; a timer's time has come;
+    // a watched descriptor is ready.
+    void runDue();
+    void timerDue(uint64_t id);
+    void watchReady(uint64_t id, unsigned events);
+
+    // Drops every timer and posted job (tests reset the shared loop). Watches
+    // stay: each belongs to a live FdWatcher.
+    void reset();
+
+private:
+    friend class Timer;
+    friend class FdWatcher;
+
+    uint64_t addTimer(const std::shared_ptr<Timer>& timer, double fireAt);
+    void removeTimer(uint64_t id);
+    uint64_t addWatch(int fd, unsigned events, std::shared_ptr<std::function<void(unsigned)>> callback);
+    void setWatchEnabled(uint64_t id, bool enabled);
+    void removeWatch(uint64_t id);
+
+    void runPosted();
+    void takeForeign();
+    void fireDueTimers();
+    void openWakeChannel(WakeChannel first);
+    void drainWakeChannel();
+    void registerTimerWithBackend(uint64_t id, double fireAt);
+
+    struct WatchEntry {
+        int fd;
+        unsigned events;
+        bool enabled;
+        std::shared_ptr<std::function<void(unsigned)>> callback;
+    };
+
+    std::shared_ptr<Clock> m_clock;
+    std::unique_ptr<RunLoopBackend> m_backend;
+    std::deque<std::function<void()>> m_posted;
+    // Timers in firing order, and each timer's due time by id.
+    std::map<std::pair<double, uint64_t>, std::weak_ptr<Timer>> m_timers;
+    std::map<uint64_t, double> m_timerDue;
+    std::map<uint64_t, WatchEntry> m_watches;
+    uint64_t m_nextSeq { 1 };
+    bool m_stopped { false };
+
+    // Waking from other threads: an eventfd, or a pipe where eventfd is
+    // missing; with neither, foreign work is picked up on the next turn.
+    int m_wakeRead { -1 };
+    int m_wakeWrite { -1 };
+    std::unique_ptr<FdWatcher> m_wakeWatch;
+    std::mutex m_foreignMutex;
+    std::vector<std::function<void()>> m_foreign;
+    std::atomic<bool> m_foreignPending { false };
+};
+
+} // namespace kit

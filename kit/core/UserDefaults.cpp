@@ -1,0 +1,163 @@
+#include "kit/core/UserDefaults.h"
+
+#include "kit/core/Log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace kit {
+
+namespace {
+constexpr const char* header = "quorvane-settings 1";
+
+std::string escape(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> unescape(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\') {
+            out += s[i];
+            continue;
+        }
+        if (++i == s.size())
+            return std::nullopt;
+        switch (s[i]) {
+        case '\\': out += '\\'; break;
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        default: return std::nullopt;
+        }
+    }
+    return out;
+}
+} // namespace
+
+UserDefaults& UserDefaults::standard()
+{
+    static UserDefaults defaults;
+    return defaults;
+}
+
+std::string UserDefaults::encode(const std::map<std::string, std::string>& values)
+{
+    std::string out = std::string(header) + "\n";
+    for (auto& [k, v] : values)
+        out += escape(k) + "\t" + escape(v) + "\n";
+    return out;
+}
+
+std::optional<std::map<std::string, std::string>> UserDefaults::decode(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != header)
+        return std::nullopt;
+    std::map<std::string, std::string> values;
+    bool ended = text.empty() || text.back() == '\n';
+    if (!ended) // a file cut short in the middle of a line is not trusted
+        return std::nullopt;
+    while (std::getline(in, line)) {
+        auto tab = line.find('\t');
+        if (tab == std::string::npos)
+            return std::nullopt;
+        auto k = unescape(line.substr(0, tab));
+        auto v = unescape(line.substr(tab + 1));
+        if (!k || !v)
+            return std::nullopt;
+        values[*k] = *v;
+    }
+    return values;
+}
+
+void UserDefaults::open(std::string path)
+{
+    m_path = std::move(path);
+    m_values.clear();
+    std::error_code ec;
+    if (!std::filesystem::exists(m_path, ec))
+        return;
+    std::ifstream in(m_path, std::ios::binary);
+    std::stringstream buf;
+    buf << in.rdbuf();
+    auto values = in ? decode(buf.str()) : std::nullopt;
+    if (!values) {
+        auto aside = m_path + ".corrupt";
+        std::filesystem::rename(m_path, aside, ec);
+        log("Stored settings in " + m_path + " could not be read; moved aside to " + aside + ", starting with empty settings");
+        return;
+    }
+    m_values = std::move(*values);
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const
+{
+    auto it = m_values.find(key);
+    if (it == m_values.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void UserDefaults::setObject(const std::string& value, const std::string& key)
+{
+    m_values[key] = value;
+    save();
+}
+
+void UserDefaults::removeObject(const std::string& key)
+{
+    if (m_values.erase(key))
+        save();
+}
+
+void UserDefaults::save()
+{
+    if (m_path.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(m_path).parent_path(), ec);
+    const std::string tmp = m_path + ".tmp";
+    const std::string text = encode(m_values);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0;
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += size_t(n);
+    }
+    if (ok)
+        ok = ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (ok)
+        ok = ::rename(tmp.c_str(), m_path.c_str()) == 0;
+    if (!ok) {
+        log("Stored settings could not be written to " + m_path + ": " + std::strerror(errno));
+        ::unlink(tmp.c_str());
+    }
+}
+
+} // namespace kit

@@ -1,0 +1,7 @@
+#include "kit/gfx/GraphicsContext.h"
+
+namespace kit {
+
+GraphicsContext::~GraphicsContext() = default;
+
+} // namespace kit

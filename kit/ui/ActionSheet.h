@@ -1,0 +1,51 @@
+#pragma once
+// A modal choice among buttons shown over a view. Button indexes: the
+// destructive button first (index 0) when there is one, then the other buttons
+// in the order given, then the cancel button last.
+#include "kit/ui/Popup.h"
+
+#include <optional>
+
+namespace kit {
+
+class ActionSheet;
+class Toolbar;
+class View;
+
+class ActionSheetDelegate {
+public:
+    virtual ~ActionSheetDelegate() = default;
+    virtual void actionSheetClickedButtonAtIndex(ActionSheet& sheet, int index) = 0;
+};
+
+enum class ActionSheetStyle { Default = 0, BlackTranslucent = 1, BlackOpaque = 2 };
+
+class ActionSheet : public Popup {
+public:
+    // The delegate is not held: it must outlive the shown sheet or clear itself with setDelegate(nullptr).
+    static std::shared_ptr<ActionSheet> create(std::string title, ActionSheetDelegate* delegate,
+        std::optional<std::string> cancelButtonTitle, std::optional<std::string> destructiveButtonTitle,
+        std::vector<std::string> otherButtonTitles);
+
+    std::string className() const override { return "UIActionSheet"; }
+    void setDelegate(ActionSheetDelegate* delegate) { m_delegate = delegate; }
+    ActionSheetDelegate* delegate() const { return m_delegate; }
+    int destructiveButtonIndex() const { return m_destructiveIndex; }
+    ActionSheetStyle actionSheetStyle() const { return m_style; }
+    void setActionSheetStyle(ActionSheetStyle style) { m_style = style; }
+
+    // Shows the sheet over the view (the sheet is on the application's popup stack).
+    void showInView(View& view);
+    // Shows the sheet from a toolbar at the foot of the screen.
+    void showFromToolbar(Toolbar& toolbar);
+
+protected:
+    void clicked(int index) override;
+
+private:
+    ActionSheetDelegate* m_delegate { nullptr };
+    int m_destructiveIndex { -1 };
+    ActionSheetStyle m_style { ActionSheetStyle::Default };
+};
+
+} // namespace kit

@@ -1,0 +1,83 @@
+#pragma once
+// The application object: one per process, reachable from anywhere through
+// shared(). It holds the delegate (made by the main interface, as the
+// handheld's main interface file does), the key window, the stack of shown
+// popups, and the status bar's network-activity indicator. What only a shell
+// can do (run the loop, hand a URL to the desktop, end the process) goes
+// through the installed Platform (Platform.h).
+#include "kit/core/Platform.h"
+#include "kit/ui/Popup.h"
+#include "kit/ui/Window.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+class Application;
+class TabBarController;
+
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual void applicationDidFinishLaunching(Application&) { }
+
+    // The controller of the application's tab bar, if it has one. Code that
+    // switches tabs reaches it as shared(), then delegate(), then this.
+    std::shared_ptr<TabBarController> tabBarController;
+};
+
+class Application {
+public:
+    static Application& shared();
+    static bool exists();
+
+    Application();
+    virtual ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    ApplicationDelegate* delegate() const { return m_delegate.get(); }
+    template<typename T>
+    T* delegateAs() const { return dynamic_cast<T*>(m_delegate.get()); }
+    void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) { m_delegate = std::move(delegate); }
+
+    Window* keyWindow() const { return m_keyWindow; }
+    void setKeyWindow(Window* window) { m_keyWindow = window; }
+
+    bool isNetworkActivityIndicatorVisible() const { return m_networkActivity; }
+    void setNetworkActivityIndicatorVisible(bool visible);
+    std::function<void()> onStatusBarChanged;
+
+    // The handler of the platform's suspend request (the user leaves the
+    // application). The platform's own handling ends the application.
+    virtual void applicationSuspend(Application* sender);
+    void terminate();
+    bool isTerminating() const { return m_terminating; }
+
+    bool openURL(const std::string& url);
+
+    // Popups (alerts, action sheets) shown, front last.
+    const std::vector<std::shared_ptr<Popup>>& popups() const { return m_popups; }
+    Popup* frontPopup() const { return m_popups.empty() ? nullptr : m_popups.back().get(); }
+    void pushPopup(std::shared_ptr<Popup> popup);
+    void removePopup(Popup& popup);
+    std::function<void()> onPopupsChanged;
+
+private:
+    std::shared_ptr<ApplicationDelegate> m_delegate;
+    Window* m_keyWindow { nullptr };
+    bool m_networkActivity { false };
+    bool m_terminating { false };
+    std::vector<std::shared_ptr<Popup>> m_popups;
+};
+
+// The platform's start: makes the application object, loads the main
+// interface, tells the delegate that launching finished, and runs the
+// installed platform until the application ends.
+int ApplicationMain(int argc, char** argv, const std::function<std::unique_ptr<Application>()>& principalClass,
+    const std::function<void(Application&)>& loadMainInterface);
+
+} // namespace kit

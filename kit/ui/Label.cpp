@@ -1,0 +1,35 @@
+#include "kit/ui/Label.h"
+
+namespace kit {
+
+void Label::setText(std::string text)
+{
+    update(m_text, std::move(text));
+}
+
+void Label::setTextColor(const Color& color)
+{
+    update(m_textColor, color);
+}
+
+void Label::setFont(const Font& font)
+{
+    update(m_font, font);
+}
+
+void Label::setTextAlignment(TextAlignment a)
+{
+    update(m_alignment, a);
+}
+
+void Label::setNumberOfLines(int lines)
+{
+    update(m_lines, lines);
+}
+
+void Label::setLineBreakMode(LineBreakMode mode)
+{
+    update(m_lineBreak, mode);
+}
+
+} // namespace kit

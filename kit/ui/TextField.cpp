@@ -1,0 +1,90 @@
+#include "kit/ui/TextField.h"
+
+#include "kit/ui/Window.h"
+
+namespace kit {
+
+void TextField::setText(std::string text)
+{
+    if (text == m_text)
+        return;
+    update(m_text, std::move(text));
+    if (m_delegate) {
+        auto keep = weak_from_this().lock();
+        m_delegate->textFieldDidChange(*this);
+    }
+}
+
+void TextField::setPlaceholder(std::string placeholder)
+{
+    update(m_placeholder, std::move(placeholder));
+}
+
+void TextField::setFont(const Font& font)
+{
+    update(m_font, font);
+}
+
+namespace {
+// The window that holds this field's focus: its own, or the key window for a
+// field shown over it (an alert's entry field).
+Window* focusWindow(const TextField& field)
+{
+    if (auto* window = field.window())
+        return window;
+    return Window::keyWindow();
+}
+} // namespace
+
+bool TextField::becomeFirstResponder()
+{
+    auto* window = focusWindow(*this);
+    if (!window)
+        return false;
+    window->setFirstResponder(this);
+    return window->firstResponder() == this;
+}
+
+bool TextField::resignFirstResponder()
+{
+    if (auto* window = focusWindow(*this); window && window->firstResponder() == this)
+        window->setFirstResponder(nullptr);
+    return true;
+}
+
+bool TextField::isFirstResponder() const
+{
+    auto* window = focusWindow(*this);
+    return window && window->firstResponder() == this;
+}
+
+TextField* TextField::firstResponder()
+{
+    auto* window = Window::keyWindow();
+    return window ? window->firstResponder() : nullptr;
+}
+
+void TextField::insertText(const std::string& text)
+{
+    setText(m_text + text);
+}
+
+void TextField::deleteBackward()
+{
+    if (m_text.empty())
+        return;
+    // Whole UTF-8 characters.
+    size_t i = m_text.size() - 1;
+    while (i > 0 && (static_cast<unsigned char>(m_text[i]) & 0xC0) == 0x80)
+        --i;
+    setText(m_text.substr(0, i));
+}
+
+void TextField::pressReturn()
+{
+    auto keep = retain();
+    if (m_delegate)
+        m_delegate->textFieldShouldReturn(*this);
+}
+
+} // namespace kit

@@ -1,0 +1,55 @@
+#pragma once
+// A one-line text entry. Typing goes to the field that is first responder;
+// the return key asks the delegate (not held) what to do.
+#include "kit/ui/View.h"
+
+namespace kit {
+
+class TextField;
+
+class TextFieldDelegate {
+public:
+    virtual ~TextFieldDelegate() = default;
+    virtual bool textFieldShouldReturn(TextField&) { return true; }
+    // The text changed (typing, deleting, or setText).
+    virtual void textFieldDidChange(TextField&) { }
+};
+
+class TextField : public View {
+public:
+    using View::View;
+    std::string className() const override { return "UITextField"; }
+    bool keepsOwnTouches() const override { return true; }
+    std::string displayText() const override { return m_text.empty() ? m_placeholder : m_text; }
+
+    const std::string& text() const { return m_text; }
+    void setText(std::string text);
+    const std::string& placeholder() const { return m_placeholder; }
+    void setPlaceholder(std::string placeholder);
+    const Font& font() const { return m_font; }
+    void setFont(const Font& font);
+    void setDelegate(TextFieldDelegate* delegate) { m_delegate = delegate; }
+    TextFieldDelegate* delegate() const { return m_delegate; }
+
+    // Focus lives in the window (kit/ui/Window.h): the field's own window,
+    // or the key window for a field shown over it in a popup. A field with
+    // neither cannot take focus (false).
+    bool becomeFirstResponder();
+    bool resignFirstResponder();
+    bool isFirstResponder() const;
+    // The key window's first responder, if any.
+    static TextField* firstResponder();
+
+    // Keyboard input.
+    void insertText(const std::string& text);
+    void deleteBackward();
+    void pressReturn();
+
+private:
+    std::string m_text;
+    std::string m_placeholder;
+    Font m_font;
+    TextFieldDelegate* m_delegate { nullptr };
+};
+
+} // namespace kit

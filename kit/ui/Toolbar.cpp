@@ -1,0 +1,102 @@
+#include "kit/ui/Toolbar.h"
+
+#include <algorithm>
+
+namespace kit {
+
+Toolbar::~Toolbar()
+{
+    for (auto& item : m_items)
+        item->onChanged = nullptr;
+}
+
+std::string Toolbar::displayText() const
+{
+    std::string text;
+    for (auto& item : m_items) {
+        if (item->isFlexibleSpace())
+            continue;
+        if (!text.empty())
+            text += " | ";
+        text += item->title();
+        if (!item->isEnabled())
+            text += " (disabled)";
+    }
+    return text;
+}
+
+void Toolbar::releaseItems()
+{
+    for (auto& item : m_items)
+        item->onChanged = nullptr;
+    for (auto& weak : m_itemViews)
+        if (auto view = weak.lock())
+            view->removeFromSuperview();
+    m_itemViews.clear();
+}
+
+void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items)
+{
+    releaseItems();
+    m_items = std::move(items);
+    layoutItems();
+    changed(ViewProperty::Content);
+}
+
+void Toolbar::layoutItems()
+{
+    float fixed = 0;
+    int spaces = 0;
+    for (auto& item : m_items) {
+        if (item->isFlexibleSpace()) {
+            ++spaces;
+            continue;
+        }
+        fixed += item->width();
+    }
+    const float height = frame().height();
+    float free = frame().width() - 2 * margin - fixed;
+    // Without flexible spaces the items stand apart by the plain spacing.
+    float gap = spaces ? 0 : spacing;
+    if (!spaces)
+        free = 0;
+    float flexible = spaces ? std::max(0.0f, free / float(spaces)) : 0;
+    float x = margin;
+    for (auto& item : m_items) {
+        if (item->isFlexibleSpace()) {
+            x += flexible;
+            continue;
+        }
+        float w = item->width();
+        float h = std::min(30.0f, height);
+        auto view = View::create<BarButtonItemView>(Rect { x, (height - h) / 2, w, h }, item);
+        std::weak_ptr<BarButtonItemView> weakView = view;
+        item->onChanged = [weakView] {
+            if (auto v = weakView.lock())
+                v->refresh();
+        };
+        addSubview(view);
+        m_itemViews.push_back(view);
+        x += w + gap;
+    }
+}
+
+BarButtonItemView* Toolbar::viewForItem(const BarButtonItem& item) const
+{
+    for (auto& weak : m_itemViews)
+        if (auto view = weak.lock(); view && view->item().get() == &item)
+            return view.get();
+    return nullptr;
+}
+
+void Toolbar::setBarStyle(BarStyle style)
+{
+    update(m_barStyle, style, ViewProperty::Content);
+}
+
+void Toolbar::setTintColor(std::optional<Color> color)
+{
+    update(m_tint, std::move(color), ViewProperty::Content);
+}
+
+} // namespace kit

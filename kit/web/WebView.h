@@ -1,0 +1,85 @@
+#pragma once
+// A web view: shows pages and asks its delegate (not held; the owner clears it
+// before letting the view go) before every load, whoever starts it: the controller
+// (loadRequest), the user (a link, a form, back and forward) or the page
+// (redirects, frames). The answer is awaited: a delegate may block in it.
+//
+// Delegate calls run on the main run loop, each while the view is kept alive,
+// so a delegate may drop the view from its tree inside one.
+#include "kit/ui/View.h"
+#include "kit/web/WebEngine.h"
+
+#include <optional>
+
+namespace kit {
+
+class WebViewDelegate {
+public:
+    virtual ~WebViewDelegate() = default;
+    virtual bool webViewShouldStartLoadWithRequest(WebView&, const URLRequest&, WebViewNavigationType) { return true; }
+    virtual void webViewDidStartLoad(WebView&) { }
+    virtual void webViewDidFinishLoad(WebView&) { }
+    virtual void webViewDidFailLoadWithError(WebView&, const WebError&) { }
+};
+
+class WebView : public View {
+public:
+    using View::View;
+    ~WebView() override;
+    std::string className() const override { return "UIWebView"; }
+    // The title of the page, else its address.
+    std::string displayText() const override;
+
+    void setDelegate(WebViewDelegate* delegate) { m_delegate = delegate; }
+    WebViewDelegate* delegate() const { return m_delegate; }
+
+    // Asks the delegate (navigation type Other), then loads. A request without
+    // an address fails at once with WebErrorBadURL.
+    void loadRequest(const URLRequest& request);
+    // Shows the page `html`; its links resolve against baseURL. The view's
+    // request becomes baseURL, or "about:blank" without one.
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL);
+    // The request of the page shown or being loaded; none before the first load.
+    const std::optional<URLRequest>& request() const { return m_request; }
+    bool isLoading() const { return m_loading; }
+    const std::string& title() const { return m_title; }
+
+    void stopLoading();
+    void reload();
+    void goBack();
+    void goForward();
+    bool canGoBack() const;
+    bool canGoForward() const;
+    // Runs a script in the page. The result comes later, on the main run loop,
+    // as text ("" when the script gives nothing or the engine runs no
+    // scripts); completions come in the order the scripts were handed in.
+    void stringByEvaluatingJavaScriptFromString(const std::string& script, std::function<void(std::string)> completion);
+
+    // Called whenever loading, the title or the back and forward possibilities
+    // change (after the delegate heard of a start, finish or failure).
+    std::function<void(WebView&)> onStateChanged;
+
+    // The engine, made on first use by the platform's factory.
+    WebEngine& engine();
+
+    // Engine entries (see WebEngine.h for their order).
+    bool engineShouldStartLoad(const URLRequest& request, WebViewNavigationType type);
+    void engineDidStartLoad(const URLRequest& request);
+    void engineDidFinishLoad(const URLRequest& request, std::string title);
+    void engineDidFailLoad(const WebError& error);
+    void engineTitleChanged(std::string title);
+    // The engine's back and forward possibilities changed (for displays).
+    void engineHistoryChanged();
+
+private:
+    std::shared_ptr<View> keepAlive();
+    void stateChanged();
+
+    WebViewDelegate* m_delegate { nullptr };
+    std::unique_ptr<WebEngine> m_engine;
+    std::optional<URLRequest> m_request;
+    std::string m_title;
+    bool m_loading { false };
+};
+
+} // namespace kit
