@@ -31,7 +31,7 @@ TEST(QtWebEngineTest, BrowserTabKeepsATorrentLinkClickedInThePage)
     testsupport::PageServer site;
     auto port = std::to_string(site.port());
     ::setenv("QUORVANE_CONNECT_TO", ("releases.ubuntu.com:80:127.0.0.1:" + port).c_str(), 1);
-    EXPECT_NE(qtshell::QtWebEngine::chromiumFlags().find("--host-resolver-rules=\"MAP releases.ubuntu.com:80 127.0.0.1:" + port + "\""),
+    EXPECT_NE(qtshell::QtWebEngine::chromiumFlags().find("--host-resolver-rules=\"MAP releases.ubuntu.com:80 127.0.0.1:" + port + ", MAP *.invalid ~NOTFOUND\""),
         std::string::npos);
 
     kit::RunLoop::main().reset();
