@@ -15,6 +15,7 @@ void AdlarkCanvasController::presentCanvasFromView(std::shared_ptr<kit::View> ad
     const float aw = frame.width(), ah = frame.height();
     auto panel = kit::View::create<AdlarkCanvasWebView>(kit::Rect {
         (aw - AdlarkCanvasWebView::width) * 0.5f, (ah - AdlarkCanvasWebView::height) * 0.5f, AdlarkCanvasWebView::width, AdlarkCanvasWebView::height });
+    panel->setAutoresizingMask(kit::ViewAutoresizingFlexibleMargins);
     setModalView(panel);
     std::weak_ptr<AdlarkModalController> weak = weak_from_this();
     panel->dismissSelector = [weak] {

@@ -6,6 +6,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/web/HeadlessWebEngine.h"
 #include "kit/ui/MoviePlayer.h"
+#include "kit/ui/Window.h"
 #include "kit/core/RunLoop.h"
 #include "shells/script/Script.h"
 
@@ -100,8 +101,9 @@ void usage()
 {
     script::Script commands(std::cout, "quorvane-headless", false);
     script::addStandardCommands(commands);
-    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] --script FILE\n"
+    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--size WxH] --script FILE\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
+                 "  --size WxH       the screen's size in points (default 320x480)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
                  "  --script FILE    the automation script ('-' reads standard input)\n"
                  "script commands:\n"
@@ -122,6 +124,14 @@ int main(int argc, char** argv)
             script = argv[++i];
         else if (a == "--virtual-time")
             virtualTime = true;
+        else if (a == "--size" && i + 1 < argc) {
+            try {
+                kit::Window::setScreenSize(script::parseScreenSize(argv[++i]));
+            } catch (const script::ScriptError& e) {
+                std::cerr << "quorvane-headless: --size: " << e.what() << '\n';
+                return 2;
+            }
+        }
         else if (a == "--help" || a == "-h") {
             usage();
             return 0;

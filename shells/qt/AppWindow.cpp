@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -24,11 +25,14 @@ AppWindow::AppWindow(kit::Window& window)
     setFirstFramePending(true);
     setWindowTitle(QStringLiteral("Quorvane"));
     setWindowIcon(appIcon());
-    setFixedSize(int(kit::Window::width), int(kit::Window::height));
+    setMinimumSize(int(kit::Window::minimumWidth), int(kit::Window::minimumHeight));
+    // The size the application was laid out for, unless the screen is already another.
+    const auto screen = kit::Window::screenBounds();
+    resize(int(screen.width()), int(screen.height()));
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
-    m_statusBar->setGeometry(0, 0, int(kit::Window::width), int(kit::Window::statusBarHeight));
+    m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
     m_popups = new PopupLayer(this, *m_scene);
     m_popups->setGeometry(rect());
     m_stopping = new QLabel(QStringLiteral("Stopping the transfer…\n\nQuorvane ends as soon as the transfer client has said goodbye to its peers."), this);
@@ -61,6 +65,16 @@ AppWindow::~AppWindow()
     m_popups = nullptr;
     m_scene.reset();
     setFirstFramePending(false);
+}
+
+void AppWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // kit takes the new size first: the peers follow its frames.
+    kit::Window::setScreenSize({ float(width()), float(height()) });
+    m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
+    m_popups->setGeometry(rect());
+    m_stopping->setGeometry(rect());
 }
 
 void AppWindow::paintEvent(QPaintEvent*)

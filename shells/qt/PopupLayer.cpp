@@ -7,6 +7,7 @@
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/TextField.h"
+#include "kit/ui/Window.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -211,9 +212,10 @@ void PopupLayer::place()
     if (!m_box)
         return;
     if (m_sheet) {
-        m_box->setFixedWidth(width());
+        // A sheet keeps its own width, centred at the bottom of a wider window.
+        m_box->setFixedWidth(std::min(width(), int(kit::Window::width)));
         m_box->adjustSize();
-        m_box->move(0, height() - m_box->height());
+        m_box->move((width() - m_box->width()) / 2, height() - m_box->height());
     } else {
         m_box->setFixedWidth(std::min(284, width() - 16));
         m_box->adjustSize();
