@@ -2,17 +2,20 @@
 
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
+#include "shells/qt/PeerAccessible.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/StatusBar.h"
 
 #include "kit/ui/Application.h"
+#include "kit/ui/TabBarController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -30,6 +33,7 @@ AppWindow::AppWindow(kit::Window& window)
     const auto screen = kit::Window::screenBounds();
     resize(int(screen.width()), int(screen.height()));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    installPeerAccessibility();
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
@@ -42,6 +46,19 @@ AppWindow::AppWindow(kit::Window& window)
     m_stopping->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; font-size: 16px; font-weight: bold; }"));
     m_stopping->setGeometry(rect());
     m_stopping->hide();
+
+    // Ctrl+1 to Ctrl+4 choose a tab, as a tap on its item would (not under an alert).
+    for (int i = 0; i < 4; ++i) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), this);
+        connect(shortcut, &QShortcut::activated, this, [i] {
+            if (!kit::Application::exists() || kit::Application::shared().frontPopup())
+                return;
+            auto* delegate = kit::Application::shared().delegate();
+            if (delegate && delegate->tabBarController && !delegate->tabBarController->modalViewController())
+                if (auto& bar = delegate->tabBarController->tabBar(); bar && bar->onSelect)
+                    bar->onSelect(i);
+        });
+    }
 
     if (kit::Application::exists()) {
         auto& app = kit::Application::shared();

@@ -137,6 +137,9 @@ void PopupLayer::build(kit::Popup& popup)
     m_sheet = popup.className() == "UIActionSheet";
     m_box = new QWidget(this);
     m_box->setObjectName(QStringLiteral("box"));
+    // A screen reader reads it as a dialog with its title and message.
+    m_box->setAccessibleName(QString::fromStdString(popup.title()));
+    m_box->setAccessibleDescription(QString::fromStdString(popup.message()));
     m_box->setAttribute(Qt::WA_StyledBackground);
     m_box->setStyleSheet(QString::fromLatin1(m_sheet ? sheetStyle : alertStyle));
     auto* layout = new QVBoxLayout(m_box);
