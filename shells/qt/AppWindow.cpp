@@ -5,6 +5,7 @@
 #include "shells/qt/PeerAccessible.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/Scene.h"
+#include "shells/qt/ViewPeer.h"
 #include "shells/qt/StatusBar.h"
 
 #include "kit/ui/Application.h"
@@ -92,6 +93,30 @@ void AppWindow::resizeEvent(QResizeEvent* event)
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
     m_popups->setGeometry(rect());
     m_stopping->setGeometry(rect());
+}
+
+bool AppWindow::focusNextPrevChild(bool next)
+{
+    QWidget* front = nullptr;
+    if (m_popups->isVisible())
+        front = m_popups;
+    else if (auto* window = kit::Window::keyWindow(); window && window->frontView())
+        front = m_scene->peerFor(window->frontView());
+    if (!front)
+        return QWidget::focusNextPrevChild(next);
+    QWidget* start = focusWidget() ? focusWidget() : this;
+    QWidget* w = start;
+    // Once round the chain at most.
+    for (int steps = 0; steps < 100000; ++steps) {
+        w = next ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (!w || w == start)
+            break;
+        if (front->isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 void AppWindow::paintEvent(QPaintEvent*)

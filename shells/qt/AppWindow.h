@@ -47,6 +47,9 @@ public:
 protected:
     void closeEvent(QCloseEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    // Tab and Shift+Tab stay on the front screen (an alert, a presented
+    // screen, else the tabs): what lies under it cannot be reached.
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent*) override;
 
 private:
