@@ -97,6 +97,9 @@ void AppWindow::resizeEvent(QResizeEvent* event)
 
 bool AppWindow::focusNextPrevChild(bool next)
 {
+    // While the window is taken down (its scene and popups go first) Qt's own order serves.
+    if (!m_popups || !m_scene)
+        return QWidget::focusNextPrevChild(next);
     QWidget* front = nullptr;
     if (m_popups->isVisible())
         front = m_popups;

@@ -1,6 +1,8 @@
 #include "shells/qt/PeerAccessible.h"
 
+#include "shells/qt/AppWindow.h"
 #include "shells/qt/PopupLayer.h"
+#include "shells/qt/StatusBar.h"
 #include "shells/qt/ViewPeer.h"
 
 #include "kit/ui/ActivityIndicatorView.h"
@@ -281,8 +283,15 @@ void TabAccessible::doAction(const QString& name)
 
 QAccessibleInterface* factory(const QString&, QObject* object)
 {
+    // Only our widgets: other objects (the web engine's items) keep Qt's own.
+    if (!object || !object->isWidgetType())
+        return nullptr;
     if (auto* peer = dynamic_cast<ViewPeer*>(object))
         return new PeerAccessible(peer);
+    if (auto* bar = dynamic_cast<StatusBar*>(object))
+        return new QAccessibleWidget(bar, QAccessible::StatusBar, QStringLiteral("Status bar"));
+    if (auto* window = dynamic_cast<AppWindow*>(object))
+        return new QAccessibleWidget(window, QAccessible::Window, QStringLiteral("Quorvane"));
     // An alert's or a sheet's box: a dialog named by its title.
     if (auto* widget = qobject_cast<QWidget*>(object);
         widget && widget->objectName() == QLatin1String("box") && dynamic_cast<PopupLayer*>(widget->parentWidget()))

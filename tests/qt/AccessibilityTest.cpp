@@ -19,6 +19,8 @@
 #include "kit/ui/Window.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -41,6 +43,9 @@ void collect(QAccessibleInterface* iface, std::vector<Node>& out, int depth = 0)
     if (!iface || !iface->isValid() || depth > 40)
         return;
     out.push_back({ iface->role(), iface->text(QAccessible::Name), iface->text(QAccessible::Value), iface->state(), iface });
+    // A page's own tree is the web engine's, not ours.
+    if (iface->role() == QAccessible::Document)
+        return;
     for (int i = 0; i < iface->childCount(); ++i)
         collect(iface->child(i), out, depth + 1);
 }
@@ -119,11 +124,13 @@ TEST_F(AccessibilityTest, EveryTabSpeaksWithRolesAndNames)
 
             // No control of the model speaks as a nameless filler.
             for (auto& n : nodes) {
-                if (n.state.invisible)
+                auto* object = n.iface->object();
+                if (n.state.invisible || !object || !object->isWidgetType() || !dynamic_cast<ViewPeer*>(object))
                     continue;
                 EXPECT_NE(n.role, QAccessible::Client) << n.name.toStdString();
-                if (n.role == QAccessible::Button || n.role == QAccessible::PageTab || n.role == QAccessible::ListItem)
+                if (n.role == QAccessible::Button || n.role == QAccessible::PageTab || n.role == QAccessible::ListItem) {
                     EXPECT_FALSE(n.name.isEmpty());
+                }
             }
 
             switch (tab) {
