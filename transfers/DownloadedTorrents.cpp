@@ -17,6 +17,9 @@ namespace {
 constexpr const char* downloadingText = "Downloading ...";
 // What the client prints once it has every piece.
 constexpr std::string_view clientCompleteText = "Download complete.";
+// A client told to stop (or replaced by a new transfer) that has not ended
+// after this long is killed, as the end of the application does.
+constexpr double stopGraceSeconds = 10;
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
 } // namespace
 
@@ -110,7 +113,7 @@ void DownloadedTorrents::endCurrentChild()
     if (m_shellProcess) {
         m_shellProcess->onTerminate = nullptr;
         if (m_shellProcess->isRunning())
-            m_shellProcess->terminate();
+            m_shellProcess->terminate(stopGraceSeconds);
     }
     m_pipeReads.reset();
     m_handle.reset();
@@ -268,7 +271,9 @@ void DownloadedTorrents::Stoppressed()
 {
     if (!m_shellProcess || !m_shellProcess->isRunning())
         return;
-    m_shellProcess->terminate(); // also wakes a paused child, so it can end
+    // Also wakes a paused child, so it can end; one that ignores the request
+    // is killed, so that "Stopped" holds.
+    m_shellProcess->terminate(stopGraceSeconds);
     status->setText("Stopped");
     m_progress.stopped();
     refreshProgress();

@@ -16,6 +16,7 @@
 // when it is destroyed, so nothing the loop calls can reach a dead owner.
 #include "kit/core/Clock.h"
 #include "kit/core/RunLoopBackend.h"
+#include "kit/core/Token.h"
 
 #include <atomic>
 #include <cstdint>
@@ -68,10 +69,22 @@ public:
     void stop() { m_stopped = true; }
     // Turns the loop until done() holds or realTimeout real seconds pass.
     bool runUntil(const std::function<bool()>& done, double realTimeout);
-    // Manual clock: fires, in time order, everything due within seconds, also
-    // handling descriptors that are ready on the way. On a real clock time
-    // cannot be skipped: it logs so, runs only what is due, and waits for nothing.
+    // Manual clock: fires, in time order, everything due within seconds. Before
+    // each step of the clock it delivers what the descriptors have ready, and
+    // while outside work is awaited (awaitOutside) it first gives the
+    // descriptors a short real wait, so that an answer a loopback server is
+    // about to send arrives before the clock moves past it. On a real clock
+    // time cannot be skipped: it logs so, runs only what is due, and waits for nothing.
     void advance(double seconds);
+
+    // Work that answers through descriptors in real time (an HTTP transfer):
+    // while a token lives, advance() waits up to settleQuiet real seconds of
+    // silence (at most settleLimit in all) before each step of the clock.
+    // The token must not outlive the loop.
+    [[nodiscard]] Token awaitOutside();
+    size_t awaitedCount() const { return m_awaited; }
+    static constexpr double settleQuiet = 0.5;
+    static constexpr double settleLimit = 5;
 
     std::optional<double> nextDueTime() const;
     size_t timerCount() const { return m_timers.size(); }
@@ -99,6 +112,8 @@ private:
     void removeWatch(uint64_t id);
 
     void runPosted();
+    // advance()'s delivery before a step of the clock.
+    void deliverReady();
     void takeForeign();
     void fireDueTimers();
     void openWakeChannel(WakeChannel first);
@@ -121,6 +136,9 @@ private:
     std::map<uint64_t, WatchEntry> m_watches;
     uint64_t m_nextSeq { 1 };
     bool m_stopped { false };
+    size_t m_awaited { 0 };
+    // Descriptor callbacks run so far, so that a wait can tell whether it delivered.
+    uint64_t m_deliveries { 0 };
 
     // Waking from other threads: an eventfd, or a pipe where eventfd is
     // missing; with neither, foreign work is picked up on the next turn.
