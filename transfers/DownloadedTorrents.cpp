@@ -227,6 +227,13 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     // Output is decoded leniently: a character cut between reads waits for the
     // rest, and bytes that are no UTF-8 show as replacement characters.
     auto decoded = m_decoder.decode(*bytes);
+    // A chunk of nothing but line breaks or blanks (the client's error, then
+    // its line break in a write of its own) would blank the client's last
+    // words: the view keeps them.
+    if (!decoded.empty() && decoded.find_first_not_of(" \t\r\n") == std::string::npos && m_text) {
+        m_handle->readInBackgroundAndNotify();
+        return;
+    }
     if (!decoded.empty()) {
         noticeCompletion(decoded);
         m_text = std::move(decoded);

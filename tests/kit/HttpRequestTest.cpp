@@ -91,6 +91,24 @@ TEST_F(HttpRequestTest, CancelInsideResponseStopsEveryCallback)
     EXPECT_FALSE(r->isRunning());
 }
 
+TEST_F(HttpRequestTest, AnswersArriveInVirtualTimeBeforeTheTimeOut)
+{
+    // No real-time waiting here: advancing the clock alone carries the transfers.
+    std::vector<std::string> order;
+    Trace first;
+    auto a = make("http://ads.example.test/echo?body=one", first);
+    a->setTimeout(60);
+    auto tick = kit::Timer::scheduled(30, false, [&](kit::Timer&) {
+        order.push_back("tick " + std::to_string(first.done));
+    });
+    ASSERT_TRUE(a->start());
+    kit::RunLoop::main().advance(120);
+    EXPECT_EQ(first.events, (std::vector<std::string> { "response 200", "data", "finish" }));
+    EXPECT_EQ(first.body, "one");
+    EXPECT_EQ(order, (std::vector<std::string> { "tick 1" }));
+    EXPECT_EQ(kit::RunLoop::main().awaitedCount(), 0u);
+}
+
 TEST_F(HttpRequestTest, TimeOutOnTheRunLoopClockAndRefusedConnectionsFail)
 {
     Trace slow;
