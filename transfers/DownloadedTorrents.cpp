@@ -20,6 +20,11 @@ constexpr std::string_view clientCompleteText = "Download complete.";
 // A client told to stop (or replaced by a new transfer) that has not ended
 // after this long is killed, as the end of the application does.
 constexpr double stopGraceSeconds = 10;
+
+bool isBlank(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
 } // namespace
 
@@ -177,6 +182,7 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     m_decoder = {};
     m_textIsCurrent = false;
     m_chunkTail.clear();
+    m_lastWords.clear();
     m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
     m_progress.started();
     refreshProgress();
@@ -195,6 +201,10 @@ void DownloadedTorrents::childEnded(kit::ChildProcess& child)
     refreshProgress();
     m_progress.ended(child.terminationStatus());
     refreshProgress();
+    // Its last words stay in view, not a line break that followed them.
+    if (m_text && isBlank(*m_text) && !m_lastWords.empty()) {
+        txtView->setText(m_lastWords);
+    }
 }
 
 void DownloadedTorrents::noticeCompletion(std::string_view chunk)
@@ -227,13 +237,15 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     // Output is decoded leniently: a character cut between reads waits for the
     // rest, and bytes that are no UTF-8 show as replacement characters.
     auto decoded = m_decoder.decode(*bytes);
-    // A chunk of nothing but line breaks or blanks (the client's error, then
-    // its line break in a write of its own) would blank the client's last
-    // words: the view keeps them.
-    if (!decoded.empty() && decoded.find_first_not_of(" \t\r\n") == std::string::npos && m_text) {
+    // A client that ends after its error and then a bare line break (in a
+    // write of its own) must not leave a blank view: once it has ended, such
+    // a chunk keeps its last words in view.
+    if (isBlank(decoded) && !m_lastWords.empty() && m_shellProcess && !m_shellProcess->isRunning()) {
         m_handle->readInBackgroundAndNotify();
         return;
     }
+    if (!isBlank(decoded))
+        m_lastWords = decoded;
     if (!decoded.empty()) {
         noticeCompletion(decoded);
         m_text = std::move(decoded);

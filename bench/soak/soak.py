@@ -83,19 +83,29 @@ def report(title, unit, samples):
 def virtual_run(build, hours):
     tmp = tempfile.mkdtemp(prefix="quorvane-soak-virtual-")
     adnet, port = start_adnet(build, tmp, "adnet.log")
-    script = os.path.join(tmp, "script")
-    with open(script, "w") as f:
-        f.write("answer 0\ntab 2\nuntil 20 Try the Quorvane test ad\necho soak-mark 0\n")
-        for h in range(1, hours + 1):
-            f.write(f"wait 3600\necho soak-mark {h}\n")
-        f.write("quit\n")
     env = dict(os.environ, QUORVANE_CONNECT_TO=connect_to(port))
     started = time.time()
+    # The script comes a step at a time: the shell waits for the next line
+    # while it is sampled, so every sample sees it at rest.
     proc = subprocess.Popen([os.path.join(build, "bin", "quorvane-headless"), "--root", tmp, "--virtual-time",
-                             "--script", script], stdout=subprocess.PIPE, stderr=open(os.path.join(tmp, "stderr"), "w"),
-                            text=True, env=env)
+                             "--script", "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=open(os.path.join(tmp, "stderr"), "w"), text=True, env=env)
     samples = []
-    follow(proc, "soak-mark ", lambda h: samples.append((f"{h} h", *sample(proc.pid))))
+
+    def step(commands, label):
+        proc.stdin.write(commands + "\necho soak-mark\n")
+        proc.stdin.flush()
+        for line in proc.stdout:
+            if line.startswith("soak-mark"):
+                samples.append((label, *sample(proc.pid)))
+                return
+
+    step("answer 0\ntab 2\nuntil 20 Try the Quorvane test ad", "0 h")
+    for h in range(1, hours + 1):
+        step("wait 3600", f"{h} h")
+    proc.stdin.write("quit\n")
+    proc.stdin.close()
+    proc.stdout.read()
     status = proc.wait()
     elapsed = time.time() - started
     adnet.terminate()
@@ -135,7 +145,7 @@ def window_run(build, minutes):
                 "echo soak-mark 0\n")
         for m in range(1, minutes + 1):
             f.write(f"wait 60\necho soak-mark {m}\n")
-        f.write("tab 3\ndump\nquit\n")
+        f.write("tab 3\ndump\nwait 2\nquit\n")
     env = dict(os.environ, QUORVANE_CONNECT_TO=connect_to(port), QT_QPA_PLATFORM="offscreen")
     stderr_path = os.path.join(tmp, "stderr")
     proc = subprocess.Popen([os.path.join(build, "bin", "quorvane"), "--root", root, "--script", script],
@@ -144,6 +154,8 @@ def window_run(build, minutes):
     lines = []
 
     def mark(m):
+        if m == "end":
+            return
         samples.append((f"{m} min", *sample(proc.pid)))
         print(f"  window {m} min: RSS {samples[-1][1]} KiB, fds {samples[-1][2]}", flush=True)
 

@@ -1,4 +1,5 @@
 #include "kit/net/HttpRequest.h"
+#include "kit/core/Timer.h"
 #include "kit/core/RunLoop.h"
 #include "tests/support/AdnetServer.h"
 #include "tests/support/LoopTest.h"
