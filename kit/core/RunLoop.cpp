@@ -177,6 +177,7 @@ void RunLoop::reset()
         m_foreignPending = false;
     }
     m_stopped = false;
+    m_waitsForOutside = false;
 }
 
 void RunLoop::post(std::function<void()> work)
@@ -382,7 +383,7 @@ void RunLoop::deliverReady()
     const double started = real.now();
     for (int round = 0;; ++round) {
         runPosted();
-        const bool awaited = m_awaited > 0;
+        const bool awaited = m_waitsForOutside && m_awaited > 0;
         const double spent = real.now() - started;
         double timeout = 0;
         if (awaited)

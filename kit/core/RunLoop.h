@@ -70,11 +70,12 @@ public:
     // Turns the loop until done() holds or realTimeout real seconds pass.
     bool runUntil(const std::function<bool()>& done, double realTimeout);
     // Manual clock: fires, in time order, everything due within seconds. Before
-    // each step of the clock it delivers what the descriptors have ready, and
-    // while outside work is awaited (awaitOutside) it first gives the
-    // descriptors a short real wait, so that an answer a loopback server is
-    // about to send arrives before the clock moves past it. On a real clock
-    // time cannot be skipped: it logs so, runs only what is due, and waits for nothing.
+    // each step of the clock it delivers what the descriptors have ready, and,
+    // where the loop waits for outside work (setWaitsForOutsideWork) and some
+    // is awaited (awaitOutside), it first gives the descriptors a short real
+    // wait, so that an answer a loopback server is about to send arrives
+    // before the clock moves past it. On a real clock time cannot be skipped:
+    // it logs so, runs only what is due, and waits for nothing.
     void advance(double seconds);
 
     // Work that answers through descriptors in real time (an HTTP transfer):
@@ -83,6 +84,10 @@ public:
     // The token must not outlive the loop.
     [[nodiscard]] Token awaitOutside();
     size_t awaitedCount() const { return m_awaited; }
+    // Off by default (tests wait for real I/O themselves, with runUntil); the
+    // headless shell turns it on under virtual time. reset() turns it off.
+    void setWaitsForOutsideWork(bool waits) { m_waitsForOutside = waits; }
+    bool waitsForOutsideWork() const { return m_waitsForOutside; }
     static constexpr double settleQuiet = 0.5;
     static constexpr double settleLimit = 5;
 
@@ -137,6 +142,7 @@ private:
     uint64_t m_nextSeq { 1 };
     bool m_stopped { false };
     size_t m_awaited { 0 };
+    bool m_waitsForOutside { false };
     // Descriptor callbacks run so far, so that a wait can tell whether it delivered.
     uint64_t m_deliveries { 0 };
 

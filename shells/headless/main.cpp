@@ -147,8 +147,11 @@ int main(int argc, char** argv)
                   << "; end it first, or lay this run under another --root." << std::endl;
         return 1;
     }
-    if (virtualTime)
+    if (virtualTime) {
         kit::RunLoop::main().useManualClock();
+        // So that answers from loopback servers arrive in virtual time.
+        kit::RunLoop::main().setWaitsForOutsideWork(true);
+    }
     auto platform = std::make_shared<HeadlessPlatform>(script, virtualTime);
     platform->setWebEngineFactory(kit::HeadlessWebEngine::factory());
     platform->setMovieBackend(std::make_shared<HeadlessMoviePlayer>());

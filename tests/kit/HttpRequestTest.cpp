@@ -95,6 +95,7 @@ TEST_F(HttpRequestTest, CancelInsideResponseStopsEveryCallback)
 TEST_F(HttpRequestTest, AnswersArriveInVirtualTimeBeforeTheTimeOut)
 {
     // No real-time waiting here: advancing the clock alone carries the transfers.
+    kit::RunLoop::main().setWaitsForOutsideWork(true);
     std::vector<std::string> order;
     Trace first;
     auto a = make("http://ads.example.test/echo?body=one", first);

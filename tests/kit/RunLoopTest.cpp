@@ -279,6 +279,7 @@ TEST_F(RunLoopTest, AdvanceLetsAwaitedOutsideWorkAnswerBeforeTheClockMoves)
     });
     auto timer = kit::Timer::scheduled(1.0, false, [&](kit::Timer&) { seen.push_back({ "timer", loop.now() }); });
     // An answer on its way: the other end writes a little later, in real time.
+    loop.setWaitsForOutsideWork(true);
     auto awaiting = loop.awaitOutside();
     EXPECT_EQ(loop.awaitedCount(), 1u);
     std::thread server([&] {
