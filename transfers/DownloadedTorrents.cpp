@@ -6,6 +6,7 @@
 #include "kit/core/Pipe.h"
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/gfx/Fonts.h"
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferOptions.h"
@@ -18,6 +19,11 @@ constexpr const char* downloadingText = "Downloading ...";
 // What the client prints once it has every piece.
 constexpr std::string_view clientCompleteText = "Download complete.";
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
+// The state shares its line with the time left; alone on it, it may take the
+// whole width and a second line (a failure in words is long).
+const kit::Rect stateBeside { 10, 122, 150, 18 };
+const kit::Rect stateAlone { 10, 122, 300, 18 };
+const kit::Rect stateTwoLines { 10, 119, 300, 32 };
 } // namespace
 
 DownloadedTorrents::~DownloadedTorrents()
@@ -51,17 +57,24 @@ void DownloadedTorrents::loadView()
     percentLabel = label({ 255, 80, 55, 20 }, "", kit::Font::boldSystemFont(14));
     percentLabel->setTextAlignment(kit::TextAlignment::Right);
     ratesLabel = label({ 10, 102, 300, 18 }, "", kit::Font::systemFont(13));
-    stateLabel = label({ 10, 122, 150, 18 }, "", kit::Font::boldSystemFont(13));
+    stateLabel = label(stateBeside, "", kit::Font::boldSystemFont(13));
+    stateLabel->setLineBreakMode(kit::LineBreakMode::WordWrap);
     timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13));
     timeLeftLabel->setTextAlignment(kit::TextAlignment::Right);
-    auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 144, 300, 208 });
+    auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 153, 300, 199 });
     tv->setBackgroundColor(kit::Color::white());
     txtView = tv.get();
     root->addSubview(tv);
     const float y = 362, w = 72, gap = 4;
-    root->addSubview(kit::Button::create({ 10, y, w, 37 }, "Stop", [this] { Stoppressed(); }));
-    root->addSubview(kit::Button::create({ 10 + (w + gap), y, w, 37 }, "Pause", [this] { Pausepressed(); }));
-    root->addSubview(kit::Button::create({ 10 + 2 * (w + gap), y, w, 37 }, "Resume", [this] { Resumepressed(); }));
+    auto button = [&](int i, const char* title, std::function<void()> action) {
+        auto b = kit::Button::create({ 10 + i * (w + gap), y, w, 37 }, title, std::move(action));
+        b->setEnabled(false); // until there is a transfer to act on
+        root->addSubview(b);
+        return b.get();
+    };
+    stopButton = button(0, "Stop", [this] { Stoppressed(); });
+    pauseButton = button(1, "Pause", [this] { Pausepressed(); });
+    resumeButton = button(2, "Resume", [this] { Resumepressed(); });
     root->addSubview(kit::Button::create({ 10 + 3 * (w + gap), y, w, 37 }, "Options", [this] { goQueue(); }));
     setView(root);
 }
@@ -77,6 +90,7 @@ void DownloadedTorrents::viewDidAppear(bool)
     m_downloadTorrent = defaults.stringForKey("DownloadTorrent");
     auto name = defaults.stringForKey("DownloadTorrentName");
     if (defaults.stringForKey("DownloadTorrentBool") == "Yes") {
+        clearLastTransfer();
         showDownloadAlert(m_downloadTorrent.value_or(""));
         torrentLabel->setText(name.value_or(""));
     } else if (m_shellProcess && m_shellProcess->isRunning()) {
@@ -85,6 +99,27 @@ void DownloadedTorrents::viewDidAppear(bool)
     } else {
         torrentLabel->setText(noTorrentText);
     }
+}
+
+void DownloadedTorrents::clearLastTransfer()
+{
+    // A running transfer is not the last one: it stays in view until the answer.
+    if (isTransferRunning() || !txtView)
+        return;
+    m_text.reset();
+    m_textIsCurrent = false;
+    m_failure.reset();
+    m_progress = TransferProgress {};
+    txtView->setText("");
+    for (auto* field : { prog, dnLabel, upLabel })
+        field->setText("");
+    status->setText("Idle");
+    refreshProgress();
+}
+
+bool DownloadedTorrents::isTransferRunning() const
+{
+    return m_shellProcess && m_shellProcess->isRunning() && m_progress.state() != TransferState::Stopped;
 }
 
 void DownloadedTorrents::showDownloadAlert(const std::string& path)
@@ -174,6 +209,8 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     m_decoder = {};
     m_textIsCurrent = false;
     m_chunkTail.clear();
+    m_failure.reset();
+    m_rateIsFresh = false;
     m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
     m_progress.started();
     refreshProgress();
@@ -217,8 +254,12 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     if (!bytes || bytes->empty()) {
         kit::log(" Less than 1");
         m_pipeReads.reset();
+        m_failure.finish();
+        if (m_failure.words())
+            m_progress.failed(*m_failure.words());
         if (m_shellProcess)
             m_shellProcess->terminate();
+        refreshProgress();
         return;
     }
     // Output is decoded leniently: a character cut between reads waits for the
@@ -226,8 +267,12 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     auto decoded = m_decoder.decode(*bytes);
     if (!decoded.empty()) {
         noticeCompletion(decoded);
+        m_failure.feed(decoded);
+        if (m_failure.words())
+            m_progress.failed(*m_failure.words());
         m_text = std::move(decoded);
         m_textIsCurrent = true;
+        m_rateIsFresh = true;
         txtView->setText(*m_text);
     }
     m_handle->readInBackgroundAndNotify();
@@ -236,7 +281,8 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
 void DownloadedTorrents::devideString()
 {
     refreshProgress();
-    if (!m_text)
+    // A held client's last rates are no rates: they show again with its next output.
+    if (!m_text || m_progress.state() == TransferState::Paused || !m_rateIsFresh)
         return;
     auto fields = cutStatusLine(*m_text);
     if (!fields)
@@ -258,10 +304,30 @@ void DownloadedTorrents::refreshProgress()
     ratesLabel->setText(m_progress.ratesText());
     stateLabel->setText(m_progress.stateText());
     timeLeftLabel->setText(m_progress.timeLeftText());
+    const auto state = m_progress.stateText();
+    if (!m_progress.timeLeftText().empty())
+        stateLabel->setFrame(stateBeside);
+    else if (kit::Fonts::measure(state, stateLabel->font()).width <= stateAlone.size.width)
+        stateLabel->setFrame(stateAlone);
+    else
+        stateLabel->setFrame(stateTwoLines);
+    stateLabel->setNumberOfLines(stateLabel->frame() == stateTwoLines ? 2 : 1);
+    if (auto headline = m_progress.headlineText())
+        status->setText(*headline);
+    refreshButtons();
     if (m_progress.takeCompletion()) {
         kit::log(std::string(completeNotice) + ": " + m_runningName);
         kit::Platform::current().showNotification(completeNotice, m_runningName);
     }
+}
+
+void DownloadedTorrents::refreshButtons()
+{
+    const bool running = isTransferRunning();
+    const bool paused = m_progress.state() == TransferState::Paused;
+    stopButton->setEnabled(running);
+    pauseButton->setEnabled(running && !paused);
+    resumeButton->setEnabled(running && paused);
 }
 
 void DownloadedTorrents::Stoppressed()
@@ -281,6 +347,9 @@ void DownloadedTorrents::Pausepressed()
     m_shellProcess->suspend();
     status->setText("Paused");
     m_progress.paused();
+    m_rateIsFresh = false;
+    dnLabel->setText("");
+    upLabel->setText("");
     refreshProgress();
 }
 
