@@ -118,7 +118,16 @@ LogSink setLogSink(LogSink sink)
     return old;
 }
 
-void setLogDestination(LogDestination destination) { state().destination = destination; }
+void setLogDestination(LogDestination destination)
+{
+    auto& s = state();
+    s.destination = destination;
+    // Opened afresh on the next line: the state folder may have changed.
+    if (s.file)
+        std::fclose(s.file);
+    s.file = nullptr;
+    s.fileFailed = false;
+}
 LogDestination logDestination() { return state().destination; }
 
 void setJournalSocket(std::string path)

@@ -138,9 +138,8 @@ while :; do printf '\\n| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'; sleep 0.
 class ClientFailureTest(unittest.TestCase):
     """The real client on a .torrent it cannot use: the tab says why in words."""
 
-    def run_on(self, device, torrent):
-        return run_script(device.root, f"""answer 0
-set DownloadTorrent {torrent}
+    def run_on(self, device, torrent, first=True):
+        return run_script(device.root, ("answer 0\n" if first else "") + f"""set DownloadTorrent {torrent}
 set DownloadTorrentName {os.path.basename(torrent)}
 set DownloadTorrentBool Yes
 tab 3
@@ -154,6 +153,7 @@ tap Stop
     def test_a_garbage_or_missing_torrent_is_said_in_words(self):
         device = Device("real")
         try:
+            os.makedirs(device.path(DOWNLOADS))
             garbage = device.path(DOWNLOADS, "garbage.torrent")
             with open(garbage, "wb") as f:
                 f.write(os.urandom(300))
@@ -163,7 +163,7 @@ tap Stop
             self.assertIn("error, initial meta info failed.", result.stdout, "the client's own line stays")
             self.assertNotIn('"Downloading ..."', result.stdout)
             self.assertIn('the button "Stop" is disabled', result.stderr)
-            missing = self.run_on(device, device.path(DOWNLOADS, "gone.torrent"))
+            missing = self.run_on(device, device.path(DOWNLOADS, "gone.torrent"), first=False)
             self.assertIn('"Cannot read the torrent file: no such file or directory"', missing.stdout)
         finally:
             device.close()
