@@ -61,6 +61,12 @@ void TipsViewController::loadView()
     root->addSubview(tips);
     root->addSubview(kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); }));
     setView(root);
+
+    // A stored limit that is no number (set from outside) is refused here in
+    // the same words as a typed one, not only in the log at the next start.
+    for (auto* field : { downLimitTextField, upLimitTextField })
+        if (!limitProblem(field->text()).empty())
+            textFieldDidChange(*field);
 }
 
 void TipsViewController::dismissAction(void*)

@@ -572,6 +572,17 @@ TEST_F(DownloadedTorrentsTest, TheOptionsScreenStoresValidLimitsAndSaysWhenTheyA
     EXPECT_EQ(d.stringForKey("StopWhenComplete"), "No");
     options.dismissAction(nullptr);
     EXPECT_EQ(tab->modalViewController(), nullptr);
+
+    // A limit stored from outside that is no number is refused on sight, as a typed one is.
+    d.setObject("abc12", "DownloadLimit");
+    tab->goQueue();
+    auto& again = dynamic_cast<TipsViewController&>(*tab->modalViewController());
+    again.view();
+    EXPECT_EQ(again.noteLabel->text(), "Download limit not stored: a limit is a whole number of KB/s, or empty for none; it stays none.");
+    again.downLimitTextField->setText("abc12");
+    EXPECT_EQ(again.noteLabel->text(), "Download limit not stored: a limit is a whole number of KB/s, or empty for none; it stays none.");
+    again.upLimitTextField->setText("abc12");
+    EXPECT_EQ(again.noteLabel->text(), "Upload limit not stored: a limit is a whole number of KB/s, or empty for none; it stays none.");
 }
 
 TEST_F(DownloadedTorrentsTest, EndingTheApplicationEndsTheTransfer)
