@@ -10,6 +10,7 @@
 #include "shells/qt/SingleInstance.h"
 
 #include "app/HalvexAppDelegate.h"
+#include "app/TorrentOpener.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/Clock.h"
 #include "kit/core/Log.h"
@@ -103,6 +104,10 @@ int QtPlatform::runShown(kit::Application& app)
         }
         selectTab(m_options.tab);
     }
+    // A file named on the command line, as the desktop opens one: it goes
+    // over any --tab, since its question shows on the Transfer tab.
+    if (!m_options.open.empty())
+        TorrentOpener::open(m_options.open);
     if (!m_options.screenshot.empty())
         return screenshot(app);
 
@@ -119,10 +124,14 @@ int QtPlatform::runShown(kit::Application& app)
             kit::Application::shared().terminate();
         });
     if (m_instance)
-        m_instance->listen([this] {
+        m_instance->listen([this](const std::string& file) {
             kit::log("A second start: bringing the window back");
             if (m_window)
                 m_window->showAgain();
+            if (!file.empty()) {
+                kit::log("A second start: opening " + file);
+                TorrentOpener::open(file);
+            }
         });
     m_window->show();
     m_running = true;
