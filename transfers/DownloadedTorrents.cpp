@@ -298,7 +298,8 @@ void DownloadedTorrents::refreshProgress()
     if (m_text && m_textIsCurrent)
         line = lastStatusLine(*m_text);
     m_progress.tick(line, kit::RunLoop::main().now());
-    progressBar->setHidden(m_progress.state() == TransferState::Idle);
+    // A transfer that ended before its first status line has no progress to show.
+    progressBar->setHidden(m_progress.state() == TransferState::Idle || (!m_progress.latest() && m_progress.state() == TransferState::Ended));
     progressBar->setProgress(m_progress.latest() ? float(m_progress.latest()->fraction()) : 0.0f);
     percentLabel->setText(m_progress.percentText());
     ratesLabel->setText(m_progress.ratesText());
@@ -307,7 +308,8 @@ void DownloadedTorrents::refreshProgress()
     const auto state = m_progress.stateText();
     if (!m_progress.timeLeftText().empty())
         stateLabel->setFrame(stateBeside);
-    else if (kit::Fonts::measure(state, stateLabel->font()).width <= stateAlone.size.width)
+    // With room to spare: the window's own font may draw wider than measured.
+    else if (kit::Fonts::measure(state, stateLabel->font()).width <= stateAlone.size.width * 0.8f)
         stateLabel->setFrame(stateAlone);
     else
         stateLabel->setFrame(stateTwoLines);

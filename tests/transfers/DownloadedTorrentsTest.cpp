@@ -256,6 +256,7 @@ TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLines
     EXPECT_GE(tab->stateLabel->numberOfLines(), 2) << "the words are not cut off";
     EXPECT_EQ(tab->stateLabel->frame().size.width, 300.0f);
     EXPECT_FALSE(tab->stopButton->isEnabled());
+    EXPECT_TRUE(tab->progressBar->isHidden()) << "no empty bar for a transfer that never began";
 
     // A garbage .torrent.
     standIn("emit '\nerror, initial meta info failed.'\nexit 1\n");
@@ -272,8 +273,11 @@ TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLines
 
 TEST_F(DownloadedTorrentsTest, TheQuestionAboutANewTransferIsNotDrawnOverTheLastOne)
 {
-    standIn("status '| 0/0/1 [3/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\nemit '\nerror, initial meta info failed.'\nexit 1\n");
+    standIn("status '| 0/0/1 [3/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\ngate g1\nemit '\nerror, initial meta info failed.'\nexit 1\n");
     startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("[3/8/1]"); }));
+    loop.advance(1.0);
+    open(1);
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning() && tab->stateLabel->text() == "Not a valid torrent file"; }));
     loop.advance(1.0);
     ASSERT_FALSE(tab->progressBar->isHidden());
