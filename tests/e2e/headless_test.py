@@ -104,7 +104,9 @@ quit
         out = result.stdout
         self.assertIn("Do you want to download:\\n " + self.torrent, out)
         self.assertIn('UILabel (10,8,300,22) "%s"' % name, out)
-        self.assertIn('"Downloading ..."', out)
+        # Every piece in: the headline agrees with the state instead of "Downloading ...".
+        self.assertIn('"Complete, sharing ..."', out)
+        self.assertIn('"Seeding (complete)"', out)
         self.assertIn('"Stopped"', out)
         self.assertIn("DownloadTorrentBool = No", out)
         # The labels hold fields cut from real status lines: the spinner, and the rates.
