@@ -5,6 +5,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/FileManager.h"
 #include "kit/core/Log.h"
+#include "kit/core/PathString.h"
 #include "kit/ui/TabBarController.h"
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
@@ -19,6 +20,8 @@ TorrentFiles::~TorrentFiles()
         sheet->setDelegate(nullptr);
     if (auto alert = m_renameAlert.lock())
         alert->setDelegate(nullptr);
+    if (nameField)
+        nameField->setDelegate(nullptr);
     if (autoslider)
         autoslider->invalidate();
 }
@@ -74,7 +77,7 @@ void TorrentFiles::refresh(const std::string& folder, files::ListingMode listing
 {
     fileArray = files::filterEntries(kit::FileManager::defaultManager().directoryContentsAtPath(folder), listingMode);
     if (setsPrompt)
-        setPrompt(currentDir);
+        setPrompt(files::devicePathOf(currentDir, kit::DeviceLayout::current().root()));
     fileMutableArray = files::rowsForEntries(fileArray);
     download = listingMode == files::ListingMode::Torrent;
     if (tableView)
@@ -117,7 +120,7 @@ std::shared_ptr<kit::TableViewCell> TorrentFiles::tableViewCellForRowAtIndexPath
     cell->setFont(kit::Font { "Helvetica", 14.0f, false });
     cell->setLineBreakMode(kit::LineBreakMode::WordWrap);
     if (indexPath.row >= 0 && size_t(indexPath.row) < fileMutableArray.size())
-        cell->setText(fileMutableArray[size_t(indexPath.row)]);
+        cell->setText(files::shownName(fileMutableArray[size_t(indexPath.row)]));
     return cell;
 }
 
@@ -131,7 +134,11 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
     if (indexPath.row < 0 || size_t(indexPath.row) >= fileMutableArray.size())
         return;
     auto keep = shared_from_this(); // a refresh below must not outlive us
-    auto tap = files::decideTap(currentDir, indexPath.row, fileMutableArray[size_t(indexPath.row)]);
+    const auto& entry = fileMutableArray[size_t(indexPath.row)];
+    auto& layout = kit::DeviceLayout::current();
+    bool isFolder = indexPath.row > 0
+        && kit::FileManager::defaultManager().isDirectoryAtPath(kit::stringByAppendingPathComponent(currentDir, entry));
+    auto tap = files::decideTap(currentDir, indexPath.row, entry, isFolder, layout.hasRoot() ? layout.root() : "/");
     file = tap.file;
     kit::log("The File: " + file);
     fullPath2 = tap.fullPath;
@@ -151,7 +158,7 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
 
 void TorrentFiles::showDownloadView(const std::string& name)
 {
-    auto sheet = kit::ActionSheet::create(name, this, files::cancelButtonTitle,
+    auto sheet = kit::ActionSheet::create(files::shownName(name), this, files::cancelButtonTitle,
         download ? files::downloadButtonTitle : files::playButtonTitle,
         { files::mailButtonTitle, files::renameButtonTitle, files::deleteButtonTitle });
     actionSheet = sheet;
@@ -234,19 +241,42 @@ void TorrentFiles::askForNewName()
     alert->setMessage("\n");
     alert->addButtonWithTitle("Cancel");
     alert->addButtonWithTitle("OK");
+    if (nameField)
+        nameField->setDelegate(nullptr);
     nameField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
     nameField->setBackgroundColor(kit::Color::white());
+    // The current name, ready to be typed over; Return answers "OK".
+    nameField->setText(files::nameForRenaming(mode(), file));
+    nameField->setSelection(0, nameField->text().size());
+    nameField->setDelegate(this);
     alert->addSubview(nameField);
     alert->setTransform(kit::Transform::translation(0, 100));
     m_renameAlert = alert;
     alert->show();
 }
 
-void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+bool TorrentFiles::textFieldShouldReturn(kit::TextField& field)
 {
-    if (index != 1 || !nameField)
+    auto alert = m_renameAlert.lock();
+    if (&field != nameField.get() || !alert || !alert->isVisible())
+        return true;
+    alert->dismissWithClickedButtonIndex(1, true);
+    return false;
+}
+
+void TorrentFiles::refuseName()
+{
+    auto alert = kit::AlertView::create(files::refusedNameTitle, files::refusedNameMessage, nullptr, "OK", {});
+    alert->show();
+}
+
+void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView& alert, int index)
+{
+    if (index != 1 || !nameField || &alert != m_renameAlert.lock().get())
         return;
     newFileName = nameField->text();
+    if (!files::isAcceptableFileName(newFileName))
+        return refuseName();
     auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
     // A blank name names no file: nothing moves, the list shows as it was.
     if (!target.empty())
