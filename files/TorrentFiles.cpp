@@ -64,6 +64,7 @@ void TorrentFiles::viewDidLoad()
 void TorrentFiles::viewDidAppear(bool)
 {
     updateArray();
+    updateBannerInset();
 }
 
 void TorrentFiles::setPrompt(const std::string& text)
@@ -291,6 +292,7 @@ void TorrentFiles::didReceiveAd(AdlarkView& banner)
     kit::log("Adlark: Did receive ad");
     banner.setFrame(adlarkFrame());
     view().addSubview(banner.shared_from_this());
+    updateBannerInset();
     // The service reports only its first ad, so this timer is made once.
     if (autoslider)
         autoslider->invalidate();
@@ -301,11 +303,29 @@ void TorrentFiles::didReceiveAd(AdlarkView& banner)
     });
 }
 
+float TorrentFiles::bannerInset() const
+{
+    if (!tableView || !adlarkAd || adlarkAd->superview() != tableView->superview() || adlarkAd->isHidden())
+        return 0;
+    auto table = tableView->frame();
+    auto banner = adlarkAd->frame();
+    if (banner.maxX() <= table.x() || banner.x() >= table.maxX() || banner.y() >= table.maxY())
+        return 0;
+    return table.maxY() - std::max(banner.y(), table.y());
+}
+
+void TorrentFiles::updateBannerInset()
+{
+    if (tableView)
+        tableView->setContentInsetBottom(bannerInset());
+}
+
 void TorrentFiles::didFailToReceiveAd(AdlarkView&)
 {
     kit::log("Adlark: Did fail to receive ad");
     m_adlarkFailed = true;
     adlarkAd.reset(); // no banner and no new attempt for the rest of the tab's life
+    updateBannerInset();
 }
 
 void TorrentFiles::refreshAd(kit::Timer&)

@@ -94,6 +94,8 @@ public:
     void didReceiveAd(AdlarkView& banner) override;
     void didFailToReceiveAd(AdlarkView& banner) override;
     void refreshAd(kit::Timer& timer);
+    // While the banner shows over the list's bottom, the list ends above it.
+    float bannerInset() const;
 
     // Outlet (the tab's view tree holds it).
     kit::TableView* tableView { nullptr };
@@ -119,6 +121,7 @@ private:
     void askForNewName();
     void endPlayback();
     void refuseName();
+    void updateBannerInset();
 
     std::string m_prompt;
     kit::Label* m_promptLabel { nullptr };

@@ -115,7 +115,7 @@ TEST(HeadlessFilesTest, RowsKeepALineBreakInANameOnOneLineAndABlankNameRenamesNo
     writeFile(downloads + "/two\nlines.torrent", "T");
     auto run = runHeadless(tmp, root, "answer 0\ntab 2\nrows\nrow 1\nanswer 2\ntype    \nanswer 1\nrows\n", true);
     ASSERT_EQ(run.status, 0) << run.err << run.out;
-    EXPECT_TRUE(contains(run.out, "0 0: ...\n0 1: two\\nlines.torrent\n0 0: ...\n0 1: two\\nlines.torrent\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "0 0: ...\n0 1: two\u21B5lines.torrent\n0 0: ...\n0 1: two\u21B5lines.torrent\n")) << run.out;
     EXPECT_EQ(readFile(downloads + "/two\nlines.torrent"), "T");
     EXPECT_FALSE(fs::exists(downloads + "/   .torrent"));
 }
