@@ -7,9 +7,12 @@
 #include "shells/qt/StatusBar.h"
 
 #include "kit/ui/Application.h"
+#include "kit/web/WebView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QShortcut>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -38,6 +41,14 @@ AppWindow::AppWindow(kit::Window& window)
     m_stopping->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; font-size: 16px; font-weight: bold; }"));
     m_stopping->setGeometry(rect());
     m_stopping->hide();
+
+    // Back and forward work wherever the focus is, the page's own included
+    // (a web page takes the keys it is given).
+    for (auto [key, forward] : { std::pair { Qt::Key_Left, false }, std::pair { Qt::Key_Right, true } }) {
+        auto* shortcut = new QShortcut(QKeyCombination(Qt::AltModifier, key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, key] { handleKey(key, Qt::AltModifier); });
+    }
 
     if (kit::Application::exists()) {
         auto& app = kit::Application::shared();
@@ -110,6 +121,66 @@ void AppWindow::enableTrayIcon()
             isVisible() ? hide() : showAgain();
     });
     m_tray->show();
+}
+
+namespace {
+kit::WebView* firstShownWebView(kit::View& view)
+{
+    if (view.isHidden())
+        return nullptr;
+    if (auto* web = dynamic_cast<kit::WebView*>(&view))
+        return web;
+    auto& subs = view.subviews();
+    for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+        if (auto* web = firstShownWebView(**it))
+            return web;
+    return nullptr;
+}
+} // namespace
+
+bool AppWindow::handleKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    auto* window = m_scene->window();
+    // A question in front takes the keys; the screen behind it does not move.
+    if (!window || (kit::Application::exists() && kit::Application::shared().frontPopup()))
+        return false;
+    modifiers &= ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier) {
+        using Key = kit::TableView::ScrollKey;
+        switch (key) {
+        case Qt::Key_PageUp:
+            return window->scrollFrontTable(Key::PageUp);
+        case Qt::Key_PageDown:
+            return window->scrollFrontTable(Key::PageDown);
+        case Qt::Key_Home:
+            return window->scrollFrontTable(Key::Home);
+        case Qt::Key_End:
+            return window->scrollFrontTable(Key::End);
+        default:
+            return false;
+        }
+    }
+    if (modifiers == Qt::AltModifier && (key == Qt::Key_Left || key == Qt::Key_Right)) {
+        auto* front = window->frontView();
+        auto* web = front ? firstShownWebView(*front) : nullptr;
+        if (!web)
+            return false;
+        if (key == Qt::Key_Left && web->canGoBack())
+            web->goBack();
+        else if (key == Qt::Key_Right && web->canGoForward())
+            web->goForward();
+        return true;
+    }
+    return false;
+}
+
+void AppWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (handleKey(event->key(), event->modifiers())) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void AppWindow::closeEvent(QCloseEvent* event)

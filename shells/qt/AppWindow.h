@@ -41,8 +41,14 @@ public:
     // Quits Qt's loop right after the first frame is painted (start-up benchmark).
     void quitAfterFirstFrame() { m_quitAfterFirstFrame = true; }
 
+    // The keys a person uses on a list and a page: PageUp, PageDown, Home and
+    // End scroll the front screen's list; Alt+Left and Alt+Right go back and
+    // forward in its web view. False when the key means nothing there.
+    bool handleKey(int key, Qt::KeyboardModifiers modifiers);
+
 protected:
     void closeEvent(QCloseEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
     void paintEvent(QPaintEvent*) override;
 
 private:

@@ -24,6 +24,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -305,6 +307,9 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         EXPECT_GT(boxMiddle, 240 + 40);
         EXPECT_TRUE(alert->textField()->isFirstResponder());
         EXPECT_TRUE(edit->hasFocus());
+        // The current name, without its extension, selected: typing replaces it.
+        EXPECT_EQ(edit->text(), "x");
+        EXPECT_EQ(edit->selectedText(), "x");
         QTest::keyClicks(edit, "renamed");
         EXPECT_EQ(alert->textField()->text(), "renamed");
         QPointer<QLineEdit> shownEdit = edit;
@@ -323,5 +328,64 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         EXPECT_TRUE(testsupport::fileExists(downloads + "/renamed.torrent"));
         EXPECT_FALSE(testsupport::fileExists(downloads + "/   .torrent"));
         EXPECT_EQ(table->numberOfRowsInSection(0), 2);
+
+        // Return answers OK.
+        askForName();
+        edit = w.scene().peerFor(w.popups().shownPopup()->textField())->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->selectedText(), "renamed");
+        QTest::keyClicks(edit, "third");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QtPlatform::settle();
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_TRUE(testsupport::fileExists(downloads + "/third.torrent"));
+    });
+}
+
+TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
+{
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    for (int i = 0; i < 40; ++i)
+        testsupport::writeFile(downloads + "/file " + std::to_string(i) + ".torrent", "X");
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        ASSERT_NE(table, nullptr);
+        ASSERT_EQ(table->numberOfRowsInSection(0), 41);
+        QTest::keyClick(&w, Qt::Key_End);
+        EXPECT_FLOAT_EQ(table->contentOffset(), table->maximumContentOffset());
+        EXPECT_GT(table->contentOffset(), 1000);
+        QTest::keyClick(&w, Qt::Key_Home);
+        EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+        QTest::keyClick(&w, Qt::Key_PageDown);
+        EXPECT_GT(table->contentOffset(), 200);
+        QTest::keyClick(&w, Qt::Key_PageUp);
+        EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+
+        // A slow drag of 200 points moves the list 200 points, though the
+        // row first pressed scrolls away under the finger.
+        auto* tablePeer = w.scene().peerFor(table);
+        ASSERT_NE(tablePeer, nullptr);
+        QPointer<QWidget> pressed = tablePeer->childAt(100, 300);
+        ASSERT_NE(pressed, nullptr);
+        // Events go to the row pressed while it lives (as Qt's grab does), then to the table.
+        auto send = [&](QEvent::Type type, int y, Qt::MouseButton button, Qt::MouseButtons buttons) {
+            QWidget* to = pressed ? pressed.data() : static_cast<QWidget*>(tablePeer);
+            QMouseEvent event(type, QPointF(to->mapFrom(tablePeer, QPoint(100, y))), QPointF(tablePeer->mapToGlobal(QPoint(100, y))),
+                button, buttons, Qt::NoModifier);
+            QApplication::sendEvent(to, &event);
+        };
+        send(QEvent::MouseButtonPress, 300, Qt::LeftButton, Qt::LeftButton);
+        for (int y = 296; y >= 100; y -= 4) {
+            send(QEvent::MouseMove, y, Qt::NoButton, Qt::LeftButton);
+            QTest::qWait(5);
+        }
+        QTest::qWait(150); // the finger rests before it lifts: no glide
+        send(QEvent::MouseButtonRelease, 100, Qt::LeftButton, Qt::NoButton);
+        QtPlatform::settle();
+        EXPECT_FLOAT_EQ(table->contentOffset(), 200);
+        EXPECT_EQ(w.popups().shownPopup(), nullptr); // a drag taps nothing
     });
 }
