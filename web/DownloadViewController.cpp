@@ -168,6 +168,11 @@ std::string DownloadViewController::keptTorrentPath()
     return kit::DeviceLayout::current().homeFolder() + "/Documents" + "/page.torrent";
 }
 
+void DownloadViewController::textFieldDidBeginEditing(kit::TextField& field)
+{
+    field.setSelection(0, field.text().size());
+}
+
 bool DownloadViewController::textFieldShouldReturn(kit::TextField& field)
 {
     urlField->resignFirstResponder();

@@ -49,6 +49,8 @@ public:
     void viewDidLoad() override;
 
     bool textFieldShouldReturn(kit::TextField& field) override;
+    // The address shown is selected, so that typing replaces it.
+    void textFieldDidBeginEditing(kit::TextField& field) override;
     bool webViewShouldStartLoadWithRequest(kit::WebView& view, const kit::URLRequest& request, kit::WebViewNavigationType type) override;
     void webViewDidStartLoad(kit::WebView& view) override;
     void webViewDidFinishLoad(kit::WebView& view) override;

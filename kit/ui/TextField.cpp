@@ -44,8 +44,14 @@ bool TextField::becomeFirstResponder()
     auto* window = focusWindow(*this);
     if (!window)
         return false;
+    bool was = window->firstResponder() == this;
     window->setFirstResponder(this);
-    return window->firstResponder() == this;
+    bool is = window->firstResponder() == this;
+    if (is && !was && m_delegate) {
+        auto keep = retain();
+        m_delegate->textFieldDidBeginEditing(*this);
+    }
+    return is;
 }
 
 bool TextField::resignFirstResponder()

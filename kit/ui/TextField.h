@@ -11,6 +11,8 @@ class TextFieldDelegate {
 public:
     virtual ~TextFieldDelegate() = default;
     virtual bool textFieldShouldReturn(TextField&) { return true; }
+    // The field has just become first responder.
+    virtual void textFieldDidBeginEditing(TextField&) { }
     // The text changed (typing, deleting, or setText).
     virtual void textFieldDidChange(TextField&) { }
 };

@@ -193,7 +193,7 @@ float Window::touchVelocity() const
 namespace {
 TableView* firstShownTable(View& view)
 {
-    if (view.isHidden())
+    if (view.isHidden() || view.alpha() < 0.01f)
         return nullptr;
     if (auto* table = dynamic_cast<TableView*>(&view))
         return table;

@@ -11,6 +11,8 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
+#include "web/DownloadViewController.h"
+#include "tests/support/PageServer.h"
 #include "kit/ui/ActionSheet.h"
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Button.h"
@@ -340,6 +342,34 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         EXPECT_EQ(w.popups().shownPopup(), nullptr);
         EXPECT_TRUE(testsupport::fileExists(downloads + "/third.torrent"));
     });
+}
+
+TEST_F(AppWindowTest, AltLeftAndAltRightGoBackAndForwardInTheBrowser)
+{
+    testsupport::PageServer site;
+    const auto port = std::to_string(site.port());
+    ::setenv("QUORVANE_CONNECT_TO", ("releases.ubuntu.com:80:127.0.0.1:" + port).c_str(), 1);
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(1);
+        QtPlatform::settle();
+        auto* tab = dynamic_cast<DownloadViewController*>(tabs().viewControllers()[1].get());
+        ASSERT_NE(tab, nullptr);
+        auto loaded = [&](const std::string& title) {
+            return processUntil([&] { return tab->webView->title() == title && !tab->webView->isLoading(); }, 60000);
+        };
+        ASSERT_TRUE(loaded("Quorvane Test & Torrents")) << tab->webView->title();
+        tab->webView->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://releases.ubuntu.com/next.html")));
+        ASSERT_TRUE(loaded("Next Page"));
+        EXPECT_EQ(tab->urlField->text(), "http://releases.ubuntu.com/next.html");
+        QTest::keyClick(&w, Qt::Key_Left, Qt::AltModifier);
+        ASSERT_TRUE(loaded("Quorvane Test & Torrents"));
+        EXPECT_EQ(tab->urlField->text().rfind("http://releases.ubuntu.com", 0), 0u);
+        QTest::keyClick(&w, Qt::Key_Right, Qt::AltModifier);
+        ASSERT_TRUE(loaded("Next Page"));
+        EXPECT_EQ(tab->urlField->text(), "http://releases.ubuntu.com/next.html");
+    });
+    ::unsetenv("QUORVANE_CONNECT_TO");
 }
 
 TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)

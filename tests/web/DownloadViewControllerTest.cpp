@@ -183,7 +183,11 @@ TEST_F(BrowserTab, SearchControlIgnoresAnUnknownPanelState)
 TEST_F(BrowserTab, TypedHostGetsTheSchemeAndLoads)
 {
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
-    m_tab->urlField->becomeFirstResponder();
+    auto window = std::make_shared<kit::Window>();
+    window->addSubview(m_tab->viewPointer());
+    // Taking the keyboard selects the address shown, so typing replaces it.
+    ASSERT_TRUE(m_tab->urlField->becomeFirstResponder());
+    EXPECT_EQ(m_tab->urlField->selectedText(), "http://releases.ubuntu.com");
     m_tab->urlField->insertText(std::string(siteHost) + "/next.html");
     m_tab->urlField->pressReturn();
     EXPECT_FALSE(m_tab->urlField->isFirstResponder());
@@ -191,6 +195,7 @@ TEST_F(BrowserTab, TypedHostGetsTheSchemeAndLoads)
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
     EXPECT_EQ(m_tab->webView->title(), "Next Page");
     EXPECT_TRUE(m_log.contains(" URL String = " + siteAddress("/next.html")));
+    m_tab->viewPointer()->removeFromSuperview();
 }
 
 TEST_F(BrowserTab, TypedTextThatIsNoAddressFailsQuietly)
