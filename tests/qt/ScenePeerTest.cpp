@@ -365,3 +365,38 @@ TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
     table->setDataSource(nullptr);
     table->setDelegate(nullptr);
 }
+
+// A long drag: the rows under the finger scroll and their peers come and go,
+// yet the root keeps the mouse from press to release and the list follows
+// the finger to the end, one to one.
+TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
+{
+    Rows rows;
+    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
+    table->setDataSource(&rows);
+    table->setDelegate(&rows);
+    window->addSubview(table);
+    table->reloadData();
+    show();
+    auto* rootPeer = scene->rootPeer();
+    auto* pressed = scene->peerFor(table->cellForRowAtIndexPath({ 0, 9 }));
+    ASSERT_NE(pressed, nullptr);
+    auto global = [&](int y) { return QPointF(rootPeer->mapToGlobal(QPoint(100, y))); };
+    auto send = [&](QWidget* to, QEvent::Type type, int y, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, to->mapFromGlobal(global(y)), global(y), Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(to, &event);
+    };
+    send(pressed, QEvent::MouseButtonPress, 440, Qt::LeftButton);
+    ASSERT_EQ(QWidget::mouseGrabber(), rootPeer);
+    for (int y = 430; y >= 200; y -= 10) {
+        auto* grabber = QWidget::mouseGrabber();
+        ASSERT_NE(grabber, nullptr);
+        send(grabber, QEvent::MouseMove, y, Qt::LeftButton);
+    }
+    send(QWidget::mouseGrabber(), QEvent::MouseButtonRelease, 200, Qt::NoButton);
+    EXPECT_FLOAT_EQ(table->contentOffset(), 240);
+    EXPECT_TRUE(rows.selected.empty());
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    table->setDataSource(nullptr);
+    table->setDelegate(nullptr);
+}
