@@ -398,11 +398,12 @@ TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
         // row first pressed scrolls away under the finger.
         auto* tablePeer = w.scene().peerFor(table);
         ASSERT_NE(tablePeer, nullptr);
-        QPointer<QWidget> pressed = tablePeer->childAt(100, 300);
+        QWidget* pressed = tablePeer->childAt(100, 300);
         ASSERT_NE(pressed, nullptr);
-        // Events go to the row pressed while it lives (as Qt's grab does), then to the table.
+        // After the press, events go where Qt sends them: to the widget that holds the mouse.
         auto send = [&](QEvent::Type type, int y, Qt::MouseButton button, Qt::MouseButtons buttons) {
-            QWidget* to = pressed ? pressed.data() : static_cast<QWidget*>(tablePeer);
+            QWidget* to = type == QEvent::MouseButtonPress ? pressed : QWidget::mouseGrabber();
+            ASSERT_NE(to, nullptr);
             QMouseEvent event(type, QPointF(to->mapFrom(tablePeer, QPoint(100, y))), QPointF(tablePeer->mapToGlobal(QPoint(100, y))),
                 button, buttons, Qt::NoModifier);
             QApplication::sendEvent(to, &event);
