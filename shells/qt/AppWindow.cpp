@@ -29,6 +29,7 @@ AppWindow::AppWindow(kit::Window& window)
     setWindowIcon(appIcon());
     setFixedSize(int(kit::Window::width), int(kit::Window::height));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_window = window.weak_from_this();
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
     m_statusBar->setGeometry(0, 0, int(kit::Window::width), int(kit::Window::statusBarHeight));
@@ -140,7 +141,8 @@ kit::WebView* firstShownWebView(kit::View& view)
 
 bool AppWindow::handleKey(int key, Qt::KeyboardModifiers modifiers)
 {
-    auto* window = m_scene->window();
+    auto held = m_window.lock();
+    auto* window = static_cast<kit::Window*>(held.get());
     // A question in front takes the keys; the screen behind it does not move.
     if (!window || (kit::Application::exists() && kit::Application::shared().frontPopup()))
         return false;

@@ -52,6 +52,7 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    std::weak_ptr<kit::View> m_window; // the kit window shown; the keys go to it
     std::unique_ptr<Scene> m_scene;
     StatusBar* m_statusBar;
     PopupLayer* m_popups;

@@ -404,8 +404,8 @@ TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
         auto send = [&](QEvent::Type type, int y, Qt::MouseButton button, Qt::MouseButtons buttons) {
             QWidget* to = type == QEvent::MouseButtonPress ? pressed : QWidget::mouseGrabber();
             ASSERT_NE(to, nullptr);
-            QMouseEvent event(type, QPointF(to->mapFrom(tablePeer, QPoint(100, y))), QPointF(tablePeer->mapToGlobal(QPoint(100, y))),
-                button, buttons, Qt::NoModifier);
+            const QPoint global = tablePeer->mapToGlobal(QPoint(100, y));
+            QMouseEvent event(type, QPointF(to->mapFromGlobal(global)), QPointF(global), button, buttons, Qt::NoModifier);
             QApplication::sendEvent(to, &event);
         };
         send(QEvent::MouseButtonPress, 300, Qt::LeftButton, Qt::LeftButton);
