@@ -259,12 +259,17 @@ void DownloadViewController::hideFetchBar()
 
 void DownloadViewController::showPageAddress()
 {
-    // The field follows the page, but never takes the text from under a typing user.
-    if (!urlField || !webView || urlField->isFirstResponder() || !webView->request())
+    // The field follows the page, but never takes away what a user is typing
+    // there (focus in the field and a text other than the address shown).
+    if (!urlField || !webView || !webView->request())
+        return;
+    if (urlField->isFirstResponder() && !urlField->text().empty() && urlField->text() != m_shownAddress)
         return;
     auto address = webView->request()->absoluteString();
-    if (!address.empty() && address != "about:blank")
-        urlField->setText(address);
+    if (address.empty() || address == "about:blank")
+        return;
+    m_shownAddress = address;
+    urlField->setText(address);
 }
 
 void DownloadViewController::webViewDidStartLoad(kit::WebView&)

@@ -102,4 +102,5 @@ private:
 
     std::unique_ptr<kit::ResourceFetch> m_fetch;
     std::shared_ptr<kit::Timer> m_keptNotice;
+    std::string m_shownAddress; // the page address the field was last given
 };

@@ -232,10 +232,16 @@ TEST_F(BrowserTab, TheAddressFieldFollowsThePageShown)
     m_tab->webView->goForward();
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
     EXPECT_EQ(m_tab->urlField->text(), siteAddress("/next.html"));
-    // A user typing keeps the field: a page that loads meanwhile leaves it.
+    // Focus alone does not hold the field: it still follows.
     auto window = std::make_shared<kit::Window>();
     window->addSubview(m_tab->viewPointer());
     ASSERT_TRUE(m_tab->urlField->becomeFirstResponder());
+    m_tab->webView->goBack();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->urlField->text(), "http://releases.ubuntu.com");
+    m_tab->webView->goForward();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    // A user typing keeps the field: a page that loads meanwhile leaves it.
     m_tab->urlField->setText("half typ");
     m_tab->webView->goBack();
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
