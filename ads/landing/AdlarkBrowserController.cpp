@@ -81,6 +81,7 @@ void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> 
     auto web = kit::View::create<kit::WebView>();
     web->setDelegate(this);
     m_webView = web;
+    web->setScalesPageToFit(true);
     web->loadRequest(kit::URLRequest::requestWithURL(url));
 
     auto modal = kit::View::create(kit::Rect { 0, 0, aw, ah });

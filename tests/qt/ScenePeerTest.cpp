@@ -10,6 +10,7 @@
 #include "kit/ui/Label.h"
 #include "kit/ui/TableView.h"
 #include "kit/ui/TextField.h"
+#include "kit/ui/Toolbar.h"
 #include "kit/ui/Window.h"
 
 #include <QLineEdit>
@@ -197,6 +198,25 @@ TEST_F(ScenePeerTest, HiddenAlphaTextAndBackgroundShow)
     label->setText("");
     QImage red = peer->grab().toImage();
     EXPECT_EQ(red.pixelColor(5, 5), QColor(255, 0, 0));
+}
+
+TEST_F(ScenePeerTest, AnImageButtonWithoutItsPictureShowsNothingOfItsName)
+{
+    // Two bars alike but for their buttons' names: with no pictures, nothing tells them apart.
+    auto bar = [&](const char* name, float y) {
+        auto toolbar = kit::View::create<kit::Toolbar>(kit::Rect { 0, y, 320, 44 });
+        toolbar->setItems({ kit::BarButtonItem::createImage(nullptr, name, kit::BarButtonItemStyle::Plain, [] { }) });
+        window->addSubview(toolbar);
+        return toolbar;
+    };
+    auto back = bar("back", 20);
+    auto forward = bar("forward_disable", 100);
+    show();
+    QImage a = scene->peerFor(back.get())->grab().toImage();
+    QImage b = scene->peerFor(forward.get())->grab().toImage();
+    ASSERT_FALSE(a.isNull());
+    EXPECT_EQ(a, b);
+    EXPECT_NE(back->viewForItem(*back->items()[0]), nullptr) << "the button is still there to tap";
 }
 
 TEST_F(ScenePeerTest, StackingFollowsTheSubviewOrderAndPeersLeaveWithTheirViews)
