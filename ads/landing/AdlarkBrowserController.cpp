@@ -6,6 +6,7 @@
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/core/Localization.h"
+#include "kit/core/WeakBind.h"
 #include "kit/net/URLEscape.h"
 #include "kit/ui/Window.h"
 
@@ -61,15 +62,6 @@ AdlarkBrowserController::~AdlarkBrowserController()
 std::vector<std::string> AdlarkBrowserController::browserIcons()
 {
     return { adlark::browserIconNames.begin(), adlark::browserIconNames.end() };
-}
-
-std::function<void()> AdlarkBrowserController::toSelf(void (AdlarkBrowserController::*method)())
-{
-    std::weak_ptr<AdlarkModalController> weak = weak_from_this();
-    return [weak, method] {
-        if (auto self = std::static_pointer_cast<AdlarkBrowserController>(weak.lock()))
-            ((*self).*method)();
-    };
 }
 
 void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> adView, const kit::URL& url)
@@ -144,7 +136,7 @@ void AdlarkBrowserController::refreshBottomToolbar()
         ? kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Stop, onWeb(&kit::WebView::stopLoading))
         : kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Refresh, onWeb(&kit::WebView::reload));
     auto space = kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::FlexibleSpace);
-    auto action = kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Action, toSelf(&AdlarkBrowserController::systemAction));
+    auto action = kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Action, kit::bindWeak(*this, &AdlarkBrowserController::systemAction));
     bar->setItems({ back, space, forward, space, reloadOrStop, space, action });
 }
 
@@ -155,7 +147,7 @@ void AdlarkBrowserController::refreshTopToolbar()
     if (!web || !bar || !m_topNavItem)
         return;
     m_topNavItem->setLeftBarButtonItem(
-        kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Done, toSelf(&AdlarkModalController::dismissModal)));
+        kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Done, kit::bindWeak(*this, &AdlarkModalController::dismissModal)));
     const uint64_t request = ++m_titleRequest;
     if (web->isLoading()) {
         if (!m_spinner.lock()) {
