@@ -51,14 +51,6 @@ AdlarkBrowserController::AdlarkBrowserController()
     didDismissSelector = &AdlarkDelegate::didDismissWebView;
 }
 
-AdlarkBrowserController::~AdlarkBrowserController()
-{
-    if (auto web = m_webView.lock())
-        web->setDelegate(nullptr);
-    if (auto sheet = m_sheet.lock())
-        sheet->setDelegate(nullptr);
-}
-
 std::vector<std::string> AdlarkBrowserController::browserIcons()
 {
     return { adlark::browserIconNames.begin(), adlark::browserIconNames.end() };
@@ -71,7 +63,7 @@ void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> 
     const float aw = frame.width(), ah = frame.height();
 
     auto web = kit::View::create<kit::WebView>();
-    web->setDelegate(this);
+    web->setDelegate(kit::weakAs(*this, static_cast<kit::WebViewDelegate*>(this)));
     m_webView = web;
     web->loadRequest(kit::URLRequest::requestWithURL(url));
 
@@ -184,7 +176,7 @@ void AdlarkBrowserController::systemAction()
     auto bar = m_bottomToolbar.lock();
     if (!bar || !kit::Application::exists())
         return;
-    auto sheet = kit::ActionSheet::create("", this, kit::localizedString("Cancel"), std::nullopt,
+    auto sheet = kit::ActionSheet::create("", kit::weakAs(*this, static_cast<kit::ActionSheetDelegate*>(this)), kit::localizedString("Cancel"), std::nullopt,
         { kit::localizedString("Launch Safari"), kit::localizedString("Email link") });
     m_sheet = sheet;
     sheet->showFromToolbar(*bar);
@@ -292,6 +284,6 @@ void AdlarkBrowserController::webViewDidFailLoadWithError(kit::WebView&, const k
         return;
     if (!kit::Application::exists())
         return;
-    auto alert = kit::AlertView::create(kit::localizedString("Whoops"), kit::localizedString(message), nullptr, kit::localizedString("Ok"), {});
+    auto alert = kit::AlertView::create(kit::localizedString("Whoops"), kit::localizedString(message), {}, kit::localizedString("Ok"), {});
     alert->show();
 }

@@ -43,7 +43,6 @@ public:
         "ax.store.tunevault.", "ax.media.tunevault." };
 
     AdlarkBrowserController();
-    ~AdlarkBrowserController() override;
 
     void presentBrowserFromView(std::shared_ptr<kit::View> adView, const kit::URL& url);
 

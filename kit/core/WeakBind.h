@@ -64,13 +64,20 @@ WeakBound<Class, Member> bindWeak(const std::shared_ptr<Class>& object, Member C
     return { object, member };
 }
 
+// The interface is given as a pointer where only the object can reach it (a private base).
 template<typename Interface, typename Object>
-std::weak_ptr<Interface> weakAs(Object& object)
+std::weak_ptr<Interface> weakAs(Object& object, Interface* as)
 {
     auto strong = object.weak_from_this().lock();
     if (!strong)
         return {};
-    return std::shared_ptr<Interface>(std::move(strong), static_cast<Interface*>(&object));
+    return std::shared_ptr<Interface>(std::move(strong), as);
+}
+
+template<typename Interface, typename Object>
+std::weak_ptr<Interface> weakAs(Object& object)
+{
+    return weakAs<Interface>(object, static_cast<Interface*>(&object));
 }
 
 } // namespace kit
