@@ -19,13 +19,16 @@ std::mutex& classLock()
 std::string AdlarkImageCache::cacheFolder()
 {
     // Read from the device layout at each use, so a new root (each test's own)
-    // takes effect at once; made when an image is stored.
+    // takes effect at once; made when the cache is reached and when an image is stored.
     return (std::filesystem::path(kit::documentFolder()) / "adlark" / "image_cache").string();
 }
 
 AdlarkImageCache& AdlarkImageCache::sharedCache()
 {
     std::lock_guard guard(classLock());
+    // The folder of the root in use is there for whoever reaches the cache.
+    std::error_code ec;
+    std::filesystem::create_directories(cacheFolder(), ec);
     static AdlarkImageCache* instance = new AdlarkImageCache; // never freed
     return *instance;
 }
