@@ -136,6 +136,9 @@ void AdlarkController::adDidFailToLoad(AdlarkAd& ad)
 void AdlarkController::clickInView(AdlarkSingleAdView& banner)
 {
     auto keep = banner.shared_from_this();
+    // A tap while the banner still answers the last one is the same click.
+    if (banner.animatingForClick())
+        return;
     if (auto ad = banner.ad())
         ad->click();
     banner.animateActionIconForClick();

@@ -229,8 +229,9 @@ void AdlarkSingleAdView::animateActionIconForClick()
     auto icon = m_actionIconLayer.lock();
     // With no icon there is no pulse whose end would show the spinner: a
     // flag set now would never clear, and the finished click would then
-    // leave the icon away for good.
-    if (!icon)
+    // leave the icon away for good. A pulse already running stays: replacing
+    // it would end it early and take the icon away twice.
+    if (!icon || m_animatingForClick)
         return;
     m_animatingForClick = true;
     auto pulse = kit::KeyframeAnimation::create("transform");
@@ -247,14 +248,17 @@ void AdlarkSingleAdView::animateActionIconForClick()
     icon->setTransform(kit::Transform3D::scale(0.1f, 0.1f, 1));
 }
 
-void AdlarkSingleAdView::animationDidStop(kit::Animation&, bool)
+void AdlarkSingleAdView::animationDidStop(kit::Animation& animation, bool)
 {
-    kit::Point centre;
-    if (auto icon = m_actionIconLayer.lock()) {
-        auto f = icon->frame();
-        centre = { f.x() + f.width() / 2, f.y() + f.height() / 2 };
-        icon->removeFromSuperlayer();
-    }
+    // Only the end of the pulse on the icon layer shown now counts: a pulse
+    // whose layer has gone (a new ad, a restored icon) has nothing to take
+    // away and no place to put a spinner.
+    auto icon = m_actionIconLayer.lock();
+    if (!icon || icon->animationForKey(pulseAnimationKey) != &animation)
+        return;
+    auto f = icon->frame();
+    kit::Point centre { f.x() + f.width() / 2, f.y() + f.height() / 2 };
+    icon->removeFromSuperlayer();
     m_actionIconLayer.reset();
     dropTimer(m_addSpinnerTimer);
     auto self = weakSelf();

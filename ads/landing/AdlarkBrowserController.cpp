@@ -65,6 +65,7 @@ void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> 
     auto web = kit::View::create<kit::WebView>();
     web->setDelegate(kit::weakAs(*this, static_cast<kit::WebViewDelegate*>(this)));
     m_webView = web;
+    web->setScalesPageToFit(true);
     web->loadRequest(kit::URLRequest::requestWithURL(url));
 
     auto modal = kit::View::create(kit::Rect { 0, 0, aw, ah });

@@ -103,6 +103,8 @@ class TransitionAnimation final : public Animation {
 public:
     static std::shared_ptr<TransitionAnimation> create(AnimationTransition transition);
     AnimationTransition transition { AnimationTransition::None };
+    // The name of the view animation block that set it.
+    std::string animationID;
     std::optional<AnimatedValue> valueAt(double) const override { return std::nullopt; }
     std::string kind() const override { return "transition"; }
 };

@@ -24,8 +24,8 @@ enum class BarStyle { Default = 0, Black = 1, BlackTranslucent = 2 };
 class BarButtonItem {
 public:
     static std::shared_ptr<BarButtonItem> createSystem(BarButtonSystemItem kind, std::function<void()> action = {});
-    // name: what the button is called where it cannot show its image
-    // (the headless dump, a missing image).
+    // name: what the button is called where no picture is shown (the
+    // headless dump); a display shows an empty button for a missing image.
     static std::shared_ptr<BarButtonItem> createImage(std::shared_ptr<const Image> image, std::string name,
         BarButtonItemStyle style, std::function<void()> action);
 

@@ -213,6 +213,7 @@ void ViewAnimation::commitAnimations()
     }
     for (auto& t : block.transitions) {
         auto animation = TransitionAnimation::create(t.transition);
+        animation->animationID = block.name;
         animation->duration = block.duration;
         animation->curve = block.curve;
         animation->didStop = stopped;
@@ -240,7 +241,7 @@ std::vector<RunningTransition> ViewAnimation::activeTransitions()
     std::vector<RunningTransition> out;
     forEachAnimatedView([&](View& view) {
         if (auto* t = dynamic_cast<TransitionAnimation*>(view.animationForKey(transitionKey)))
-            out.push_back(RunningTransition { view.weak_from_this(), t->transition, t->beginTime, t->duration });
+            out.push_back(RunningTransition { view.weak_from_this(), t->transition, t->beginTime, t->duration, t->animationID });
     });
     return out;
 }

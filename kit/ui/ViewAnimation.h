@@ -50,6 +50,7 @@ struct RunningTransition {
     AnimationTransition transition { AnimationTransition::None };
     double start { 0 };
     double duration { 0 };
+    std::string animationID; // the block's name
 };
 
 class ViewAnimation {

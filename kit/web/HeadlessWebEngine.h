@@ -45,6 +45,9 @@ public:
     bool canGoBack() const override { return m_index > 0; }
     bool canGoForward() const override { return m_index >= 0 && m_index + 1 < int(m_history.size()); }
     void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) override;
+    // Recorded only: pages are not laid out here.
+    void setScalesPageToFit(bool scales) override { m_scalesPageToFit = scales; }
+    bool scalesPageToFit() const { return m_scalesPageToFit; }
 
     // A load the page starts (a link, a form): asks the delegate, then loads.
     void navigate(const URLRequest& request, WebViewNavigationType type);
@@ -84,6 +87,7 @@ private:
     std::vector<std::string> m_scripts;
     int m_redirects { 0 };
     bool m_localPending { false };
+    bool m_scalesPageToFit { false };
     uint64_t m_localSerial { 0 };
     // Cancels posted reports when the engine goes.
     std::shared_ptr<bool> m_alive { std::make_shared<bool>(true) };

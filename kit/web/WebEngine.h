@@ -5,9 +5,9 @@
 // through the view's engine entries (WebView::engineShouldStartLoad and the
 // rest), in a browser's order:
 //   engineShouldStartLoad (every load the page or the user starts; a "no"
-//   ends it there), engineDidStartLoad, then engineDidFinishLoad or
-//   engineDidFailLoad. A new load while one runs fails the running one with
-//   WebErrorCancelled first. A redirect is a navigation of its own: the
+//   ends it there, and nothing of it reaches the view), engineDidStartLoad,
+//   then engineDidFinishLoad or engineDidFailLoad. A new load while one
+//   runs fails the running one with WebErrorCancelled first. A redirect is a navigation of its own: the
 //   view's delegate is asked about its target (type Other), and a "no" ends
 //   the load with WebErrorCancelled.
 //
@@ -94,6 +94,8 @@ public:
     // Runs a script in the page; the completion gets its result as text
     // ("" when there is none) on the main run loop, never from inside this call.
     virtual void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) = 0;
+    // The view's "scales pages to fit" changed; from the next page on.
+    virtual void setScalesPageToFit(bool) { }
 };
 
 // WebEngineFactory, what makes an engine for a view, is declared with the

@@ -111,6 +111,14 @@ void WebView::loadHTMLString(const std::string& html, const std::optional<URL>& 
     engine().loadHTMLString(html, URLRequest::requestWithURL(url));
 }
 
+void WebView::setScalesPageToFit(bool scales)
+{
+    if (m_scalesPageToFit == scales)
+        return;
+    m_scalesPageToFit = scales;
+    engine().setScalesPageToFit(scales);
+}
+
 void WebView::stopLoading() { engine().stopLoading(); }
 void WebView::reload() { engine().reload(); }
 void WebView::goBack() { engine().goBack(); }
@@ -141,6 +149,10 @@ void WebView::stateChanged()
 void WebView::engineDidStartLoad(const URLRequest& request)
 {
     auto keep = keepAlive();
+    // Another program's address was asked about and refused: it never
+    // becomes the page's request, and nothing loads.
+    if (request.url() && !webEngineShowsScheme(request.url()->scheme()))
+        return;
     m_request = request;
     m_loading = true;
     changed(ViewProperty::Content);

@@ -43,6 +43,10 @@ public:
     const std::optional<URLRequest>& request() const { return m_request; }
     bool isLoading() const { return m_loading; }
     const std::string& title() const { return m_title; }
+    // Pages are zoomed out to show their whole width (off: they lay out in
+    // the view's width and scroll sideways).
+    void setScalesPageToFit(bool scales);
+    bool scalesPageToFit() const { return m_scalesPageToFit; }
 
     void stopLoading();
     void reload();
@@ -80,6 +84,7 @@ private:
     std::optional<URLRequest> m_request;
     std::string m_title;
     bool m_loading { false };
+    bool m_scalesPageToFit { false };
 };
 
 } // namespace kit

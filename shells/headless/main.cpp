@@ -1,6 +1,7 @@
 // quorvane-headless: runs Quorvane on the model, without a display, driven by
 // an automation script.
 #include "app/QuorvaneMain.h"
+#include "app/TorrentOpener.h"
 #include "kit/ui/Application.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
@@ -33,9 +34,10 @@ public:
 
 class HeadlessPlatform : public kit::Platform {
 public:
-    HeadlessPlatform(std::string scriptPath, bool virtualTime)
+    HeadlessPlatform(std::string scriptPath, bool virtualTime, std::string openArgument)
         : m_scriptPath(std::move(scriptPath))
         , m_virtualTime(virtualTime)
+        , m_openArgument(std::move(openArgument))
     {
     }
 
@@ -43,6 +45,9 @@ public:
     {
         script::Script script(std::cout, "quorvane-headless", m_virtualTime);
         script::addStandardCommands(script);
+        // As the desktop opens a file: once the application has launched.
+        if (!m_openArgument.empty())
+            TorrentOpener::open(m_openArgument);
         int status;
         if (m_scriptPath == "-") {
             status = script.run(std::cin);
@@ -94,15 +99,18 @@ private:
 
     std::string m_scriptPath;
     bool m_virtualTime;
+    std::string m_openArgument;
 };
 
 void usage()
 {
     script::Script commands(std::cout, "quorvane-headless", false);
     script::addStandardCommands(commands);
-    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] --script FILE\n"
+    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] --script FILE\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
+                 "  --open FILE      open a .torrent file as the desktop does, before the script runs:\n"
+                 "                   the Transfer tab asks whether to download it\n"
                  "  --script FILE    the automation script ('-' reads standard input)\n"
                  "script commands:\n"
               << commands.help();
@@ -112,7 +120,7 @@ void usage()
 
 int main(int argc, char** argv)
 {
-    std::string root, script;
+    std::string root, script, open;
     bool virtualTime = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -120,6 +128,8 @@ int main(int argc, char** argv)
             root = argv[++i];
         else if (a == "--script" && i + 1 < argc)
             script = argv[++i];
+        else if (a == "--open" && i + 1 < argc && *argv[i + 1])
+            open = TorrentOpener::absoluteArgument(argv[++i]); // before anything can change the folder
         else if (a == "--virtual-time")
             virtualTime = true;
         else if (a == "--help" || a == "-h") {
@@ -140,7 +150,7 @@ int main(int argc, char** argv)
         kit::DeviceLayout::current().setRoot(root);
     if (virtualTime)
         kit::RunLoop::main().useManualClock();
-    auto platform = std::make_shared<HeadlessPlatform>(script, virtualTime);
+    auto platform = std::make_shared<HeadlessPlatform>(script, virtualTime, open);
     platform->setWebEngineFactory(kit::HeadlessWebEngine::factory());
     platform->setMovieBackend(std::make_shared<HeadlessMoviePlayer>());
     kit::Platform::install(platform);

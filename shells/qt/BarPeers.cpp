@@ -2,9 +2,9 @@
 // glossy strips: a blue-grey gradient by default, near black for the black
 // styles, or shades of the tint colour. Items: "Done" is a bordered blue
 // button with its title; Refresh, Stop and Action are white glyphs; image
-// buttons show their picture (or their name when it is missing), faded while
-// disabled. Taps reach kit through the scene's touch routing, as for any
-// button.
+// buttons show their picture, faded while disabled, and nothing when it is
+// missing (the name is for the headless dump only). Taps reach kit through
+// the scene's touch routing, as for any button.
 #include "shells/qt/PeerRegistry.h"
 
 #include "kit/ui/NavigationBar.h"
@@ -87,11 +87,7 @@ protected:
                 painter.setOpacity(enabled ? 1 : 0.35);
                 painter.drawImage(target, picture);
                 painter.setOpacity(1);
-                return;
             }
-            painter.setPen(ink);
-            painter.setFont(toQFont(kit::Font::boldSystemFont(12)));
-            painter.drawText(rect(), Qt::AlignCenter, QString::fromStdString(item.title()));
             return;
         }
         QPointF c = box.center();

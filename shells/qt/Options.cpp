@@ -7,8 +7,19 @@ namespace qtshell {
 Options Options::parse(const std::vector<std::string>& args)
 {
     Options o;
+    bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        // The file the desktop opens (Exec=quorvane %f): one, anywhere on the line.
+        if (optionsEnded || (!a.empty() && a[0] != '-')) {
+            if (!o.open.empty())
+                o.error = "only one file can be opened at a time, not '" + o.open + "' and '" + a + "'";
+            else
+                o.open = a;
+            if (!o.error.empty())
+                return o;
+            continue;
+        }
         auto value = [&](const char* name) -> const std::string* {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 o.error = std::string(name) + " needs a value";
@@ -40,6 +51,8 @@ Options Options::parse(const std::vector<std::string>& args)
             o.ifRunning = true;
         } else if (a == "--exit-after-first-frame") {
             o.exitAfterFirstFrame = true;
+        } else if (a == "--") {
+            optionsEnded = true;
         } else if (a == "--help" || a == "-h") {
             o.help = true;
         } else {
@@ -53,7 +66,9 @@ Options Options::parse(const std::vector<std::string>& args)
 
 std::string Options::usage()
 {
-    return "usage: quorvane [--root DIR] [--tab N] [--screenshot FILE | --script FILE] [--verbose]\n"
+    return "usage: quorvane [--root DIR] [--tab N] [--screenshot FILE | --script FILE] [--verbose] [FILE.torrent]\n"
+           "  FILE.torrent       open a .torrent file: the running Quorvane (or a new one) shows its\n"
+           "                     Transfer tab and asks whether to download it\n"
            "  --root DIR         lay the device under DIR (default: your own folders)\n"
            "  --tab N            show tab N first (0 Welcome, 1 Browse, 2 Files, 3 Transfer)\n"
            "  --screenshot FILE  render the window to a PNG file and exit (works without a display)\n"

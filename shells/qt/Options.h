@@ -13,6 +13,7 @@ struct Options {
     bool verbose { false };    // --verbose: the web engine's own diagnostics on the terminal
     bool exitAfterFirstFrame { false };
     bool ifRunning { false };  // --if-running: only bring a running Quorvane's window back
+    std::string open;          // FILE: a .torrent file to hand to the running Quorvane (or this one)
     bool help { false };
     std::string error;         // set when the command line is wrong
 

@@ -10,6 +10,7 @@
 #include "shells/qt/SingleInstance.h"
 
 #include "app/HalvexAppDelegate.h"
+#include "app/TorrentOpener.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/Clock.h"
 #include "kit/gfx/Geometry.h"
@@ -101,6 +102,10 @@ int QtPlatform::runShown(kit::Application& app)
         }
         selectTab(m_options.tab);
     }
+    // A file named on the command line, as the desktop opens one: it goes
+    // over any --tab, since its question shows on the Transfer tab.
+    if (!m_options.open.empty())
+        TorrentOpener::open(m_options.open);
     if (!m_options.screenshot.empty())
         return screenshot(app);
 
@@ -117,10 +122,14 @@ int QtPlatform::runShown(kit::Application& app)
             kit::Application::shared().terminate();
         });
     if (m_instance)
-        m_instance->listen([this] {
+        m_instance->listen([this](const std::string& file) {
             std::cerr << "quorvane: bringing the window back" << std::endl;
             if (m_window)
                 m_window->showAgain();
+            if (!file.empty()) {
+                std::cerr << "quorvane: opening " << file << std::endl;
+                TorrentOpener::open(file);
+            }
         });
     m_window->show();
     m_running = true;

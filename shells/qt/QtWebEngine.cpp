@@ -11,6 +11,9 @@
 #include <QWebEngineHttpRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
@@ -22,6 +25,28 @@
 #include <unistd.h>
 
 namespace qtshell {
+
+namespace {
+// The host under which the click script hands over a message link as written.
+constexpr const char* writtenAddressHost = "quorvane-written";
+
+// Runs in the engine's own world, before the page's handlers: a link whose
+// scheme is the message scheme in another case goes to the decision as
+// written (the engine would lowercase it on the way).
+const char* writtenLinkScript = R"(
+document.addEventListener('click', function (event) {
+    var link = event.target && event.target.closest ? event.target.closest('a[href]') : null;
+    if (!link)
+        return;
+    var written = link.getAttribute('href').trim();
+    var scheme = /^([A-Za-z][A-Za-z0-9+.-]*):/.exec(written);
+    if (!scheme || scheme[1] === 'adlark' || scheme[1].toLowerCase() !== 'adlark')
+        return;
+    event.preventDefault();
+    window.location.href = 'adlark://quorvane-written/?' + encodeURIComponent(written);
+}, true);
+)";
+} // namespace
 
 class QtWebEngine::Page final : public QWebEnginePage {
 public:
@@ -41,10 +66,19 @@ protected:
             m_engine.m_loadApproved = false;
             return true;
         }
+        // A message link as the page wrote it, brought by the engine's own click script.
+        if (isMainFrame && url.scheme() == QLatin1String(kit::appMessageScheme) && url.host() == QLatin1String(writtenAddressHost)) {
+            auto written = QUrl::fromPercentEncoding(url.query(QUrl::FullyEncoded).toUtf8()).toStdString();
+            auto request = kit::URLRequest::requestWithURL(kit::URL::withString(written));
+            if (request.url())
+                m_engine.m_view.engineShouldStartLoad(request, kit::WebViewNavigationType::LinkClicked);
+            return false;
+        }
         auto request = kit::URLRequest::requestWithURL(kit::URL::withString(url.toString(QUrl::FullyEncoded).toStdString()));
         bool accepted = m_engine.m_view.engineShouldStartLoad(request, kindOf(type));
-        // The page still reports a start and a stop for what was refused; the view hears neither.
-        if (!accepted)
+        // The page still reports a start and a stop for what was refused; the
+        // view hears neither. (Other programs' addresses are never reported.)
+        if (!accepted && kit::webEngineShowsScheme(url.scheme().toLower().toStdString()))
             m_engine.m_refused.push_back(url);
         return accepted;
     }
@@ -187,43 +221,29 @@ void QtWebEngine::createPage()
         return p;
     }();
     m_page = new Page(*this, profile);
-    QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_page, [this](const QWebEngineLoadingInfo& info) {
-        auto request = info.url().scheme() == QLatin1String("data") && m_htmlRequest
-            ? *m_htmlRequest
-            : kit::URLRequest::requestWithURL(kit::URL::withString(info.url().toString(QUrl::FullyEncoded).toStdString()));
-        if (auto it = std::find(m_refused.begin(), m_refused.end(), info.url()); it != m_refused.end()) {
-            if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus)
-                m_refused.erase(it);
-            return;
-        }
-        switch (info.status()) {
-        case QWebEngineLoadingInfo::LoadStartedStatus:
-            m_loading = true;
-            m_view.engineDidStartLoad(request);
-            break;
-        case QWebEngineLoadingInfo::LoadSucceededStatus:
-            m_loading = false;
-            stopTimeout();
-            m_view.engineDidFinishLoad(request, m_page->title().toStdString());
-            break;
-        case QWebEngineLoadingInfo::LoadStoppedStatus:
-        case QWebEngineLoadingInfo::LoadFailedStatus: {
-            m_loading = false;
-            stopTimeout();
-            int code = kit::WebErrorCancelled;
-            if (std::exchange(m_timedOut, false))
-                code = kit::WebErrorTimedOut;
-            else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
-                code = kit::webErrorForNetError(domainOf(info.errorDomain()), info.errorCode());
-            m_view.engineDidFailLoad({ code, info.errorString().toStdString() });
-            break;
-        }
-        }
-    });
+    // A failure leaves the page shown before, not the engine's account of it.
+    m_page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    QWebEngineScript clicks;
+    clicks.setName(QStringLiteral("quorvane-written-links"));
+    clicks.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    clicks.setWorldId(QWebEngineScript::ApplicationWorld);
+    clicks.setRunsOnSubFrames(false);
+    clicks.setSourceCode(QString::fromUtf8(writtenLinkScript));
+    m_page->scripts().insert(clicks);
+    QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_page, [this](const QWebEngineLoadingInfo& info) { loadingChanged(info); });
     QObject::connect(m_page, &QWebEnginePage::titleChanged, m_page, [this](const QString& title) {
-        m_view.engineTitleChanged(title.toStdString());
+        if (!m_restoring)
+            m_view.engineTitleChanged(title.toStdString());
     });
-    QObject::connect(m_page, &QWebEnginePage::urlChanged, m_page, [this](const QUrl&) { m_view.engineHistoryChanged(); });
+    QObject::connect(m_page, &QWebEnginePage::urlChanged, m_page, [this](const QUrl& url) {
+        // A new document (not a place in the same one): laid out at the
+        // view's width first, then fitted when it has loaded.
+        const QUrl document = url.adjusted(QUrl::RemoveFragment);
+        if (m_scalesPageToFit && document != std::exchange(m_document, document) && m_page->zoomFactor() != 1.0)
+            m_page->setZoomFactor(1.0);
+        if (!m_restoring)
+            m_view.engineHistoryChanged();
+    });
     auto ready = std::move(m_pageReady);
     m_pageReady.clear();
     for (auto& r : ready)
@@ -237,6 +257,113 @@ void QtWebEngine::createPage()
             load(*pending);
         }
     }
+}
+
+void QtWebEngine::loadingChanged(const QWebEngineLoadingInfo& info)
+{
+    // Another program's address (mail, telephone, the store's): asked about
+    // already, and nothing of it is the view's.
+    if (const auto scheme = info.url().scheme().toLower(); !scheme.isEmpty() && !kit::webEngineShowsScheme(scheme.toStdString()))
+        return;
+    auto request = info.url().scheme() == QLatin1String("data") && m_htmlRequest
+        ? *m_htmlRequest
+        : kit::URLRequest::requestWithURL(kit::URL::withString(info.url().toString(QUrl::FullyEncoded).toStdString()));
+    if (auto it = std::find(m_refused.begin(), m_refused.end(), info.url()); it != m_refused.end()) {
+        if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus)
+            m_refused.erase(it);
+        return;
+    }
+    if (m_restoring) {
+        // The way back to the page shown: silent, then the failure it follows.
+        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
+            fitPageWidth();
+            m_view.engineTitleChanged(m_page->title().toStdString());
+        }
+        if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus)
+            reportHeldFailure();
+        return;
+    }
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        m_loading = true;
+        m_view.engineDidStartLoad(request);
+        break;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        m_loading = false;
+        stopTimeout();
+        m_shownIndex = m_page->history()->currentItemIndex();
+        m_shownUrl = m_page->history()->currentItem().url();
+        fitPageWidth();
+        m_view.engineDidFinishLoad(request, m_page->title().toStdString());
+        break;
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+    case QWebEngineLoadingInfo::LoadFailedStatus: {
+        m_loading = false;
+        stopTimeout();
+        int code = kit::WebErrorCancelled;
+        if (std::exchange(m_timedOut, false))
+            code = kit::WebErrorTimedOut;
+        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+            code = kit::webErrorForNetError(domainOf(info.errorDomain()), info.errorCode());
+        kit::WebError error { code, info.errorString().toStdString() };
+        if (code != kit::WebErrorCancelled && restoreShownPage()) {
+            m_heldFailure = std::move(error);
+            return;
+        }
+        m_view.engineDidFailLoad(error);
+        break;
+    }
+    }
+}
+
+bool QtWebEngine::restoreShownPage()
+{
+    auto* history = m_page->history();
+    if (m_shownIndex < 0 || m_shownIndex >= history->count())
+        return false;
+    if (history->currentItemIndex() == m_shownIndex && history->currentItem().url() == m_shownUrl)
+        return false; // nothing replaced it
+    auto shown = history->itemAt(m_shownIndex);
+    if (!shown.isValid() || shown.url() != m_shownUrl)
+        return false;
+    m_failedIndex = history->currentItemIndex();
+    m_failedUrl = history->currentItem().url();
+    m_restoring = true;
+    history->goToItem(shown);
+    return true;
+}
+
+void QtWebEngine::reportHeldFailure()
+{
+    m_restoring = false;
+    if (auto failure = std::exchange(m_heldFailure, std::nullopt))
+        m_view.engineDidFailLoad(*failure);
+}
+
+void QtWebEngine::setScalesPageToFit(bool scales)
+{
+    m_scalesPageToFit = scales;
+}
+
+void QtWebEngine::fitPageWidth()
+{
+    if (!m_scalesPageToFit || !m_page)
+        return;
+    // The widest of the document and its body, in the page's own pixels at zoom 1.
+    const auto measure = QStringLiteral("Math.max(document.documentElement ? document.documentElement.scrollWidth : 0,"
+                                        " document.body ? document.body.scrollWidth : 0)");
+    QPointer<QWebEnginePage> page = m_page;
+    std::weak_ptr<bool> alive = m_alive;
+    m_page->runJavaScript(measure, QWebEngineScript::ApplicationWorld, [this, page, alive](const QVariant& result) {
+        if (alive.expired() || !page)
+            return;
+        const double content = result.toDouble();
+        auto* shown = QWebEngineView::forPage(page);
+        const double width = shown ? shown->width() : double(m_view.frame().width());
+        if (content <= 0 || width <= 0)
+            return;
+        page->setZoomFactor(std::clamp(width / content, 0.25, 1.0));
+    });
 }
 
 QtWebEngine::~QtWebEngine()
@@ -266,6 +393,9 @@ void QtWebEngine::loadHTMLString(const std::string& html, const kit::URLRequest&
 
 void QtWebEngine::load(const kit::URLRequest& request)
 {
+    // A failure still on its way back to the page shown is told first.
+    if (m_restoring)
+        reportHeldFailure();
     m_pendingHtml.reset();
     m_htmlRequest.reset();
     if (!m_page) {
@@ -313,26 +443,44 @@ void QtWebEngine::reload()
         m_page->triggerAction(QWebEnginePage::Reload);
 }
 
+bool QtWebEngine::isFailedEntry(int index) const
+{
+    if (!m_page || index != m_failedIndex || index < 0 || index >= m_page->history()->count())
+        return false;
+    return m_page->history()->itemAt(index).url() == m_failedUrl;
+}
+
+int QtWebEngine::nextEntry(int step) const
+{
+    if (!m_page)
+        return -1;
+    auto* history = m_page->history();
+    int index = history->currentItemIndex() + step;
+    if (isFailedEntry(index))
+        index += step;
+    return index >= 0 && index < history->count() ? index : -1;
+}
+
 void QtWebEngine::goBack()
 {
-    if (m_page)
-        m_page->triggerAction(QWebEnginePage::Back);
+    if (int index = nextEntry(-1); index >= 0)
+        m_page->history()->goToItem(m_page->history()->itemAt(index));
 }
 
 void QtWebEngine::goForward()
 {
-    if (m_page)
-        m_page->triggerAction(QWebEnginePage::Forward);
+    if (int index = nextEntry(1); index >= 0)
+        m_page->history()->goToItem(m_page->history()->itemAt(index));
 }
 
 bool QtWebEngine::canGoBack() const
 {
-    return m_page && m_page->history()->canGoBack();
+    return nextEntry(-1) >= 0;
 }
 
 bool QtWebEngine::canGoForward() const
 {
-    return m_page && m_page->history()->canGoForward();
+    return nextEntry(1) >= 0;
 }
 
 void QtWebEngine::evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion)

@@ -11,6 +11,23 @@
 // (registerSchemes), so that its navigations reach the decision like any
 // other; they are never loaded (a stray sub-resource of it is refused).
 //
+// Navigations to addresses the engine does not show (mail, telephone, the
+// store's, the message scheme) are asked about and go no further: the view
+// hears neither a start nor an end of them. A message-scheme link written in
+// another case ("ADLARK:") reaches the decision as the page wrote it: a
+// script of the engine's own world sees the click first, since the engine
+// itself lowercases every scheme (a page script's own assignment to its
+// location it cannot see, and that reaches the decision lowercased).
+//
+// A failed load leaves the page that was shown before: the engine commits a
+// blank page for the failure (the engine's own error pages are off), goes
+// back to the page shown, and only then reports the failure, with that
+// page's title. The failed address stays in the engine's history as the
+// entry after it, which back and forward pass over.
+//
+// With "scales pages to fit", each page that has loaded is zoomed out until
+// its content's width fits the view (never in, never below a quarter).
+//
 // Load failures carry the loader's codes (kit/web/WebViewErrors.h). A request's
 // time-out stops a load that runs too long and reports WebErrorTimedOut; a
 // cache policy other than the protocol's asks the server for a fresh page.
@@ -24,6 +41,7 @@
 #include <memory>
 #include <optional>
 #include <vector>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 
 namespace qtshell {
@@ -42,6 +60,7 @@ public:
     bool canGoBack() const override;
     bool canGoForward() const override;
     void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) override;
+    void setScalesPageToFit(bool scales) override;
 
     QWebEnginePage* page() const { return m_page; }
     // Runs now if the page exists, else once it has been made.
@@ -61,6 +80,14 @@ private:
     friend class Page;
     void createPage();
     void stopTimeout();
+    void loadingChanged(const QWebEngineLoadingInfo& info);
+    // After a failure: back to the page shown, if the failure replaced it.
+    bool restoreShownPage();
+    void reportHeldFailure();
+    void fitPageWidth();
+    // The history entry a failure left behind, which back and forward skip.
+    bool isFailedEntry(int index) const;
+    int nextEntry(int step) const;
 
     kit::WebView& m_view;
     QPointer<QWebEnginePage> m_page;
@@ -76,6 +103,16 @@ private:
     // What a page given as text is reported as (the engine itself calls it a data: address).
     std::optional<kit::URLRequest> m_htmlRequest;
     std::vector<std::function<void(QWebEnginePage*)>> m_pageReady;
+    bool m_scalesPageToFit { false };
+    QUrl m_document; // the page's address less its fragment
+    // The history entry of the page shown last (-1: none yet).
+    int m_shownIndex { -1 };
+    QUrl m_shownUrl;
+    // Going back to it after a failure, whose report waits for the way back.
+    bool m_restoring { false };
+    std::optional<kit::WebError> m_heldFailure;
+    int m_failedIndex { -1 };
+    QUrl m_failedUrl;
     std::shared_ptr<bool> m_alive { std::make_shared<bool>(true) };
 };
 

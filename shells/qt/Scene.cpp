@@ -188,7 +188,12 @@ void Scene::touchBegan(ViewPeer& from, QPointF globalPosition)
     if (!window || !root.peer || !root.view)
         return;
     m_touchRootPeer = root.peer;
-    window->touchBegan(toRoot(root.peer, globalPosition), root.view == window ? nullptr : root.view);
+    if (!window->touchBegan(toRoot(root.peer, globalPosition), root.view == window ? nullptr : root.view))
+        return;
+    // The peer that got the press may scroll away or be reused while the
+    // finger moves; the root keeps the mouse until the touch ends.
+    if (root.peer->isVisible())
+        root.peer->grabMouse();
     showPressed();
 }
 
@@ -211,7 +216,7 @@ void Scene::touchEnded(ViewPeer&, QPointF globalPosition)
     if (!m_touchRootPeer)
         return touchCancelled();
     window->touchEnded(toRoot(m_touchRootPeer, globalPosition));
-    m_touchRootPeer = nullptr;
+    releaseTouch();
     showPressed();
 }
 
@@ -221,6 +226,13 @@ void Scene::touchCancelled()
         window->touchCancelled();
         showPressed();
     }
+    releaseTouch();
+}
+
+void Scene::releaseTouch()
+{
+    if (m_touchRootPeer && QWidget::mouseGrabber() == m_touchRootPeer)
+        m_touchRootPeer->releaseMouse();
     m_touchRootPeer = nullptr;
 }
 

@@ -73,6 +73,8 @@ private:
     kit::Window* window() const;
     // Shows the window's pressed view pressed, and no other.
     void showPressed();
+    // The touch's root lets go of the mouse.
+    void releaseTouch();
 
     kit::View* m_rootView;
     ViewPeer* m_root { nullptr };

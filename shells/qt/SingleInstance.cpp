@@ -4,12 +4,17 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace qtshell {
 
 namespace {
 const QByteArray showRequest = "show\n";
+const QByteArray openPrefix = "open ";
+// A request line longer than this is no request of ours.
+constexpr qint64 maxRequest = 64 * 1024;
 }
 
 QString SingleInstance::defaultName()
@@ -33,11 +38,21 @@ SingleInstance::~SingleInstance()
 
 bool SingleInstance::askRunningToShow(int timeoutMs)
 {
+    return ask(showRequest, timeoutMs);
+}
+
+bool SingleInstance::askRunningToOpen(const std::string& file, int timeoutMs)
+{
+    return ask(openPrefix + QByteArray::fromStdString(file).toPercentEncoding() + "\n", timeoutMs);
+}
+
+bool SingleInstance::ask(const QByteArray& request, int timeoutMs)
+{
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    socket.write(showRequest);
+    socket.write(request);
     if (!socket.waitForBytesWritten(timeoutMs))
         return false;
     // The answer says the request was taken (and not a dying instance's).
@@ -46,9 +61,9 @@ bool SingleInstance::askRunningToShow(int timeoutMs)
     return socket.readAll().startsWith("ok");
 }
 
-bool SingleInstance::listen(std::function<void()> onShowRequest, QString* error)
+bool SingleInstance::listen(RequestHandler onRequest, QString* error)
 {
-    m_onShow = std::move(onShowRequest);
+    m_onRequest = std::move(onRequest);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_name)) {
@@ -64,13 +79,22 @@ bool SingleInstance::listen(std::function<void()> onShowRequest, QString* error)
         while (auto* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-                if (!socket->canReadLine())
+                if (!socket->canReadLine()) {
+                    if (socket->bytesAvailable() > maxRequest)
+                        socket->disconnectFromServer();
                     return;
-                if (socket->readLine() == showRequest) {
+                }
+                const QByteArray line = socket->readLine(maxRequest);
+                std::optional<std::string> file;
+                if (line == showRequest)
+                    file = std::string();
+                else if (line.startsWith(openPrefix) && line.endsWith('\n'))
+                    file = QByteArray::fromPercentEncoding(line.mid(openPrefix.size()).chopped(1)).toStdString();
+                if (file && file->find('\0') == std::string::npos) {
                     socket->write("ok\n");
                     socket->flush();
-                    if (m_onShow)
-                        m_onShow();
+                    if (m_onRequest)
+                        m_onRequest(*file);
                 }
                 socket->disconnectFromServer();
             });

@@ -1,5 +1,6 @@
 // quorvane: Quorvane in a window on a Linux desktop or handheld.
 #include "app/QuorvaneMain.h"
+#include "app/TorrentOpener.h"
 #include "kit/ui/Application.h"
 #include "kit/core/DeviceLayout.h"
 #include "shells/qt/AppIcon.h"
@@ -79,6 +80,9 @@ int main(int argc, char** argv)
         std::cerr << "quorvane: " << options.error << "\n" << qtshell::Options::usage();
         return 2;
     }
+    // The running Quorvane has another working folder: it gets the file's full path.
+    if (!options.open.empty())
+        options.open = TorrentOpener::absoluteArgument(options.open);
     const bool oneShot = options.oneShot();
     if (!hasDisplay()) {
         if (oneShot) {
@@ -115,7 +119,12 @@ int main(int argc, char** argv)
     std::unique_ptr<qtshell::SingleInstance> instance;
     if (!oneShot) {
         instance = std::make_unique<qtshell::SingleInstance>();
-        if (instance->askRunningToShow()) {
+        if (!options.open.empty()) {
+            if (instance->askRunningToOpen(options.open)) {
+                std::cerr << "quorvane: Quorvane is already running; " << options.open << " was handed to it." << std::endl;
+                return 0;
+            }
+        } else if (instance->askRunningToShow()) {
             std::cerr << "quorvane: Quorvane is already running; its window is shown again." << std::endl;
             return 0;
         }

@@ -16,8 +16,9 @@ namespace {
 
 class Host : public AdlarkDelegate {
 public:
-    std::string publisher = "text";
+    std::optional<std::string> publisher = "text";
     std::optional<std::string> publisherId() override { return publisher; }
+    std::optional<bool> useEmbeddedWebView() override { return embedded; }
     void didReceiveAd(AdlarkView&) override
     {
         ++received;
@@ -35,6 +36,7 @@ public:
     int received = 0;
     int failed = 0;
     bool dropInMessage = false;
+    std::optional<bool> embedded;
 };
 
 class ControllerTest : public LoopTest {
@@ -45,7 +47,7 @@ protected:
         kit::ViewAnimation::reset();
         LoopTest::TearDown();
     }
-    void start(const std::string& publisher)
+    void start(const std::optional<std::string>& publisher)
     {
         host->publisher = publisher;
         host->view = AdlarkView::requestAdWithDelegate(host);
@@ -90,6 +92,7 @@ TEST_F(ControllerTest, FirstAdIsToldOnceAndAFreshTextAdFlipsInWithoutAMessage)
     EXPECT_EQ(flips[0].transition, kit::AnimationTransition::FlipFromRight);
     EXPECT_EQ(flips[0].view.lock(), host->view);
     EXPECT_DOUBLE_EQ(flips[0].duration, 0.7);
+    EXPECT_EQ(flips[0].animationID, "newAdlarkAd");
     std::weak_ptr<kit::View> old = first;
     first.reset();
     kit::RunLoop::main().advance(0.69);
@@ -176,6 +179,22 @@ TEST_F(ControllerTest, AFailedFreshAdLeavesTheBannerAndAFailedFirstIsToldOnce)
     EXPECT_EQ(other->failed, 1);
 }
 
+TEST_F(ControllerTest, AFirstAdFailingWhileItsRequestStartsIsToldBeforeTheViewIsReturned)
+{
+    // Without a publisher there is no request to send, and without the
+    // embedded browser no icons to fetch first: the first ad fails inside
+    // requestAdWithDelegate, and the host hears of it all the same.
+    host->embedded = false;
+    start(std::nullopt);
+    EXPECT_EQ(host->failed, 1);
+    EXPECT_EQ(host->received, 0);
+    EXPECT_EQ(controller->currentlyDisplayedAd(), nullptr);
+    EXPECT_TRUE(host->view->subviews().empty());
+    kit::RunLoop::main().runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(host->failed, 1);
+    EXPECT_EQ(adRequests(), 0u);
+}
+
 TEST_F(ControllerTest, AHostMayDropTheViewInsideItsMessages)
 {
     host->dropInMessage = true;
@@ -192,6 +211,34 @@ TEST_F(ControllerTest, AHostMayDropTheViewInsideItsMessages)
     failing->view = AdlarkView::requestAdWithDelegate(failing);
     ASSERT_TRUE(waitFor([&] { return failing->failed > 0; }));
     EXPECT_EQ(failing->view, nullptr);
+}
+
+TEST_F(ControllerTest, ASecondTapWhileTheBannerAnswersTheFirstSendsNoSecondClick)
+{
+    start("text");
+    ASSERT_TRUE(waitFor([&] { return host->received > 0; }));
+    // The ad's click leads nowhere, so only the feedback runs.
+    controller->currentlyDisplayedAd()->setDelegate({});
+    auto iconFrame = banner()->actionIconLayer()->frame();
+    auto tap = [&] {
+        banner()->touchesBegan({ 100, 20 });
+        banner()->touchesEnded({ 100, 20 });
+    };
+    tap();
+    ASSERT_TRUE(banner()->animatingForClick());
+    kit::RunLoop::main().advance(0.2);
+    tap(); // within the pulse
+    kit::RunLoop::main().advance(0.4);
+    ASSERT_EQ(banner()->actionIconLayer(), nullptr);
+    tap(); // waiting for the spinner
+    ASSERT_TRUE(waitFor([&] { return adnet().since("/click.php").size() >= 1; }));
+    kit::RunLoop::main().runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(adnet().since("/click.php").size(), 1u) << "one click request";
+    kit::RunLoop::main().advance(0.3);
+    auto* spinner = banner()->viewWithTag(2);
+    ASSERT_NE(spinner, nullptr);
+    EXPECT_EQ(spinner->center(), (kit::Point { iconFrame.x() + iconFrame.width() / 2, iconFrame.y() + iconFrame.height() / 2 }))
+        << "where the icon was";
 }
 
 TEST_F(ControllerTest, AClickEndingAfterItsBannerWasReplacedTouchesNothing)

@@ -25,8 +25,10 @@ class BlackAndWhite : public AdlarkDelegate {
 public:
     std::optional<std::string> publisherId() override { return std::string("text"); }
     std::optional<kit::Color> adBackgroundColor() override { return kit::Color::rgba(0, 0, 0, 1); }
+    std::optional<kit::Color> adTextColor() override { return textColor; }
     std::optional<bool> useGraySpinner() override { return gray; }
     bool gray = false;
+    std::optional<kit::Color> textColor;
 };
 
 class BannerTest : public ::testing::Test {
@@ -120,6 +122,43 @@ TEST_F(BannerTest, WorkedLayoutOfATextAd)
     // The action icon is a layer, not drawn.
     ASSERT_EQ(view->layer().sublayers().size(), 1u);
     EXPECT_EQ(view->actionIconLayer()->frame(), (kit::Rect { 286, 9, 30, 30 }));
+}
+
+TEST_F(BannerTest, TheBevelsTwoGreysAndAnglesAndTheTextInTheAdsColour)
+{
+    source->textColor = kit::Color::rgba(0.25f, 0.5f, 0.75f, 1);
+    auto ops = drawing(*workedBanner());
+    // Dark left and top, light right and bottom, half a point wide.
+    auto strokes = named(ops, "setStrokeColor");
+    ASSERT_EQ(strokes.size(), 3u);
+    EXPECT_EQ(strokes[0].toString(), "setStrokeColor 0.4 0.4 0.4 1");
+    EXPECT_EQ(strokes[1].toString(), "setStrokeColor 0.937 0.937 0.937 1");
+    EXPECT_EQ(strokes[2].toString(), "setStrokeColor 0.4 0.4 0.4 1");
+    auto widths = named(ops, "setLineWidth");
+    ASSERT_EQ(widths.size(), 1u);
+    EXPECT_EQ(widths[0].values[0], 0.5f);
+    // The colour changes at the 45° points of the top-right and bottom-left corners.
+    const float pi = 3.14159265f;
+    auto circles = named(ops, "addArc");
+    ASSERT_EQ(circles.size(), 4u);
+    const float angles[4][2] = { { 3 * pi / 2, 7 * pi / 4 }, { 7 * pi / 4, 2 * pi }, { pi / 2, 3 * pi / 4 }, { 3 * pi / 4, pi } };
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(circles[i].values[2], 6.5f) << i;
+        EXPECT_FLOAT_EQ(circles[i].values[3], angles[i][0]) << i;
+        EXPECT_FLOAT_EQ(circles[i].values[4], angles[i][1]) << i;
+    }
+    // Text and caption in the ad's text colour, set once before both.
+    std::string fill;
+    int texts = 0;
+    for (auto& op : ops) {
+        if (op.name == "setFillColor")
+            fill = op.toString();
+        if (op.name == "drawText") {
+            ++texts;
+            EXPECT_EQ(fill, "setFillColor 0.25 0.5 0.75 1") << op.toString();
+        }
+    }
+    EXPECT_EQ(texts, 2);
 }
 
 TEST_F(BannerTest, CaptionUpToATextHeightOf24)
@@ -230,6 +269,62 @@ protected:
         return icon && icon->transform().isIdentity() && icon->animationKeys().empty() && icon->frame() == kit::Rect(286, 9, 30, 30);
     }
 };
+
+TEST_F(FeedbackTest, ThePulseGrowsTheIconThenShrinksItAwayInHalfASecond)
+{
+    auto* icon = view->actionIconLayer();
+    view->animateActionIconForClick();
+    auto* pulse = dynamic_cast<kit::KeyframeAnimation*>(icon->animationForKey("AdlarkPulseAnimation"));
+    ASSERT_NE(pulse, nullptr);
+    EXPECT_EQ(pulse->keyPath, "transform");
+    EXPECT_EQ(pulse->keyTimes, (std::vector<double> { 0.0, 0.4, 1.0 }));
+    ASSERT_EQ(pulse->values.size(), 3u);
+    EXPECT_EQ(std::get<kit::Transform3D>(pulse->values[0]), kit::Transform3D::scale(1, 1, 1));
+    EXPECT_EQ(std::get<kit::Transform3D>(pulse->values[1]), kit::Transform3D::scale(1.4f, 1.4f, 1));
+    EXPECT_EQ(std::get<kit::Transform3D>(pulse->values[2]), kit::Transform3D::scale(0.1f, 0.1f, 1));
+    EXPECT_DOUBLE_EQ(pulse->duration, 0.5);
+    EXPECT_FALSE(pulse->removedOnCompletion);
+    EXPECT_EQ(icon->transform(), kit::Transform3D::scale(0.1f, 0.1f, 1)) << "small after the pulse";
+}
+
+TEST_F(FeedbackTest, ASecondClickDuringThePulseKeepsItAndTheSpinnerTakesTheIconsPlace)
+{
+    view->animateActionIconForClick();
+    auto* pulse = view->actionIconLayer()->animationForKey("AdlarkPulseAnimation");
+    advanceTo(0.2);
+    view->animateActionIconForClick();
+    EXPECT_EQ(view->actionIconLayer()->animationForKey("AdlarkPulseAnimation"), pulse) << "the pulse runs on";
+    EXPECT_EQ(view->layer().sublayers().size(), 1u);
+    advanceTo(0.49);
+    EXPECT_NE(view->actionIconLayer(), nullptr) << "the icon stays until the pulse ends";
+    advanceTo(0.801);
+    ASSERT_NE(spinner(), nullptr);
+    EXPECT_EQ(spinner()->center(), (kit::Point { 301, 24 }));
+    int spinners = 0;
+    for (auto& sub : view->subviews())
+        spinners += sub->tag() == 2;
+    EXPECT_EQ(spinners, 1);
+}
+
+TEST_F(FeedbackTest, APulseEndingWithoutItsLayerChangesNothing)
+{
+    view->animateActionIconForClick();
+    auto pulse = kit::KeyframeAnimation::create("transform");
+    advanceTo(0.1);
+    // The did-stop of an animation the icon layer does not carry, and of the
+    // pulse once its layer has gone (the icon restored meanwhile).
+    view->animationDidStop(*pulse, false);
+    EXPECT_NE(view->actionIconLayer(), nullptr);
+    EXPECT_FALSE(view->hasAddSpinnerTimer());
+    auto* running = view->actionIconLayer()->animationForKey("AdlarkPulseAnimation");
+    ASSERT_NE(running, nullptr);
+    advanceTo(0.801);
+    ASSERT_NE(spinner(), nullptr);
+    view->animationDidStop(*running, true);
+    EXPECT_EQ(spinner()->center(), (kit::Point { 301, 24 }));
+    EXPECT_FALSE(view->hasAddSpinnerTimer()) << "no second spinner on its way";
+    EXPECT_FALSE(view->animatingForClick());
+}
 
 TEST_F(FeedbackTest, ClickFinishedDuringThePulse)
 {

@@ -16,6 +16,14 @@ public:
     std::optional<std::string> publisherId() override { return std::string("status404"); }
 };
 
+// No publisher and no browser icons to fetch first: the first ad fails while
+// its request is being started.
+class NoPublisherTab : public TorrentFiles {
+public:
+    std::optional<std::string> publisherId() override { return std::nullopt; }
+    std::optional<bool> useEmbeddedWebView() override { return false; }
+};
+
 class HostTest : public LoopTest {
 protected:
     // The host's own log lines, without their time stamps.
@@ -83,6 +91,20 @@ TEST_F(HostTest, AFailedFirstAdDropsTheBannerForGood)
     kit::RunLoop::main().advance(600);
     kit::RunLoop::main().runUntil([] { return false; }, 0.2);
     EXPECT_EQ(adnet().since("/ad_source.php").size(), 1u);
+}
+
+TEST_F(HostTest, AFirstAdFailingAtOnceDropsTheBannerBeforeTheViewHasLoaded)
+{
+    auto tab = std::make_shared<NoPublisherTab>();
+    tab->view();
+    EXPECT_EQ(adLines(), (std::vector<std::string> { "Adlark: Did fail to receive ad" }));
+    EXPECT_EQ(tab->adlarkAd, nullptr);
+    EXPECT_EQ(tab->autoslider, nullptr);
+    for (auto& child : tab->view().subviews())
+        EXPECT_EQ(dynamic_cast<AdlarkView*>(child.get()), nullptr);
+    kit::RunLoop::main().runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(adLines().size(), 1u);
+    EXPECT_EQ(adnet().since("/ad_source.php").size(), 0u);
 }
 
 } // namespace

@@ -101,6 +101,22 @@ class BannerTest(unittest.TestCase):
         self.assertEqual(len(self.adnet.requests("/click.php")), 1)
         self.assertIn("openURL quorvane-app://open/ad", out)
 
+    def test_a_second_tap_within_the_pulse_is_the_same_click(self):
+        self.adnet = Adnet("app")
+        result = self.adnet.run("tab 2\n"
+                                "until 20 Try the Quorvane test ad\n"
+                                "touch-down 100 400\ntouch-up 100 400\n"
+                                "wait 0.2\ntouch-down 100 400\ntouch-up 100 400\n"
+                                "wait 0.7\necho -- spinner\ndump\necho -- end\n"
+                                "until 20 CALayer (300,16,16,16)\n")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        spinner = section(result.stdout, "-- spinner", "-- end")
+        # The spinner turns where the icon was, not at the banner's corner.
+        self.assertIn("UIActivityIndicatorView (298,14,20,20) tag=2", spinner)
+        self.assertNotIn("(-10,-10,20,20)", spinner)
+        self.assertEqual(len(self.adnet.requests("/click.php")), 1)
+        self.assertEqual(result.stdout.count("openURL quorvane-app://open/ad"), 1)
+
     def test_a_failed_first_ad_drops_the_banner_for_good(self):
         self.adnet = Adnet("status404")
         result = self.adnet.run("tab 2\nwait 2\ndump\n", virtual=False)

@@ -188,6 +188,19 @@ TEST_F(HeadlessEngine, OtherProgramsAddressesAreAskedAboutAndNeverLoaded)
     load("about:blank");
     EXPECT_EQ(m_recorder.events.back(), "finish ");
     EXPECT_EQ(m_view->request()->absoluteString(), "about:blank");
+
+    // An engine that reports the start of such an address anyway changes nothing.
+    m_recorder.events.clear();
+    for (auto* address : { "mailto:a@b.test", "tel:123", "itms://store.test/album" })
+        m_view->engineDidStartLoad(kit::URLRequest::requestWithURL(kit::URL::withString(address)));
+    EXPECT_FALSE(m_view->isLoading());
+    EXPECT_EQ(m_view->request()->absoluteString(), "about:blank");
+    EXPECT_TRUE(m_recorder.events.empty());
+
+    EXPECT_FALSE(m_view->scalesPageToFit());
+    m_view->setScalesPageToFit(true);
+    EXPECT_TRUE(m_view->scalesPageToFit());
+    EXPECT_TRUE(engine().scalesPageToFit()) << "recorded by the engine";
 }
 
 TEST_F(HeadlessEngine, ScriptsAnswerTheTitleAndTheTypesOfDeclaredGlobals)

@@ -14,10 +14,40 @@
 #include "kit/ui/Application.h"
 #include "kit/ui/Window.h"
 
+#include <QTest>
+#include <QWebEngineView>
 #include <QWidget>
 #include <gtest/gtest.h>
 
 namespace {
+
+// A person's click on the link showing `text`: real mouse input, which
+// carries a user's gesture (a script's click does not), where the page
+// shows the link, zoom and all.
+bool clickLink(kit::WebView& web, const std::string& text)
+{
+    auto& engine = static_cast<qtshell::QtWebEngine&>(web.engine());
+    std::string where;
+    web.stringByEvaluatingJavaScriptFromString("(function () { var a = Array.from(document.links).find(l => l.textContent == '" + text
+            + "'); if (!a) return 'none'; var r = a.getBoundingClientRect(); return (r.left + r.width / 2) + ',' + (r.top + r.height / 2); })()",
+        [&](std::string answer) { where = answer.empty() ? "none" : answer; });
+    if (!processUntil([&] { return !where.empty(); }, 30000) || where == "none")
+        return false;
+    auto comma = where.find(',');
+    auto* view = QWebEngineView::forPage(engine.page());
+    if (!view || !view->focusProxy())
+        return false;
+    const double zoom = engine.page()->zoomFactor();
+    QPoint point(int(std::stod(where.substr(0, comma)) * zoom), int(std::stod(where.substr(comma + 1)) * zoom));
+    QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, point);
+    return true;
+}
+
+// Turns the loop for a while, for what would come if something were wrong.
+void settle(int ms)
+{
+    processUntil([] { return false; }, ms);
+}
 
 // A window with the ad view in it, on a recording platform with the real web
 // engine, against the shared adnet. The members come up in this order and go
@@ -135,6 +165,141 @@ TEST_F(LandingInWindow, TheBrowserFollowsHistoryHandsOverReportsFailuresAndClose
     browser->topToolbar()->leftButtonView()->sendAction(); // Done
     ASSERT_TRUE(processUntil([&] { return host->dismissed == 1; }, 30000));
     EXPECT_EQ(window->subviews().size(), 1u);
+}
+
+TEST_F(LandingInWindow, ACapitalisedMessageLinkIsAnOrdinaryNavigationAndLeavesThePanelOpen)
+{
+    auto host = std::make_shared<CanvasHost>();
+    auto canvas = AdlarkModalController::create<AdlarkCanvasController>();
+    canvas->setAdlarkDelegate(host);
+    canvas->presentCanvasFromView(adView, *kit::URL::withString("http://media.example.test/static/iphone/canvas.html"), "Capitals");
+    auto panel = std::static_pointer_cast<AdlarkCanvasWebView>(canvas->modalView());
+    ASSERT_TRUE(processUntil([&] { return panel->title().rfind("cb ", 0) == 0; }, 60000)) << "title: " << panel->title();
+    ASSERT_TRUE(processUntil([&] { return !canvas->presentationAnimationInProgress(); }, 30000));
+    ASSERT_TRUE(clickLink(*panel, "Close, in capitals"));
+    settle(1500);
+    EXPECT_FALSE(canvas->isDismissing()) << "the scheme as written is not the message scheme";
+    EXPECT_EQ(host->notices, std::vector<std::string> { "will" });
+    EXPECT_FALSE(panel->isLoading());
+    ASSERT_TRUE(clickLink(*panel, "Close"));
+    ASSERT_TRUE(processUntil([&] { return host->notices.size() == 2; }, 30000)) << "the message as written closes";
+}
+
+TEST_F(LandingInWindow, MailTelephoneAndStoreLinksGoToTheSystemAndThePageStaysAsItWas)
+{
+    auto host = std::make_shared<WebHost>();
+    auto browser = AdlarkModalController::create<AdlarkBrowserController>();
+    browser->setAdlarkDelegate(host);
+    const std::string landing = "http://ads.example.test/landing.html";
+    browser->presentBrowserFromView(adView, *kit::URL::withString(landing));
+    auto* web = browser->webView();
+    ASSERT_TRUE(processUntil([&] { return browser->topNavItem()->title() == "Quorvane ad landing page"; }, 60000));
+    ASSERT_TRUE(processUntil([&] { return !browser->presentationAnimationInProgress(); }, 30000));
+    const std::pair<const char*, const char*> links[] = {
+        { "Write to us", "mailto:ads@example.test?subject=Hello" },
+        { "Call us", "tel:+15550100" },
+        { "Buy the album", "itms://store.tunevault.test/album/quorvane" },
+    };
+    for (auto& [text, address] : links) {
+        system->opened.clear();
+        ASSERT_TRUE(clickLink(*web, text)) << text;
+        ASSERT_TRUE(processUntil([&] { return !system->opened.empty(); }, 30000)) << text;
+        settle(1000);
+        EXPECT_EQ(system->opened, std::vector<std::string> { address }) << "handed over once";
+        EXPECT_FALSE(web->isLoading()) << text;
+        EXPECT_EQ(web->request()->absoluteString(), landing) << text;
+        EXPECT_EQ(web->title(), "Quorvane ad landing page") << text;
+        EXPECT_EQ(browser->topNavItem()->title(), "Quorvane ad landing page") << text;
+        EXPECT_EQ(browser->spinner(), nullptr) << text;
+        EXPECT_EQ(browser->bottomToolbar()->items()[4]->title(), "Refresh") << text;
+    }
+    // "Open in Browser" hands over the page, not the mail link.
+    system->opened.clear();
+    browser->launchSafari();
+    EXPECT_EQ(system->opened, std::vector<std::string> { landing });
+}
+
+TEST_F(LandingInWindow, AfterAFailedLoadThePageShownBeforeStaysWithItsTitleAndHistory)
+{
+    auto host = std::make_shared<WebHost>();
+    auto browser = AdlarkModalController::create<AdlarkBrowserController>();
+    browser->setAdlarkDelegate(host);
+    browser->presentBrowserFromView(adView, *kit::URL::withString("http://ads.example.test/landing.html"));
+    auto* web = browser->webView();
+    auto title = [&] { return browser->topNavItem()->title(); };
+    auto pageTitle = [&] {
+        std::string answer = "?";
+        web->stringByEvaluatingJavaScriptFromString("document.title", [&](std::string t) { answer = t; });
+        processUntil([&] { return answer != "?"; }, 30000);
+        return answer;
+    };
+    auto dismissAlert = [&] {
+        EXPECT_TRUE(processUntil([&] { return app.frontPopup() != nullptr; }, 30000));
+        if (auto* alert = app.frontPopup()) {
+            EXPECT_EQ(alert->title(), "Whoops");
+            alert->dismissWithClickedButtonIndex(0, true);
+        }
+    };
+    ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page"; }, 60000));
+    ASSERT_TRUE(processUntil([&] { return !browser->presentationAnimationInProgress(); }, 30000));
+    ASSERT_TRUE(clickLink(*web, "Next page"));
+    ASSERT_TRUE(processUntil([&] { return title() == "Second landing page" && web->canGoBack(); }, 30000)) << title();
+
+    // A host that cannot be found.
+    web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://nowhere.quorvane.invalid/")));
+    dismissAlert();
+    ASSERT_TRUE(processUntil([&] { return !web->isLoading(); }, 30000));
+    settle(500);
+    EXPECT_EQ(title(), "Second landing page");
+    EXPECT_EQ(web->title(), "Second landing page");
+    EXPECT_EQ(pageTitle(), "Second landing page") << "the page shown is the one before";
+    EXPECT_TRUE(web->canGoBack());
+    EXPECT_FALSE(web->canGoForward()) << "the failed address is no page to go forward to";
+    EXPECT_EQ(browser->bottomToolbar()->items()[0]->title(), "back");
+    EXPECT_EQ(browser->bottomToolbar()->items()[2]->title(), "forward_disable");
+    ASSERT_TRUE(clickLink(*web, "Back to the first page")) << "its links work";
+    ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page"; }, 30000)) << title();
+
+    // A connection dropped in the middle of a page.
+    ASSERT_TRUE(clickLink(*web, "A page that fails"));
+    dismissAlert();
+    ASSERT_TRUE(processUntil([&] { return !web->isLoading(); }, 30000));
+    settle(500);
+    EXPECT_EQ(title(), "Quorvane ad landing page");
+    EXPECT_EQ(pageTitle(), "Quorvane ad landing page");
+    EXPECT_FALSE(web->canGoForward());
+    // Back passes over the failed address to the page before.
+    web->goBack();
+    ASSERT_TRUE(processUntil([&] { return title() == "Second landing page" && !web->isLoading(); }, 30000)) << title();
+    EXPECT_TRUE(web->canGoForward());
+    web->goForward();
+    ASSERT_TRUE(processUntil([&] { return title() == "Quorvane ad landing page" && !web->isLoading(); }, 30000)) << title();
+    EXPECT_FALSE(web->canGoForward()) << "and forward over it to nothing";
+    ASSERT_TRUE(clickLink(*web, "Next page"));
+    ASSERT_TRUE(processUntil([&] { return title() == "Second landing page"; }, 30000)) << title();
+}
+
+TEST_F(LandingInWindow, TheBrowserZoomsAWidePageOutToShowItsWholeWidth)
+{
+    auto host = std::make_shared<WebHost>();
+    auto browser = AdlarkModalController::create<AdlarkBrowserController>();
+    browser->setAdlarkDelegate(host);
+    browser->presentBrowserFromView(adView, *kit::URL::withString("http://ads.example.test/landing-wide.html"));
+    auto* web = browser->webView();
+    auto& engine = static_cast<qtshell::QtWebEngine&>(web->engine());
+    ASSERT_TRUE(processUntil([&] { return browser->topNavItem()->title() == "Wide landing page"; }, 60000));
+    ASSERT_TRUE(processUntil([&] { return engine.page()->zoomFactor() < 0.9; }, 30000)) << engine.page()->zoomFactor();
+    const double viewWidth = QWebEngineView::forPage(engine.page())->width();
+    std::string content;
+    web->stringByEvaluatingJavaScriptFromString("String(document.documentElement.scrollWidth)", [&](std::string w) { content = w; });
+    ASSERT_TRUE(processUntil([&] { return !content.empty(); }, 30000));
+    EXPECT_NEAR(engine.page()->zoomFactor(), viewWidth / std::stod(content), 0.02) << content;
+
+    // A page that fits keeps its size.
+    web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://ads.example.test/landing2.html")));
+    ASSERT_TRUE(processUntil([&] { return browser->topNavItem()->title() == "Second landing page"; }, 30000));
+    settle(500);
+    EXPECT_DOUBLE_EQ(engine.page()->zoomFactor(), 1.0);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "kit/ui/Label.h"
 #include "kit/ui/TableView.h"
 #include "kit/ui/TextField.h"
+#include "kit/ui/Toolbar.h"
 #include "kit/ui/Window.h"
 
 #include <QLineEdit>
@@ -199,6 +200,25 @@ TEST_F(ScenePeerTest, HiddenAlphaTextAndBackgroundShow)
     EXPECT_EQ(red.pixelColor(5, 5), QColor(255, 0, 0));
 }
 
+TEST_F(ScenePeerTest, AnImageButtonWithoutItsPictureShowsNothingOfItsName)
+{
+    // Two bars alike but for their buttons' names: with no pictures, nothing tells them apart.
+    auto bar = [&](const char* name, float y) {
+        auto toolbar = kit::View::create<kit::Toolbar>(kit::Rect { 0, y, 320, 44 });
+        toolbar->setItems({ kit::BarButtonItem::createImage(nullptr, name, kit::BarButtonItemStyle::Plain, [] { }) });
+        window->addSubview(toolbar);
+        return toolbar;
+    };
+    auto back = bar("back", 20);
+    auto forward = bar("forward_disable", 100);
+    show();
+    QImage a = scene->peerFor(back.get())->grab().toImage();
+    QImage b = scene->peerFor(forward.get())->grab().toImage();
+    ASSERT_FALSE(a.isNull());
+    EXPECT_EQ(a, b);
+    EXPECT_NE(back->viewForItem(*back->items()[0]), nullptr) << "the button is still there to tap";
+}
+
 TEST_F(ScenePeerTest, StackingFollowsTheSubviewOrderAndPeersLeaveWithTheirViews)
 {
     auto back = kit::View::create(kit::Rect { 0, 0, 100, 100 });
@@ -366,4 +386,39 @@ TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
     EXPECT_EQ(rows.selected, std::vector<int> { 2 });
     table->setDataSource({});
     table->setDelegate({});
+}
+
+// A long drag: the rows under the finger scroll and their peers come and go,
+// yet the root keeps the mouse from press to release and the list follows
+// the finger to the end, one to one.
+TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
+{
+    Rows rows;
+    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
+    table->setDataSource(&rows);
+    table->setDelegate(&rows);
+    window->addSubview(table);
+    table->reloadData();
+    show();
+    auto* rootPeer = scene->rootPeer();
+    auto* pressed = scene->peerFor(table->cellForRowAtIndexPath({ 0, 9 }));
+    ASSERT_NE(pressed, nullptr);
+    auto global = [&](int y) { return QPointF(rootPeer->mapToGlobal(QPoint(100, y))); };
+    auto send = [&](QWidget* to, QEvent::Type type, int y, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, to->mapFromGlobal(global(y)), global(y), Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(to, &event);
+    };
+    send(pressed, QEvent::MouseButtonPress, 440, Qt::LeftButton);
+    ASSERT_EQ(QWidget::mouseGrabber(), rootPeer);
+    for (int y = 430; y >= 200; y -= 10) {
+        auto* grabber = QWidget::mouseGrabber();
+        ASSERT_NE(grabber, nullptr);
+        send(grabber, QEvent::MouseMove, y, Qt::LeftButton);
+    }
+    send(QWidget::mouseGrabber(), QEvent::MouseButtonRelease, 200, Qt::NoButton);
+    EXPECT_FLOAT_EQ(table->contentOffset(), 240);
+    EXPECT_TRUE(rows.selected.empty());
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    table->setDataSource(nullptr);
+    table->setDelegate(nullptr);
 }

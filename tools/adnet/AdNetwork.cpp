@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <cctype>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -68,6 +69,38 @@ std::string picture(const std::string& name, int width, int height)
     return std::string(png.begin(), png.end());
 }
 
+// The embedded browser's buttons: an arrow on a clear ground, pointing left
+// for back and right for forward; white, or light grey in the disabled
+// forms (which displays fade further). Edges are smoothed by sampling each pixel 4 x 4 times.
+std::string arrowPicture(bool back, bool disabled)
+{
+    const int size = 24;
+    auto inside = [back](float x, float y) {
+        if (back)
+            x = size - x; // drawn pointing right, mirrored for back
+        // The head: a triangle from the tip at (20, 12) back to x = 11.
+        if (x >= 11 && x <= 20 && std::abs(y - 12) <= (20 - x) * 0.9f)
+            return true;
+        // The shaft.
+        return x >= 4 && x < 12 && y >= 9.5f && y <= 14.5f;
+    };
+    const uint8_t level = disabled ? 200 : 255;
+    const float opacity = 1.0f;
+    std::vector<uint8_t> pixels(size_t(size) * size * 4);
+    for (int py = 0; py < size; ++py)
+        for (int px = 0; px < size; ++px) {
+            int hits = 0;
+            for (int sy = 0; sy < 4; ++sy)
+                for (int sx = 0; sx < 4; ++sx)
+                    hits += inside(px + (sx + 0.5f) / 4, py + (sy + 0.5f) / 4);
+            uint8_t* p = &pixels[(size_t(py) * size + px) * 4];
+            p[0] = p[1] = p[2] = level;
+            p[3] = uint8_t(255 * opacity * hits / 16.0f + 0.5f);
+        }
+    auto png = kit::Image::fromRGBA(size, size, std::move(pixels))->pngData();
+    return std::string(png.begin(), png.end());
+}
+
 // The canvas page: a global `adlark` and a function `cb`. What cb received
 // goes into the page title as a JSON list [address, title], where a test (or
 // a person) can read it; the links talk back through the "adlark" scheme.
@@ -101,6 +134,7 @@ function cb(url, title) {
 <p id="address" style="font-size:11px;color:#555;padding:0 8px;word-break:break-all"></p>
 <p style="padding:0 8px"><a id="launch" href="adlark://launch?url=)" + escaped + R"(">Visit the advertiser</a></p>
 <p style="padding:0 8px"><a id="help" href="adlark://help">Help</a></p>
+<p style="padding:0 8px"><a id="shout" href="ADLARK://closecanvas">Close, in capitals</a></p>
 </body></html>
 )";
 }
@@ -115,9 +149,17 @@ const char* landingPage = R"(<!DOCTYPE html>
 <li><a href="http://www.clipstream.example/watch?v=quorvane">Watch the video</a></li>
 <li><a href="http://clipstream.example/">Video site start page</a></li>
 <li><a href="mailto:ads@example.test?subject=Hello">Write to us</a></li>
+<li><a href="tel:+15550100">Call us</a></li>
+<li><a href="itms://store.tunevault.test/album/quorvane">Buy the album</a></li>
 <li><a href="file:///etc/hostname">A local file</a></li>
 <li><a href="/landing-fail.html">A page that fails</a></li>
 </ul></body></html>
+)";
+
+// A page laid out wider than the handheld's screen, for "scales pages to fit".
+const char* wideLandingPage = R"(<!DOCTYPE html>
+<html><head><title>Wide landing page</title></head>
+<body style="margin:0"><div style="width:960px;background:#dde">A page of 960 pixels: the browser shows all of it.</div></body></html>
 )";
 
 const char* secondLandingPage = R"(<!DOCTYPE html>
@@ -355,6 +397,9 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
         server.Get("/landing.html", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(landingPage, "text/html");
         });
+        server.Get("/landing-wide.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(wideLandingPage, "text/html");
+        });
         server.Get("/landing2.html", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(secondLandingPage, "text/html");
         });
@@ -402,6 +447,8 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
                 res.set_content(picture(name, 320, 48), "image/png");
             else if (folder == "img" && name == "icon")
                 res.set_content(picture(name, 38, 38), "image/png");
+            else if (folder == "browser" && (name == "back" || name == "back_disable" || name == "forward" || name == "forward_disable"))
+                res.set_content(arrowPicture(name.starts_with("back"), name.ends_with("_disable")), "image/png");
             else
                 res.set_content(picture(folder + "/" + name, 16, 16), "image/png");
         });

@@ -202,6 +202,51 @@ TEST_F(EmbeddedBrowser, VisitsTheLandingPagesAndHandsOverWhatIsNotForIt)
     EXPECT_EQ(window->subviews().size(), 1u);
 }
 
+TEST_F(EmbeddedBrowser, HandedOverAddressesAreAnsweredYesAndLeaveThePageAsItWas)
+{
+    open(landing);
+    ASSERT_TRUE(loaded());
+    auto* web = browser->webView();
+    EXPECT_TRUE(web->scalesPageToFit());
+    EXPECT_TRUE(engine().scalesPageToFit()) << "the engine was told";
+    const std::vector<std::string> handed { "mailto:ads@example.test?subject=Hello", "tel:+15550100",
+        "itms://store.tunevault.test/album/quorvane", "http://store.tunevault.test/album" };
+    for (auto& address : handed) {
+        auto request = kit::URLRequest::requestWithURL(kit::URL::withString(address));
+        EXPECT_TRUE(web->delegate()->webViewShouldStartLoadWithRequest(*web, request, kit::WebViewNavigationType::LinkClicked))
+            << address << ": handed over, and still yes";
+        ASSERT_FALSE(system->opened.empty());
+        EXPECT_EQ(system->opened.back(), address);
+    }
+    system->opened.clear();
+    for (auto* text : { "Write to us", "Call us", "Buy the album" }) {
+        follow(text);
+        advance(0);
+        EXPECT_FALSE(web->isLoading()) << text;
+        EXPECT_EQ(web->request()->absoluteString(), landing) << text;
+        EXPECT_EQ(bottomItems()[4], "Refresh") << text;
+    }
+    EXPECT_EQ(system->opened, (std::vector<std::string> { handed[0], handed[1], handed[2] }));
+    EXPECT_EQ(browser->topNavItem()->title(), "Quorvane ad landing page");
+
+    // A failed load leaves the page shown, with its title, links and history.
+    follow("Next page");
+    ASSERT_TRUE(loaded());
+    follow("Back to the first page");
+    ASSERT_TRUE(loaded());
+    follow("A page that fails");
+    ASSERT_TRUE(loaded());
+    ASSERT_NE(app->frontPopup(), nullptr);
+    app->frontPopup()->dismissWithClickedButtonIndex(0, true);
+    advance(0);
+    EXPECT_EQ(web->title(), "Quorvane ad landing page");
+    EXPECT_EQ(browser->topNavItem()->title(), "Quorvane ad landing page");
+    EXPECT_EQ(bottomItems()[0], "back");
+    follow("Next page");
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(browser->topNavItem()->title(), "Second landing page");
+}
+
 TEST_F(EmbeddedBrowser, TheActionSheetOpensTheAddressOrMailsALink)
 {
     open("http://ads.example.test/echo?body=%3Ctitle%3EA%20%26%20B%20%3D%20C%3C%2Ftitle%3E");

@@ -146,19 +146,57 @@ TEST_F(ModalPresentation, RepeatedCloseRequestsEndThePresentationOnce)
     EXPECT_EQ(host->notices.size(), 2u);
 }
 
+TEST_F(ModalPresentation, AfterTheShrinkTheBackgroundGoesThenTheHostHearsThenTheAdViewIsLetGo)
+{
+    struct Watcher : NoticeHost {
+        void didDismissWebView() override
+        {
+            NoticeHost::didDismissWebView();
+            backgroundInWindow = modal->background() && modal->background()->superview();
+            adViewHeld = !adView.expired();
+        }
+        AdlarkModalController* modal { nullptr };
+        std::weak_ptr<kit::View> adView;
+        std::optional<bool> backgroundInWindow, adViewHeld;
+    };
+    auto watcher = std::make_shared<Watcher>();
+    watcher->modal = modal.get();
+    watcher->adView = adView;
+    modal->setAdlarkDelegate(watcher);
+    modal->present(adView);
+    adView->removeFromSuperview();
+    adView.reset();
+    advance(0.8);
+    modal->dismissModal();
+    advance(0.8);
+    EXPECT_EQ(watcher->notices, (std::vector<std::string> { "willPresentWebView", "didDismissWebView" }));
+    EXPECT_EQ(watcher->backgroundInWindow, false) << "the background has left the window first";
+    EXPECT_EQ(watcher->adViewHeld, true) << "the ad view is let go after the notice";
+    EXPECT_TRUE(watcher->adView.expired());
+}
+
 TEST_F(ModalPresentation, AHostWithoutNoticesSeesThePageOpenAndCloseAllTheSame)
 {
-    struct Quiet : AdlarkDelegate {
+    // The host answers only the canvas panel's notices, so it has none of
+    // the page's own: it must hear nothing, and the page comes and goes.
+    struct CanvasOnly : AdlarkDelegate {
         std::optional<std::string> publisherId() override { return "quiet"; }
+        void willPresentModalCanvas() override { heard.push_back("willPresentModalCanvas"); }
+        void didDismissModalCanvas() override { heard.push_back("didDismissModalCanvas"); }
+        std::vector<std::string> heard;
     };
-    auto quiet = std::make_shared<Quiet>();
+    auto quiet = std::make_shared<CanvasOnly>();
     modal->setAdlarkDelegate(quiet);
+    ASSERT_EQ(modal->adlarkDelegate(), quiet);
     modal->present(adView);
     advance(0.8);
+    EXPECT_EQ(modal->modalView()->superview(), modal->background());
     modal->dismissModal();
     advance(0.8);
     EXPECT_EQ(modal->background(), nullptr);
     EXPECT_FALSE(modal->modalView());
+    EXPECT_EQ(window->subviews().size(), 1u);
+    EXPECT_TRUE(quiet->heard.empty()) << testing::PrintToString(quiet->heard);
     EXPECT_TRUE(host->notices.empty());
 }
 

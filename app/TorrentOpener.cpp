@@ -1,0 +1,250 @@
+#include "app/TorrentOpener.h"
+
+#include "files/FileActions.h"
+#include "files/TorrentFiles.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Application.h"
+#include "kit/core/Log.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/net/URLEscape.h"
+#include "kit/core/UserDefaults.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <system_error>
+
+namespace {
+
+// Reads one bencoded value; at most this deep (a torrent description nests
+// four or five levels), so a hostile file cannot exhaust the stack.
+constexpr int maxDepth = 64;
+
+class BencodeReader {
+public:
+    explicit BencodeReader(std::string_view bytes)
+        : m_bytes(bytes)
+    {
+    }
+
+    bool atEnd() const { return m_pos == m_bytes.size(); }
+    size_t position() const { return m_pos; }
+
+    // Skips one value; in a top-level dictionary it notes the keys that matter.
+    bool skipValue(int depth)
+    {
+        if (depth > maxDepth || atEnd())
+            return false;
+        char c = m_bytes[m_pos];
+        if (c == 'i')
+            return skipInteger();
+        if (c >= '0' && c <= '9')
+            return readString().has_value();
+        if (c == 'l') {
+            ++m_pos;
+            while (!atEnd() && m_bytes[m_pos] != 'e')
+                if (!skipValue(depth + 1))
+                    return false;
+            return take('e');
+        }
+        if (c == 'd') {
+            ++m_pos;
+            while (!atEnd() && m_bytes[m_pos] != 'e') {
+                auto key = readString();
+                if (!key)
+                    return false;
+                if (depth == 0) {
+                    char kind = atEnd() ? 0 : m_bytes[m_pos];
+                    if (*key == "info")
+                        m_hasInfo = kind == 'd';
+                    else if (*key == "announce")
+                        m_hasAnnounce = kind >= '1' && kind <= '9'; // a non-empty address
+                    else if (*key == "announce-list")
+                        m_hasAnnounceList = kind == 'l' && m_pos + 1 < m_bytes.size() && m_bytes[m_pos + 1] != 'e';
+                }
+                if (!skipValue(depth + 1))
+                    return false;
+            }
+            return take('e');
+        }
+        return false;
+    }
+
+    bool hasInfo() const { return m_hasInfo; }
+    bool hasTracker() const { return m_hasAnnounce || m_hasAnnounceList; }
+
+private:
+    bool take(char c)
+    {
+        if (atEnd() || m_bytes[m_pos] != c)
+            return false;
+        ++m_pos;
+        return true;
+    }
+
+    bool skipInteger()
+    {
+        ++m_pos; // 'i'
+        take('-');
+        size_t digits = 0;
+        while (!atEnd() && m_bytes[m_pos] >= '0' && m_bytes[m_pos] <= '9')
+            ++m_pos, ++digits;
+        return digits > 0 && take('e');
+    }
+
+    std::optional<std::string_view> readString()
+    {
+        size_t length = 0, digits = 0;
+        while (!atEnd() && m_bytes[m_pos] >= '0' && m_bytes[m_pos] <= '9') {
+            if (++digits > 10)
+                return std::nullopt;
+            length = length * 10 + size_t(m_bytes[m_pos] - '0');
+            ++m_pos;
+        }
+        if (digits == 0 || !take(':') || length > m_bytes.size() - m_pos)
+            return std::nullopt;
+        auto s = m_bytes.substr(m_pos, length);
+        m_pos += length;
+        return s;
+    }
+
+    std::string_view m_bytes;
+    size_t m_pos { 0 };
+    bool m_hasInfo { false };
+    bool m_hasAnnounce { false };
+    bool m_hasAnnounceList { false };
+};
+
+bool isAddress(std::string_view argument)
+{
+    // A scheme: letters, digits, + - . before a colon, and not a path's first folder.
+    auto colon = argument.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return false;
+    for (size_t i = 0; i < colon; ++i) {
+        char c = argument[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::string TorrentOpener::absoluteArgument(std::string_view argument)
+{
+    if (startsWithNoCase(argument, "file:")) {
+        if (auto path = kit::fileURLPath(argument))
+            return *path;
+        return std::string(argument);
+    }
+    std::error_code ec;
+    // "a:b.torrent" in the current folder is a file, not an address.
+    if (argument.empty() || (isAddress(argument) && !std::filesystem::exists(std::filesystem::path(argument), ec)))
+        return std::string(argument);
+    auto absolute = std::filesystem::absolute(std::filesystem::path(argument), ec);
+    return ec ? std::string(argument) : absolute.lexically_normal().string();
+}
+
+kit::ErrorOr<void> TorrentOpener::checkContents(std::string_view bytes)
+{
+    if (bytes.empty())
+        return kit::Error { "the file is empty" };
+    if (bytes.front() != 'd')
+        return kit::Error { "it holds no torrent description" };
+    BencodeReader reader(bytes);
+    if (!reader.skipValue(0))
+        return kit::Error { "its torrent description is damaged near byte " + std::to_string(reader.position()) };
+    if (!reader.hasInfo())
+        return kit::Error { "its torrent description has no \"info\" part naming the files" };
+    if (!reader.hasTracker())
+        return kit::Error { "it names no tracker, and the transfer client finds its peers through one" };
+    return {};
+}
+
+kit::ErrorOr<std::string> TorrentOpener::check(std::string_view argument, Refusal* refusal)
+{
+    auto refuse = [&](std::string title, std::string message) -> kit::ErrorOr<std::string> {
+        if (refusal)
+            *refusal = { title, message };
+        return kit::Error { title + ": " + message };
+    };
+    if (argument.empty())
+        return refuse("Cannot open the file", "No file was named.");
+    if (startsWithNoCase(argument, "magnet:"))
+        return refuse("Cannot open a magnet link",
+            "The transfer client starts only from a .torrent file and cannot fetch one from a magnet link. "
+            "Save the site's .torrent file and open that.");
+    const std::string path = absoluteArgument(argument);
+    if (isAddress(path))
+        return refuse("Cannot open an address",
+            "Quorvane opens .torrent files on this device, not addresses:\n " + path + "\nSave the .torrent file and open that.");
+
+    std::error_code ec;
+    auto status = std::filesystem::status(path, ec);
+    if (ec)
+        return refuse("Cannot open the file", path + "\ncannot be read: " + ec.message() + ".");
+    if (std::filesystem::is_directory(status))
+        return refuse("Not a .torrent file", path + "\nis a folder, not a .torrent file.");
+    if (!std::filesystem::is_regular_file(status))
+        return refuse("Not a .torrent file", path + "\nis not a file.");
+    auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > static_cast<std::uintmax_t>(maxFileSize))
+        return refuse("Not a .torrent file", path + "\nis too large to be a .torrent file.");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        int err = errno;
+        return refuse("Cannot open the file", path + "\ncannot be read: " + std::strerror(err) + ".");
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return refuse("Cannot open the file", path + "\ncannot be read.");
+    if (auto contents = checkContents(bytes); contents.isError())
+        return refuse("Not a .torrent file", path + "\nis not a .torrent file: " + contents.error().message + ".");
+    return path;
+}
+
+bool TorrentOpener::open(std::string_view argument)
+{
+    Refusal refusal;
+    auto checked = check(argument, &refusal);
+    if (checked.isError()) {
+        std::string why = checked.error().message; // the system log takes one line an event
+        std::replace(why.begin(), why.end(), '\n', ' ');
+        kit::log("Open refused: " + why);
+        kit::AlertView::create(refusal.title, refusal.message, nullptr, "OK", {})->show();
+        return false;
+    }
+    const std::string& path = checked.value();
+    auto& defaults = kit::UserDefaults::standard();
+    for (auto& [key, value] : files::downloadSettings(path, std::filesystem::path(path).filename().string()))
+        defaults.setObject(value, key);
+    auto* delegate = kit::Application::shared().delegate();
+    if (!delegate || !delegate->tabBarController)
+        return true;
+    auto& tabs = *delegate->tabBarController;
+    if (tabs.selectedIndex() == TorrentFiles::transferTabIndex) {
+        // Already in view: selecting it again would not bring it into view,
+        // and it reads the settings only when it comes into view.
+        if (auto* transfer = tabs.selectedViewController(); transfer && transfer->isViewLoaded())
+            transfer->viewDidAppear(false);
+    } else {
+        tabs.setSelectedIndex(TorrentFiles::transferTabIndex);
+    }
+    return true;
+}

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""End-to-end tests: a .torrent file opened as the desktop opens one
+(quorvane-headless --open FILE), from the check to the transfer it starts."""
+import os
+import subprocess
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+HEADLESS = os.path.abspath(os.environ.get("QUORVANE_HEADLESS", os.path.join(HERE, "../../build/bin/quorvane-headless")))
+
+
+def bencode(value):
+    if isinstance(value, int):
+        return b"i%de" % value
+    if isinstance(value, str):
+        value = value.encode()
+    if isinstance(value, bytes):
+        return b"%d:%s" % (len(value), value)
+    if isinstance(value, list):
+        return b"l" + b"".join(bencode(v) for v in value) + b"e"
+    return b"d" + b"".join(bencode(k) + bencode(v) for k, v in sorted(value.items())) + b"e"
+
+
+def torrent(**fields):
+    meta = {"announce": "http://127.0.0.1:6969/announce",
+            "info": {"name": "song.ogg", "length": 5, "piece length": 16384, "pieces": b"\0" * 20}}
+    meta.update(fields)
+    return bencode({k: v for k, v in meta.items() if v is not None})
+
+
+class OpenTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="quorvane-open-")
+        self.root = os.path.join(self.tmp.name, "device")
+        os.makedirs(os.path.join(self.root, "usr/bin"))
+        # A transfer client that says what it was started with.
+        self.started = os.path.join(self.tmp.name, "started")
+        client = os.path.join(self.root, "usr/bin/ctorrent")
+        with open(client, "w") as f:
+            f.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > " + self.started + "\necho client started\nexec sleep 30\n")
+        os.chmod(client, 0o755)
+        # A device that has shown its first-run notice, as a user's has.
+        seen = self.run_headless("answer 0\n")
+        self.assertEqual(seen.returncode, 0, seen.stderr)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def run_headless(self, script, *extra, cwd=None):
+        return subprocess.run([HEADLESS, "--root", self.root, "--virtual-time", *extra, "--script", "-"],
+                              input=script, capture_output=True, text=True, timeout=60, cwd=cwd)
+
+    def write(self, name, data):
+        path = os.path.join(self.tmp.name, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_a_torrent_named_from_another_folder_is_asked_for_and_started(self):
+        path = self.write("my album.torrent", torrent())
+        # Named relative to the caller's folder; stored with its full path.
+        run = self.run_headless("alert\ndefaults\ndump\nanswer 1\nuntil 20 client started\ndefaults\n",
+                                "--open", "my album.torrent", cwd=self.tmp.name)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn('UIAlertView title="Alert" message="Do you want to download:\\n ' + path + '"', run.stdout)
+        self.assertIn("DownloadTorrent = " + path + "\n", run.stdout)
+        self.assertIn("DownloadTorrentName = my album.torrent\n", run.stdout)
+        self.assertIn("DownloadTorrentBool = Yes\n", run.stdout)
+        # The Transfer tab is the one shown, naming the file.
+        self.assertIn('"my album.torrent"', run.stdout)
+        self.assertNotIn("No torrent file set yet!", run.stdout)
+        # Answered, the request is taken.
+        self.assertEqual(run.stdout.count("DownloadTorrentBool = No\n"), 1, run.stdout)
+        with open(self.started) as f:
+            self.assertIn(path, f.read().splitlines())
+
+    def test_a_file_url_and_a_name_with_a_colon_open_their_files(self):
+        path = self.write("x y.torrent", torrent())
+        run = self.run_headless("alert\n", "--open", "file://" + path.replace(" ", "%20"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("Do you want to download:\\n " + path + '"', run.stdout)
+        # Named as it stands in the caller's folder, it is no address.
+        path = self.write("live:set.torrent", torrent())
+        run = self.run_headless("alert\n", "--open", "live:set.torrent", cwd=self.tmp.name)
+        self.assertIn("Do you want to download:\\n " + path + '"', run.stdout)
+
+    def test_what_cannot_be_downloaded_gets_an_alert_and_stores_nothing(self):
+        cases = [
+            ("magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=x",
+             'title="Cannot open a magnet link" message="The transfer client starts only from a .torrent file'),
+            ("http://example.test/a.torrent", 'title="Cannot open an address"'),
+            (os.path.join(self.tmp.name, "missing.torrent"), "cannot be read: No such file or directory."),
+            (self.tmp.name, "is a folder, not a .torrent file."),
+            (self.write("empty.torrent", b""), "the file is empty."),
+            (self.write("notes.torrent", b"<html>not found</html>"), "it holds no torrent description."),
+            (self.write("cut.torrent", torrent()[:-9]), "its torrent description is damaged near byte"),
+            (self.write("deep.torrent", b"d4:info" + b"l" * 100000), "its torrent description is damaged"),
+            (self.write("noinfo.torrent", torrent(info=None)), 'has no \\"info\\" part'),
+            (self.write("trackerless.torrent", torrent(announce=None)), "it names no tracker"),
+        ]
+        for argument, says in cases:
+            with self.subTest(argument=argument):
+                run = self.run_headless("alert\nanswer 0\nalert\ndefaults\ndump\n", "--open", argument)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertIn(says, run.stdout)
+                self.assertIn("  0: OK (cancel)", run.stdout)
+                self.assertIn("no alert", run.stdout)
+                self.assertIn("DownloadTorrentBool = No", run.stdout)
+                self.assertNotIn("DownloadTorrent =", run.stdout)
+                self.assertIn("Open refused: ", run.stderr)
+        self.assertFalse(os.path.exists(self.started))
+
+    def test_a_tracker_list_alone_is_enough(self):
+        path = self.write("list.torrent", torrent(announce=None, **{"announce-list": [["http://127.0.0.1:6969/announce"]]}))
+        run = self.run_headless("alert\n", "--open", path)
+        self.assertIn("Do you want to download:\\n " + path, run.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
