@@ -393,10 +393,11 @@ TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
 // the finger to the end, one to one.
 TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
 {
-    Rows rows;
+    auto rowsHeld = std::make_shared<Rows>();
+    auto& rows = *rowsHeld;
     auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
-    table->setDataSource(&rows);
-    table->setDelegate(&rows);
+    table->setDataSource(rowsHeld);
+    table->setDelegate(rowsHeld);
     window->addSubview(table);
     table->reloadData();
     show();
@@ -419,6 +420,6 @@ TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
     EXPECT_FLOAT_EQ(table->contentOffset(), 240);
     EXPECT_TRUE(rows.selected.empty());
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
-    table->setDataSource(nullptr);
-    table->setDelegate(nullptr);
+    table->setDataSource({});
+    table->setDelegate({});
 }
