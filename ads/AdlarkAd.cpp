@@ -8,6 +8,7 @@
 
 #include "kit/ui/Application.h"
 #include "kit/core/DeviceInfo.h"
+#include "kit/core/WeakBind.h"
 #include "kit/net/URLEscape.h"
 
 #include <algorithm>
@@ -228,15 +229,8 @@ void AdlarkAd::addDownload(const std::string& url, std::optional<std::string> id
 {
     auto keep = shared_from_this();
     auto download = AdlarkURLDownload::create();
-    std::weak_ptr<AdlarkAd> weak = weak_from_this();
-    download->successSelector = [weak](AdlarkURLDownload& d) {
-        if (auto ad = weak.lock())
-            ad->downloadDidSucceed(d);
-    };
-    download->failureSelector = [weak](AdlarkURLDownload& d) {
-        if (auto ad = weak.lock())
-            ad->downloadDidFail(d);
-    };
+    download->successSelector = kit::bindWeak(*this, &AdlarkAd::downloadDidSucceed);
+    download->failureSelector = kit::bindWeak(*this, &AdlarkAd::downloadDidFail);
     download->setDelegate(weak_from_this());
     download->setIdentifier(std::move(identifier));
     download->loadContentsOfURLAtString(url);

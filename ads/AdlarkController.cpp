@@ -7,6 +7,7 @@
 #include "ads/landing/AdlarkCanvasController.h"
 
 #include "kit/ui/Application.h"
+#include "kit/core/WeakBind.h"
 #include "kit/ui/ViewAnimation.h"
 
 AdlarkController::~AdlarkController()
@@ -27,25 +28,12 @@ std::shared_ptr<AdlarkAd> AdlarkController::createAdWithInitiatedAdRequest(std::
     auto ad = AdlarkAd::create();
     ad->setDataSource(m_delegate);
     ad->setDelegate(weak_from_this());
-    std::weak_ptr<AdlarkController> weak = weak_from_this();
-    auto to = [weak](void (AdlarkController::*operation)(AdlarkAd&)) {
-        return [weak, operation](AdlarkAd& a) {
-            if (auto self = weak.lock())
-                (self.get()->*operation)(a);
-        };
-    };
-    auto toURL = [weak](void (AdlarkController::*operation)(AdlarkAd&, const std::string&)) {
-        return [weak, operation](AdlarkAd& a, const std::string& url) {
-            if (auto self = weak.lock())
-                (self.get()->*operation)(a, url);
-        };
-    };
-    ad->requestSuccessSelector = to(&AdlarkController::adDidLoad);
-    ad->requestFailureSelector = to(&AdlarkController::adDidFailToLoad);
-    ad->clickFailureSelector = to(&AdlarkController::clickDidFail);
-    ad->clickSuccessSelector = to(&AdlarkController::clickDidSucceed);
-    ad->displayCanvasSelector = toURL(&AdlarkController::displayCanvasWithAd);
-    ad->displayEmbeddedBrowserSelector = toURL(&AdlarkController::displayEmbeddedBrowserWithAd);
+    ad->requestSuccessSelector = kit::bindWeak(*this, &AdlarkController::adDidLoad);
+    ad->requestFailureSelector = kit::bindWeak(*this, &AdlarkController::adDidFailToLoad);
+    ad->clickFailureSelector = kit::bindWeak(*this, &AdlarkController::clickDidFail);
+    ad->clickSuccessSelector = kit::bindWeak(*this, &AdlarkController::clickDidSucceed);
+    ad->displayCanvasSelector = kit::bindWeak(*this, &AdlarkController::displayCanvasWithAd);
+    ad->displayEmbeddedBrowserSelector = kit::bindWeak(*this, &AdlarkController::displayEmbeddedBrowserWithAd);
     // In its field before the request starts: a failure reported while the
     // request is being started must find the ad where it belongs, or it
     // would be ignored and the ad kept, failed, for good.

@@ -16,23 +16,19 @@ std::mutex& classLock()
 
 } // namespace
 
-const std::string& AdlarkImageCache::cacheFolder()
+std::string AdlarkImageCache::cacheFolder()
 {
-    // Set once, on the class's first use; the folder is made then (a failure
-    // shows later as entries that are never cached).
-    static const std::string folder = [] {
-        auto path = (std::filesystem::path(kit::documentFolder()) / "adlark" / "image_cache").string();
-        std::error_code ec;
-        std::filesystem::create_directories(path, ec);
-        return path;
-    }();
-    return folder;
+    // Read from the device layout at each use, so a new root (each test's own)
+    // takes effect at once; made when the cache is reached and when an image is stored.
+    return (std::filesystem::path(kit::documentFolder()) / "adlark" / "image_cache").string();
 }
 
 AdlarkImageCache& AdlarkImageCache::sharedCache()
 {
     std::lock_guard guard(classLock());
-    cacheFolder();
+    // The folder of the root in use is there for whoever reaches the cache.
+    std::error_code ec;
+    std::filesystem::create_directories(cacheFolder(), ec);
     static AdlarkImageCache* instance = new AdlarkImageCache; // never freed
     return *instance;
 }
@@ -58,6 +54,9 @@ void AdlarkImageCache::storeImage(const kit::Image& image, const std::string& na
         std::filesystem::remove(pathFor(name), ignored);
         return;
     }
+    // A folder that cannot be made shows later as entries never cached.
+    std::error_code ec;
+    std::filesystem::create_directories(cacheFolder(), ec);
     kit::writeWholeFile(pathFor(name), png);
 }
 

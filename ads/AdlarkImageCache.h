@@ -18,7 +18,7 @@ public:
     static constexpr double freshnessLimit = 3141592.0;
 
     static AdlarkImageCache& sharedCache();
-    static const std::string& cacheFolder();
+    static std::string cacheFolder();
 
     // Writes the image's PNG encoding, replacing the file. An image without a
     // PNG encoding removes the entry instead, so that nothing stale is fetched.

@@ -1,6 +1,7 @@
 #include "ads/AdlarkURLDownload.h"
 
 #include "kit/core/DeviceInfo.h"
+#include "kit/core/WeakBind.h"
 #include "kit/net/HttpRequest.h"
 
 AdlarkURLDownload::~AdlarkURLDownload()
@@ -52,23 +53,10 @@ void AdlarkURLDownload::loadContentsOfURLAtString(const std::string& url)
 
     dropConnection();
 
-    std::weak_ptr<AdlarkURLDownload> weak = weak_from_this();
-    request->onResponse = [weak](int status) {
-        if (auto self = weak.lock())
-            self->connectionDidReceiveResponse(status);
-    };
-    request->onData = [weak](const uint8_t* bytes, size_t length) {
-        if (auto self = weak.lock())
-            self->connectionDidReceiveData(bytes, length);
-    };
-    request->onFailure = [weak] {
-        if (auto self = weak.lock())
-            self->connectionDidFail();
-    };
-    request->onFinish = [weak] {
-        if (auto self = weak.lock())
-            self->connectionDidFinishLoading();
-    };
+    request->onResponse = kit::bindWeak(*this, &AdlarkURLDownload::connectionDidReceiveResponse);
+    request->onData = kit::bindWeak(*this, &AdlarkURLDownload::connectionDidReceiveData);
+    request->onFailure = kit::bindWeak(*this, &AdlarkURLDownload::connectionDidFail);
+    request->onFinish = kit::bindWeak(*this, &AdlarkURLDownload::connectionDidFinishLoading);
     if (!request->start()) {
         send(failureSelector);
         return;

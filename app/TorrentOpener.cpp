@@ -227,7 +227,7 @@ bool TorrentOpener::open(std::string_view argument)
         std::string why = checked.error().message; // the system log takes one line an event
         std::replace(why.begin(), why.end(), '\n', ' ');
         kit::log("Open refused: " + why);
-        kit::AlertView::create(refusal.title, refusal.message, nullptr, "OK", {})->show();
+        kit::AlertView::create(refusal.title, refusal.message, {}, "OK", {})->show();
         return false;
     }
     const std::string& path = checked.value();

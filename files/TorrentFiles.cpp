@@ -8,17 +8,10 @@
 #include "kit/ui/TabBarController.h"
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/core/WeakBind.h"
 
 TorrentFiles::~TorrentFiles()
 {
-    if (tableView) {
-        tableView->setDataSource(nullptr);
-        tableView->setDelegate(nullptr);
-    }
-    if (auto sheet = actionSheet.lock())
-        sheet->setDelegate(nullptr);
-    if (auto alert = m_renameAlert.lock())
-        alert->setDelegate(nullptr);
     if (autoslider)
         autoslider->invalidate();
 }
@@ -37,8 +30,8 @@ void TorrentFiles::loadView()
     m_promptLabel = promptLabel.get();
     root->addSubview(promptLabel);
     auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 30, 320, 381 });
-    table->setDataSource(this);
-    table->setDelegate(this);
+    table->setDataSource(kit::weakAs<kit::TableViewDataSource>(*this));
+    table->setDelegate(kit::weakAs<kit::TableViewDelegate>(*this));
     tableView = table.get();
     root->addSubview(table);
     setView(root);
@@ -151,7 +144,7 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
 
 void TorrentFiles::showDownloadView(const std::string& name)
 {
-    auto sheet = kit::ActionSheet::create(name, this, files::cancelButtonTitle,
+    auto sheet = kit::ActionSheet::create(name, kit::weakAs<kit::ActionSheetDelegate>(*this), files::cancelButtonTitle,
         download ? files::downloadButtonTitle : files::playButtonTitle,
         { files::mailButtonTitle, files::renameButtonTitle, files::deleteButtonTitle });
     actionSheet = sheet;
@@ -229,7 +222,7 @@ void TorrentFiles::sendEmail(const std::string& subject, const std::string& mess
 void TorrentFiles::askForNewName()
 {
     auto alert = kit::AlertView::create();
-    alert->setDelegate(this);
+    alert->setDelegate(kit::weakAs<kit::AlertViewDelegate>(*this));
     alert->setTitle("Enter new Filename");
     alert->setMessage("\n");
     alert->addButtonWithTitle("Cancel");

@@ -9,7 +9,7 @@
 // selects that tab. Play hands the file to the movie player, which this tab
 // holds until its finish notification. The action sheet and the rename
 // question are held by the application while shown; the tab only refers to
-// them and clears their link back to it when it goes away.
+// them, and their links back to it (and the table's) are weak.
 //
 // The tab is also the ad banner's host: it asks for a banner when its view
 // loads, shows it at (0, 364, 320, 48) once the first ad has arrived and

@@ -6,6 +6,7 @@
 #include "kit/core/Pipe.h"
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/core/WeakBind.h"
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferOptions.h"
@@ -19,13 +20,6 @@ constexpr const char* downloadingText = "Downloading ...";
 constexpr std::string_view clientCompleteText = "Download complete.";
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
 } // namespace
-
-DownloadedTorrents::~DownloadedTorrents()
-{
-    // The child may outlive this controller (its end is still reaped): it calls nobody back.
-    if (m_shellProcess)
-        m_shellProcess->onTerminate = nullptr;
-}
 
 void DownloadedTorrents::loadView()
 {
@@ -89,7 +83,7 @@ void DownloadedTorrents::viewDidAppear(bool)
 
 void DownloadedTorrents::showDownloadAlert(const std::string& path)
 {
-    auto alert = kit::AlertView::create("Alert", "Do you want to download:\n " + path, this, "No", { "Yes" });
+    auto alert = kit::AlertView::create("Alert", "Do you want to download:\n " + path, kit::weakAs<kit::AlertViewDelegate>(*this), "No", { "Yes" });
     alert->show();
 }
 
@@ -122,7 +116,7 @@ void DownloadedTorrents::reportStartFailure(const std::string& why)
     txtView->setText(why);
     // The text view is the running transfer's once its next chunk comes, so
     // the failure is also told where it stays until read.
-    auto alert = kit::AlertView::create("Transfer not started", why, nullptr, "OK", {});
+    auto alert = kit::AlertView::create("Transfer not started", why, {}, "OK", {});
     alert->show();
     if (m_shellProcess && m_shellProcess->isRunning())
         torrentLabel->setText(m_runningName);
@@ -159,9 +153,9 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     child->setArguments(options.arguments(path));
     child->setStandardOutput(pipe);
     child->setStandardError(pipe);
-    if (!child->launch()) {
-        std::string why = "The transfer could not be started.\n" + child->launchError();
-        if (child->launchFailure() == kit::ChildProcess::LaunchFailure::Program)
+    if (auto launched = child->launch(); !launched) {
+        std::string why = "The transfer could not be started.\n" + launched.error().message;
+        if (launched.error().failure == kit::ChildProcess::LaunchFailure::Program)
             why += "\nThe transfer client ctorrent must be installed at " + layout.ctorrentPath() + ".";
         reportStartFailure(why);
         return false;
@@ -170,7 +164,8 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     endCurrentChild();
     m_handle = std::move(handle);
     m_shellProcess = std::move(child);
-    m_shellProcess->onTerminate = [this](kit::ChildProcess& ended) { childEnded(ended); };
+    // The child may outlive this controller (its end is still reaped): then it calls nobody back.
+    m_shellProcess->onTerminate = kit::bindWeak(*this, &DownloadedTorrents::childEnded);
     m_decoder = {};
     m_textIsCurrent = false;
     m_chunkTail.clear();

@@ -38,7 +38,6 @@ public:
     static constexpr const char* completeNotice = "Download complete";
 
     DownloadedTorrents() = default;
-    ~DownloadedTorrents() override;
     std::string className() const override { return "DownloadedTorrents"; }
 
     void loadView() override;

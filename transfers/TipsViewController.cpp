@@ -1,6 +1,7 @@
 #include "transfers/TipsViewController.h"
 
 #include "kit/core/UserDefaults.h"
+#include "kit/core/WeakBind.h"
 #include "kit/ui/TextView.h"
 #include "transfers/TransferOptions.h"
 
@@ -30,7 +31,7 @@ void TipsViewController::loadView()
         field->setBackgroundColor(kit::Color::white());
         field->setPlaceholder("none");
         field->setText(defaults.stringForKey(key).value_or(""));
-        field->setDelegate(this);
+        field->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         root->addSubview(field);
         y += 40;
         return field.get();

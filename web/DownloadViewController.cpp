@@ -4,15 +4,8 @@
 #include "kit/net/BlockingFetch.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
+#include "kit/core/WeakBind.h"
 #include "kit/ui/ViewAnimation.h"
-
-DownloadViewController::~DownloadViewController()
-{
-    if (webView)
-        webView->setDelegate(nullptr);
-    if (urlField)
-        urlField->setDelegate(nullptr);
-}
 
 void DownloadViewController::loadView()
 {
@@ -74,8 +67,8 @@ void DownloadViewController::loadView()
 void DownloadViewController::viewDidLoad()
 {
     kit::ViewController::viewDidLoad();
-    webView->setDelegate(this);
-    urlField->setDelegate(this);
+    webView->setDelegate(kit::weakAs<kit::WebViewDelegate>(*this));
+    urlField->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
     webView->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(defaultStartPage)));
     searchView->setTag(panelClosed);
 }

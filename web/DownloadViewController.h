@@ -6,8 +6,8 @@
 // as "page.torrent" in the Documents folder under home.
 //
 // The view fields refer to views of the tab's tree (held by the tree); the
-// controller is the delegate of the web view and of the field and clears both
-// links before its tree goes.
+// controller is the delegate of the web view and of the field through weak
+// links, which end with the controller.
 #include "kit/ui/ActivityIndicatorView.h"
 #include "kit/ui/Button.h"
 #include "kit/ui/TextField.h"
@@ -33,7 +33,6 @@ public:
     static constexpr float panelOffset = -500;
     static constexpr double panelDuration = 2.0;
 
-    ~DownloadViewController() override;
     std::string className() const override { return "DownloadViewController"; }
     void loadView() override;
     void viewDidLoad() override;

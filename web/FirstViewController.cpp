@@ -3,6 +3,7 @@
 #include "kit/ui/Application.h"
 #include "kit/ui/Label.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/core/WeakBind.h"
 #include "web/WelcomePage.h"
 
 const char* const FirstViewController::noticeTitle = "Quorvane 2.1b\nPlease Read!";
@@ -24,18 +25,12 @@ const char* const FirstViewController::aboutMessage
       "Tobi Okafor (graphics)\n"
       "Jonas Feld (coding), http://www.jfeld.example";
 
-FirstViewController::~FirstViewController()
-{
-    if (webView)
-        webView->setDelegate(nullptr);
-}
-
 void FirstViewController::loadView()
 {
     auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
     root->setBackgroundColor(kit::Color::white());
     auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 0, 320, 367 });
-    web->setDelegate(this);
+    web->setDelegate(kit::weakAs<kit::WebViewDelegate>(*this));
     webView = web.get();
     root->addSubview(web);
     auto spinner = kit::View::create<kit::ActivityIndicatorView>(kit::Rect { 141, 165, 37, 37 }, kit::ActivityIndicatorViewStyle::Gray);
@@ -56,7 +51,7 @@ void FirstViewController::awakeFromNib()
     defaults.setObject("No", "DownloadTorrentBool");
     if (defaults.stringForKey("AlertBool") == "Ja")
         return;
-    auto notice = kit::AlertView::create(noticeTitle, noticeMessage, this, "Close", { "Support" });
+    auto notice = kit::AlertView::create(noticeTitle, noticeMessage, kit::weakAs<kit::AlertViewDelegate>(*this), "Close", { "Support" });
     notice->show();
     defaults.setObject("Ja", "AlertBool");
 }
@@ -88,7 +83,7 @@ void FirstViewController::webViewDidFailLoadWithError(kit::WebView& view, const 
 
 void FirstViewController::showInfo()
 {
-    auto about = kit::AlertView::create(aboutTitle, aboutMessage, this, "Close", {});
+    auto about = kit::AlertView::create(aboutTitle, aboutMessage, kit::weakAs<kit::AlertViewDelegate>(*this), "Close", {});
     about->show();
 }
 

@@ -4,8 +4,8 @@
 // At start-up it also clears any transfer request left from an earlier run.
 //
 // The view fields refer to views of the tab's tree (held by the tree); the
-// controller is the web view's delegate and clears that link before its tree
-// goes.
+// controller is the web view's delegate through a weak link, which ends with
+// the controller.
 #include "kit/ui/ActivityIndicatorView.h"
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Button.h"
@@ -22,7 +22,6 @@ public:
     static const char* const aboutTitle;
     static const char* const aboutMessage;
 
-    ~FirstViewController() override;
     std::string className() const override { return "FirstViewController"; }
     void loadView() override;
     void awakeFromNib() override;

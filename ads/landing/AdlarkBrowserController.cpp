@@ -6,6 +6,7 @@
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/core/Localization.h"
+#include "kit/core/WeakBind.h"
 #include "kit/net/URLEscape.h"
 #include "kit/ui/Window.h"
 
@@ -50,26 +51,9 @@ AdlarkBrowserController::AdlarkBrowserController()
     didDismissSelector = &AdlarkDelegate::didDismissWebView;
 }
 
-AdlarkBrowserController::~AdlarkBrowserController()
-{
-    if (auto web = m_webView.lock())
-        web->setDelegate(nullptr);
-    if (auto sheet = m_sheet.lock())
-        sheet->setDelegate(nullptr);
-}
-
 std::vector<std::string> AdlarkBrowserController::browserIcons()
 {
     return { adlark::browserIconNames.begin(), adlark::browserIconNames.end() };
-}
-
-std::function<void()> AdlarkBrowserController::toSelf(void (AdlarkBrowserController::*method)())
-{
-    std::weak_ptr<AdlarkModalController> weak = weak_from_this();
-    return [weak, method] {
-        if (auto self = std::static_pointer_cast<AdlarkBrowserController>(weak.lock()))
-            ((*self).*method)();
-    };
 }
 
 void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> adView, const kit::URL& url)
@@ -79,7 +63,7 @@ void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> 
     const float aw = frame.width(), ah = frame.height();
 
     auto web = kit::View::create<kit::WebView>();
-    web->setDelegate(this);
+    web->setDelegate(kit::weakAs(*this, static_cast<kit::WebViewDelegate*>(this)));
     m_webView = web;
     web->setScalesPageToFit(true);
     web->loadRequest(kit::URLRequest::requestWithURL(url));
@@ -145,7 +129,7 @@ void AdlarkBrowserController::refreshBottomToolbar()
         ? kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Stop, onWeb(&kit::WebView::stopLoading))
         : kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Refresh, onWeb(&kit::WebView::reload));
     auto space = kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::FlexibleSpace);
-    auto action = kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Action, toSelf(&AdlarkBrowserController::systemAction));
+    auto action = kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Action, kit::bindWeak(*this, &AdlarkBrowserController::systemAction));
     bar->setItems({ back, space, forward, space, reloadOrStop, space, action });
 }
 
@@ -156,7 +140,7 @@ void AdlarkBrowserController::refreshTopToolbar()
     if (!web || !bar || !m_topNavItem)
         return;
     m_topNavItem->setLeftBarButtonItem(
-        kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Done, toSelf(&AdlarkModalController::dismissModal)));
+        kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Done, kit::bindWeak(*this, &AdlarkModalController::dismissModal)));
     const uint64_t request = ++m_titleRequest;
     if (web->isLoading()) {
         if (!m_spinner.lock()) {
@@ -193,7 +177,7 @@ void AdlarkBrowserController::systemAction()
     auto bar = m_bottomToolbar.lock();
     if (!bar || !kit::Application::exists())
         return;
-    auto sheet = kit::ActionSheet::create("", this, kit::localizedString("Cancel"), std::nullopt,
+    auto sheet = kit::ActionSheet::create("", kit::weakAs(*this, static_cast<kit::ActionSheetDelegate*>(this)), kit::localizedString("Cancel"), std::nullopt,
         { kit::localizedString("Launch Safari"), kit::localizedString("Email link") });
     m_sheet = sheet;
     sheet->showFromToolbar(*bar);
@@ -301,6 +285,6 @@ void AdlarkBrowserController::webViewDidFailLoadWithError(kit::WebView&, const k
         return;
     if (!kit::Application::exists())
         return;
-    auto alert = kit::AlertView::create(kit::localizedString("Whoops"), kit::localizedString(message), nullptr, kit::localizedString("Ok"), {});
+    auto alert = kit::AlertView::create(kit::localizedString("Whoops"), kit::localizedString(message), {}, kit::localizedString("Ok"), {});
     alert->show();
 }

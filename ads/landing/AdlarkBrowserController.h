@@ -43,7 +43,6 @@ public:
         "ax.store.tunevault.", "ax.media.tunevault." };
 
     AdlarkBrowserController();
-    ~AdlarkBrowserController() override;
 
     void presentBrowserFromView(std::shared_ptr<kit::View> adView, const kit::URL& url);
 
@@ -76,8 +75,6 @@ private:
     void webViewDidFailLoadWithError(kit::WebView&, const kit::WebError&) override;
     void actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index) override;
     void refreshBars();
-    // A callable that reaches this controller only while it lives.
-    std::function<void()> toSelf(void (AdlarkBrowserController::*method)());
 
     std::weak_ptr<kit::WebView> m_webView;
     std::weak_ptr<kit::Toolbar> m_bottomToolbar;

@@ -1,5 +1,6 @@
 #include "ads/landing/AdlarkCanvasController.h"
 
+#include "kit/core/WeakBind.h"
 #include "kit/ui/Window.h"
 
 AdlarkCanvasController::AdlarkCanvasController()
@@ -16,11 +17,7 @@ void AdlarkCanvasController::presentCanvasFromView(std::shared_ptr<kit::View> ad
     auto panel = kit::View::create<AdlarkCanvasWebView>(kit::Rect {
         (aw - AdlarkCanvasWebView::width) * 0.5f, (ah - AdlarkCanvasWebView::height) * 0.5f, AdlarkCanvasWebView::width, AdlarkCanvasWebView::height });
     setModalView(panel);
-    std::weak_ptr<AdlarkModalController> weak = weak_from_this();
-    panel->dismissSelector = [weak] {
-        if (auto self = weak.lock())
-            self->dismissModal();
-    };
+    panel->dismissSelector = kit::bindWeak(*this, &AdlarkModalController::dismissModal);
     panel->setCanvasUrl(url);
     panel->setCanvasTitle(title);
     panel->startLoadingCanvas();

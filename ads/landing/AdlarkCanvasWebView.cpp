@@ -4,6 +4,7 @@
 
 #include "kit/ui/ActivityIndicatorView.h"
 #include "kit/ui/Application.h"
+#include "kit/core/WeakBind.h"
 #include "kit/net/URLEscape.h"
 
 namespace {
@@ -20,12 +21,6 @@ std::string AdlarkCanvasWebView::canvasPageAddress()
 AdlarkCanvasWebView::AdlarkCanvasWebView(kit::Rect frame)
     : kit::WebView(frame)
 {
-    setDelegate(this);
-}
-
-AdlarkCanvasWebView::~AdlarkCanvasWebView()
-{
-    setDelegate(nullptr);
 }
 
 void AdlarkCanvasWebView::setCanvasUrl(const kit::URL& url)
@@ -35,6 +30,8 @@ void AdlarkCanvasWebView::setCanvasUrl(const kit::URL& url)
 
 void AdlarkCanvasWebView::startLoadingCanvas()
 {
+    // Its own delegate, by a weak link (made once it is shared: not in the constructor).
+    setDelegate(kit::weakAs(*this, static_cast<kit::WebViewDelegate*>(this)));
     loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString(canvasPageAddress()),
         kit::URLRequestCachePolicy::ReloadIgnoringLocalAndRemoteCacheData, canvasTimeout));
     const float w = frame().width(), h = frame().height();

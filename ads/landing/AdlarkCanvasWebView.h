@@ -35,7 +35,6 @@ public:
     static std::string canvasPageAddress();
 
     explicit AdlarkCanvasWebView(kit::Rect frame);
-    ~AdlarkCanvasWebView() override;
     std::string className() const override { return "AdlarkCanvasWebView"; }
 
     // What closes the panel (the canvas controller's dismissModal).

@@ -1,6 +1,7 @@
 #include "ads/landing/AdlarkModalController.h"
 
 #include "kit/ui/Application.h"
+#include "kit/core/WeakBind.h"
 #include "kit/ui/ViewAnimation.h"
 #include "kit/ui/Window.h"
 
@@ -24,15 +25,6 @@ void AdlarkModalController::notifyDelegate(DelegateNotice notice)
         ((*delegate).*notice)();
 }
 
-kit::ViewAnimation::DidStop AdlarkModalController::didStop(void (AdlarkModalController::*message)(const std::string&, bool, const std::any&))
-{
-    std::weak_ptr<AdlarkModalController> weak = weak_from_this();
-    return [weak, message](const std::string& id, bool finished, const std::any& context) {
-        if (auto self = weak.lock())
-            ((*self).*message)(id, finished, context);
-    };
-}
-
 void AdlarkModalController::presentModalFromView(std::shared_ptr<kit::View> adView)
 {
     auto keep = shared_from_this();
@@ -47,13 +39,9 @@ void AdlarkModalController::presentModalFromView(std::shared_ptr<kit::View> adVi
         window = kit::Application::shared().keyWindow();
 
     auto background = kit::View::create<AdlarkModalBackground>(start);
-    std::weak_ptr<AdlarkModalController> weak = weak_from_this();
-    background->dismissSelector = [weak] {
-        if (auto self = weak.lock())
-            self->dismissModal();
-    };
-    background->didExpandSelector = didStop(&AdlarkModalController::backgroundExpandAnimationDidStopWithAnimationID);
-    background->didShrinkSelector = didStop(&AdlarkModalController::backgroundShrinkAnimationDidStopWithAnimationID);
+    background->dismissSelector = kit::bindWeak(*this, &AdlarkModalController::dismissModal);
+    background->didExpandSelector = kit::bindWeak(*this, &AdlarkModalController::backgroundExpandAnimationDidStopWithAnimationID);
+    background->didShrinkSelector = kit::bindWeak(*this, &AdlarkModalController::backgroundShrinkAnimationDidStopWithAnimationID);
     m_background = background;
     if (window)
         window->addSubview(background);
@@ -70,7 +58,7 @@ void AdlarkModalController::backgroundExpandAnimationDidStopWithAnimationID(cons
     if (background)
         background->addSubview(m_modalView);
     kit::ViewAnimation::beginAnimations("fadeInModalView");
-    kit::ViewAnimation::setAnimationDidStop(didStop(&AdlarkModalController::modalViewDidFadeInWithAnimationID));
+    kit::ViewAnimation::setAnimationDidStop(kit::bindWeak(*this, &AdlarkModalController::modalViewDidFadeInWithAnimationID));
     m_modalView->setAlpha(1);
     kit::ViewAnimation::commitAnimations();
 }
@@ -81,11 +69,8 @@ void AdlarkModalController::modalViewDidFadeInWithAnimationID(const std::string&
     if (!m_dismissalRequested)
         return;
     releaseDelayTimer();
-    std::weak_ptr<AdlarkModalController> weak = weak_from_this();
-    m_dismissalDelayTimer = kit::Timer::scheduled(dismissalDelay, false, [weak](kit::Timer&) {
-        if (auto self = weak.lock())
-            self->dismissModal();
-    });
+    auto dismiss = kit::bindWeak(*this, &AdlarkModalController::dismissModal);
+    m_dismissalDelayTimer = kit::Timer::scheduled(dismissalDelay, false, [dismiss](kit::Timer&) { dismiss(); });
 }
 
 void AdlarkModalController::dismissModal()
@@ -100,7 +85,7 @@ void AdlarkModalController::dismissModal()
     m_dismissing = true;
     releaseDelayTimer();
     kit::ViewAnimation::beginAnimations("fadeOutModalView");
-    kit::ViewAnimation::setAnimationDidStop(didStop(&AdlarkModalController::modalViewDidFadeOutWithAnimationID));
+    kit::ViewAnimation::setAnimationDidStop(kit::bindWeak(*this, &AdlarkModalController::modalViewDidFadeOutWithAnimationID));
     m_modalView->setAlpha(0);
     kit::ViewAnimation::commitAnimations();
 }

@@ -71,8 +71,6 @@ protected:
 
 private:
     void notifyDelegate(DelegateNotice notice);
-    // A did-stop message that reaches this controller only while it lives.
-    kit::ViewAnimation::DidStop didStop(void (AdlarkModalController::*message)(const std::string&, bool, const std::any&));
     void releaseDelayTimer();
 
     std::weak_ptr<AdlarkModalBackground> m_background;

@@ -118,12 +118,13 @@ ChildProcess::~ChildProcess()
         ::close(m_pidFd);
 }
 
-bool ChildProcess::launch()
+ErrorOr<void, ChildProcess::LaunchError> ChildProcess::launch()
 {
     if (m_launched) {
-        m_launchError = "already launched";
-        m_launchFailure = LaunchFailure::Other;
-        return false;
+        LaunchError error;
+        error.message = "already launched";
+        error.failure = LaunchFailure::Other;
+        return error;
     }
     m_launched = true;
     std::vector<std::string> argvStore;
@@ -136,16 +137,20 @@ bool ChildProcess::launch()
 
     // Reported before forking, so the message names the real cause.
     if (::access(m_launchPath.c_str(), X_OK) != 0) {
-        m_launchError = m_launchPath + ": " + std::strerror(errno);
-        m_launchFailure = LaunchFailure::Program;
-        return false;
+        LaunchError error;
+        error.code = errno;
+        error.message = m_launchPath + ": " + std::strerror(error.code);
+        error.failure = LaunchFailure::Program;
+        return error;
     }
 
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        m_launchError = std::string("pipe: ") + std::strerror(errno);
-        m_launchFailure = LaunchFailure::Other;
-        return false;
+        LaunchError error;
+        error.code = errno;
+        error.message = std::string("pipe: ") + std::strerror(error.code);
+        error.failure = LaunchFailure::Other;
+        return error;
     }
     const int outFd = m_stdout ? m_stdout->writeFd() : -1;
     const int errFd = m_stderr ? m_stderr->writeFd() : -1;
@@ -156,11 +161,13 @@ bool ChildProcess::launch()
 
     pid_t pid = ::fork();
     if (pid < 0) {
-        m_launchError = std::string("fork: ") + std::strerror(errno);
-        m_launchFailure = LaunchFailure::Other;
+        LaunchError error;
+        error.code = errno;
+        error.message = std::string("fork: ") + std::strerror(error.code);
+        error.failure = LaunchFailure::Other;
         ::close(errorPipe[0]);
         ::close(errorPipe[1]);
-        return false;
+        return error;
     }
     if (pid == 0) {
         // Only async-signal-safe calls from here to exec.
@@ -197,19 +204,21 @@ bool ChildProcess::launch()
         ::waitpid(pid, &st, 0);
         m_status = 127;
         const std::string why = std::strerror(failure.error);
+        LaunchError error;
+        error.code = failure.error;
         if (failure.step == ChangeFolderStep) {
-            m_launchFailure = LaunchFailure::WorkingFolder;
-            m_launchError = "the working folder " + m_currentDirectory + ": " + why;
+            error.failure = LaunchFailure::WorkingFolder;
+            error.message = "the working folder " + m_currentDirectory + ": " + why;
         } else if (failure.step == ExecStep && failure.error == ENOENT) {
             // The program is there (checked above): what is missing is the
             // interpreter or loader that it names.
-            m_launchFailure = LaunchFailure::Other;
-            m_launchError = m_launchPath + ": " + why + " (the interpreter or loader it names is missing)";
+            error.failure = LaunchFailure::Other;
+            error.message = m_launchPath + ": " + why + " (the interpreter or loader it names is missing)";
         } else {
-            m_launchFailure = failure.step == ExecStep && failure.error == EACCES ? LaunchFailure::Program : LaunchFailure::Other;
-            m_launchError = m_launchPath + ": " + why;
+            error.failure = failure.step == ExecStep && failure.error == EACCES ? LaunchFailure::Program : LaunchFailure::Other;
+            error.message = m_launchPath + ": " + why;
         }
-        return false;
+        return error;
     }
     // The child holds the write ends now; our copies would hide its end of output.
     if (m_stdout)
@@ -235,7 +244,7 @@ bool ChildProcess::launch()
         });
     }
     liveChildren().push_back(shared_from_this());
-    return true;
+    return {};
 }
 
 void ChildProcess::reap(bool block)

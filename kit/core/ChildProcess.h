@@ -14,6 +14,8 @@
 #include "kit/core/FdWatcher.h"
 #include "kit/core/Pipe.h"
 
+#include "kit/core/ErrorOr.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,15 +39,16 @@ public:
     const std::vector<std::string>& arguments() const { return m_arguments; }
     const std::string& currentDirectoryPath() const { return m_currentDirectory; }
 
-    // False, with launchError() saying why, when the program could not be started
-    // (missing, not executable, bad working folder). Launch at most once.
-    bool launch();
-    const std::string& launchError() const { return m_launchError; }
     // Which step failed: the program itself is missing or not executable, the
     // working folder cannot be entered, or the start failed otherwise (a
     // script whose interpreter is missing, no resources).
-    enum class LaunchFailure { None, Program, WorkingFolder, Other };
-    LaunchFailure launchFailure() const { return m_launchFailure; }
+    enum class LaunchFailure { Program, WorkingFolder, Other };
+    struct LaunchError : Error {
+        LaunchFailure failure { LaunchFailure::Other };
+    };
+    // An error saying why and at which step when the program could not be
+    // started (missing, not executable, bad working folder). Launch at most once.
+    ErrorOr<void, LaunchError> launch();
 
     bool isRunning();
     pid_t processIdentifier() const { return m_pid; }
@@ -88,8 +91,6 @@ private:
     std::string m_currentDirectory;
     std::shared_ptr<Pipe> m_stdout;
     std::shared_ptr<Pipe> m_stderr;
-    std::string m_launchError;
-    LaunchFailure m_launchFailure { LaunchFailure::None };
     pid_t m_pid { -1 };
     int m_pidFd { -1 };
     bool m_launched { false };

@@ -1,7 +1,8 @@
 #pragma once
 // A result that is either a value or the error that kept it from being made,
 // so a caller sees at the call site that something can fail and why.
-// ErrorOr<void> is a bare success or an error.
+// ErrorOr<void> is a bare success or an error. The error type may be one
+// derived from Error that says more (which step failed).
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -18,35 +19,35 @@ struct Error {
     static Error fromErrno(const std::string& what, int err = errno) { return { what + ": " + std::strerror(err), err }; }
 };
 
-template<typename T>
+template<typename T, typename E = Error>
 class [[nodiscard]] ErrorOr {
 public:
     ErrorOr(T value) : m_value(std::in_place_index<0>, std::move(value)) { }
-    ErrorOr(Error error) : m_value(std::in_place_index<1>, std::move(error)) { }
+    ErrorOr(E error) : m_value(std::in_place_index<1>, std::move(error)) { }
 
     bool isError() const { return m_value.index() == 1; }
     explicit operator bool() const { return !isError(); }
     T& value() & { return std::get<0>(m_value); }
     const T& value() const& { return std::get<0>(m_value); }
     T release() { return std::move(std::get<0>(m_value)); }
-    const Error& error() const { return std::get<1>(m_value); }
+    const E& error() const { return std::get<1>(m_value); }
 
 private:
-    std::variant<T, Error> m_value;
+    std::variant<T, E> m_value;
 };
 
-template<>
-class [[nodiscard]] ErrorOr<void> {
+template<typename E>
+class [[nodiscard]] ErrorOr<void, E> {
 public:
     ErrorOr() = default;
-    ErrorOr(Error error) : m_error(std::move(error)), m_failed(true) { }
+    ErrorOr(E error) : m_error(std::move(error)), m_failed(true) { }
 
     bool isError() const { return m_failed; }
     explicit operator bool() const { return !m_failed; }
-    const Error& error() const { return m_error; }
+    const E& error() const { return m_error; }
 
 private:
-    Error m_error;
+    E m_error;
     bool m_failed { false };
 };
 

@@ -76,6 +76,7 @@ RunLoop::RunLoop(WakeChannel first)
 
 RunLoop::~RunLoop()
 {
+    m_attachments.clear();
     m_wakeWatch.reset();
     reset();
     if (m_wakeRead >= 0)

@@ -25,6 +25,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <typeindex>
+#include <typeinfo>
 #include <vector>
 
 namespace kit {
@@ -88,6 +90,22 @@ public:
     // stay: each belongs to a live FdWatcher.
     void reset();
 
+    // State a higher layer keeps per loop (the HTTP engine): made on first
+    // use from the loop's own thread, owned by the loop, and destroyed first
+    // when the loop goes, while its timers and watches still work.
+    class Attachment {
+    public:
+        virtual ~Attachment() = default;
+    };
+    template<typename T>
+    T& attachment()
+    {
+        auto& slot = m_attachments[std::type_index(typeid(T))];
+        if (!slot)
+            slot = std::make_unique<T>(*this);
+        return static_cast<T&>(*slot);
+    }
+
 private:
     friend class Timer;
     friend class FdWatcher;
@@ -130,6 +148,8 @@ private:
     std::mutex m_foreignMutex;
     std::vector<std::function<void()>> m_foreign;
     std::atomic<bool> m_foreignPending { false };
+
+    std::map<std::type_index, std::unique_ptr<Attachment>> m_attachments;
 };
 
 } // namespace kit

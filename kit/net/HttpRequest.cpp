@@ -48,33 +48,27 @@ void HttpRequest::ListDeleter::operator()(curl_slist* list) const
     curl_slist_free_all(list);
 }
 
-// The transfers of one run loop. The multi handle exists only while transfers
-// run, so that a run loop reset between tests never leaves stale watches behind.
-class HttpEngine {
+// The transfers of one run loop, owned by the loop. The multi handle exists
+// only while transfers run, so that a run loop reset between tests never leaves
+// stale watches behind. Requests still running when their loop goes are ended
+// quietly (they report nothing more), so one that outlives the loop, held by
+// a static, can still be destroyed safely.
+class HttpEngine final : public RunLoop::Attachment {
 public:
-    // One engine per loop, made on first use and never freed: requests may
-    // outlive statics. A loop must outlive the transfers it runs.
-    static HttpEngine& forLoop(RunLoop& loop)
-    {
-        static std::mutex lock;
-        static auto* engines = new std::map<RunLoop*, HttpEngine*>;
-        std::lock_guard guard(lock);
-        auto& engine = (*engines)[&loop];
-        if (!engine)
-            engine = new HttpEngine(loop);
-        return *engine;
-    }
+    static HttpEngine& forLoop(RunLoop& loop) { return loop.attachment<HttpEngine>(); }
 
-    bool add(HttpRequest& request);
-    void remove(HttpRequest& request);
-
-private:
     explicit HttpEngine(RunLoop& loop)
         : m_loop(loop)
     {
         static std::once_flag once;
         std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     }
+    ~HttpEngine() override;
+
+    bool add(HttpRequest& request);
+    void remove(HttpRequest& request);
+
+private:
 
     void ensureMulti();
     void dropMultiIfIdle();
@@ -231,6 +225,17 @@ bool HttpEngine::add(HttpRequest& request)
     return true;
 }
 
+HttpEngine::~HttpEngine()
+{
+    auto requests = std::exchange(m_requests, {});
+    m_depth = 1; // the multi handle stays until every request has left it
+    for (auto& [serial, weak] : requests)
+        if (auto request = weak.lock())
+            request->loopEnded(*this);
+    m_depth = 0;
+    dropMultiIfIdle();
+}
+
 void HttpEngine::remove(HttpRequest& request)
 {
     if (m_multi && request.m_easy)
@@ -317,14 +322,14 @@ curl_slist* connectToList()
 
 } // namespace
 
-bool HttpRequest::start()
+ErrorOr<void> HttpRequest::start()
 {
     detach();
     if (!isValidURL(m_url))
-        return false;
+        return Error { "not an http or https address: " + m_url };
     std::unique_ptr<void, EasyDeleter> handle(curl_easy_init());
     if (!handle)
-        return false;
+        return Error { "no transfer handle could be made" };
     CURL* easy = easyOf(handle);
     m_events.clear();
     m_responseQueued = false;
@@ -343,7 +348,7 @@ bool HttpRequest::start()
     // Servers name absolute addresses: no scheme but the web's, ever.
     if (curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") != CURLE_OK
         || curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") != CURLE_OK)
-        return false;
+        return Error { "the transfer library cannot be limited to http and https" };
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
 
     curl_slist* list = nullptr;
@@ -364,7 +369,7 @@ bool HttpRequest::start()
     if (!engine.add(*this)) {
         m_running = false;
         m_easy.reset();
-        return false;
+        return Error { "the transfer could not join the run loop's transfers" };
     }
     if (m_timeout > 0) {
         std::weak_ptr<HttpRequest> weak = weak_from_this();
@@ -378,7 +383,7 @@ bool HttpRequest::start()
             self->deliver();
         });
     }
-    return true;
+    return {};
 }
 
 void HttpRequest::queueResponseIfNeeded()
@@ -404,6 +409,20 @@ void HttpRequest::detach()
     }
     if (m_easy) {
         HttpEngine::forLoop(m_loop).remove(*this);
+        m_easy.reset();
+    }
+}
+
+void HttpRequest::loopEnded(HttpEngine& engine)
+{
+    m_running = false;
+    m_events.clear();
+    if (m_timer) {
+        m_timer->invalidate();
+        m_timer.reset();
+    }
+    if (m_easy) {
+        engine.remove(*this);
         m_easy.reset();
     }
 }

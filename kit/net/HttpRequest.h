@@ -26,6 +26,8 @@
 // follows (no data of that transfer is delivered any more).
 #include <cstddef>
 #include <cstdint>
+#include "kit/core/ErrorOr.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +38,7 @@ struct curl_slist;
 
 namespace kit {
 
+class HttpEngine;
 class RunLoop;
 class Timer;
 
@@ -68,9 +71,9 @@ public:
     std::function<void()> onFailure;
     std::function<void()> onFinish;
 
-    // Starts at once. False when the request cannot be started at all (no
-    // valid http or https URL); then no callback follows.
-    bool start();
+    // Starts at once. An error when the request cannot be started at all (no
+    // valid http or https URL, no transfer handle); then no callback follows.
+    ErrorOr<void> start();
     void cancel();
     bool isRunning() const { return m_running; }
 
@@ -102,6 +105,8 @@ private:
     static size_t writeBody(char* data, size_t size, size_t count, void* user);
     void queueResponseIfNeeded();
     void detach();
+    // The engine's loop is going: stop without a word, leaving nothing on it.
+    void loopEnded(HttpEngine& engine);
     // Runs queued callbacks; false if the request was cancelled or ended.
     void deliver();
 

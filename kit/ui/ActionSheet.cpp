@@ -2,13 +2,13 @@
 
 namespace kit {
 
-std::shared_ptr<ActionSheet> ActionSheet::create(std::string title, ActionSheetDelegate* delegate,
+std::shared_ptr<ActionSheet> ActionSheet::create(std::string title, std::weak_ptr<ActionSheetDelegate> delegate,
     std::optional<std::string> cancelButtonTitle, std::optional<std::string> destructiveButtonTitle,
     std::vector<std::string> otherButtonTitles)
 {
     auto sheet = std::make_shared<ActionSheet>();
     sheet->m_title = std::move(title);
-    sheet->m_delegate = delegate;
+    sheet->m_delegate = std::move(delegate);
     if (destructiveButtonTitle) {
         sheet->m_destructiveIndex = 0;
         sheet->m_buttons.push_back(std::move(*destructiveButtonTitle));
@@ -34,8 +34,8 @@ void ActionSheet::showFromToolbar(Toolbar&)
 
 void ActionSheet::clicked(int index)
 {
-    if (m_delegate)
-        m_delegate->actionSheetClickedButtonAtIndex(*this, index);
+    if (auto delegate = m_delegate.lock())
+        delegate->actionSheetClickedButtonAtIndex(*this, index);
 }
 
 } // namespace kit

@@ -22,14 +22,14 @@ enum class ActionSheetStyle { Default = 0, BlackTranslucent = 1, BlackOpaque = 2
 
 class ActionSheet : public Popup {
 public:
-    // The delegate is not held: it must outlive the shown sheet or clear itself with setDelegate(nullptr).
-    static std::shared_ptr<ActionSheet> create(std::string title, ActionSheetDelegate* delegate,
+    // The delegate is a weak link: not held, and not told once it has gone.
+    static std::shared_ptr<ActionSheet> create(std::string title, std::weak_ptr<ActionSheetDelegate> delegate,
         std::optional<std::string> cancelButtonTitle, std::optional<std::string> destructiveButtonTitle,
         std::vector<std::string> otherButtonTitles);
 
     std::string className() const override { return "UIActionSheet"; }
-    void setDelegate(ActionSheetDelegate* delegate) { m_delegate = delegate; }
-    ActionSheetDelegate* delegate() const { return m_delegate; }
+    void setDelegate(std::weak_ptr<ActionSheetDelegate> delegate) { m_delegate = std::move(delegate); }
+    std::shared_ptr<ActionSheetDelegate> delegate() const { return m_delegate.lock(); }
     int destructiveButtonIndex() const { return m_destructiveIndex; }
     ActionSheetStyle actionSheetStyle() const { return m_style; }
     void setActionSheetStyle(ActionSheetStyle style) { m_style = style; }
@@ -43,7 +43,7 @@ protected:
     void clicked(int index) override;
 
 private:
-    ActionSheetDelegate* m_delegate { nullptr };
+    std::weak_ptr<ActionSheetDelegate> m_delegate;
     int m_destructiveIndex { -1 };
     ActionSheetStyle m_style { ActionSheetStyle::Default };
 };

@@ -4,13 +4,13 @@
 
 namespace kit {
 
-std::shared_ptr<AlertView> AlertView::create(std::string title, std::string message, AlertViewDelegate* delegate,
+std::shared_ptr<AlertView> AlertView::create(std::string title, std::string message, std::weak_ptr<AlertViewDelegate> delegate,
     std::optional<std::string> cancelButtonTitle, std::vector<std::string> otherButtonTitles)
 {
     auto alert = std::make_shared<AlertView>();
     alert->m_title = std::move(title);
     alert->m_message = std::move(message);
-    alert->m_delegate = delegate;
+    alert->m_delegate = std::move(delegate);
     if (cancelButtonTitle) {
         alert->m_buttons.push_back(*cancelButtonTitle);
         alert->m_cancelIndex = 0;
@@ -42,8 +42,8 @@ TextField* AlertView::textField() const
 
 void AlertView::clicked(int index)
 {
-    if (m_delegate)
-        m_delegate->alertViewClickedButtonAtIndex(*this, index);
+    if (auto delegate = m_delegate.lock())
+        delegate->alertViewClickedButtonAtIndex(*this, index);
 }
 
 } // namespace kit

@@ -22,8 +22,8 @@ public:
 
 class AlertView : public Popup {
 public:
-    // The delegate is not held: it must outlive the shown alert or clear itself with setDelegate(nullptr).
-    static std::shared_ptr<AlertView> create(std::string title, std::string message, AlertViewDelegate* delegate,
+    // The delegate is a weak link: not held, and not told once it has gone.
+    static std::shared_ptr<AlertView> create(std::string title, std::string message, std::weak_ptr<AlertViewDelegate> delegate,
         std::optional<std::string> cancelButtonTitle, std::vector<std::string> otherButtonTitles);
 
     static std::shared_ptr<AlertView> create() { return std::make_shared<AlertView>(); }
@@ -40,14 +40,14 @@ public:
     const Transform& transform() const { return m_transform; }
     void setTransform(const Transform& transform) { m_transform = transform; }
 
-    void setDelegate(AlertViewDelegate* delegate) { m_delegate = delegate; }
-    AlertViewDelegate* delegate() const { return m_delegate; }
+    void setDelegate(std::weak_ptr<AlertViewDelegate> delegate) { m_delegate = std::move(delegate); }
+    std::shared_ptr<AlertViewDelegate> delegate() const { return m_delegate.lock(); }
 
 protected:
     void clicked(int index) override;
 
 private:
-    AlertViewDelegate* m_delegate { nullptr };
+    std::weak_ptr<AlertViewDelegate> m_delegate;
     std::vector<std::shared_ptr<View>> m_subviews;
     Transform m_transform;
 };

@@ -9,12 +9,6 @@ float TableViewDelegate::tableViewHeightForRowAtIndexPath(TableView& table, Inde
     return table.rowHeight();
 }
 
-TableView::~TableView()
-{
-    m_dataSource = nullptr;
-    m_delegate = nullptr;
-}
-
 int TableView::numberOfRowsInSection(int section) const
 {
     if (section < 0 || section >= numberOfSections())
@@ -44,12 +38,13 @@ void TableView::reloadData()
     m_rowTops.clear();
     m_selected.reset();
     recycleVisible();
-    if (m_dataSource) {
-        int sections = std::max(0, m_dataSource->numberOfSectionsInTableView(*this));
+    if (auto dataSource = m_dataSource.lock()) {
+        auto delegate = m_delegate.lock();
+        int sections = std::max(0, dataSource->numberOfSectionsInTableView(*this));
         int flat = 0;
         for (int s = 0; s < sections; ++s) {
             m_sectionStarts.push_back(flat);
-            flat += std::max(0, m_dataSource->tableViewNumberOfRowsInSection(*this, s));
+            flat += std::max(0, dataSource->tableViewNumberOfRowsInSection(*this, s));
         }
         m_rowTops.reserve(size_t(flat) + 1);
         float top = 0;
@@ -57,7 +52,7 @@ void TableView::reloadData()
         for (int s = 0; s < sections; ++s) {
             int rows = (s + 1 < sections ? m_sectionStarts[size_t(s + 1)] : flat) - m_sectionStarts[size_t(s)];
             for (int r = 0; r < rows; ++r) {
-                float h = m_delegate ? m_delegate->tableViewHeightForRowAtIndexPath(*this, { s, r }) : m_rowHeight;
+                float h = delegate ? delegate->tableViewHeightForRowAtIndexPath(*this, { s, r }) : m_rowHeight;
                 top += std::max(0.0f, h);
                 m_rowTops.push_back(top);
             }
@@ -145,14 +140,15 @@ void TableView::recycleVisible()
 
 void TableView::layoutCells()
 {
-    if (!m_dataSource || numberOfRows() == 0)
+    auto dataSource = m_dataSource.lock();
+    if (!dataSource || numberOfRows() == 0)
         return;
     const float bottom = m_offset + std::max(frame().height(), 0.0f);
     auto first = std::upper_bound(m_rowTops.begin(), m_rowTops.end(), m_offset);
     int flat = std::max(0, int(first - m_rowTops.begin()) - 1);
     for (; flat < numberOfRows() && m_rowTops[size_t(flat)] < bottom; ++flat) {
         auto ip = indexPathOfFlat(flat);
-        auto cell = m_dataSource->tableViewCellForRowAtIndexPath(*this, ip);
+        auto cell = dataSource->tableViewCellForRowAtIndexPath(*this, ip);
         if (!cell)
             continue;
         float top = m_rowTops[size_t(flat)];
@@ -172,8 +168,8 @@ bool TableView::tapRowAtIndexPath(IndexPath ip)
     m_selected = ip;
     if (auto* cell = cellForRowAtIndexPath(ip))
         cell->setSelected(true);
-    if (m_delegate)
-        m_delegate->tableViewDidSelectRowAtIndexPath(*this, ip);
+    if (auto delegate = m_delegate.lock())
+        delegate->tableViewDidSelectRowAtIndexPath(*this, ip);
     return true;
 }
 

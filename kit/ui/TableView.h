@@ -1,7 +1,7 @@
 #pragma once
 // A scrolling list of rows in sections. The data source says how many rows
 // there are and makes the cell of a row; the delegate gives row heights and
-// hears taps. Both are not held: an owner that goes away first clears them.
+// hears taps. Both are weak links: not held, and not asked once they have gone.
 //
 // Only the rows that lie in the visible area (the content offset and the
 // table's height) have cells, as subviews in table coordinates; a cell that
@@ -43,13 +43,13 @@ public:
 class TableView : public View {
 public:
     using View::View;
-    ~TableView() override;
     std::string className() const override { return "UITableView"; }
 
-    void setDataSource(TableViewDataSource* dataSource) { m_dataSource = dataSource; }
-    TableViewDataSource* dataSource() const { return m_dataSource; }
-    void setDelegate(TableViewDelegate* delegate) { m_delegate = delegate; }
-    TableViewDelegate* delegate() const { return m_delegate; }
+    // Both are weak links: not held, and not asked once they have gone.
+    void setDataSource(std::weak_ptr<TableViewDataSource> dataSource) { m_dataSource = std::move(dataSource); }
+    std::shared_ptr<TableViewDataSource> dataSource() const { return m_dataSource.lock(); }
+    void setDelegate(std::weak_ptr<TableViewDelegate> delegate) { m_delegate = std::move(delegate); }
+    std::shared_ptr<TableViewDelegate> delegate() const { return m_delegate.lock(); }
     float rowHeight() const { return m_rowHeight; }
     void setRowHeight(float height) { m_rowHeight = height; }
 
@@ -84,8 +84,8 @@ private:
     void layoutCells();
     void recycleVisible();
 
-    TableViewDataSource* m_dataSource { nullptr };
-    TableViewDelegate* m_delegate { nullptr };
+    std::weak_ptr<TableViewDataSource> m_dataSource;
+    std::weak_ptr<TableViewDelegate> m_delegate;
     float m_rowHeight { 44 };
     float m_offset { 0 };
     int m_reloads { 0 };

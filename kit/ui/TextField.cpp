@@ -9,9 +9,9 @@ void TextField::setText(std::string text)
     if (text == m_text)
         return;
     update(m_text, std::move(text));
-    if (m_delegate) {
+    if (auto delegate = m_delegate.lock()) {
         auto keep = weak_from_this().lock();
-        m_delegate->textFieldDidChange(*this);
+        delegate->textFieldDidChange(*this);
     }
 }
 
@@ -83,8 +83,8 @@ void TextField::deleteBackward()
 void TextField::pressReturn()
 {
     auto keep = retain();
-    if (m_delegate)
-        m_delegate->textFieldShouldReturn(*this);
+    if (auto delegate = m_delegate.lock())
+        delegate->textFieldShouldReturn(*this);
 }
 
 } // namespace kit

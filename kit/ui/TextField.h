@@ -28,8 +28,9 @@ public:
     void setPlaceholder(std::string placeholder);
     const Font& font() const { return m_font; }
     void setFont(const Font& font);
-    void setDelegate(TextFieldDelegate* delegate) { m_delegate = delegate; }
-    TextFieldDelegate* delegate() const { return m_delegate; }
+    // A weak link: not held, and not told once it has gone.
+    void setDelegate(std::weak_ptr<TextFieldDelegate> delegate) { m_delegate = std::move(delegate); }
+    std::shared_ptr<TextFieldDelegate> delegate() const { return m_delegate.lock(); }
 
     // Focus lives in the window (kit/ui/Window.h): the field's own window,
     // or the key window for a field shown over it in a popup. A field with
@@ -49,7 +50,7 @@ private:
     std::string m_text;
     std::string m_placeholder;
     Font m_font;
-    TextFieldDelegate* m_delegate { nullptr };
+    std::weak_ptr<TextFieldDelegate> m_delegate;
 };
 
 } // namespace kit

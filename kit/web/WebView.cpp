@@ -60,7 +60,7 @@ const char* navigationTypeName(WebViewNavigationType type)
 WebView::~WebView()
 {
     // The engine may report while it winds down; nobody is listening now.
-    m_delegate = nullptr;
+    m_delegate.reset();
     m_engine.reset();
 }
 
@@ -134,7 +134,8 @@ void WebView::stringByEvaluatingJavaScriptFromString(const std::string& script, 
 bool WebView::engineShouldStartLoad(const URLRequest& request, WebViewNavigationType type)
 {
     auto keep = keepAlive();
-    bool answer = !m_delegate || m_delegate->webViewShouldStartLoadWithRequest(*this, request, type);
+    auto delegate = m_delegate.lock();
+    bool answer = !delegate || delegate->webViewShouldStartLoadWithRequest(*this, request, type);
     // Other programs' addresses were the delegate's to hand over; never loaded here.
     return answer && (!request.url() || webEngineShowsScheme(request.url()->scheme()));
 }
@@ -155,8 +156,8 @@ void WebView::engineDidStartLoad(const URLRequest& request)
     m_request = request;
     m_loading = true;
     changed(ViewProperty::Content);
-    if (m_delegate)
-        m_delegate->webViewDidStartLoad(*this);
+    if (auto delegate = m_delegate.lock())
+        delegate->webViewDidStartLoad(*this);
     stateChanged();
 }
 
@@ -167,8 +168,8 @@ void WebView::engineDidFinishLoad(const URLRequest& request, std::string title)
     m_title = std::move(title);
     m_loading = false;
     changed(ViewProperty::Content);
-    if (m_delegate)
-        m_delegate->webViewDidFinishLoad(*this);
+    if (auto delegate = m_delegate.lock())
+        delegate->webViewDidFinishLoad(*this);
     stateChanged();
 }
 
@@ -177,8 +178,8 @@ void WebView::engineDidFailLoad(const WebError& error)
     auto keep = keepAlive();
     m_loading = false;
     changed(ViewProperty::Content);
-    if (m_delegate)
-        m_delegate->webViewDidFailLoadWithError(*this, error);
+    if (auto delegate = m_delegate.lock())
+        delegate->webViewDidFailLoadWithError(*this, error);
     stateChanged();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// A web view: shows pages and asks its delegate (not held; the owner clears it
-// before letting the view go) before every load, whoever starts it: the controller
+// A web view: shows pages and asks its delegate (a weak link: not held, not
+// asked once it has gone) before every load, whoever starts it: the controller
 // (loadRequest), the user (a link, a form, back and forward) or the page
 // (redirects, frames). The answer is awaited: a delegate may block in it.
 //
@@ -30,8 +30,8 @@ public:
     // The title of the page, else its address.
     std::string displayText() const override;
 
-    void setDelegate(WebViewDelegate* delegate) { m_delegate = delegate; }
-    WebViewDelegate* delegate() const { return m_delegate; }
+    void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { m_delegate = std::move(delegate); }
+    std::shared_ptr<WebViewDelegate> delegate() const { return m_delegate.lock(); }
 
     // Asks the delegate (navigation type Other), then loads. A request without
     // an address fails at once with WebErrorBadURL.
@@ -79,7 +79,7 @@ private:
     std::shared_ptr<View> keepAlive();
     void stateChanged();
 
-    WebViewDelegate* m_delegate { nullptr };
+    std::weak_ptr<WebViewDelegate> m_delegate;
     std::unique_ptr<WebEngine> m_engine;
     std::optional<URLRequest> m_request;
     std::string m_title;

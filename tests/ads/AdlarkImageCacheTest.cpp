@@ -1,6 +1,8 @@
 #include "ads/AdlarkImageCache.h"
 
+#include "kit/core/DeviceLayout.h"
 #include "kit/core/FileInfo.h"
+#include "tests/support/TempFolder.h"
 
 #include <cmath>
 #include <filesystem>
@@ -76,4 +78,23 @@ TEST(AdlarkImageCache, UnreadableFilesAndUnusableNames)
         EXPECT_FALSE(cache.fetchImageNamed(name)) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(AdlarkImageCache::cacheFolder() + "/../escape"));
+}
+
+TEST(AdlarkImageCache, FollowsTheDeviceRootOfTheMomentSoEachTestMayUseItsOwn)
+{
+    auto& layout = kit::DeviceLayout::current();
+    const std::string before = layout.root();
+    auto& cache = AdlarkImageCache::sharedCache();
+    {
+        testsupport::TempFolder own;
+        layout.setRoot(own.path());
+        EXPECT_EQ(AdlarkImageCache::cacheFolder(), kit::documentFolder() + "/adlark/image_cache");
+        EXPECT_EQ(AdlarkImageCache::cacheFolder().rfind(own.path(), 0), 0u);
+        EXPECT_FALSE(cache.imageIsInCache("back")) << "nothing of the earlier root shows";
+        cache.storeImage(*picture(3), "back");
+        EXPECT_TRUE(std::filesystem::exists(AdlarkImageCache::cacheFolder() + "/back"));
+        EXPECT_TRUE(cache.imageIsInCache("back"));
+        layout.setRoot(before);
+    }
+    EXPECT_EQ(AdlarkImageCache::cacheFolder().rfind(before, 0), 0u);
 }

@@ -1,5 +1,6 @@
-// The ad tests share one device root and one ad network for the whole program:
-// the ad caches fix their folders on first use, as they do in the application.
+// The ad tests share one ad network and, by default, one device root for the
+// whole program; the image cache reads its folder at each use, so a test may
+// set a root of its own.
 #include "tests/support/AdnetServer.h"
 #include "tests/support/TempFolder.h"
 

@@ -53,7 +53,8 @@ protected:
         child->setCurrentDirectoryPath(cwd.empty() ? dir.path() : cwd);
         child->setStandardOutput(pipe);
         child->setStandardError(pipe);
-        EXPECT_TRUE(child->launch()) << child->launchError();
+        auto childLaunched = child->launch();
+        EXPECT_TRUE(childLaunched) << childLaunched.error().message;
         return child;
     }
 
@@ -102,22 +103,28 @@ TEST_F(ChildProcessTest, LaunchFailuresSayWhyAndStartNothing)
 {
     auto missing = kit::ChildProcess::create();
     missing->setLaunchPath(dir / "nothing-here");
-    EXPECT_FALSE(missing->launch());
-    EXPECT_NE(missing->launchError().find("No such file"), std::string::npos);
+    auto missingLaunched = missing->launch();
+    ASSERT_FALSE(missingLaunched);
+    EXPECT_NE(missingLaunched.error().message.find("No such file"), std::string::npos);
+    EXPECT_EQ(missingLaunched.error().failure, kit::ChildProcess::LaunchFailure::Program);
+    EXPECT_EQ(missingLaunched.error().code, ENOENT);
     EXPECT_FALSE(missing->isRunning());
 
     writeFile(dir / "plain.txt", "not a program");
     auto notExecutable = kit::ChildProcess::create();
     notExecutable->setLaunchPath(dir / "plain.txt");
-    EXPECT_FALSE(notExecutable->launch());
-    EXPECT_NE(notExecutable->launchError().find("Permission denied"), std::string::npos);
+    auto notExecutableLaunched = notExecutable->launch();
+    ASSERT_FALSE(notExecutableLaunched);
+    EXPECT_NE(notExecutableLaunched.error().message.find("Permission denied"), std::string::npos);
 
     writeFile(dir / "ok.sh", "#!/bin/sh\nexit 0\n", true);
     auto badFolder = kit::ChildProcess::create();
     badFolder->setLaunchPath(dir / "ok.sh");
     badFolder->setCurrentDirectoryPath(dir / "no-such-folder");
-    EXPECT_FALSE(badFolder->launch());
-    EXPECT_NE(badFolder->launchError().find("no-such-folder"), std::string::npos);
+    auto badFolderLaunched = badFolder->launch();
+    ASSERT_FALSE(badFolderLaunched);
+    EXPECT_NE(badFolderLaunched.error().message.find("no-such-folder"), std::string::npos);
+    EXPECT_EQ(badFolderLaunched.error().failure, kit::ChildProcess::LaunchFailure::WorkingFolder);
     EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
 
     // Out of descriptors: no pipe, and the reason comes with the failure.
@@ -152,7 +159,8 @@ TEST_F(ChildProcessTest, WithoutPidfdsExitsAreHeardThroughSigchld)
     auto slow = kit::ChildProcess::create();
     slow->setLaunchPath("/bin/sh");
     slow->setArguments({ "-c", "sleep 0.2; exit 5" });
-    ASSERT_TRUE(slow->launch()) << slow->launchError();
+    auto slowLaunched = slow->launch();
+    ASSERT_TRUE(slowLaunched) << slowLaunched.error().message;
     int ended = 0;
     quick->onTerminate = [&](kit::ChildProcess&) { ++ended; };
     slow->onTerminate = [&](kit::ChildProcess&) { ++ended; };

@@ -70,11 +70,10 @@ protected:
     {
         ServedTest::SetUp();
         m_view = kit::View::create<kit::WebView>(kit::Rect { 0, 0, 320, 400 });
-        m_view->setDelegate(&m_recorder);
+        m_view->setDelegate(m_recorderHeld);
     }
     void TearDown() override
     {
-        m_view->setDelegate(nullptr);
         m_view.reset();
     }
     void load(const std::string& address)
@@ -84,7 +83,8 @@ protected:
     }
     kit::HeadlessWebEngine& engine() { return static_cast<kit::HeadlessWebEngine&>(m_view->engine()); }
 
-    Recorder m_recorder;
+    std::shared_ptr<Recorder> m_recorderHeld { std::make_shared<Recorder>() };
+    Recorder& m_recorder { *m_recorderHeld };
     std::shared_ptr<kit::WebView> m_view;
 };
 
@@ -260,13 +260,12 @@ TEST(WebViewWithoutEngine, FailsEveryLoad)
 {
     kit::TestEnvironment env; // no web engine
     auto view = kit::View::create<kit::WebView>();
-    Recorder recorder;
-    view->setDelegate(&recorder);
+    auto recorder = std::make_shared<Recorder>();
+    view->setDelegate(recorder);
     view->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://h.test/")));
     kit::RunLoop::main().advance(0);
-    EXPECT_EQ(recorder.events,
+    EXPECT_EQ(recorder->events,
         (std::vector<std::string> { "should other http://h.test/", "start", "fail " + std::to_string(kit::WebErrorNoEngine) }));
-    view->setDelegate(nullptr);
     kit::RunLoop::main().reset();
 }
 

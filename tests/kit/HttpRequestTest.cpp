@@ -73,7 +73,9 @@ TEST_F(HttpRequestTest, RefusesWhatIsNoHttpUrlSynchronously)
     for (std::string url : { "", "no url", "ftp://ads.example.test/x", "http://", "http://a b/" }) {
         Trace t;
         auto r = make(url, t);
-        EXPECT_FALSE(r->start()) << url;
+        auto started = r->start();
+        ASSERT_FALSE(started) << url;
+        EXPECT_EQ(started.error().message, "not an http or https address: " + url);
         kit::RunLoop::main().advance(0.1);
         EXPECT_TRUE(t.events.empty()) << url;
     }
@@ -108,4 +110,26 @@ TEST_F(HttpRequestTest, TimeOutOnTheRunLoopClockAndRefusedConnectionsFail)
     ASSERT_TRUE(closed->start());
     ASSERT_TRUE(waitFor([&] { return refused.done; }));
     EXPECT_EQ(refused.events, (std::vector<std::string> { "failure" }));
+}
+
+TEST_F(HttpRequestTest, ALoopThatGoesEndsItsRunningRequestsQuietly)
+{
+    Trace slow;
+    auto loop = std::make_unique<kit::RunLoop>();
+    auto r = kit::HttpRequest::create(*loop, "http://ads.example.test/ad_source.php?s=slow");
+    r->onFailure = [&slow] { slow.events.push_back("failure"); };
+    r->onFinish = [&slow] { slow.events.push_back("finish"); };
+    r->setTimeout(60);
+    ASSERT_TRUE(r->start());
+    ASSERT_TRUE(loop->runUntil([&] { return !adnet().since("/ad_source.php").empty(); }, 10));
+    ASSERT_TRUE(r->isRunning());
+    EXPECT_GT(loop->watchCount(), 0u);
+
+    // The loop owns its transfers' engine: going, it ends the request, which
+    // outlives it without a callback and can be cancelled and dropped safely.
+    loop.reset();
+    EXPECT_FALSE(r->isRunning());
+    r->cancel();
+    r.reset();
+    EXPECT_TRUE(slow.events.empty());
 }

@@ -32,10 +32,11 @@ class TableViewTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        table->setDataSource(&rows);
-        table->setDelegate(&rows);
+        table->setDataSource(rowsHeld);
+        table->setDelegate(rowsHeld);
     }
-    Rows rows;
+    std::shared_ptr<Rows> rowsHeld = std::make_shared<Rows>();
+    Rows& rows = *rowsHeld;
     std::shared_ptr<kit::TableView> table = kit::View::create<kit::TableView>(kit::Rect { 0, 0, 320, 200 });
 };
 
@@ -92,11 +93,27 @@ TEST_F(TableViewTest, TapsFindTheirRowAcrossSections)
 
 TEST_F(TableViewTest, WithoutADataSourceTheTableIsEmpty)
 {
-    table->setDataSource(nullptr);
+    table->setDataSource({});
     table->reloadData();
     EXPECT_EQ(table->numberOfRows(), 0);
     EXPECT_TRUE(table->subviews().empty());
     EXPECT_FALSE(table->tapRowAtIndexPath({ 0, 0 }));
+}
+
+TEST_F(TableViewTest, ASourceAndDelegateThatGoAwayAreNeitherAskedNorToldAgain)
+{
+    table->reloadData();
+    ASSERT_GT(table->numberOfRows(), 0);
+    std::weak_ptr<Rows> watch = rowsHeld;
+    rowsHeld.reset();
+    ASSERT_TRUE(watch.expired()) << "the table does not hold its data source or delegate";
+    EXPECT_FALSE(table->dataSource());
+    EXPECT_FALSE(table->delegate());
+    // Taps on the rows still shown and a reload reach nobody; the table empties.
+    EXPECT_TRUE(table->tapRowAtIndexPath({ 0, 0 }));
+    table->reloadData();
+    EXPECT_EQ(table->numberOfRows(), 0);
+    EXPECT_TRUE(table->subviews().empty());
 }
 
 } // namespace

@@ -30,20 +30,14 @@ struct WindowTouches : ::testing::Test {
     kit::TestEnvironment env;
     std::shared_ptr<kit::Window> window = std::make_shared<kit::Window>();
     std::shared_ptr<kit::TableView> table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
-    Rows rows;
+    std::shared_ptr<Rows> rowsHeld = std::make_shared<Rows>();
+    Rows& rows = *rowsHeld;
     WindowTouches()
     {
-        table->setDataSource(&rows);
-        table->setDelegate(&rows);
+        table->setDataSource(rowsHeld);
+        table->setDelegate(rowsHeld);
         window->addSubview(table);
         table->reloadData();
-    }
-    ~WindowTouches() override
-    {
-        if (table) {
-            table->setDataSource(nullptr);
-            table->setDelegate(nullptr);
-        }
     }
 };
 
@@ -92,8 +86,6 @@ TEST_F(WindowTouches, ATargetThatGoesAwayEndsTheTouchQuietly)
 {
     ASSERT_TRUE(window->touchBegan({ 100, 100 }));
     table->removeFromSuperview();
-    table->setDataSource(nullptr);
-    table->setDelegate(nullptr);
     table.reset();
     EXPECT_FALSE(window->isTouchDown());
     window->touchEnded({ 100, 100 });

@@ -132,9 +132,10 @@ TEST_F(AppWindowTest, AlertButtonsReachThePartAsItsIndexes)
 {
     runApp([&](QtPlatform&, AppWindow& w) {
         answer(w, 0);
-        IndexRecorder recorder;
+        auto recorderHeld = std::make_shared<IndexRecorder>();
+        auto& recorder = *recorderHeld;
         // Cancel is index 0 and is shown last; the others keep their order.
-        auto alert = kit::AlertView::create("Choose", "Which one?", &recorder, "Cancel", { "First", "Second" });
+        auto alert = kit::AlertView::create("Choose", "Which one?", recorderHeld, "Cancel", { "First", "Second" });
         alert->show();
         QtPlatform::settle();
         ASSERT_EQ(w.popups().shownPopup(), alert.get());
@@ -143,8 +144,8 @@ TEST_F(AppWindowTest, AlertButtonsReachThePartAsItsIndexes)
         EXPECT_GT(w.popups().buttonForIndex(0)->y(), w.popups().buttonForIndex(2)->y());
         answer(w, 2);
         // Two shown at once: the front one first, then the one below.
-        auto below = kit::AlertView::create("Below", "", &recorder, "Close", {});
-        auto above = kit::AlertView::create("Above", "", &recorder, "No", { "Yes" });
+        auto below = kit::AlertView::create("Below", "", recorderHeld, "Close", {});
+        auto above = kit::AlertView::create("Above", "", recorderHeld, "No", { "Yes" });
         below->show();
         above->show();
         QtPlatform::settle();
@@ -164,8 +165,9 @@ TEST_F(AppWindowTest, ActionSheetsStackTheirButtonsWithCancelLast)
 {
     runApp([&](QtPlatform&, AppWindow& w) {
         answer(w, 0);
-        IndexRecorder recorder;
-        auto sheet = kit::ActionSheet::create("file.torrent", &recorder, "Cancel", "Delete", { "Download", "Rename" });
+        auto recorderHeld = std::make_shared<IndexRecorder>();
+        auto& recorder = *recorderHeld;
+        auto sheet = kit::ActionSheet::create("file.torrent", recorderHeld, "Cancel", "Delete", { "Download", "Rename" });
         sheet->showInView(*kit::Application::shared().keyWindow());
         QtPlatform::settle();
         ASSERT_EQ(w.popups().shownPopup(), sheet.get());

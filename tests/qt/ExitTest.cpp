@@ -43,7 +43,8 @@ TEST(ExitTest, AClientThatIgnoresItsEndIsKilledOnceTheWaitIsOver)
     platform->onRunning = [&](QtPlatform&) {
         auto child = kit::ChildProcess::create();
         child->setLaunchPath(stubborn);
-        EXPECT_TRUE(child->launch()) << child->launchError();
+        auto childLaunched = child->launch();
+        EXPECT_TRUE(childLaunched) << childLaunched.error().message;
         // Once the script has said it ignores its end.
         EXPECT_TRUE(processUntil([&] { return ::access((stubborn + ".ready").c_str(), F_OK) == 0; }));
         QElapsedTimer timer;

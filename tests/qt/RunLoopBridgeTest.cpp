@@ -87,7 +87,8 @@ TEST_F(RunLoopBridgeTest, ChildProcessOutputAndExitArriveWhileQtRuns)
     child->setStandardOutput(pipe);
     bool ended = false;
     child->onTerminate = [&](kit::ChildProcess&) { ended = true; };
-    ASSERT_TRUE(child->launch()) << child->launchError();
+    auto childLaunched = child->launch();
+    ASSERT_TRUE(childLaunched) << childLaunched.error().message;
     std::string out;
     kit::FdWatcher watch(pipe->fileHandleForReading()->fileDescriptor(), kit::FdWatcher::Read, [&](unsigned) {
         char buffer[64];

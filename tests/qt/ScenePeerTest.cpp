@@ -320,10 +320,11 @@ TEST_F(ScenePeerTest, TouchesReachTheViewUnderTheFinger)
 
 TEST_F(ScenePeerTest, TextFieldsTakeTheKeyboardAndReturnReachesTheDelegate)
 {
-    ReturnRecorder delegate;
+    auto delegateHeld = std::make_shared<ReturnRecorder>();
+    auto& delegate = *delegateHeld;
     auto field = kit::View::create<kit::TextField>(kit::Rect { 5, 25, 230, 30 });
     field->setPlaceholder("Address");
-    field->setDelegate(&delegate);
+    field->setDelegate(delegateHeld);
     window->addSubview(field);
     show();
     auto* edit = scene->peerFor(field.get())->findChild<QLineEdit*>();
@@ -343,15 +344,16 @@ TEST_F(ScenePeerTest, TextFieldsTakeTheKeyboardAndReturnReachesTheDelegate)
     // The model changes the text: the field shows it.
     field->setText("http://localhost/");
     EXPECT_EQ(edit->text(), "http://localhost/");
-    field->setDelegate(nullptr);
+    field->setDelegate({});
 }
 
 TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
 {
-    Rows rows;
+    auto rowsHeld = std::make_shared<Rows>();
+    auto& rows = *rowsHeld;
     auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 220 });
-    table->setDataSource(&rows);
-    table->setDelegate(&rows);
+    table->setDataSource(rowsHeld);
+    table->setDelegate(rowsHeld);
     window->addSubview(table);
     table->reloadData();
     show();
@@ -382,8 +384,8 @@ TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
     QTest::mouseRelease(under, Qt::LeftButton, {}, QPoint(100, 10));
     EXPECT_FLOAT_EQ(table->contentOffset(), before + 30);
     EXPECT_EQ(rows.selected, std::vector<int> { 2 });
-    table->setDataSource(nullptr);
-    table->setDelegate(nullptr);
+    table->setDataSource({});
+    table->setDelegate({});
 }
 
 // A long drag: the rows under the finger scroll and their peers come and go,
@@ -391,10 +393,11 @@ TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
 // the finger to the end, one to one.
 TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
 {
-    Rows rows;
+    auto rowsHeld = std::make_shared<Rows>();
+    auto& rows = *rowsHeld;
     auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
-    table->setDataSource(&rows);
-    table->setDelegate(&rows);
+    table->setDataSource(rowsHeld);
+    table->setDelegate(rowsHeld);
     window->addSubview(table);
     table->reloadData();
     show();
@@ -417,6 +420,6 @@ TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
     EXPECT_FLOAT_EQ(table->contentOffset(), 240);
     EXPECT_TRUE(rows.selected.empty());
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
-    table->setDataSource(nullptr);
-    table->setDelegate(nullptr);
+    table->setDataSource({});
+    table->setDelegate({});
 }

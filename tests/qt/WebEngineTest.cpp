@@ -63,7 +63,7 @@ TEST(QtWebEngineTest, BrowserTabKeepsATorrentLinkClickedInThePage)
         ASSERT_TRUE(processUntil([&] { return std::filesystem::exists(kept); }, 30000));
         EXPECT_EQ(testsupport::readFile(kept), std::string("d8:announce24:http://tracker.test/first4:infod4:name5:firstee\0\xff\x01", 64));
         EXPECT_TRUE(log.contains(" URL String = http://releases.ubuntu.com/files/first.torrent"));
-        tab->webView->setDelegate(nullptr);
+        tab->webView->setDelegate({});
     }
     kit::DeviceLayout::current().setRoot("");
     kit::RunLoop::main().reset();
@@ -115,7 +115,7 @@ TEST(QtWebEngineTest, WelcomeTabShowsItsOwnPageWhenItsAddressFailsAndTheWindowAp
         EXPECT_EQ(counter.shows, 1);
         EXPECT_EQ(counter.hides, 0);
         EXPECT_EQ(host.windowHandle(), native);
-        tab->webView->setDelegate(nullptr);
+        tab->webView->setDelegate({});
     }
     kit::DeviceLayout::current().setRoot("");
     kit::RunLoop::main().reset();
@@ -144,8 +144,9 @@ TEST(QtWebEngineTest, RedirectsAndMessageAddressesReachTheDecisionAndFailuresCar
     {
         auto window = std::make_shared<kit::Window>();
         auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 20, 320, 460 });
-        Decisions decisions;
-        web->setDelegate(&decisions);
+        auto decisionsHeld = std::make_shared<Decisions>();
+        auto& decisions = *decisionsHeld;
+        web->setDelegate(decisionsHeld);
         window->addSubview(web);
         QWidget host;
         host.resize(320, 480);
@@ -173,7 +174,7 @@ TEST(QtWebEngineTest, RedirectsAndMessageAddressesReachTheDecisionAndFailuresCar
         web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://closed.quorvane.test/")));
         ASSERT_TRUE(processUntil([&] { return decisions.events.size() >= 2 && !web->isLoading(); }, 60000));
         EXPECT_TRUE(decisions.heard("fail -1004")) << testing::PrintToString(decisions.events);
-        web->setDelegate(nullptr);
+        web->setDelegate({});
     }
     kit::RunLoop::main().reset();
 }
