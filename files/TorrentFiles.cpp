@@ -28,11 +28,13 @@ void TorrentFiles::loadView()
     promptLabel->setBackgroundColor(kit::Color::rgba(0.427f, 0.518f, 0.635f));
     promptLabel->setTextColor(kit::Color::white());
     m_promptLabel = promptLabel.get();
+    promptLabel->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(promptLabel);
     auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 30, 320, 381 });
     table->setDataSource(kit::weakAs<kit::TableViewDataSource>(*this));
     table->setDelegate(kit::weakAs<kit::TableViewDelegate>(*this));
     tableView = table.get();
+    table->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     root->addSubview(table);
     setView(root);
 }
@@ -252,8 +254,12 @@ void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
 void TorrentFiles::didReceiveAd(AdlarkView& banner)
 {
     kit::log("Adlark: Did receive ad");
+    // The banner keeps its size, centred at the bottom of the tab: placed as
+    // at the natural size, then moved by its mask to the tab's size in force.
     banner.setFrame(adlarkFrame());
+    banner.setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin | kit::ViewAutoresizingFlexibleTopMargin);
     view().addSubview(banner.shared_from_this());
+    banner.resizeWithOldSuperviewSize({ 320, 411 });
     // The service reports only its first ad, so this timer is made once.
     if (autoslider)
         autoslider->invalidate();

@@ -25,8 +25,12 @@ void DownloadedTorrents::loadView()
 {
     // The tab's layout: name and state on top, the three fields, the output, the buttons.
     auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
-    auto label = [&](kit::Rect frame, const std::string& text, kit::Font font) {
+    // Labels and buttons spread across the width; the output takes the height left.
+    const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
+               R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;
+    auto label = [&](kit::Rect frame, const std::string& text, kit::Font font, kit::AutoresizingMask mask = kit::ViewAutoresizingFlexibleWidth) {
         auto l = kit::View::create<kit::Label>(frame);
+        l->setAutoresizingMask(mask);
         l->setText(text);
         l->setFont(font);
         root->addSubview(l);
@@ -34,29 +38,36 @@ void DownloadedTorrents::loadView()
     };
     torrentLabel = label({ 10, 8, 300, 22 }, noTorrentText, kit::Font::boldSystemFont(15));
     status = label({ 10, 32, 300, 20 }, "Idle", kit::Font::systemFont(14));
-    prog = label({ 10, 56, 90, 20 }, "", kit::Font::systemFont(13));
-    dnLabel = label({ 110, 56, 95, 20 }, "", kit::Font::systemFont(13));
-    upLabel = label({ 215, 56, 95, 20 }, "", kit::Font::systemFont(13));
+    prog = label({ 10, 56, 90, 20 }, "", kit::Font::systemFont(13), W | R);
+    dnLabel = label({ 110, 56, 95, 20 }, "", kit::Font::systemFont(13), L | W | R);
+    upLabel = label({ 215, 56, 95, 20 }, "", kit::Font::systemFont(13), L | W);
     // Beside the cut's fields: the bar with its percentage, rates, state and time left.
     auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 10, 85, 240, 10 });
     bar->setHidden(true); // until a transfer starts
+    bar->setAutoresizingMask(W);
     progressBar = bar.get();
     root->addSubview(bar);
-    percentLabel = label({ 255, 80, 55, 20 }, "", kit::Font::boldSystemFont(14));
+    percentLabel = label({ 255, 80, 55, 20 }, "", kit::Font::boldSystemFont(14), L);
     percentLabel->setTextAlignment(kit::TextAlignment::Right);
     ratesLabel = label({ 10, 102, 300, 18 }, "", kit::Font::systemFont(13));
-    stateLabel = label({ 10, 122, 150, 18 }, "", kit::Font::boldSystemFont(13));
-    timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13));
+    stateLabel = label({ 10, 122, 150, 18 }, "", kit::Font::boldSystemFont(13), W | R);
+    timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13), L | W);
     timeLeftLabel->setTextAlignment(kit::TextAlignment::Right);
     auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 144, 300, 208 });
     tv->setBackgroundColor(kit::Color::white());
+    tv->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     txtView = tv.get();
     root->addSubview(tv);
     const float y = 362, w = 72, gap = 4;
-    root->addSubview(kit::Button::create({ 10, y, w, 37 }, "Stop", [this] { Stoppressed(); }));
-    root->addSubview(kit::Button::create({ 10 + (w + gap), y, w, 37 }, "Pause", [this] { Pausepressed(); }));
-    root->addSubview(kit::Button::create({ 10 + 2 * (w + gap), y, w, 37 }, "Resume", [this] { Resumepressed(); }));
-    root->addSubview(kit::Button::create({ 10 + 3 * (w + gap), y, w, 37 }, "Options", [this] { goQueue(); }));
+    auto button = [&](int i, const char* title, std::function<void()> action, kit::AutoresizingMask mask) {
+        auto b = kit::Button::create({ 10 + float(i) * (w + gap), y, w, 37 }, title, std::move(action));
+        b->setAutoresizingMask(T | W | mask);
+        root->addSubview(b);
+    };
+    button(0, "Stop", [this] { Stoppressed(); }, R);
+    button(1, "Pause", [this] { Pausepressed(); }, L | R);
+    button(2, "Resume", [this] { Resumepressed(); }, L | R);
+    button(3, "Options", [this] { goQueue(); }, L);
     setView(root);
 }
 

@@ -10,13 +10,16 @@ void OptionsViewController::loadView()
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
     auto name = kit::View::create<kit::Label>(kit::Rect { 20, 20, 280, 24 });
     torrentNameLabel = name.get();
+    name->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(name);
     float y = 60;
     auto field = [&](const char* caption, kit::TextField*& outlet) {
         auto label = kit::View::create<kit::Label>(kit::Rect { 20, y, 120, 31 });
         label->setText(caption);
+        label->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleRightMargin);
         root->addSubview(label);
         auto f = kit::View::create<kit::TextField>(kit::Rect { 150, y, 150, 31 });
+        f->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
         f->setBackgroundColor(kit::Color::white());
         outlet = f.get();
         root->addSubview(f);
@@ -25,8 +28,12 @@ void OptionsViewController::loadView()
     field("Port", portTextField);
     field("Upload limit", upLimitTextField);
     field("Download limit", downLimitTextField);
-    root->addSubview(kit::Button::create(kit::Rect { 20, 380, 120, 37 }, "Cancel", [this] { cancel(); }));
-    root->addSubview(kit::Button::create(kit::Rect { 180, 380, 120, 37 }, "Start", [this] { startDownload(); }));
+    auto cancelButton = kit::Button::create(kit::Rect { 20, 380, 120, 37 }, "Cancel", [this] { cancel(); });
+    cancelButton->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleRightMargin);
+    root->addSubview(cancelButton);
+    auto start = kit::Button::create(kit::Rect { 180, 380, 120, 37 }, "Start", [this] { startDownload(); });
+    start->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
+    root->addSubview(start);
     setView(root);
 }
 

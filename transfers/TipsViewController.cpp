@@ -20,18 +20,21 @@ void TipsViewController::loadView()
     title->setText("Options");
     title->setFont(kit::Font::boldSystemFont(22));
     title->setTextAlignment(kit::TextAlignment::Center);
+    title->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(title);
 
     float y = 56;
     auto limit = [&](const char* caption, const char* key) {
         auto label = kit::View::create<kit::Label>(kit::Rect { 20, y, 170, 31 });
         label->setText(caption);
+        label->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleRightMargin);
         root->addSubview(label);
         auto field = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
         field->setBackgroundColor(kit::Color::white());
         field->setPlaceholder("none");
         field->setText(defaults.stringForKey(key).value_or(""));
         field->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
+        field->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
         root->addSubview(field);
         y += 40;
         return field.get();
@@ -40,6 +43,7 @@ void TipsViewController::loadView()
     upLimitTextField = limit("Upload limit (KB/s)", TransferOptions::uploadLimitKey);
     auto stop = kit::Button::create(kit::Rect { 20, y + 2, 280, 37 }, "", [this] { toggleStopWhenComplete(); });
     stopWhenCompleteButton = stop.get();
+    stop->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(stop);
     showStopWhenComplete();
 
@@ -50,6 +54,7 @@ void TipsViewController::loadView()
     note->setTextColor(noteColor);
     note->setText(appliesText);
     noteLabel = note.get();
+    note->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(note);
 
     auto tips = kit::View::create<kit::TextView>(kit::Rect { 20, y + 86, 280, 370 - (y + 86) });
@@ -59,8 +64,11 @@ void TipsViewController::loadView()
                   "An empty limit means none. Stop when complete ends the transfer once every piece is in, "
                   "instead of sharing it with others.");
     tips->setBackgroundColor(kit::Color::white());
+    tips->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     root->addSubview(tips);
-    root->addSubview(kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); }));
+    auto done = kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); });
+    done->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin);
+    root->addSubview(done);
     setView(root);
 }
 

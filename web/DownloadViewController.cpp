@@ -15,26 +15,32 @@ void DownloadViewController::loadView()
 
     auto bar = kit::View::create(kit::Rect { 0, 0, 320, 44 });
     bar->setBackgroundColor(kit::Color::rgba(0.43f, 0.52f, 0.63f));
+    bar->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     auto field = kit::View::create<kit::TextField>(kit::Rect { 6, 7, 236, 30 });
     field->setBackgroundColor(kit::Color::white());
     field->setPlaceholder("Address");
+    field->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     urlField = field.get();
     bar->addSubview(field);
     auto search = kit::Button::create({ 248, 7, 66, 30 }, "Sites", [this] { searchClicked(); });
     searchButton = search.get();
+    search->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin);
     bar->addSubview(search);
 
     auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 44, 320, 367 });
     webView = web.get();
+    web->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
 
     auto spinner = kit::View::create<kit::ActivityIndicatorView>(kit::Rect { 141, 209, 37, 37 }, kit::ActivityIndicatorViewStyle::Gray);
     act = spinner.get();
+    spinner->setAutoresizingMask(kit::ViewAutoresizingFlexibleMargins);
 
     // The panel starts hidden and in place; the first press of the search
     // control slides it in from above.
     auto panel = kit::View::create(kit::Rect { 0, 44, 320, 188 });
     panel->setBackgroundColor(kit::Color::rgba(0.2f, 0.2f, 0.2f, 0.9f));
     panel->setHidden(true);
+    panel->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     struct Site {
         const char* title;
         void (DownloadViewController::*action)();
@@ -53,6 +59,9 @@ void DownloadViewController::loadView()
         auto action = sites[i].action;
         auto button = kit::Button::create({ x, y, 145, 46 }, sites[i].title, [this, action] { (this->*action)(); });
         button->setBackgroundColor(kit::Color::white());
+        // Two columns that share the panel's width.
+        button->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth
+            | (i % 2 == 0 ? kit::ViewAutoresizingFlexibleRightMargin : kit::ViewAutoresizingFlexibleLeftMargin));
         panel->addSubview(button);
     }
     searchView = panel.get();

@@ -32,12 +32,19 @@ void FirstViewController::loadView()
     auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 0, 320, 367 });
     web->setDelegate(kit::weakAs<kit::WebViewDelegate>(*this));
     webView = web.get();
+    web->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     root->addSubview(web);
     auto spinner = kit::View::create<kit::ActivityIndicatorView>(kit::Rect { 141, 165, 37, 37 }, kit::ActivityIndicatorViewStyle::Gray);
     act = spinner.get();
+    spinner->setAutoresizingMask(kit::ViewAutoresizingFlexibleMargins);
     root->addSubview(spinner);
-    root->addSubview(kit::Button::create({ 10, 372, 145, 34 }, "About", [this] { showInfo(); }));
-    root->addSubview(kit::Button::create({ 165, 372, 145, 34 }, "Exit", [this] { exitApp(); }));
+    // The two buttons share the width below the page.
+    auto about = kit::Button::create({ 10, 372, 145, 34 }, "About", [this] { showInfo(); });
+    about->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleRightMargin);
+    root->addSubview(about);
+    auto exit = kit::Button::create({ 165, 372, 145, 34 }, "Exit", [this] { exitApp(); });
+    exit->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
+    root->addSubview(exit);
     setView(root);
 }
 

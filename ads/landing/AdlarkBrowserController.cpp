@@ -70,11 +70,16 @@ void AdlarkBrowserController::presentBrowserFromView(std::shared_ptr<kit::View> 
 
     auto modal = kit::View::create(kit::Rect { 0, 0, aw, ah });
     modal->setBackgroundColor(kit::Color::rgba(0, 1, 0, 1));
+    modal->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     setModalView(modal);
 
     web->setFrame({ 0, barHeight, aw, ah - 2 * barHeight });
     auto bottom = kit::View::create<kit::Toolbar>(kit::Rect { 0, ah - barHeight, aw, barHeight });
     auto top = kit::View::create<kit::NavigationBar>(kit::Rect { 0, 0, aw, barHeight });
+    // The bars span the width at the top and the bottom; the page takes the rest.
+    web->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
+    bottom->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleTopMargin);
+    top->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     m_bottomToolbar = bottom;
     m_topToolbar = top;
 
@@ -149,6 +154,7 @@ void AdlarkBrowserController::refreshTopToolbar()
             spinner->startAnimating();
             const auto size = bar->frame();
             spinner->setFrame({ (size.width() - 20) * 0.5f, (size.height() - 20) * 0.5f, 20, 20 });
+            spinner->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin);
             bar->addSubview(spinner);
         }
         m_topNavItem->setTitle("");

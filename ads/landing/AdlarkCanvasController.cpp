@@ -16,6 +16,7 @@ void AdlarkCanvasController::presentCanvasFromView(std::shared_ptr<kit::View> ad
     const float aw = frame.width(), ah = frame.height();
     auto panel = kit::View::create<AdlarkCanvasWebView>(kit::Rect {
         (aw - AdlarkCanvasWebView::width) * 0.5f, (ah - AdlarkCanvasWebView::height) * 0.5f, AdlarkCanvasWebView::width, AdlarkCanvasWebView::height });
+    panel->setAutoresizingMask(kit::ViewAutoresizingFlexibleMargins);
     setModalView(panel);
     panel->dismissSelector = kit::bindWeak(*this, &AdlarkModalController::dismissModal);
     panel->setCanvasUrl(url);

@@ -7,6 +7,8 @@ AdlarkModalBackground::AdlarkModalBackground(kit::Rect frame)
     , m_initialFrame(frame)
 {
     setBackgroundColor(kit::Color::rgba(0.2f, 0.2f, 0.2f, 0.9f));
+    // Grown, it covers the application frame at whatever size the screen takes.
+    setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
 }
 
 void AdlarkModalBackground::expand()

@@ -6,6 +6,7 @@
 #include "kit/ui/TextField.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +57,8 @@ void TestEnvironment::freshState()
     UserDefaults::standard() = UserDefaults();
     if (auto* field = TextField::firstResponder())
         field->resignFirstResponder();
+    // Every test starts at the natural screen size.
+    Window::setScreenSize({ Window::width, Window::height });
 }
 
 RunLoop& TestEnvironment::loop() const

@@ -72,6 +72,7 @@ void NavigationBar::showTopItem()
         const float side = margin + 52 + 8;
         label = View::create<Label>(Rect { side, 0, std::max(0.0f, frame().width() - 2 * side), height });
         label->setTextAlignment(TextAlignment::Center);
+        label->setAutoresizingMask(ViewAutoresizingFlexibleWidth);
         label->setTextColor(Color::white());
         label->setFont(Font::boldSystemFont(20));
         insertSubview(label, 0);

@@ -35,6 +35,10 @@ void TabBarController::loadView()
     m_content = View::create(Rect { 0, 0, root->frame().width(), contentHeight });
     m_tabBar = View::create<TabBar>(Rect { 0, contentHeight, root->frame().width(), TabBar::height });
     m_tabBar->setBackgroundColor(Color::rgba(0.1f, 0.1f, 0.1f));
+    // The bar spans the width at the bottom; the tab's screen takes the rest.
+    root->setAutoresizingMask(ViewAutoresizingFlexibleSize);
+    m_content->setAutoresizingMask(ViewAutoresizingFlexibleSize);
+    m_tabBar->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleTopMargin);
     m_tabBar->onSelect = [this](int i) { setSelectedIndex(i); };
     root->addSubview(m_content);
     root->addSubview(m_tabBar);
@@ -99,6 +103,7 @@ void TabBarController::show(int index)
     m_shown = index;
     auto& next = m_controllers[size_t(index)];
     auto v = next->viewPointer();
+    v->setAutoresizingMask(ViewAutoresizingFlexibleSize);
     v->setFrame(m_content->bounds());
     next->viewWillAppear(false);
     m_content->addSubview(v);

@@ -105,6 +105,15 @@ void TableView::setContentOffset(float y)
     changed(ViewProperty::Content);
 }
 
+void TableView::layoutSubviews()
+{
+    auto keep = retain();
+    m_offset = std::clamp(m_offset, 0.0f, std::max(0.0f, contentHeight() - frame().height()));
+    recycleVisible();
+    layoutCells();
+    changed(ViewProperty::Content);
+}
+
 void TableView::scrollToRowAtIndexPath(IndexPath ip)
 {
     if (!isValid(ip))

@@ -7,7 +7,7 @@
 // table's height) have cells, as subviews in table coordinates; a cell that
 // scrolls out or is dropped by reloadData goes to the reuse pool, from which
 // dequeueReusableCellWithIdentifier hands it out again. Cells are made while
-// reloadData or a scroll runs, never on their own.
+// reloadData, a scroll or a change of the table's size runs, never on their own.
 #include "kit/ui/TableViewCell.h"
 
 #include <map>
@@ -76,6 +76,10 @@ public:
     // A user's tap on a row: selects it and tells the delegate. False for a row that does not exist.
     bool tapRowAtIndexPath(IndexPath indexPath);
     void touchesEnded(Point p) override;
+
+protected:
+    // A new size shows more or fewer rows: they are laid out as after a scroll.
+    void layoutSubviews() override;
 
 private:
     bool isValid(IndexPath indexPath) const;

@@ -43,8 +43,9 @@ void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items)
     changed(ViewProperty::Content);
 }
 
-void Toolbar::layoutItems()
+std::vector<Rect> Toolbar::itemFrames() const
 {
+    std::vector<Rect> frames;
     float fixed = 0;
     int spaces = 0;
     for (auto& item : m_items) {
@@ -69,7 +70,28 @@ void Toolbar::layoutItems()
         }
         float w = item->width();
         float h = std::min(30.0f, height);
-        auto view = View::create<BarButtonItemView>(Rect { x, (height - h) / 2, w, h }, item);
+        frames.push_back({ x, (height - h) / 2, w, h });
+        x += w + gap;
+    }
+    return frames;
+}
+
+void Toolbar::layoutSubviews()
+{
+    auto frames = itemFrames();
+    for (size_t i = 0; i < m_itemViews.size() && i < frames.size(); ++i)
+        if (auto view = m_itemViews[i].lock())
+            view->setFrame(frames[i]);
+}
+
+void Toolbar::layoutItems()
+{
+    auto frames = itemFrames();
+    size_t next = 0;
+    for (auto& item : m_items) {
+        if (item->isFlexibleSpace() || next >= frames.size())
+            continue;
+        auto view = View::create<BarButtonItemView>(frames[next++], item);
         std::weak_ptr<BarButtonItemView> weakView = view;
         item->onChanged = [weakView] {
             if (auto v = weakView.lock())
@@ -77,7 +99,6 @@ void Toolbar::layoutItems()
         };
         addSubview(view);
         m_itemViews.push_back(view);
-        x += w + gap;
     }
 }
 

@@ -29,8 +29,14 @@ public:
     const std::optional<Color>& tintColor() const { return m_tint; }
     void setTintColor(std::optional<Color> color);
 
+protected:
+    // The items keep their order and widths; the flexible spaces take the new width.
+    void layoutSubviews() override;
+
 private:
     void layoutItems();
+    // The frame of each item's view, in item order (flexible spaces have none).
+    std::vector<Rect> itemFrames() const;
     void releaseItems();
 
     std::vector<std::shared_ptr<BarButtonItem>> m_items;

@@ -69,8 +69,68 @@ void View::setFrame(const Rect& frame)
         return;
     if (ViewAnimation::isInsideBlock())
         ViewAnimation::record(*this, ViewProperty::Frame, m_frame, frame);
+    const Size oldSize = m_frame.size;
     m_frame = frame;
     changed(ViewProperty::Frame);
+    if (oldSize.width != frame.width() || oldSize.height != frame.height()) {
+        auto keep = retain(); // a subview's layout may call out
+        if (m_autoresizesSubviews)
+            resizeSubviewsWithOldSize(oldSize);
+        layoutSubviews();
+    }
+}
+
+namespace {
+// One axis of the handheld's autoresizing: the margin before, the size and
+// the margin after share the superview's change, the flexible ones in
+// proportion to their sizes, evenly when those are all zero.
+void resizeAxis(float& origin, float& size, float oldSuper, float newSuper, bool flexibleBefore, bool flexibleSize, bool flexibleAfter)
+{
+    const float delta = newSuper - oldSuper;
+    const int flexible = int(flexibleBefore) + int(flexibleSize) + int(flexibleAfter);
+    if (delta == 0 || flexible == 0)
+        return;
+    const float before = origin, after = oldSuper - origin - size;
+    float total = 0;
+    if (flexibleBefore)
+        total += std::max(before, 0.0f);
+    if (flexibleSize)
+        total += std::max(size, 0.0f);
+    if (flexibleAfter)
+        total += std::max(after, 0.0f);
+    auto share = [&](bool isFlexible, float part) {
+        if (!isFlexible)
+            return 0.0f;
+        return total > 0 ? delta * std::max(part, 0.0f) / total : delta / float(flexible);
+    };
+    const float dBefore = share(flexibleBefore, before);
+    const float dSize = share(flexibleSize, size);
+    origin += dBefore;
+    size = std::max(0.0f, size + dSize);
+}
+} // namespace
+
+void View::resizeWithOldSuperviewSize(Size oldSuperviewSize)
+{
+    if (m_autoresizingMask == ViewAutoresizingNone || !m_superview)
+        return;
+    const Size now = m_superview->frame().size;
+    const auto mask = m_autoresizingMask;
+    Rect frame = m_frame;
+    resizeAxis(frame.origin.x, frame.size.width, oldSuperviewSize.width, now.width, mask & ViewAutoresizingFlexibleLeftMargin,
+        mask & ViewAutoresizingFlexibleWidth, mask & ViewAutoresizingFlexibleRightMargin);
+    resizeAxis(frame.origin.y, frame.size.height, oldSuperviewSize.height, now.height, mask & ViewAutoresizingFlexibleTopMargin,
+        mask & ViewAutoresizingFlexibleHeight, mask & ViewAutoresizingFlexibleBottomMargin);
+    setFrame(frame);
+}
+
+void View::resizeSubviewsWithOldSize(Size oldSize)
+{
+    // A subview's layout may change the list: walk a copy, holding each.
+    auto subviews = m_subviews;
+    for (auto& child : subviews)
+        if (child->m_superview == this)
+            child->resizeWithOldSuperviewSize(oldSize);
 }
 
 void View::setCenter(Point c)

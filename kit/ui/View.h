@@ -12,6 +12,14 @@
 // (Platform::addViewObserver), so displays follow the model piece by piece: a
 // property change names the property; a subview change names the subview and
 // its index (a move is a removal, then an insertion).
+//
+// Layout follows the superview the handheld's way: when a view's size
+// changes and it autoresizes its subviews, each subview's autoresizing mask
+// says which of its parts (left margin, width, right margin; top margin,
+// height, bottom margin) take the change; the flexible parts share it in
+// proportion to their current sizes (evenly when all of them are zero).
+// Then the view lays itself out (layoutSubviews). A view without a mask keeps
+// its frame.
 #include "kit/gfx/Animation.h"
 #include "kit/gfx/Geometry.h"
 
@@ -37,6 +45,23 @@ enum class ViewProperty {
     Content, // text, title, image, or anything a subclass draws
     Animations, // an animation was attached, removed, or has run its course
 };
+
+// Which parts of a view's frame follow its superview's size; an OR of these.
+using AutoresizingMask = unsigned;
+enum ViewAutoresizing : AutoresizingMask {
+    ViewAutoresizingNone = 0,
+    ViewAutoresizingFlexibleLeftMargin = 1 << 0,
+    ViewAutoresizingFlexibleWidth = 1 << 1,
+    ViewAutoresizingFlexibleRightMargin = 1 << 2,
+    ViewAutoresizingFlexibleTopMargin = 1 << 3,
+    ViewAutoresizingFlexibleHeight = 1 << 4,
+    ViewAutoresizingFlexibleBottomMargin = 1 << 5,
+};
+// Both sizes follow; the view fills what its superview gives it.
+constexpr AutoresizingMask ViewAutoresizingFlexibleSize = ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight;
+// All four margins follow: the view keeps its size and its place in proportion (centred stays centred).
+constexpr AutoresizingMask ViewAutoresizingFlexibleMargins = ViewAutoresizingFlexibleLeftMargin | ViewAutoresizingFlexibleRightMargin
+    | ViewAutoresizingFlexibleTopMargin | ViewAutoresizingFlexibleBottomMargin;
 
 // The key path under which a property is animated ("frame", "alpha",
 // "transform", "backgroundColor"; empty for the others).
@@ -93,6 +118,15 @@ public:
     void setUserInteractionEnabled(bool enabled) { m_userInteraction = enabled; }
     bool clipsToBounds() const { return m_clips; }
     void setClipsToBounds(bool clips) { m_clips = clips; }
+    AutoresizingMask autoresizingMask() const { return m_autoresizingMask; }
+    void setAutoresizingMask(AutoresizingMask mask) { m_autoresizingMask = mask; }
+    bool autoresizesSubviews() const { return m_autoresizesSubviews; }
+    void setAutoresizesSubviews(bool autoresizes) { m_autoresizesSubviews = autoresizes; }
+    // Applies this view's mask to its frame after its superview's size went
+    // from oldSuperviewSize to the size it has now.
+    void resizeWithOldSuperviewSize(Size oldSuperviewSize);
+    // Applies the subviews' masks after this view's size was oldSize.
+    void resizeSubviewsWithOldSize(Size oldSize);
 
     // Tree.
     View* superview() const { return m_superview; }
@@ -163,6 +197,9 @@ protected:
         changed(property);
     }
     virtual void didMoveToWindow();
+    // Called after the view's size changed and its subviews' masks were
+    // applied: a view that places its subviews itself does it here.
+    virtual void layoutSubviews() { }
 
 private:
     void detachChild(View& child);
@@ -176,6 +213,8 @@ private:
     bool m_hidden { false };
     bool m_userInteraction { true };
     bool m_clips { false };
+    bool m_autoresizesSubviews { true };
+    AutoresizingMask m_autoresizingMask { ViewAutoresizingNone };
     Color m_backgroundColor { Color::clear() };
     Transform m_transform;
     View* m_superview { nullptr };

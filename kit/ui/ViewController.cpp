@@ -24,8 +24,10 @@ std::shared_ptr<View> ViewController::viewPointer()
 {
     if (!m_view) {
         loadView();
-        if (!m_view)
+        if (!m_view) {
             m_view = View::create(Rect { 0, 0, Window::width, Window::height - Window::statusBarHeight });
+            m_view->setAutoresizingMask(ViewAutoresizingFlexibleSize);
+        }
         viewDidLoad();
     }
     return m_view;
@@ -34,6 +36,7 @@ std::shared_ptr<View> ViewController::viewPointer()
 void ViewController::loadView()
 {
     auto v = View::create(Rect { 0, 0, Window::width, Window::height - Window::statusBarHeight });
+    v->setAutoresizingMask(ViewAutoresizingFlexibleSize);
     v->setBackgroundColor(Color::white());
     m_view = v;
 }
@@ -59,6 +62,8 @@ void ViewController::presentModalViewController(std::shared_ptr<ViewController> 
     m_modal = controller;
     controller->m_parent = this;
     auto v = controller->viewPointer();
+    // It covers the application frame, whatever size the screen takes while it is up.
+    v->setAutoresizingMask(ViewAutoresizingFlexibleSize);
     v->setFrame(Window::applicationFrame());
     controller->viewWillAppear(animated);
     if (auto* window = Application::shared().keyWindow())

@@ -3,6 +3,7 @@
 #include "kit/ui/TableView.h"
 #include "kit/ui/TextField.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kit {
@@ -10,10 +11,40 @@ namespace kit {
 namespace {
 // The key window is the handheld's one window; it is not held here.
 Window* g_keyWindow = nullptr;
+// The live windows, not held: each takes itself out as it goes.
+std::vector<Window*> g_windows;
+Size g_screenSize { Window::width, Window::height };
+}
+
+Rect Window::screenBounds() { return { 0, 0, g_screenSize.width, g_screenSize.height }; }
+
+Rect Window::applicationFrame()
+{
+    return { 0, statusBarHeight, g_screenSize.width, std::max(0.0f, g_screenSize.height - statusBarHeight) };
+}
+
+void Window::setScreenSize(Size size)
+{
+    // NaN fails every comparison: take it as the minimum too.
+    size.width = size.width >= minimumWidth ? size.width : minimumWidth;
+    size.height = size.height >= minimumHeight ? size.height : minimumHeight;
+    if (size == g_screenSize)
+        return;
+    g_screenSize = size;
+    auto windows = g_windows;
+    for (auto* window : windows)
+        if (std::find(g_windows.begin(), g_windows.end(), window) != g_windows.end())
+            window->setFrame(screenBounds());
+}
+
+Window::Window() : View(screenBounds())
+{
+    g_windows.push_back(this);
 }
 
 Window::~Window()
 {
+    std::erase(g_windows, this);
     if (g_keyWindow == this)
         g_keyWindow = nullptr;
 }

@@ -1,6 +1,9 @@
 #pragma once
-// The application's window: 320 x 480 points, of which the top 20 are the
-// status bar; the application frame is the 320 x 460 below it.
+// The application's window: the screen's size in points (320 x 480, its
+// natural size, until a shell says otherwise), of which the top 20 are the
+// status bar; the application frame is what lies below it. A shell reports a
+// new size (a larger window, a turned phone) by setScreenSize: the windows
+// take it as their bounds and their views follow by their autoresizing masks.
 //
 // The window owns input. Shells forward one finger's touches at window
 // points (or at the points of a popup's view shown over the window) and the
@@ -23,12 +26,21 @@ class TextField;
 
 class Window : public View {
 public:
+    // The natural size: at it every frame is the one the application was laid out for.
     static constexpr float width = 320, height = 480, statusBarHeight = 20;
+    // The smallest size the layout works at: as narrow as the natural size,
+    // as low as a phone turned on its side.
+    static constexpr float minimumWidth = 320, minimumHeight = 360;
     static constexpr float dragThreshold = 8;
-    static Rect screenBounds() { return { 0, 0, width, height }; }
-    static Rect applicationFrame() { return { 0, statusBarHeight, width, height - statusBarHeight }; }
+    // The screen (and so every window) at the size in force.
+    static Rect screenBounds();
+    // The screen below the status bar.
+    static Rect applicationFrame();
+    // A new screen size, from the shell: every live window takes it at once.
+    // Sizes below the minimum are raised to it.
+    static void setScreenSize(Size size);
 
-    Window() : View(screenBounds()) { }
+    Window();
     ~Window() override;
     std::string className() const override { return "UIWindow"; }
     void makeKeyAndVisible();

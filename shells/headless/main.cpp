@@ -7,6 +7,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/web/HeadlessWebEngine.h"
 #include "kit/ui/MoviePlayer.h"
+#include "kit/ui/Window.h"
 #include "kit/core/RunLoop.h"
 #include "shells/script/Script.h"
 
@@ -106,8 +107,9 @@ void usage()
 {
     script::Script commands(std::cout, "quorvane-headless", false);
     script::addStandardCommands(commands);
-    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] --script FILE\n"
+    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] [--size WxH] --script FILE\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
+                 "  --size WxH       the screen's size in points (default 320x480)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
                  "  --open FILE      open a .torrent file as the desktop does, before the script runs:\n"
                  "                   the Transfer tab asks whether to download it\n"
@@ -132,6 +134,14 @@ int main(int argc, char** argv)
             open = TorrentOpener::absoluteArgument(argv[++i]); // before anything can change the folder
         else if (a == "--virtual-time")
             virtualTime = true;
+        else if (a == "--size" && i + 1 < argc) {
+            try {
+                kit::Window::setScreenSize(script::parseScreenSize(argv[++i]));
+            } catch (const script::ScriptError& e) {
+                std::cerr << "quorvane-headless: --size: " << e.what() << '\n';
+                return 2;
+            }
+        }
         else if (a == "--help" || a == "-h") {
             usage();
             return 0;

@@ -2,16 +2,21 @@
 
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
+#include "shells/qt/PeerAccessible.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/Scene.h"
+#include "shells/qt/ViewPeer.h"
 #include "shells/qt/StatusBar.h"
 
 #include "kit/ui/Application.h"
+#include "kit/ui/TabBarController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -24,11 +29,15 @@ AppWindow::AppWindow(kit::Window& window)
     setFirstFramePending(true);
     setWindowTitle(QStringLiteral("Quorvane"));
     setWindowIcon(appIcon());
-    setFixedSize(int(kit::Window::width), int(kit::Window::height));
+    setMinimumSize(int(kit::Window::minimumWidth), int(kit::Window::minimumHeight));
+    // The size the application was laid out for, unless the screen is already another.
+    const auto screen = kit::Window::screenBounds();
+    resize(int(screen.width()), int(screen.height()));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    installPeerAccessibility();
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
-    m_statusBar->setGeometry(0, 0, int(kit::Window::width), int(kit::Window::statusBarHeight));
+    m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
     m_popups = new PopupLayer(this, *m_scene);
     m_popups->setGeometry(rect());
     m_stopping = new QLabel(QStringLiteral("Stopping the transfer…\n\nQuorvane ends as soon as the transfer client has said goodbye to its peers."), this);
@@ -38,6 +47,19 @@ AppWindow::AppWindow(kit::Window& window)
     m_stopping->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; font-size: 16px; font-weight: bold; }"));
     m_stopping->setGeometry(rect());
     m_stopping->hide();
+
+    // Ctrl+1 to Ctrl+4 choose a tab, as a tap on its item would (not under an alert).
+    for (int i = 0; i < 4; ++i) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), this);
+        connect(shortcut, &QShortcut::activated, this, [i] {
+            if (!kit::Application::exists() || kit::Application::shared().frontPopup())
+                return;
+            auto* delegate = kit::Application::shared().delegate();
+            if (delegate && delegate->tabBarController && !delegate->tabBarController->modalViewController())
+                if (auto& bar = delegate->tabBarController->tabBar(); bar && bar->onSelect)
+                    bar->onSelect(i);
+        });
+    }
 
     if (kit::Application::exists()) {
         auto& app = kit::Application::shared();
@@ -61,6 +83,43 @@ AppWindow::~AppWindow()
     m_popups = nullptr;
     m_scene.reset();
     setFirstFramePending(false);
+}
+
+void AppWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // kit takes the new size first: the peers follow its frames.
+    kit::Window::setScreenSize({ float(width()), float(height()) });
+    m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
+    m_popups->setGeometry(rect());
+    m_stopping->setGeometry(rect());
+}
+
+bool AppWindow::focusNextPrevChild(bool next)
+{
+    // While the window is taken down (its scene and popups go first) Qt's own order serves.
+    if (!m_popups || !m_scene)
+        return QWidget::focusNextPrevChild(next);
+    QWidget* front = nullptr;
+    if (m_popups->isVisible())
+        front = m_popups;
+    else if (auto* window = kit::Window::keyWindow(); window && window->frontView())
+        front = m_scene->peerFor(window->frontView());
+    if (!front)
+        return QWidget::focusNextPrevChild(next);
+    QWidget* start = focusWidget() ? focusWidget() : this;
+    QWidget* w = start;
+    // Once round the chain at most.
+    for (int steps = 0; steps < 100000; ++steps) {
+        w = next ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (!w || w == start)
+            break;
+        if (front->isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 void AppWindow::paintEvent(QPaintEvent*)

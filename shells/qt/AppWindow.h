@@ -1,7 +1,10 @@
 #pragma once
-// The application window: 320 x 480 points (Qt scales points for dense
-// screens), the kit window's tree drawn by peers, the status bar over its
-// top 20 points, popups over everything, and the notice shown while the
+// The application window: 320 x 480 points at its natural size (Qt scales
+// points for dense screens), resizable down to 320 x 360 so that it fits a
+// phone turned on its side; its size is the kit screen's, and the views
+// follow by their autoresizing masks (a turned phone is just a new size).
+// The kit window's tree is drawn by peers, the status bar lies over its top
+// 20 points, popups over everything, and the notice shown while the
 // application waits for its transfer to stop.
 //
 // Closing the window is the handheld's "leaving the application": the window
@@ -43,6 +46,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    // Tab and Shift+Tab stay on the front screen (an alert, a presented
+    // screen, else the tabs): what lies under it cannot be reached.
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent*) override;
 
 private:

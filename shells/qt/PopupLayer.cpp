@@ -7,6 +7,7 @@
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/TextField.h"
+#include "kit/ui/Window.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -136,6 +137,9 @@ void PopupLayer::build(kit::Popup& popup)
     m_sheet = popup.className() == "UIActionSheet";
     m_box = new QWidget(this);
     m_box->setObjectName(QStringLiteral("box"));
+    // A screen reader reads it as a dialog with its title and message.
+    m_box->setAccessibleName(QString::fromStdString(popup.title()));
+    m_box->setAccessibleDescription(QString::fromStdString(popup.message()));
     m_box->setAttribute(Qt::WA_StyledBackground);
     m_box->setStyleSheet(QString::fromLatin1(m_sheet ? sheetStyle : alertStyle));
     auto* layout = new QVBoxLayout(m_box);
@@ -211,9 +215,10 @@ void PopupLayer::place()
     if (!m_box)
         return;
     if (m_sheet) {
-        m_box->setFixedWidth(width());
+        // A sheet keeps its own width, centred at the bottom of a wider window.
+        m_box->setFixedWidth(std::min(width(), int(kit::Window::width)));
         m_box->adjustSize();
-        m_box->move(0, height() - m_box->height());
+        m_box->move((width() - m_box->width()) / 2, height() - m_box->height());
     } else {
         m_box->setFixedWidth(std::min(284, width() - 16));
         m_box->adjustSize();

@@ -2,6 +2,8 @@
 
 #include "shells/script/Script.h"
 #include "shells/qt/QtPlatform.h"
+#include "shells/qt/AppWindow.h"
+#include "kit/ui/Window.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -59,6 +61,13 @@ int runScript(QtPlatform& platform, const std::string& path, std::ostream& out)
             if (!image.save(QString::fromStdString(file), "PNG"))
                 throw script::ScriptError("cannot write " + file);
         });
+    // The window is resized as a person would; its resize tells kit.
+    script.onResize = [&platform](kit::Size size) {
+        if (auto* window = platform.window())
+            window->resize(int(size.width), int(size.height));
+        else
+            kit::Window::setScreenSize(size);
+    };
     if (path == "-")
         return script.run(std::cin);
     std::ifstream in(path);

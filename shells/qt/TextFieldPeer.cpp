@@ -33,6 +33,8 @@ public:
     {
         m_edit->setStyleSheet(QStringLiteral(
             "QLineEdit { background: white; border: 1px solid #8e95a0; border-radius: 5px; padding: 0 4px; color: black; }"));
+        // File names, addresses and limits: an on-screen keyboard offers no capitals or guesses.
+        m_edit->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
         QObject::connect(m_edit, &QLineEdit::textEdited, m_edit, [this](const QString& text) {
             if (auto* f = field())
                 f->setText(text.toStdString());
@@ -53,6 +55,7 @@ protected:
         auto* f = field();
         m_edit->setFont(toQFont(f->font()));
         m_edit->setPlaceholderText(QString::fromStdString(f->placeholder()));
+        m_edit->setAccessibleName(QString::fromStdString(f->placeholder()));
         const QString text = QString::fromStdString(f->text());
         if (m_edit->text() != text)
             m_edit->setText(text);

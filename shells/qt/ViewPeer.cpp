@@ -1,12 +1,16 @@
 #include "shells/qt/ViewPeer.h"
 
+#include "shells/qt/PeerAccessible.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/TurnOverlay.h"
 
 #include "kit/core/RunLoop.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/TableView.h"
 #include "kit/ui/ViewAnimation.h"
 
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -44,6 +48,60 @@ ViewPeer::ViewPeer(kit::View& view, Scene& scene)
 {
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
+    // What a tap acts on takes the keyboard's focus too (Tab moves it).
+    if (dynamic_cast<kit::Button*>(&view) || dynamic_cast<kit::TableViewCell*>(&view) || view.className() == "AdlarkSingleAdView")
+        setFocusPolicy(Qt::StrongFocus);
+}
+
+bool ViewPeer::activate()
+{
+    auto keep = m_view ? m_view->weak_from_this().lock() : nullptr;
+    if (!m_view)
+        return false;
+    if (auto* button = dynamic_cast<kit::Button*>(m_view)) {
+        if (!button->isEnabled())
+            return false;
+        button->sendAction();
+        return true;
+    }
+    if (auto* cell = dynamic_cast<kit::TableViewCell*>(m_view)) {
+        auto* table = dynamic_cast<kit::TableView*>(cell->superview());
+        if (!table)
+            return false;
+        auto row = table->indexPathForRowAtPoint({ 1, cell->frame().y() + table->contentOffset() + cell->frame().height() / 2 });
+        return row && table->tapRowAtIndexPath(*row);
+    }
+    if (m_view->className() == "AdlarkSingleAdView") {
+        const kit::Point centre { m_view->frame().width() / 2, m_view->frame().height() / 2 };
+        m_view->touchesBegan(centre);
+        if (m_view)
+            m_view->touchesEnded(centre);
+        return true;
+    }
+    return false;
+}
+
+void ViewPeer::keyPressEvent(QKeyEvent* event)
+{
+    const bool press = (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (press && focusPolicy() != Qt::NoFocus && activate()) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ViewPeer::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void ViewPeer::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 ViewPeer::~ViewPeer()
@@ -85,6 +143,9 @@ void ViewPeer::propertyChanged(kit::ViewProperty property)
         break;
     case kit::ViewProperty::Content:
         contentChanged();
+        // A title, a text, a selection or a value: a screen reader reads it again.
+        peerAccessibilityChanged(*this, QAccessible::NameChanged);
+        peerAccessibilityChanged(*this, QAccessible::StateChanged);
         break;
     case kit::ViewProperty::Animations:
         applyPresentation();
@@ -222,6 +283,13 @@ void ViewPeer::paintEvent(QPaintEvent*)
     if (m_background.alpha() > 0)
         painter.fillRect(rect(), m_background);
     paintContent(painter);
+    // Where the keyboard is: a ring a person can follow with Tab.
+    if (hasFocus() && focusPolicy() != Qt::NoFocus) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0x1a, 0x73, 0xe8), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+    }
 }
 
 void ViewPeer::resizeEvent(QResizeEvent* event)

@@ -46,6 +46,10 @@ public:
     // The button-like highlight while a touch is down on this view.
     void setTouched(bool touched);
     bool isTouched() const { return m_touched; }
+    // What a tap does, from the keyboard (Space, Return) or a screen reader:
+    // a button's action, a row's selection, the banner's opening. False for
+    // a view that a tap does nothing to.
+    bool activate();
 
     // Helpers for subclasses.
     static QColor toQColor(const kit::Color& color);
@@ -66,6 +70,9 @@ protected:
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void wheelEvent(QWheelEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
+    void focusInEvent(QFocusEvent*) override;
+    void focusOutEvent(QFocusEvent*) override;
 
 private:
     void applyGeometry();

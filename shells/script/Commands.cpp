@@ -151,6 +151,15 @@ void addBaseCommands(Script& script)
                 throw ScriptError("\"" + text + "\" did not show within " + std::to_string(int(limit)) + " s");
         });
 
+    script.add("resize", "resize W H        give the screen W x H points (a window resized, a phone turned)", [](Script& s, const std::string& arg) {
+        auto first = arg.find_first_not_of(' ');
+        auto size = parseScreenSize(first == std::string::npos ? arg : arg.substr(first));
+        if (s.onResize)
+            s.onResize(size);
+        else
+            kit::Window::setScreenSize(size);
+    });
+
     script.add("dump", "dump              print the front screen's view tree", [](Script& s, const std::string&) {
         s.out() << s.dump(s.frontScreen());
     });

@@ -109,6 +109,29 @@ double parseNumber(const std::string& text, const char* what)
     return v;
 }
 
+kit::Size parseScreenSize(const std::string& text)
+{
+    auto x = text.find_first_of("x ");
+    if (x == std::string::npos)
+        throw ScriptError("a size is WIDTHxHEIGHT in points, such as 360x720, not '" + text + "'");
+    auto number = [&](const std::string& part, const char* what) {
+        try {
+            return parseNumber(part, what);
+        } catch (const ScriptError&) {
+            throw ScriptError("a size is WIDTHxHEIGHT in points, such as 360x720, not '" + text + "'");
+        }
+    };
+    auto rest = text.substr(x + 1);
+    rest.erase(0, rest.find_first_not_of(' ') == std::string::npos ? 0 : rest.find_first_not_of(' '));
+    const double w = number(text.substr(0, x), "the width"), h = number(rest, "the height");
+    if (w < kit::Window::minimumWidth || h < kit::Window::minimumHeight)
+        throw ScriptError("the application needs at least " + std::to_string(int(kit::Window::minimumWidth)) + "x"
+            + std::to_string(int(kit::Window::minimumHeight)) + " points, not " + text);
+    if (w > 16384 || h > 16384)
+        throw ScriptError("a size of at most 16384x16384 points, not " + text);
+    return { float(w), float(h) };
+}
+
 int parseIndex(const std::string& text, const char* what)
 {
     int v = 0;

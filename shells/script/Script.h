@@ -14,6 +14,7 @@
 namespace kit {
 class View;
 class Application;
+struct Size;
 }
 
 namespace script {
@@ -62,6 +63,9 @@ public:
     // meanwhile, so that timers keep firing while a child process answers.
     bool runUntil(const std::function<bool()>& done, double seconds);
     std::string dump(kit::View& root);
+    // How `resize` changes the screen's size: the window's shell resizes its
+    // window (which tells kit); without one, kit's screen takes the size at once.
+    std::function<void(kit::Size)> onResize;
 
 private:
     struct Command {
@@ -89,6 +93,9 @@ std::string escapeText(const std::string& text);
 
 // Helpers for command handlers.
 double parseNumber(const std::string& text, const char* what);
+// A screen size as "WxH" in points (e.g. "360x720"), at least the window's
+// minimum; the message says what is wrong otherwise.
+kit::Size parseScreenSize(const std::string& text);
 int parseIndex(const std::string& text, const char* what);
 
 } // namespace script

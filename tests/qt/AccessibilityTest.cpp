@@ -1,0 +1,305 @@
+// What a screen reader and a keyboard find in the window, and the window at
+// other sizes: the accessible tree of every tab (roles, names, values,
+// states), alerts as dialogs, Tab / Space / Return / Ctrl+1..4, and a
+// resized window showing the model's frames.
+#include "QtTestSupport.h"
+
+#include "shells/qt/AppWindow.h"
+#include "shells/qt/PopupLayer.h"
+#include "shells/qt/QtPlatform.h"
+#include "shells/qt/Scene.h"
+#include "shells/qt/StatusBar.h"
+
+#include "app/HalvexAppDelegate.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/ProgressView.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/ui/Window.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace qtshell;
+
+namespace {
+
+struct Node {
+    QAccessible::Role role;
+    QString name, value;
+    QAccessible::State state;
+    QAccessibleInterface* iface;
+};
+
+// Every node under `iface`, depth first.
+void collect(QAccessibleInterface* iface, std::vector<Node>& out, int depth = 0)
+{
+    if (!iface || !iface->isValid() || depth > 40)
+        return;
+    out.push_back({ iface->role(), iface->text(QAccessible::Name), iface->text(QAccessible::Value), iface->state(), iface });
+    // A page's own tree is the web engine's, not ours.
+    if (iface->role() == QAccessible::Document)
+        return;
+    for (int i = 0; i < iface->childCount(); ++i)
+        collect(iface->child(i), out, depth + 1);
+}
+
+class AccessibilityTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
+        kit::ViewAnimation::reset();
+        kit::DeviceLayout::current().setRoot(folder.path());
+    }
+    void TearDown() override
+    {
+        kit::Platform::install(nullptr);
+        kit::RunLoop::main().reset();
+        kit::Window::setScreenSize({ kit::Window::width, kit::Window::height });
+    }
+    void runApp(const std::function<void(QtPlatform&, AppWindow&)>& body)
+    {
+        auto platform = std::make_shared<QtPlatform>(Options {});
+        platform->onRunning = [&](QtPlatform& p) {
+            // The first-run notice goes first.
+            if (auto* close = p.window()->popups().buttonForIndex(0))
+                QTest::mouseClick(close, Qt::LeftButton);
+            QtPlatform::settle();
+            body(p, *p.window());
+            return 0;
+        };
+        EXPECT_EQ(runInWindow(platform), 0);
+    }
+    static kit::TabBarController& tabs() { return *kit::Application::shared().delegateAs<HalvexAppDelegate>()->tabBarController; }
+    static std::vector<Node> tree(AppWindow& w)
+    {
+        std::vector<Node> nodes;
+        collect(QAccessible::queryAccessibleInterface(&w), nodes);
+        return nodes;
+    }
+    static const Node* find(const std::vector<Node>& nodes, QAccessible::Role role, const QString& name)
+    {
+        for (auto& n : nodes)
+            if (n.role == role && n.name == name && !n.state.invisible)
+                return &n;
+        return nullptr;
+    }
+    testsupport::TempFolder folder;
+};
+
+} // namespace
+
+TEST_F(AccessibilityTest, EveryTabSpeaksWithRolesAndNames)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        const QStringList titles { "Welcome", "Browse", "Files", "Transfer" };
+        for (int tab = 0; tab < 4; ++tab) {
+            SCOPED_TRACE(titles[tab].toStdString());
+            // Ctrl+1..4 chooses the tab.
+            QTest::keyClick(&w, Qt::Key(Qt::Key_1 + tab), Qt::ControlModifier);
+            QtPlatform::settle();
+            ASSERT_EQ(tabs().selectedIndex(), tab);
+            auto nodes = tree(w);
+
+            // The tab bar: four page tabs by title, the selected one marked.
+            auto* list = find(nodes, QAccessible::PageTabList, "Tabs");
+            ASSERT_NE(list, nullptr);
+            ASSERT_EQ(list->iface->childCount(), 4);
+            for (int i = 0; i < 4; ++i) {
+                auto* item = list->iface->child(i);
+                EXPECT_EQ(item->role(), QAccessible::PageTab);
+                EXPECT_EQ(item->text(QAccessible::Name), titles[i]);
+                EXPECT_EQ(bool(item->state().selected), i == tab);
+                EXPECT_EQ(list->iface->indexOfChild(item), i);
+                EXPECT_TRUE(list->iface->rect().contains(item->rect()));
+            }
+
+            // No control of the model speaks as a nameless filler.
+            for (auto& n : nodes) {
+                auto* object = n.iface->object();
+                if (n.state.invisible || !object || !object->isWidgetType() || !dynamic_cast<ViewPeer*>(object))
+                    continue;
+                EXPECT_NE(n.role, QAccessible::Client) << n.name.toStdString();
+                if (n.role == QAccessible::Button || n.role == QAccessible::PageTab || n.role == QAccessible::ListItem) {
+                    EXPECT_FALSE(n.name.isEmpty());
+                }
+            }
+
+            switch (tab) {
+            case 0:
+                EXPECT_NE(find(nodes, QAccessible::Button, "About"), nullptr);
+                EXPECT_NE(find(nodes, QAccessible::Button, "Exit"), nullptr);
+                EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [](auto& n) { return n.role == QAccessible::Document; }));
+                break;
+            case 1: {
+                auto* field = find(nodes, QAccessible::EditableText, "Address");
+                ASSERT_NE(field, nullptr);
+                EXPECT_TRUE(field->state.editable);
+                EXPECT_NE(find(nodes, QAccessible::Button, "Sites"), nullptr);
+                break;
+            }
+            case 2: {
+                auto* row = find(nodes, QAccessible::ListItem, "...");
+                ASSERT_NE(row, nullptr);
+                EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [](auto& n) { return n.role == QAccessible::List; }));
+                EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(),
+                    [](auto& n) { return n.role == QAccessible::StaticText && n.name.endsWith("Library/Downloads"); }));
+                break;
+            }
+            case 3: {
+                for (auto* title : { "Stop", "Pause", "Resume", "Options" })
+                    EXPECT_NE(find(nodes, QAccessible::Button, title), nullptr) << title;
+                EXPECT_NE(find(nodes, QAccessible::StaticText, "No torrent file set yet!"), nullptr);
+                EXPECT_NE(find(nodes, QAccessible::StaticText, "Idle"), nullptr);
+                // The bar, once shown, says how far the transfer is.
+                kit::ProgressView* bar = nullptr;
+                for (auto& v : tabs().viewControllers()[3]->view().subviews())
+                    if (auto* p = dynamic_cast<kit::ProgressView*>(v.get()))
+                        bar = p;
+                ASSERT_NE(bar, nullptr);
+                bar->setHidden(false);
+                bar->setProgress(0.42f);
+                QtPlatform::settle();
+                auto after = tree(w);
+                auto it = std::find_if(after.begin(), after.end(), [](auto& n) { return n.role == QAccessible::ProgressBar; });
+                ASSERT_NE(it, after.end());
+                EXPECT_EQ(it->value, "42%");
+                auto* value = it->iface->valueInterface();
+                ASSERT_NE(value, nullptr);
+                EXPECT_NEAR(value->currentValue().toDouble(), 0.42, 1e-6);
+                break;
+            }
+            }
+        }
+    });
+}
+
+TEST_F(AccessibilityTest, AlertsAreDialogsAndTabsAndButtonsCanBePressed)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        // A page tab pressed from a screen reader selects it.
+        auto nodes = tree(w);
+        auto* list = find(nodes, QAccessible::PageTabList, "Tabs");
+        ASSERT_NE(list, nullptr);
+        list->iface->child(2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 2);
+
+        // Back on Welcome, About pressed shows its alert: a dialog with its title, message and button.
+        QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
+        QtPlatform::settle();
+        nodes = tree(w);
+        auto* about = find(nodes, QAccessible::Button, "About");
+        ASSERT_NE(about, nullptr);
+        about->iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QtPlatform::settle();
+        auto* alert = kit::Application::shared().frontPopup();
+        ASSERT_NE(alert, nullptr);
+        nodes = tree(w);
+        auto dialog = std::find_if(nodes.begin(), nodes.end(), [](auto& n) { return n.role == QAccessible::Dialog && !n.state.invisible; });
+        ASSERT_NE(dialog, nodes.end());
+        EXPECT_EQ(dialog->name.toStdString(), alert->title());
+        EXPECT_EQ(dialog->iface->text(QAccessible::Description).toStdString(), alert->message());
+        std::vector<Node> inside;
+        collect(dialog->iface, inside);
+        EXPECT_NE(find(inside, QAccessible::Button, "Close"), nullptr);
+        // Escape still cancels.
+        QTest::keyClick(&w.popups(), Qt::Key_Escape);
+        QtPlatform::settle();
+        EXPECT_EQ(kit::Application::shared().frontPopup(), nullptr);
+    });
+}
+
+TEST_F(AccessibilityTest, TabMovesTheFocusAndSpaceOrReturnPresses)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        QTest::keyClick(&w, Qt::Key_4, Qt::ControlModifier);
+        QtPlatform::settle();
+        // Tab walks the Transfer tab's buttons; every stop is a control a tap acts on.
+        w.activateWindow();
+        QSet<QString> reached;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_Tab);
+            if (auto* peer = dynamic_cast<ViewPeer*>(QApplication::focusWidget()))
+                if (auto* button = dynamic_cast<kit::Button*>(peer->view()))
+                    reached.insert(QString::fromStdString(button->title()));
+        }
+        EXPECT_TRUE(reached.contains("Stop") && reached.contains("Options")) << reached.size();
+
+        // Return on Options presents the options screen; Space on Done closes it.
+        auto& transfer = tabs().viewControllers()[3]->view();
+        kit::View* optionsButton = nullptr;
+        for (auto& v : transfer.subviews())
+            if (auto* b = dynamic_cast<kit::Button*>(v.get()); b && b->title() == "Options")
+                optionsButton = b;
+        ASSERT_NE(optionsButton, nullptr);
+        auto* peer = w.scene().peerFor(optionsButton);
+        ASSERT_NE(peer, nullptr);
+        peer->setFocus();
+        QTest::keyClick(peer, Qt::Key_Return);
+        QtPlatform::settle();
+        auto* presented = tabs().viewControllers()[3]->modalViewController();
+        ASSERT_NE(presented, nullptr);
+        kit::View* done = nullptr;
+        for (auto& v : presented->view().subviews())
+            if (auto* b = dynamic_cast<kit::Button*>(v.get()); b && b->title() == "Done")
+                done = b;
+        ASSERT_NE(done, nullptr);
+        ASSERT_NE(w.scene().peerFor(done), nullptr);
+        QTest::keyClick(w.scene().peerFor(done), Qt::Key_Space);
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().viewControllers()[3]->modalViewController(), nullptr);
+    });
+}
+
+TEST_F(AccessibilityTest, AResizedWindowShowsTheModelsFrames)
+{
+    runApp([&](QtPlatform& p, AppWindow& w) {
+        for (auto size : { QSize(360, 720), QSize(720, 360), QSize(1280, 800) }) {
+            SCOPED_TRACE(size.width());
+            w.resize(size);
+            QtPlatform::settle();
+            EXPECT_EQ(kit::Window::screenBounds(), kit::Rect(0, 0, float(size.width()), float(size.height())));
+            EXPECT_EQ(w.statusBar().width(), size.width());
+            // Each shown view's peer lies where the model puts it.
+            for (int tab = 0; tab < 4; ++tab) {
+                QTest::keyClick(&w, Qt::Key(Qt::Key_1 + tab), Qt::ControlModifier);
+                QtPlatform::settle();
+                std::function<void(kit::View&)> check = [&](kit::View& v) {
+                    auto* peer = w.scene().peerFor(&v);
+                    if (!peer || v.isHidden() || !v.transform().isIdentity())
+                        return;
+                    const auto r = v.convertToAncestor(nullptr);
+                    const QPoint at = peer->mapTo(&w, QPoint(0, 0));
+                    EXPECT_LE(std::abs(at.x() - r.x()), 1) << v.className();
+                    EXPECT_LE(std::abs(at.y() - r.y()), 1) << v.className();
+                    EXPECT_LE(std::abs(peer->width() - r.width()), 1) << v.className();
+                    for (auto& child : v.subviews())
+                        check(*child);
+                };
+                check(tabs().view());
+            }
+            // The picture: the dark tab bar spans the bottom, corner to corner.
+            QImage shot = p.renderWindow();
+            ASSERT_EQ(shot.size(), size * shot.devicePixelRatio());
+            for (int x : { 2, size.width() / 2, size.width() - 3 })
+                EXPECT_LT(qGray(shot.pixel(int(x * shot.devicePixelRatio()), int((size.height() - 3) * shot.devicePixelRatio()))), 80);
+        }
+        // Smaller than a turned phone it does not go.
+        w.resize(200, 200);
+        QtPlatform::settle();
+        EXPECT_EQ(w.size(), QSize(320, 360));
+        EXPECT_EQ(kit::Window::screenBounds(), kit::Rect(0, 0, 320, 360));
+        w.resize(320, 480);
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().tabBar()->convertToAncestor(nullptr), kit::Rect(0, 431, 320, 49));
+    });
+}
