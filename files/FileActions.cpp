@@ -36,14 +36,41 @@ std::string mailURL(ListingMode mode, const std::string& fullPath)
     return mailURL("File from Quorvane", "Here is the file, sent from Quorvane", fullPath);
 }
 
+namespace {
+// The extension the rename gives the file: ".torrent" in torrent mode, else
+// the file's own (none for a file without one).
+std::string renameSuffix(ListingMode mode, const std::string& fullPath)
+{
+    if (mode == ListingMode::Torrent)
+        return ".torrent";
+    auto extension = kit::pathExtension(fullPath);
+    return extension.empty() ? std::string() : "." + extension;
+}
+} // namespace
+
 std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
     const std::string& newFileName, const std::string& downloadsFolder)
 {
     if (newFileName.find_first_not_of(" \t\r\n") == std::string::npos)
         return {};
+    auto suffix = renameSuffix(mode, fullPath);
+    auto name = newFileName.ends_with(suffix) && newFileName.size() > suffix.size() ? newFileName : newFileName + suffix;
     if (mode == ListingMode::Torrent)
-        return kit::stringByAppendingPathComponent(currentDir, newFileName + ".torrent");
-    return kit::stringByAppendingPathComponent(downloadsFolder + "/", newFileName + "." + kit::pathExtension(fullPath));
+        return kit::stringByAppendingPathComponent(currentDir, name);
+    return kit::stringByAppendingPathComponent(downloadsFolder, name);
+}
+
+bool isAcceptableFileName(const std::string& newFileName)
+{
+    return newFileName.find('/') == std::string::npos && newFileName != "." && newFileName != "..";
+}
+
+std::string nameForRenaming(ListingMode mode, const std::string& file)
+{
+    auto suffix = renameSuffix(mode, file);
+    if (!suffix.empty() && file.ends_with(suffix) && file.size() > suffix.size())
+        return file.substr(0, file.size() - suffix.size());
+    return file;
 }
 
 std::vector<std::pair<std::string, std::string>> downloadSettings(const std::string& fullPath, const std::string& file)

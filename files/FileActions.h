@@ -32,10 +32,21 @@ std::string mailURL(const std::string& subject, const std::string& message, cons
 
 // Where a rename moves the file. Torrent mode: the listed folder, the typed
 // name with ".torrent" after it. Otherwise: the downloads folder, the typed
-// name, ".", and the file's own extension. The name is used as typed, but a
-// name of blanks only names no file: the result is empty and nothing is renamed.
+// name, ".", and the file's own extension. A name that already ends in that
+// extension gets it once, and a file without one gets none. A name of blanks
+// only names no file: the result is empty and nothing is renamed.
 std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
     const std::string& newFileName, const std::string& downloadsFolder);
+
+// A typed name that would reach another folder ("/" in it, or "." and "..")
+// is no file name: the rename refuses it.
+bool isAcceptableFileName(const std::string& newFileName);
+inline constexpr const char* refusedNameTitle = "Cannot Rename";
+inline constexpr const char* refusedNameMessage = "A name cannot contain \"/\". The file keeps its name.";
+
+// What the rename field starts with: the name without the extension the
+// rename adds back.
+std::string nameForRenaming(ListingMode mode, const std::string& file);
 
 // The stored settings Download writes, in the order they are written.
 std::vector<std::pair<std::string, std::string>> downloadSettings(const std::string& fullPath, const std::string& file);

@@ -29,16 +29,30 @@ std::vector<std::string> rowsForEntries(const std::vector<std::string>& entries)
 struct Tap {
     enum class Kind {
         Parent,      // row 0: list the parent folder
-        Enter,       // an entry without an extension: list it as a folder
-        FileActions, // any other entry: offer the file actions
+        Enter,       // a folder: list it
+        FileActions, // anything else: offer the file actions
     };
     Kind kind;
     std::string file;      // the row's text
-    std::string fullPath;  // folder, "/", name, joined as they are
+    std::string fullPath;  // the folder and the name, one "/" between them
     std::string nextDir;   // the folder to list (Parent and Enter)
 };
 
-// What a tap on row `row` (whose text is `entry`) does while `currentDir` is listed.
-Tap decideTap(const std::string& currentDir, int row, const std::string& entry);
+// What a tap on row `row` (whose text is `entry`) does while `currentDir` is
+// listed. Whether the entry is a folder is what the file system says of it
+// (`isFolder`), never guessed from its name. "..." goes no higher than
+// `topFolder`: the device's root, where it stays.
+Tap decideTap(const std::string& currentDir, int row, const std::string& entry, bool isFolder,
+    const std::string& topFolder = "/");
+
+// A name as a row shows it: whole, with each line break (and other control
+// character) as a visible mark, so that a name never spills onto lines that
+// look like other entries.
+std::string shownName(const std::string& name);
+inline constexpr const char* lineBreakMark = "\u21B5"; // ↵
+
+// The path as the device names it: `path` without the folder the device is
+// laid under (`deviceRoot`, empty for none), so that the root reads "/".
+std::string devicePathOf(const std::string& path, const std::string& deviceRoot);
 
 } // namespace files

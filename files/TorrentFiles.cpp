@@ -5,6 +5,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/FileManager.h"
 #include "kit/core/Log.h"
+#include "kit/core/PathString.h"
 #include "kit/ui/TabBarController.h"
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
@@ -56,6 +57,7 @@ void TorrentFiles::viewDidLoad()
 void TorrentFiles::viewDidAppear(bool)
 {
     updateArray();
+    updateBannerInset();
 }
 
 void TorrentFiles::setPrompt(const std::string& text)
@@ -69,7 +71,7 @@ void TorrentFiles::refresh(const std::string& folder, files::ListingMode listing
 {
     fileArray = files::filterEntries(kit::FileManager::defaultManager().directoryContentsAtPath(folder), listingMode);
     if (setsPrompt)
-        setPrompt(currentDir);
+        setPrompt(files::devicePathOf(currentDir, kit::DeviceLayout::current().root()));
     fileMutableArray = files::rowsForEntries(fileArray);
     download = listingMode == files::ListingMode::Torrent;
     if (tableView)
@@ -112,7 +114,7 @@ std::shared_ptr<kit::TableViewCell> TorrentFiles::tableViewCellForRowAtIndexPath
     cell->setFont(kit::Font { "Helvetica", 14.0f, false });
     cell->setLineBreakMode(kit::LineBreakMode::WordWrap);
     if (indexPath.row >= 0 && size_t(indexPath.row) < fileMutableArray.size())
-        cell->setText(fileMutableArray[size_t(indexPath.row)]);
+        cell->setText(files::shownName(fileMutableArray[size_t(indexPath.row)]));
     return cell;
 }
 
@@ -126,7 +128,11 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
     if (indexPath.row < 0 || size_t(indexPath.row) >= fileMutableArray.size())
         return;
     auto keep = shared_from_this(); // a refresh below must not outlive us
-    auto tap = files::decideTap(currentDir, indexPath.row, fileMutableArray[size_t(indexPath.row)]);
+    const auto& entry = fileMutableArray[size_t(indexPath.row)];
+    auto& layout = kit::DeviceLayout::current();
+    bool isFolder = indexPath.row > 0
+        && kit::FileManager::defaultManager().isDirectoryAtPath(kit::stringByAppendingPathComponent(currentDir, entry));
+    auto tap = files::decideTap(currentDir, indexPath.row, entry, isFolder, layout.hasRoot() ? layout.root() : "/");
     file = tap.file;
     kit::log("The File: " + file);
     fullPath2 = tap.fullPath;
@@ -146,7 +152,7 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
 
 void TorrentFiles::showDownloadView(const std::string& name)
 {
-    auto sheet = kit::ActionSheet::create(name, kit::weakAs<kit::ActionSheetDelegate>(*this), files::cancelButtonTitle,
+    auto sheet = kit::ActionSheet::create(files::shownName(name), kit::weakAs<kit::ActionSheetDelegate>(*this), files::cancelButtonTitle,
         download ? files::downloadButtonTitle : files::playButtonTitle,
         { files::mailButtonTitle, files::renameButtonTitle, files::deleteButtonTitle });
     actionSheet = sheet;
@@ -231,17 +237,38 @@ void TorrentFiles::askForNewName()
     alert->addButtonWithTitle("OK");
     nameField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
     nameField->setBackgroundColor(kit::Color::white());
+    // The current name, ready to be typed over; Return answers "OK".
+    nameField->setText(files::nameForRenaming(mode(), file));
+    nameField->setSelection(0, nameField->text().size());
+    nameField->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
     alert->addSubview(nameField);
     alert->setTransform(kit::Transform::translation(0, 100));
     m_renameAlert = alert;
     alert->show();
 }
 
-void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+bool TorrentFiles::textFieldShouldReturn(kit::TextField& field)
 {
-    if (index != 1 || !nameField)
+    auto alert = m_renameAlert.lock();
+    if (&field != nameField.get() || !alert || !alert->isVisible())
+        return true;
+    alert->dismissWithClickedButtonIndex(1, true);
+    return false;
+}
+
+void TorrentFiles::refuseName()
+{
+    auto alert = kit::AlertView::create(files::refusedNameTitle, files::refusedNameMessage, nullptr, "OK", {});
+    alert->show();
+}
+
+void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView& alert, int index)
+{
+    if (index != 1 || !nameField || &alert != m_renameAlert.lock().get())
         return;
     newFileName = nameField->text();
+    if (!files::isAcceptableFileName(newFileName))
+        return refuseName();
     auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
     // A blank name names no file: nothing moves, the list shows as it was.
     if (!target.empty())
@@ -260,6 +287,7 @@ void TorrentFiles::didReceiveAd(AdlarkView& banner)
     banner.setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin | kit::ViewAutoresizingFlexibleTopMargin);
     view().addSubview(banner.shared_from_this());
     banner.resizeWithOldSuperviewSize({ 320, 411 });
+    updateBannerInset();
     // The service reports only its first ad, so this timer is made once.
     if (autoslider)
         autoslider->invalidate();
@@ -270,11 +298,29 @@ void TorrentFiles::didReceiveAd(AdlarkView& banner)
     });
 }
 
+float TorrentFiles::bannerInset() const
+{
+    if (!tableView || !adlarkAd || adlarkAd->superview() != tableView->superview() || adlarkAd->isHidden())
+        return 0;
+    auto table = tableView->frame();
+    auto banner = adlarkAd->frame();
+    if (banner.maxX() <= table.x() || banner.x() >= table.maxX() || banner.y() >= table.maxY())
+        return 0;
+    return table.maxY() - std::max(banner.y(), table.y());
+}
+
+void TorrentFiles::updateBannerInset()
+{
+    if (tableView)
+        tableView->setContentInsetBottom(bannerInset());
+}
+
 void TorrentFiles::didFailToReceiveAd(AdlarkView&)
 {
     kit::log("Adlark: Did fail to receive ad");
     m_adlarkFailed = true;
     adlarkAd.reset(); // no banner and no new attempt for the rest of the tab's life
+    updateBannerInset();
 }
 
 void TorrentFiles::refreshAd(kit::Timer&)

@@ -1,9 +1,10 @@
 #pragma once
 // The downloads folder tab. Lists one folder at a time: row 0 "..." goes to
-// the parent folder (up to "/"), an entry without an extension is entered as
-// a folder, and any other entry opens the file actions (Download or Play,
-// eMail File, Rename, Delete, Cancel). Coming into view it lists the current
-// folder in torrent mode (.torrent entries only); walking lists every entry.
+// the parent folder (up to the device's root, shown as "/"), a folder is
+// entered, and a file opens the file actions (Download or Play, eMail File,
+// Rename, Delete, Cancel). What an entry is comes from the file system, not
+// from its name. Coming into view it lists the current folder in torrent
+// mode (.torrent entries only); walking lists every entry.
 //
 // Download hands the file to the transfer tab through the stored settings and
 // selects that tab. Play hands the file to the movie player, which this tab
@@ -37,6 +38,7 @@ class TorrentFiles : public kit::ViewController,
                      public kit::TableViewDelegate,
                      public kit::ActionSheetDelegate,
                      public kit::AlertViewDelegate,
+                     public kit::TextFieldDelegate,
                      public AdlarkDelegate {
 public:
     static constexpr const char* cellIdentifier = "Cell";
@@ -74,6 +76,8 @@ public:
     void showDownloadView(const std::string& name);
     void actionSheetClickedButtonAtIndex(kit::ActionSheet& sheet, int index) override;
     void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+    // Return in the rename field does what "OK" does.
+    bool textFieldShouldReturn(kit::TextField& field) override;
     void movieFinishedCallback(const kit::Notification& notification);
     void sendEmail(const std::string& subject, const std::string& message, const std::string& file);
 
@@ -90,6 +94,8 @@ public:
     void didReceiveAd(AdlarkView& banner) override;
     void didFailToReceiveAd(AdlarkView& banner) override;
     void refreshAd(kit::Timer& timer);
+    // While the banner shows over the list's bottom, the list ends above it.
+    float bannerInset() const;
 
     // Outlet (the tab's view tree holds it).
     kit::TableView* tableView { nullptr };
@@ -114,6 +120,8 @@ private:
     void playFile();
     void askForNewName();
     void endPlayback();
+    void refuseName();
+    void updateBannerInset();
 
     std::string m_prompt;
     kit::Label* m_promptLabel { nullptr };

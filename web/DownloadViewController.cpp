@@ -1,11 +1,17 @@
 #include "web/DownloadViewController.h"
 
 #include "kit/core/AtomicFile.h"
-#include "kit/net/BlockingFetch.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/WeakBind.h"
 #include "kit/ui/ViewAnimation.h"
+
+DownloadViewController::~DownloadViewController()
+{
+    m_fetch.reset();
+    if (m_keptNotice)
+        m_keptNotice->invalidate();
+}
 
 void DownloadViewController::loadView()
 {
@@ -66,8 +72,25 @@ void DownloadViewController::loadView()
     }
     searchView = panel.get();
 
+    // The foot bar of a torrent link's fetch, over the bottom of the page.
+    auto foot = kit::View::create(kit::Rect { 0, 367, 320, 44 });
+    foot->setBackgroundColor(kit::Color::rgba(0.15f, 0.15f, 0.15f, 0.92f));
+    foot->setHidden(true);
+    auto footLabel = kit::View::create<kit::Label>(kit::Rect { 10, 0, 232, 44 });
+    footLabel->setFont(kit::Font::systemFont(13));
+    footLabel->setTextColor(kit::Color::white());
+    footLabel->setLineBreakMode(kit::LineBreakMode::TailTruncation);
+    fetchLabel = footLabel.get();
+    foot->addSubview(footLabel);
+    auto cancel = kit::Button::create({ 248, 7, 66, 30 }, "Cancel", [this] { cancelFetch(); });
+    cancel->setBackgroundColor(kit::Color::white());
+    fetchCancelButton = cancel.get();
+    foot->addSubview(cancel);
+    fetchBar = foot.get();
+
     root->addSubview(web);
     root->addSubview(spinner);
+    root->addSubview(foot);
     root->addSubview(panel);
     root->addSubview(bar);
     setView(root);
@@ -151,6 +174,11 @@ std::string DownloadViewController::keptTorrentPath()
     return kit::DeviceLayout::current().homeFolder() + "/Documents" + "/page.torrent";
 }
 
+void DownloadViewController::textFieldDidBeginEditing(kit::TextField& field)
+{
+    field.setSelection(0, field.text().size());
+}
+
 bool DownloadViewController::textFieldShouldReturn(kit::TextField& field)
 {
     urlField->resignFirstResponder();
@@ -164,20 +192,90 @@ bool DownloadViewController::textFieldShouldReturn(kit::TextField& field)
 bool DownloadViewController::webViewShouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::WebViewNavigationType)
 {
     const std::string address = request.absoluteString();
-    std::optional<std::vector<uint8_t>> bytes;
-    if (isTorrentAddress(address)) {
+    if (isTorrentAddress(address))
         kit::log("torrent");
-        // Holds the whole application up, as it always has; the time limit
-        // keeps a server that never answers from freezing it for good.
-        bytes = kit::fetchContentsOfURL(address, fetchTimeLimit);
-    }
     kit::log(" URL String = " + address);
-    if (bytes) {
-        // Nothing is shown for a file that cannot be kept; the log says why.
-        if (auto written = kit::writeFileAtomically(keptTorrentPath(), bytes->data(), bytes->size()); !written)
-            kit::log("the torrent could not be kept: " + written.error().message);
-    }
+    // Fetched on the run loop: the page, the tabs and Cancel stay usable.
+    if (isTorrentAddress(address))
+        fetchTorrent(address);
     return true;
+}
+
+void DownloadViewController::fetchTorrent(const std::string& address)
+{
+    m_fetch.reset(); // a later link wins
+    showFetchBar(fetchingText, true);
+    m_fetch = kit::ResourceFetch::start(
+        address, [this](std::optional<std::vector<uint8_t>> bytes) { fetchEnded(std::move(bytes)); }, fetchTimeLimit);
+}
+
+void DownloadViewController::fetchEnded(std::optional<std::vector<uint8_t>> bytes)
+{
+    if (!bytes) {
+        // As ever, a fetch that fails keeps nothing and says nothing.
+        kit::log("the torrent could not be fetched");
+        hideFetchBar();
+        return;
+    }
+    // Nothing is shown for a file that cannot be kept; the log says why.
+    if (auto written = kit::writeFileAtomically(keptTorrentPath(), bytes->data(), bytes->size()); !written) {
+        kit::log("the torrent could not be kept: " + written.error().message);
+        hideFetchBar();
+        return;
+    }
+    showFetchBar(keptText, false);
+    std::weak_ptr<kit::ViewController> weak = weak_from_this();
+    m_keptNotice = kit::Timer::scheduled(keptNoticeDuration, false, [weak](kit::Timer&) {
+        if (auto self = std::static_pointer_cast<DownloadViewController>(weak.lock()))
+            self->hideFetchBar();
+    });
+}
+
+void DownloadViewController::cancelFetch()
+{
+    if (!m_fetch)
+        return;
+    m_fetch.reset();
+    kit::log("the torrent fetch was cancelled");
+    hideFetchBar();
+}
+
+void DownloadViewController::showFetchBar(const std::string& text, bool cancellable)
+{
+    if (m_keptNotice) {
+        m_keptNotice->invalidate();
+        m_keptNotice.reset();
+    }
+    if (!fetchBar)
+        return;
+    fetchLabel->setText(text);
+    fetchCancelButton->setHidden(!cancellable);
+    fetchBar->setHidden(false);
+}
+
+void DownloadViewController::hideFetchBar()
+{
+    if (m_keptNotice) {
+        m_keptNotice->invalidate();
+        m_keptNotice.reset();
+    }
+    if (fetchBar)
+        fetchBar->setHidden(true);
+}
+
+void DownloadViewController::showPageAddress()
+{
+    // The field follows the page, but never takes away what a user is typing
+    // there (focus in the field and a text other than the address shown).
+    if (!urlField || !webView || !webView->request())
+        return;
+    if (urlField->isFirstResponder() && !urlField->text().empty() && urlField->text() != m_shownAddress)
+        return;
+    auto address = webView->request()->absoluteString();
+    if (address.empty() || address == "about:blank")
+        return;
+    m_shownAddress = address;
+    urlField->setText(address);
 }
 
 void DownloadViewController::webViewDidStartLoad(kit::WebView&)
@@ -188,4 +286,12 @@ void DownloadViewController::webViewDidStartLoad(kit::WebView&)
 void DownloadViewController::webViewDidFinishLoad(kit::WebView&)
 {
     act->stopAnimating();
+    showPageAddress();
+}
+
+void DownloadViewController::webViewDidFailLoadWithError(kit::WebView&, const kit::WebError&)
+{
+    // An error page is an end too: the indicator does not turn on over it.
+    act->stopAnimating();
+    showPageAddress();
 }

@@ -5,11 +5,21 @@
 // copy of whatever a torrent link (an address ending in "torrent") points to
 // as "page.torrent" in the Documents folder under home.
 //
+// That copy is fetched on the run loop while the tab goes on: a bar at the
+// foot of the page says it is fetching and offers Cancel, and then says
+// where the file was kept. A later torrent link replaces a fetch still
+// running; the last one wins. The address field follows the page shown
+// unless the user is typing in it; the indicator stops when a load ends,
+// however it ends.
+//
 // The view fields refer to views of the tab's tree (held by the tree); the
 // controller is the delegate of the web view and of the field through weak
 // links, which end with the controller.
 #include "kit/ui/ActivityIndicatorView.h"
 #include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
+#include "kit/core/Timer.h"
+#include "kit/net/ResourceFetch.h"
 #include "kit/ui/TextField.h"
 #include "kit/ui/ViewController.h"
 #include "kit/web/WebView.h"
@@ -27,6 +37,8 @@ public:
     static constexpr const char* litePage = "http://torrent.fedoraproject.org/";        // Fedora
     static constexpr const char* defaultStartPage = piratebayPage;
 
+    ~DownloadViewController() override;
+
     // Panel states, kept in the panel's tag.
     static constexpr int panelClosed = 0;
     static constexpr int panelOpen = 1;
@@ -38,9 +50,19 @@ public:
     void viewDidLoad() override;
 
     bool textFieldShouldReturn(kit::TextField& field) override;
+    // The address shown is selected, so that typing replaces it.
+    void textFieldDidBeginEditing(kit::TextField& field) override;
     bool webViewShouldStartLoadWithRequest(kit::WebView& view, const kit::URLRequest& request, kit::WebViewNavigationType type) override;
     void webViewDidStartLoad(kit::WebView& view) override;
     void webViewDidFinishLoad(kit::WebView& view) override;
+    void webViewDidFailLoadWithError(kit::WebView& view, const kit::WebError& error) override;
+
+    // The fetch of a torrent link.
+    static constexpr const char* fetchingText = "Fetching the .torrent file\u2026";
+    static constexpr const char* keptText = "Kept as page.torrent in Documents";
+    static constexpr double keptNoticeDuration = 4;
+    bool isFetching() const { return m_fetch && m_fetch->isRunning(); }
+    void cancelFetch();
 
     void demonoidClicked();
     void mininovaClicked();
@@ -63,11 +85,23 @@ public:
     kit::TextField* urlField { nullptr };
     kit::ActivityIndicatorView* act { nullptr };
     kit::Button* searchButton { nullptr };
+    kit::View* fetchBar { nullptr };       // the foot bar shown while fetching and when kept
+    kit::Label* fetchLabel { nullptr };
+    kit::Button* fetchCancelButton { nullptr };
 
-    // How long the fetch of a torrent link may hold the application up.
+    // How long the fetch of a torrent link may take.
     double fetchTimeLimit { 30 };
 
 private:
     void openSite(const char* page);
     void setPanelTranslation(float y);
+    void fetchTorrent(const std::string& address);
+    void fetchEnded(std::optional<std::vector<uint8_t>> bytes);
+    void showFetchBar(const std::string& text, bool cancellable);
+    void hideFetchBar();
+    void showPageAddress();
+
+    std::unique_ptr<kit::ResourceFetch> m_fetch;
+    std::shared_ptr<kit::Timer> m_keptNotice;
+    std::string m_shownAddress; // the page address the field was last given
 };

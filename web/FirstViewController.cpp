@@ -6,6 +6,10 @@
 #include "kit/core/WeakBind.h"
 #include "web/WelcomePage.h"
 
+#ifndef QUORVANE_VERSION
+#error "the build names the version (QUORVANE_VERSION)"
+#endif
+
 const char* const FirstViewController::noticeTitle = "Quorvane 2.1b\nPlease Read!";
 const char* const FirstViewController::noticeMessage
     = "This is only shown once!\n\n"
@@ -18,6 +22,7 @@ const char* const FirstViewController::noticeMessage
 const char* const FirstViewController::aboutTitle = "About Quorvane";
 const char* const FirstViewController::aboutMessage
     = "Quorvane, a BitTorrent client for your handheld. (c) 2008\n"
+      "Version " QUORVANE_VERSION "\n"
       "Support: support@quorvane.example\n"
       "Web: http://www.quorvane.example\n\n"
       "Special Thanks to:\n"

@@ -1,12 +1,21 @@
 #include "kit/ui/TableView.h"
 
+#include "kit/core/Timer.h"
+
 #include <algorithm>
+#include <cmath>
 
 namespace kit {
 
 float TableViewDelegate::tableViewHeightForRowAtIndexPath(TableView& table, IndexPath)
 {
     return table.rowHeight();
+}
+
+TableView::~TableView()
+{
+    if (m_glideTimer)
+        m_glideTimer->invalidate();
 }
 
 int TableView::numberOfRowsInSection(int section) const
@@ -58,7 +67,8 @@ void TableView::reloadData()
             }
         }
     }
-    m_offset = std::clamp(m_offset, 0.0f, std::max(0.0f, contentHeight() - frame().height()));
+    stopGliding();
+    m_offset = std::clamp(m_offset, 0.0f, maximumContentOffset());
     layoutCells();
     changed(ViewProperty::Content);
 }
@@ -93,9 +103,31 @@ std::optional<IndexPath> TableView::indexPathForRowAtPoint(Point p) const
     return indexPathOfFlat(flat);
 }
 
+float TableView::maximumContentOffset() const
+{
+    return std::max(0.0f, contentHeight() + m_insetBottom - frame().height());
+}
+
+void TableView::setContentInsetBottom(float inset)
+{
+    inset = std::max(0.0f, inset);
+    if (inset == m_insetBottom)
+        return;
+    m_insetBottom = inset;
+    // Less room at the end may pull the content down.
+    if (m_offset > maximumContentOffset())
+        moveContentTo(maximumContentOffset());
+}
+
 void TableView::setContentOffset(float y)
 {
-    y = std::clamp(y, 0.0f, std::max(0.0f, contentHeight() - frame().height()));
+    stopGliding();
+    moveContentTo(y);
+}
+
+void TableView::moveContentTo(float y)
+{
+    y = std::clamp(y, 0.0f, maximumContentOffset());
     if (y == m_offset)
         return;
     m_offset = y;
@@ -119,10 +151,66 @@ void TableView::scrollToRowAtIndexPath(IndexPath ip)
     if (!isValid(ip))
         return;
     auto r = rectForRowAtIndexPath(ip);
+    const float shown = frame().height() - m_insetBottom;
     if (r.y() < m_offset)
         setContentOffset(r.y());
-    else if (r.maxY() > m_offset + frame().height())
-        setContentOffset(r.maxY() - frame().height());
+    else if (r.maxY() > m_offset + shown)
+        setContentOffset(r.maxY() - shown);
+}
+
+void TableView::glide(float velocity)
+{
+    stopGliding();
+    if (std::abs(velocity) < minimumGlideVelocity || !std::isfinite(velocity))
+        return;
+    // Nowhere to go in that direction: no glide at all.
+    if ((velocity < 0 && m_offset <= 0) || (velocity > 0 && m_offset >= maximumContentOffset()))
+        return;
+    m_glideVelocity = velocity;
+    std::weak_ptr<View> weak = weak_from_this();
+    m_glideTimer = Timer::scheduled(glideFrameInterval, true, [this, weak](Timer&) {
+        if (auto keep = weak.lock())
+            glideFrame();
+    });
+}
+
+void TableView::glideFrame()
+{
+    const double dt = glideFrameInterval;
+    float target = m_offset + float(m_glideVelocity * dt);
+    m_glideVelocity = float(m_glideVelocity * std::pow(decelerationRate, dt * 1000));
+    float clamped = std::clamp(target, 0.0f, maximumContentOffset());
+    bool atEnd = clamped != target;
+    moveContentTo(clamped);
+    if (atEnd || std::abs(m_glideVelocity) < minimumGlideVelocity)
+        stopGliding();
+}
+
+void TableView::stopGliding()
+{
+    m_glideVelocity = 0;
+    if (auto timer = std::move(m_glideTimer))
+        timer->invalidate();
+}
+
+void TableView::scrollForKey(ScrollKey key)
+{
+    // A page keeps one row of the last page in sight.
+    const float page = std::max(m_rowHeight, frame().height() - m_insetBottom - m_rowHeight);
+    switch (key) {
+    case ScrollKey::PageUp:
+        setContentOffset(m_offset - page);
+        break;
+    case ScrollKey::PageDown:
+        setContentOffset(m_offset + page);
+        break;
+    case ScrollKey::Home:
+        setContentOffset(0);
+        break;
+    case ScrollKey::End:
+        setContentOffset(maximumContentOffset());
+        break;
+    }
 }
 
 TableViewCell* TableView::cellForRowAtIndexPath(IndexPath ip) const
@@ -152,7 +240,7 @@ void TableView::layoutCells()
     auto dataSource = m_dataSource.lock();
     if (!dataSource || numberOfRows() == 0)
         return;
-    const float bottom = m_offset + std::max(frame().height(), 0.0f);
+    const float bottom = m_offset + std::max(frame().height(), 0.0f); // rows under an inset still show through
     auto first = std::upper_bound(m_rowTops.begin(), m_rowTops.end(), m_offset);
     int flat = std::max(0, int(first - m_rowTops.begin()) - 1);
     for (; flat < numberOfRows() && m_rowTops[size_t(flat)] < bottom; ++flat) {

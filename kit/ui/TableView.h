@@ -8,15 +8,22 @@
 // scrolls out or is dropped by reloadData goes to the reuse pool, from which
 // dequeueReusableCellWithIdentifier hands it out again. Cells are made while
 // reloadData, a scroll or a change of the table's size runs, never on their own.
+//
+// The content may end above the table's bottom edge (a bottom inset, for a
+// bar laid over the table), so that the last row can be scrolled into sight.
+// After a flick the table glides on the run loop's clock and slows to a stop,
+// at the latest at either end of its content; a touch or a new scroll stops it.
 #include "kit/ui/TableViewCell.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace kit {
 
 class TableView;
+class Timer;
 
 struct IndexPath {
     int section { 0 };
@@ -42,6 +49,7 @@ public:
 
 class TableView : public View {
 public:
+    ~TableView() override;
     using View::View;
     std::string className() const override { return "UITableView"; }
 
@@ -67,8 +75,28 @@ public:
     std::optional<IndexPath> indexPathForRowAtPoint(Point contentPoint) const;
 
     float contentOffset() const { return m_offset; }
+    // Stops a glide; clamped to [0, maximumContentOffset()].
     void setContentOffset(float y);
+    float maximumContentOffset() const;
     void scrollToRowAtIndexPath(IndexPath indexPath);
+    // Points at the bottom of the table that the content ends above.
+    float contentInsetBottom() const { return m_insetBottom; }
+    void setContentInsetBottom(float inset);
+
+    // Momentum: glides from `velocity` (points of offset per second) and
+    // slows by decelerationRate per millisecond, as a flicked list does.
+    static constexpr double decelerationRate = 0.998;
+    static constexpr double glideFrameInterval = 1.0 / 60;
+    static constexpr float minimumGlideVelocity = 10;
+    void glide(float velocity);
+    void stopGliding();
+    bool isGliding() const { return m_glideTimer != nullptr; }
+    float glideVelocity() const { return m_glideVelocity; }
+
+    // The keys that scroll a list: a page (the table's height less one row
+    // of overlap) up or down, to the top, to the end.
+    enum class ScrollKey { PageUp, PageDown, Home, End };
+    void scrollForKey(ScrollKey key);
     const std::vector<std::shared_ptr<TableViewCell>>& visibleCells() const { return m_visible; }
     TableViewCell* cellForRowAtIndexPath(IndexPath indexPath) const;
 
@@ -87,11 +115,16 @@ private:
     IndexPath indexPathOfFlat(int flat) const;
     void layoutCells();
     void recycleVisible();
+    void moveContentTo(float y);
+    void glideFrame();
 
     std::weak_ptr<TableViewDataSource> m_dataSource;
     std::weak_ptr<TableViewDelegate> m_delegate;
     float m_rowHeight { 44 };
     float m_offset { 0 };
+    float m_insetBottom { 0 };
+    float m_glideVelocity { 0 };
+    std::shared_ptr<Timer> m_glideTimer;
     int m_reloads { 0 };
     std::vector<int> m_sectionStarts;  // flat index of each section's first row
     std::vector<float> m_rowTops;      // top of each flat row, then the content height

@@ -2,12 +2,15 @@
 
 #include "kit/ui/Window.h"
 
+#include <algorithm>
+
 namespace kit {
 
 void TextField::setText(std::string text)
 {
     if (text == m_text)
         return;
+    m_selection = {};
     update(m_text, std::move(text));
     if (auto delegate = m_delegate.lock()) {
         auto keep = weak_from_this().lock();
@@ -41,8 +44,14 @@ bool TextField::becomeFirstResponder()
     auto* window = focusWindow(*this);
     if (!window)
         return false;
+    bool was = window->firstResponder() == this;
     window->setFirstResponder(this);
-    return window->firstResponder() == this;
+    bool is = window->firstResponder() == this;
+    if (is && !was && m_delegate) {
+        auto keep = retain();
+        m_delegate->textFieldDidBeginEditing(*this);
+    }
+    return is;
 }
 
 bool TextField::resignFirstResponder()
@@ -64,13 +73,28 @@ TextField* TextField::firstResponder()
     return window ? window->firstResponder() : nullptr;
 }
 
+void TextField::setSelection(size_t start, size_t length)
+{
+    start = std::min(start, m_text.size());
+    length = std::min(length, m_text.size() - start);
+    update(m_selection, Selection { start, length });
+}
+
 void TextField::insertText(const std::string& text)
 {
+    if (m_selection.length > 0) {
+        auto replaced = m_text;
+        replaced.replace(m_selection.start, m_selection.length, text);
+        setText(std::move(replaced));
+        return;
+    }
     setText(m_text + text);
 }
 
 void TextField::deleteBackward()
 {
+    if (m_selection.length > 0)
+        return insertText({});
     if (m_text.empty())
         return;
     // Whole UTF-8 characters.

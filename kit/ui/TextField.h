@@ -11,6 +11,8 @@ class TextFieldDelegate {
 public:
     virtual ~TextFieldDelegate() = default;
     virtual bool textFieldShouldReturn(TextField&) { return true; }
+    // The field has just become first responder.
+    virtual void textFieldDidBeginEditing(TextField&) { }
     // The text changed (typing, deleting, or setText).
     virtual void textFieldDidChange(TextField&) { }
 };
@@ -41,12 +43,26 @@ public:
     // The key window's first responder, if any.
     static TextField* firstResponder();
 
+    // The selected part of the text, in bytes (whole UTF-8 characters);
+    // empty for none. Typing replaces it and deleting removes it; setText
+    // drops it.
+    struct Selection {
+        size_t start { 0 };
+        size_t length { 0 };
+        bool operator==(const Selection&) const = default;
+    };
+    const Selection& selection() const { return m_selection; }
+    std::string selectedText() const { return m_text.substr(m_selection.start, m_selection.length); }
+    // Clamped to the text.
+    void setSelection(size_t start, size_t length);
+
     // Keyboard input.
     void insertText(const std::string& text);
     void deleteBackward();
     void pressReturn();
 
 private:
+    Selection m_selection;
     std::string m_text;
     std::string m_placeholder;
     Font m_font;

@@ -1,5 +1,6 @@
 #include "kit/ui/Window.h"
 
+#include "kit/core/RunLoop.h"
 #include "kit/ui/TableView.h"
 #include "kit/ui/TextField.h"
 
@@ -105,8 +106,18 @@ bool Window::touchBegan(Point point, View* root)
     m_touch.root = from.weak_from_this();
     m_touch.start = point;
     m_touch.inside = true;
-    if (auto* table = dynamic_cast<TableView*>(hit))
+    if (auto* table = dynamic_cast<TableView*>(hit)) {
+        // A finger on a gliding list catches it: the list stops, no row is tapped.
+        if (table->isGliding()) {
+            table->stopGliding();
+            m_touch.stoppedGlide = true;
+            m_touch.inside = false;
+        }
         m_touch.offsetAtStart = table->contentOffset();
+        addSample(point);
+        if (m_touch.stoppedGlide)
+            return true;
+    }
     hit->touchesBegan(toTarget(*hit, point));
     return true;
 }
@@ -119,15 +130,19 @@ void Window::touchMoved(Point point)
     if (auto* table = dynamic_cast<TableView*>(target.get())) {
         // A drag scrolls the table with the finger, and is then no tap.
         float dy = point.y - m_touch.start.y;
+        addSample(point);
         if (!m_touch.scrolling && std::abs(dy) > dragThreshold) {
             m_touch.scrolling = true;
             m_touch.inside = false;
-            table->touchesCancelled();
+            if (!m_touch.stoppedGlide)
+                table->touchesCancelled();
         }
         if (m_touch.scrolling) {
             table->setContentOffset(m_touch.offsetAtStart - dy);
             return;
         }
+        if (m_touch.stoppedGlide)
+            return;
     }
     auto local = toTarget(*target, point);
     m_touch.inside = target->bounds().contains(local);
@@ -138,9 +153,25 @@ void Window::touchEnded(Point point)
 {
     auto target = m_touch.target.lock();
     bool scrolled = m_touch.scrolling;
+    bool stoppedGlide = m_touch.stoppedGlide;
+    auto* table = dynamic_cast<TableView*>(target.get());
+    float velocity = 0;
+    if (table && scrolled) {
+        // The release point, then the velocity: the list scrolls with it.
+        table->setContentOffset(m_touch.offsetAtStart - (point.y - m_touch.start.y));
+        addSample(point);
+        velocity = touchVelocity();
+    }
     auto local = target ? toTarget(*target, point) : point;
     m_touch = {};
-    if (!target || scrolled)
+    if (!target)
+        return;
+    if (scrolled) {
+        if (table)
+            table->glide(-velocity); // the finger moving down pulls the offset back
+        return;
+    }
+    if (stoppedGlide)
         return;
     target->touchesEnded(local);
 }
@@ -148,9 +179,76 @@ void Window::touchEnded(Point point)
 void Window::touchCancelled()
 {
     auto target = m_touch.target.lock();
+    bool stoppedGlide = m_touch.stoppedGlide;
     m_touch = {};
-    if (target)
+    if (target && !stoppedGlide)
         target->touchesCancelled();
+}
+
+void Window::addSample(Point point)
+{
+    double now = RunLoop::main().now();
+    auto& samples = m_touch.samples;
+    samples.push_back({ now, point.y });
+    // Only the recent moves count; keep one older to measure across the window.
+    while (samples.size() > 2 && samples[1].time < now - velocityWindow)
+        samples.erase(samples.begin());
+}
+
+float Window::touchVelocity() const
+{
+    auto& samples = m_touch.samples;
+    if (samples.size() < 2)
+        return 0;
+    double now = RunLoop::main().now();
+    auto& last = samples.back();
+    // Find the last sample where the finger was elsewhere; a finger that has
+    // rested for the whole window flicks nothing.
+    size_t i = samples.size() - 1;
+    while (i > 0 && samples[i - 1].y == last.y)
+        --i;
+    if (i == 0 || now - samples[i].time >= velocityWindow)
+        return 0;
+    // Measured across the window: from the oldest sample within it (or the one just before it).
+    size_t from = 0;
+    while (from + 1 < samples.size() && samples[from + 1].time <= last.time - velocityWindow)
+        ++from;
+    double dt = last.time - samples[from].time;
+    if (dt <= 0)
+        return 0;
+    float v = float((last.y - samples[from].y) / dt);
+    return std::clamp(v, -maximumFlickVelocity, maximumFlickVelocity);
+}
+
+namespace {
+TableView* firstShownTable(View& view)
+{
+    if (view.isHidden() || view.alpha() < 0.01f)
+        return nullptr;
+    if (auto* table = dynamic_cast<TableView*>(&view))
+        return table;
+    // The front-most subview first: it is the one a person sees.
+    auto& subs = view.subviews();
+    for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+        if (auto* table = firstShownTable(**it))
+            return table;
+    return nullptr;
+}
+} // namespace
+
+TableView* Window::frontTable() const
+{
+    auto* front = frontView();
+    return front ? firstShownTable(*front) : nullptr;
+}
+
+bool Window::scrollFrontTable(TableView::ScrollKey key)
+{
+    auto* table = frontTable();
+    if (!table)
+        return false;
+    table->scrollForKey(key);
+    return true;
 }
 
 View* Window::pressedView() const
@@ -163,7 +261,7 @@ bool Window::scrollTableHolding(View& view, float dy)
     auto* table = tableTakingTouchesOf(&view);
     if (!table)
         return false;
-    table->setContentOffset(table->contentOffset() + dy);
+    table->setContentOffset(table->contentOffset() + dy); // a wheel stops a glide
     return true;
 }
 

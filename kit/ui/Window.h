@@ -12,16 +12,20 @@
 // turns it into a tap on the row), unless a control in the row keeps its own
 // touches; the view hit keeps the touch to its end, in its own coordinates;
 // a drag of more than dragThreshold points on a table scrolls it one to one
-// with the finger and is then no tap. A second touch while one is down is
+// with the finger and is then no tap. The window keeps the finger's recent
+// moves on the run loop's clock: released while moving, the table glides on
+// with the finger's velocity and slows to a stop (TableView::glide); a touch
+// that lands on a gliding table stops it and is no tap. A second touch while one is down is
 // ignored. The window also holds the first responder, the text field that
 // takes typed keys. Both links are weak: a view that dies lets go of them.
+#include "kit/ui/TableView.h"
 #include "kit/ui/View.h"
 
 #include <memory>
+#include <vector>
 
 namespace kit {
 
-class TableView;
 class TextField;
 
 class Window : public View {
@@ -70,6 +74,16 @@ public:
     // The table that takes the touches of `view` (the view itself, or the
     // table whose row holds it), or null.
     static TableView* tableTakingTouchesOf(View* view);
+    // The finger's velocity over the last velocityWindow seconds of a drag,
+    // in points per second (downward positive); 0 once it has rested that long.
+    static constexpr double velocityWindow = 0.1;
+    static constexpr float maximumFlickVelocity = 8000;
+    float touchVelocity() const;
+    // The list of the screen in front (the first shown table in it), or null.
+    TableView* frontTable() const;
+    // PageUp/PageDown/Home/End: scroll the front screen's list. False when
+    // there is none.
+    bool scrollFrontTable(TableView::ScrollKey key);
 
     // Focus.
     TextField* firstResponder() const;
@@ -85,7 +99,14 @@ private:
         float offsetAtStart { 0 };
         bool scrolling { false };
         bool inside { false };
+        bool stoppedGlide { false };
+        struct Sample {
+            double time;
+            float y;
+        };
+        std::vector<Sample> samples; // the recent moves, oldest first
     };
+    void addSample(Point point);
     Touch m_touch;
     std::weak_ptr<View> m_firstResponder;
     bool m_key { false };

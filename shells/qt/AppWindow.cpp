@@ -10,9 +10,12 @@
 
 #include "kit/ui/Application.h"
 #include "kit/ui/TabBarController.h"
+#include "kit/web/WebView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QShortcut>
 #include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
@@ -35,6 +38,7 @@ AppWindow::AppWindow(kit::Window& window)
     resize(int(screen.width()), int(screen.height()));
     setAttribute(Qt::WA_OpaquePaintEvent);
     installPeerAccessibility();
+    m_window = window.weak_from_this();
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
@@ -59,6 +63,13 @@ AppWindow::AppWindow(kit::Window& window)
                 if (auto& bar = delegate->tabBarController->tabBar(); bar && bar->onSelect)
                     bar->onSelect(i);
         });
+    }
+    // Back and forward work wherever the focus is, the page's own included
+    // (a web page takes the keys it is given).
+    for (auto [key, forward] : { std::pair { Qt::Key_Left, false }, std::pair { Qt::Key_Right, true } }) {
+        auto* shortcut = new QShortcut(QKeyCombination(Qt::AltModifier, key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, key] { handleKey(key, Qt::AltModifier); });
     }
 
     if (kit::Application::exists()) {
@@ -169,6 +180,67 @@ void AppWindow::enableTrayIcon()
             isVisible() ? hide() : showAgain();
     });
     m_tray->show();
+}
+
+namespace {
+kit::WebView* firstShownWebView(kit::View& view)
+{
+    if (view.isHidden())
+        return nullptr;
+    if (auto* web = dynamic_cast<kit::WebView*>(&view))
+        return web;
+    auto& subs = view.subviews();
+    for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+        if (auto* web = firstShownWebView(**it))
+            return web;
+    return nullptr;
+}
+} // namespace
+
+bool AppWindow::handleKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    auto held = m_window.lock();
+    auto* window = static_cast<kit::Window*>(held.get());
+    // A question in front takes the keys; the screen behind it does not move.
+    if (!window || (kit::Application::exists() && kit::Application::shared().frontPopup()))
+        return false;
+    modifiers &= ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier) {
+        using Key = kit::TableView::ScrollKey;
+        switch (key) {
+        case Qt::Key_PageUp:
+            return window->scrollFrontTable(Key::PageUp);
+        case Qt::Key_PageDown:
+            return window->scrollFrontTable(Key::PageDown);
+        case Qt::Key_Home:
+            return window->scrollFrontTable(Key::Home);
+        case Qt::Key_End:
+            return window->scrollFrontTable(Key::End);
+        default:
+            return false;
+        }
+    }
+    if (modifiers == Qt::AltModifier && (key == Qt::Key_Left || key == Qt::Key_Right)) {
+        auto* front = window->frontView();
+        auto* web = front ? firstShownWebView(*front) : nullptr;
+        if (!web)
+            return false;
+        if (key == Qt::Key_Left && web->canGoBack())
+            web->goBack();
+        else if (key == Qt::Key_Right && web->canGoForward())
+            web->goForward();
+        return true;
+    }
+    return false;
+}
+
+void AppWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (handleKey(event->key(), event->modifiers())) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void AppWindow::closeEvent(QCloseEvent* event)

@@ -44,15 +44,22 @@ public:
     // Quits Qt's loop right after the first frame is painted (start-up benchmark).
     void quitAfterFirstFrame() { m_quitAfterFirstFrame = true; }
 
+    // The keys a person uses on a list and a page: PageUp, PageDown, Home and
+    // End scroll the front screen's list; Alt+Left and Alt+Right go back and
+    // forward in its web view. False when the key means nothing there.
+    bool handleKey(int key, Qt::KeyboardModifiers modifiers);
+
 protected:
     void closeEvent(QCloseEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     // Tab and Shift+Tab stay on the front screen (an alert, a presented
     // screen, else the tabs): what lies under it cannot be reached.
     bool focusNextPrevChild(bool next) override;
+    void keyPressEvent(QKeyEvent*) override;
     void paintEvent(QPaintEvent*) override;
 
 private:
+    std::weak_ptr<kit::View> m_window; // the kit window shown; the keys go to it
     std::unique_ptr<Scene> m_scene;
     StatusBar* m_statusBar;
     PopupLayer* m_popups;

@@ -59,6 +59,13 @@ protected:
         const QString text = QString::fromStdString(f->text());
         if (m_edit->text() != text)
             m_edit->setText(text);
+        // The model's selection (bytes of UTF-8) as the line edit's (UTF-16 units).
+        if (auto sel = f->selection(); sel.length > 0) {
+            int start = int(QString::fromStdString(f->text().substr(0, sel.start)).size());
+            int length = int(QString::fromStdString(f->selectedText()).size());
+            if (m_edit->selectionStart() != start || m_edit->selectedText().size() != length)
+                m_edit->setSelection(start, length);
+        }
         if (f->isFirstResponder() && !m_edit->hasFocus())
             m_edit->setFocus(Qt::OtherFocusReason);
         else if (!f->isFirstResponder() && m_edit->hasFocus())

@@ -1,10 +1,14 @@
 // Script commands for lists and playback: tap a row of the front screen's
-// table, print its rows, and end the movie player's playback.
+// table, print its rows, scroll it with the keys a person uses and print
+// where it stands, and end the movie player's playback.
 #include "shells/script/Script.h"
 
 #include "kit/ui/Application.h"
 #include "kit/ui/MoviePlayer.h"
 #include "kit/ui/TableView.h"
+#include "kit/ui/Window.h"
+
+#include <algorithm>
 
 #include <sstream>
 
@@ -87,6 +91,27 @@ void addFilesCommands(Script& script)
             }
         table->setContentOffset(0);
     });
+
+    script.add("scroll", "scroll KEY        press page-up, page-down, home or end on the front screen's list",
+        [](Script& s, const std::string& arg) {
+            using Key = kit::TableView::ScrollKey;
+            const std::pair<const char*, Key> keys[] = {
+                { "page-up", Key::PageUp }, { "page-down", Key::PageDown }, { "home", Key::Home }, { "end", Key::End } };
+            auto it = std::find_if(std::begin(keys), std::end(keys), [&](auto& k) { return arg == k.first; });
+            if (it == std::end(keys))
+                throw ScriptError("usage: scroll page-up|page-down|home|end");
+            auto* table = frontTable(s);
+            auto* window = table->window();
+            if (!window || !window->scrollFrontTable(it->second))
+                throw ScriptError("there is no list to scroll on the front screen");
+        });
+
+    script.add("offset", "offset            print the front list's scroll position, its end, and whether it glides",
+        [](Script& s, const std::string&) {
+            auto* table = frontTable(s);
+            s.out() << "offset " << table->contentOffset() << " of " << table->maximumContentOffset()
+                    << (table->isGliding() ? " gliding" : "") << '\n';
+        });
 
     script.add("movie-finish", "movie-finish [ended|error|exit]  the movie player's playback finishes (default: ended)",
         [](Script& s, const std::string& arg) {

@@ -54,6 +54,10 @@ TEST_F(HostTest, TheBannerShowsAtTheFootOfTheTabAndIsRefreshedEveryMinute)
     EXPECT_EQ(adLines(), (std::vector<std::string> { "Adlark: Did receive ad" }));
     EXPECT_EQ(tab->adlarkAd->superview(), &root);
     EXPECT_EQ(tab->adlarkAd->frame(), (kit::Rect { 0, 364, 320, 48 }));
+    // The list ends above the banner: its last row can be scrolled into sight.
+    ASSERT_NE(tab->tableView, nullptr);
+    EXPECT_FLOAT_EQ(tab->tableView->contentInsetBottom(), tab->tableView->frame().maxY() - 364);
+    EXPECT_GT(tab->tableView->contentInsetBottom(), 40);
     ASSERT_NE(tab->autoslider, nullptr);
     EXPECT_TRUE(tab->autoslider->repeats());
     EXPECT_DOUBLE_EQ(tab->autoslider->interval(), 60.0);
@@ -86,6 +90,7 @@ TEST_F(HostTest, AFailedFirstAdDropsTheBannerForGood)
     EXPECT_EQ(adLines(), (std::vector<std::string> { "Adlark: Did fail to receive ad" }));
     EXPECT_EQ(tab->adlarkAd, nullptr);
     EXPECT_EQ(tab->autoslider, nullptr);
+    EXPECT_FLOAT_EQ(tab->tableView->contentInsetBottom(), 0); // no banner over the list
     for (auto& child : tab->view().subviews())
         EXPECT_EQ(dynamic_cast<AdlarkView*>(child.get()), nullptr);
     kit::RunLoop::main().advance(600);

@@ -101,6 +101,25 @@ class BannerTest(unittest.TestCase):
         self.assertEqual(len(self.adnet.requests("/click.php")), 1)
         self.assertIn("openURL quorvane-app://open/ad", out)
 
+    def test_the_last_row_ends_above_the_banner_and_can_be_tapped(self):
+        self.adnet = Adnet("text")
+        downloads = os.path.join(self.adnet.tmp.name, "var/mobile/Library/Downloads")
+        os.makedirs(downloads)
+        for i in range(30):
+            with open(os.path.join(downloads, f"f{i:02}.torrent"), "w") as f:
+                f.write("T")
+        result = self.adnet.run("tab 2\n"
+                                "until 20 Try the Quorvane test ad\n"
+                                "scroll end\noffset\n"
+                                # Just above the banner (window y 384): the last row, not the one before it.
+                                "tap-at 160 380\nalert\n")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # "..." is 48 points and 30 rows 44: 1,368 points, in a list 381 high whose last 47 the banner covers.
+        self.assertIn("offset 1034 of 1034\n", result.stdout)
+        last = os.listdir(downloads)[-1]  # the file system's own order, as the list shows it
+        self.assertIn(f'UIActionSheet title="{last}"', result.stdout)
+        self.assertEqual(len(self.adnet.requests("/click.php")), 0)  # the banner was not tapped
+
     def test_a_second_tap_within_the_pulse_is_the_same_click(self):
         self.adnet = Adnet("app")
         result = self.adnet.run("tab 2\n"

@@ -60,7 +60,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, RenameTargetTest,
     testing::Values(
         // Torrent mode: stays in the listed folder, ".torrent" is added as typed.
         RenameCase { ListingMode::Torrent, "/dl/sub", "/dl/sub/a.torrent", "x", "/dl/sub/x.torrent" },
-        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "x.torrent", "/dl/x.torrent.torrent" },
+        // A name that ends in the extension already gets it once.
+        RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "x.torrent", "/dl/x.torrent" },
+        RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "b.avi", "/dl/b.avi" },
+        RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "b.torrent", "/dl/b.torrent.avi" },
+        // A file without an extension gets none (no trailing ".").
+        RenameCase { ListingMode::AllEntries, "/dl/sub", "/dl/sub/README", "NOTES", "/dl/NOTES" },
         // A name of blanks only renames nothing; blanks around a name stay.
         RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "", "" },
         RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", " \t ", "" },
@@ -72,6 +77,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, RenameTargetTest,
         RenameCase { ListingMode::AllEntries, "/elsewhere", "/elsewhere/a.tar.gz", "b", "/dl/b.gz" },
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/Season.1", "S1", "/dl/S1.1" },
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "sub/b", "/dl/sub/b.avi" }));
+
+TEST(FileActionsTest, NamesThatReachAnotherFolderAreRefused)
+{
+    for (auto name : { "../escaped", "sub/b", "/abs", "a/", ".", ".." })
+        EXPECT_FALSE(files::isAcceptableFileName(name)) << name;
+    for (auto name : { "x", "..x", "a.b", " x ", "...", "Ünïcode ✓" })
+        EXPECT_TRUE(files::isAcceptableFileName(name)) << name;
+}
+
+TEST(FileActionsTest, TheRenameFieldStartsWithoutTheExtensionTheRenameAddsBack)
+{
+    EXPECT_EQ(files::nameForRenaming(ListingMode::Torrent, "ubuntu.iso.torrent"), "ubuntu.iso");
+    EXPECT_EQ(files::nameForRenaming(ListingMode::Torrent, ".torrent"), ".torrent");
+    EXPECT_EQ(files::nameForRenaming(ListingMode::AllEntries, "clip.avi"), "clip");
+    EXPECT_EQ(files::nameForRenaming(ListingMode::AllEntries, "a.tar.gz"), "a.tar");
+    EXPECT_EQ(files::nameForRenaming(ListingMode::AllEntries, "README"), "README");
+}
 
 TEST(FileActionsTest, DownloadWritesPathNameThenFlag)
 {

@@ -115,9 +115,34 @@ TEST(HeadlessFilesTest, RowsKeepALineBreakInANameOnOneLineAndABlankNameRenamesNo
     writeFile(downloads + "/two\nlines.torrent", "T");
     auto run = runHeadless(tmp, root, "answer 0\ntab 2\nrows\nrow 1\nanswer 2\ntype    \nanswer 1\nrows\n", true);
     ASSERT_EQ(run.status, 0) << run.err << run.out;
-    EXPECT_TRUE(contains(run.out, "0 0: ...\n0 1: two\\nlines.torrent\n0 0: ...\n0 1: two\\nlines.torrent\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "0 0: ...\n0 1: two\u21B5lines.torrent\n0 0: ...\n0 1: two\u21B5lines.torrent\n")) << run.out;
     EXPECT_EQ(readFile(downloads + "/two\nlines.torrent"), "T");
     EXPECT_FALSE(fs::exists(downloads + "/   .torrent"));
+}
+
+TEST(HeadlessFilesTest, TheListFollowsKeysAndAFlickGlidesOn)
+{
+    TempFolder tmp;
+    auto root = tmp / "device";
+    auto downloads = root + "/var/mobile/Library/Downloads";
+    for (int i = 0; i < 30; ++i)
+        writeFile(downloads + "/f" + std::to_string(i) + ".torrent", "T");
+    // "..." is 48 points, each file 44: 1,368 points in a list 381 high.
+    std::string script = "answer 0\ntab 2\nscroll end\noffset\nscroll page-up\noffset\nscroll home\noffset\n"
+                         "touch-down 160 300\n";
+    for (int y = 290; y >= 240; y -= 10)
+        script += "wait 0.0166667\ntouch-move 160 " + std::to_string(y) + "\n";
+    script += "touch-up 160 240\noffset\nwait 0.05\noffset\nwait 5\noffset\n";
+    auto run = runHeadless(tmp, root, script, true);
+    ASSERT_EQ(run.status, 0) << run.err << run.out;
+    EXPECT_TRUE(contains(run.out, "offset 987 of 987\noffset 650 of 987\noffset 0 of 987\n")) << run.out;
+    // 60 points in a tenth of a second: the list goes on some 300 points, slowing.
+    EXPECT_TRUE(contains(run.out, "offset 60 of 987 gliding\n")) << run.out;
+    auto last = run.out.substr(run.out.rfind("offset "));
+    float end = std::stof(last.substr(7));
+    EXPECT_GT(end, 300);
+    EXPECT_LT(end, 420);
+    EXPECT_EQ(last.find("gliding"), std::string::npos) << last;
 }
 
 TEST(HeadlessFilesTest, ScriptMistakesAreReported)

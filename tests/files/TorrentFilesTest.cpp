@@ -143,7 +143,8 @@ TEST_F(TorrentFilesTest, LoadingListsNothingUntilTheTabAppears)
     showTab();
     EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "...", "a.torrent" }));
     EXPECT_TRUE(tab->download);
-    EXPECT_EQ(tab->prompt(), downloads);
+    // The path as the device names it, without the folder it is laid under.
+    EXPECT_EQ(tab->prompt(), "/var/mobile/Library/Downloads");
 }
 
 TEST_F(TorrentFilesTest, TorrentModeShowsTorrentFilesAndCellsAreStyled)
@@ -175,7 +176,7 @@ TEST_F(TorrentFilesTest, WalkingListsEveryEntryUpToTheRootAndBack)
     tapParent();
     EXPECT_FALSE(tab->download);
     EXPECT_EQ(tab->currentDir, root / "var/mobile");
-    EXPECT_EQ(tab->prompt(), tab->currentDir);
+    EXPECT_EQ(tab->prompt(), "/var/mobile");
     EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "Documents", "Library" }));
     tapRow("Library");
     tapRow("Downloads");
@@ -183,25 +184,83 @@ TEST_F(TorrentFilesTest, WalkingListsEveryEntryUpToTheRootAndBack)
     tapRow("Movies");
     EXPECT_EQ(sortedEntries(), (std::vector<std::string> { ".hidden", "clip.avi" }));
     tapParent();
-    // A file without an extension is entered like a folder: "..." alone, and back.
+    // A file without an extension is a file: the sheet, not a folder.
     tapRow("README");
-    EXPECT_EQ(tab->currentDir, downloads + "/README");
-    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
-    tapParent();
     EXPECT_EQ(tab->currentDir, downloads);
-    // All the way up; "..." at "/" stays there.
-    for (int i = 0; i < 64 && tab->currentDir != "/"; ++i)
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "README");
+    answer(4);
+    // All the way up to the device's root, shown as "/"; "..." there stays there.
+    for (int i = 0; i < 64 && tab->currentDir != root.path(); ++i)
         tapParent();
-    EXPECT_EQ(tab->currentDir, "/");
+    EXPECT_EQ(tab->currentDir, root.path());
+    EXPECT_EQ(tab->prompt(), "/");
     auto atRoot = tab->fileMutableArray;
     tapParent();
-    EXPECT_EQ(tab->currentDir, "/");
+    EXPECT_EQ(tab->currentDir, root.path());
+    EXPECT_EQ(tab->prompt(), "/");
     EXPECT_EQ(tab->fileMutableArray, atRoot);
-    // Entering from "/" joins as it is ("//name") and still lists.
-    auto rootName = root.path().substr(1, root.path().find('/', 1) - 1);
-    tapRow(rootName);
-    EXPECT_EQ(tab->currentDir, "//" + rootName);
-    EXPECT_FALSE(tab->fileMutableArray.size() < 2);
+    // Entering from the root joins with one slash.
+    tapRow("var");
+    EXPECT_EQ(tab->currentDir, root / "var");
+    EXPECT_EQ(tab->prompt(), "/var");
+}
+
+TEST_F(TorrentFilesTest, FoldersAndFilesAreToldApartByWhatTheyAre)
+{
+    writeFile(downloads + "/.demo/inner.torrent", "");
+    writeFile(downloads + "/a.b/c", "");
+    writeFile(downloads + "/plain", "P");
+    fs::create_directories(downloads + "/Empty");
+    showTab();
+    tapParent();
+    tapRow("Downloads");
+    tapRow(".demo");
+    EXPECT_EQ(front(), nullptr);
+    EXPECT_EQ(tab->currentDir, downloads + "/.demo");
+    EXPECT_EQ(entries(), (std::vector<std::string> { "inner.torrent" }));
+    tapParent();
+    tapRow("a.b");
+    EXPECT_EQ(tab->currentDir, downloads + "/a.b");
+    EXPECT_EQ(tab->prompt(), "/var/mobile/Library/Downloads/a.b");
+    tapRow("c"); // a file without an extension
+    EXPECT_EQ(tab->currentDir, downloads + "/a.b");
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "c");
+    EXPECT_EQ(tab->fullPath2, downloads + "/a.b/c");
+    answer(4);
+    tapParent();
+    tapRow("Empty");
+    EXPECT_EQ(tab->fileMutableArray, (std::vector<std::string> { "..." }));
+}
+
+TEST_F(TorrentFilesTest, WithoutADeviceRootTheWalkEndsAtTheSystemRoot)
+{
+    kit::DeviceLayout::current().setRoot("");
+    tab->view();
+    tab->currentDir = "/";
+    tab->updateArrayWithPath(tab->currentDir);
+    EXPECT_EQ(tab->prompt(), "/");
+    tapParent();
+    EXPECT_EQ(tab->currentDir, "/");
+    tapRow("tmp");
+    EXPECT_EQ(tab->currentDir, "/tmp"); // not "//tmp"
+    EXPECT_EQ(tab->prompt(), "/tmp");
+}
+
+TEST_F(TorrentFilesTest, ANameWithALineBreakShowsWholeWithAMark)
+{
+    writeFile(downloads + "/two\nlines.torrent", "");
+    showTab();
+    EXPECT_EQ(entries(), (std::vector<std::string> { "two\nlines.torrent" }));
+    auto* cell = tab->tableView->cellForRowAtIndexPath({ 0, 1 });
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(), "two\u21B5lines.torrent");
+    tapRow("two\nlines.torrent");
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "two\u21B5lines.torrent");
+    EXPECT_EQ(tab->fullPath2, downloads + "/two\nlines.torrent");
+    answer(4);
 }
 
 TEST_F(TorrentFilesTest, TheFolderSurvivesLeavingTheTabAndListsInTorrentMode)
@@ -313,11 +372,13 @@ TEST_F(TorrentFilesTest, RenameInTorrentModeStaysInTheListedFolder)
     tapRow("Sub");
     showTab(); // torrent mode in Sub
     rename("a.torrent", "x.torrent");
-    EXPECT_EQ(readFile(downloads + "/Sub/x.torrent.torrent"), "A");
+    EXPECT_EQ(readFile(downloads + "/Sub/x.torrent"), "A"); // no second ".torrent"
     EXPECT_TRUE(tab->download);
-    EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent.torrent" }));
+    EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent" }));
+    rename("x.torrent", "y");
+    EXPECT_EQ(entries(), (std::vector<std::string> { "y.torrent" }));
     // The question and its text field as shown.
-    tapRow("x.torrent.torrent");
+    tapRow("y.torrent");
     answer(2);
     auto* alert = dynamic_cast<kit::AlertView*>(front());
     ASSERT_NE(alert, nullptr);
@@ -328,9 +389,12 @@ TEST_F(TorrentFilesTest, RenameInTorrentModeStaysInTheListedFolder)
     ASSERT_NE(alert->textField(), nullptr);
     EXPECT_EQ(alert->textField()->frame(), kit::Rect(20, 50, 245, 25));
     EXPECT_EQ(alert->textField()->backgroundColor(), kit::Color::white());
+    // The field starts with the name, its extension left out, all selected.
+    EXPECT_EQ(alert->textField()->text(), "y");
+    EXPECT_EQ(alert->textField()->selectedText(), "y");
     alert->textField()->setText("never");
     answer(0);
-    EXPECT_EQ(entries(), (std::vector<std::string> { "x.torrent.torrent" }));
+    EXPECT_EQ(entries(), (std::vector<std::string> { "y.torrent" }));
 }
 
 TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
@@ -345,12 +409,45 @@ TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
     EXPECT_EQ(readFile(downloads + "/holiday.avi"), "C");
     EXPECT_FALSE(tab->download);
     EXPECT_EQ(entries(), (std::vector<std::string> { "other.avi" }));
-    // A "/" in the name reaches an existing subfolder; a missing one fails silently.
-    rename("other.avi", "Sub/again");
-    EXPECT_EQ(readFile(downloads + "/Sub/again.avi"), "O");
-    rename("again.avi", "Nowhere/x");
-    EXPECT_EQ(readFile(downloads + "/Sub/again.avi"), "O");
-    EXPECT_EQ(entries(), (std::vector<std::string> { "again.avi" }));
+    EXPECT_EQ(readFile(downloads + "/Sub/other.avi"), "O");
+}
+
+TEST_F(TorrentFilesTest, RenameRefusesANameThatReachesAnotherFolder)
+{
+    writeFile(downloads + "/a.torrent", "A");
+    fs::create_directories(downloads + "/Sub");
+    showTab();
+    for (auto name : { "../escaped", "Sub/inside", ".." }) {
+        rename("a.torrent", name);
+        auto* refusal = dynamic_cast<kit::AlertView*>(front());
+        ASSERT_NE(refusal, nullptr) << name;
+        EXPECT_EQ(refusal->title(), "Cannot Rename");
+        EXPECT_EQ(refusal->message(), "A name cannot contain \"/\". The file keeps its name.");
+        EXPECT_EQ(refusal->buttonTitles(), (std::vector<std::string> { "OK" }));
+        answer(0);
+        EXPECT_EQ(front(), nullptr);
+    }
+    EXPECT_EQ(readFile(downloads + "/a.torrent"), "A");
+    EXPECT_FALSE(fs::exists(root / "var/mobile/Library/escaped.torrent"));
+    EXPECT_TRUE(fs::is_empty(downloads + "/Sub"));
+    EXPECT_EQ(entries(), (std::vector<std::string> { "a.torrent" }));
+}
+
+TEST_F(TorrentFilesTest, ReturnInTheRenameFieldDoesWhatOKDoes)
+{
+    writeFile(downloads + "/old name.torrent", "A");
+    showTab();
+    tapRow("old name.torrent");
+    answer(2);
+    auto* field = front()->textField();
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->selectedText(), "old name");
+    field->insertText("fresh"); // typing replaces the selection
+    EXPECT_EQ(field->text(), "fresh");
+    field->pressReturn();
+    EXPECT_EQ(front(), nullptr);
+    EXPECT_EQ(readFile(downloads + "/fresh.torrent"), "A");
+    EXPECT_EQ(entries(), (std::vector<std::string> { "fresh.torrent" }));
 }
 
 TEST_F(TorrentFilesTest, AnEmptyOrBlankNameRenamesNothing)
@@ -377,19 +474,19 @@ TEST_F(TorrentFilesTest, RenameNeverReplacesAnExistingFile)
     EXPECT_EQ(front(), nullptr);
 }
 
-TEST_F(TorrentFilesTest, DeleteRemovesAtOnceFoldersWithContents)
+TEST_F(TorrentFilesTest, DeleteRemovesAtOnce)
 {
     writeFile(downloads + "/Season.1/e1.avi", "");
-    writeFile(downloads + "/Season.1/x/e2.avi", "");
-    writeFile(downloads + "/keep.avi", "");
+    writeFile(downloads + "/Season.1/keep.avi", "");
     showTab();
     tapParent();
     tapRow("Downloads");
-    tapRow("Season.1"); // has an extension: the sheet, not the folder
-    EXPECT_EQ(tab->currentDir, downloads);
+    tapRow("Season.1"); // a folder, dot or not: entered
+    EXPECT_EQ(tab->currentDir, downloads + "/Season.1");
+    tapRow("e1.avi");
     answer(3);
     EXPECT_EQ(front(), nullptr); // nothing asked
-    EXPECT_FALSE(fs::exists(downloads + "/Season.1"));
+    EXPECT_FALSE(fs::exists(downloads + "/Season.1/e1.avi"));
     EXPECT_EQ(entries(), (std::vector<std::string> { "keep.avi" }));
     EXPECT_FALSE(tab->download);
 }

@@ -72,6 +72,134 @@ TEST_F(WindowTouches, ADragPastTheThresholdScrollsWithTheFingerAndTapsNothing)
     EXPECT_FLOAT_EQ(table->contentOffset(), 120);
 }
 
+// A finger that moves `dy` points in `steps` moves of one frame each.
+static void dragBy(kit::TestEnvironment& env, kit::Window& window, float x, float fromY, float dy, int steps)
+{
+    for (int i = 1; i <= steps; ++i) {
+        env.advance(1.0 / 60);
+        window.touchMoved({ x, fromY + dy * float(i) / float(steps) });
+    }
+}
+
+TEST_F(WindowTouches, ADragFollowsTheFingerOneToOneAllTheWay)
+{
+    ASSERT_TRUE(window->touchBegan({ 100, 400 }));
+    for (float y = 398; y >= 150; y -= 2) {
+        window->touchMoved({ 100, y });
+        if (y < 400 - kit::Window::dragThreshold - 2) {
+            EXPECT_FLOAT_EQ(table->contentOffset(), 400 - y);
+        }
+    }
+    window->touchEnded({ 100, 150 });
+    EXPECT_FLOAT_EQ(table->contentOffset(), 250);
+}
+
+TEST_F(WindowTouches, AFlickGlidesOnSlowsAndStops)
+{
+    ASSERT_TRUE(window->touchBegan({ 100, 300 }));
+    dragBy(env, *window, 100, 300, -30, 6); // 30 points in 0.1 s: 300 points a second upward
+    window->touchEnded({ 100, 270 });
+    EXPECT_FLOAT_EQ(table->contentOffset(), 30);
+    EXPECT_TRUE(table->isGliding());
+    EXPECT_NEAR(table->glideVelocity(), 300, 1);
+    float last = table->contentOffset();
+    float lastStep = 1e9f;
+    for (int i = 0; i < 20; ++i) {
+        env.advance(1.0 / 60);
+        float step = table->contentOffset() - last;
+        EXPECT_GT(step, 0);
+        EXPECT_LT(step, lastStep); // slower every frame
+        lastStep = step;
+        last = table->contentOffset();
+    }
+    env.advance(10);
+    EXPECT_FALSE(table->isGliding());
+    // About velocity / ln(1 / rate) / 1000: some 150 points further on.
+    EXPECT_NEAR(table->contentOffset(), 30 + 150, 20);
+    EXPECT_TRUE(rows.selected.empty());
+}
+
+TEST_F(WindowTouches, AGlideStopsAtTheEndOfTheContent)
+{
+    ASSERT_TRUE(window->touchBegan({ 100, 400 }));
+    dragBy(env, *window, 100, 400, -200, 6); // 2,000 points a second
+    window->touchEnded({ 100, 200 });
+    env.advance(10);
+    EXPECT_FALSE(table->isGliding());
+    EXPECT_FLOAT_EQ(table->contentOffset(), table->maximumContentOffset());
+    EXPECT_FLOAT_EQ(table->maximumContentOffset(), 20 * 44 - 440);
+    // Flicked back down, it stops at the top.
+    ASSERT_TRUE(window->touchBegan({ 100, 100 }));
+    dragBy(env, *window, 100, 100, 300, 6);
+    window->touchEnded({ 100, 400 });
+    env.advance(10);
+    EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+}
+
+TEST_F(WindowTouches, AFingerThatRestsBeforeItLiftsFlicksNothing)
+{
+    ASSERT_TRUE(window->touchBegan({ 100, 300 }));
+    dragBy(env, *window, 100, 300, -100, 6);
+    env.advance(0.2);
+    window->touchEnded({ 100, 200 });
+    EXPECT_FALSE(table->isGliding());
+    EXPECT_FLOAT_EQ(table->contentOffset(), 100);
+}
+
+TEST_F(WindowTouches, ATouchOnAGlidingListStopsItAndTapsNothing)
+{
+    ASSERT_TRUE(window->touchBegan({ 100, 300 }));
+    dragBy(env, *window, 100, 300, -60, 6);
+    window->touchEnded({ 100, 240 });
+    env.advance(0.05);
+    ASSERT_TRUE(table->isGliding());
+    ASSERT_TRUE(window->touchBegan({ 100, 100 }));
+    EXPECT_FALSE(table->isGliding());
+    float caught = table->contentOffset();
+    env.advance(1);
+    EXPECT_FLOAT_EQ(table->contentOffset(), caught);
+    window->touchEnded({ 100, 100 });
+    EXPECT_TRUE(rows.selected.empty());
+    // The next tap is a tap again.
+    ASSERT_TRUE(window->touchBegan({ 100, 100 }));
+    window->touchEnded({ 100, 100 });
+    EXPECT_EQ(rows.selected.size(), 1u);
+}
+
+TEST_F(WindowTouches, KeysScrollTheFrontList)
+{
+    using Key = kit::TableView::ScrollKey;
+    ASSERT_EQ(window->frontTable(), table.get());
+    EXPECT_TRUE(window->scrollFrontTable(Key::PageDown));
+    EXPECT_FLOAT_EQ(table->contentOffset(), 440 - 44);
+    EXPECT_TRUE(window->scrollFrontTable(Key::End));
+    EXPECT_FLOAT_EQ(table->contentOffset(), 20 * 44 - 440);
+    EXPECT_TRUE(window->scrollFrontTable(Key::PageUp));
+    EXPECT_FLOAT_EQ(table->contentOffset(), 20 * 44 - 440 - (440 - 44));
+    EXPECT_TRUE(window->scrollFrontTable(Key::Home));
+    EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+    // A hidden list is not the front one.
+    table->setHidden(true);
+    EXPECT_EQ(window->frontTable(), nullptr);
+    EXPECT_FALSE(window->scrollFrontTable(Key::End));
+}
+
+TEST_F(WindowTouches, TheContentEndsAboveABottomInset)
+{
+    table->setContentInsetBottom(48);
+    EXPECT_FLOAT_EQ(table->maximumContentOffset(), 20 * 44 + 48 - 440);
+    table->scrollForKey(kit::TableView::ScrollKey::End);
+    // The last row ends just above the inset, where it can be seen and tapped.
+    auto last = table->rectForRowAtIndexPath({ 0, 19 });
+    EXPECT_FLOAT_EQ(last.maxY() - table->contentOffset(), 440 - 48);
+    ASSERT_TRUE(window->touchBegan({ 100, 20 + 440 - 48 - 10 }));
+    window->touchEnded({ 100, 20 + 440 - 48 - 10 });
+    EXPECT_EQ(rows.selected, std::vector<int> { 19 });
+    // Less inset pulls the end back.
+    table->setContentInsetBottom(0);
+    EXPECT_FLOAT_EQ(table->contentOffset(), 20 * 44 - 440);
+}
+
 TEST_F(WindowTouches, ASecondFingerIsIgnoredAndACancelTapsNothing)
 {
     ASSERT_TRUE(window->touchBegan({ 100, 100 }));

@@ -11,6 +11,8 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
+#include "web/DownloadViewController.h"
+#include "tests/support/PageServer.h"
 #include "kit/ui/ActionSheet.h"
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Button.h"
@@ -24,6 +26,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -307,6 +311,9 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         EXPECT_GT(boxMiddle, 240 + 40);
         EXPECT_TRUE(alert->textField()->isFirstResponder());
         EXPECT_TRUE(edit->hasFocus());
+        // The current name, without its extension, selected: typing replaces it.
+        EXPECT_EQ(edit->text(), "x");
+        EXPECT_EQ(edit->selectedText(), "x");
         QTest::keyClicks(edit, "renamed");
         EXPECT_EQ(alert->textField()->text(), "renamed");
         QPointer<QLineEdit> shownEdit = edit;
@@ -325,5 +332,93 @@ TEST_F(AppWindowTest, RenameTypesIntoTheAlertsOwnField)
         EXPECT_TRUE(testsupport::fileExists(downloads + "/renamed.torrent"));
         EXPECT_FALSE(testsupport::fileExists(downloads + "/   .torrent"));
         EXPECT_EQ(table->numberOfRowsInSection(0), 2);
+
+        // Return answers OK.
+        askForName();
+        edit = w.scene().peerFor(w.popups().shownPopup()->textField())->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->selectedText(), "renamed");
+        QTest::keyClicks(edit, "third");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QtPlatform::settle();
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_TRUE(testsupport::fileExists(downloads + "/third.torrent"));
+    });
+}
+
+TEST_F(AppWindowTest, AltLeftAndAltRightGoBackAndForwardInTheBrowser)
+{
+    testsupport::PageServer site;
+    const auto port = std::to_string(site.port());
+    ::setenv("QUORVANE_CONNECT_TO", ("releases.ubuntu.com:80:127.0.0.1:" + port).c_str(), 1);
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(1);
+        QtPlatform::settle();
+        auto* tab = dynamic_cast<DownloadViewController*>(tabs().viewControllers()[1].get());
+        ASSERT_NE(tab, nullptr);
+        auto loaded = [&](const std::string& title) {
+            return processUntil([&] { return tab->webView->title() == title && !tab->webView->isLoading(); }, 60000);
+        };
+        ASSERT_TRUE(loaded("Quorvane Test & Torrents")) << tab->webView->title();
+        tab->webView->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://releases.ubuntu.com/next.html")));
+        ASSERT_TRUE(loaded("Next Page"));
+        EXPECT_EQ(tab->urlField->text(), "http://releases.ubuntu.com/next.html");
+        QTest::keyClick(&w, Qt::Key_Left, Qt::AltModifier);
+        ASSERT_TRUE(loaded("Quorvane Test & Torrents"));
+        EXPECT_EQ(tab->urlField->text().rfind("http://releases.ubuntu.com", 0), 0u);
+        QTest::keyClick(&w, Qt::Key_Right, Qt::AltModifier);
+        ASSERT_TRUE(loaded("Next Page"));
+        EXPECT_EQ(tab->urlField->text(), "http://releases.ubuntu.com/next.html");
+    });
+    ::unsetenv("QUORVANE_CONNECT_TO");
+}
+
+TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
+{
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    for (int i = 0; i < 40; ++i)
+        testsupport::writeFile(downloads + "/file " + std::to_string(i) + ".torrent", "X");
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        ASSERT_NE(table, nullptr);
+        ASSERT_EQ(table->numberOfRowsInSection(0), 41);
+        QTest::keyClick(&w, Qt::Key_End);
+        EXPECT_FLOAT_EQ(table->contentOffset(), table->maximumContentOffset());
+        EXPECT_GT(table->contentOffset(), 1000);
+        QTest::keyClick(&w, Qt::Key_Home);
+        EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+        QTest::keyClick(&w, Qt::Key_PageDown);
+        EXPECT_GT(table->contentOffset(), 200);
+        QTest::keyClick(&w, Qt::Key_PageUp);
+        EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+
+        // A slow drag of 200 points moves the list 200 points, though the
+        // row first pressed scrolls away under the finger.
+        auto* tablePeer = w.scene().peerFor(table);
+        ASSERT_NE(tablePeer, nullptr);
+        QWidget* pressed = tablePeer->childAt(100, 300);
+        ASSERT_NE(pressed, nullptr);
+        // After the press, events go where Qt sends them: to the widget that holds the mouse.
+        auto send = [&](QEvent::Type type, int y, Qt::MouseButton button, Qt::MouseButtons buttons) {
+            QWidget* to = type == QEvent::MouseButtonPress ? pressed : QWidget::mouseGrabber();
+            ASSERT_NE(to, nullptr);
+            const QPoint global = tablePeer->mapToGlobal(QPoint(100, y));
+            QMouseEvent event(type, QPointF(to->mapFromGlobal(global)), QPointF(global), button, buttons, Qt::NoModifier);
+            QApplication::sendEvent(to, &event);
+        };
+        send(QEvent::MouseButtonPress, 300, Qt::LeftButton, Qt::LeftButton);
+        for (int y = 296; y >= 100; y -= 4) {
+            send(QEvent::MouseMove, y, Qt::NoButton, Qt::LeftButton);
+            QTest::qWait(5);
+        }
+        QTest::qWait(150); // the finger rests before it lifts: no glide
+        send(QEvent::MouseButtonRelease, 100, Qt::LeftButton, Qt::NoButton);
+        QtPlatform::settle();
+        EXPECT_FLOAT_EQ(table->contentOffset(), 200);
+        EXPECT_EQ(w.popups().shownPopup(), nullptr); // a drag taps nothing
     });
 }

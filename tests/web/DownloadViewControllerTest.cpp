@@ -4,6 +4,7 @@
 #include "kit/web/HeadlessWebEngine.h"
 #include "kit/core/RunLoop.h"
 #include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Window.h"
 #include "tests/web/WebTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,8 @@ protected:
     {
         engine().navigate(kit::URLRequest::requestWithURL(kit::URL::withString(address)), kit::WebViewNavigationType::LinkClicked);
         ASSERT_TRUE(waitForLoad(*m_tab->webView));
+        // The copy of a torrent link is fetched beside the page's own load.
+        ASSERT_TRUE(kit::RunLoop::main().runUntil([&] { return !m_tab->isFetching(); }, 10));
     }
 
     kit::Transform panelTransform() const { return m_tab->searchView->transform(); }
@@ -180,7 +183,11 @@ TEST_F(BrowserTab, SearchControlIgnoresAnUnknownPanelState)
 TEST_F(BrowserTab, TypedHostGetsTheSchemeAndLoads)
 {
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
-    m_tab->urlField->becomeFirstResponder();
+    auto window = std::make_shared<kit::Window>();
+    window->addSubview(m_tab->viewPointer());
+    // Taking the keyboard selects the address shown, so typing replaces it.
+    ASSERT_TRUE(m_tab->urlField->becomeFirstResponder());
+    EXPECT_EQ(m_tab->urlField->selectedText(), "http://releases.ubuntu.com");
     m_tab->urlField->insertText(std::string(siteHost) + "/next.html");
     m_tab->urlField->pressReturn();
     EXPECT_FALSE(m_tab->urlField->isFirstResponder());
@@ -188,6 +195,7 @@ TEST_F(BrowserTab, TypedHostGetsTheSchemeAndLoads)
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
     EXPECT_EQ(m_tab->webView->title(), "Next Page");
     EXPECT_TRUE(m_log.contains(" URL String = " + siteAddress("/next.html")));
+    m_tab->viewPointer()->removeFromSuperview();
 }
 
 TEST_F(BrowserTab, TypedTextThatIsNoAddressFailsQuietly)
@@ -201,14 +209,44 @@ TEST_F(BrowserTab, TypedTextThatIsNoAddressFailsQuietly)
     EXPECT_EQ(m_tab->webView->title(), "Quorvane Test & Torrents");
 }
 
-TEST_F(BrowserTab, PageThatFailsLeavesTheIndicatorTurning)
+TEST_F(BrowserTab, PageThatFailsStopsTheIndicator)
 {
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
     m_tab->urlField->setText("dead.quorvane.test/");
     m_tab->urlField->pressReturn();
     EXPECT_TRUE(m_tab->act->isAnimating());
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
-    EXPECT_TRUE(m_tab->act->isAnimating());
+    EXPECT_FALSE(m_tab->act->isAnimating());
+    EXPECT_EQ(m_tab->urlField->text(), "http://dead.quorvane.test/");
+}
+
+TEST_F(BrowserTab, TheAddressFieldFollowsThePageShown)
+{
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->urlField->text(), "http://releases.ubuntu.com");
+    follow(siteAddress("/next.html"));
+    EXPECT_EQ(m_tab->urlField->text(), siteAddress("/next.html"));
+    m_tab->webView->goBack();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->urlField->text(), "http://releases.ubuntu.com");
+    m_tab->webView->goForward();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->urlField->text(), siteAddress("/next.html"));
+    // Focus alone does not hold the field: it still follows.
+    auto window = std::make_shared<kit::Window>();
+    window->addSubview(m_tab->viewPointer());
+    ASSERT_TRUE(m_tab->urlField->becomeFirstResponder());
+    m_tab->webView->goBack();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->urlField->text(), "http://releases.ubuntu.com");
+    m_tab->webView->goForward();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    // A user typing keeps the field: a page that loads meanwhile leaves it.
+    m_tab->urlField->setText("half typ");
+    m_tab->webView->goBack();
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_EQ(m_tab->urlField->text(), "half typ");
+    m_tab->viewPointer()->removeFromSuperview();
 }
 
 TEST_F(BrowserTab, TorrentLinksAreKeptLastOneWins)
@@ -218,6 +256,12 @@ TEST_F(BrowserTab, TorrentLinksAreKeptLastOneWins)
     EXPECT_EQ(kept, m_root + "/var/mobile/Documents/page.torrent");
 
     follow(siteAddress("/files/first.torrent"));
+    // It says where the file went, for a while, with nothing to cancel.
+    EXPECT_FALSE(m_tab->fetchBar->isHidden());
+    EXPECT_EQ(m_tab->fetchLabel->text(), "Kept as page.torrent in Documents");
+    EXPECT_TRUE(m_tab->fetchCancelButton->isHidden());
+    kit::RunLoop::main().advance(DownloadViewController::keptNoticeDuration);
+    EXPECT_TRUE(m_tab->fetchBar->isHidden());
     const std::string first = readFile(kept);
     EXPECT_EQ(first.substr(0, 11), "d8:announce");
     EXPECT_EQ(first.back(), '\x01') << "bytes are kept unchanged, NULs included";
@@ -263,13 +307,45 @@ TEST_F(BrowserTab, ServerThatNeverAnswersYieldsNothingAfterTheTimeLimit)
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
     follow(siteAddress("/files/first.torrent"));
     const auto before = readFile(DownloadViewController::keptTorrentPath());
-    m_tab->fetchTimeLimit = 0.5;
+    kit::RunLoop::main().advance(DownloadViewController::keptNoticeDuration);
     engine().navigate(kit::URLRequest::requestWithURL(kit::URL::withString(siteAddress("/hang.torrent"))),
         kit::WebViewNavigationType::LinkClicked);
-    // The decision has returned: the fetch gave up and the view's own load runs.
+    // The decision has returned at once: the view's own load runs, and the
+    // foot bar says that the file is being fetched.
     EXPECT_TRUE(m_tab->webView->isLoading());
-    EXPECT_EQ(readFile(DownloadViewController::keptTorrentPath()), before);
+    EXPECT_TRUE(m_tab->isFetching());
+    EXPECT_FALSE(m_tab->fetchBar->isHidden());
+    EXPECT_EQ(m_tab->fetchLabel->text(), "Fetching the .torrent file\u2026");
+    EXPECT_FALSE(m_tab->fetchCancelButton->isHidden());
     m_tab->webView->stopLoading();
+    // The page and the tab go on while the server keeps silent.
+    EXPECT_FALSE(kit::RunLoop::main().runUntil([&] { return !m_tab->isFetching(); }, 0.3));
+    kit::RunLoop::main().advance(m_tab->fetchTimeLimit - 0.1);
+    EXPECT_TRUE(m_tab->isFetching());
+    kit::RunLoop::main().advance(0.2);
+    EXPECT_FALSE(m_tab->isFetching());
+    EXPECT_TRUE(m_tab->fetchBar->isHidden());
+    EXPECT_EQ(readFile(DownloadViewController::keptTorrentPath()), before);
+}
+
+TEST_F(BrowserTab, CancelEndsTheFetchAndKeepsNothing)
+{
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    engine().navigate(kit::URLRequest::requestWithURL(kit::URL::withString(siteAddress("/hang.torrent"))),
+        kit::WebViewNavigationType::LinkClicked);
+    ASSERT_TRUE(m_tab->isFetching());
+    m_tab->fetchCancelButton->sendAction();
+    EXPECT_FALSE(m_tab->isFetching());
+    EXPECT_TRUE(m_tab->fetchBar->isHidden());
+    EXPECT_TRUE(m_log.contains("the torrent fetch was cancelled"));
+    kit::RunLoop::main().advance(60);
+    EXPECT_FALSE(fileExists(DownloadViewController::keptTorrentPath()));
+    m_tab->webView->stopLoading();
+    // A later link fetches again, and a link followed during a fetch wins.
+    engine().navigate(kit::URLRequest::requestWithURL(kit::URL::withString(siteAddress("/hang.torrent"))),
+        kit::WebViewNavigationType::LinkClicked);
+    follow(siteAddress("/torrent"));
+    EXPECT_EQ(readFile(DownloadViewController::keptTorrentPath()), "d4:name4:baree");
 }
 
 TEST_F(BrowserTab, MissingDocumentsFolderIsNotCreated)

@@ -6,6 +6,7 @@
 #include "kit/core/UserDefaults.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/web/WebTestSupport.h"
+#include "web/WelcomePage.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,7 @@ TEST_F(WelcomeTab, AboutBoxHasOnlyClose)
     EXPECT_EQ(m_app->frontPopup()->title(), "About Quorvane");
     EXPECT_EQ(m_app->frontPopup()->numberOfButtons(), 1);
     EXPECT_NE(m_app->frontPopup()->message().find("Special Thanks to:"), std::string::npos);
+    EXPECT_NE(m_app->frontPopup()->message().find("\nVersion " QUORVANE_TEST_VERSION "\n"), std::string::npos);
     m_app->frontPopup()->dismissWithClickedButtonIndex(0, false);
     EXPECT_TRUE(m_platform->openedURLs.empty());
 }
@@ -115,6 +117,15 @@ TEST_F(WelcomeTab, WelcomePageTurnsTheIndicatorWhileLoading)
     EXPECT_EQ(m_tab->webView->title(), "Welcome to Quorvane");
     EXPECT_FALSE(m_tab->act->isAnimating());
     EXPECT_TRUE(m_tab->act->isHidden());
+}
+
+TEST(WelcomePage, SaysWhereAFollowedTorrentIsKeptAndHowToReachIt)
+{
+    const std::string page = welcomePageHTML;
+    EXPECT_NE(page.find("as <b>page.torrent</b> in your <b>Documents</b> folder"), std::string::npos);
+    EXPECT_EQ(page.find("keeps it in your downloads folder"), std::string::npos);
+    // The way there from the Files tab.
+    EXPECT_NE(page.find("In <b>Files</b>, touch <b>...</b>\nuntil you see <b>Documents</b>"), std::string::npos);
 }
 
 TEST_F(WelcomeTab, ExitEndsTheApplication)

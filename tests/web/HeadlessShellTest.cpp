@@ -41,6 +41,7 @@ TEST(HeadlessShell, FollowsATorrentLinkAndKeepsTheFile)
         "link First torrent\n"
         "loaded 20\n"
         "web\n"
+        "until 20 Kept as page.torrent in Documents\n"
         "quit\n");
     EXPECT_EQ(first.status, 0) << first.out;
     auto has = [&](const std::string& text) { return first.out.find(text) != std::string::npos; };
