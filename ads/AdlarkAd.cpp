@@ -41,7 +41,7 @@ void openWithSystem(const std::string& url)
     if (scheme == "file")
         return;
     if (kit::Application::exists())
-        kit::Application::shared().openURL(url);
+        kit::Application::shared().handOverURL(url);
     else
         kit::Platform::current().openURL(url);
 }

@@ -1,7 +1,12 @@
 #include "app/HalvexAppDelegate.h"
 
+#include "transfers/DownloadedTorrents.h"
+
 HalvexAppDelegate::~HalvexAppDelegate()
 {
+    // The question must not answer to a delegate that has gone.
+    if (auto alert = m_exitAlert.lock())
+        alert->setDelegate(nullptr);
     tabBarController.reset();
     tabBar.reset();
     window.reset();
@@ -11,4 +16,29 @@ void HalvexAppDelegate::applicationDidFinishLaunching(kit::Application& applicat
 {
     application.setNetworkActivityIndicatorVisible(true);
     window->addSubview(tabBarController->viewPointer());
+}
+
+bool HalvexAppDelegate::transferRunning() const
+{
+    if (!tabBarController)
+        return false;
+    for (auto& tab : tabBarController->viewControllers())
+        if (auto* transfers = dynamic_cast<DownloadedTorrents*>(tab.get()); transfers && transfers->isTransferRunning())
+            return true;
+    return false;
+}
+
+kit::TerminateReply HalvexAppDelegate::applicationShouldTerminate(kit::Application&)
+{
+    if (!transferRunning())
+        return kit::TerminateReply::Now;
+    auto alert = kit::AlertView::create("Exit", exitQuestion, this, "Cancel", { "Exit" });
+    m_exitAlert = alert;
+    alert->show();
+    return kit::TerminateReply::Later;
+}
+
+void HalvexAppDelegate::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+{
+    kit::Application::shared().replyToApplicationShouldTerminate(index == 1);
 }

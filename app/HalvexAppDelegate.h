@@ -1,19 +1,31 @@
 #pragma once
 // The application delegate: holds the window and the tab bar, and finishes
-// the launch by showing the tab bar.
+// the launch by showing the tab bar. When the user asks to end the
+// application while a transfer runs, it asks first ("A transfer is running.
+// Stop it and exit?"), and ends only on "Exit".
+#include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/TabBarController.h"
 #include "kit/ui/Window.h"
 
 #include <memory>
 
-class HalvexAppDelegate : public kit::ApplicationDelegate {
+class HalvexAppDelegate : public kit::ApplicationDelegate, public kit::AlertViewDelegate {
 public:
+    static constexpr const char* exitQuestion = "A transfer is running. Stop it and exit?";
+
     ~HalvexAppDelegate() override;
 
     void applicationDidFinishLaunching(kit::Application& application) override;
+    kit::TerminateReply applicationShouldTerminate(kit::Application& application) override;
+    void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
 
     // tabBarController is kit's: the feature folders reach it through kit.
     std::shared_ptr<kit::Window> window;
     std::shared_ptr<kit::TabBar> tabBar;
+
+private:
+    bool transferRunning() const;
+
+    std::weak_ptr<kit::AlertView> m_exitAlert;
 };

@@ -170,7 +170,7 @@ void TorrentFiles::actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index)
         playFile();
         break;
     case files::FileAction::Mail:
-        kit::Application::shared().openURL(files::mailURL(mode(), fullPath2));
+        kit::Application::shared().handOverURL(files::mailURL(mode(), fullPath2));
         break;
     case files::FileAction::Rename:
         askForNewName();
@@ -224,7 +224,7 @@ void TorrentFiles::endPlayback()
 
 void TorrentFiles::sendEmail(const std::string& subject, const std::string& message, const std::string& attachment)
 {
-    kit::Application::shared().openURL(files::mailURL(subject, message, attachment));
+    kit::Application::shared().handOverURL(files::mailURL(subject, message, attachment));
 }
 
 void TorrentFiles::askForNewName()

@@ -7,10 +7,12 @@
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
+#include "kit/gfx/Fonts.h"
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferOptions.h"
 
+#include <algorithm>
 #include <any>
 #include <filesystem>
 
@@ -19,6 +21,18 @@ constexpr const char* downloadingText = "Downloading ...";
 // What the client prints once it has every piece.
 constexpr std::string_view clientCompleteText = "Download complete.";
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
+// The state shares its line with the time left; alone on it, it may take the
+// whole width and a second line (a failure in words is long). At the natural
+// width; a wider tab widens them as the labels' masks do.
+const kit::Rect stateBeside { 10, 122, 150, 18 };
+const kit::Rect stateAlone { 10, 122, 300, 18 };
+const kit::Rect stateTwoLines { 10, 119, 300, 32 };
+
+kit::Rect widened(kit::Rect frame, float extra, float share)
+{
+    frame.size.width += extra * share;
+    return frame;
+}
 } // namespace
 
 void DownloadedTorrents::loadView()
@@ -50,10 +64,11 @@ void DownloadedTorrents::loadView()
     percentLabel = label({ 255, 80, 55, 20 }, "", kit::Font::boldSystemFont(14), L);
     percentLabel->setTextAlignment(kit::TextAlignment::Right);
     ratesLabel = label({ 10, 102, 300, 18 }, "", kit::Font::systemFont(13));
-    stateLabel = label({ 10, 122, 150, 18 }, "", kit::Font::boldSystemFont(13), W | R);
+    stateLabel = label(stateBeside, "", kit::Font::boldSystemFont(13), W | R);
+    stateLabel->setLineBreakMode(kit::LineBreakMode::WordWrap);
     timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13), L | W);
     timeLeftLabel->setTextAlignment(kit::TextAlignment::Right);
-    auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 144, 300, 208 });
+    auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 153, 300, 199 });
     tv->setBackgroundColor(kit::Color::white());
     tv->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     txtView = tv.get();
@@ -63,10 +78,14 @@ void DownloadedTorrents::loadView()
         auto b = kit::Button::create({ 10 + float(i) * (w + gap), y, w, 37 }, title, std::move(action));
         b->setAutoresizingMask(T | W | mask);
         root->addSubview(b);
+        return b.get();
     };
-    button(0, "Stop", [this] { Stoppressed(); }, R);
-    button(1, "Pause", [this] { Pausepressed(); }, L | R);
-    button(2, "Resume", [this] { Resumepressed(); }, L | R);
+    stopButton = button(0, "Stop", [this] { Stoppressed(); }, R);
+    pauseButton = button(1, "Pause", [this] { Pausepressed(); }, L | R);
+    resumeButton = button(2, "Resume", [this] { Resumepressed(); }, L | R);
+    // Options is always there; the others wait for a transfer to act on.
+    for (auto* b : { stopButton, pauseButton, resumeButton })
+        b->setEnabled(false);
     button(3, "Options", [this] { goQueue(); }, L);
     setView(root);
 }
@@ -82,6 +101,7 @@ void DownloadedTorrents::viewDidAppear(bool)
     m_downloadTorrent = defaults.stringForKey("DownloadTorrent");
     auto name = defaults.stringForKey("DownloadTorrentName");
     if (defaults.stringForKey("DownloadTorrentBool") == "Yes") {
+        clearLastTransfer();
         showDownloadAlert(m_downloadTorrent.value_or(""));
         torrentLabel->setText(name.value_or(""));
     } else if (m_shellProcess && m_shellProcess->isRunning()) {
@@ -90,6 +110,27 @@ void DownloadedTorrents::viewDidAppear(bool)
     } else {
         torrentLabel->setText(noTorrentText);
     }
+}
+
+void DownloadedTorrents::clearLastTransfer()
+{
+    // A running transfer is not the last one: it stays in view until the answer.
+    if (isTransferRunning() || !txtView)
+        return;
+    m_text.reset();
+    m_textIsCurrent = false;
+    m_failure.reset();
+    m_progress = TransferProgress {};
+    txtView->setText("");
+    for (auto* field : { prog, dnLabel, upLabel })
+        field->setText("");
+    status->setText("Idle");
+    refreshProgress();
+}
+
+bool DownloadedTorrents::isTransferRunning() const
+{
+    return m_shellProcess && m_shellProcess->isRunning() && m_progress.state() != TransferState::Stopped;
 }
 
 void DownloadedTorrents::showDownloadAlert(const std::string& path)
@@ -180,6 +221,8 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     m_decoder = {};
     m_textIsCurrent = false;
     m_chunkTail.clear();
+    m_failure.reset();
+    m_rateIsFresh = false;
     m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
     m_progress.started();
     refreshProgress();
@@ -223,8 +266,12 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     if (!bytes || bytes->empty()) {
         kit::log(" Less than 1");
         m_pipeReads.reset();
+        m_failure.finish();
+        if (m_failure.words())
+            m_progress.failed(*m_failure.words());
         if (m_shellProcess)
             m_shellProcess->terminate();
+        refreshProgress();
         return;
     }
     // Output is decoded leniently: a character cut between reads waits for the
@@ -232,8 +279,12 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     auto decoded = m_decoder.decode(*bytes);
     if (!decoded.empty()) {
         noticeCompletion(decoded);
+        m_failure.feed(decoded);
+        if (m_failure.words())
+            m_progress.failed(*m_failure.words());
         m_text = std::move(decoded);
         m_textIsCurrent = true;
+        m_rateIsFresh = true;
         txtView->setText(*m_text);
     }
     m_handle->readInBackgroundAndNotify();
@@ -242,7 +293,8 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
 void DownloadedTorrents::devideString()
 {
     refreshProgress();
-    if (!m_text)
+    // A held client's last rates are no rates: they show again with its next output.
+    if (!m_text || m_progress.state() == TransferState::Paused || !m_rateIsFresh)
         return;
     auto fields = cutStatusLine(*m_text);
     if (!fields)
@@ -258,16 +310,43 @@ void DownloadedTorrents::refreshProgress()
     if (m_text && m_textIsCurrent)
         line = lastStatusLine(*m_text);
     m_progress.tick(line, kit::RunLoop::main().now());
-    progressBar->setHidden(m_progress.state() == TransferState::Idle);
+    // A transfer that ended before its first status line has no progress to show.
+    progressBar->setHidden(m_progress.state() == TransferState::Idle || (!m_progress.latest() && m_progress.state() == TransferState::Ended));
     progressBar->setProgress(m_progress.latest() ? float(m_progress.latest()->fraction()) : 0.0f);
     percentLabel->setText(m_progress.percentText());
     ratesLabel->setText(m_progress.ratesText());
     stateLabel->setText(m_progress.stateText());
     timeLeftLabel->setText(m_progress.timeLeftText());
+    const auto state = m_progress.stateText();
+    const float extra = std::max(0.0f, view().bounds().size.width - 320);
+    const auto alone = widened(stateAlone, extra, 1);
+    bool twoLines = false;
+    if (!m_progress.timeLeftText().empty())
+        stateLabel->setFrame(widened(stateBeside, extra, 0.5f));
+    // With room to spare: the window's own font may draw wider than measured.
+    else if (kit::Fonts::measure(state, stateLabel->font()).width <= alone.size.width * 0.8f)
+        stateLabel->setFrame(alone);
+    else {
+        stateLabel->setFrame(widened(stateTwoLines, extra, 1));
+        twoLines = true;
+    }
+    stateLabel->setNumberOfLines(twoLines ? 2 : 1);
+    if (auto headline = m_progress.headlineText())
+        status->setText(*headline);
+    refreshButtons();
     if (m_progress.takeCompletion()) {
         kit::log(std::string(completeNotice) + ": " + m_runningName);
         kit::Platform::current().showNotification(completeNotice, m_runningName);
     }
+}
+
+void DownloadedTorrents::refreshButtons()
+{
+    const bool running = isTransferRunning();
+    const bool paused = m_progress.state() == TransferState::Paused;
+    stopButton->setEnabled(running);
+    pauseButton->setEnabled(running && !paused);
+    resumeButton->setEnabled(running && paused);
 }
 
 void DownloadedTorrents::Stoppressed()
@@ -287,6 +366,9 @@ void DownloadedTorrents::Pausepressed()
     m_shellProcess->suspend();
     status->setText("Paused");
     m_progress.paused();
+    m_rateIsFresh = false;
+    dnLabel->setText("");
+    upLabel->setText("");
     refreshProgress();
 }
 

@@ -9,7 +9,10 @@
 // person can follow: a progress bar with the percentage, the rates, the time
 // left and the state, read from the client's status line on the same tick.
 // When a download completes the user is told once: a desktop notification,
-// a log line, and "Complete" on the tab.
+// a log line, and "Complete" on the tab. When the client cannot go on, the
+// state says why in plain words (ClientFailure) and the headline agrees;
+// the client's own lines stay in the text view. Stop, Pause and Resume are
+// enabled only when they would act.
 //
 // Owns the child, the read end of its pipe and the one-second timer; the
 // labels and the text view belong to the tab's view tree.
@@ -24,6 +27,7 @@
 #include "kit/core/Timer.h"
 #include "kit/core/Utf8Decoder.h"
 #include "kit/ui/ViewController.h"
+#include "transfers/ClientFailure.h"
 #include "transfers/TransferProgress.h"
 
 #include <optional>
@@ -69,11 +73,16 @@ public:
     kit::Label* ratesLabel { nullptr };
     kit::Label* stateLabel { nullptr };
     kit::Label* timeLeftLabel { nullptr };
+    kit::Button* stopButton { nullptr };
+    kit::Button* pauseButton { nullptr };
+    kit::Button* resumeButton { nullptr };
 
     const std::shared_ptr<kit::ChildProcess>& shellProcess() const { return m_shellProcess; }
     const std::optional<std::string>& text() const { return m_text; }
     bool isTicking() const { return m_tick && m_tick->isValid(); }
     const TransferProgress& progress() const { return m_progress; }
+    // A transfer the user has not stopped is going on (it may be paused).
+    bool isTransferRunning() const;
 
 private:
     void endCurrentChild();
@@ -82,6 +91,9 @@ private:
     void noticeCompletion(std::string_view chunk);
     // Feeds the latest chunk's status line to the progress and shows it.
     void refreshProgress();
+    void refreshButtons();
+    // A new transfer is asked about: the last one's progress and output go.
+    void clearLastTransfer();
 
     std::shared_ptr<kit::ChildProcess> m_shellProcess;
     std::shared_ptr<kit::FileHandle> m_handle;
@@ -96,5 +108,7 @@ private:
     std::string m_runningName; // the running torrent's name, for the title
     bool m_textIsCurrent { false }; // m_text came from the current child
     std::string m_chunkTail; // the end of the previous chunk, for a notice split across reads
+    ClientFailure m_failure;
+    bool m_rateIsFresh { false }; // the latest chunk came after the last pause
     kit::Observation m_pipeReads;
 };

@@ -70,6 +70,12 @@ void TipsViewController::loadView()
     done->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin);
     root->addSubview(done);
     setView(root);
+
+    // A stored limit that is no number (set from outside) is refused here in
+    // the same words as a typed one, not only in the log at the next start.
+    for (auto* field : { downLimitTextField, upLimitTextField })
+        if (!limitProblem(field->text()).empty())
+            textFieldDidChange(*field);
 }
 
 void TipsViewController::dismissAction(void*)

@@ -108,11 +108,29 @@ std::string TransferProgress::stateText() const
     case TransferState::Stopped:
         return "Stopped";
     case TransferState::Ended:
+        if (m_failure)
+            return *m_failure;
         if (m_exitStatus && *m_exitStatus != 0)
             return "Ended (exit status " + std::to_string(*m_exitStatus) + ")";
         return m_completed || (m_latest && m_latest->complete()) ? "Ended (complete)" : "Ended";
     }
     return "";
+}
+
+std::optional<std::string> TransferProgress::headlineText() const
+{
+    switch (state()) {
+    case TransferState::Seeding:
+        return std::string("Complete, sharing ...");
+    case TransferState::Ended:
+        if (m_completed || (m_latest && m_latest->complete()))
+            return std::string("Complete");
+        if (m_failure || (m_exitStatus && *m_exitStatus != 0))
+            return std::string("Transfer failed");
+        return std::string("Ended");
+    default:
+        return std::nullopt;
+    }
 }
 
 std::string TransferProgress::percentText() const
@@ -135,7 +153,8 @@ std::string TransferProgress::timeLeftText() const
 {
     if (m_latest && m_latest->complete())
         return "Complete";
-    if (m_base == TransferState::Idle)
+    // Nothing is left to wait for once the client has gone or is going.
+    if (m_base == TransferState::Idle || m_base == TransferState::Ended || m_base == TransferState::Stopped)
         return "";
     if (auto left = secondsLeft())
         return "Time left: " + durationText(*left);

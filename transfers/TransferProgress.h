@@ -32,6 +32,10 @@ public:
     void ended(std::optional<int> status);
     // The client said in its output that the download is complete.
     void clientSaidComplete() { m_completed = true; }
+    // The client said why it cannot go on, in words (ClientFailure); an
+    // ended transfer's state then says that.
+    void failed(std::string words) { m_failure = std::move(words); }
+    const std::optional<std::string>& failure() const { return m_failure; }
 
     TransferState state() const;
     const std::optional<StatusLine>& latest() const { return m_latest; }
@@ -43,7 +47,11 @@ public:
     std::string stateText() const;
     std::string percentText() const; // "42 %"; empty before the first line
     std::string ratesText() const; // "↓ 280 KB/s   ↑ 12 KB/s"; empty unless running
-    std::string timeLeftText() const; // "Time left: 3 min 05 s", "Time left: —", "Complete"
+    std::string timeLeftText() const; // "Time left: 3 min 05 s", "Time left: —", "Complete"; "" once ended
+    // What the tab's headline says once the transfer ended or completed, so
+    // that it never contradicts the state; nothing while the buttons' own
+    // words ("Downloading ...", "Paused", "Stopped") hold.
+    std::optional<std::string> headlineText() const;
 
     static std::string rateText(long long kilobytesPerSecond);
     static std::string durationText(double seconds);
@@ -60,6 +68,7 @@ private:
     std::optional<StatusLine> m_latest;
     std::deque<Sample> m_samples;
     std::optional<int> m_exitStatus;
+    std::optional<std::string> m_failure;
     bool m_sawIncomplete { false };
     bool m_completed { false };
     bool m_completionTaken { false };

@@ -71,7 +71,7 @@ void FirstViewController::awakeFromNib()
 void FirstViewController::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
 {
     if (index == 1)
-        kit::Application::shared().openURL(donationPageAddress);
+        kit::Application::shared().handOverURL(donationPageAddress);
 }
 
 void FirstViewController::webViewDidStartLoad(kit::WebView&)
@@ -101,5 +101,6 @@ void FirstViewController::showInfo()
 
 void FirstViewController::exitApp()
 {
-    kit::Application::shared().terminate();
+    // The delegate asks first when ending would stop a transfer.
+    kit::Application::shared().requestTermination();
 }

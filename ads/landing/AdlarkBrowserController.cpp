@@ -40,7 +40,7 @@ void handToSystem(const kit::URL& url)
     if (lowered(writtenScheme(url)) == "file")
         return;
     if (kit::Application::exists())
-        kit::Application::shared().openURL(url.absoluteString());
+        kit::Application::shared().handOverURL(url.absoluteString());
 }
 
 } // namespace

@@ -136,7 +136,7 @@ void AdlarkCanvasWebView::launch(const std::map<std::string, std::string>& param
     if (!url || url->scheme().empty() || url->scheme() == "file")
         return;
     if (kit::Application::exists())
-        kit::Application::shared().openURL(url->absoluteString());
+        kit::Application::shared().handOverURL(url->absoluteString());
 }
 
 bool AdlarkCanvasWebView::webViewShouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::WebViewNavigationType)

@@ -2,9 +2,12 @@
 
 #include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/ui/AlertView.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 namespace kit {
@@ -59,9 +62,56 @@ void Application::terminate()
     Platform::current().terminate(*this);
 }
 
+void Application::requestTermination()
+{
+    if (m_terminating || m_askingToTerminate)
+        return;
+    auto reply = m_delegate ? m_delegate->applicationShouldTerminate(*this) : TerminateReply::Now;
+    if (reply == TerminateReply::Later)
+        m_askingToTerminate = true;
+    else if (reply == TerminateReply::Now)
+        terminate();
+}
+
+void Application::replyToApplicationShouldTerminate(bool shouldTerminate)
+{
+    if (!m_askingToTerminate)
+        return;
+    m_askingToTerminate = false;
+    if (shouldTerminate)
+        terminate();
+}
+
 bool Application::openURL(const std::string& url)
 {
     return Platform::current().openURL(url);
+}
+
+bool Application::handOverURL(const std::string& url)
+{
+    if (openURL(url))
+        return true;
+    auto [title, message] = missingProgramText(url);
+    log(title + ": " + url);
+    // A plain alert (no delegate): the show keeps it alive until it is answered.
+    AlertView::create(title, message, nullptr, "OK", {})->show();
+    return false;
+}
+
+std::pair<std::string, std::string> Application::missingProgramText(const std::string& url)
+{
+    std::string scheme;
+    if (auto colon = url.find(':'); colon != std::string::npos)
+        scheme = url.substr(0, colon);
+    for (char& c : scheme)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme == "mailto")
+        return { "No mail program", "No mail program is set up on this system, so the mail cannot be written. Install or set up a mail program and try again." };
+    if (scheme == "http" || scheme == "https")
+        return { "No web browser", "No web browser is set up on this system to open:\n" + url };
+    if (scheme.empty())
+        return { "Cannot open the address", "This address names no kind of program to open it:\n" + url };
+    return { "No program for this address", "No program on this system opens \"" + scheme + ":\" addresses:\n" + url };
 }
 
 void Application::pushPopup(std::shared_ptr<Popup> popup)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kit {
@@ -19,10 +20,16 @@ namespace kit {
 class Application;
 class TabBarController;
 
+// A delegate's answer when the user asks to end the application: end now,
+// do not end, or it asks the user first and answers later through
+// Application::replyToApplicationShouldTerminate.
+enum class TerminateReply { Now, Cancel, Later };
+
 class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching(Application&) { }
+    virtual TerminateReply applicationShouldTerminate(Application&) { return TerminateReply::Now; }
 
     // The controller of the application's tab bar, if it has one. Code that
     // switches tabs reaches it as shared(), then delegate(), then this.
@@ -56,8 +63,20 @@ public:
     virtual void applicationSuspend(Application* sender);
     void terminate();
     bool isTerminating() const { return m_terminating; }
+    // The user asked to end the application (an Exit button or menu): the
+    // delegate may ask first. terminate() ends without asking (a signal, the
+    // end of a script).
+    void requestTermination();
+    void replyToApplicationShouldTerminate(bool shouldTerminate);
+    bool isAskingToTerminate() const { return m_askingToTerminate; }
 
     bool openURL(const std::string& url);
+    // openURL, and when nothing on the system takes the address, an alert
+    // that says which kind of program is missing (a web browser, a mail
+    // program). The answer is openURL's.
+    bool handOverURL(const std::string& url);
+    // The alert's title and message for an address nothing took.
+    static std::pair<std::string, std::string> missingProgramText(const std::string& url);
 
     // Popups (alerts, action sheets) shown, front last.
     const std::vector<std::shared_ptr<Popup>>& popups() const { return m_popups; }
@@ -71,6 +90,7 @@ private:
     Window* m_keyWindow { nullptr };
     bool m_networkActivity { false };
     bool m_terminating { false };
+    bool m_askingToTerminate { false };
     std::vector<std::shared_ptr<Popup>> m_popups;
 };
 

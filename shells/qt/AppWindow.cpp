@@ -23,7 +23,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <iostream>
 
 namespace qtshell {
 
@@ -44,12 +43,21 @@ AppWindow::AppWindow(kit::Window& window)
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
     m_popups = new PopupLayer(this, *m_scene);
     m_popups->setGeometry(rect());
-    m_stopping = new QLabel(QStringLiteral("Stopping the transfer…\n\nQuorvane ends as soon as the transfer client has said goodbye to its peers."), this);
-    m_stopping->setWordWrap(true);
-    m_stopping->setAlignment(Qt::AlignCenter);
-    m_stopping->setMargin(30);
-    m_stopping->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; font-size: 16px; font-weight: bold; }"));
+    // The notice stands on a panel of its own over a dimmed window, so that
+    // it reads the same over any page.
+    m_stopping = new QWidget(this);
+    m_stopping->setObjectName(QStringLiteral("stoppingOverlay"));
+    m_stopping->setAttribute(Qt::WA_StyledBackground);
+    m_stopping->setStyleSheet(QStringLiteral("#stoppingOverlay { background: rgba(0, 0, 0, 150); }"));
     m_stopping->setGeometry(rect());
+    m_stoppingText = new QLabel(QStringLiteral("Stopping the transfer…\n\nQuorvane ends as soon as the transfer client has said goodbye to its peers."), m_stopping);
+    m_stoppingText->setObjectName(QStringLiteral("stoppingPanel"));
+    m_stoppingText->setWordWrap(true);
+    m_stoppingText->setAlignment(Qt::AlignCenter);
+    m_stoppingText->setMargin(18);
+    m_stoppingText->setStyleSheet(QStringLiteral("#stoppingPanel { background: rgb(40, 44, 52); color: white; font-size: 15px; "
+                                                 "font-weight: bold; border: 1px solid rgb(120, 126, 138); border-radius: 10px; }"));
+    m_stoppingText->setGeometry(30, (height() - 150) / 2, width() - 60, 150);
     m_stopping->hide();
 
     // Ctrl+1 to Ctrl+4 choose a tab, as a tap on its item would (not under an alert).
@@ -170,9 +178,12 @@ void AppWindow::enableTrayIcon()
     m_tray->setToolTip(QStringLiteral("Quorvane"));
     auto* menu = new QMenu(this);
     menu->addAction(QStringLiteral("Show Quorvane"), this, [this] { showAgain(); });
-    menu->addAction(QStringLiteral("Exit"), this, [] {
-        if (kit::Application::exists())
-            kit::Application::shared().terminate();
+    menu->addAction(QStringLiteral("Exit"), this, [this] {
+        if (!kit::Application::exists())
+            return;
+        // A question about a running transfer must be seen to be answered.
+        showAgain();
+        kit::Application::shared().requestTermination();
     });
     m_tray->setContextMenu(menu);
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -251,13 +262,7 @@ void AppWindow::closeEvent(QCloseEvent* event)
     }
     event->ignore();
     hide();
-    if (!m_toldAboutClosing) {
-        m_toldAboutClosing = true;
-        std::cerr << "quorvane: the window is closed; Quorvane and its transfer keep running. "
-                     "Start quorvane again"
-                  << (m_tray ? " or click its tray icon" : "")
-                  << " to bring the window back; Exit on the Welcome tab ends it." << std::endl;
-    }
+    // The application tells the user, once, that it keeps running.
     auto& app = kit::Application::shared();
     app.applicationSuspend(&app);
 }

@@ -39,6 +39,7 @@ public:
     // "Stopping the transfer…" over the screen while the application ends.
     void showStopping();
     bool isStopping() const { return m_stopping->isVisible(); }
+    QLabel& stoppingPanel() const { return *m_stoppingText; }
     // A tray icon, where the desktop has a tray.
     void enableTrayIcon();
     // Quits Qt's loop right after the first frame is painted (start-up benchmark).
@@ -63,9 +64,9 @@ private:
     std::unique_ptr<Scene> m_scene;
     StatusBar* m_statusBar;
     PopupLayer* m_popups;
-    QLabel* m_stopping;
+    QWidget* m_stopping;
+    QLabel* m_stoppingText;
     QSystemTrayIcon* m_tray { nullptr };
-    bool m_toldAboutClosing { false };
     bool m_quitAfterFirstFrame { false };
 };
 

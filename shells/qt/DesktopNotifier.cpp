@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 #include <QSystemTrayIcon>
 #include <QVariantMap>
 
@@ -18,6 +19,17 @@ constexpr const char* service = "org.freedesktop.Notifications";
 constexpr const char* path = "/org/freedesktop/Notifications";
 constexpr int shownForMs = 8000;
 } // namespace
+
+void DesktopNotifier::preventBusAutolaunch()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    // The bus a systemd session keeps, where the library looks without being told.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime + QStringLiteral("/bus")).exists())
+        return;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", noBusAddress);
+}
 
 DesktopNotifier::DesktopNotifier() = default;
 DesktopNotifier::~DesktopNotifier() = default;

@@ -22,6 +22,11 @@ public:
     ~DesktopNotifier() override;
 
     void show(const QString& title, const QString& body);
+    // Without a session bus, the first use of the bus would start a D-Bus
+    // daemon for the session that outlives the application: point the bus
+    // address at nothing instead. Call before the application object exists.
+    static void preventBusAutolaunch();
+    static constexpr const char* noBusAddress = "unix:path=/nonexistent/quorvane-no-session-bus";
     // Tests: how each notification went, once that is known.
     std::function<void(Route)> onShown;
 

@@ -10,7 +10,7 @@ struct Options {
     std::string screenshot;    // --screenshot FILE: render the window to a PNG and exit
     std::string script;        // --script FILE: run an automation script on the window, then end
     int tab { -1 };            // --tab N: the tab shown first
-    bool verbose { false };    // --verbose: the web engine's own diagnostics on the terminal
+    bool verbose { false };    // --verbose: the system log and the web engine's diagnostics on the terminal
     bool exitAfterFirstFrame { false };
     bool ifRunning { false };  // --if-running: only bring a running Quorvane's window back
     std::string open;          // FILE: a .torrent file to hand to the running Quorvane (or this one)

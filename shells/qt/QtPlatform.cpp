@@ -13,11 +13,13 @@
 #include "app/TorrentOpener.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/Clock.h"
+#include "kit/core/Log.h"
 #include "kit/gfx/Geometry.h"
 #include "kit/core/RunLoop.h"
 
 #include <QApplication>
-#include <QDesktopServices>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QUrl>
@@ -123,11 +125,11 @@ int QtPlatform::runShown(kit::Application& app)
         });
     if (m_instance)
         m_instance->listen([this](const std::string& file) {
-            std::cerr << "quorvane: bringing the window back" << std::endl;
+            kit::log("A second start: bringing the window back");
             if (m_window)
                 m_window->showAgain();
             if (!file.empty()) {
-                std::cerr << "quorvane: opening " << file << std::endl;
+                kit::log("A second start: opening " + file);
                 TorrentOpener::open(file);
             }
         });
@@ -156,9 +158,82 @@ int QtPlatform::screenshot(kit::Application&)
     return 0;
 }
 
+namespace {
+
+// Runs a short query and answers its first line; empty when it cannot run.
+QString firstLineOf(const QString& program, const QStringList& arguments)
+{
+    if (QStandardPaths::findExecutable(program).isEmpty())
+        return {};
+    QProcess query;
+    query.setStandardInputFile(QProcess::nullDevice());
+    query.setStandardErrorFile(QProcess::nullDevice());
+    query.start(program, arguments);
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return {};
+    }
+    if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(query.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+// A browser the desktop's opener would fall back on for web addresses.
+QString fallbackBrowser()
+{
+    for (const auto& candidate : qEnvironmentVariable("BROWSER").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (auto found = QStandardPaths::findExecutable(candidate.section(QLatin1Char(' '), 0, 0)); !found.isEmpty())
+            return found;
+    for (const char* name : { "x-www-browser", "www-browser" })
+        if (auto found = QStandardPaths::findExecutable(QString::fromLatin1(name)); !found.isEmpty())
+            return found;
+    return {};
+}
+
+} // namespace
+
+std::optional<QStringList> QtPlatform::handlerCommand(const std::string& address)
+{
+    const QUrl url(QString::fromStdString(address));
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || scheme.isEmpty())
+        return std::nullopt;
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    // The desktop's opener, when it knows a program for the scheme.
+    if (!QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+        const bool known = !firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/") + scheme }).isEmpty();
+        if (known || (web && !fallbackBrowser().isEmpty()))
+            return QStringList { QStringLiteral("xdg-open"), url.toString(QUrl::FullyEncoded) };
+    }
+    if (web)
+        if (auto browser = fallbackBrowser(); !browser.isEmpty())
+            return QStringList { browser, url.toString(QUrl::FullyEncoded) };
+    return std::nullopt;
+}
+
 bool QtPlatform::openURL(const std::string& url)
 {
-    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    // Asked first, so that an address nobody takes is said in the window
+    // (the caller's alert), not by an opener's complaints on the terminal.
+    auto command = handlerCommand(url);
+    if (!command) {
+        kit::log("No program takes " + url);
+        return false;
+    }
+    QProcess opener;
+    opener.setProgram(command->front());
+    opener.setArguments(command->mid(1));
+    opener.setStandardInputFile(QProcess::nullDevice());
+    opener.setStandardOutputFile(QProcess::nullDevice());
+    opener.setStandardErrorFile(QProcess::nullDevice());
+    // The opener finds the desktop's own bus, not the stand-in address that
+    // keeps this process from starting one.
+    auto environment = QProcessEnvironment::systemEnvironment();
+    if (environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")) == QLatin1String(DesktopNotifier::noBusAddress))
+        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    opener.setProcessEnvironment(environment);
+    return opener.startDetached();
 }
 
 bool QtPlatform::showNotification(const std::string& title, const std::string& body)
@@ -192,7 +267,7 @@ void QtPlatform::finishWhenChildrenGone()
     if (!gone) {
         // Left running, it would go on using the network and the downloads
         // folder with nothing to show or stop it.
-        std::cerr << "quorvane: the transfer client did not stop in " << kit::formatFloat(float(stopTimeout)) << " s; killing it" << std::endl;
+        kit::log("The transfer client did not stop in " + kit::formatFloat(float(stopTimeout)) + " s; killing it");
         kit::ChildProcess::killAll();
     }
     m_stopPoll.stop();

@@ -9,10 +9,12 @@
 #include "kit/ui/Application.h"
 #include "shells/qt/Options.h"
 
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace qtshell {
 
@@ -27,7 +29,12 @@ public:
     ~QtPlatform() override;
 
     int run(kit::Application& app) override;
+    // Hands the address to the program the desktop sets for its scheme
+    // (through xdg-open), or for web addresses to the user's browser; false,
+    // and nothing printed, when there is none.
     bool openURL(const std::string& url) override;
+    // The command that would open the address; nothing when no program takes it.
+    static std::optional<QStringList> handlerCommand(const std::string& url);
     void terminate(kit::Application& app) override;
     bool showNotification(const std::string& title, const std::string& body) override;
     std::unique_ptr<kit::RunLoopBackend> makeRunLoopBackend() override;

@@ -3,6 +3,8 @@
 #include "app/TorrentOpener.h"
 #include "kit/ui/Application.h"
 #include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+#include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/Options.h"
@@ -80,6 +82,9 @@ int main(int argc, char** argv)
         std::cerr << "quorvane: " << options.error << "\n" << qtshell::Options::usage();
         return 2;
     }
+    // The system log goes to the desktop's log unless asked for here.
+    if (!options.verbose)
+        kit::setLogDestination(kit::LogDestination::Desktop);
     // The running Quorvane has another working folder: it gets the file's full path.
     if (!options.open.empty())
         options.open = TorrentOpener::absoluteArgument(options.open);
@@ -101,6 +106,7 @@ int main(int argc, char** argv)
     // The web view peer brings the web engine in on first use; it needs
     // shared GL contexts set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qtshell::DesktopNotifier::preventBusAutolaunch();
     qtshell::QtWebEngine::registerSchemes();
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));

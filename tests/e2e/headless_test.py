@@ -104,7 +104,9 @@ quit
         out = result.stdout
         self.assertIn("Do you want to download:\\n " + self.torrent, out)
         self.assertIn('UILabel (10,8,300,22) "%s"' % name, out)
-        self.assertIn('"Downloading ..."', out)
+        # Every piece in: the headline agrees with the state instead of "Downloading ...".
+        self.assertIn('"Complete, sharing ..."', out)
+        self.assertIn('"Seeding (complete)"', out)
         self.assertIn('"Stopped"', out)
         self.assertIn("DownloadTorrentBool = No", out)
         # The labels hold fields cut from real status lines: the spinner, and the rates.
@@ -133,6 +135,40 @@ echo $$ > "{root}/client.pid"
 trap '' PIPE
 while :; do printf '\\n| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'; sleep 0.1; done
 """
+
+
+class ClientFailureTest(unittest.TestCase):
+    """The real client on a .torrent it cannot use: the tab says why in words."""
+
+    def run_on(self, device, torrent, first=True):
+        return run_script(device.root, ("answer 0\n" if first else "") + f"""set DownloadTorrent {torrent}
+set DownloadTorrentName {os.path.basename(torrent)}
+set DownloadTorrentBool Yes
+tab 3
+answer 1
+until 30 Transfer failed
+wait 1.5
+dump
+tap Stop
+""")
+
+    def test_a_garbage_or_missing_torrent_is_said_in_words(self):
+        device = Device("real")
+        try:
+            os.makedirs(device.path(DOWNLOADS))
+            garbage = device.path(DOWNLOADS, "garbage.torrent")
+            with open(garbage, "wb") as f:
+                f.write(os.urandom(300))
+            result = self.run_on(device, garbage)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn('"Not a valid torrent file"', result.stdout)
+            self.assertIn("error, initial meta info failed.", result.stdout, "the client's own line stays")
+            self.assertNotIn('"Downloading ..."', result.stdout)
+            self.assertIn('the button "Stop" is disabled', result.stderr)
+            missing = self.run_on(device, device.path(DOWNLOADS, "gone.torrent"), first=False)
+            self.assertIn('"Cannot read the torrent file: no such file or directory"', missing.stdout)
+        finally:
+            device.close()
 
 
 class ApplicationTest(unittest.TestCase):
@@ -186,13 +222,28 @@ until 20 [1/8/1]
             result = run_script(device.root, self.start_transfer(device) + """suspend
 wait 1
 echo still here
+suspend
 tab 0
 tap Exit
+alert
+answer 0
+echo kept
+tap Exit
+answer 1
 echo not reached
 """)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertIn("still here", result.stdout)
+            # Leaving says once that Quorvane keeps running, and how to come back.
+            self.assertEqual(result.stdout.count("notification Quorvane keeps running: "), 1, result.stdout)
+            self.assertIn("Start Quorvane again", result.stdout)
+            # Exit while the transfer runs asks first; Cancel keeps it.
+            self.assertIn('message="A transfer is running. Stop it and exit?"', result.stdout)
+            self.assertIn("kept", result.stdout)
             self.assertNotIn("not reached", result.stdout)
+            again = run_script(device.root, "suspend\ntab 0\ntap Exit\necho not reached\n")
+            self.assertNotIn("notification", again.stdout, "once per installation")
+            self.assertNotIn("not reached", again.stdout, "nothing runs: Exit ends at once")
             with open(device.path("client.pid")) as f:
                 pid = int(f.read())
             self.assertTrue(wait_gone(pid), "the exit action must end the transfer")

@@ -8,6 +8,7 @@
 #include "kit/ui/Application.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
 #include "kit/core/RunLoop.h"
 
 #include <QElapsedTimer>
@@ -36,7 +37,10 @@ TEST(ExitTest, AClientThatIgnoresItsEndIsKilledOnceTheWaitIsOver)
     kit::DeviceLayout::current().setRoot(folder.path() + "/device");
 
     std::ostringstream said;
-    auto* previous = std::cerr.rdbuf(said.rdbuf());
+    auto previous = kit::setLogSink([&](const std::string& line) {
+        said << line << "\n";
+        return true;
+    });
     auto platform = std::make_shared<QtPlatform>(Options {});
     platform->stopTimeout = 0.5;
     double waited = -1;
@@ -56,10 +60,10 @@ TEST(ExitTest, AClientThatIgnoresItsEndIsKilledOnceTheWaitIsOver)
         return 0;
     };
     EXPECT_EQ(runInWindow(platform), 0);
-    std::cerr.rdbuf(previous);
+    kit::setLogSink(previous);
     kit::ChildProcess::killAll(); // whatever happened above, nothing is left behind
     EXPECT_GE(waited, 0.45) << "the client had its time";
-    EXPECT_NE(said.str().find("the transfer client did not stop in 0.5 s; killing it"), std::string::npos) << said.str();
+    EXPECT_NE(said.str().find("The transfer client did not stop in 0.5 s; killing it"), std::string::npos) << said.str();
 }
 
 } // namespace

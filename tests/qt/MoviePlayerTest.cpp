@@ -16,7 +16,10 @@
 #include "kit/ui/ViewAnimation.h"
 #include "kit/ui/Window.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -48,6 +51,13 @@ protected:
     }
     void TearDown() override
     {
+        // Screens that say why a file could not be played wait for Done: none outlives its test.
+        std::vector<QPointer<QWidget>> screens;
+        for (auto* w : QApplication::allWidgets())
+            if (w->objectName() == QLatin1String("moviePlayer"))
+                screens.emplace_back(w);
+        for (auto& screen : screens)
+            delete screen.data();
         setFirstFramePending(false);
         finishObservation.reset();
         player.reset();
@@ -135,6 +145,65 @@ TEST_F(QtMoviePlayerTest, FileThatIsNoMediaFinishesWithAnError)
     EXPECT_EQ(*reason, kit::MovieFinishReason::PlaybackError);
     EXPECT_FALSE(player->isPlaying());
     EXPECT_TRUE(processUntil([&] { return backend().screenFor(*player) == nullptr; }));
+}
+
+// The label that says why a file cannot be played, if one is shown.
+QLabel* shownProblem()
+{
+    for (auto* w : QApplication::allWidgets())
+        if (w->objectName() == QLatin1String("moviePlayerProblem") && w->isVisible())
+            return static_cast<QLabel*>(w);
+    return nullptr;
+}
+
+TEST_F(QtMoviePlayerTest, AFileThePlayerCannotPlayIsSaidUntilDone)
+{
+    makePlayer(writeFile("notes.mp4", std::string(4096, 'x') + "a shopping list\n"));
+    player->play();
+    ASSERT_TRUE(finished());
+    QLabel* problem = shownProblem();
+    ASSERT_NE(problem, nullptr);
+    EXPECT_TRUE(problem->text().startsWith(QStringLiteral("“notes.mp4” cannot be played."))) << problem->text().toStdString();
+    auto* done = problem->parentWidget()->findChild<QPushButton*>(QStringLiteral("moviePlayerDone"));
+    ASSERT_NE(done, nullptr);
+    QPointer<QWidget> screen = problem->parentWidget();
+    QTest::mouseClick(done, Qt::LeftButton);
+    EXPECT_TRUE(deleted(screen));
+
+    reason.reset();
+    makePlayer(dir + "/gone.mp4");
+    player->play();
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::PlaybackError);
+    ASSERT_NE(shownProblem(), nullptr);
+    EXPECT_TRUE(shownProblem()->text().contains(QStringLiteral("not there"))) << shownProblem()->text().toStdString();
+    QTest::keyClick(shownProblem()->parentWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(processUntil([] { return shownProblem() == nullptr; }));
+}
+
+TEST_F(QtMoviePlayerTest, ThePlayerHasItsControls)
+{
+    makePlayer(writeClip("clip.wav"));
+    player->play();
+    QWidget* screen = backend().screenFor(*player);
+    ASSERT_NE(screen, nullptr);
+    auto* playPause = screen->findChild<QPushButton*>(QStringLiteral("moviePlayerPlayPause"));
+    auto* position = screen->findChild<QSlider*>(QStringLiteral("moviePlayerPosition"));
+    auto* time = screen->findChild<QLabel*>(QStringLiteral("moviePlayerTime"));
+    ASSERT_TRUE(playPause && position && time);
+    ASSERT_TRUE(processUntil([&] { return position->maximum() > 9000; })) << "the slider spans the media";
+    EXPECT_TRUE(time->text().endsWith(QStringLiteral("/ 0:10"))) << time->text().toStdString();
+    ASSERT_TRUE(processUntil([&] { return playPause->text() == QStringLiteral("Pause"); }));
+    QTest::mouseClick(playPause, Qt::LeftButton);
+    ASSERT_TRUE(processUntil([&] { return playPause->text() == QStringLiteral("Play"); })) << "paused";
+    QTest::mouseClick(playPause, Qt::LeftButton);
+    ASSERT_TRUE(processUntil([&] { return playPause->text() == QStringLiteral("Pause"); })) << "playing again";
+    // Dragging the position seeks.
+    position->setSliderDown(true);
+    position->setSliderPosition(5000);
+    position->setSliderDown(false);
+    EXPECT_TRUE(processUntil([&] { return time->text().startsWith(QStringLiteral("0:05")); })) << time->text().toStdString();
+    player->stop();
 }
 
 TEST_F(QtMoviePlayerTest, DoneFinishesAsTheUserLeaving)

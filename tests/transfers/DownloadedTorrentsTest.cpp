@@ -187,7 +187,9 @@ TEST_F(DownloadedTorrentsTest, ATransferShowsEachChunkCutsOnceASecondAndEndsByIt
     open(3);
     ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1"); }));
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
-    EXPECT_EQ(tab->status->text(), "Downloading ...") << "a child that ends by itself leaves the state";
+    EXPECT_EQ(tab->status->text(), "Ended") << "the headline does not contradict the state once the child has gone";
+    EXPECT_EQ(tab->stateLabel->text(), "Ended");
+    EXPECT_EQ(tab->timeLeftLabel->text(), "") << "nothing left to wait for";
     EXPECT_TRUE(textShows("line two"));
     loop.advance(2.0);
     EXPECT_EQ(tab->dnLabel->text(), " 20");
@@ -207,6 +209,11 @@ TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhileP
     tab->Pausepressed();
     tab->Resumepressed();
     EXPECT_EQ(tab->status->text(), "Idle") << "no child: the buttons do nothing";
+    auto enabled = [&] {
+        return std::string(tab->stopButton->isEnabled() ? "S" : "-") + (tab->pauseButton->isEnabled() ? "P" : "-")
+            + (tab->resumeButton->isEnabled() ? "R" : "-");
+    };
+    EXPECT_EQ(enabled(), "---") << "greyed: nothing to act on";
     EXPECT_TRUE(tab->progressBar->isHidden()) << "no bar before a transfer";
 
     startThroughTheQuestion();
@@ -214,20 +221,114 @@ TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhileP
     ASSERT_TRUE(waitFor([&] { return textShows("tick"); }));
     tab->viewDidAppear(false);
     EXPECT_EQ(tab->torrentLabel->text(), "My File [1].torrent") << "coming back names the running transfer";
+    EXPECT_EQ(enabled(), "SP-") << "running: Resume would do nothing";
     tab->Pausepressed();
     EXPECT_EQ(tab->status->text(), "Paused");
+    EXPECT_EQ(enabled(), "S-R");
     EXPECT_TRUE(tab->shellProcess()->isRunning());
     tab->Resumepressed();
     EXPECT_EQ(tab->status->text(), "Downloading ...");
+    EXPECT_EQ(enabled(), "SP-");
     tab->Pausepressed();
     EXPECT_EQ(tab->stateLabel->text(), "Paused");
     tab->Stoppressed();
     EXPECT_EQ(tab->status->text(), "Stopped");
+    EXPECT_EQ(enabled(), "---") << "a stopped transfer has nothing left to stop, pause or resume";
     EXPECT_EQ(tab->stateLabel->text(), "Stopped");
     ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1"); })) << "a paused child must be able to end";
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
     tab->Resumepressed();
     EXPECT_EQ(tab->status->text(), "Stopped") << "after the end the buttons do nothing";
+}
+
+TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLinesKept)
+{
+    // What the real client prints in a downloads folder it may not write to.
+    standIn("emit 'META INFO\nCreating file \"data.bin\"\nerror, create file \"data.bin\" failed:  Permission denied\n"
+            "error, initial meta info failed.\n'\nexit 1\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning() && logShows(" Less than 1"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->stateLabel->text(), "Cannot write to the downloads folder: permission denied");
+    EXPECT_EQ(tab->status->text(), "Transfer failed") << "no \"Downloading ...\" above a failure";
+    EXPECT_TRUE(textShows("error, create file \"data.bin\" failed:  Permission denied")) << "the client's line stays";
+    EXPECT_EQ(tab->timeLeftLabel->text(), "");
+    EXPECT_GE(tab->stateLabel->numberOfLines(), 2) << "the words are not cut off";
+    EXPECT_EQ(tab->stateLabel->frame().size.width, 300.0f);
+    EXPECT_FALSE(tab->stopButton->isEnabled());
+    EXPECT_TRUE(tab->progressBar->isHidden()) << "no empty bar for a transfer that never began";
+
+    // A garbage .torrent.
+    standIn("emit '\nerror, initial meta info failed.'\nexit 1\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning() && tab->stateLabel->text() == "Not a valid torrent file"; }));
+    EXPECT_EQ(tab->status->text(), "Transfer failed");
+
+    // An unknown failure still shows its exit status.
+    standIn("exit 2\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning() && tab->stateLabel->text() == "Ended (exit status 2)"; }));
+    EXPECT_EQ(tab->status->text(), "Transfer failed");
+}
+
+TEST_F(DownloadedTorrentsTest, TheQuestionAboutANewTransferIsNotDrawnOverTheLastOne)
+{
+    standIn("status '| 0/0/1 [3/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\ngate g1\nemit '\nerror, initial meta info failed.'\nexit 1\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("[3/8/1]"); }));
+    loop.advance(1.0);
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning() && tab->stateLabel->text() == "Not a valid torrent file"; }));
+    loop.advance(1.0);
+    ASSERT_FALSE(tab->progressBar->isHidden());
+
+    handOver("/downloads/next.torrent", "next.torrent");
+    tab->viewDidAppear(false);
+    ASSERT_NE(app->frontPopup(), nullptr);
+    EXPECT_EQ(tab->txtView->text(), "");
+    EXPECT_EQ(tab->stateLabel->text(), "");
+    EXPECT_EQ(tab->percentLabel->text(), "");
+    EXPECT_EQ(tab->dnLabel->text(), "");
+    EXPECT_TRUE(tab->progressBar->isHidden());
+    EXPECT_EQ(tab->status->text(), "Idle");
+    loop.advance(2.0);
+    EXPECT_EQ(tab->dnLabel->text(), "") << "the last output is not cut again";
+    app->frontPopup()->dismissWithClickedButtonIndex(0, true);
+    EXPECT_EQ(tab->txtView->text(), "");
+
+    // A transfer that runs stays in view while the next one is asked about.
+    standIn("while :; do status \"| run [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("run"); }));
+    handOver("/downloads/next.torrent", "next.torrent");
+    tab->viewDidAppear(false);
+    EXPECT_TRUE(textShows("run"));
+    EXPECT_EQ(tab->status->text(), "Downloading ...");
+    app->frontPopup()->dismissWithClickedButtonIndex(0, true);
+}
+
+TEST_F(DownloadedTorrentsTest, APausedTransferShowsNoRateUntilItsNextOutput)
+{
+    standIn("status '| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\ngate g1\n"
+            "status '| 0/0/1 [2/8/1] 0MB,0MB | 30,5K/s | 2,1K E:0,1'\ngate g2\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("[1/8/1]"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->dnLabel->text(), " 10");
+    tab->Pausepressed();
+    EXPECT_EQ(tab->dnLabel->text(), "");
+    EXPECT_EQ(tab->ratesLabel->text(), "");
+    loop.advance(3.0);
+    EXPECT_EQ(tab->dnLabel->text(), "") << "the tick does not bring the held client's rate back";
+    EXPECT_EQ(tab->upLabel->text(), "");
+    tab->Resumepressed();
+    loop.advance(1.0);
+    EXPECT_EQ(tab->dnLabel->text(), "") << "still the old output";
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return textShows("[2/8/1]"); }));
+    loop.advance(1.0);
+    EXPECT_EQ(tab->dnLabel->text(), " 30");
+    open(2);
 }
 
 TEST_F(DownloadedTorrentsTest, ASecondYesEndsTheFirstChildAndOneTickServesBoth)
@@ -412,6 +513,7 @@ TEST_F(DownloadedTorrentsTest, RecordedOutputShowsProgressRatesStateAndCompletio
     ASSERT_TRUE(waitFor([&] { return textShows("[64/64/64]"); }));
     loop.advance(1.0);
     EXPECT_EQ(tab->stateLabel->text(), "Seeding (complete)");
+    EXPECT_EQ(tab->status->text(), "Complete, sharing ...") << "no \"Downloading ...\" above a complete download";
     EXPECT_EQ(tab->timeLeftLabel->text(), "Complete");
     EXPECT_EQ(tab->ratesLabel->text(), "\u2193 0 KB/s   \u2191 1.2 MB/s");
     loop.advance(3.0);
@@ -420,7 +522,7 @@ TEST_F(DownloadedTorrentsTest, RecordedOutputShowsProgressRatesStateAndCompletio
     open(4);
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
     EXPECT_EQ(tab->stateLabel->text(), "Ended (exit status 3)");
-    EXPECT_EQ(tab->status->text(), "Downloading ...") << "the tab's own status stays as it was";
+    EXPECT_EQ(tab->status->text(), "Complete") << "the download completed, whatever the exit status";
 }
 
 TEST_F(DownloadedTorrentsTest, TheOptionsScreenComesAndGoesLeavingTheTransferAsItWas)
@@ -474,6 +576,17 @@ TEST_F(DownloadedTorrentsTest, TheOptionsScreenStoresValidLimitsAndSaysWhenTheyA
     EXPECT_EQ(d.stringForKey("StopWhenComplete"), "No");
     options.dismissAction(nullptr);
     EXPECT_EQ(tab->modalViewController(), nullptr);
+
+    // A limit stored from outside that is no number is refused on sight, as a typed one is.
+    d.setObject("abc12", "DownloadLimit");
+    tab->goQueue();
+    auto& again = dynamic_cast<TipsViewController&>(*tab->modalViewController());
+    again.view();
+    EXPECT_EQ(again.noteLabel->text(), "Download limit not stored: a limit is a whole number of KB/s, or empty for none; it stays none.");
+    again.downLimitTextField->setText("abc12");
+    EXPECT_EQ(again.noteLabel->text(), "Download limit not stored: a limit is a whole number of KB/s, or empty for none; it stays none.");
+    again.upLimitTextField->setText("abc12");
+    EXPECT_EQ(again.noteLabel->text(), "Upload limit not stored: a limit is a whole number of KB/s, or empty for none; it stays none.");
 }
 
 TEST_F(DownloadedTorrentsTest, EndingTheApplicationEndsTheTransfer)
