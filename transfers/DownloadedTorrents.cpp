@@ -20,6 +20,14 @@ namespace {
 constexpr const char* downloadingText = "Downloading ...";
 // What the client prints once it has every piece.
 constexpr std::string_view clientCompleteText = "Download complete.";
+// A client told to stop (or replaced by a new transfer) that has not ended
+// after this long is killed, as the end of the application does.
+constexpr double stopGraceSeconds = 10;
+
+bool isBlank(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
 // The state shares its line with the time left; alone on it, it may take the
 // whole width and a second line (a failure in words is long). At the natural
@@ -156,7 +164,7 @@ void DownloadedTorrents::endCurrentChild()
     if (m_shellProcess) {
         m_shellProcess->onTerminate = nullptr;
         if (m_shellProcess->isRunning())
-            m_shellProcess->terminate();
+            m_shellProcess->terminate(stopGraceSeconds);
     }
     m_pipeReads.reset();
     m_handle.reset();
@@ -223,6 +231,7 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     m_chunkTail.clear();
     m_failure.reset();
     m_rateIsFresh = false;
+    m_lastWords.clear();
     m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
     m_progress.started();
     refreshProgress();
@@ -241,6 +250,10 @@ void DownloadedTorrents::childEnded(kit::ChildProcess& child)
     refreshProgress();
     m_progress.ended(child.terminationStatus());
     refreshProgress();
+    // Its last words stay in view, not a line break that followed them.
+    if (m_text && isBlank(*m_text) && !m_lastWords.empty()) {
+        txtView->setText(m_lastWords);
+    }
 }
 
 void DownloadedTorrents::noticeCompletion(std::string_view chunk)
@@ -277,6 +290,15 @@ void DownloadedTorrents::readPipe(const kit::Notification& notification)
     // Output is decoded leniently: a character cut between reads waits for the
     // rest, and bytes that are no UTF-8 show as replacement characters.
     auto decoded = m_decoder.decode(*bytes);
+    // A client that ends after its error and then a bare line break (in a
+    // write of its own) must not leave a blank view: once it has ended, such
+    // a chunk keeps its last words in view.
+    if (isBlank(decoded) && !m_lastWords.empty() && m_shellProcess && !m_shellProcess->isRunning()) {
+        m_handle->readInBackgroundAndNotify();
+        return;
+    }
+    if (!isBlank(decoded))
+        m_lastWords = decoded;
     if (!decoded.empty()) {
         noticeCompletion(decoded);
         m_failure.feed(decoded);
@@ -353,7 +375,9 @@ void DownloadedTorrents::Stoppressed()
 {
     if (!m_shellProcess || !m_shellProcess->isRunning())
         return;
-    m_shellProcess->terminate(); // also wakes a paused child, so it can end
+    // Also wakes a paused child, so it can end; one that ignores the request
+    // is killed, so that "Stopped" holds.
+    m_shellProcess->terminate(stopGraceSeconds);
     status->setText("Stopped");
     m_progress.stopped();
     refreshProgress();

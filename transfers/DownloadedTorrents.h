@@ -101,6 +101,8 @@ private:
     std::vector<std::string> m_queueArray;
     std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
     std::optional<std::string> m_text;
+    // The latest chunk with more than blanks in it.
+    std::string m_lastWords;
     kit::Utf8Decoder m_decoder;
     // Both end with this controller: nothing calls into it after it has gone.
     std::shared_ptr<kit::Timer> m_tick;

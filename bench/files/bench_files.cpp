@@ -1,6 +1,7 @@
 // Listing a large folder in the downloads tab, in torrent mode and in
 // all-entries mode, against a plain read of the same folder's names (the
 // limit). Prints the times and the ratios; the aim is within 2x of the plain read.
+// Also prints the resident memory before and after, and its peak.
 //
 //   bench_files [ENTRIES] [FOLDER]   (default 100000 entries in a temporary folder)
 #include "files/TorrentFiles.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fstream>
 #include <fcntl.h>
 #include <functional>
 #include <filesystem>
@@ -46,6 +48,17 @@ std::vector<std::string> plainRead(const std::string& folder)
     return names;
 }
 
+// A field of /proc/self/status in KiB (VmRSS, VmHWM).
+long statusKiB(const std::string& field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atol(line.c_str() + field.size() + 1);
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -78,6 +91,7 @@ int main(int argc, char** argv)
     tab->view();
     tab->currentDir = folder;
 
+    const long residentBefore = statusKiB("VmRSS");
     const int rounds = 15;
     size_t plainCount = 0, torrentRows = 0, allRows = 0;
     plainRead(folder); // warm the cache
@@ -95,6 +109,10 @@ int main(int argc, char** argv)
     std::printf("  torrent mode (%zu rows) %8.2f ms   ratio %.2f\n", torrentRows, t * 1e3, t / p);
     std::printf("  all-entries mode (%zu rows) %8.2f ms   ratio %.2f\n", allRows, a * 1e3, a / p);
     std::printf("  target: ratio within 2.00: %s\n", t / p <= 2 && a / p <= 2 ? "met" : "NOT met");
+    const long residentAfter = statusKiB("VmRSS");
+    std::printf("  resident memory: %ld KiB before listing, %ld KiB after %d rounds (%.0f bytes a row), peak %ld KiB\n",
+        residentBefore, residentAfter, rounds, allRows ? double(residentAfter - residentBefore) * 1024 / double(allRows) : 0.0,
+        statusKiB("VmHWM"));
 
     if (made) {
         std::error_code ec;

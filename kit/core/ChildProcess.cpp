@@ -2,6 +2,7 @@
 
 #include "kit/core/Log.h"
 #include "kit/core/RunLoop.h"
+#include "kit/core/Timer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -296,6 +297,24 @@ void ChildProcess::terminate()
 {
     signal(SIGTERM);
     signal(SIGCONT);
+}
+
+void ChildProcess::terminate(double killAfter)
+{
+    if (!isRunning())
+        return;
+    terminate();
+    if (m_killTimer)
+        return; // the first deadline stands
+    std::weak_ptr<ChildProcess> weak = weak_from_this();
+    m_killTimer = Timer::scheduled(killAfter, false, [weak, killAfter](Timer&) {
+        auto self = weak.lock();
+        if (!self || !self->isRunning())
+            return;
+        log("process " + std::to_string(self->m_pid) + " (" + self->m_launchPath + ") did not end within "
+            + std::to_string(int(killAfter)) + " s of SIGTERM; killed");
+        self->signal(SIGKILL);
+    });
 }
 
 void ChildProcess::suspend()

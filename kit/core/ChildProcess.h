@@ -25,6 +25,8 @@
 
 namespace kit {
 
+class Timer;
+
 class ChildProcess : public std::enable_shared_from_this<ChildProcess> {
 public:
     static std::shared_ptr<ChildProcess> create();
@@ -57,6 +59,10 @@ public:
 
     // SIGTERM, then SIGCONT so that a stopped child can act on it.
     void terminate();
+    // terminate(), and SIGKILL if the child is still running killAfter
+    // seconds later (on the run loop's clock; logged): a child that ignores
+    // SIGTERM must not run on after it was told to stop.
+    void terminate(double killAfter);
     void suspend();
     void resume();
 
@@ -96,6 +102,7 @@ private:
     bool m_launched { false };
     std::optional<int> m_status;
     std::unique_ptr<FdWatcher> m_exitWatch;
+    std::shared_ptr<Timer> m_killTimer;
 };
 
 } // namespace kit

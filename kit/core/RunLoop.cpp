@@ -178,6 +178,7 @@ void RunLoop::reset()
         m_foreignPending = false;
     }
     m_stopped = false;
+    m_waitsForOutside = false;
 }
 
 void RunLoop::post(std::function<void()> work)
@@ -322,6 +323,7 @@ void RunLoop::watchReady(uint64_t id, unsigned revents)
     if (!mine)
         return;
     auto callback = it->second.callback; // alive even if the watcher goes away inside
+    ++m_deliveries;
     (*callback)(mine);
 }
 
@@ -367,6 +369,37 @@ bool RunLoop::runUntil(const std::function<bool()>& done, double realTimeout)
     return true;
 }
 
+Token RunLoop::awaitOutside()
+{
+    ++m_awaited;
+    return Token([this] { --m_awaited; });
+}
+
+void RunLoop::deliverReady()
+{
+    // Without awaited work only what is ready now counts; a child that writes
+    // without pause gets a bounded number of rounds, so it cannot hold the clock.
+    constexpr int readyRounds = 64;
+    RealClock real;
+    const double started = real.now();
+    for (int round = 0;; ++round) {
+        runPosted();
+        const bool awaited = m_waitsForOutside && m_awaited > 0;
+        const double spent = real.now() - started;
+        double timeout = 0;
+        if (awaited)
+            timeout = std::clamp(settleLimit - spent, 0.0, settleQuiet);
+        const uint64_t before = m_deliveries;
+        m_backend->wait(hasPostedWork() ? 0 : timeout);
+        runPosted();
+        const bool delivered = m_deliveries != before;
+        if (!delivered && !hasPostedWork())
+            break;
+        if (real.now() - started >= settleLimit || (!awaited && round >= readyRounds))
+            break;
+    }
+}
+
 void RunLoop::advance(double seconds)
 {
     auto* manual = dynamic_cast<ManualClock*>(m_clock.get());
@@ -377,9 +410,7 @@ void RunLoop::advance(double seconds)
     }
     const double target = manual->now() + seconds;
     for (;;) {
-        runPosted();
-        m_backend->wait(0);
-        runPosted();
+        deliverReady();
         auto due = nextDueTime();
         if (!due || *due > target)
             break;

@@ -16,6 +16,7 @@
 // when it is destroyed, so nothing the loop calls can reach a dead owner.
 #include "kit/core/Clock.h"
 #include "kit/core/RunLoopBackend.h"
+#include "kit/core/Token.h"
 
 #include <atomic>
 #include <cstdint>
@@ -70,10 +71,27 @@ public:
     void stop() { m_stopped = true; }
     // Turns the loop until done() holds or realTimeout real seconds pass.
     bool runUntil(const std::function<bool()>& done, double realTimeout);
-    // Manual clock: fires, in time order, everything due within seconds, also
-    // handling descriptors that are ready on the way. On a real clock time
-    // cannot be skipped: it logs so, runs only what is due, and waits for nothing.
+    // Manual clock: fires, in time order, everything due within seconds. Before
+    // each step of the clock it delivers what the descriptors have ready, and,
+    // where the loop waits for outside work (setWaitsForOutsideWork) and some
+    // is awaited (awaitOutside), it first gives the descriptors a short real
+    // wait, so that an answer a loopback server is about to send arrives
+    // before the clock moves past it. On a real clock time cannot be skipped:
+    // it logs so, runs only what is due, and waits for nothing.
     void advance(double seconds);
+
+    // Work that answers through descriptors in real time (an HTTP transfer):
+    // while a token lives, advance() waits up to settleQuiet real seconds of
+    // silence (at most settleLimit in all) before each step of the clock.
+    // The token must not outlive the loop.
+    [[nodiscard]] Token awaitOutside();
+    size_t awaitedCount() const { return m_awaited; }
+    // Off by default (tests wait for real I/O themselves, with runUntil); the
+    // headless shell turns it on under virtual time. reset() turns it off.
+    void setWaitsForOutsideWork(bool waits) { m_waitsForOutside = waits; }
+    bool waitsForOutsideWork() const { return m_waitsForOutside; }
+    static constexpr double settleQuiet = 0.5;
+    static constexpr double settleLimit = 5;
 
     std::optional<double> nextDueTime() const;
     size_t timerCount() const { return m_timers.size(); }
@@ -117,6 +135,8 @@ private:
     void removeWatch(uint64_t id);
 
     void runPosted();
+    // advance()'s delivery before a step of the clock.
+    void deliverReady();
     void takeForeign();
     void fireDueTimers();
     void openWakeChannel(WakeChannel first);
@@ -139,6 +159,10 @@ private:
     std::map<uint64_t, WatchEntry> m_watches;
     uint64_t m_nextSeq { 1 };
     bool m_stopped { false };
+    size_t m_awaited { 0 };
+    bool m_waitsForOutside { false };
+    // Descriptor callbacks run so far, so that a wait can tell whether it delivered.
+    uint64_t m_deliveries { 0 };
 
     // Waking from other threads: an eventfd, or a pipe where eventfd is
     // missing; with neither, foreign work is picked up on the next turn.

@@ -89,6 +89,8 @@ private:
     uint64_t m_nextSerial { 1 };
     int m_depth { 0 };
     uint64_t m_generation { 0 };
+    // Held while transfers run: a manual clock then waits for their answers.
+    Token m_awaiting;
 };
 
 void HttpEngine::ensureMulti()
@@ -222,6 +224,8 @@ bool HttpEngine::add(HttpRequest& request)
         dropMultiIfIdle();
         return false;
     }
+    if (!m_awaiting.isActive())
+        m_awaiting = m_loop.awaitOutside();
     return true;
 }
 
@@ -241,6 +245,8 @@ void HttpEngine::remove(HttpRequest& request)
     if (m_multi && request.m_easy)
         curl_multi_remove_handle(m_multi.get(), easyOf(request.m_easy));
     m_requests.erase(request.m_serial);
+    if (m_requests.empty())
+        m_awaiting.reset();
     dropMultiIfIdle();
 }
 

@@ -305,6 +305,7 @@ void HeadlessWebEngine::fetch(const std::string& url)
     auto http = HttpRequest::create(url);
     http->setTimeout(m_pending.timeoutInterval());
     http->setFollowsRedirects(false);
+    http->setMaximumBodyLength(pageSizeLimit);
     if (m_pending.cachePolicy() != URLRequestCachePolicy::UseProtocolCachePolicy)
         http->setHeader("Cache-Control", "no-cache");
     // The engine outlives nothing it registers: the request dies with it.

@@ -19,6 +19,7 @@
 #include "kit/net/HttpRequest.h"
 #include "kit/web/WebEngine.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace kit {
@@ -30,6 +31,10 @@ struct WebLink {
 
 class HeadlessWebEngine final : public WebEngine {
 public:
+    // A page body beyond this fails the load as too large (-1103): a server
+    // that sends without end must not fill the memory while the time-out runs.
+    static constexpr size_t pageSizeLimit = 16u << 20;
+
     // For Platform::setWebEngineFactory.
     static WebEngineFactory factory();
 

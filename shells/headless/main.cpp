@@ -5,6 +5,7 @@
 #include "kit/ui/Application.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
+#include "kit/core/InstanceLock.h"
 #include "kit/web/HeadlessWebEngine.h"
 #include "kit/ui/MoviePlayer.h"
 #include "kit/ui/Window.h"
@@ -158,8 +159,19 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     if (!root.empty())
         kit::DeviceLayout::current().setRoot(root);
-    if (virtualTime)
+    // One application per device: a second would write over the first's
+    // settings and downloads.
+    auto lock = kit::InstanceLock::acquire();
+    if (!lock) {
+        std::cerr << "quorvane-headless: " << lock.error().message
+                  << "; end it first, or lay this run under another --root." << std::endl;
+        return 1;
+    }
+    if (virtualTime) {
         kit::RunLoop::main().useManualClock();
+        // So that answers from loopback servers arrive in virtual time.
+        kit::RunLoop::main().setWaitsForOutsideWork(true);
+    }
     auto platform = std::make_shared<HeadlessPlatform>(script, virtualTime, open);
     platform->setWebEngineFactory(kit::HeadlessWebEngine::factory());
     platform->setMovieBackend(std::make_shared<HeadlessMoviePlayer>());

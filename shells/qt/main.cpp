@@ -3,6 +3,7 @@
 #include "app/TorrentOpener.h"
 #include "kit/ui/Application.h"
 #include "kit/core/DeviceLayout.h"
+#include "kit/core/InstanceLock.h"
 #include "kit/core/Log.h"
 #include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/AppIcon.h"
@@ -141,6 +142,14 @@ int main(int argc, char** argv)
 
     if (!options.root.empty())
         kit::DeviceLayout::current().setRoot(options.root);
+    // One application per device (a headless run, or a window of a script,
+    // on the same folders): a second would write over the first's settings
+    // and downloads.
+    auto lock = kit::InstanceLock::acquire();
+    if (!lock) {
+        std::cerr << "quorvane: " << lock.error().message << "; end it first, or open another --root." << std::endl;
+        return 1;
+    }
     auto platform = std::make_shared<qtshell::QtPlatform>(options);
     platform->setSingleInstance(instance.get());
     kit::Platform::install(platform);

@@ -31,8 +31,12 @@ class Adnet:
         if first:
             script = "answer 0\n" + script  # the first-run notice
         env = dict(os.environ)
+        # The video site too: a page handed to the system also loads in the
+        # browser, and under virtual time its answer (here adnet's 404 page)
+        # arrives before the next step, where an unknown host would fail it.
         env["QUORVANE_CONNECT_TO"] = (f"ads.example.test:80:127.0.0.1:{self.port};"
-                                      f"media.example.test:80:127.0.0.1:{self.port}")
+                                      f"media.example.test:80:127.0.0.1:{self.port};"
+                                      f"www.clipstream.example:80:127.0.0.1:{self.port}")
         args = [HEADLESS, "--root", self.tmp.name, "--script", "-"] + (["--virtual-time"] if virtual else [])
         return subprocess.run(args, input=script, capture_output=True, text=True, timeout=90, env=env)
 

@@ -1,4 +1,5 @@
 #include "kit/net/HttpRequest.h"
+#include "kit/core/Timer.h"
 #include "kit/core/RunLoop.h"
 #include "tests/support/AdnetServer.h"
 #include "tests/support/LoopTest.h"
@@ -91,6 +92,25 @@ TEST_F(HttpRequestTest, CancelInsideResponseStopsEveryCallback)
     waitFor([] { return false; }, 0.2);
     EXPECT_EQ(t.events, (std::vector<std::string> { "response" }));
     EXPECT_FALSE(r->isRunning());
+}
+
+TEST_F(HttpRequestTest, AnswersArriveInVirtualTimeBeforeTheTimeOut)
+{
+    // No real-time waiting here: advancing the clock alone carries the transfers.
+    kit::RunLoop::main().setWaitsForOutsideWork(true);
+    std::vector<std::string> order;
+    Trace first;
+    auto a = make("http://ads.example.test/echo?body=one", first);
+    a->setTimeout(60);
+    auto tick = kit::Timer::scheduled(30, false, [&](kit::Timer&) {
+        order.push_back("tick " + std::to_string(first.done));
+    });
+    ASSERT_TRUE(a->start());
+    kit::RunLoop::main().advance(120);
+    EXPECT_EQ(first.events, (std::vector<std::string> { "response 200", "data", "finish" }));
+    EXPECT_EQ(first.body, "one");
+    EXPECT_EQ(order, (std::vector<std::string> { "tick 1" }));
+    EXPECT_EQ(kit::RunLoop::main().awaitedCount(), 0u);
 }
 
 TEST_F(HttpRequestTest, TimeOutOnTheRunLoopClockAndRefusedConnectionsFail)

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <atomic>
+#include <chrono>
 #include <thread>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -263,6 +265,39 @@ TEST_P(RunLoopWakeTest, WorkFromOtherThreadsIsNeverLost)
     worker.join();
     ASSERT_TRUE(loop.runUntil([&] { return ran == 100; }, 10));
     EXPECT_EQ(ran, 100);
+}
+
+TEST_F(RunLoopTest, AdvanceLetsAwaitedOutsideWorkAnswerBeforeTheClockMoves)
+{
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    std::vector<std::pair<std::string, double>> seen;
+    kit::FdWatcher watch(loop, fds[0], kit::FdWatcher::Read, [&](unsigned) {
+        char c;
+        while (::recv(fds[0], &c, 1, MSG_DONTWAIT) == 1)
+            seen.push_back({ std::string(1, c), loop.now() });
+    });
+    auto timer = kit::Timer::scheduled(1.0, false, [&](kit::Timer&) { seen.push_back({ "timer", loop.now() }); });
+    // An answer on its way: the other end writes a little later, in real time.
+    loop.setWaitsForOutsideWork(true);
+    auto awaiting = loop.awaitOutside();
+    EXPECT_EQ(loop.awaitedCount(), 1u);
+    std::thread server([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        [[maybe_unused]] auto n = ::send(fds[1], "a", 1, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        n = ::send(fds[1], "b", 1, 0);
+    });
+    loop.advance(2);
+    server.join();
+    awaiting.reset();
+    EXPECT_EQ(loop.awaitedCount(), 0u);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], (std::pair<std::string, double> { "a", 0.0 }));
+    EXPECT_EQ(seen[1], (std::pair<std::string, double> { "b", 0.0 }));
+    EXPECT_EQ(seen[2], (std::pair<std::string, double> { "timer", 1.0 }));
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fallbacks, RunLoopWakeTest, ::testing::Values(kit::RunLoop::WakeChannel::Pipe, kit::RunLoop::WakeChannel::None));

@@ -396,6 +396,20 @@ TEST_F(DownloadedTorrentsTest, OutputThatIsNoUtf8OrSplitsACharacterDoesNotEndThe
     open(3);
 }
 
+TEST_F(DownloadedTorrentsTest, AClientThatEndsWithItsErrorThenALineBreakLeavesTheErrorInView)
+{
+    // The error and its line break come in two reads, the last one blank.
+    standIn("printf 'error, initial meta info failed.'\n"
+            "sleep 0.3\n"
+            "printf '\\n'\n"
+            "exit 1\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1") && kit::ChildProcess::runningCount() == 0; }));
+    loop.advance(1.0);
+    EXPECT_TRUE(textShows("error, initial meta info failed.")) << tab->txtView->text();
+    EXPECT_EQ(tab->stateLabel->text(), "Ended (exit status 1)");
+}
+
 TEST_F(DownloadedTorrentsTest, AFailedStartSaysWhatFailedAndAdvisesAnInstallOnlyForTheClient)
 {
     const std::string advice = "must be installed at";

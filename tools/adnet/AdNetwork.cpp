@@ -184,7 +184,7 @@ bool AdNetwork::knowsScenario(const std::string& name)
     static const char* names[] = { "text", "other", "canvas", "app", "app-file", "click-noredirect", "click-empty", "click-notjson",
         "click-404", "no-jsonp", "banner", "banner-nopixel", "banner-badpixel", "banner-slowpictures", "banner-slowpixel", "both",
         "status404", "status500", "reset", "slow", "notjson", "empty", "huge", "no-url", "no-action", "no-text", "no-picture",
-        "badimage", "badicon", "empty-banner", "gzip-bomb", "banner-badurl", "text-pixel" };
+        "badimage", "badicon", "empty-banner", "gzip-bomb", "banner-badurl", "text-pixel", "trickle", "redirect-loop", "die" };
     for (auto* n : names)
         if (name == n)
             return true;
@@ -276,6 +276,25 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
                 // Promise a body, send a little of it and drop the connection.
                 res.set_content_provider(4096, "application/json", [](size_t, size_t, httplib::DataSink& sink) {
                     sink.write("{\"te", 4);
+                    return false;
+                });
+            } else if (scenario == "trickle") {
+                // A whole ad, one byte a second, for as long as the client listens.
+                auto body = std::make_shared<std::string>(object({ { "text", "Trickled ad" }, { "6", "url" }, { "url", clickUrl },
+                    { "204", "/static/iphone/img/small.png" } }));
+                res.set_content_provider(body->size(), "application/json", [this, body](size_t offset, size_t, httplib::DataSink& sink) {
+                    if (offset > 0 && !waitOrStop(1))
+                        return false;
+                    return sink.write(body->data() + offset, 1);
+                });
+            } else if (scenario == "redirect-loop") {
+                res.set_redirect("/ad_source.php?scenario=redirect-loop");
+            } else if (scenario == "die") {
+                // The server itself ends in the middle of its answer: half a
+                // body is out, then nothing listens on the port any more.
+                res.set_content_provider(4096, "application/json", [](size_t, size_t, httplib::DataSink& sink) {
+                    sink.write("{\"text\":\"Half", 12);
+                    std::_Exit(3);
                     return false;
                 });
             } else if (scenario == "slow") {
@@ -408,6 +427,21 @@ void AdNetwork::install(httplib::Server& server, const std::string& role)
             res.set_content_provider(4096, "text/html", [](size_t, size_t, httplib::DataSink& sink) {
                 sink.write("<htm", 4);
                 return false;
+            });
+        });
+
+        // A page that never ends, as fast as the client takes it (the site
+        // browser's bounds); "/endless.torrent" is the same for a kept torrent.
+        server.Get(R"(/endless(\.html|\.torrent)?)", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/html", [](size_t offset, httplib::DataSink& sink) {
+                static const std::string filler = [] {
+                    std::string text = "<html><head><title>Endless</title></head><body>";
+                    while (text.size() < 65536)
+                        text += "<p>and on and on</p>";
+                    return text;
+                }();
+                (void)offset;
+                return sink.write(filler.data(), filler.size());
             });
         });
 
