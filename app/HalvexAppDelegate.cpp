@@ -1,12 +1,10 @@
 #include "app/HalvexAppDelegate.h"
 
+#include "kit/core/WeakBind.h"
 #include "transfers/DownloadedTorrents.h"
 
 HalvexAppDelegate::~HalvexAppDelegate()
 {
-    // The question must not answer to a delegate that has gone.
-    if (auto alert = m_exitAlert.lock())
-        alert->setDelegate(nullptr);
     tabBarController.reset();
     tabBar.reset();
     window.reset();
@@ -32,7 +30,7 @@ kit::TerminateReply HalvexAppDelegate::applicationShouldTerminate(kit::Applicati
 {
     if (!transferRunning())
         return kit::TerminateReply::Now;
-    auto alert = kit::AlertView::create("Exit", exitQuestion, this, "Cancel", { "Exit" });
+    auto alert = kit::AlertView::create("Exit", exitQuestion, kit::weakAs<kit::AlertViewDelegate>(*this), "Cancel", { "Exit" });
     m_exitAlert = alert;
     alert->show();
     return kit::TerminateReply::Later;

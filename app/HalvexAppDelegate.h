@@ -10,7 +10,9 @@
 
 #include <memory>
 
-class HalvexAppDelegate : public kit::ApplicationDelegate, public kit::AlertViewDelegate {
+class HalvexAppDelegate : public kit::ApplicationDelegate,
+                          public kit::AlertViewDelegate,
+                          public std::enable_shared_from_this<HalvexAppDelegate> {
 public:
     static constexpr const char* exitQuestion = "A transfer is running. Stop it and exit?";
 

@@ -258,7 +258,7 @@ bool TorrentFiles::textFieldShouldReturn(kit::TextField& field)
 
 void TorrentFiles::refuseName()
 {
-    auto alert = kit::AlertView::create(files::refusedNameTitle, files::refusedNameMessage, nullptr, "OK", {});
+    auto alert = kit::AlertView::create(files::refusedNameTitle, files::refusedNameMessage, {}, "OK", {});
     alert->show();
 }
 

@@ -94,7 +94,7 @@ bool Application::handOverURL(const std::string& url)
     auto [title, message] = missingProgramText(url);
     log(title + ": " + url);
     // A plain alert (no delegate): the show keeps it alive until it is answered.
-    AlertView::create(title, message, nullptr, "OK", {})->show();
+    AlertView::create(title, message, {}, "OK", {})->show();
     return false;
 }
 

@@ -47,9 +47,11 @@ bool TextField::becomeFirstResponder()
     bool was = window->firstResponder() == this;
     window->setFirstResponder(this);
     bool is = window->firstResponder() == this;
-    if (is && !was && m_delegate) {
-        auto keep = retain();
-        m_delegate->textFieldDidBeginEditing(*this);
+    if (is && !was) {
+        if (auto delegate = m_delegate.lock()) {
+            auto keep = retain();
+            delegate->textFieldDidBeginEditing(*this);
+        }
     }
     return is;
 }

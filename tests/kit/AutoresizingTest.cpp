@@ -152,9 +152,9 @@ public:
 
 TEST_F(ScreenTest, ATallerTableShowsMoreRowsAcrossItsNewWidth)
 {
-    Rows rows;
+    auto rows = std::make_shared<Rows>();
     auto table = View::create<TableView>(Rect { 0, 0, 320, 88 });
-    table->setDataSource(&rows);
+    table->setDataSource(rows);
     table->reloadData();
     EXPECT_EQ(table->subviews().size(), 2u); // 44-point rows
     table->setFrame({ 0, 0, 1000, 440 });
@@ -165,7 +165,6 @@ TEST_F(ScreenTest, ATallerTableShowsMoreRowsAcrossItsNewWidth)
     table->setContentOffset(10000);
     table->setFrame({ 0, 0, 1000, 1000 });
     EXPECT_EQ(table->contentOffset(), 1760 - 1000);
-    table->setDataSource(nullptr);
 }
 
 TEST_F(ScreenTest, AToolbarsFlexibleSpacesTakeItsNewWidth)
