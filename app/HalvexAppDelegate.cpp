@@ -14,16 +14,30 @@ void HalvexAppDelegate::applicationDidFinishLaunching(kit::Application& applicat
 {
     application.setNetworkActivityIndicatorVisible(true);
     window->addSubview(tabBarController->viewPointer());
+    if (auto* transfers = transferTab())
+        transfers->restoreTransfers();
+}
+
+DownloadedTorrents* HalvexAppDelegate::transferTab() const
+{
+    if (!tabBarController)
+        return nullptr;
+    for (auto& tab : tabBarController->viewControllers())
+        if (auto* transfers = dynamic_cast<DownloadedTorrents*>(tab.get()))
+            return transfers;
+    return nullptr;
 }
 
 bool HalvexAppDelegate::transferRunning() const
 {
-    if (!tabBarController)
-        return false;
-    for (auto& tab : tabBarController->viewControllers())
-        if (auto* transfers = dynamic_cast<DownloadedTorrents*>(tab.get()); transfers && transfers->isTransferRunning())
-            return true;
-    return false;
+    auto* transfers = transferTab();
+    return transfers && transfers->isTransferRunning();
+}
+
+void HalvexAppDelegate::applicationWillTerminate(kit::Application&)
+{
+    if (auto* transfers = transferTab())
+        transfers->endAllTransfers();
 }
 
 kit::TerminateReply HalvexAppDelegate::applicationShouldTerminate(kit::Application&)

@@ -14,20 +14,11 @@
 
 #include <algorithm>
 #include <any>
+#include <cmath>
 #include <filesystem>
 
 namespace {
-constexpr const char* downloadingText = "Downloading ...";
-// What the client prints once it has every piece.
-constexpr std::string_view clientCompleteText = "Download complete.";
-// A client told to stop (or replaced by a new transfer) that has not ended
-// after this long is killed, as the end of the application does.
-constexpr double stopGraceSeconds = 10;
-
-bool isBlank(std::string_view text)
-{
-    return !text.empty() && text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
+constexpr const char* downloadingText = Transfer::downloadingText;
 const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108 / 255.0f, 1.0f);
 // The state shares its line with the time left; alone on it, it may take the
 // whole width and a second line (a failure in words is long). At the natural
@@ -41,12 +32,34 @@ kit::Rect widened(kit::Rect frame, float extra, float share)
     frame.size.width += extra * share;
     return frame;
 }
+
+// The list of transfers: one row each, the front one marked.
+constexpr float rowHeight = 36;
+constexpr float wideTab = 600; // from this width the list stands beside the text view
+const kit::Color frontRowColor = kit::Color::rgba(0.85f, 0.9f, 1.0f, 1.0f);
+
+// The tab's root view: it lays the list out again whenever its size changes.
+class TransferTabView : public kit::View {
+public:
+    using View::View;
+    std::function<void()> onLayout;
+    void layoutSubviews() override
+    {
+        if (onLayout)
+            onLayout();
+    }
+};
 } // namespace
+
+DownloadedTorrents::DownloadedTorrents()
+    : m_list(std::make_shared<TransferList>())
+{
+}
 
 void DownloadedTorrents::loadView()
 {
     // The tab's layout: name and state on top, the three fields, the output, the buttons.
-    auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
+    auto root = kit::View::create<TransferTabView>(kit::Rect { 0, 0, 320, 411 });
     // Labels and buttons spread across the width; the output takes the height left.
     const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
                R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;
@@ -95,7 +108,10 @@ void DownloadedTorrents::loadView()
     for (auto* b : { stopButton, pauseButton, resumeButton })
         b->setEnabled(false);
     button(3, "Options", [this] { goQueue(); }, L);
+    // The list of transfers (from two on) is made when it is needed.
+    root->onLayout = [this] { layoutTransferList(); };
     setView(root);
+    m_list->delegate = kit::weakAs<TransferListDelegate>(*this);
 }
 
 void DownloadedTorrents::awakeFromNib()
@@ -103,18 +119,40 @@ void DownloadedTorrents::awakeFromNib()
     view().setBackgroundColor(kit::Color::groupTableViewBackground());
 }
 
+const std::shared_ptr<kit::ChildProcess>& DownloadedTorrents::shellProcess() const
+{
+    static const std::shared_ptr<kit::ChildProcess> none;
+    auto* front = m_list->front();
+    return front ? front->child() : none;
+}
+
+const std::optional<std::string>& DownloadedTorrents::text() const
+{
+    static const std::optional<std::string> none;
+    auto* front = m_list->front();
+    return front ? front->text() : none;
+}
+
+const TransferProgress& DownloadedTorrents::progress() const
+{
+    static const TransferProgress none;
+    auto* front = m_list->front();
+    return front ? front->progress() : none;
+}
+
 void DownloadedTorrents::viewDidAppear(bool)
 {
     auto& defaults = kit::UserDefaults::standard();
     m_downloadTorrent = defaults.stringForKey("DownloadTorrent");
     auto name = defaults.stringForKey("DownloadTorrentName");
+    auto* front = m_list->front();
     if (defaults.stringForKey("DownloadTorrentBool") == "Yes") {
         clearLastTransfer();
         showDownloadAlert(m_downloadTorrent.value_or(""));
         torrentLabel->setText(name.value_or(""));
-    } else if (m_shellProcess && m_shellProcess->isRunning()) {
+    } else if (front && !m_frontCleared && front->hasClient()) {
         // A running transfer is named, not denied.
-        torrentLabel->setText(m_runningName);
+        torrentLabel->setText(front->name());
     } else {
         torrentLabel->setText(noTorrentText);
     }
@@ -125,10 +163,8 @@ void DownloadedTorrents::clearLastTransfer()
     // A running transfer is not the last one: it stays in view until the answer.
     if (isTransferRunning() || !txtView)
         return;
-    m_text.reset();
-    m_textIsCurrent = false;
-    m_failure.reset();
-    m_progress = TransferProgress {};
+    m_frontCleared = true;
+    m_shown.reset();
     txtView->setText("");
     for (auto* field : { prog, dnLabel, upLabel })
         field->setText("");
@@ -138,7 +174,10 @@ void DownloadedTorrents::clearLastTransfer()
 
 bool DownloadedTorrents::isTransferRunning() const
 {
-    return m_shellProcess && m_shellProcess->isRunning() && m_progress.state() != TransferState::Stopped;
+    for (auto& transfer : m_list->transfers())
+        if (transfer->isRunning())
+            return true;
+    return false;
 }
 
 void DownloadedTorrents::showDownloadAlert(const std::string& path)
@@ -152,22 +191,9 @@ void DownloadedTorrents::alertViewClickedButtonAtIndex(kit::AlertView&, int inde
     if (index != 0 && index != 1)
         return;
     // A failed start is not reported as a running transfer.
-    if (index == 1 && startDownload(m_downloadTorrent.value_or("")))
-        status->setText(downloadingText);
+    if (index == 1 && startDownload(m_downloadTorrent.value_or("")) && m_list->front())
+        status->setText(m_list->front()->statusText());
     kit::UserDefaults::standard().setObject("No", "DownloadTorrentBool");
-}
-
-void DownloadedTorrents::endCurrentChild()
-{
-    // A new start replaces the current child: end it and stop reading it, so
-    // that no transfer runs on unseen behind the new one.
-    if (m_shellProcess) {
-        m_shellProcess->onTerminate = nullptr;
-        if (m_shellProcess->isRunning())
-            m_shellProcess->terminate(stopGraceSeconds);
-    }
-    m_pipeReads.reset();
-    m_handle.reset();
 }
 
 void DownloadedTorrents::reportStartFailure(const std::string& why)
@@ -178,8 +204,8 @@ void DownloadedTorrents::reportStartFailure(const std::string& why)
     // the failure is also told where it stays until read.
     auto alert = kit::AlertView::create("Transfer not started", why, {}, "OK", {});
     alert->show();
-    if (m_shellProcess && m_shellProcess->isRunning())
-        torrentLabel->setText(m_runningName);
+    if (auto* front = m_list->front(); front && front->hasClient())
+        torrentLabel->setText(front->name());
 }
 
 bool DownloadedTorrents::startDownload(const std::string& path)
@@ -195,155 +221,96 @@ bool DownloadedTorrents::startDownload(const std::string& path)
     auto options = TransferOptions::stored(kit::UserDefaults::standard(), &problems);
     for (auto& problem : problems)
         kit::log(problem);
-    auto madePipe = kit::Pipe::create();
-    if (!madePipe) {
-        reportStartFailure("The transfer could not be started: no pipe could be made (" + madePipe.error().message + ").");
+    auto name = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
+    // A start that fails leaves the list, and what runs, as it was.
+    auto answer = m_list->ask(path, name, options);
+    if (answer.asked == TransferList::Asked::Failed) {
+        reportStartFailure(answer.failure.value_or("The transfer could not be started."));
         return false;
     }
-    auto pipe = madePipe.release();
-    // A running transfer is ended only once its successor has started, so a
-    // start that fails leaves it going.
-    auto handle = pipe->fileHandleForReading();
-    handle->readInBackgroundAndNotify();
-
-    auto& layout = kit::DeviceLayout::current();
-    auto child = kit::ChildProcess::create();
-    child->setLaunchPath(layout.ctorrentPath());
-    child->setCurrentDirectoryPath(layout.transferWorkingFolder());
-    child->setArguments(options.arguments(path));
-    child->setStandardOutput(pipe);
-    child->setStandardError(pipe);
-    if (auto launched = child->launch(); !launched) {
-        std::string why = "The transfer could not be started.\n" + launched.error().message;
-        if (launched.error().failure == kit::ChildProcess::LaunchFailure::Program)
-            why += "\nThe transfer client ctorrent must be installed at " + layout.ctorrentPath() + ".";
-        reportStartFailure(why);
-        return false;
-    }
-
-    endCurrentChild();
-    m_handle = std::move(handle);
-    m_shellProcess = std::move(child);
-    // The child may outlive this controller (its end is still reaped): then it calls nobody back.
-    m_shellProcess->onTerminate = kit::bindWeak(*this, &DownloadedTorrents::childEnded);
-    m_decoder = {};
-    m_textIsCurrent = false;
-    m_chunkTail.clear();
-    m_failure.reset();
-    m_rateIsFresh = false;
-    m_lastWords.clear();
-    m_runningName = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
-    m_progress.started();
-    refreshProgress();
-
-    m_pipeReads = kit::NotificationCenter::defaultCenter().addObserver(
-        [this](const kit::Notification& n) { readPipe(n); }, kit::FileHandle::ReadCompletionNotification, nullptr);
-    // One tick serves every start.
-    if (!isTicking())
-        m_tick = kit::Timer::scheduled(1.0, true, [this](kit::Timer&) { devideString(); });
+    if (answer.asked == TransferList::Asked::AlreadyThere)
+        kit::log(name + " is already in the list of transfers: brought to the front");
     return true;
 }
 
-void DownloadedTorrents::childEnded(kit::ChildProcess& child)
+void DownloadedTorrents::restoreTransfers()
 {
-    // The last lines may have come after the last tick.
-    refreshProgress();
-    m_progress.ended(child.terminationStatus());
-    refreshProgress();
-    // Its last words stay in view, not a line break that followed them.
-    if (m_text && isBlank(*m_text) && !m_lastWords.empty()) {
-        txtView->setText(m_lastWords);
-    }
+    view();
+    m_list->restore();
 }
 
-void DownloadedTorrents::noticeCompletion(std::string_view chunk)
+void DownloadedTorrents::endAllTransfers()
 {
-    // The notice may be split between two reads: look across the seam too.
-    bool found = chunk.find(clientCompleteText) != std::string_view::npos;
-    if (!found && !m_chunkTail.empty()) {
-        auto seam = m_chunkTail + std::string(chunk.substr(0, clientCompleteText.size() - 1));
-        found = seam.find(clientCompleteText) != std::string::npos;
-    }
-    const size_t keep = std::min(chunk.size(), clientCompleteText.size() - 1);
-    m_chunkTail.assign(chunk.substr(chunk.size() - keep));
-    if (found)
-        m_progress.clientSaidComplete();
+    m_list->endAll();
 }
 
-void DownloadedTorrents::readPipe(const kit::Notification& notification)
+void DownloadedTorrents::transferListChanged()
 {
-    if (!m_handle || notification.object != m_handle.get())
+    auto front = m_list->frontPointer();
+    if (front && (front != m_shown.lock() || m_frontCleared)) {
+        m_frontCleared = false;
+        showFront(true);
+    } else {
+        showFront(false);
+    }
+    if (m_list->transfers().size() != m_listedCount)
+        layoutTransferList();
+    else
+        rebuildTransferRows();
+}
+
+void DownloadedTorrents::transferListFrontOutput()
+{
+    auto* front = m_list->front();
+    if (!front || m_frontCleared)
         return;
-    auto it = notification.userInfo.find(kit::FileHandle::DataItem);
-    const std::string* bytes = it == notification.userInfo.end() ? nullptr : std::any_cast<std::string>(&it->second);
-    if (!bytes || bytes->empty()) {
-        kit::log(" Less than 1");
-        m_pipeReads.reset();
-        m_failure.finish();
-        if (m_failure.words())
-            m_progress.failed(*m_failure.words());
-        if (m_shellProcess)
-            m_shellProcess->terminate();
+    txtView->setText(front->shownText());
+}
+
+void DownloadedTorrents::transferListTicked()
+{
+    showFront(false);
+    if (m_list->transfers().size() >= 2)
+        rebuildTransferRows();
+}
+
+void DownloadedTorrents::showFront(bool whole)
+{
+    auto front = m_list->frontPointer();
+    if (!front || m_frontCleared) {
         refreshProgress();
         return;
     }
-    // Output is decoded leniently: a character cut between reads waits for the
-    // rest, and bytes that are no UTF-8 show as replacement characters.
-    auto decoded = m_decoder.decode(*bytes);
-    // A client that ends after its error and then a bare line break (in a
-    // write of its own) must not leave a blank view: once it has ended, such
-    // a chunk keeps its last words in view.
-    if (isBlank(decoded) && !m_lastWords.empty() && m_shellProcess && !m_shellProcess->isRunning()) {
-        m_handle->readInBackgroundAndNotify();
-        return;
+    if (whole) {
+        m_shown = front;
+        torrentLabel->setText(front->name());
+        txtView->setText(front->shownText());
     }
-    if (!isBlank(decoded))
-        m_lastWords = decoded;
-    if (!decoded.empty()) {
-        noticeCompletion(decoded);
-        m_failure.feed(decoded);
-        if (m_failure.words())
-            m_progress.failed(*m_failure.words());
-        m_text = std::move(decoded);
-        m_textIsCurrent = true;
-        m_rateIsFresh = true;
-        txtView->setText(*m_text);
-    }
-    m_handle->readInBackgroundAndNotify();
-}
-
-void DownloadedTorrents::devideString()
-{
+    prog->setText(front->progText());
+    dnLabel->setText(front->downText());
+    upLabel->setText(front->upText());
+    status->setText(front->statusText());
     refreshProgress();
-    // A held client's last rates are no rates: they show again with its next output.
-    if (!m_text || m_progress.state() == TransferState::Paused || !m_rateIsFresh)
-        return;
-    auto fields = cutStatusLine(*m_text);
-    if (!fields)
-        return;
-    prog->setText(fields->prog);
-    dnLabel->setText(fields->down);
-    upLabel->setText(fields->up);
 }
 
 void DownloadedTorrents::refreshProgress()
 {
-    std::optional<StatusLine> line;
-    if (m_text && m_textIsCurrent)
-        line = lastStatusLine(*m_text);
-    m_progress.tick(line, kit::RunLoop::main().now());
+    auto* front = m_frontCleared ? nullptr : m_list->front();
+    const auto& progress = front ? front->progress() : this->progress();
+    static const TransferProgress idle;
+    const auto& shown = front ? progress : idle;
     // A transfer that ended before its first status line has no progress to show.
-    progressBar->setHidden(m_progress.state() == TransferState::Idle || (!m_progress.latest() && m_progress.state() == TransferState::Ended));
-    progressBar->setProgress(m_progress.latest() ? float(m_progress.latest()->fraction()) : 0.0f);
-    percentLabel->setText(m_progress.percentText());
-    ratesLabel->setText(m_progress.ratesText());
-    stateLabel->setText(m_progress.stateText());
-    timeLeftLabel->setText(m_progress.timeLeftText());
-    const auto state = m_progress.stateText();
+    progressBar->setHidden(shown.state() == TransferState::Idle || (!shown.latest() && shown.state() == TransferState::Ended));
+    progressBar->setProgress(shown.latest() ? float(shown.latest()->fraction()) : 0.0f);
+    percentLabel->setText(shown.percentText());
+    ratesLabel->setText(shown.ratesText());
+    const auto state = front ? front->stateText() : shown.stateText();
+    stateLabel->setText(state);
+    timeLeftLabel->setText(shown.timeLeftText());
     const float extra = std::max(0.0f, view().bounds().size.width - 320);
     const auto alone = widened(stateAlone, extra, 1);
     bool twoLines = false;
-    if (!m_progress.timeLeftText().empty())
+    if (!shown.timeLeftText().empty())
         stateLabel->setFrame(widened(stateBeside, extra, 0.5f));
     // With room to spare: the window's own font may draw wider than measured.
     else if (kit::Fonts::measure(state, stateLabel->font()).width <= alone.size.width * 0.8f)
@@ -353,57 +320,123 @@ void DownloadedTorrents::refreshProgress()
         twoLines = true;
     }
     stateLabel->setNumberOfLines(twoLines ? 2 : 1);
-    if (auto headline = m_progress.headlineText())
-        status->setText(*headline);
     refreshButtons();
-    if (m_progress.takeCompletion()) {
-        kit::log(std::string(completeNotice) + ": " + m_runningName);
-        kit::Platform::current().showNotification(completeNotice, m_runningName);
-    }
 }
 
 void DownloadedTorrents::refreshButtons()
 {
-    const bool running = isTransferRunning();
-    const bool paused = m_progress.state() == TransferState::Paused;
-    stopButton->setEnabled(running);
+    auto* front = m_frontCleared ? nullptr : m_list->front();
+    const bool running = front && front->isRunning();
+    const bool paused = running && front->isPaused();
+    // One without a client (stopped, ended, known from the stored list) starts again.
+    const bool restartable = front && !front->hasClient() && !front->isQueued();
+    stopButton->setEnabled(running || (front && front->isQueued()));
     pauseButton->setEnabled(running && !paused);
-    resumeButton->setEnabled(running && paused);
+    resumeButton->setEnabled((running && paused) || restartable);
+}
+
+void DownloadedTorrents::layoutTransferList()
+{
+    if (!txtView)
+        return;
+    const auto size = view().bounds().size;
+    // Today's text view at this size, as its mask makes it.
+    const kit::Rect textArea { 10, 153, size.width - 20, std::max(0.0f, size.height - 212) };
+    m_listedCount = m_list->transfers().size();
+    if (m_listedCount < 2) {
+        // With one transfer or none the tab is as it always was.
+        if (transferListView) {
+            transferListView->removeFromSuperview();
+            transferListView = nullptr;
+            txtView->setFrame(textArea);
+        }
+        return;
+    }
+    if (!transferListView) {
+        auto list = kit::View::create(kit::Rect { 10, 153, 300, 0 });
+        transferListView = list.get();
+        view().addSubview(list);
+    }
+    if (size.width >= wideTab) {
+        // Beside: the list takes the right part of the text view's room.
+        const float listWidth = std::min(380.0f, (textArea.size.width - 10) / 2);
+        txtView->setFrame({ textArea.x(), textArea.y(), textArea.size.width - listWidth - 10, textArea.size.height });
+        transferListView->setFrame({ textArea.maxX() - listWidth, textArea.y(), listWidth, textArea.size.height });
+    } else {
+        // Above: as many rows as leave the text view some room, at least two.
+        const size_t fit = size_t(std::max(2.0f, std::floor(textArea.size.height * 0.6f / rowHeight)));
+        const float listHeight = float(std::min(m_listedCount, fit)) * rowHeight;
+        transferListView->setFrame({ textArea.x(), textArea.y(), textArea.size.width, listHeight });
+        txtView->setFrame({ textArea.x(), textArea.y() + listHeight + 4, textArea.size.width, std::max(0.0f, textArea.size.height - listHeight - 4) });
+    }
+    rebuildTransferRows();
+}
+
+void DownloadedTorrents::rebuildTransferRows()
+{
+    if (!transferListView)
+        return;
+    while (!transferListView->subviews().empty())
+        transferListView->subviews().back()->removeFromSuperview();
+    auto& all = m_list->transfers();
+    const float width = transferListView->bounds().size.width;
+    const size_t rows = std::min(all.size(), size_t(std::max(1.0f, std::floor(transferListView->bounds().size.height / rowHeight))));
+    // More than fit: a window of rows around the front one; tapping its first
+    // or last row moves it on.
+    size_t frontIndex = 0;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].get() == m_list->front())
+            frontIndex = i;
+    const size_t first = std::min(frontIndex > rows / 2 ? frontIndex - rows / 2 : 0, all.size() - rows);
+    for (size_t i = 0; i < rows; ++i) {
+        auto transfer = all[first + i];
+        std::weak_ptr<Transfer> weak = transfer;
+        auto row = kit::Button::create({ 0, float(i) * rowHeight, width, rowHeight - 2 }, "", [this, weak] {
+            if (auto t = weak.lock())
+                m_list->bringToFront(*t);
+        });
+        row->setBackgroundColor(transfer.get() == m_list->front() && !m_frontCleared ? frontRowColor : kit::Color::white());
+        auto addLabel = [&](kit::Rect frame, const std::string& text, kit::Font font, kit::TextAlignment align = kit::TextAlignment::Left) {
+            auto l = kit::View::create<kit::Label>(frame);
+            l->setText(text);
+            l->setFont(font);
+            l->setTextAlignment(align);
+            l->setUserInteractionEnabled(false);
+            row->addSubview(l);
+        };
+        auto& progress = transfer->progress();
+        addLabel({ 6, 2, width - 66, 16 }, transfer->name(), kit::Font::boldSystemFont(12));
+        addLabel({ width - 58, 2, 52, 16 }, progress.percentText(), kit::Font::systemFont(12), kit::TextAlignment::Right);
+        auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 6, 23, 60, 6 });
+        bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);
+        bar->setUserInteractionEnabled(false);
+        row->addSubview(bar);
+        auto rates = progress.ratesText();
+        addLabel({ 72, 19, width - 78, 14 }, transfer->stateText() + (rates.empty() ? "" : "   " + rates), kit::Font::systemFont(11));
+        transferListView->addSubview(row);
+    }
 }
 
 void DownloadedTorrents::Stoppressed()
 {
-    if (!m_shellProcess || !m_shellProcess->isRunning())
+    if (m_frontCleared)
         return;
-    // Also wakes a paused child, so it can end; one that ignores the request
-    // is killed, so that "Stopped" holds.
-    m_shellProcess->terminate(stopGraceSeconds);
-    status->setText("Stopped");
-    m_progress.stopped();
-    refreshProgress();
+    m_list->stopFront();
 }
 
 void DownloadedTorrents::Pausepressed()
 {
-    if (!m_shellProcess || !m_shellProcess->isRunning())
+    if (m_frontCleared)
         return;
-    m_shellProcess->suspend();
-    status->setText("Paused");
-    m_progress.paused();
-    m_rateIsFresh = false;
-    dnLabel->setText("");
-    upLabel->setText("");
-    refreshProgress();
+    m_list->pauseFront();
 }
 
 void DownloadedTorrents::Resumepressed()
 {
-    if (!m_shellProcess || !m_shellProcess->isRunning())
+    if (m_frontCleared)
         return;
-    m_shellProcess->resume();
-    status->setText(downloadingText);
-    m_progress.resumed();
-    refreshProgress();
+    if (auto failure = m_list->resumeFront())
+        reportStartFailure(*failure);
 }
 
 void DownloadedTorrents::goQueue()

@@ -1,9 +1,12 @@
 #pragma once
 // The transfer tab. Each time it comes into view it looks in the stored
 // settings for a .torrent file handed over by the files tab and asks whether
-// to download it. "Yes" starts the transfer client on that file, shows each
-// output chunk as it arrives, and once a second cuts the latest chunk into the
-// progress and rate labels. Stop, Pause and Resume act on the running child.
+// to download it. "Yes" starts the transfer client on that file beside any
+// others that run (TransferList: at most a set number at once, further ones
+// queue; the same torrent never twice), shows each output chunk of the one in
+// front as it arrives, and once a second cuts the latest chunk into the
+// progress and rate labels. Stop, Pause and Resume act on the one in front;
+// Resume on one without a client starts its client again.
 //
 // Beside those labels, which stay as the cut makes them, the tab shows what a
 // person can follow: a progress bar with the percentage, the rates, the time
@@ -14,8 +17,10 @@
 // the client's own lines stay in the text view. Stop, Pause and Resume are
 // enabled only when they would act.
 //
-// Owns the child, the read end of its pipe and the one-second timer; the
-// labels and the text view belong to the tab's view tree.
+// From two transfers on, a list of them (name, bar, percentage, state, rates)
+// stands above the front one, taking its room from the text view, or beside
+// it where the tab is wide; tapping one brings it to the front. With one
+// transfer or none the tab is laid out as it always was.
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Button.h"
 #include "kit/core/ChildProcess.h"
@@ -28,6 +33,7 @@
 #include "kit/core/Utf8Decoder.h"
 #include "kit/ui/ViewController.h"
 #include "transfers/ClientFailure.h"
+#include "transfers/TransferList.h"
 #include "transfers/TransferProgress.h"
 
 #include <optional>
@@ -36,12 +42,12 @@
 
 class TipsViewController;
 
-class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate {
+class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate, public TransferListDelegate {
 public:
     static constexpr const char* noTorrentText = "No torrent file set yet!";
     static constexpr const char* completeNotice = "Download complete";
 
-    DownloadedTorrents() = default;
+    DownloadedTorrents();
     std::string className() const override { return "DownloadedTorrents"; }
 
     void loadView() override;
@@ -77,40 +83,46 @@ public:
     kit::Button* pauseButton { nullptr };
     kit::Button* resumeButton { nullptr };
 
-    const std::shared_ptr<kit::ChildProcess>& shellProcess() const { return m_shellProcess; }
-    const std::optional<std::string>& text() const { return m_text; }
-    bool isTicking() const { return m_tick && m_tick->isValid(); }
-    const TransferProgress& progress() const { return m_progress; }
+    // The view that holds the list of transfers (none with fewer than two).
+    kit::View* transferListView { nullptr };
+
+    // The front transfer's child, output and progress (empty ones without a front).
+    const std::shared_ptr<kit::ChildProcess>& shellProcess() const;
+    const std::optional<std::string>& text() const;
+    bool isTicking() const { return m_list->isTicking(); }
+    const TransferProgress& progress() const;
     // A transfer the user has not stopped is going on (it may be paused).
     bool isTransferRunning() const;
+    TransferList& transfers() { return *m_list; }
+    const TransferList& transfers() const { return *m_list; }
+    // What the files tab may mark: one line per transfer.
+    std::vector<TransferSummary> summaries() const { return m_list->summaries(); }
+    // Brings back the stored list (once, when the application starts).
+    void restoreTransfers();
+    // The application ends: every client ends and the list says stopped.
+    void endAllTransfers();
+
+    void transferListChanged() override;
+    void transferListFrontOutput() override;
+    void transferListTicked() override;
 
 private:
-    void endCurrentChild();
     void reportStartFailure(const std::string& why);
-    void childEnded(kit::ChildProcess& child);
-    void noticeCompletion(std::string_view chunk);
-    // Feeds the latest chunk's status line to the progress and shows it.
+    // Shows the front transfer: everything when it changed, else what a tick changes.
+    void showFront(bool whole);
     void refreshProgress();
     void refreshButtons();
+    void layoutTransferList();
+    void rebuildTransferRows();
     // A new transfer is asked about: the last one's progress and output go.
     void clearLastTransfer();
 
-    std::shared_ptr<kit::ChildProcess> m_shellProcess;
-    std::shared_ptr<kit::FileHandle> m_handle;
+    std::shared_ptr<TransferList> m_list;
     std::optional<std::string> m_downloadTorrent;
     std::vector<std::string> m_queueArray;
     std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
-    std::optional<std::string> m_text;
-    // The latest chunk with more than blanks in it.
-    std::string m_lastWords;
-    kit::Utf8Decoder m_decoder;
-    // Both end with this controller: nothing calls into it after it has gone.
-    std::shared_ptr<kit::Timer> m_tick;
-    TransferProgress m_progress;
-    std::string m_runningName; // the running torrent's name, for the title
-    bool m_textIsCurrent { false }; // m_text came from the current child
-    std::string m_chunkTail; // the end of the previous chunk, for a notice split across reads
-    ClientFailure m_failure;
-    bool m_rateIsFresh { false }; // the latest chunk came after the last pause
-    kit::Observation m_pipeReads;
+    // The transfer shown; none after a question cleared the last one.
+    std::weak_ptr<Transfer> m_shown;
+    bool m_frontCleared { false };
+    size_t m_listedCount { 0 };
 };

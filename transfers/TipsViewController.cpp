@@ -3,6 +3,7 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "kit/ui/TextView.h"
+#include "transfers/TransferList.h"
 #include "transfers/TransferOptions.h"
 
 namespace {
@@ -24,14 +25,14 @@ void TipsViewController::loadView()
     root->addSubview(title);
 
     float y = 56;
-    auto limit = [&](const char* caption, const char* key) {
+    auto limit = [&](const char* caption, const char* key, const char* placeholder = "none") {
         auto label = kit::View::create<kit::Label>(kit::Rect { 20, y, 170, 31 });
         label->setText(caption);
         label->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleRightMargin);
         root->addSubview(label);
         auto field = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
         field->setBackgroundColor(kit::Color::white());
-        field->setPlaceholder("none");
+        field->setPlaceholder(placeholder);
         field->setText(defaults.stringForKey(key).value_or(""));
         field->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         field->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
@@ -41,6 +42,8 @@ void TipsViewController::loadView()
     };
     downLimitTextField = limit("Download limit (KB/s)", TransferOptions::downloadLimitKey);
     upLimitTextField = limit("Upload limit (KB/s)", TransferOptions::uploadLimitKey);
+    const auto defaultAtOnce = std::to_string(TransferList::defaultLimit);
+    atOnceTextField = limit("Transfers at once", TransferList::limitKey, defaultAtOnce.c_str());
     auto stop = kit::Button::create(kit::Rect { 20, y + 2, 280, 37 }, "", [this] { toggleStopWhenComplete(); });
     stopWhenCompleteButton = stop.get();
     stop->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
@@ -61,6 +64,7 @@ void TipsViewController::loadView()
     tips->setText("Choose a .torrent file in the Files tab and pick Download; the Transfer tab then asks whether to "
                   "start it.\n\nStop ends the transfer, Pause holds it, Resume lets it go on.\n\nThe transfer goes on "
                   "while you use other applications; use Exit on the Welcome tab to end it.\n\n"
+                  "Several transfers run at once, up to the number set here; further ones wait their turn. "
                   "An empty limit means none. Stop when complete ends the transfer once every piece is in, "
                   "instead of sharing it with others.");
     tips->setBackgroundColor(kit::Color::white());
@@ -76,6 +80,8 @@ void TipsViewController::loadView()
     for (auto* field : { downLimitTextField, upLimitTextField })
         if (!limitProblem(field->text()).empty())
             textFieldDidChange(*field);
+    if (!atOnceTextField->text().empty() && !TransferList::limitProblem(atOnceTextField->text()).empty())
+        textFieldDidChange(*atOnceTextField);
 }
 
 void TipsViewController::dismissAction(void*)
@@ -85,6 +91,20 @@ void TipsViewController::dismissAction(void*)
 
 void TipsViewController::textFieldDidChange(kit::TextField& field)
 {
+    if (&field == atOnceTextField) {
+        // Empty is the default; a bad number is said and the stored one stays.
+        auto problem = field.text().empty() ? std::string() : TransferList::limitProblem(field.text());
+        if (!problem.empty()) {
+            noteLabel->setTextColor(problemColor);
+            noteLabel->setText("Transfers at once not stored: " + problem + "; it stays "
+                + std::to_string(TransferList::storedLimit(kit::UserDefaults::standard())) + ".");
+            return;
+        }
+        kit::UserDefaults::standard().setObject(field.text(), TransferList::limitKey);
+        noteLabel->setTextColor(noteColor);
+        noteLabel->setText(appliesText);
+        return;
+    }
     const char* key = &field == downLimitTextField ? TransferOptions::downloadLimitKey
         : &field == upLimitTextField                ? TransferOptions::uploadLimitKey
                                                     : nullptr;

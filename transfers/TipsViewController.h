@@ -1,6 +1,7 @@
 #pragma once
 // The options screen shown over the transfer tab: the transfer options
-// (download and upload limits, stop when complete), stored as they are
+// (download and upload limits, stop when complete, how many transfers run
+// at once), stored as they are
 // entered, a word on when they apply, the tips, and a way back. Its one
 // action closes it.
 #include "kit/ui/Button.h"
@@ -23,6 +24,7 @@ public:
 
     kit::TextField* downLimitTextField { nullptr };
     kit::TextField* upLimitTextField { nullptr };
+    kit::TextField* atOnceTextField { nullptr };
     kit::Button* stopWhenCompleteButton { nullptr };
     kit::Label* noteLabel { nullptr };
 

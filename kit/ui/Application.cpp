@@ -57,6 +57,8 @@ void Application::terminate()
     if (m_terminating)
         return;
     m_terminating = true;
+    if (m_delegate)
+        m_delegate->applicationWillTerminate(*this);
     // A transfer must not go on unseen after the application has gone.
     ChildProcess::terminateAll();
     Platform::current().terminate(*this);

@@ -30,6 +30,8 @@ public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching(Application&) { }
     virtual TerminateReply applicationShouldTerminate(Application&) { return TerminateReply::Now; }
+    // The application ends now, before its children are told to end.
+    virtual void applicationWillTerminate(Application&) { }
 
     // The controller of the application's tab bar, if it has one. Code that
     // switches tabs reaches it as shared(), then delegate(), then this.

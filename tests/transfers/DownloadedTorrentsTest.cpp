@@ -237,8 +237,13 @@ TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhileP
     EXPECT_EQ(tab->stateLabel->text(), "Stopped");
     ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1"); })) << "a paused child must be able to end";
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
+    EXPECT_EQ(enabled(), "--R") << "a stopped transfer can be started again";
+    auto ended = tab->shellProcess();
     tab->Resumepressed();
-    EXPECT_EQ(tab->status->text(), "Stopped") << "after the end the buttons do nothing";
+    EXPECT_EQ(tab->status->text(), "Downloading ...") << "Resume on a stopped transfer starts its client again";
+    ASSERT_NE(tab->shellProcess(), ended);
+    EXPECT_TRUE(tab->shellProcess()->isRunning());
+    EXPECT_EQ(tab->transfers().transfers().size(), 1u) << "the same transfer, not a second one";
 }
 
 TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLinesKept)
@@ -331,28 +336,71 @@ TEST_F(DownloadedTorrentsTest, APausedTransferShowsNoRateUntilItsNextOutput)
     open(2);
 }
 
-TEST_F(DownloadedTorrentsTest, ASecondYesEndsTheFirstChildAndOneTickServesBoth)
+TEST_F(DownloadedTorrentsTest, ASecondTorrentRunsBesideTheFirstTheSameOneIsNeverDoubledAndOneTickServesAll)
 {
     standIn("while :; do status \"| run $$ [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
-    startThroughTheQuestion();
+    startThroughTheQuestion("/downloads/a.torrent");
     ASSERT_TRUE(waitFor([&] { return textShows("run"); }));
     auto first = tab->shellProcess();
-    startThroughTheQuestion();
+    EXPECT_EQ(tab->transferListView, nullptr) << "one transfer: the tab as it always was";
+    startThroughTheQuestion("/downloads/b.torrent");
     auto second = tab->shellProcess();
     ASSERT_NE(first, second);
-    ASSERT_TRUE(waitFor([&] { return !first->isRunning(); }));
+    EXPECT_TRUE(first->isRunning()) << "a second transfer runs beside the first";
     EXPECT_TRUE(second->isRunning());
-    ASSERT_TRUE(waitFor([&] { return textShows(std::to_string(second->processIdentifier())); }));
-    EXPECT_EQ(kit::ChildProcess::runningCount(), 1u);
+    ASSERT_TRUE(waitFor([&] { return textShows("run " + std::to_string(second->processIdentifier())); }));
+    ASSERT_NE(tab->transferListView, nullptr);
+    EXPECT_EQ(tab->transferListView->subviews().size(), 2u);
+    EXPECT_EQ(tab->txtView->frame().y(), 153 + 2 * 36 + 4) << "the list takes its room from the text view";
+
+    // Yes on the first again brings it to the front; no second client on it.
+    startThroughTheQuestion("/downloads/a.torrent");
+    EXPECT_EQ(tab->shellProcess(), first);
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 2u);
+    ASSERT_TRUE(waitFor([&] { return textShows("run " + std::to_string(first->processIdentifier())); }))
+        << "the text view follows the front one";
+    // Tapping the second row brings the second to the front; Stop acts on it alone.
+    auto* row = dynamic_cast<kit::Button*>(tab->transferListView->subviews()[1].get());
+    ASSERT_NE(row, nullptr);
+    row->sendAction();
+    EXPECT_EQ(tab->shellProcess(), second);
+    tab->Stoppressed();
+    ASSERT_TRUE(waitFor([&] { return !second->isRunning(); }));
+    EXPECT_TRUE(first->isRunning());
+
     EXPECT_TRUE(tab->isTicking());
-    EXPECT_EQ(loop.nextDueTime().has_value(), true);
     const double start = loop.now();
     int timers = 0;
     for (auto due = loop.nextDueTime(); due && *due <= start + 1.0001 && timers < 10; due = loop.nextDueTime()) {
         loop.advance(*due - loop.now());
         ++timers;
     }
-    EXPECT_EQ(timers, 1) << "one tick a second, whatever the number of starts";
+    EXPECT_EQ(timers, 1) << "one tick a second, whatever the number of transfers";
+}
+
+TEST_F(DownloadedTorrentsTest, PastTheLimitATransferQueuesAndStartsWhenOneEnds)
+{
+    standIn("while :; do status \"| run $$ [1/2/1] 0MB,0MB | 1,0K/s | 0,0K\"; sleep 0.05; done\n");
+    kit::UserDefaults::standard().setObject("2", TransferList::limitKey);
+    for (auto name : { "a", "b", "c" })
+        startThroughTheQuestion(std::string("/downloads/") + name + ".torrent");
+    auto& list = tab->transfers().transfers();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(kit::ChildProcess::runningCount(), 2u);
+    EXPECT_TRUE(list[2]->isQueued());
+    EXPECT_EQ(tab->stateLabel->text(), "Queued");
+    EXPECT_EQ(tab->status->text(), "Queued");
+    EXPECT_EQ(tab->stopButton->isEnabled(), true) << "a queued one can be taken out of the queue";
+    auto summaries = tab->summaries();
+    ASSERT_EQ(summaries.size(), 3u);
+    EXPECT_EQ(summaries[2].state, StoredState::Queued);
+    EXPECT_FALSE(summaries[2].running);
+    EXPECT_TRUE(summaries[0].running);
+
+    // The first ends by itself: the queued one starts.
+    list[0]->stop();
+    ASSERT_TRUE(waitFor([&] { return list[2]->hasClient(); }));
+    EXPECT_FALSE(list[2]->isQueued());
 }
 
 TEST_F(DownloadedTorrentsTest, ATabDroppedWhileItsTransferRunsHearsNothingMore)
@@ -407,7 +455,8 @@ TEST_F(DownloadedTorrentsTest, AClientThatEndsWithItsErrorThenALineBreakLeavesTh
     ASSERT_TRUE(waitFor([&] { return logShows(" Less than 1") && kit::ChildProcess::runningCount() == 0; }));
     loop.advance(1.0);
     EXPECT_TRUE(textShows("error, initial meta info failed.")) << tab->txtView->text();
-    EXPECT_EQ(tab->stateLabel->text(), "Ended (exit status 1)");
+    // The client's closing word says why, as for any client that cannot go on.
+    EXPECT_EQ(tab->stateLabel->text(), "Not a valid torrent file");
 }
 
 TEST_F(DownloadedTorrentsTest, AFailedStartSaysWhatFailedAndAdvisesAnInstallOnlyForTheClient)

@@ -1,0 +1,359 @@
+#include "transfers/Transfer.h"
+
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/ForeignProcess.h"
+#include "kit/core/Log.h"
+#include "kit/core/Pipe.h"
+#include "kit/core/Platform.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/WeakBind.h"
+#include "transfers/StatusCut.h"
+
+#include <algorithm>
+#include <any>
+
+namespace {
+// What the client prints once it has every piece.
+constexpr std::string_view clientCompleteText = "Download complete.";
+constexpr const char* completeNotice = "Download complete";
+
+bool isBlank(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+} // namespace
+
+const char* storedStateName(StoredState state)
+{
+    switch (state) {
+    case StoredState::Running:
+        return "running";
+    case StoredState::Paused:
+        return "paused";
+    case StoredState::Queued:
+        return "queued";
+    case StoredState::Stopped:
+        return "stopped";
+    case StoredState::Complete:
+        return "complete";
+    }
+    return "stopped";
+}
+
+std::optional<StoredState> storedStateNamed(std::string_view name)
+{
+    for (auto state : { StoredState::Running, StoredState::Paused, StoredState::Queued, StoredState::Stopped, StoredState::Complete })
+        if (name == storedStateName(state))
+            return state;
+    return std::nullopt;
+}
+
+Transfer::Transfer(std::string path, std::string name, TransferOptions options)
+    : m_path(std::move(path))
+    , m_name(std::move(name))
+    , m_options(options)
+{
+}
+
+void Transfer::changed()
+{
+    if (onStateChanged)
+        onStateChanged(*this);
+}
+
+std::optional<std::string> Transfer::start()
+{
+    if (hasClient())
+        return std::nullopt;
+    auto madePipe = kit::Pipe::create();
+    if (!madePipe)
+        return "The transfer could not be started: no pipe could be made (" + madePipe.error().message + ").";
+    auto pipe = madePipe.release();
+    auto handle = pipe->fileHandleForReading();
+    handle->readInBackgroundAndNotify();
+
+    auto& layout = kit::DeviceLayout::current();
+    auto child = kit::ChildProcess::create();
+    child->setLaunchPath(layout.ctorrentPath());
+    child->setCurrentDirectoryPath(layout.transferWorkingFolder());
+    child->setArguments(m_options.arguments(m_path));
+    child->setStandardOutput(pipe);
+    child->setStandardError(pipe);
+    if (auto launched = child->launch(); !launched) {
+        std::string why = "The transfer could not be started.\n" + launched.error().message;
+        if (launched.error().failure == kit::ChildProcess::LaunchFailure::Program)
+            why += "\nThe transfer client ctorrent must be installed at " + layout.ctorrentPath() + ".";
+        return why;
+    }
+    m_handle = std::move(handle);
+    m_child = std::move(child);
+    // The child may outlive this transfer (its end is still reaped): then it calls nobody back.
+    m_child->onTerminate = kit::bindWeak(*this, &Transfer::childEnded);
+    m_decoder = {};
+    m_text.reset();
+    m_textIsCurrent = false;
+    m_chunkTail.clear();
+    m_failure.reset();
+    m_rateIsFresh = false;
+    m_lastWords.clear();
+    m_adoptedPid.reset();
+    m_queued = false;
+    m_restored.reset();
+    m_status = downloadingText;
+    m_progress.started();
+    std::weak_ptr<Transfer> weak = weak_from_this();
+    m_pipeReads = kit::NotificationCenter::defaultCenter().addObserver(
+        [weak](const kit::Notification& n) {
+            if (auto self = weak.lock())
+                self->readPipe(n);
+        },
+        kit::FileHandle::ReadCompletionNotification, m_handle.get());
+    refreshProgress(kit::RunLoop::main().now());
+    changed();
+    return std::nullopt;
+}
+
+void Transfer::adopt(pid_t pid, bool paused)
+{
+    m_adoptedPid = pid;
+    m_adoptedAlive = true;
+    m_queued = false;
+    m_restored.reset();
+    m_progress.started();
+    if (paused)
+        m_progress.paused();
+    m_status = paused ? "Paused" : adoptedText;
+    changed();
+}
+
+void Transfer::restoreAs(StoredState state)
+{
+    m_restored = state;
+    setQueued(state == StoredState::Queued || state == StoredState::Running);
+    if (!m_queued)
+        m_status = stateText();
+}
+
+bool Transfer::hasClient()
+{
+    if (m_child)
+        return m_child->isRunning();
+    return m_adoptedPid && m_adoptedAlive;
+}
+
+std::optional<pid_t> Transfer::clientPid()
+{
+    if (m_child && m_child->isRunning())
+        return m_child->processIdentifier();
+    if (m_adoptedPid && m_adoptedAlive)
+        return m_adoptedPid;
+    return std::nullopt;
+}
+
+bool Transfer::isRunning()
+{
+    return hasClient() && m_progress.state() != TransferState::Stopped;
+}
+
+bool Transfer::isPaused()
+{
+    if (!hasClient())
+        return m_restored == StoredState::Paused;
+    return m_progress.state() == TransferState::Paused;
+}
+
+StoredState Transfer::storedState()
+{
+    if (m_queued)
+        return StoredState::Queued;
+    if (!hasClient() && m_restored)
+        return *m_restored;
+    if (isRunning())
+        return m_progress.state() == TransferState::Paused ? StoredState::Paused : StoredState::Running;
+    const bool complete = m_progress.hasCompleted() || (m_progress.latest() && m_progress.latest()->complete());
+    return complete ? StoredState::Complete : StoredState::Stopped;
+}
+
+std::string Transfer::stateText() const
+{
+    if (m_queued)
+        return queuedText;
+    if (m_adoptedPid && m_adoptedAlive && m_progress.state() != TransferState::Stopped)
+        return m_progress.state() == TransferState::Paused ? "Paused" : adoptedText;
+    if (m_restored && !m_child && !m_adoptedAlive) {
+        switch (*m_restored) {
+        case StoredState::Paused:
+            return "Paused";
+        case StoredState::Complete:
+            return "Complete";
+        default:
+            return "Stopped";
+        }
+    }
+    return m_progress.stateText();
+}
+
+void Transfer::stop()
+{
+    if (m_queued) {
+        m_queued = false;
+        m_restored = StoredState::Stopped;
+        m_status = "Stopped";
+        changed();
+        return;
+    }
+    if (!hasClient())
+        return;
+    // Also wakes a paused client, so it can end; one that ignores the request
+    // is killed, so that "Stopped" holds.
+    if (m_child)
+        m_child->terminate(stopGraceSeconds);
+    else
+        kit::ForeignProcess::terminate(*m_adoptedPid);
+    m_status = "Stopped";
+    m_progress.stopped();
+    changed();
+}
+
+void Transfer::pause()
+{
+    if (!hasClient() || isPaused())
+        return;
+    if (m_child)
+        m_child->suspend();
+    else
+        kit::ForeignProcess::suspend(*m_adoptedPid);
+    m_status = "Paused";
+    m_progress.paused();
+    m_rateIsFresh = false;
+    m_down.clear();
+    m_up.clear();
+    changed();
+}
+
+void Transfer::resume()
+{
+    if (!hasClient())
+        return;
+    if (m_child)
+        m_child->resume();
+    else
+        kit::ForeignProcess::resume(*m_adoptedPid);
+    m_status = m_child ? downloadingText : adoptedText;
+    m_progress.resumed();
+    changed();
+}
+
+void Transfer::childEnded(kit::ChildProcess& child)
+{
+    // The last lines may have come after the last tick.
+    const double now = kit::RunLoop::main().now();
+    refreshProgress(now);
+    m_progress.ended(child.terminationStatus());
+    refreshProgress(now);
+    // Its last words stay in view, not a line break that followed them.
+    if (m_text && isBlank(*m_text) && !m_lastWords.empty()) {
+        m_shown = m_lastWords;
+        if (onOutput)
+            onOutput(*this);
+    }
+    if (onEnded)
+        onEnded(*this);
+}
+
+void Transfer::noticeCompletion(std::string_view chunk)
+{
+    // The notice may be split between two reads: look across the seam too.
+    bool found = chunk.find(clientCompleteText) != std::string_view::npos;
+    if (!found && !m_chunkTail.empty()) {
+        auto seam = m_chunkTail + std::string(chunk.substr(0, clientCompleteText.size() - 1));
+        found = seam.find(clientCompleteText) != std::string::npos;
+    }
+    const size_t keep = std::min(chunk.size(), clientCompleteText.size() - 1);
+    m_chunkTail.assign(chunk.substr(chunk.size() - keep));
+    if (found)
+        m_progress.clientSaidComplete();
+}
+
+void Transfer::readPipe(const kit::Notification& notification)
+{
+    if (!m_handle || notification.object != m_handle.get())
+        return;
+    auto keep = shared_from_this(); // a callback below may let the list drop it
+    auto it = notification.userInfo.find(kit::FileHandle::DataItem);
+    const std::string* bytes = it == notification.userInfo.end() ? nullptr : std::any_cast<std::string>(&it->second);
+    if (!bytes || bytes->empty()) {
+        kit::log(" Less than 1");
+        m_pipeReads.reset();
+        m_failure.finish();
+        if (m_failure.words())
+            m_progress.failed(*m_failure.words());
+        if (m_child)
+            m_child->terminate();
+        refreshProgress(kit::RunLoop::main().now());
+        changed();
+        return;
+    }
+    // Output is decoded leniently: a character cut between reads waits for the
+    // rest, and bytes that are no UTF-8 show as replacement characters.
+    auto decoded = m_decoder.decode(*bytes);
+    // A client that ends after its error and then a bare line break (in a
+    // write of its own) must not leave a blank view: once it has ended, such
+    // a chunk keeps its last words in view.
+    if (isBlank(decoded) && !m_lastWords.empty() && m_child && !m_child->isRunning()) {
+        m_handle->readInBackgroundAndNotify();
+        return;
+    }
+    if (!isBlank(decoded))
+        m_lastWords = decoded;
+    if (!decoded.empty()) {
+        noticeCompletion(decoded);
+        m_failure.feed(decoded);
+        if (m_failure.words())
+            m_progress.failed(*m_failure.words());
+        m_text = std::move(decoded);
+        m_textIsCurrent = true;
+        m_rateIsFresh = true;
+        m_shown = *m_text;
+        if (onOutput)
+            onOutput(*this);
+    }
+    if (m_handle)
+        m_handle->readInBackgroundAndNotify();
+}
+
+void Transfer::tick(double now)
+{
+    if (m_adoptedPid && m_adoptedAlive && !kit::ForeignProcess::isAlive(*m_adoptedPid)) {
+        // An adopted client cannot be reaped: its end is seen here.
+        m_adoptedAlive = false;
+        m_progress.ended(std::nullopt);
+        if (onEnded)
+            onEnded(*this);
+    }
+    refreshProgress(now);
+    // A held client's last rates are no rates: they show again with its next output.
+    if (!m_text || m_progress.state() == TransferState::Paused || !m_rateIsFresh)
+        return;
+    auto fields = cutStatusLine(*m_text);
+    if (!fields)
+        return;
+    m_prog = fields->prog;
+    m_down = fields->down;
+    m_up = fields->up;
+}
+
+void Transfer::refreshProgress(double now)
+{
+    std::optional<StatusLine> line;
+    if (m_text && m_textIsCurrent)
+        line = lastStatusLine(*m_text);
+    m_progress.tick(line, now);
+    // Once ended or complete the headline says so, never contradicting the state.
+    if (auto headline = m_progress.headlineText())
+        m_status = *headline;
+    if (m_progress.takeCompletion()) {
+        kit::log(std::string(completeNotice) + ": " + m_name);
+        kit::Platform::current().showNotification(completeNotice, m_name);
+    }
+}

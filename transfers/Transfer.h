@@ -1,0 +1,133 @@
+#pragma once
+// One transfer: a .torrent file, the client child working on it, the read end
+// of its pipe, the decoded output, the one-second cut into the progress and
+// rate fields, what a person follows (TransferProgress), why it failed
+// (ClientFailure), and the limits it was started with. The transfer tab shows
+// the one in front; the list (TransferList) owns them all.
+//
+// A transfer may also stand for a client left running by an earlier run of
+// the application (adopted by its process id): it is running but unreadable,
+// and Stop ends it. Or for one known from the stored list without a client:
+// queued, paused, stopped or complete, until it is started again.
+#include "kit/core/ChildProcess.h"
+#include "kit/core/FileHandle.h"
+#include "kit/core/NotificationCenter.h"
+#include "kit/core/Utf8Decoder.h"
+#include "transfers/ClientFailure.h"
+#include "transfers/TransferOptions.h"
+#include "transfers/TransferProgress.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// What the stored list keeps of a transfer's state.
+enum class StoredState { Running, Paused, Queued, Stopped, Complete };
+const char* storedStateName(StoredState state);
+std::optional<StoredState> storedStateNamed(std::string_view name);
+
+class Transfer : public std::enable_shared_from_this<Transfer> {
+public:
+    static constexpr const char* downloadingText = "Downloading ...";
+    static constexpr const char* adoptedText = "Running (started earlier)";
+    static constexpr const char* queuedText = "Queued";
+    // A client told to stop that has not ended after this long is killed.
+    static constexpr double stopGraceSeconds = 10;
+
+    Transfer(std::string path, std::string name, TransferOptions options);
+
+    const std::string& path() const { return m_path; }
+    const std::string& name() const { return m_name; }
+    const TransferOptions& options() const { return m_options; }
+
+    // Starts its client; the error says why it could not be started.
+    std::optional<std::string> start();
+    // Takes over a client left by an earlier run (checked by the caller).
+    void adopt(pid_t pid, bool paused);
+    // Known from the stored list, without a client.
+    void restoreAs(StoredState state);
+    void setQueued(bool queued)
+    {
+        m_queued = queued;
+        if (queued)
+            m_status = queuedText;
+    }
+    // Asked for again while it has no client: the options set now apply.
+    void setOptions(const TransferOptions& options) { m_options = options; }
+
+    void stop();
+    void pause();
+    void resume(); // only a held client; a transfer without one is started by its owner
+
+    // The one-second tick: the cut of the latest chunk, the progress, the
+    // completion notice, and for an adopted client whether it still lives.
+    void tick(double now);
+
+    // A client (own or adopted) is alive.
+    bool hasClient();
+    bool isAdopted() const { return m_adoptedPid.has_value(); }
+    bool isQueued() const { return m_queued; }
+    // Not stopped by the user and a client is alive (paused counts).
+    bool isRunning();
+    bool isPaused();
+    StoredState storedState();
+    // The client's process id while it has one.
+    std::optional<pid_t> clientPid();
+
+    // What the tab shows for it.
+    const std::string& statusText() const { return m_status; }
+    const std::string& progText() const { return m_prog; }
+    const std::string& downText() const { return m_down; }
+    const std::string& upText() const { return m_up; }
+    // What the text view shows: the latest chunk (or the client's last words).
+    const std::string& shownText() const { return m_shown; }
+    const std::optional<std::string>& text() const { return m_text; }
+    const TransferProgress& progress() const { return m_progress; }
+    TransferProgress& progress() { return m_progress; }
+    const std::shared_ptr<kit::ChildProcess>& child() const { return m_child; }
+    // The state in words: the progress's, or what stands in for it (adopted,
+    // queued, known from the stored list).
+    std::string stateText() const;
+
+    // Output arrived (the shown text changed); the client ended; the state changed.
+    std::function<void(Transfer&)> onOutput;
+    std::function<void(Transfer&)> onEnded;
+    std::function<void(Transfer&)> onStateChanged;
+
+    // The status line and progress (refreshed on the tick and on state changes).
+    void refreshProgress(double now);
+
+private:
+    void readPipe(const kit::Notification& notification);
+    void childEnded(kit::ChildProcess& child);
+    void noticeCompletion(std::string_view chunk);
+    void changed();
+
+    std::string m_path;
+    std::string m_name;
+    TransferOptions m_options;
+
+    std::shared_ptr<kit::ChildProcess> m_child;
+    std::shared_ptr<kit::FileHandle> m_handle;
+    kit::Observation m_pipeReads;
+    kit::Utf8Decoder m_decoder;
+    std::optional<std::string> m_text;
+    std::string m_shown;
+    std::string m_lastWords; // the latest chunk with more than blanks in it
+    std::string m_chunkTail; // the end of the previous chunk, for a notice split across reads
+    bool m_textIsCurrent { false };
+    bool m_rateIsFresh { false }; // the latest chunk came after the last pause
+    ClientFailure m_failure;
+    TransferProgress m_progress;
+
+    std::string m_status { "Idle" };
+    std::string m_prog, m_down, m_up;
+
+    std::optional<pid_t> m_adoptedPid;
+    bool m_adoptedAlive { false };
+    bool m_queued { false };
+    // Restored without a client: what the list said.
+    std::optional<StoredState> m_restored;
+};

@@ -1,0 +1,127 @@
+#pragma once
+// The transfers the tab knows, in the order they were asked for, and the one
+// in front. Each has its own client; at most `limit()` run at once (the
+// options screen sets it, "TransfersAtOnce", default 3), further ones queue
+// and start, in order, when one ends. The same torrent is never started
+// twice: asking for one that is known brings it to the front (and starts it
+// again if it has no client).
+//
+// The list is stored atomically beside the settings on every change: path,
+// name, limits, state (running, paused, queued, stopped, complete) and the
+// client's process id. On the next start (restore()) running and queued ones
+// start again, unless the recorded client still runs on that torrent (left by
+// a crashed run), which is then adopted instead of doubled; paused ones come
+// back paused. A list that cannot be read starts empty, with a log line, and
+// is kept aside.
+#include "kit/core/Timer.h"
+#include "transfers/Transfer.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kit {
+class UserDefaults;
+}
+
+// A plain read-only view of one transfer, for whoever marks its files.
+struct TransferSummary {
+    std::string torrentPath;
+    double fraction { 0 }; // 0..1; 0 before the first status line
+    StoredState state { StoredState::Stopped };
+    bool running { false }; // a client is alive (paused counts)
+};
+
+class TransferListDelegate {
+public:
+    virtual ~TransferListDelegate() = default;
+    // The list or the front one changed (added, ended, state, front).
+    virtual void transferListChanged() = 0;
+    // The front transfer showed new output.
+    virtual void transferListFrontOutput() = 0;
+    // The one-second tick went over every transfer.
+    virtual void transferListTicked() = 0;
+};
+
+class TransferList : public std::enable_shared_from_this<TransferList> {
+public:
+    static constexpr const char* limitKey = "TransfersAtOnce";
+    static constexpr int defaultLimit = 3;
+    static constexpr int largestLimit = 20;
+    static constexpr const char* fileName = "transfers.list";
+    static constexpr const char* fileHeader = "quorvane-transfers 1";
+
+    // What came of asking for a torrent.
+    enum class Asked { Started, Queued, AlreadyThere, Failed };
+    struct Answer {
+        Asked asked;
+        std::optional<std::string> failure; // why, when Failed
+    };
+
+    std::weak_ptr<TransferListDelegate> delegate;
+
+    // The stored list's file: beside the settings.
+    static std::string storePath();
+    // The limit of transfers at once from the stored settings.
+    static int storedLimit(kit::UserDefaults& defaults);
+    // Why a typed limit is not accepted ("" when it is).
+    static std::string limitProblem(std::string_view text);
+
+    Answer ask(const std::string& path, const std::string& name, const TransferOptions& options);
+    const std::vector<std::shared_ptr<Transfer>>& transfers() const { return m_transfers; }
+    Transfer* front() const { return m_front.get(); }
+    std::shared_ptr<Transfer> frontPointer() const { return m_front; }
+    void bringToFront(Transfer& transfer);
+    Transfer* find(const std::string& path) const;
+    int limit() const;
+    size_t runningCount() const;
+
+    void stopFront();
+    void pauseFront();
+    // A held client goes on; a transfer without a client starts again (its
+    // client resumes from its .bf file), through the limit.
+    std::optional<std::string> resumeFront();
+
+    // Ends every client and stores them all as stopped (the application ends).
+    void endAll();
+    // Reads the stored list and brings it back (once, at start).
+    void restore();
+    void store();
+
+    std::vector<TransferSummary> summaries() const;
+    bool isTicking() const { return m_tick && m_tick->isValid(); }
+    void tickAll();
+
+    // Encoding of the stored list, exposed for tests.
+    struct Record {
+        std::string path;
+        std::string name;
+        StoredState state { StoredState::Stopped };
+        std::optional<pid_t> pid;
+        TransferOptions options;
+    };
+    static std::string encode(const std::vector<Record>& records);
+    // Nothing when the text is no stored list.
+    static std::optional<std::vector<Record>> decode(const std::string& text);
+    // The recorded client still runs on that torrent: the program is the
+    // transfer client (or a script of it) and its last argument the torrent.
+    static bool isClientOn(pid_t pid, const std::string& torrentPath);
+
+private:
+    std::shared_ptr<Transfer> add(const std::string& path, const std::string& name, const TransferOptions& options);
+    void wire(Transfer& transfer);
+    void transferEnded(Transfer& transfer);
+    void transferOutput(Transfer& transfer);
+    void transferStateChanged(Transfer& transfer);
+    void startQueued();
+    void ensureTicking();
+    void tell();
+
+    std::vector<std::shared_ptr<Transfer>> m_transfers;
+    std::shared_ptr<Transfer> m_front;
+    std::shared_ptr<kit::Timer> m_tick;
+    bool m_restoring { false };
+    bool m_ending { false };
+};
