@@ -6,6 +6,8 @@
 #include "transfers/TransferList.h"
 #include "transfers/TransferOptions.h"
 
+#include <optional>
+
 namespace {
 const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
 const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
@@ -25,7 +27,10 @@ void TipsViewController::loadView()
     root->addSubview(title);
 
     float y = 56;
-    auto limit = [&](const char* caption, const char* key, const char* placeholder = "none") {
+    auto limit = [&](const char* caption, const char* key, const char* placeholder = "none", std::optional<float> at = std::nullopt) {
+        const float rowY = y;
+        if (at)
+            y = *at;
         auto label = kit::View::create<kit::Label>(kit::Rect { 20, y, 170, 31 });
         label->setText(caption);
         label->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleRightMargin);
@@ -37,13 +42,16 @@ void TipsViewController::loadView()
         field->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         field->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
         root->addSubview(field);
-        y += 40;
+        y = at ? rowY : y + 40;
         return field.get();
     };
+    // Made first though shown third, so that the limits stay the screen's
+    // front fields as they always were.
+    const auto defaultAtOnce = std::to_string(TransferList::defaultLimit);
+    atOnceTextField = limit("Transfers at once", TransferList::limitKey, defaultAtOnce.c_str(), y + 80);
     downLimitTextField = limit("Download limit (KB/s)", TransferOptions::downloadLimitKey);
     upLimitTextField = limit("Upload limit (KB/s)", TransferOptions::uploadLimitKey);
-    const auto defaultAtOnce = std::to_string(TransferList::defaultLimit);
-    atOnceTextField = limit("Transfers at once", TransferList::limitKey, defaultAtOnce.c_str());
+    y += 40;
     auto stop = kit::Button::create(kit::Rect { 20, y + 2, 280, 37 }, "", [this] { toggleStopWhenComplete(); });
     stopWhenCompleteButton = stop.get();
     stop->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);

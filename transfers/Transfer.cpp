@@ -204,14 +204,16 @@ void Transfer::stop()
     }
     if (!hasClient())
         return;
+    // Stopped before the signal: a client that ends at once is reaped within
+    // terminate(), and its end must find it stopped, not failed.
+    m_status = "Stopped";
+    m_progress.stopped();
     // Also wakes a paused client, so it can end; one that ignores the request
     // is killed, so that "Stopped" holds.
     if (m_child)
         m_child->terminate(stopGraceSeconds);
     else
         kit::ForeignProcess::terminate(*m_adoptedPid);
-    m_status = "Stopped";
-    m_progress.stopped();
     changed();
 }
 

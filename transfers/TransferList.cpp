@@ -305,12 +305,11 @@ void TransferList::tickAll()
 void TransferList::endAll()
 {
     m_ending = true;
-    for (auto& transfer : m_transfers) {
-        if (transfer->hasClient())
+    // Own clients end with the application (it ends every child it started);
+    // one taken over from an earlier run is told here, as it is no child.
+    for (auto& transfer : m_transfers)
+        if (transfer->isAdopted() && transfer->hasClient())
             transfer->stop();
-        else if (transfer->isQueued())
-            transfer->stop();
-    }
     // What runs now ends with the application: the next start lists it stopped.
     std::vector<Record> records;
     for (auto& transfer : m_transfers) {
