@@ -3,6 +3,11 @@
 // does for the real client. Beside it, a plain read() loop on the same kind of
 // pipe from the same generator: the limit. Prints both rates, their ratio, and
 // the resident memory before and after the tab's run.
+//
+// Then 1, 3 and 10 transfers at once, each from its own generator at full
+// speed: the tab's CPU time per transfer and per megabyte read, and their
+// ratios to one transfer (flat means each transfer costs the same however
+// many run).
 #include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
 #include "kit/core/DeviceLayout.h"
@@ -12,9 +17,12 @@
 #include "kit/ui/Window.h"
 #include "transfers/DownloadedTorrents.h"
 
+#include "transfers/TransferList.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -80,6 +88,51 @@ double plainRead(const std::string& program)
     return double(total) / elapsed;
 }
 
+double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Several {
+    double cpu; // seconds of this process
+    double wall;
+    long long bytes; // reached the tab
+};
+
+// N transfers at once, each its own generator of `bytes` bytes.
+Several runSeveral(int n, long long bytes, const std::string& root)
+{
+    auto& layout = kit::DeviceLayout::current();
+    testsupport::writeFile(layout.ctorrentPath(), generatorScript(bytes), true);
+    kit::UserDefaults::standard().setObject(std::to_string(n), TransferList::limitKey);
+    int ended = 0;
+    long long seen = 0;
+    auto oldSink = kit::setLogSink([&](const std::string& line) {
+        if (line == " Less than 1")
+            ++ended;
+        return true;
+    });
+    auto window = std::make_shared<kit::Window>();
+    auto tab = std::make_shared<DownloadedTorrents>();
+    window->addSubview(tab->viewPointer());
+    auto counting = kit::NotificationCenter::defaultCenter().addObserver([&](const kit::Notification& note) {
+        auto it = note.userInfo.find(kit::FileHandle::DataItem);
+        if (it != note.userInfo.end())
+            seen += (long long)std::any_cast<const std::string&>(it->second).size();
+    }, kit::FileHandle::ReadCompletionNotification, nullptr);
+    const double cpu0 = cpuSeconds(), wall0 = seconds();
+    for (int i = 0; i < n; ++i)
+        if (!tab->startDownload(root + "/t" + std::to_string(n) + "-" + std::to_string(i) + ".torrent"))
+            std::exit(1);
+    kit::RunLoop::main().runUntil([&] { return ended >= n; }, 900);
+    Several result { cpuSeconds() - cpu0, seconds() - wall0, seen };
+    kit::RunLoop::main().runUntil([&] { return kit::ChildProcess::runningCount() == 0; }, 10);
+    kit::setLogSink(oldSink);
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -128,5 +181,21 @@ int main(int argc, char** argv)
     std::printf("ratio tab/plain: %.2f (target >= 0.5)\n", runnerRate / plainRate);
     std::printf("resident memory: %ld KiB before, %ld KiB after, peak %ld KiB (one chunk is %zu KiB)\n", before, after,
         peakKiB(), kit::FileHandle::chunkSize / 1024);
+
+    // Several at once: each transfer reads as much as the single one did.
+    const long long each = argc > 2 ? std::atoll(argv[2]) : 64LL * 1024 * 1024;
+    std::printf("\nseveral transfers at once, %lld bytes each, full speed:\n", each);
+    std::optional<Several> one;
+    for (int n : { 1, 3, 10 }) {
+        auto r = runSeveral(n, each, root.path());
+        const double perTransfer = r.cpu / n;
+        const double perMB = r.cpu / (double(r.bytes) / 1e6);
+        if (!one)
+            one = r;
+        const double onePerMB = one->cpu / (double(one->bytes) / 1e6);
+        std::printf("%2d transfers: %.2f s CPU, %.2f s wall, %.1f MB read; CPU per transfer %.3f s, per MB %.2f ms; "
+                    "ratio per MB to one transfer %.2f (flat: about 1)\n",
+            n, r.cpu, r.wall, double(r.bytes) / 1e6, perTransfer, perMB * 1e3, perMB / onePerMB);
+    }
     return 0;
 }

@@ -1,0 +1,238 @@
+// The list of transfers on its own: the stored list's form, what a restart
+// brings back, and which recorded process counts as a client left running.
+#include "tests/support/TempFolder.h"
+#include "app/Quorvane.h"
+#include "kit/core/ChildProcess.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+#include "kit/core/RunLoop.h"
+#include "kit/core/UserDefaults.h"
+#include "kit/testing/TestEnvironment.h"
+#include "transfers/TransferList.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::TempFolder;
+using testsupport::writeFile;
+
+class TransferListTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        layout.setRoot(root.path());
+        layout.prepare();
+        kit::UserDefaults::standard().open(layout.settingsFile());
+        // A client that runs until told to end; it notes each start.
+        writeFile(layout.ctorrentPath(),
+            "#!/bin/bash\necho \"$$ ${@: -1}\" >> \"" + root / "starts" + "\"\ntrap 'exit 0' TERM\nwhile :; do sleep 0.05; done\n", true);
+        oldSink = kit::setLogSink([this](const std::string& line) {
+            logged.push_back(line);
+            return true;
+        });
+    }
+
+    void TearDown() override
+    {
+        kit::setLogSink(oldSink);
+        kit::ChildProcess::terminateAll();
+        loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 10);
+        layout.setRoot("");
+    }
+
+    bool logShows(const std::string& part)
+    {
+        for (auto& line : logged)
+            if (line.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    size_t starts()
+    {
+        auto text = std::filesystem::exists(root / "starts") ? readFile(root / "starts") : "";
+        return size_t(std::count(text.begin(), text.end(), '\n'));
+    }
+
+    kit::TestEnvironment env;
+    kit::RunLoop& loop { env.loop() };
+    kit::DeviceLayout& layout { kit::DeviceLayout::current() };
+    TempFolder root;
+    std::vector<std::string> logged;
+    kit::LogSink oldSink;
+};
+
+TEST_F(TransferListTest, TheStoredListReadsBackAsWrittenAndNothingTornOrForeignIsRead)
+{
+    TransferOptions limited;
+    limited.downloadLimit = 100;
+    limited.stopWhenComplete = true;
+    std::vector<TransferList::Record> records {
+        { "/d/a\tb\\c\n.torrent", "a\tb", StoredState::Running, 4242, limited },
+        { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {} },
+        { "/d/p.torrent", "p", StoredState::Paused, 17, {} },
+        { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {} },
+        { "/d/c.torrent", "c", StoredState::Complete, std::nullopt, {} },
+    };
+    auto text = TransferList::encode(records);
+    auto back = TransferList::decode(text);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->size(), records.size());
+    EXPECT_EQ((*back)[0].path, records[0].path) << "tabs, backslashes and line breaks in a path survive";
+    EXPECT_EQ((*back)[0].name, "a\tb");
+    EXPECT_EQ((*back)[0].pid, 4242);
+    EXPECT_EQ((*back)[0].options.downloadLimit, 100);
+    EXPECT_FALSE((*back)[0].options.uploadLimit);
+    EXPECT_TRUE((*back)[0].options.stopWhenComplete);
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ((*back)[i].state, records[i].state);
+
+    EXPECT_FALSE(TransferList::decode(text.substr(0, text.size() - 3))) << "a list written half is no list";
+    EXPECT_FALSE(TransferList::decode(""));
+    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nflying\t\t\t\tNo\t/a\ta\n"));
+    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t1\t\t\tNo\t/a\ta\n")) << "pid 1 is never a client";
+    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t-5\t\t\tNo\t/a\ta\n"));
+    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t\t0\t\tNo\t/a\ta\n")) << "a limit is 1 or more";
+    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t\t\t\tNo\t\ta\n")) << "no path";
+    EXPECT_FALSE(TransferList::decode("settings 1\n"));
+    EXPECT_TRUE(TransferList::decode("quorvane-transfers 1\n")) << "an empty list is a list";
+}
+
+TEST_F(TransferListTest, TheLimitComesFromTheSettingsWithThreeForNothingOrNonsense)
+{
+    auto& d = kit::UserDefaults::standard();
+    EXPECT_EQ(TransferList::storedLimit(d), 3);
+    d.setObject("5", TransferList::limitKey);
+    EXPECT_EQ(TransferList::storedLimit(d), 5);
+    for (auto bad : { "0", "-2", "21", "two", "3.5", "" }) {
+        d.setObject(bad, TransferList::limitKey);
+        EXPECT_EQ(TransferList::storedLimit(d), 3) << bad;
+    }
+    EXPECT_EQ(TransferList::limitProblem("20"), "");
+    EXPECT_NE(TransferList::limitProblem("21"), "");
+}
+
+TEST_F(TransferListTest, OnlyTheClientOnThatTorrentCountsAsLeftRunning)
+{
+    auto client = kit::ChildProcess::create();
+    client->setLaunchPath(layout.ctorrentPath());
+    client->setArguments({ "-D", "5", "/d/a.torrent" });
+    ASSERT_TRUE(client->launch());
+    auto other = kit::ChildProcess::create();
+    other->setLaunchPath("/bin/sleep");
+    other->setArguments({ "30" });
+    ASSERT_TRUE(other->launch());
+    // The script's interpreter runs it: give it a moment to replace the fork.
+    ASSERT_TRUE(loop.runUntil([&] { return TransferList::isClientOn(client->processIdentifier(), "/d/a.torrent"); }, 10));
+    EXPECT_TRUE(TransferList::isClientOn(client->processIdentifier(), "/d/./a.torrent")) << "the same path, spelt otherwise";
+    EXPECT_FALSE(TransferList::isClientOn(client->processIdentifier(), "/d/b.torrent")) << "a client on another torrent";
+    EXPECT_FALSE(TransferList::isClientOn(other->processIdentifier(), "/d/a.torrent")) << "a reused process id";
+    EXPECT_FALSE(TransferList::isClientOn(1, "/d/a.torrent"));
+    EXPECT_FALSE(TransferList::isClientOn(0, "/d/a.torrent"));
+    client->terminate();
+    other->terminate();
+    ASSERT_TRUE(loop.runUntil([&] { return !client->isRunning(); }, 10));
+    EXPECT_FALSE(TransferList::isClientOn(client->processIdentifier(), "/d/a.torrent")) << "an ended one";
+}
+
+TEST_F(TransferListTest, ACorruptListStartsEmptySaysSoAndIsKeptAside)
+{
+    writeFile(TransferList::storePath(), "quorvane-transfers 1\nrunning\tgarbage\n");
+    auto list = std::make_shared<TransferList>();
+    list->restore();
+    EXPECT_TRUE(list->transfers().empty());
+    EXPECT_TRUE(logShows("cannot be read"));
+    EXPECT_TRUE(std::filesystem::exists(TransferList::storePath() + ".corrupt"));
+    EXPECT_EQ(starts(), 0u);
+
+    auto fresh = std::make_shared<TransferList>();
+    std::filesystem::remove(TransferList::storePath());
+    fresh->restore();
+    EXPECT_TRUE(logShows("No stored list of transfers"));
+}
+
+TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThePausedAndNeverDoubles)
+{
+    kit::UserDefaults::standard().setObject("2", TransferList::limitKey);
+    TransferOptions limited;
+    limited.uploadLimit = 7;
+    writeFile(TransferList::storePath(),
+        TransferList::encode({
+            { "/d/r.torrent", "r", StoredState::Running, std::nullopt, limited },
+            { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {} },
+            { "/d/z.torrent", "z", StoredState::Running, std::nullopt, {} },
+            { "/d/r.torrent", "r again", StoredState::Running, std::nullopt, {} },
+            { "/d/p.torrent", "p", StoredState::Paused, std::nullopt, {} },
+            { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {} },
+        }));
+    auto list = std::make_shared<TransferList>();
+    list->restore();
+    auto& all = list->transfers();
+    ASSERT_EQ(all.size(), 5u) << "the same torrent twice in the list is one transfer";
+    EXPECT_EQ(list->runningCount(), 2u);
+    EXPECT_TRUE(all[0]->hasClient());
+    EXPECT_EQ(all[0]->child()->arguments(), (std::vector<std::string> { "-U", "7", "/d/r.torrent" })) << "its own limits";
+    EXPECT_TRUE(all[1]->hasClient());
+    EXPECT_TRUE(all[2]->isQueued()) << "past the limit it waits";
+    EXPECT_FALSE(all[3]->hasClient());
+    EXPECT_TRUE(all[3]->isPaused());
+    EXPECT_EQ(all[3]->stateText(), "Paused");
+    EXPECT_EQ(all[4]->stateText(), "Stopped");
+    EXPECT_EQ(list->front(), all[0].get());
+
+    // What is stored now says so, with the clients' process ids.
+    auto stored = TransferList::decode(readFile(TransferList::storePath()));
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 5u);
+    EXPECT_EQ((*stored)[0].state, StoredState::Running);
+    EXPECT_EQ((*stored)[0].pid, all[0]->child()->processIdentifier());
+    EXPECT_EQ((*stored)[2].state, StoredState::Queued);
+    EXPECT_EQ((*stored)[3].state, StoredState::Paused);
+
+    // The queued one starts when one ends; asking for a running one again starts nothing.
+    all[1]->stop();
+    ASSERT_TRUE(loop.runUntil([&] { return all[2]->hasClient(); }, 10));
+    auto answer = list->ask("/d/r.torrent", "r", {});
+    EXPECT_EQ(answer.asked, TransferList::Asked::AlreadyThere);
+    ASSERT_TRUE(loop.runUntil([&] { return starts() == 3u; }, 10));
+    loop.advance(1.5);
+    EXPECT_EQ(starts(), 3u);
+
+    // The end marks every one stopped, with no process id.
+    list->endAll();
+    stored = TransferList::decode(readFile(TransferList::storePath()));
+    ASSERT_TRUE(stored);
+    for (auto& record : *stored) {
+        EXPECT_EQ(record.state, StoredState::Stopped) << record.path;
+        EXPECT_FALSE(record.pid);
+    }
+}
+
+TEST_F(TransferListTest, AClientLeftRunningIsAdoptedAndStopEndsIt)
+{
+    auto orphan = kit::ChildProcess::create(); // stands in for one left by a crashed run
+    orphan->setLaunchPath(layout.ctorrentPath());
+    orphan->setArguments({ "/d/o.torrent" });
+    ASSERT_TRUE(orphan->launch());
+    ASSERT_TRUE(loop.runUntil([&] { return TransferList::isClientOn(orphan->processIdentifier(), "/d/o.torrent"); }, 10));
+    writeFile(TransferList::storePath(),
+        TransferList::encode({ { "/d/o.torrent", "o", StoredState::Running, orphan->processIdentifier(), {} } }));
+    auto list = std::make_shared<TransferList>();
+    list->restore();
+    ASSERT_EQ(list->transfers().size(), 1u);
+    auto& adopted = *list->transfers()[0];
+    EXPECT_TRUE(adopted.isAdopted());
+    EXPECT_EQ(adopted.stateText(), Transfer::adoptedText);
+    EXPECT_EQ(starts(), 1u) << "not started a second time beside itself";
+    EXPECT_EQ(list->summaries()[0].running, true);
+    list->stopFront();
+    ASSERT_TRUE(loop.runUntil([&] { return !orphan->isRunning(); }, 10));
+    loop.advance(1.0);
+    EXPECT_FALSE(adopted.hasClient());
+    EXPECT_EQ(adopted.stateText(), "Stopped");
+}
+
+} // namespace
