@@ -197,7 +197,7 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
     ASSERT_TRUE(loop.runUntil([&] { return all[2]->hasClient(); }, 10));
     auto answer = list->ask("/d/r.torrent", "r", {});
     EXPECT_EQ(answer.asked, TransferList::Asked::AlreadyThere);
-    ASSERT_TRUE(loop.runUntil([&] { return starts() == 3u; }, 10));
+    ASSERT_TRUE(loop.runUntil([&] { return starts() >= 3u; }, 10)) << starts();
     loop.advance(1.5);
     EXPECT_EQ(starts(), 3u);
 
@@ -217,7 +217,7 @@ TEST_F(TransferListTest, AClientLeftRunningIsAdoptedAndStopEndsIt)
     orphan->setLaunchPath(layout.ctorrentPath());
     orphan->setArguments({ "/d/o.torrent" });
     ASSERT_TRUE(orphan->launch());
-    ASSERT_TRUE(loop.runUntil([&] { return TransferList::isClientOn(orphan->processIdentifier(), "/d/o.torrent"); }, 10));
+    ASSERT_TRUE(loop.runUntil([&] { return TransferList::isClientOn(orphan->processIdentifier(), "/d/o.torrent") && starts() == 1; }, 10));
     writeFile(TransferList::storePath(),
         TransferList::encode({ { "/d/o.torrent", "o", StoredState::Running, orphan->processIdentifier(), {} } }));
     auto list = std::make_shared<TransferList>();
