@@ -37,6 +37,7 @@ kit::Rect widened(kit::Rect frame, float extra, float share)
 constexpr float rowHeight = 36;
 constexpr float wideTab = 600; // from this width the list stands beside the text view
 const kit::Color frontRowColor = kit::Color::rgba(0.85f, 0.9f, 1.0f, 1.0f);
+const kit::Color frontRowTextColor = kit::Color::rgba(0.196f, 0.310f, 0.522f, 1.0f);
 
 // The tab's root view: it lays the list out again whenever its size changes.
 class TransferTabView : public kit::View {
@@ -150,8 +151,8 @@ void DownloadedTorrents::viewDidAppear(bool)
         clearLastTransfer();
         showDownloadAlert(m_downloadTorrent.value_or(""));
         torrentLabel->setText(name.value_or(""));
-    } else if (front && !m_frontCleared && front->hasClient()) {
-        // A running transfer is named, not denied.
+    } else if (front && !m_frontCleared && (front->hasClient() || m_list->transfers().size() >= 2)) {
+        // A running transfer is named, not denied; so is the front one of a list.
         torrentLabel->setText(front->name());
     } else {
         torrentLabel->setText(noTorrentText);
@@ -285,6 +286,8 @@ void DownloadedTorrents::showFront(bool whole)
         m_shown = front;
         torrentLabel->setText(front->name());
         txtView->setText(front->shownText());
+    } else if (front->hasClient() || m_list->transfers().size() >= 2) {
+        torrentLabel->setText(front->name()); // started again by Resume, or the front one of a list
     }
     prog->setText(front->progText());
     dnLabel->setText(front->downText());
@@ -395,17 +398,20 @@ void DownloadedTorrents::rebuildTransferRows()
             if (auto t = weak.lock())
                 m_list->bringToFront(*t);
         });
-        row->setBackgroundColor(transfer.get() == m_list->front() && !m_frontCleared ? frontRowColor : kit::Color::white());
+        const bool isFront = transfer.get() == m_list->front() && !m_frontCleared;
+        row->setBackgroundColor(isFront ? frontRowColor : kit::Color::white());
         auto addLabel = [&](kit::Rect frame, const std::string& text, kit::Font font, kit::TextAlignment align = kit::TextAlignment::Left) {
             auto l = kit::View::create<kit::Label>(frame);
             l->setText(text);
             l->setFont(font);
+            // The one in front reads in the tab's blue, the others plain.
+            l->setTextColor(isFront ? frontRowTextColor : labelTextColor);
             l->setTextAlignment(align);
             l->setUserInteractionEnabled(false);
             row->addSubview(l);
         };
         auto& progress = transfer->progress();
-        addLabel({ 6, 2, width - 66, 16 }, transfer->name(), kit::Font::boldSystemFont(12));
+        addLabel({ 6, 2, width - 66, 16 }, transfer->name(), isFront ? kit::Font::boldSystemFont(12) : kit::Font::systemFont(12));
         addLabel({ width - 58, 2, 52, 16 }, progress.percentText(), kit::Font::systemFont(12), kit::TextAlignment::Right);
         auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 6, 23, 60, 6 });
         bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);

@@ -26,7 +26,10 @@ void TipsViewController::loadView()
     title->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(title);
 
+    // Three rows of fields, a little closer than two were, so that the tips
+    // keep some room when the screen is turned.
     float y = 56;
+    const float rowStep = 34;
     auto limit = [&](const char* caption, const char* key, const char* placeholder = "none", std::optional<float> at = std::nullopt) {
         const float rowY = y;
         if (at)
@@ -42,16 +45,16 @@ void TipsViewController::loadView()
         field->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         field->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
         root->addSubview(field);
-        y = at ? rowY : y + 40;
+        y = at ? rowY : y + rowStep;
         return field.get();
     };
     // Made first though shown third, so that the limits stay the screen's
     // front fields as they always were.
     const auto defaultAtOnce = std::to_string(TransferList::defaultLimit);
-    atOnceTextField = limit("Transfers at once", TransferList::limitKey, defaultAtOnce.c_str(), y + 80);
+    atOnceTextField = limit("Transfers at once", TransferList::limitKey, defaultAtOnce.c_str(), y + 2 * rowStep);
     downLimitTextField = limit("Download limit (KB/s)", TransferOptions::downloadLimitKey);
     upLimitTextField = limit("Upload limit (KB/s)", TransferOptions::uploadLimitKey);
-    y += 40;
+    y += rowStep;
     auto stop = kit::Button::create(kit::Rect { 20, y + 2, 280, 37 }, "", [this] { toggleStopWhenComplete(); });
     stopWhenCompleteButton = stop.get();
     stop->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);

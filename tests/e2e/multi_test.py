@@ -5,6 +5,7 @@ client left running by an earlier run taken over. Driven through the headless
 shell with stand-in clients; the real client in a loopback swarm for two at
 once."""
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -230,11 +231,14 @@ class RealClientTest(unittest.TestCase):
         a, b = self.torrents
         if a == b:
             self.skipTest("the swarm made one torrent for both")
-        result = run_script(self.device.root, "answer 0\n" + hand_over(a, os.path.basename(a)) + 'until 60 "Downloading"\n'
+        result = run_script(self.device.root, "answer 0\n" + hand_over(a, os.path.basename(a)) + "until 90 [64/64/64]\n"
                             + hand_over(b, os.path.basename(b)) + "until 90 [64/64/64]\n"
                             + "tap-at 100 190\nuntil 90 [64/64/64]\nwait 1.5\ndump\nquit\n", timeout=240)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout.count("Seeding (complete)"), 2, result.stdout[-3000:])
+        # Both clients run on, each seeding its complete file, each in its row.
+        rows = re.findall(r'UILabel \(72,19,222,14\) "Seeding \(complete\)', result.stdout)
+        self.assertEqual(len(rows), 2, result.stdout[-3000:])
+        self.assertIn('UILabel (10,8,300,22) "%s"' % os.path.basename(a), result.stdout)
 
 
 if __name__ == "__main__":
