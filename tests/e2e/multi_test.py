@@ -100,7 +100,7 @@ class SeveralTransfersTest(unittest.TestCase):
         two = out[out.index("-- two"):out.index("-- three")]
         self.assertIn('"a.torrent"', two)
         self.assertIn('"b.torrent"', two)
-        self.assertIn('UILabel (10,56,90,20) "|"', two)  # b's own line, cut
+        self.assertIn('UILabel (110,56,95,20) " 10"', two)  # the front one's own line, cut
         self.assertIn('UITextView (10,229,300,123)', two)  # the list took its room
         three = out[out.index("-- three"):out.index("-- a again")]
         self.assertIn('"Queued"', three)
