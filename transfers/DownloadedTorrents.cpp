@@ -349,6 +349,7 @@ void DownloadedTorrents::layoutTransferList()
     if (m_listedCount < 2) {
         // With one transfer or none the tab is as it always was.
         if (transferListView) {
+            m_rows.clear();
             transferListView->removeFromSuperview();
             transferListView = nullptr;
             txtView->setFrame(textArea);
@@ -379,8 +380,6 @@ void DownloadedTorrents::rebuildTransferRows()
 {
     if (!transferListView)
         return;
-    while (!transferListView->subviews().empty())
-        transferListView->subviews().back()->removeFromSuperview();
     auto& all = m_list->transfers();
     const float width = transferListView->bounds().size.width;
     const size_t rows = std::min(all.size(), size_t(std::max(1.0f, std::floor(transferListView->bounds().size.height / rowHeight))));
@@ -391,35 +390,59 @@ void DownloadedTorrents::rebuildTransferRows()
         if (all[i].get() == m_list->front())
             frontIndex = i;
     const size_t first = std::min(frontIndex > rows / 2 ? frontIndex - rows / 2 : 0, all.size() - rows);
-    for (size_t i = 0; i < rows; ++i) {
-        auto transfer = all[first + i];
-        std::weak_ptr<Transfer> weak = transfer;
-        auto row = kit::Button::create({ 0, float(i) * rowHeight, width, rowHeight - 2 }, "", [this, weak] {
-            if (auto t = weak.lock())
-                m_list->bringToFront(*t);
-        });
+    // The same transfers at the same width keep their rows; only the words change.
+    bool same = m_rows.size() == rows && transferListView->subviews().size() == rows;
+    for (size_t i = 0; same && i < rows; ++i)
+        same = m_rows[i].transfer.lock() == all[first + i] && m_rows[i].width == width;
+    if (!same) {
+        while (!transferListView->subviews().empty())
+            transferListView->subviews().back()->removeFromSuperview();
+        m_rows.clear();
+        for (size_t i = 0; i < rows; ++i) {
+            std::weak_ptr<Transfer> weak = all[first + i];
+            auto row = kit::Button::create({ 0, float(i) * rowHeight, width, rowHeight - 2 }, "", [this, weak] {
+                if (auto t = weak.lock())
+                    m_list->bringToFront(*t);
+            });
+            auto addLabel = [&](kit::Rect frame, kit::Font font, kit::TextAlignment align = kit::TextAlignment::Left) {
+                auto l = kit::View::create<kit::Label>(frame);
+                l->setFont(font);
+                l->setTextAlignment(align);
+                l->setUserInteractionEnabled(false);
+                row->addSubview(l);
+                return l.get();
+            };
+            TransferRow r;
+            r.transfer = weak;
+            r.width = width;
+            r.row = row.get();
+            r.name = addLabel({ 6, 2, width - 66, 16 }, kit::Font::systemFont(12));
+            r.percent = addLabel({ width - 58, 2, 52, 16 }, kit::Font::systemFont(12), kit::TextAlignment::Right);
+            auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 6, 23, 60, 6 });
+            bar->setUserInteractionEnabled(false);
+            r.bar = bar.get();
+            row->addSubview(bar);
+            r.state = addLabel({ 72, 19, width - 78, 14 }, kit::Font::systemFont(11));
+            transferListView->addSubview(row);
+            m_rows.push_back(r);
+        }
+    }
+    for (auto& r : m_rows) {
+        auto transfer = r.transfer.lock();
+        if (!transfer)
+            continue;
         const bool isFront = transfer.get() == m_list->front() && !m_frontCleared;
-        row->setBackgroundColor(isFront ? frontRowColor : kit::Color::white());
-        auto addLabel = [&](kit::Rect frame, const std::string& text, kit::Font font, kit::TextAlignment align = kit::TextAlignment::Left) {
-            auto l = kit::View::create<kit::Label>(frame);
-            l->setText(text);
-            l->setFont(font);
-            // The one in front reads in the tab's blue, the others plain.
-            l->setTextColor(isFront ? frontRowTextColor : labelTextColor);
-            l->setTextAlignment(align);
-            l->setUserInteractionEnabled(false);
-            row->addSubview(l);
-        };
+        r.row->setBackgroundColor(isFront ? frontRowColor : kit::Color::white());
+        // The one in front reads in the tab's blue, the others plain.
+        for (auto* label : { r.name, r.percent, r.state })
+            label->setTextColor(isFront ? frontRowTextColor : labelTextColor);
+        r.name->setFont(isFront ? kit::Font::boldSystemFont(12) : kit::Font::systemFont(12));
+        r.name->setText(transfer->name());
         auto& progress = transfer->progress();
-        addLabel({ 6, 2, width - 66, 16 }, transfer->name(), isFront ? kit::Font::boldSystemFont(12) : kit::Font::systemFont(12));
-        addLabel({ width - 58, 2, 52, 16 }, progress.percentText(), kit::Font::systemFont(12), kit::TextAlignment::Right);
-        auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 6, 23, 60, 6 });
-        bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);
-        bar->setUserInteractionEnabled(false);
-        row->addSubview(bar);
+        r.percent->setText(progress.percentText());
+        r.bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);
         auto rates = progress.ratesText();
-        addLabel({ 72, 19, width - 78, 14 }, transfer->stateText() + (rates.empty() ? "" : "   " + rates), kit::Font::systemFont(11));
-        transferListView->addSubview(row);
+        r.state->setText(transfer->stateText() + (rates.empty() ? "" : "   " + rates));
     }
 }
 

@@ -125,4 +125,15 @@ private:
     std::weak_ptr<Transfer> m_shown;
     bool m_frontCleared { false };
     size_t m_listedCount { 0 };
+    // The rows of the list, as made; remade when the transfers shown or the width change.
+    struct TransferRow {
+        std::weak_ptr<Transfer> transfer;
+        float width { 0 };
+        kit::Button* row { nullptr };
+        kit::Label* name { nullptr };
+        kit::Label* percent { nullptr };
+        kit::ProgressView* bar { nullptr };
+        kit::Label* state { nullptr };
+    };
+    std::vector<TransferRow> m_rows;
 };
