@@ -4,7 +4,11 @@
 #include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/QtScript.h"
 #include "shells/qt/QtMoviePlayer.h"
+#if QUORVANE_QT_WEBENGINE
 #include "shells/qt/QtWebEngine.h"
+#else
+#include "kit/web/HeadlessWebEngine.h"
+#endif
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/SingleInstance.h"
@@ -31,7 +35,11 @@ namespace qtshell {
 QtPlatform::QtPlatform(Options options)
     : m_options(std::move(options))
 {
+#if QUORVANE_QT_WEBENGINE
     setWebEngineFactory([](kit::WebView& view) { return std::make_unique<QtWebEngine>(view); });
+#else
+    setWebEngineFactory(kit::HeadlessWebEngine::factory());
+#endif
     setMovieBackend(std::make_shared<QtMoviePlayer>());
     m_stopPoll.setInterval(50);
     QObject::connect(&m_stopPoll, &QTimer::timeout, [this] { finishWhenChildrenGone(); });
