@@ -20,7 +20,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, HEADLESS, Device, pid_alive, run_script, wait_gone  # noqa: E402
+from headless_test import DOWNLOADS, transfer_tab_dumps, HEADLESS, Device, pid_alive, run_script, wait_gone  # noqa: E402
 
 ADNET = os.environ.get("QUORVANE_ADNET", os.path.join(HERE, "../../build/bin/adnet"))
 WINDOW = os.environ.get("QUORVANE_WINDOW", os.path.join(HERE, "../../build/bin/quorvane"))
@@ -37,16 +37,6 @@ tab 0
 tab 3
 answer 1
 """
-
-
-def transfer_tab(out):
-    """The transfer tab's part of each dump, in order."""
-    dumps = []
-    at = out.find("UIView (0,20,320,460)")
-    while at >= 0:
-        dumps.append(out[at:out.index("UITabBar", at)])
-        at = out.find("UIView (0,20,320,460)", at + 1)
-    return dumps
 
 
 def pids_in(path):
@@ -146,7 +136,7 @@ dump
 quit
 """, timeout=90)
         self.assertEqual(result.returncode, 0, result.stderr)
-        killed, again = transfer_tab(result.stdout)
+        killed, again = transfer_tab_dumps(result.stdout)
         self.assertIn('"Ended (exit status 137)"', killed)
         self.assertIn('UILabel (255,80,55,20) "12 %"', killed)  # the last line it wrote stays
         self.assertIn('"Downloading"', again)
@@ -165,7 +155,7 @@ dump
 quit
 """, timeout=90)
         self.assertEqual(result.returncode, 0, result.stderr)
-        failed, again = transfer_tab(result.stdout)
+        failed, again = transfer_tab_dumps(result.stdout)
         # The client's error, said in words in the state, and its own words in the text view.
         self.assertIn('"Not a valid torrent file"', failed)
         self.assertIn("meta info failed", failed)  # the client's own words, in the text view
@@ -196,7 +186,7 @@ dump
 quit
 """, timeout=90)
         self.assertEqual(result.returncode, 0, result.stderr)
-        during, stopped = transfer_tab(result.stdout)
+        during, stopped = transfer_tab_dumps(result.stdout)
         self.assertIn('"Stopped"', stopped)
         self.assertIn("\ufffd", during)  # bytes that are no text show as replacement characters
         pid = pids_in(self.device.path("client.pids"))[0]
@@ -214,7 +204,7 @@ dump
 quit
 """, timeout=90)
         self.assertEqual(result.returncode, 0, result.stderr)
-        during, stopped = transfer_tab(result.stdout)
+        during, stopped = transfer_tab_dumps(result.stdout)
         self.assertIn('"50 %"', during)
         self.assertIn('"Stopped"', stopped)
         self.assertLess(peak, 200 * 1024, "resident memory while the client floods its output")
@@ -236,7 +226,7 @@ dump
 quit
 """, virtual=False, timeout=90)
         self.assertEqual(result.returncode, 0, result.stderr)
-        stopped, second = transfer_tab(result.stdout)
+        stopped, second = transfer_tab_dumps(result.stdout)
         self.assertIn('"Stopped"', stopped)
         first = pids_in(self.device.path("client.pids"))[0]
         self.assertIn(f"process {first} ", result.stderr)
