@@ -17,6 +17,8 @@ TorrentFiles::~TorrentFiles()
 {
     if (autoslider)
         autoslider->invalidate();
+    if (adlarkAd)
+        adlarkAd->hostWillGo();
 }
 
 void TorrentFiles::loadView()
