@@ -8,16 +8,18 @@
 namespace kit {
 
 namespace {
+// Neither is ever destroyed: views and timers that other statics hold may
+// still ask for the platform while the process ends.
 std::shared_ptr<Platform>& installed()
 {
-    static std::shared_ptr<Platform> platform;
-    return platform;
+    static auto* platform = new std::shared_ptr<Platform>;
+    return *platform;
 }
 
 Platform& kitsOwn()
 {
-    static Platform platform;
-    return platform;
+    static auto* platform = new Platform;
+    return *platform;
 }
 } // namespace
 
