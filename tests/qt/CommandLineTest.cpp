@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -26,10 +29,14 @@ QProcessEnvironment offscreen(const std::string& runtimeDir)
     return env;
 }
 
-int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArray* err = nullptr, QByteArray* out = nullptr)
+int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArray* err = nullptr, QByteArray* out = nullptr,
+    const QString& scaleFactor = {})
 {
     QProcess p;
-    p.setProcessEnvironment(offscreen(runtimeDir));
+    auto env = offscreen(runtimeDir);
+    if (!scaleFactor.isEmpty())
+        env.insert("QT_SCALE_FACTOR", scaleFactor);
+    p.setProcessEnvironment(env);
     p.start(QUORVANE_BIN, args);
     if (!p.waitForFinished(60000)) {
         p.kill();
