@@ -457,6 +457,7 @@ TEST_F(AppWindowTest, FingersTapScrollAndIgnoreASecondOneInTheFilesList)
         const QPoint row3 = rowCentre(3);
         ASSERT_GT(row3.y(), 0);
         QTest::touchEvent(&w, screen).press(0, row3);
+        EXPECT_TRUE(w.scene().isFingerDown()) << "the finger is a touch, not a mouse";
         QTest::touchEvent(&w, screen).release(0, row3);
         QtPlatform::settle();
         ASSERT_NE(w.popups().shownPopup(), nullptr) << "a tap opens the row's sheet";

@@ -295,7 +295,8 @@ TEST_F(LandingInWindow, AfterAFailedLoadThePageShownBeforeStaysWithItsTitleAndHi
             alert->dismissWithClickedButtonIndex(0, true);
         }
     };
-    ASSERT_TRUE(shows("Quorvane ad landing page")) << title();
+    ASSERT_TRUE(shows("Quorvane ad landing page")) << title() << " started " << page.started << " finished " << page.finished
+                                                   << " loading " << web->isLoading();
     ASSERT_TRUE(processUntil([&] { return !browser->presentationAnimationInProgress(); }, limit));
     ASSERT_TRUE(click("Next page"));
     ASSERT_TRUE(shows("Second landing page")) << title();

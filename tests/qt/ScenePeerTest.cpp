@@ -444,9 +444,11 @@ TEST_F(ScenePeerTest, FingersScrollWithInertiaAndASecondFingerIsIgnored)
     const QPoint row3(100, 20 + 3 * 44 + 22);
     const QPoint row6(100, 20 + 6 * 44 + 22);
 
-    // A tap.
+    // A tap, taken as a touch (not as a mouse Qt would make of it).
     QTest::touchEvent(host.get(), screen).press(0, row3);
+    EXPECT_TRUE(scene->isFingerDown());
     QTest::touchEvent(host.get(), screen).release(0, row3);
+    EXPECT_FALSE(scene->isFingerDown());
     EXPECT_EQ(rows.selected, std::vector<int> { 3 });
 
     // A second finger comes, drags and lifts while the first rests on row 6:
