@@ -51,7 +51,7 @@ ticks() {
 cpu() {
   local a b
   a=$(ticks "$1"); sleep "$2"; b=$(ticks "$1")
-  echo "scale=2; ($b - $a) * 100 / $(getconf CLK_TCK) / $2" | bc
+  printf '%.2f' "$(echo "scale=4; ($b - $a) * 100 / $(getconf CLK_TCK) / $2" | bc)"
 }
 # "PROCESSES RSS_KB PSS_KB PRIVATE_DIRTY_KB" of a process and its children.
 memory() {
@@ -65,8 +65,8 @@ memory() {
   done
   echo "$n $rss $pss $dirty"
 }
-mb() { echo "scale=1; $1 / 1024" | bc; }
-ratio() { if [ "$(echo "$2 > 0" | bc)" = 1 ]; then echo "scale=2; $1 / $2" | bc; else echo "-"; fi; }
+mb() { printf '%.1f' "$(echo "scale=2; $1 / 1024" | bc)"; }
+ratio() { if [ "$(echo "$2 > 0" | bc)" = 1 ]; then printf '%.2f' "$(echo "scale=4; $1 / $2" | bc)"; else echo "-"; fi; }
 # The X window of a process, by its title.
 window_of() { xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1; }
 

@@ -546,7 +546,7 @@ TEST_F(AppWindowTest, TextFieldsAskForTheOnScreenKeyboardAndLetItGo)
         ASSERT_NE(browse, nullptr);
         auto* peer = w.scene().peerFor(browse->urlField);
         ASSERT_NE(peer, nullptr);
-        auto* address = peer->findChild<QLineEdit*>();
+        QPointer<QLineEdit> address = peer->findChild<QLineEdit*>();
         ASSERT_NE(address, nullptr);
         EXPECT_TRUE(address->inputMethodHints().testFlag(Qt::ImhUrlCharactersOnly));
         EXPECT_TRUE(address->inputMethodHints().testFlag(Qt::ImhNoAutoUppercase));
@@ -555,10 +555,10 @@ TEST_F(AppWindowTest, TextFieldsAskForTheOnScreenKeyboardAndLetItGo)
         QTest::touchEvent(&w, touchScreen()).release(0, on);
         EXPECT_TRUE(processUntil([&] { return browse->urlField->isFirstResponder(); }));
         EXPECT_TRUE(InputPanel::isRequested());
-        // Leaving the tab takes the keyboard from the field.
+        // Leaving the tab takes the keyboard from the field (its peer goes).
         tabs().setSelectedIndex(2);
         QtPlatform::settle();
-        EXPECT_FALSE(address->hasFocus());
+        EXPECT_TRUE(!address || !address->hasFocus());
         EXPECT_FALSE(InputPanel::isRequested());
     });
 }
