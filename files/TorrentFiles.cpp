@@ -11,6 +11,8 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 
+#include <filesystem>
+
 TorrentFiles::~TorrentFiles()
 {
     if (autoslider)
@@ -130,8 +132,18 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
     auto keep = shared_from_this(); // a refresh below must not outlive us
     const auto& entry = fileMutableArray[size_t(indexPath.row)];
     auto& layout = kit::DeviceLayout::current();
-    bool isFolder = indexPath.row > 0
-        && kit::FileManager::defaultManager().isDirectoryAtPath(kit::stringByAppendingPathComponent(currentDir, entry));
+    const auto entryPath = kit::stringByAppendingPathComponent(currentDir, entry);
+    // An entry that went away since the list was made (another program moved
+    // or deleted it): the list is made again, rather than offering actions on
+    // nothing or entering a folder that is not there. A dangling link is
+    // still an entry (it can be renamed or deleted).
+    std::error_code gone;
+    if (indexPath.row > 0 && !std::filesystem::exists(std::filesystem::symlink_status(entryPath, gone))) {
+        kit::log("Gone: " + entryPath);
+        updateArrayWithPath(currentDir);
+        return;
+    }
+    bool isFolder = indexPath.row > 0 && kit::FileManager::defaultManager().isDirectoryAtPath(entryPath);
     auto tap = files::decideTap(currentDir, indexPath.row, entry, isFolder, layout.hasRoot() ? layout.root() : "/");
     file = tap.file;
     kit::log("The File: " + file);

@@ -158,7 +158,7 @@ quit
             self.skipTest("the real transfer client is not installed")
         self.run_body(1, 'exec /usr/bin/ctorrent "$@"\n')
         path = self.torrent("garbage.torrent", bytes(range(256)) * 4)
-        result = run_script(self.device.root, hand_over(path, "garbage.torrent") + """until 20 Ended (exit status
+        result = run_script(self.device.root, hand_over(path, "garbage.torrent") + """until 20 Not a valid torrent file
 dump
 """ + hand_over(path, "garbage.torrent", first=False) + """until 20 "Downloading"
 dump
@@ -166,7 +166,8 @@ quit
 """, timeout=90)
         self.assertEqual(result.returncode, 0, result.stderr)
         failed, again = transfer_tab(result.stdout)
-        self.assertRegex(failed, r'"Ended \(exit status [1-9][0-9]*\)"')
+        # The client's error, said in words in the state, and its own words in the text view.
+        self.assertIn('"Not a valid torrent file"', failed)
         self.assertIn("meta info failed", failed)  # the client's own words, in the text view
         self.assertIn('"Downloading"', again)
         # The garbage file is left as it was.

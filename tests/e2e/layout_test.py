@@ -127,7 +127,7 @@ class LayoutTest(unittest.TestCase):
                         text = [v for v in content.children if v.kind == "UITextView"][0]
                         buttons = [v for v in content.children if v.kind == "UIButton"]
                         # The output takes the height left; the four buttons spread across the width.
-                        self.assertAlmostEqual(text.frame[3], 208 + (size[1] - 480), places=2)
+                        self.assertAlmostEqual(text.frame[3], 199 + (size[1] - 480), places=2)
                         self.assertAlmostEqual(buttons[0].frame[0], 10, places=2)
                         self.assertAlmostEqual(buttons[-1].frame[0] + buttons[-1].frame[2], size[0] - 10, places=2)
                     if name == "browse sites":
