@@ -12,6 +12,7 @@
 #include <QFocusEvent>
 #include <QInputMethod>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 namespace qtshell {
 
@@ -50,6 +51,14 @@ protected:
         if (onFocusIn)
             onFocusIn();
         InputPanel::request();
+    }
+    // A tap on the field that has the keyboard brings back the panel that
+    // Return sent away.
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        QLineEdit::mouseReleaseEvent(event);
+        if (hasFocus() && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+            InputPanel::request();
     }
     void focusOutEvent(QFocusEvent* event) override
     {

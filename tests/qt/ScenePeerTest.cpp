@@ -503,6 +503,13 @@ TEST_F(ScenePeerTest, AFingerOnATextFieldGivesItTheKeyboard)
     EXPECT_TRUE(edit->hasFocus());
     EXPECT_TRUE(qtshell::InputPanel::isRequested());
     EXPECT_FALSE(scene->isFingerDown());
+    // Return sends the keyboard away; a finger on the field brings it back.
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_FALSE(qtshell::InputPanel::isRequested());
+    EXPECT_TRUE(edit->hasFocus());
+    QTest::touchEvent(host.get(), touchScreen()).press(0, QPoint(40, 40));
+    QTest::touchEvent(host.get(), touchScreen()).release(0, QPoint(40, 40));
+    EXPECT_TRUE(processUntil([&] { return qtshell::InputPanel::isRequested(); }));
     // The field resigns (Return, a new screen): the keyboard goes.
     field->resignFirstResponder();
     EXPECT_FALSE(edit->hasFocus());
