@@ -51,7 +51,7 @@ int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArr
 }
 // The squared steps of brightness between neighbouring pixels of a band of
 // the picture (points scaled by `ratio`): a crisp edge counts in full at
-// every density, an edge blown up and smoothed only in part.
+// every density, an edge blown up and smoothed much less.
 double edgeEnergy(const QImage& image, QRectF band, int ratio)
 {
     const QRect r = QRectF(band.topLeft() * ratio, band.size() * ratio).toAlignedRect().intersected(image.rect());
