@@ -29,12 +29,15 @@ public:
     int run(kit::Application&) override { return 0; }
     bool openURL(const std::string&) override { return false; }
     void terminate(kit::Application&) override { }
-    bool showNotification(const std::string& title, const std::string& body) override
+    bool showNotification(const std::string& title, const std::string& body,
+        const std::vector<kit::NotificationAction>& buttons = {}) override
     {
         notifications.push_back(title + ": " + body);
+        actions.push_back(buttons);
         return true;
     }
     std::vector<std::string> notifications;
+    std::vector<std::vector<kit::NotificationAction>> actions;
 };
 
 class DownloadedTorrentsTest : public ::testing::Test {
