@@ -12,6 +12,7 @@
 #include "app/HalvexAppDelegate.h"
 #include "app/TorrentOpener.h"
 #include "kit/core/ChildProcess.h"
+#include "kit/ui/Application.h"
 #include "kit/core/Clock.h"
 #include "kit/core/Log.h"
 #include "kit/gfx/Geometry.h"
@@ -236,11 +237,15 @@ bool QtPlatform::openURL(const std::string& url)
     return opener.startDetached();
 }
 
-bool QtPlatform::showNotification(const std::string& title, const std::string& body)
+bool QtPlatform::showNotification(const std::string& title, const std::string& body,
+    const std::vector<kit::NotificationAction>& actions)
 {
-    if (!m_notifier)
+    if (!m_notifier) {
         m_notifier = std::make_unique<DesktopNotifier>();
-    m_notifier->show(QString::fromStdString(title), QString::fromStdString(body));
+        // A chosen button is the system's to open, with the alert when no program takes it.
+        m_notifier->onAction = [](const std::string& url) { kit::Application::shared().handOverURL(url); };
+    }
+    m_notifier->show(QString::fromStdString(title), QString::fromStdString(body), actions);
     return true;
 }
 
