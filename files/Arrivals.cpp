@@ -55,7 +55,7 @@ const ArrivalMap::Read& ArrivalMap::contentsOf(const std::string& torrentPath)
         return read;
     read = Read { size, modified, {} };
     if (auto contents = torrent::readContentsOfFile(torrentPath))
-        read.written = contents->files.empty() ? std::vector<std::string> { contents->name } : contents->files;
+        read.written = torrent::writtenPaths(*contents, ""); // relative: the top entry, folders between, files
     return read;
 }
 

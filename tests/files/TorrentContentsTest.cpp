@@ -84,7 +84,7 @@ TEST(TorrentContentsTest, SingleAndSeveralFiles)
 
 TEST(TorrentContentsTest, HostileNamesNeverReachOutsideTheFolder)
 {
-    for (std::string name : { "..", ".", "", "../etc", "/etc/passwd", "a/b", std::string("a\0b", 3) })
+    for (const auto& name : std::vector<std::string> { "..", ".", "", "../etc", "/etc/passwd", "a/b", std::string("a\0b", 3) })
         EXPECT_FALSE(torrent::readContents(single(name))) << name;
     EXPECT_FALSE(torrent::readContents(multi("..", { { "x" } })));
 

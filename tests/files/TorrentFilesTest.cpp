@@ -532,7 +532,7 @@ TEST_F(TorrentFilesTest, WithoutAPlayerPlaybackEndsAtOnce)
 // A .torrent of one file, as the transfer client is given it.
 std::string singleFileTorrent(const std::string& name)
 {
-    return "d8:announce26:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name" + std::to_string(name.size()) + ":" + name + "ee";
+    return "d8:announce27:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name" + std::to_string(name.size()) + ":" + name + "ee";
 }
 
 TEST_F(TorrentFilesTest, EntriesARunningTransferWritesAreMarkedAndTheMarksFollowIt)

@@ -550,8 +550,8 @@ TEST_F(DownloadedTorrentsTest, TheCompletionNoticeOffersToOpenTheFileAndItsFolde
     const auto downloads = layout.downloadsFolder();
     const std::string name = "My Film #1.mkv";
     writeFile(downloads + "/film.torrent",
-        "d8:announce26:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name" + std::to_string(name.size()) + ":" + name + "ee");
-    writeFile(downloads + "/evil.torrent", "d8:announce26:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name2:..ee");
+        "d8:announce27:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name" + std::to_string(name.size()) + ":" + name + "ee");
+    writeFile(downloads + "/evil.torrent", "d8:announce27:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name2:..ee");
     standIn("status '/ 1/0/2 [64/64/64] 1MB,0MB | 264,0K/s | 288,0K E:0,1'\n"
             "emit '\\nDownload complete.\\n'\n"
             "gate g1\n");
