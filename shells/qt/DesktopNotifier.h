@@ -41,11 +41,6 @@ public:
     // The tray's menu, for tests; null until the tray has shown one with buttons.
     QMenu* trayMenu() const { return m_trayMenu.get(); }
 
-public Q_SLOTS:
-    // The service's signals: a button of notification `id` was chosen; it closed.
-    void actionInvoked(uint id, const QString& key);
-    void notificationClosed(uint id, uint reason);
-
     // Without a session bus, the first use of the bus would start a D-Bus
     // daemon for the session that outlives the application: point the bus
     // address at nothing instead. Call before the application object exists.
@@ -53,6 +48,11 @@ public Q_SLOTS:
     static constexpr const char* noBusAddress = "unix:path=/nonexistent/quorvane-no-session-bus";
     // Tests: how each notification went, once that is known.
     std::function<void(Route)> onShown;
+
+public Q_SLOTS:
+    // The service's signals: a button of notification `id` was chosen; it closed.
+    void actionInvoked(uint id, const QString& key);
+    void notificationClosed(uint id, uint reason);
 
 private:
     void showInTray(const QString& title, const QString& body, const Actions& actions);
