@@ -12,6 +12,7 @@
 #include "kit/core/WeakBind.h"
 
 #include <filesystem>
+#include <utility>
 
 TorrentFiles::~TorrentFiles()
 {
@@ -101,9 +102,15 @@ void TorrentFiles::refreshArrivals()
     auto marks = rowMarks();
     if (marks == m_shownMarks)
         return;
-    m_shownMarks = std::move(marks);
-    if (tableView)
-        tableView->reloadData();
+    auto old = std::exchange(m_shownMarks, std::move(marks));
+    if (!tableView)
+        return;
+    // Only the rows in view whose mark changed are redrawn: the list keeps
+    // its place and a glide goes on. Rows out of view take theirs when shown.
+    for (size_t row = 0; row < m_shownMarks.size(); ++row)
+        if (row >= old.size() || old[row] != m_shownMarks[row])
+            if (auto* cell = tableView->cellForRowAtIndexPath({ 0, int(row) }))
+                cell->setText(rowText(row));
 }
 
 std::vector<std::string> TorrentFiles::rowMarks() const

@@ -108,7 +108,7 @@ public:
     static constexpr double arrivalRefreshInterval = 1.0;
     // The row's text: the entry's shown name, and its mark when in use.
     std::string rowText(size_t row) const;
-    // Reads the running transfers again; the list is redrawn when a mark changed.
+    // Reads the running transfers again; rows whose mark changed are redrawn.
     void refreshArrivals();
 
     // Outlet (the tab's view tree holds it).

@@ -19,6 +19,7 @@
 #include "kit/core/RunLoop.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QElapsedTimer>
@@ -201,6 +202,19 @@ std::optional<QStringList> QtPlatform::handlerCommand(const std::string& address
     if (!url.isValid() || scheme.isEmpty())
         return std::nullopt;
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (scheme == QLatin1String("file")) {
+        // A file is opened by its type, not by the scheme: the opener, when
+        // it knows a program for that type (a folder's is the file manager).
+        const QString local = url.toLocalFile();
+        const QFileInfo info(local);
+        if (local.isEmpty() || !info.exists() || QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+            return std::nullopt;
+        const QString type = info.isDir() ? QStringLiteral("inode/directory")
+                                          : firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("filetype"), local });
+        if (type.isEmpty() || firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), type }).isEmpty())
+            return std::nullopt;
+        return QStringList { QStringLiteral("xdg-open"), local };
+    }
     // The desktop's opener, when it knows a program for the scheme.
     if (!QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
         const bool known = !firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/") + scheme }).isEmpty();

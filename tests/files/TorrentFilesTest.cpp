@@ -571,6 +571,28 @@ TEST_F(TorrentFilesTest, EntriesARunningTransferWritesAreMarkedAndTheMarksFollow
     EXPECT_EQ(rowText("sample.bin"), "sample.bin");
 }
 
+TEST_F(TorrentFilesTest, AMarkThatMovesLeavesTheListWhereItIsAndGliding)
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(downloads + "/file" + std::to_string(100 + i) + ".bin", "");
+    writeFile(downloads + "/s.torrent", singleFileTorrent("file139.bin"));
+    std::vector<files::Arrival> running { { downloads + "/s.torrent", 0.1 } };
+    tab->setArrivalSource([&] { return running; });
+    showTab();
+    tab->updateArrayWithAllFiles();
+    auto& table = *tab->tableView;
+    table.setContentOffset(table.maximumContentOffset() / 2);
+    table.glide(-400);
+    running[0].fraction = 0.9;
+    env.advance(TorrentFiles::arrivalRefreshInterval);
+    EXPECT_TRUE(table.isGliding()) << "the mark's refresh does not stop a glide";
+    EXPECT_GT(table.contentOffset(), 0);
+    table.setContentOffset(table.maximumContentOffset());
+    auto* last = table.cellForRowAtIndexPath({ 0, table.numberOfRows() - 1 });
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->text(), "file139.bin  \u2014  arriving 90 %");
+}
+
 TEST_F(TorrentFilesTest, RenameAndDeleteOfWhatATransferUsesAreRefusedAndChangeNothing)
 {
     writeFile(downloads + "/s.torrent", singleFileTorrent("sample.bin"));
