@@ -115,6 +115,26 @@ std::optional<ArrivalMark> ArrivalMap::markFor(const std::string& path) const
     return it->second;
 }
 
+std::vector<std::optional<ArrivalMark>> ArrivalMap::marksFor(const std::string& folder, const std::vector<std::string>& names) const
+{
+    std::vector<std::optional<ArrivalMark>> marks(names.size());
+    if (m_marks.empty())
+        return marks;
+    auto base = comparablePath(folder + "/.");
+    if (base.size() > 1)
+        base += '/';
+    for (size_t i = 0; i < names.size(); ++i) {
+        // A name that is no single entry ("..." and the like) is looked up whole.
+        if (!torrent::isSafeComponent(names[i])) {
+            marks[i] = markFor(folder + "/" + names[i]);
+            continue;
+        }
+        if (auto it = m_marks.find(base + names[i]); it != m_marks.end())
+            marks[i] = it->second;
+    }
+    return marks;
+}
+
 std::string markText(const ArrivalMark& mark)
 {
     // Floor, as the transfer tab shows it: 100 % means every piece.

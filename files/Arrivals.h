@@ -37,6 +37,8 @@ public:
     void update(const std::vector<Arrival>& arrivals, const std::string& folder);
     // Whether the entry at `path` is in use, and how.
     std::optional<ArrivalMark> markFor(const std::string& path) const;
+    // The same for each entry of one folder, the folder resolved once.
+    std::vector<std::optional<ArrivalMark>> marksFor(const std::string& folder, const std::vector<std::string>& names) const;
     bool empty() const { return m_marks.empty(); }
 
 private:

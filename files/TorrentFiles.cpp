@@ -118,9 +118,10 @@ std::vector<std::string> TorrentFiles::rowMarks() const
     std::vector<std::string> marks(fileMutableArray.size());
     if (m_arrivals.empty())
         return marks;
-    for (size_t row = 1; row < fileMutableArray.size(); ++row)
-        if (auto mark = m_arrivals.markFor(kit::stringByAppendingPathComponent(currentDir, fileMutableArray[row])))
-            marks[row] = files::markText(*mark);
+    auto found = m_arrivals.marksFor(currentDir, fileArray);
+    for (size_t row = 1; row < marks.size() && row - 1 < found.size(); ++row)
+        if (found[row - 1])
+            marks[row] = files::markText(*found[row - 1]);
     return marks;
 }
 
