@@ -12,6 +12,11 @@
 // question are held by the application while shown; the tab only refers to
 // them, and their links back to it (and the table's) are weak.
 //
+// Entries a running transfer uses (its files, the folders holding them, its
+// .torrent) show the transfer's percentage beside their names, refreshed once
+// a second while the tab is in view; Rename and Delete of them are refused
+// with an alert. The application says which transfers run (setArrivalSource).
+//
 // The tab is also the ad banner's host: it asks for a banner when its view
 // loads, shows it at (0, 364, 320, 48) once the first ad has arrived and
 // asks for a fresh ad every 60 s from then on; when the first ad fails the

@@ -11,10 +11,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from headless_test import DOWNLOADS, Device, run_script  # noqa: E402
 
-# Writes part of the file, says a quarter has arrived, and keeps going until
+# Writes the start of the file, says a quarter has arrived, and keeps going until
 # it is stopped; with "complete" as its argument it says it has all of it.
 CLIENT = """#!/bin/bash
-printf 'part' > sample.bin
+printf 'some' > sample.bin
 printf '\\n/ 1/0/2 [16/64/64] 1MB,0MB | 264,0K/s | 288,0K E:0,1     '
 if [ -n "{complete}" ]; then
   sleep 0.5
