@@ -118,16 +118,18 @@ void DesktopNotifier::showInTray(const QString& title, const QString& body, cons
         });
     }
     m_trayActions = actions;
+    // The same buttons, in the icon's menu, until another message replaces
+    // them (one without buttons takes the menu away).
+    std::unique_ptr<QMenu> menu;
     if (!actions.empty()) {
-        // The same buttons, in the icon's menu, until another message replaces them.
-        auto menu = std::make_unique<QMenu>();
+        menu = std::make_unique<QMenu>();
         for (const auto& action : actions) {
             auto* item = menu->addAction(QString::fromStdString(action.title));
             connect(item, &QAction::triggered, this, [this, action] { choose(action); });
         }
-        m_tray->setContextMenu(menu.get());
-        m_trayMenu = std::move(menu);
     }
+    m_tray->setContextMenu(menu.get());
+    m_trayMenu = std::move(menu);
     m_tray->show();
     m_tray->showMessage(title, body, QSystemTrayIcon::Information, shownForMs);
     if (onShown)
