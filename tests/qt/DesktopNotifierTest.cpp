@@ -150,6 +150,11 @@ TEST(DesktopNotifierTest, TheTrayOffersTheSameButtonsInItsMenu)
     EXPECT_EQ(items[1]->text(), "Show in folder");
     items[0]->trigger();
     EXPECT_EQ(handed, std::vector<std::string> { "file:///d/film.mkv" });
+    // A message without buttons offers none.
+    route.reset();
+    notifier.show("Quorvane keeps running", "Start it again to show it.");
+    ASSERT_TRUE(processUntil([&] { return route.has_value(); }));
+    EXPECT_EQ(notifier.trayMenu(), nullptr);
 }
 
 TEST(DesktopNotifierTest, AChosenButtonOfAnUnknownNotificationDoesNothing)
