@@ -11,6 +11,8 @@
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferOptions.h"
+#include "kit/net/URLEscape.h"
+#include "torrent/TorrentContents.h"
 
 #include <algorithm>
 #include <any>
@@ -35,6 +37,20 @@ const kit::Color labelTextColor = kit::Color::rgba(76 / 255.0f, 86 / 255.0f, 108
 const kit::Rect stateBeside { 10, 122, 150, 18 };
 const kit::Rect stateAlone { 10, 122, 300, 18 };
 const kit::Rect stateTwoLines { 10, 119, 300, 32 };
+
+// The completion notice's buttons: the arrived file (or its folder) and the
+// folder it is in, as the .torrent names them; none when it names nothing usable.
+std::vector<kit::NotificationAction> completionActions(const std::string& torrentPath)
+{
+    auto contents = torrent::readContentsOfFile(torrentPath);
+    if (!contents)
+        return {};
+    const auto folder = kit::DeviceLayout::current().transferWorkingFolder();
+    return {
+        { "Open", kit::fileURLWithPath(torrent::writtenPaths(*contents, folder).front()) },
+        { "Show in folder", kit::fileURLWithPath(folder) },
+    };
+}
 
 kit::Rect widened(kit::Rect frame, float extra, float share)
 {
@@ -358,7 +374,7 @@ void DownloadedTorrents::refreshProgress()
     refreshButtons();
     if (m_progress.takeCompletion()) {
         kit::log(std::string(completeNotice) + ": " + m_runningName);
-        kit::Platform::current().showNotification(completeNotice, m_runningName);
+        kit::Platform::current().showNotification(completeNotice, m_runningName, completionActions(runningTorrentPath()));
     }
 }
 

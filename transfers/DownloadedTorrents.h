@@ -83,6 +83,9 @@ public:
     const TransferProgress& progress() const { return m_progress; }
     // A transfer the user has not stopped is going on (it may be paused).
     bool isTransferRunning() const;
+    // The .torrent file the current client was started on (the client's
+    // last argument), empty before the first start.
+    std::string runningTorrentPath() const { return m_shellProcess && !m_shellProcess->arguments().empty() ? m_shellProcess->arguments().back() : std::string(); }
 
 private:
     void endCurrentChild();

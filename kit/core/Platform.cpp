@@ -43,7 +43,7 @@ void Platform::install(std::shared_ptr<Platform> platform)
 int Platform::run(Application&) { return 0; }
 bool Platform::openURL(const std::string&) { return false; }
 void Platform::terminate(Application&) { }
-bool Platform::showNotification(const std::string&, const std::string&) { return false; }
+bool Platform::showNotification(const std::string&, const std::string&, const std::vector<NotificationAction>&) { return false; }
 
 std::unique_ptr<RunLoopBackend> Platform::makeRunLoopBackend()
 {
