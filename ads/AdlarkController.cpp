@@ -16,6 +16,12 @@ AdlarkController::~AdlarkController()
     dropAd(m_loadingAd);
 }
 
+void AdlarkController::releaseLandingPages()
+{
+    m_canvasController.reset();
+    m_browserController.reset();
+}
+
 void AdlarkController::dropAd(std::shared_ptr<AdlarkAd>& ad)
 {
     if (ad)

@@ -38,6 +38,8 @@ public:
     static std::shared_ptr<AdlarkController> create() { return std::make_shared<AdlarkController>(); }
     AdlarkController() = default;
     ~AdlarkController();
+    // Drops the landing pages made here, open or not (see AdlarkView::hostWillGo).
+    void releaseLandingPages();
     AdlarkController(const AdlarkController&) = delete;
     AdlarkController& operator=(const AdlarkController&) = delete;
 

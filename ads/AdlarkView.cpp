@@ -23,3 +23,9 @@ void AdlarkViewInternal::requestFreshAd()
     if (auto controller = m_controller)
         controller->requestFreshAd();
 }
+
+void AdlarkViewInternal::hostWillGo()
+{
+    if (auto controller = m_controller)
+        controller->releaseLandingPages();
+}

@@ -23,6 +23,10 @@ public:
     // the view (the service checks it at every use).
     static std::shared_ptr<AdlarkView> requestAdWithDelegate(const std::shared_ptr<AdlarkDelegate>& delegate);
     virtual void requestFreshAd() = 0;
+    // The host is going (its tab, or the application, ends): a landing page
+    // still open lets go of the banner it holds, which would otherwise keep
+    // itself, its ad and the page alive through one another.
+    virtual void hostWillGo() = 0;
 
     std::string className() const override { return "AdlarkView"; }
 
@@ -37,6 +41,7 @@ public:
     std::string className() const override { return "AdlarkViewInternal"; }
 
     void requestFreshAd() override;
+    void hostWillGo() override;
     const std::shared_ptr<AdlarkController>& controller() const { return m_controller; }
     void setController(std::shared_ptr<AdlarkController> controller) { m_controller = std::move(controller); }
 

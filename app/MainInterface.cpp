@@ -17,11 +17,24 @@ void loadMainInterface(kit::Application& application)
     delegate->window->setBackgroundColor(kit::Color::black());
     application.setKeyWindow(delegate->window.get());
 
+    auto files = std::make_shared<TorrentFiles>();
+    auto transfer = std::make_shared<DownloadedTorrents>();
+    // The files tab marks and guards what every running transfer writes.
+    files->setArrivalSource([weakTransfer = std::weak_ptr<DownloadedTorrents>(transfer)]() -> std::vector<files::Arrival> {
+        auto transfer = weakTransfer.lock();
+        if (!transfer)
+            return {};
+        std::vector<files::Arrival> arriving;
+        for (auto& summary : transfer->summaries())
+            if (summary.running)
+                arriving.push_back({ summary.torrentPath, summary.fraction });
+        return arriving;
+    });
     std::vector<std::shared_ptr<kit::ViewController>> tabs {
         std::make_shared<FirstViewController>(),
         std::make_shared<DownloadViewController>(),
-        std::make_shared<TorrentFiles>(),
-        std::make_shared<DownloadedTorrents>(),
+        files,
+        transfer,
     };
     const char* titles[] = { "Welcome", "Browse", "Files", "Transfer" };
     for (size_t i = 0; i < tabs.size(); ++i)

@@ -8,6 +8,7 @@
 #include "kit/ui/TabBarController.h"
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
+#include "torrent/Bencode.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,105 +20,6 @@
 #include <system_error>
 
 namespace {
-
-// Reads one bencoded value; at most this deep (a torrent description nests
-// four or five levels), so a hostile file cannot exhaust the stack.
-constexpr int maxDepth = 64;
-
-class BencodeReader {
-public:
-    explicit BencodeReader(std::string_view bytes)
-        : m_bytes(bytes)
-    {
-    }
-
-    bool atEnd() const { return m_pos == m_bytes.size(); }
-    size_t position() const { return m_pos; }
-
-    // Skips one value; in a top-level dictionary it notes the keys that matter.
-    bool skipValue(int depth)
-    {
-        if (depth > maxDepth || atEnd())
-            return false;
-        char c = m_bytes[m_pos];
-        if (c == 'i')
-            return skipInteger();
-        if (c >= '0' && c <= '9')
-            return readString().has_value();
-        if (c == 'l') {
-            ++m_pos;
-            while (!atEnd() && m_bytes[m_pos] != 'e')
-                if (!skipValue(depth + 1))
-                    return false;
-            return take('e');
-        }
-        if (c == 'd') {
-            ++m_pos;
-            while (!atEnd() && m_bytes[m_pos] != 'e') {
-                auto key = readString();
-                if (!key)
-                    return false;
-                if (depth == 0) {
-                    char kind = atEnd() ? 0 : m_bytes[m_pos];
-                    if (*key == "info")
-                        m_hasInfo = kind == 'd';
-                    else if (*key == "announce")
-                        m_hasAnnounce = kind >= '1' && kind <= '9'; // a non-empty address
-                    else if (*key == "announce-list")
-                        m_hasAnnounceList = kind == 'l' && m_pos + 1 < m_bytes.size() && m_bytes[m_pos + 1] != 'e';
-                }
-                if (!skipValue(depth + 1))
-                    return false;
-            }
-            return take('e');
-        }
-        return false;
-    }
-
-    bool hasInfo() const { return m_hasInfo; }
-    bool hasTracker() const { return m_hasAnnounce || m_hasAnnounceList; }
-
-private:
-    bool take(char c)
-    {
-        if (atEnd() || m_bytes[m_pos] != c)
-            return false;
-        ++m_pos;
-        return true;
-    }
-
-    bool skipInteger()
-    {
-        ++m_pos; // 'i'
-        take('-');
-        size_t digits = 0;
-        while (!atEnd() && m_bytes[m_pos] >= '0' && m_bytes[m_pos] <= '9')
-            ++m_pos, ++digits;
-        return digits > 0 && take('e');
-    }
-
-    std::optional<std::string_view> readString()
-    {
-        size_t length = 0, digits = 0;
-        while (!atEnd() && m_bytes[m_pos] >= '0' && m_bytes[m_pos] <= '9') {
-            if (++digits > 10)
-                return std::nullopt;
-            length = length * 10 + size_t(m_bytes[m_pos] - '0');
-            ++m_pos;
-        }
-        if (digits == 0 || !take(':') || length > m_bytes.size() - m_pos)
-            return std::nullopt;
-        auto s = m_bytes.substr(m_pos, length);
-        m_pos += length;
-        return s;
-    }
-
-    std::string_view m_bytes;
-    size_t m_pos { 0 };
-    bool m_hasInfo { false };
-    bool m_hasAnnounce { false };
-    bool m_hasAnnounceList { false };
-};
 
 bool isAddress(std::string_view argument)
 {
@@ -167,12 +69,18 @@ kit::ErrorOr<void> TorrentOpener::checkContents(std::string_view bytes)
         return kit::Error { "the file is empty" };
     if (bytes.front() != 'd')
         return kit::Error { "it holds no torrent description" };
-    BencodeReader reader(bytes);
-    if (!reader.skipValue(0))
-        return kit::Error { "its torrent description is damaged near byte " + std::to_string(reader.position()) };
-    if (!reader.hasInfo())
+    auto parsed = torrent::parse(bytes);
+    if (!parsed.value)
+        return kit::Error { "its torrent description is damaged near byte " + std::to_string(parsed.position) };
+    const auto& description = *parsed.value;
+    const auto* info = description.find("info");
+    if (!info || !info->isDictionary())
         return kit::Error { "its torrent description has no \"info\" part naming the files" };
-    if (!reader.hasTracker())
+    const auto* announce = description.find("announce");
+    const auto* announceList = description.find("announce-list");
+    const bool hasTracker = (announce && announce->isString() && !announce->string.empty())
+        || (announceList && announceList->isList() && !announceList->items.empty());
+    if (!hasTracker)
         return kit::Error { "it names no tracker, and the transfer client finds its peers through one" };
     return {};
 }

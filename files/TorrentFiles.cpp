@@ -12,11 +12,16 @@
 #include "kit/core/WeakBind.h"
 
 #include <filesystem>
+#include <utility>
 
 TorrentFiles::~TorrentFiles()
 {
     if (autoslider)
         autoslider->invalidate();
+    if (m_arrivalTick)
+        m_arrivalTick->invalidate();
+    if (adlarkAd)
+        adlarkAd->hostWillGo();
 }
 
 void TorrentFiles::loadView()
@@ -60,6 +65,90 @@ void TorrentFiles::viewDidAppear(bool)
 {
     updateArray();
     updateBannerInset();
+    startArrivalTick();
+}
+
+void TorrentFiles::viewDidDisappear(bool)
+{
+    if (m_arrivalTick)
+        m_arrivalTick->invalidate();
+    m_arrivalTick.reset();
+}
+
+void TorrentFiles::setArrivalSource(ArrivalSource source)
+{
+    m_arrivalSource = std::move(source);
+    refreshArrivals();
+    if (m_arrivalSource && isViewLoaded() && view().window())
+        startArrivalTick();
+}
+
+void TorrentFiles::startArrivalTick()
+{
+    // One tick for the whole list, only while it can be seen.
+    if (!m_arrivalSource || (m_arrivalTick && m_arrivalTick->isValid()))
+        return;
+    std::weak_ptr<kit::ViewController> weak = weak_from_this();
+    m_arrivalTick = kit::Timer::scheduled(arrivalRefreshInterval, true, [weak](kit::Timer&) {
+        if (auto self = std::static_pointer_cast<TorrentFiles>(weak.lock()))
+            self->refreshArrivals();
+    });
+}
+
+void TorrentFiles::refreshArrivals()
+{
+    if (m_arrivalSource)
+        m_arrivals.update(m_arrivalSource(), kit::DeviceLayout::current().transferWorkingFolder());
+    else
+        m_arrivals = {};
+    auto marks = rowMarks();
+    if (marks == m_shownMarks)
+        return;
+    auto old = std::exchange(m_shownMarks, std::move(marks));
+    if (!tableView)
+        return;
+    // Only the rows in view whose mark changed are redrawn: the list keeps
+    // its place and a glide goes on. Rows out of view take theirs when shown.
+    for (size_t row = 0; row < m_shownMarks.size(); ++row)
+        if (row >= old.size() || old[row] != m_shownMarks[row])
+            if (auto* cell = tableView->cellForRowAtIndexPath({ 0, int(row) }))
+                cell->setText(rowText(row));
+}
+
+std::vector<std::string> TorrentFiles::rowMarks() const
+{
+    std::vector<std::string> marks(fileMutableArray.size());
+    if (m_arrivals.empty())
+        return marks;
+    auto found = m_arrivals.marksFor(currentDir, fileArray);
+    for (size_t row = 1; row < marks.size() && row - 1 < found.size(); ++row)
+        if (found[row - 1])
+            marks[row] = files::markText(*found[row - 1]);
+    return marks;
+}
+
+std::string TorrentFiles::rowText(size_t row) const
+{
+    if (row >= fileMutableArray.size())
+        return {};
+    auto text = files::shownName(fileMutableArray[row]);
+    if (row < m_shownMarks.size() && !m_shownMarks[row].empty())
+        text += "  \u2014  " + m_shownMarks[row];
+    return text;
+}
+
+bool TorrentFiles::refuseInUse(const std::string& path, const std::string& title)
+{
+    if (!m_arrivalSource)
+        return false;
+    m_arrivals.update(m_arrivalSource(), kit::DeviceLayout::current().transferWorkingFolder());
+    auto mark = m_arrivals.markFor(path);
+    if (!mark)
+        return false;
+    auto name = std::filesystem::path(path).filename().string();
+    kit::log(title + ": " + path + " is in use by a running transfer");
+    kit::AlertView::create(title, files::inUseMessage(files::shownName(name), *mark), {}, "OK", {})->show();
+    return true;
 }
 
 void TorrentFiles::setPrompt(const std::string& text)
@@ -76,6 +165,9 @@ void TorrentFiles::refresh(const std::string& folder, files::ListingMode listing
         setPrompt(files::devicePathOf(currentDir, kit::DeviceLayout::current().root()));
     fileMutableArray = files::rowsForEntries(fileArray);
     download = listingMode == files::ListingMode::Torrent;
+    if (m_arrivalSource)
+        m_arrivals.update(m_arrivalSource(), kit::DeviceLayout::current().transferWorkingFolder());
+    m_shownMarks = rowMarks();
     if (tableView)
         tableView->reloadData();
 }
@@ -116,7 +208,7 @@ std::shared_ptr<kit::TableViewCell> TorrentFiles::tableViewCellForRowAtIndexPath
     cell->setFont(kit::Font { "Helvetica", 14.0f, false });
     cell->setLineBreakMode(kit::LineBreakMode::WordWrap);
     if (indexPath.row >= 0 && size_t(indexPath.row) < fileMutableArray.size())
-        cell->setText(files::shownName(fileMutableArray[size_t(indexPath.row)]));
+        cell->setText(rowText(size_t(indexPath.row)));
     return cell;
 }
 
@@ -185,9 +277,13 @@ void TorrentFiles::actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index)
         kit::Application::shared().handOverURL(files::mailURL(mode(), fullPath2));
         break;
     case files::FileAction::Rename:
-        askForNewName();
+        // A file the client is writing would be lost or written again.
+        if (!refuseInUse(fullPath2, files::inUseRenameTitle))
+            askForNewName();
         break;
     case files::FileAction::Delete:
+        if (refuseInUse(fullPath2, files::inUseDeleteTitle))
+            break;
         kit::FileManager::defaultManager().removeItemAtPath(fullPath2);
         refreshInCurrentMode();
         break;
@@ -282,6 +378,10 @@ void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView& alert, int inde
     if (!files::isAcceptableFileName(newFileName))
         return refuseName();
     auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
+    // The transfer may have started while the name was typed; and a file
+    // moved onto one the client writes would replace it.
+    if (refuseInUse(fullPath2, files::inUseRenameTitle) || (!target.empty() && refuseInUse(target, files::inUseRenameTitle)))
+        return refreshInCurrentMode();
     // A blank name names no file: nothing moves, the list shows as it was.
     if (!target.empty())
         kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);

@@ -12,12 +12,18 @@
 // question are held by the application while shown; the tab only refers to
 // them, and their links back to it (and the table's) are weak.
 //
+// Entries a running transfer uses (its files, the folders holding them, its
+// .torrent) show the transfer's percentage beside their names, refreshed once
+// a second while the tab is in view; Rename and Delete of them are refused
+// with an alert. The application says which transfers run (setArrivalSource).
+//
 // The tab is also the ad banner's host: it asks for a banner when its view
 // loads, shows it at (0, 364, 320, 48) once the first ad has arrived and
 // asks for a fresh ad every 60 s from then on; when the first ad fails the
 // banner is dropped for good. It holds the banner and the refresh timer.
 #include "ads/AdlarkDelegate.h"
 #include "ads/AdlarkView.h"
+#include "files/Arrivals.h"
 #include "files/FolderListing.h"
 #include "kit/ui/ActionSheet.h"
 #include "kit/ui/AlertView.h"
@@ -29,6 +35,7 @@
 #include "kit/core/Timer.h"
 #include "kit/ui/ViewController.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +64,7 @@ public:
     void loadView() override;
     void viewDidLoad() override;
     void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
     void didReceiveMemoryWarning() override { kit::ViewController::didReceiveMemoryWarning(); }
     bool shouldAutorotateToInterfaceOrientation(int) const { return true; }
 
@@ -97,6 +105,17 @@ public:
     // While the banner shows over the list's bottom, the list ends above it.
     float bannerInset() const;
 
+    // The transfers running now, as the application tells them. Their files
+    // and .torrent files are marked with the percentage (refreshed once a
+    // second while the tab is in view) and cannot be renamed or deleted.
+    using ArrivalSource = std::function<std::vector<files::Arrival>()>;
+    void setArrivalSource(ArrivalSource source);
+    static constexpr double arrivalRefreshInterval = 1.0;
+    // The row's text: the entry's shown name, and its mark when in use.
+    std::string rowText(size_t row) const;
+    // Reads the running transfers again; rows whose mark changed are redrawn.
+    void refreshArrivals();
+
     // Outlet (the tab's view tree holds it).
     kit::TableView* tableView { nullptr };
 
@@ -121,6 +140,11 @@ private:
     void askForNewName();
     void endPlayback();
     void refuseName();
+    // When the entry at `path` is in use by a running transfer: the alert
+    // that says so (titled `title`), and true. Reads the transfers afresh.
+    bool refuseInUse(const std::string& path, const std::string& title);
+    std::vector<std::string> rowMarks() const;
+    void startArrivalTick();
     void updateBannerInset();
 
     std::string m_prompt;
@@ -128,5 +152,9 @@ private:
     std::weak_ptr<kit::AlertView> m_renameAlert;
     std::shared_ptr<kit::MoviePlayerController> m_moviePlayer;
     bool m_adlarkFailed { false };
+    ArrivalSource m_arrivalSource;
+    files::ArrivalMap m_arrivals;
+    std::vector<std::string> m_shownMarks;       // the marks the list was last drawn with
+    std::shared_ptr<kit::Timer> m_arrivalTick;   // while in view with a source
     kit::Observation m_movieFinished; // the player's end, heard while this controller lives
 };

@@ -134,6 +134,12 @@ const std::optional<std::string>& DownloadedTorrents::text() const
     return front ? front->text() : none;
 }
 
+std::string DownloadedTorrents::runningTorrentPath() const
+{
+    auto* front = m_list->front();
+    return front && front->child() && front->child()->isRunning() ? front->path() : std::string();
+}
+
 const TransferProgress& DownloadedTorrents::progress() const
 {
     static const TransferProgress none;

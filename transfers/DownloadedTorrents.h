@@ -105,6 +105,9 @@ public:
     void transferListChanged() override;
     void transferListFrontOutput() override;
     void transferListTicked() override;
+    // The .torrent file the front transfer's client was started on, empty
+    // while it has none.
+    std::string runningTorrentPath() const;
 
 private:
     void reportStartFailure(const std::string& why);

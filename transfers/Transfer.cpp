@@ -7,6 +7,8 @@
 #include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
 #include "kit/core/WeakBind.h"
+#include "kit/net/URLEscape.h"
+#include "torrent/TorrentContents.h"
 #include "transfers/StatusCut.h"
 
 #include <algorithm>
@@ -16,6 +18,20 @@ namespace {
 // What the client prints once it has every piece.
 constexpr std::string_view clientCompleteText = "Download complete.";
 constexpr const char* completeNotice = "Download complete";
+
+// The completion notice's buttons: the arrived file (or its folder) and the
+// folder it is in, as the .torrent names them; none when it names nothing usable.
+std::vector<kit::NotificationAction> completionActions(const std::string& torrentPath)
+{
+    auto contents = torrent::readContentsOfFile(torrentPath);
+    if (!contents)
+        return {};
+    const auto folder = kit::DeviceLayout::current().transferWorkingFolder();
+    return {
+        { "Open", kit::fileURLWithPath(torrent::writtenPaths(*contents, folder).front()) },
+        { "Show in folder", kit::fileURLWithPath(folder) },
+    };
+}
 
 bool isBlank(std::string_view text)
 {
@@ -356,6 +372,6 @@ void Transfer::refreshProgress(double now)
         m_status = *headline;
     if (m_progress.takeCompletion()) {
         kit::log(std::string(completeNotice) + ": " + m_name);
-        kit::Platform::current().showNotification(completeNotice, m_name);
+        kit::Platform::current().showNotification(completeNotice, m_name, completionActions(m_path));
     }
 }

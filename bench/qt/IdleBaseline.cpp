@@ -1,5 +1,5 @@
 // The idle benchmark's baseline: a minimal Qt Widgets window of the
-// application's size whose only motion is the same turning activity wheel as
+// application's size (or WIDTHxHEIGHT, the first argument) whose only motion is the same turning activity wheel as
 // the window's status bar (twelve spokes, ten steps a second, only the wheel's
 // square repainted). bench/qt/idle.sh measures it beside quorvane.
 #include <QApplication>
@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -51,12 +52,23 @@ private:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    QSize size(320, 480);
+    if (argc > 1) {
+        const auto parts = QString::fromLocal8Bit(argv[1]).split(QLatin1Char('x'));
+        bool wide = false, high = false;
+        if (parts.size() == 2)
+            size = QSize(parts[0].toInt(&wide), parts[1].toInt(&high));
+        if (!wide || !high || size.width() < 1 || size.height() < 1) {
+            std::fprintf(stderr, "usage: bench-qt-idle-baseline [WIDTHxHEIGHT]\n");
+            return 2;
+        }
+    }
     QWidget window;
     window.setWindowTitle(QStringLiteral("idle baseline"));
-    window.setFixedSize(320, 480);
+    window.setFixedSize(size);
     window.setStyleSheet(QStringLiteral("background: white;"));
     auto* bar = new Bar(&window);
-    bar->setGeometry(0, 0, 320, 20);
+    bar->setGeometry(0, 0, size.width(), 20);
     window.show();
     return app.exec();
 }

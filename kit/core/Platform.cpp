@@ -8,16 +8,18 @@
 namespace kit {
 
 namespace {
+// Neither is ever destroyed: views and timers that other statics hold may
+// still ask for the platform while the process ends.
 std::shared_ptr<Platform>& installed()
 {
-    static std::shared_ptr<Platform> platform;
-    return platform;
+    static auto* platform = new std::shared_ptr<Platform>;
+    return *platform;
 }
 
 Platform& kitsOwn()
 {
-    static Platform platform;
-    return platform;
+    static auto* platform = new Platform;
+    return *platform;
 }
 } // namespace
 
@@ -41,7 +43,7 @@ void Platform::install(std::shared_ptr<Platform> platform)
 int Platform::run(Application&) { return 0; }
 bool Platform::openURL(const std::string&) { return false; }
 void Platform::terminate(Application&) { }
-bool Platform::showNotification(const std::string&, const std::string&) { return false; }
+bool Platform::showNotification(const std::string&, const std::string&, const std::vector<NotificationAction>&) { return false; }
 
 std::unique_ptr<RunLoopBackend> Platform::makeRunLoopBackend()
 {

@@ -38,6 +38,14 @@ class ViewObserver;
 class WebEngine;
 class WebView;
 
+// A button on a desktop notification: its title, and the address handed to
+// the system (Application::handOverURL) when it is chosen.
+struct NotificationAction {
+    std::string title;
+    std::string url;
+    bool operator==(const NotificationAction&) const = default;
+};
+
 // Makes the engine behind one web view (kit/web/WebEngine.h).
 using WebEngineFactory = std::function<std::unique_ptr<WebEngine>(WebView&)>;
 
@@ -60,8 +68,10 @@ public:
     virtual bool openURL(const std::string& url);
     // The application asked to end.
     virtual void terminate(Application& app);
-    // A desktop notification; false where the shell cannot show one.
-    virtual bool showNotification(const std::string& title, const std::string& body);
+    // A desktop notification, with buttons where the desktop offers them;
+    // false where the shell cannot show one.
+    virtual bool showNotification(const std::string& title, const std::string& body,
+        const std::vector<NotificationAction>& actions = {});
     // What drives the main run loop while this platform is installed.
     virtual std::unique_ptr<RunLoopBackend> makeRunLoopBackend();
 

@@ -407,19 +407,15 @@ void HttpRequest::queueResponseIfNeeded()
 
 void HttpRequest::detach()
 {
-    m_running = false;
-    m_events.clear();
-    if (m_timer) {
-        m_timer->invalidate();
-        m_timer.reset();
-    }
-    if (m_easy) {
-        HttpEngine::forLoop(m_loop).remove(*this);
-        m_easy.reset();
-    }
+    release(m_easy ? &HttpEngine::forLoop(m_loop) : nullptr);
 }
 
 void HttpRequest::loopEnded(HttpEngine& engine)
+{
+    release(&engine);
+}
+
+void HttpRequest::release(HttpEngine* engine)
 {
     m_running = false;
     m_events.clear();
@@ -428,7 +424,7 @@ void HttpRequest::loopEnded(HttpEngine& engine)
         m_timer.reset();
     }
     if (m_easy) {
-        engine.remove(*this);
+        engine->remove(*this);
         m_easy.reset();
     }
 }

@@ -107,6 +107,8 @@ private:
     void detach();
     // The engine's loop is going: stop without a word, leaving nothing on it.
     void loopEnded(HttpEngine& engine);
+    // Stops the transfer and leaves the engine (given where the transfer is in one).
+    void release(HttpEngine* engine);
     // Runs queued callbacks; false if the request was cancelled or ended.
     void deliver();
 

@@ -19,6 +19,13 @@ bool TestPlatform::openURL(const std::string& url)
     return acceptsURLs;
 }
 
+bool TestPlatform::showNotification(const std::string& title, const std::string& body,
+    const std::vector<NotificationAction>& actions)
+{
+    notifications.push_back({ title, body, actions });
+    return true;
+}
+
 void TestPlatform::terminate(Application&)
 {
     ++terminations;

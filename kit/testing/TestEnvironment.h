@@ -21,6 +21,16 @@ class TestPlatform : public Platform {
 public:
     bool openURL(const std::string& url) override;
     void terminate(Application& app) override;
+    bool showNotification(const std::string& title, const std::string& body,
+        const std::vector<NotificationAction>& actions = {}) override;
+
+    struct Notification {
+        std::string title;
+        std::string body;
+        std::vector<NotificationAction> actions;
+    };
+    // The desktop notifications asked for, in order.
+    std::vector<Notification> notifications;
 
     std::vector<std::string> openedURLs;
     // What openURL answers.

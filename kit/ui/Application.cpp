@@ -4,11 +4,14 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/net/URLEscape.h"
 #include "kit/ui/AlertView.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace kit {
 
@@ -111,6 +114,13 @@ std::pair<std::string, std::string> Application::missingProgramText(const std::s
         return { "No mail program", "No mail program is set up on this system, so the mail cannot be written. Install or set up a mail program and try again." };
     if (scheme == "http" || scheme == "https")
         return { "No web browser", "No web browser is set up on this system to open:\n" + url };
+    if (scheme == "file") {
+        auto path = fileURLPath(url);
+        std::error_code ec;
+        if (path && !std::filesystem::exists(*path, ec))
+            return { "File not found", "It is no longer there:\n" + *path };
+        return { "No program for this file", "No program on this system is set up to open:\n" + path.value_or(url) };
+    }
     if (scheme.empty())
         return { "Cannot open the address", "This address names no kind of program to open it:\n" + url };
     return { "No program for this address", "No program on this system opens \"" + scheme + ":\" addresses:\n" + url };

@@ -68,9 +68,14 @@ public:
         return status;
     }
 
-    bool showNotification(const std::string& title, const std::string& body) override
+    bool showNotification(const std::string& title, const std::string& body,
+        const std::vector<kit::NotificationAction>& actions = {}) override
     {
-        std::cout << "notification " << title << ": " << body << std::endl;
+        // One line: the notice, then each button and what it hands over.
+        std::cout << "notification " << title << ": " << body;
+        for (const auto& action : actions)
+            std::cout << " | " << action.title << " " << action.url;
+        std::cout << std::endl;
         return true;
     }
 

@@ -8,7 +8,9 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QAction>
 #include <QFileInfo>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QVariantMap>
 
@@ -34,29 +36,71 @@ void DesktopNotifier::preventBusAutolaunch()
 DesktopNotifier::DesktopNotifier() = default;
 DesktopNotifier::~DesktopNotifier() = default;
 
-void DesktopNotifier::show(const QString& title, const QString& body)
+void DesktopNotifier::show(const QString& title, const QString& body, const Actions& actions)
 {
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        showInTray(title, body);
+        showInTray(title, body, actions);
         return;
     }
+    QStringList keysAndTitles;
+    for (size_t i = 0; i < actions.size(); ++i)
+        keysAndTitles << actionKey(i) << QString::fromStdString(actions[i].title);
+    if (!actions.empty())
+        listen();
     auto call = QDBusMessage::createMethodCall(service, path, service, "Notify");
-    call << QStringLiteral("Quorvane") << uint(0) << QStringLiteral("quorvane") << title << body << QStringList()
+    call << QStringLiteral("Quorvane") << uint(0) << QStringLiteral("quorvane") << title << body << keysAndTitles
          << QVariantMap() << int(shownForMs);
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, title, body] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, title, body, actions] {
         watcher->deleteLater();
-        if (watcher->isError()) {
-            showInTray(title, body);
+        QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError()) {
+            showInTray(title, body, actions);
             return;
         }
+        if (!actions.empty())
+            m_shown[reply.value()] = actions;
         if (onShown)
             onShown(Route::Service);
     });
 }
 
-void DesktopNotifier::showInTray(const QString& title, const QString& body)
+void DesktopNotifier::listen()
+{
+    // The service's answers come as signals to everyone; ours are picked by id.
+    if (m_listening)
+        return;
+    auto bus = QDBusConnection::sessionBus();
+    m_listening = bus.connect(QString(), path, service, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
+    bus.connect(QString(), path, service, QStringLiteral("NotificationClosed"), this, SLOT(notificationClosed(uint, uint)));
+}
+
+void DesktopNotifier::actionInvoked(uint id, const QString& key)
+{
+    auto it = m_shown.find(id);
+    if (it == m_shown.end())
+        return;
+    auto actions = it->second;
+    m_shown.erase(it);
+    for (size_t i = 0; i < actions.size(); ++i)
+        if (key == actionKey(i))
+            return choose(actions[i]);
+}
+
+void DesktopNotifier::notificationClosed(uint id, uint)
+{
+    m_shown.erase(id);
+}
+
+void DesktopNotifier::choose(const kit::NotificationAction& action)
+{
+    kit::log("Notification action: " + action.title + " " + action.url);
+    if (onAction)
+        onAction(action.url);
+}
+
+void DesktopNotifier::showInTray(const QString& title, const QString& body, const Actions& actions)
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable() || !QSystemTrayIcon::supportsMessages()) {
         kit::log("No desktop notification service and no tray: " + title.toStdString() + ": " + body.toStdString());
@@ -67,7 +111,25 @@ void DesktopNotifier::showInTray(const QString& title, const QString& body)
     if (!m_tray) {
         m_tray = std::make_unique<QSystemTrayIcon>(appIcon());
         m_tray->setToolTip(QStringLiteral("Quorvane"));
+        // A click on the message is the first button of the latest one.
+        connect(m_tray.get(), &QSystemTrayIcon::messageClicked, this, [this] {
+            if (!m_trayActions.empty())
+                choose(m_trayActions.front());
+        });
     }
+    m_trayActions = actions;
+    // The same buttons, in the icon's menu, until another message replaces
+    // them (one without buttons takes the menu away).
+    std::unique_ptr<QMenu> menu;
+    if (!actions.empty()) {
+        menu = std::make_unique<QMenu>();
+        for (const auto& action : actions) {
+            auto* item = menu->addAction(QString::fromStdString(action.title));
+            connect(item, &QAction::triggered, this, [this, action] { choose(action); });
+        }
+    }
+    m_tray->setContextMenu(menu.get());
+    m_trayMenu = std::move(menu);
     m_tray->show();
     m_tray->showMessage(title, body, QSystemTrayIcon::Information, shownForMs);
     if (onShown)

@@ -4,7 +4,11 @@
 #include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/QtScript.h"
 #include "shells/qt/QtMoviePlayer.h"
+#if QUORVANE_QT_WEBENGINE
 #include "shells/qt/QtWebEngine.h"
+#else
+#include "kit/web/HeadlessWebEngine.h"
+#endif
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/SingleInstance.h"
@@ -12,12 +16,14 @@
 #include "app/HalvexAppDelegate.h"
 #include "app/TorrentOpener.h"
 #include "kit/core/ChildProcess.h"
+#include "kit/ui/Application.h"
 #include "kit/core/Clock.h"
 #include "kit/core/Log.h"
 #include "kit/gfx/Geometry.h"
 #include "kit/core/RunLoop.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QElapsedTimer>
@@ -31,7 +37,11 @@ namespace qtshell {
 QtPlatform::QtPlatform(Options options)
     : m_options(std::move(options))
 {
+#if QUORVANE_QT_WEBENGINE
     setWebEngineFactory([](kit::WebView& view) { return std::make_unique<QtWebEngine>(view); });
+#else
+    setWebEngineFactory(kit::HeadlessWebEngine::factory());
+#endif
     setMovieBackend(std::make_shared<QtMoviePlayer>());
     m_stopPoll.setInterval(50);
     QObject::connect(&m_stopPoll, &QTimer::timeout, [this] { finishWhenChildrenGone(); });
@@ -200,6 +210,19 @@ std::optional<QStringList> QtPlatform::handlerCommand(const std::string& address
     if (!url.isValid() || scheme.isEmpty())
         return std::nullopt;
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (scheme == QLatin1String("file")) {
+        // A file is opened by its type, not by the scheme: the opener, when
+        // it knows a program for that type (a folder's is the file manager).
+        const QString local = url.toLocalFile();
+        const QFileInfo info(local);
+        if (local.isEmpty() || !info.exists() || QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+            return std::nullopt;
+        const QString type = info.isDir() ? QStringLiteral("inode/directory")
+                                          : firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("filetype"), local });
+        if (type.isEmpty() || firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), type }).isEmpty())
+            return std::nullopt;
+        return QStringList { QStringLiteral("xdg-open"), local };
+    }
     // The desktop's opener, when it knows a program for the scheme.
     if (!QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
         const bool known = !firstLineOf(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/") + scheme }).isEmpty();
@@ -236,11 +259,15 @@ bool QtPlatform::openURL(const std::string& url)
     return opener.startDetached();
 }
 
-bool QtPlatform::showNotification(const std::string& title, const std::string& body)
+bool QtPlatform::showNotification(const std::string& title, const std::string& body,
+    const std::vector<kit::NotificationAction>& actions)
 {
-    if (!m_notifier)
+    if (!m_notifier) {
         m_notifier = std::make_unique<DesktopNotifier>();
-    m_notifier->show(QString::fromStdString(title), QString::fromStdString(body));
+        // A chosen button is the system's to open, with the alert when no program takes it.
+        m_notifier->onAction = [](const std::string& url) { kit::Application::shared().handOverURL(url); };
+    }
+    m_notifier->show(QString::fromStdString(title), QString::fromStdString(body), actions);
     return true;
 }
 

@@ -36,7 +36,8 @@ public:
     // The command that would open the address; nothing when no program takes it.
     static std::optional<QStringList> handlerCommand(const std::string& url);
     void terminate(kit::Application& app) override;
-    bool showNotification(const std::string& title, const std::string& body) override;
+    bool showNotification(const std::string& title, const std::string& body,
+        const std::vector<kit::NotificationAction>& actions = {}) override;
     std::unique_ptr<kit::RunLoopBackend> makeRunLoopBackend() override;
 
     // Tests: runs instead of Qt's loop once the window is shown; its result

@@ -7,6 +7,8 @@
 #include "kit/ui/ViewAnimation.h"
 #include "kit/ui/Window.h"
 
+#include <QTouchEvent>
+
 #include <algorithm>
 #include <cmath>
 
@@ -16,6 +18,7 @@ Scene::Scene(kit::View& root, QWidget* host)
     : m_rootView(&root)
 {
     m_root = build(root, host);
+    acceptFingers(*m_root);
     m_observing = kit::Platform::current().addViewObserver(this);
     m_frameTimer.setInterval(16);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
@@ -39,6 +42,7 @@ void Scene::addRoot(kit::View& root, QWidget* host)
     if (peerFor(&root))
         return;
     auto* peer = build(root, host);
+    acceptFingers(*peer);
     peer->show();
     m_extraRoots.push_back({ &root, peer });
 }
@@ -181,7 +185,17 @@ void Scene::showPressed()
         peer->setTouched(true);
 }
 
+void Scene::acceptFingers(ViewPeer& root)
+{
+    root.setAttribute(Qt::WA_AcceptTouchEvents);
+}
+
 void Scene::touchBegan(ViewPeer& from, QPointF globalPosition)
+{
+    beginTouch(from, globalPosition, true);
+}
+
+void Scene::beginTouch(ViewPeer& from, QPointF globalPosition, bool grabMouse)
 {
     auto* window = this->window();
     auto root = rootOf(from);
@@ -192,7 +206,7 @@ void Scene::touchBegan(ViewPeer& from, QPointF globalPosition)
         return;
     // The peer that got the press may scroll away or be reused while the
     // finger moves; the root keeps the mouse until the touch ends.
-    if (root.peer->isVisible())
+    if (grabMouse && root.peer->isVisible())
         root.peer->grabMouse();
     showPressed();
 }
@@ -234,6 +248,66 @@ void Scene::releaseTouch()
     if (m_touchRootPeer && QWidget::mouseGrabber() == m_touchRootPeer)
         m_touchRootPeer->releaseMouse();
     m_touchRootPeer = nullptr;
+}
+
+bool Scene::touchEvent(ViewPeer& root, QTouchEvent& event)
+{
+    auto isFinger = [&](const QEventPoint& point) {
+        return m_finger && m_finger->device == event.pointingDevice() && m_finger->id == point.id();
+    };
+    switch (event.type()) {
+    case QEvent::TouchBegin: {
+        // A finger whose root went in the middle of its touch never ends here.
+        if (m_finger && !m_fingerRoot) {
+            m_finger.reset();
+            touchCancelled();
+        }
+        if (m_finger)
+            return true; // a second finger, on another root: ignored
+        const QEventPoint* first = nullptr;
+        for (auto& point : event.points())
+            if (point.state() == QEventPoint::State::Pressed) {
+                first = &point;
+                break;
+            }
+        if (!first)
+            return true;
+        const QPointF global = first->globalPosition();
+        // A widget a peer hosts takes its finger as Qt gives it: as a mouse.
+        if (auto* hit = root.childAt(root.mapFromGlobal(global).toPoint()); hit && !dynamic_cast<ViewPeer*>(hit))
+            return false;
+        m_finger = Finger { event.pointingDevice(), first->id() };
+        m_fingerRoot = &root;
+        beginTouch(root, global, false);
+        return true;
+    }
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        for (auto& point : event.points()) {
+            if (!isFinger(point))
+                continue; // another finger: ignored, down, moving or lifted
+            if (point.state() == QEventPoint::State::Released) {
+                m_finger.reset();
+                touchEnded(root, point.globalPosition());
+            } else if (point.state() == QEventPoint::State::Updated) {
+                touchMoved(root, point.globalPosition());
+            }
+        }
+        // Every finger on the touch's root is up: whatever was left of it ends.
+        if (event.type() == QEvent::TouchEnd && m_finger && &root == m_fingerRoot) {
+            m_finger.reset();
+            touchCancelled();
+        }
+        return true;
+    case QEvent::TouchCancel:
+        if (m_finger && &root == m_fingerRoot) {
+            m_finger.reset();
+            touchCancelled();
+        }
+        return true;
+    default:
+        return false;
+    }
 }
 
 void Scene::scroll(ViewPeer& from, QPoint angleDelta)

@@ -3,19 +3,31 @@
 // window), kept in step with the model through kit's view observer: each
 // insertion, removal or property change touches only the peer it names. It
 // forwards touches to the kit window at window points (the window routes
-// them, whatever widget got the mouse), shows the pressed view, and drives
-// the display of running view animations.
+// them, whatever widget got the mouse or the finger), shows the pressed
+// view, and drives the display of running view animations.
+//
+// A touch screen's fingers come as Qt's touch events to the root peers (only
+// they accept them, so Qt's implicit grab holds the finger on a widget that
+// lives as long as the touch, whatever rows scroll away under it). The first
+// finger is the touch; fingers added while it is down are taken and ignored,
+// so that neither they nor a mouse Qt would make of them act. A finger that
+// lands on a Qt widget a peer hosts (a line edit, a text view) is left to
+// Qt, which gives it to that widget as a mouse.
 #include "kit/core/Token.h"
 #include "shells/qt/ViewPeer.h"
 
 #include <QObject>
+#include <QPointingDevice>
 #include <QPointer>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <vector>
+
+class QTouchEvent;
 
 namespace kit {
 class TableView;
@@ -51,6 +63,12 @@ public:
     void touchMoved(ViewPeer& from, QPointF globalPosition);
     void touchEnded(ViewPeer& from, QPointF globalPosition);
     void touchCancelled();
+    // A touch screen's event at a root peer; false when the scene leaves it
+    // to Qt (see above).
+    bool touchEvent(ViewPeer& root, QTouchEvent& event);
+    // A finger of a touch screen is down: the mouse, which the system may
+    // make of it too, is ignored meanwhile.
+    bool isFingerDown() const { return m_finger.has_value(); }
     // The mouse wheel over a peer scrolls the table it lies in.
     void scroll(ViewPeer& from, QPoint angleDelta);
 
@@ -75,6 +93,9 @@ private:
     void showPressed();
     // The touch's root lets go of the mouse.
     void releaseTouch();
+    void beginTouch(ViewPeer& from, QPointF globalPosition, bool grabMouse);
+    // Marks root as a peer that takes a touch screen's fingers.
+    static void acceptFingers(ViewPeer& root);
 
     kit::View* m_rootView;
     ViewPeer* m_root { nullptr };
@@ -83,6 +104,13 @@ private:
     // The root whose peer the touch began in, and the view shown pressed.
     QPointer<ViewPeer> m_touchRootPeer;
     std::weak_ptr<kit::View> m_pressed;
+    // The finger that is the touch, and the root peer Qt gives its moves to.
+    struct Finger {
+        const QPointingDevice* device;
+        int id;
+    };
+    std::optional<Finger> m_finger;
+    QPointer<ViewPeer> m_fingerRoot;
     std::set<ViewPeer*> m_animating;
     QTimer m_frameTimer;
     // The view tree is observed while this lives.

@@ -1,14 +1,42 @@
 // A one-line text entry: a line edit that writes every edit into the model,
 // makes the field first responder when it takes the keyboard, and sends the
-// return key to the model (which asks the field's delegate).
+// return key to the model (which asks the field's delegate). It asks for the
+// on-screen keyboard while it has the keyboard (InputPanel.h), with hints
+// that suit what is typed into it.
+#include "shells/qt/InputPanel.h"
 #include "shells/qt/PeerRegistry.h"
 
 #include "kit/ui/TextField.h"
 
+#include <QApplication>
 #include <QFocusEvent>
+#include <QInputMethod>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 namespace qtshell {
+
+namespace {
+bool g_panelRequested = false;
+} // namespace
+
+void InputPanel::request()
+{
+    g_panelRequested = true;
+    QGuiApplication::inputMethod()->show();
+}
+
+void InputPanel::release()
+{
+    g_panelRequested = false;
+    QGuiApplication::inputMethod()->hide();
+}
+
+bool InputPanel::isRequested()
+{
+    return g_panelRequested;
+}
+
 namespace {
 
 class FieldEdit : public QLineEdit {
@@ -22,8 +50,37 @@ protected:
         QLineEdit::focusInEvent(event);
         if (onFocusIn)
             onFocusIn();
+        InputPanel::request();
+    }
+    // A tap on the field that has the keyboard brings back the panel that
+    // Return sent away.
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        QLineEdit::mouseReleaseEvent(event);
+        if (hasFocus() && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+            InputPanel::request();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QLineEdit::focusOutEvent(event);
+        // Another window taking the keys (the panel's own, a menu) keeps it;
+        // another field asks for it itself.
+        if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+            return;
+        if (!dynamic_cast<FieldEdit*>(QApplication::focusWidget()))
+            InputPanel::release();
     }
 };
+
+// Addresses get the keyboard's address keys; every field here (file names,
+// addresses, numbers) gets no capitals and no guessed words.
+Qt::InputMethodHints hintsFor(const kit::TextField& field)
+{
+    Qt::InputMethodHints hints = Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText;
+    if (field.placeholder() == "Address")
+        hints |= Qt::ImhUrlCharactersOnly;
+    return hints;
+}
 
 class TextFieldPeer : public ViewPeer {
 public:
@@ -33,13 +90,14 @@ public:
     {
         m_edit->setStyleSheet(QStringLiteral(
             "QLineEdit { background: white; border: 1px solid #8e95a0; border-radius: 5px; padding: 0 4px; color: black; }"));
-        // File names, addresses and limits: an on-screen keyboard offers no capitals or guesses.
-        m_edit->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
+        m_edit->setInputMethodHints(hintsFor(model));
         QObject::connect(m_edit, &QLineEdit::textEdited, m_edit, [this](const QString& text) {
             if (auto* f = field())
                 f->setText(text.toStdString());
         });
         QObject::connect(m_edit, &QLineEdit::returnPressed, m_edit, [this] {
+            // Return ends the typing: the keyboard goes, whatever the delegate does.
+            InputPanel::release();
             if (auto* f = field())
                 f->pressReturn();
         });
@@ -49,10 +107,21 @@ public:
         };
     }
 
+    ~TextFieldPeer() override
+    {
+        if (m_edit->hasFocus())
+            InputPanel::release();
+    }
+
 protected:
     void contentChanged() override
     {
         auto* f = field();
+        if (auto hints = hintsFor(*f); hints != m_edit->inputMethodHints()) {
+            m_edit->setInputMethodHints(hints);
+            if (m_edit->hasFocus())
+                QGuiApplication::inputMethod()->update(Qt::ImHints);
+        }
         m_edit->setFont(toQFont(f->font()));
         m_edit->setPlaceholderText(QString::fromStdString(f->placeholder()));
         m_edit->setAccessibleName(QString::fromStdString(f->placeholder()));

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTouchEvent>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -298,22 +299,39 @@ void ViewPeer::resizeEvent(QResizeEvent* event)
     layoutContent();
 }
 
+bool ViewPeer::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel: {
+        const bool taken = m_scene.touchEvent(*this, *static_cast<QTouchEvent*>(event));
+        event->setAccepted(taken);
+        return taken;
+    }
+    default:
+        return QWidget::event(event);
+    }
+}
+
 void ViewPeer::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
+    // While a finger is down, a mouse the system makes of it is no second touch.
+    if (event->button() != Qt::LeftButton || m_scene.isFingerDown())
         return;
     m_scene.touchBegan(*this, event->globalPosition());
 }
 
 void ViewPeer::mouseMoveEvent(QMouseEvent* event)
 {
-    if (event->buttons() & Qt::LeftButton)
+    if ((event->buttons() & Qt::LeftButton) && !m_scene.isFingerDown())
         m_scene.touchMoved(*this, event->globalPosition());
 }
 
 void ViewPeer::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton || m_scene.isFingerDown())
         return;
     m_scene.touchEnded(*this, event->globalPosition());
 }

@@ -63,9 +63,11 @@ protected:
     // Peers hosting a Qt widget give it their whole rectangle here.
     virtual void layoutContent() { }
 
+    bool event(QEvent*) override;
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
-    // Touches go to the scene, which finds the kit view that takes them.
+    // Touches (a touch screen's fingers, and the mouse) go to the scene,
+    // which finds the kit view that takes them.
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;

@@ -1,12 +1,15 @@
 // A web view: the Qt web engine's page shown in a QWebEngineView filling the
 // peer. The page belongs to the view's engine and outlives the peer.
 #include "shells/qt/PeerRegistry.h"
-#include "shells/qt/QtWebEngine.h"
 
 #include "kit/web/WebView.h"
 
+#if QUORVANE_QT_WEBENGINE
+#include "shells/qt/QtWebEngine.h"
+
 #include <QPointer>
 #include <QWebEngineView>
+#endif
 
 namespace qtshell {
 namespace {
@@ -16,6 +19,7 @@ public:
     WebViewPeer(kit::WebView& model, Scene& scene)
         : ViewPeer(model, scene)
     {
+#if QUORVANE_QT_WEBENGINE
         // The view is made with the page, after the window's first frame.
         if (auto* engine = dynamic_cast<QtWebEngine*>(&model.engine())) {
             engine->whenPageReady([self = QPointer<WebViewPeer>(this)](QWebEnginePage* page) {
@@ -27,8 +31,10 @@ public:
                 self->m_web->show();
             });
         }
+#endif
     }
 
+#if QUORVANE_QT_WEBENGINE
 protected:
     void layoutContent() override
     {
@@ -38,6 +44,7 @@ protected:
 
 private:
     QPointer<QWebEngineView> m_web;
+#endif
 };
 
 

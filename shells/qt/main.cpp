@@ -11,7 +11,9 @@
 #include "shells/qt/Options.h"
 #include "shells/qt/QtLocationSource.h"
 #include "shells/qt/QtPlatform.h"
+#if QUORVANE_QT_WEBENGINE
 #include "shells/qt/QtWebEngine.h"
+#endif
 #include "shells/qt/SingleInstance.h"
 
 #include <QApplication>
@@ -108,7 +110,9 @@ int main(int argc, char** argv)
     // shared GL contexts set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     qtshell::DesktopNotifier::preventBusAutolaunch();
+#if QUORVANE_QT_WEBENGINE
     qtshell::QtWebEngine::registerSchemes();
+#endif
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));
@@ -116,7 +120,9 @@ int main(int argc, char** argv)
     char* qtArgv[] = { argv[0], nullptr };
     // The web engine's own diagnostics are for its developers: kept off the
     // terminal unless asked for (QT_LOGGING_RULES still overrides this).
+#if QUORVANE_QT_WEBENGINE
     qtshell::QtWebEngine::setVerbose(options.verbose);
+#endif
     if (!options.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
     QApplication qapp(qtArgc, qtArgv);

@@ -43,6 +43,16 @@ def wait_gone(pid, seconds=10):
     return False
 
 
+def transfer_tab_dumps(out):
+    """The transfer tab's part of each dump in a script's output, in order."""
+    dumps = []
+    at = out.find("UIView (0,20,320,460)")
+    while at >= 0:
+        dumps.append(out[at:out.index("UITabBar", at)])
+        at = out.find("UIView (0,20,320,460)", at + 1)
+    return dumps
+
+
 class Device:
     """A temporary device root with a chosen transfer client."""
 

@@ -13,7 +13,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, Device, pid_alive, run_script  # noqa: E402
+from headless_test import DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script  # noqa: E402
 
 RECORDED = os.path.join(HERE, "..", "transfers", "data", "download-pause-seed.out")
 
@@ -43,16 +43,6 @@ answer 1
 """
 
 
-def tab_dumps(out):
-    """The transfer tab's part of each dump, in order."""
-    dumps = []
-    at = out.find("UIView (0,20,320,460)")
-    while at >= 0:
-        dumps.append(out[at:out.index("UITabBar", at)])
-        at = out.find("UIView (0,20,320,460)", at + 1)
-    return dumps
-
-
 def clients_on(torrent):
     return subprocess.run(["pgrep", "-f", "ctorrent.* " + torrent], capture_output=True, text=True).stdout.split()
 
@@ -72,7 +62,7 @@ dump
 quit
 """, virtual=True, timeout=90)
             self.assertEqual(result.returncode, 0, result.stderr)
-            during, after = tab_dumps(result.stdout)
+            during, after = transfer_tab_dumps(result.stdout)
             self.assertRegex(during, r'UIProgressView \(10,85,240,10\) "0\.[0-9]+"')
             self.assertRegex(during, r'UILabel \(255,80,55,20\) "[0-9]+ %"')
             self.assertRegex(during, r'"↓ [0-9]+ KB/s   ↑ 0 KB/s"')
@@ -163,7 +153,7 @@ quit
         self.assertEqual(result.returncode, 0, result.stderr)
         # Gone the moment the shell is: it waited for the client.
         self.assertEqual(clients_on(self.torrent), [])
-        during, after = tab_dumps(result.stdout)
+        during, after = transfer_tab_dumps(result.stdout)
         self.assertRegex(during, r'"↓ [0-9.]+ [KM]B/s   ↑ [0-9.]+ [KM]B/s"')
         self.assertRegex(during, r'UILabel \(160,122,150,18\) "Time left: ')
         self.assertIn('"Seeding (complete)"', after)
@@ -197,7 +187,7 @@ quit
         self.assertIn("StopWhenComplete = Yes", result.stdout)
         with open(self.device.path("args")) as f:
             self.assertEqual(f.read().split("\n"), ["-D", "2000", "-U", "50", "-e", "0", self.torrent, ""])
-        after = tab_dumps(result.stdout)[-1]
+        after = transfer_tab_dumps(result.stdout)[-1]
         self.assertIn('"Ended (complete)"', after)
         self.assertIn('"100 %"', after)
         self.assertEqual(result.stdout.count("notification Download complete: " + self.name), 1, result.stdout)

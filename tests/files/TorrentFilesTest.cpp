@@ -529,4 +529,130 @@ TEST_F(TorrentFilesTest, WithoutAPlayerPlaybackEndsAtOnce)
     EXPECT_EQ(tab->moviePlayer(), nullptr);
 }
 
+// A .torrent of one file, as the transfer client is given it.
+std::string singleFileTorrent(const std::string& name)
+{
+    return "d8:announce27:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name" + std::to_string(name.size()) + ":" + name + "ee";
+}
+
+TEST_F(TorrentFilesTest, EntriesARunningTransferWritesAreMarkedAndTheMarksFollowIt)
+{
+    writeFile(downloads + "/s.torrent", singleFileTorrent("sample.bin"));
+    writeFile(downloads + "/other.torrent", singleFileTorrent("other.bin"));
+    writeFile(downloads + "/sample.bin", "partial");
+    writeFile(downloads + "/unrelated.bin", "");
+    std::vector<files::Arrival> running { { downloads + "/s.torrent", 0.25 } };
+    tab->setArrivalSource([&] { return running; });
+    showTab();
+    auto rowText = [&](const std::string& entry) {
+        auto& rows = tab->fileMutableArray;
+        auto it = std::find(rows.begin(), rows.end(), entry);
+        return it == rows.end() ? std::string("(none)") : tab->tableView->cellForRowAtIndexPath({ 0, int(it - rows.begin()) })->text();
+    };
+    EXPECT_EQ(rowText("s.torrent"), "s.torrent  \u2014  transferring 25 %");
+    EXPECT_EQ(rowText("other.torrent"), "other.torrent");
+    tab->updateArrayWithAllFiles();
+    EXPECT_EQ(rowText("sample.bin"), "sample.bin  \u2014  arriving 25 %");
+    EXPECT_EQ(rowText("unrelated.bin"), "unrelated.bin");
+
+    // The tab's one-second refresh follows the percentage, without a new listing.
+    running[0].fraction = 0.5;
+    env.advance(TorrentFiles::arrivalRefreshInterval);
+    EXPECT_EQ(rowText("sample.bin"), "sample.bin  \u2014  arriving 50 %");
+    // The transfer ends: the marks go.
+    running.clear();
+    env.advance(TorrentFiles::arrivalRefreshInterval);
+    EXPECT_EQ(rowText("sample.bin"), "sample.bin");
+    EXPECT_EQ(rowText("s.torrent"), "s.torrent");
+    // Out of view, the tab does not refresh.
+    delegate->tabBarController->setSelectedIndex(0);
+    running = { { downloads + "/s.torrent", 0.75 } };
+    env.advance(3 * TorrentFiles::arrivalRefreshInterval);
+    EXPECT_EQ(rowText("sample.bin"), "sample.bin");
+}
+
+TEST_F(TorrentFilesTest, AMarkThatMovesLeavesTheListWhereItIsAndGliding)
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(downloads + "/file" + std::to_string(100 + i) + ".bin", "");
+    writeFile(downloads + "/s.torrent", singleFileTorrent("file139.bin"));
+    std::vector<files::Arrival> running { { downloads + "/s.torrent", 0.1 } };
+    tab->setArrivalSource([&] { return running; });
+    showTab();
+    tab->updateArrayWithAllFiles();
+    auto& table = *tab->tableView;
+    table.setContentOffset(table.maximumContentOffset() / 2);
+    table.glide(-400);
+    running[0].fraction = 0.9;
+    env.advance(TorrentFiles::arrivalRefreshInterval);
+    EXPECT_TRUE(table.isGliding()) << "the mark's refresh does not stop a glide";
+    EXPECT_GT(table.contentOffset(), 0);
+    // A row out of view takes the mark in force when it comes into view.
+    auto& rows = tab->fileMutableArray;
+    const int row = int(std::find(rows.begin(), rows.end(), "file139.bin") - rows.begin());
+    table.scrollToRowAtIndexPath({ 0, row });
+    auto* cell = table.cellForRowAtIndexPath({ 0, row });
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(), "file139.bin  \u2014  arriving 90 %");
+}
+
+TEST_F(TorrentFilesTest, RenameAndDeleteOfWhatATransferUsesAreRefusedAndChangeNothing)
+{
+    writeFile(downloads + "/s.torrent", singleFileTorrent("sample.bin"));
+    writeFile(downloads + "/sample.bin", "partial");
+    writeFile(downloads + "/free.bin", "free");
+    std::vector<files::Arrival> running { { downloads + "/s.torrent", 0.4 } };
+    tab->setArrivalSource([&] { return running; });
+    showTab();
+
+    // The .torrent itself, in torrent mode.
+    tapRow("s.torrent");
+    answer(3);
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "Cannot Delete");
+    EXPECT_EQ(front()->message(), "\"s.torrent\" is the .torrent file of a running transfer (40 %). Stop the transfer in the Transfer tab first. Nothing was changed.");
+    answer(0);
+    EXPECT_TRUE(fs::exists(downloads + "/s.torrent"));
+    tapRow("s.torrent");
+    answer(2);
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "Cannot Rename");
+    EXPECT_EQ(front()->textField(), nullptr); // no name is asked for
+    answer(0);
+
+    // The arriving file.
+    tab->updateArrayWithAllFiles();
+    tapRow("sample.bin");
+    answer(3);
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->message(), "\"sample.bin\" is being written by a running transfer (40 %). Stop the transfer in the Transfer tab first. Nothing was changed.");
+    answer(0);
+    tapRow("sample.bin");
+    answer(2);
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "Cannot Rename");
+    answer(0);
+    EXPECT_EQ(readFile(downloads + "/sample.bin"), "partial");
+
+    // Another file may not be moved onto it, nor renamed once a transfer
+    // has started on it while the name was typed.
+    tapRow("free.bin");
+    answer(2);
+    ASSERT_NE(front(), nullptr);
+    front()->textField()->setText("sample");
+    answer(1);
+    ASSERT_NE(front(), nullptr);
+    EXPECT_EQ(front()->title(), "Cannot Rename");
+    answer(0);
+    EXPECT_EQ(readFile(downloads + "/sample.bin"), "partial");
+    EXPECT_EQ(readFile(downloads + "/free.bin"), "free");
+
+    // Once the transfer has ended, both go through as before.
+    running.clear();
+    tapRow("sample.bin");
+    answer(3);
+    EXPECT_EQ(front(), nullptr);
+    EXPECT_FALSE(fs::exists(downloads + "/sample.bin"));
+}
+
 } // namespace

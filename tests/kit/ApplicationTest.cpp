@@ -4,6 +4,9 @@
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 
+#include "kit/net/URLEscape.h"
+
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -85,6 +88,26 @@ TEST_F(ApplicationTest, AnAddressNothingTakesIsSaidWithTheKindOfProgramMissing)
     }
     EXPECT_FALSE(app.openURL("http://x.example/"));
     EXPECT_EQ(app.frontPopup(), nullptr) << "the plain hand-over stays silent";
+
+    // A file (the completion notice's Open): said as a file, or as gone.
+    const std::string file = env.root() + "/My Film.mkv";
+    { std::ofstream(file) << "x"; }
+    EXPECT_EQ(kit::Application::missingProgramText(kit::fileURLWithPath(file)),
+        std::make_pair(std::string("No program for this file"), "No program on this system is set up to open:\n" + file));
+    EXPECT_EQ(kit::Application::missingProgramText(kit::fileURLWithPath(env.root() + "/gone.mkv")),
+        std::make_pair(std::string("File not found"), "It is no longer there:\n" + env.root() + "/gone.mkv"));
+}
+
+TEST_F(ApplicationTest, ANotificationWithoutButtonsStillReachesTheShell)
+{
+    // The call as it was, and with buttons: both reach the shell's one override.
+    kit::Platform::current().showNotification("Quorvane keeps running", "Start it again to show it.");
+    kit::Platform::current().showNotification("Download complete", "a.torrent", { { "Open", "file:///d/a.bin" } });
+    auto& shown = env.platform().notifications;
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].title, "Quorvane keeps running");
+    EXPECT_TRUE(shown[0].actions.empty());
+    EXPECT_EQ(shown[1].actions, (std::vector<kit::NotificationAction> { { "Open", "file:///d/a.bin" } }));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/FirstFrame.h"
+#include "shells/qt/InputPanel.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/QtPlatform.h"
 #include "shells/qt/Scene.h"
@@ -420,5 +421,144 @@ TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
         QtPlatform::settle();
         EXPECT_FLOAT_EQ(table->contentOffset(), 200);
         EXPECT_EQ(w.popups().shownPopup(), nullptr); // a drag taps nothing
+    });
+}
+
+// The Files list under a touch screen's fingers: a tap opens the row's sheet,
+// a drag scrolls the list with the finger (and taps nothing), a second finger
+// is ignored while the first one's tap still counts.
+TEST_F(AppWindowTest, FingersTapScrollAndIgnoreASecondOneInTheFilesList)
+{
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    for (int i = 0; i < 40; ++i)
+        testsupport::writeFile(downloads + "/file " + std::to_string(i) + ".torrent", "X");
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        ASSERT_NE(table, nullptr);
+        ASSERT_EQ(table->numberOfRowsInSection(0), 41);
+        auto* screen = touchScreen();
+        // The middle of a row, in the window's points.
+        auto rowCentre = [&](int row) {
+            auto* cell = table->cellForRowAtIndexPath({ 0, row });
+            auto* peer = cell ? w.scene().peerFor(cell) : nullptr;
+            return peer ? peer->mapTo(&w, peer->rect().center()) : QPoint(-1, -1);
+        };
+        // The sheet a tap on row 3 opens, asked for without a finger.
+        table->tapRowAtIndexPath({ 0, 3 });
+        QtPlatform::settle();
+        ASSERT_NE(w.popups().shownPopup(), nullptr);
+        const std::string sheetOfRow3 = w.popups().shownPopup()->title();
+        press(w, "Cancel");
+        ASSERT_EQ(w.popups().shownPopup(), nullptr);
+
+        const QPoint row3 = rowCentre(3);
+        ASSERT_GT(row3.y(), 0);
+        QTest::touchEvent(&w, screen).press(0, row3);
+        EXPECT_TRUE(w.scene().isFingerDown()) << "the finger is a touch, not a mouse";
+        QTest::touchEvent(&w, screen).release(0, row3);
+        QtPlatform::settle();
+        ASSERT_NE(w.popups().shownPopup(), nullptr) << "a tap opens the row's sheet";
+        EXPECT_EQ(w.popups().shownPopup()->title(), sheetOfRow3);
+        press(w, "Cancel");
+
+        // A second finger drags over the list while the first rests on row 3.
+        const QPoint row8 = rowCentre(8);
+        QTest::touchEvent(&w, screen).press(0, row3);
+        QTest::touchEvent(&w, screen).stationary(0).press(1, row8);
+        for (int dy = 4; dy <= 160; dy += 4)
+            QTest::touchEvent(&w, screen).stationary(0).move(1, row8 - QPoint(0, dy));
+        QTest::touchEvent(&w, screen).stationary(0).release(1, row8 - QPoint(0, 160));
+        QtPlatform::settle();
+        EXPECT_FLOAT_EQ(table->contentOffset(), 0) << "the second finger scrolls nothing";
+        EXPECT_EQ(w.popups().shownPopup(), nullptr) << "and taps nothing";
+        QTest::touchEvent(&w, screen).release(0, row3);
+        QtPlatform::settle();
+        ASSERT_NE(w.popups().shownPopup(), nullptr) << "the first finger's tap counts";
+        EXPECT_EQ(w.popups().shownPopup()->title(), sheetOfRow3);
+        press(w, "Cancel");
+
+        // A drag of 200 points: the list follows one to one, though the row
+        // first touched scrolls away under the finger; lifted while moving,
+        // it glides on.
+        const QPoint start = rowCentre(6);
+        QTest::touchEvent(&w, screen).press(0, start);
+        for (int dy = 4; dy <= 200; dy += 4)
+            QTest::touchEvent(&w, screen).move(0, start - QPoint(0, dy));
+        EXPECT_FLOAT_EQ(table->contentOffset(), 200);
+        QTest::touchEvent(&w, screen).release(0, start - QPoint(0, 200));
+        EXPECT_TRUE(processUntil([&] { return !table->isGliding(); }));
+        EXPECT_GE(table->contentOffset(), 200);
+        QtPlatform::settle();
+        EXPECT_EQ(w.popups().shownPopup(), nullptr) << "a drag taps nothing";
+        EXPECT_FALSE(w.scene().isFingerDown());
+    });
+}
+
+// The on-screen keyboard: the rename field asks for it when it takes the
+// keyboard, with no capitals or guesses for a file name, and lets it go
+// after Return or the alert's end; the Browse address field asks for the
+// keyboard's address keys when a finger lands on it.
+TEST_F(AppWindowTest, TextFieldsAskForTheOnScreenKeyboardAndLetItGo)
+{
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    testsupport::writeFile(downloads + "/x.torrent", "X");
+    runApp([&](QtPlatform&, AppWindow& w) {
+        answer(w, 0);
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        ASSERT_NE(table, nullptr);
+        auto renameField = [&]() -> QLineEdit* {
+            table->tapRowAtIndexPath({ 0, 1 });
+            QtPlatform::settle();
+            press(w, "Rename");
+            auto* alert = w.popups().shownPopup();
+            if (!alert || !alert->textField() || !w.scene().peerFor(alert->textField()))
+                return nullptr;
+            return w.scene().peerFor(alert->textField())->findChild<QLineEdit*>();
+        };
+        InputPanel::release();
+        auto* edit = renameField();
+        ASSERT_NE(edit, nullptr);
+        EXPECT_TRUE(edit->hasFocus());
+        EXPECT_TRUE(InputPanel::isRequested()) << "the field took the keyboard";
+        EXPECT_TRUE(edit->inputMethodHints().testFlag(Qt::ImhNoAutoUppercase));
+        EXPECT_TRUE(edit->inputMethodHints().testFlag(Qt::ImhNoPredictiveText));
+        EXPECT_FALSE(edit->inputMethodHints().testFlag(Qt::ImhUrlCharactersOnly)) << "a file name is no address";
+        QTest::keyClick(edit, Qt::Key_Return);
+        QtPlatform::settle();
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_FALSE(InputPanel::isRequested()) << "Return lets it go";
+
+        edit = renameField();
+        ASSERT_NE(edit, nullptr);
+        EXPECT_TRUE(InputPanel::isRequested());
+        press(w, "Cancel");
+        EXPECT_EQ(w.popups().shownPopup(), nullptr);
+        EXPECT_FALSE(InputPanel::isRequested()) << "the alert's end lets it go";
+
+        tabs().setSelectedIndex(1);
+        QtPlatform::settle();
+        auto* browse = dynamic_cast<DownloadViewController*>(tabs().viewControllers()[1].get());
+        ASSERT_NE(browse, nullptr);
+        auto* peer = w.scene().peerFor(browse->urlField);
+        ASSERT_NE(peer, nullptr);
+        QPointer<QLineEdit> address = peer->findChild<QLineEdit*>();
+        ASSERT_NE(address, nullptr);
+        EXPECT_TRUE(address->inputMethodHints().testFlag(Qt::ImhUrlCharactersOnly));
+        EXPECT_TRUE(address->inputMethodHints().testFlag(Qt::ImhNoAutoUppercase));
+        const QPoint on = peer->mapTo(&w, peer->rect().center());
+        QTest::touchEvent(&w, touchScreen()).press(0, on);
+        QTest::touchEvent(&w, touchScreen()).release(0, on);
+        EXPECT_TRUE(processUntil([&] { return browse->urlField->isFirstResponder(); }));
+        EXPECT_TRUE(InputPanel::isRequested());
+        // Leaving the tab takes the keyboard from the field (its peer goes).
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        EXPECT_TRUE(!address || !address->hasFocus());
+        EXPECT_FALSE(InputPanel::isRequested());
     });
 }

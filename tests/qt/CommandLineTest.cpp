@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -26,10 +29,14 @@ QProcessEnvironment offscreen(const std::string& runtimeDir)
     return env;
 }
 
-int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArray* err = nullptr, QByteArray* out = nullptr)
+int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArray* err = nullptr, QByteArray* out = nullptr,
+    const QString& scaleFactor = {})
 {
     QProcess p;
-    p.setProcessEnvironment(offscreen(runtimeDir));
+    auto env = offscreen(runtimeDir);
+    if (!scaleFactor.isEmpty())
+        env.insert("QT_SCALE_FACTOR", scaleFactor);
+    p.setProcessEnvironment(env);
     p.start(QUORVANE_BIN, args);
     if (!p.waitForFinished(60000)) {
         p.kill();
@@ -42,7 +49,92 @@ int runQuorvane(const QStringList& args, const std::string& runtimeDir, QByteArr
         *out = p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
+// The squared steps of brightness between neighbouring pixels of a band of
+// the picture (points scaled by `ratio`): a crisp edge counts in full at
+// every density, an edge blown up and smoothed much less.
+double edgeEnergy(const QImage& image, QRectF band, int ratio)
+{
+    const QRect r = QRectF(band.topLeft() * ratio, band.size() * ratio).toAlignedRect().intersected(image.rect());
+    double energy = 0;
+    for (int y = r.top(); y < r.bottom(); ++y)
+        for (int x = r.left(); x < r.right(); ++x) {
+            const int here = qGray(image.pixel(x, y));
+            const int right = qGray(image.pixel(x + 1, y)) - here;
+            const int below = qGray(image.pixel(x, y + 1)) - here;
+            energy += right * right + below * below;
+        }
+    return energy;
+}
+
+// The ratio x ratio blocks of the band that are not one colour: none in a
+// picture drawn at one pixel a point and blown up.
+int mixedBlocks(const QImage& image, QRectF band, int ratio)
+{
+    int mixed = 0;
+    for (int y = int(band.top()); y < int(band.bottom()); ++y)
+        for (int x = int(band.left()); x < int(band.right()); ++x) {
+            const QRgb first = image.pixel(x * ratio, y * ratio);
+            bool same = true;
+            for (int dy = 0; dy < ratio && same; ++dy)
+                for (int dx = 0; dx < ratio && same; ++dx)
+                    same = image.pixel(x * ratio + dx, y * ratio + dy) == first;
+            mixed += same ? 0 : 1;
+        }
+    return mixed;
+}
+
 } // namespace
+
+// Dense screens: at device pixel ratios 2 and 3 the window is drawn at the
+// screen's pixels (the picture has ratio times the pixels each way), and its
+// drawing (the status bar, the list, the tab bar's icons and titles) is as
+// crisp as at one pixel a point, not blown up.
+TEST(CommandLineTest, ADenseScreenGetsItsOwnPixels)
+{
+    testsupport::TempFolder folder;
+    const std::string dir = folder.path();
+    const std::string downloads = dir + "/device/var/mobile/Library/Downloads";
+    std::filesystem::create_directories(downloads);
+    for (int i = 0; i < 12; ++i)
+        std::ofstream(downloads + "/file " + std::to_string(i) + ".torrent") << "X";
+    auto shoot = [&](int ratio) {
+        const auto png = QString::fromStdString(dir + "/files@" + std::to_string(ratio) + ".png");
+        EXPECT_EQ(runQuorvane({ "--root", QString::fromStdString(dir + "/device"), "--screenshot", png, "--tab", "2" }, dir, nullptr,
+                      nullptr, QString::number(ratio)),
+            0);
+        return QImage(png).convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage one = shoot(1);
+    ASSERT_EQ(one.size(), QSize(320, 480));
+    // The status bar, the top of the list and the tab bar: the notice of a
+    // first start dims the middle.
+    const QRectF bands[] = { { 0, 0, 320, 20 }, { 0, 64, 320, 60 }, { 0, 431, 320, 49 } };
+    for (auto& band : bands)
+        ASSERT_GT(edgeEnergy(one, band, 1), 0) << "the band at " << band.y() << " shows something";
+    // A crisp edge is `ratio` times as long in pixels, each step as steep;
+    // blown up and smoothed, the steps flatten to 1/ratio; blown up and not
+    // smoothed, every ratio x ratio block is one colour.
+    auto crisp = [&](const QImage& dense, int ratio, std::string* why) {
+        for (auto& band : bands) {
+            const double energy = edgeEnergy(dense, band, ratio) / edgeEnergy(one, band, 1);
+            const int mixed = mixedBlocks(dense, band, ratio);
+            if (energy <= 0.6 * ratio || mixed <= int(band.width() * band.height() / 100)) {
+                *why = "band at " + std::to_string(int(band.y())) + ": edges " + std::to_string(energy) + ", mixed blocks " + std::to_string(mixed);
+                return false;
+            }
+        }
+        return true;
+    };
+    for (int ratio : { 2, 3 }) {
+        const QImage dense = shoot(ratio);
+        ASSERT_EQ(dense.size(), QSize(320 * ratio, 480 * ratio)) << "at " << ratio;
+        std::string why;
+        EXPECT_TRUE(crisp(dense, ratio, &why)) << "ratio " << ratio << ", " << why;
+        // The measure tells a picture blown up from one pixel a point.
+        for (auto mode : { Qt::FastTransformation, Qt::SmoothTransformation })
+            EXPECT_FALSE(crisp(one.scaled(one.size() * ratio, Qt::IgnoreAspectRatio, mode), ratio, &why)) << "ratio " << ratio;
+    }
+}
 
 TEST(OptionsTest, ReadsTheCommandLineAndRejectsWhatItDoesNotKnow)
 {

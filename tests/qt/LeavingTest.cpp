@@ -15,6 +15,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/UserDefaults.h"
+#include "kit/net/URLEscape.h"
 
 #include <QDBusConnection>
 #include <QLabel>
@@ -184,6 +185,31 @@ TEST(OpenURLTest, AnAddressIsHandedOnlyToAProgramThatTakesItAndNothingIsPrinted)
     auto command = QtPlatform::handlerCommand("http://www.quorvane.example/");
     ASSERT_TRUE(command.has_value());
     EXPECT_EQ(command->front(), QStringLiteral("xdg-open"));
+}
+
+TEST(OpenURLTest, AFileIsHandedOverByItsTypeAndAFolderToTheFileManager)
+{
+    testsupport::TempFolder bin;
+    ScopedEnv path("PATH", bin.path().c_str());
+    const std::string film = bin / "My Film #1.mkv";
+    testsupport::writeFile(film, "x");
+    const std::string url = kit::fileURLWithPath(film);
+    EXPECT_EQ(QtPlatform::handlerCommand(url), std::nullopt) << "no opener";
+
+    // The opener knows a player for the film's type and a file manager, but
+    // nothing for "x-scheme-handler/file", as on most desktops.
+    writeScript(bin / "xdg-open", "exit 0\n");
+    writeScript(bin / "xdg-mime",
+        "case \"$2\" in\n"
+        "  filetype) echo video/x-matroska ;;\n"
+        "  default) case \"$3\" in video/x-matroska) echo player.desktop ;; inode/directory) echo files.desktop ;; esac ;;\n"
+        "esac\nexit 0\n");
+    EXPECT_EQ(QtPlatform::handlerCommand(url), (QStringList { "xdg-open", QString::fromStdString(film) }));
+    EXPECT_EQ(QtPlatform::handlerCommand(kit::fileURLWithPath(bin.path())), (QStringList { "xdg-open", QString::fromStdString(bin.path()) }));
+    // A file that is gone, or of a type nothing opens, is nobody's.
+    EXPECT_EQ(QtPlatform::handlerCommand(kit::fileURLWithPath(bin / "gone.mkv")), std::nullopt);
+    writeScript(bin / "xdg-mime", "[ \"$2\" = filetype ] && echo application/x-unknown\nexit 0\n");
+    EXPECT_EQ(QtPlatform::handlerCommand(url), std::nullopt);
 }
 
 TEST(SessionBusTest, NoDaemonIsStartedForTheApplicationWhereTheSessionHasNoBus)

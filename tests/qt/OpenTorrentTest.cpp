@@ -57,19 +57,6 @@ const kit::Popup* front(AppWindow& w)
     return w.popups().shownPopup();
 }
 
-void press(AppWindow& w, const std::string& title)
-{
-    auto* popup = front(w);
-    ASSERT_NE(popup, nullptr);
-    for (int i = 0; i < popup->numberOfButtons(); ++i)
-        if (popup->buttonTitleAtIndex(i) == title) {
-            QTest::mouseClick(w.popups().buttonForIndex(i), Qt::LeftButton);
-            QtPlatform::settle();
-            return;
-        }
-    FAIL() << "no button " << title;
-}
-
 std::string stored(const char* key)
 {
     return kit::UserDefaults::standard().stringForKey(key).value_or("(none)");

@@ -3,12 +3,19 @@
 #include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
 #include "kit/ui/ViewAnimation.h"
+#include "kit/ui/Popup.h"
+#include "shells/qt/AppWindow.h"
+#include "shells/qt/PopupLayer.h"
 #include "shells/qt/QtPlatform.h"
 #include "tests/support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointingDevice>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <set>
@@ -55,4 +62,27 @@ inline int distinctColours(const QImage& image)
         for (int x = 0; x < image.width(); x += 2)
             seen.insert(image.pixel(x, y));
     return int(seen.size());
+}
+
+// A click on the button titled `title` of the alert or sheet in front, as a
+// person would; fails the test when none is shown or it has no such button.
+inline void press(qtshell::AppWindow& w, const std::string& title)
+{
+    qtshell::QtPlatform::settle();
+    auto* popup = w.popups().shownPopup();
+    ASSERT_NE(popup, nullptr) << "no alert or sheet for " << title;
+    for (int i = 0; i < popup->numberOfButtons(); ++i)
+        if (popup->buttonTitleAtIndex(i) == title) {
+            QTest::mouseClick(w.popups().buttonForIndex(i), Qt::LeftButton);
+            qtshell::QtPlatform::settle();
+            return;
+        }
+    FAIL() << "no button " << title;
+}
+
+// A touch screen for QTest::touchEvent, registered once for the whole run.
+inline QPointingDevice* touchScreen()
+{
+    static QPointingDevice* device = QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen);
+    return device;
 }

@@ -3,6 +3,7 @@
 // touches and typing back into the model.
 #include "QtTestSupport.h"
 
+#include "shells/qt/InputPanel.h"
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/Scene.h"
 
@@ -422,4 +423,95 @@ TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
     table->setDataSource({});
     table->setDelegate({});
+}
+
+// A touch screen's fingers: the first is the touch, a drag scrolls one to one
+// and a flick glides on after the finger has gone; a second finger neither
+// taps nor scrolls nor spoils the first one's tap.
+TEST_F(ScenePeerTest, FingersScrollWithInertiaAndASecondFingerIsIgnored)
+{
+    auto& loop = kit::RunLoop::main();
+    loop.useManualClock();
+    auto rowsHeld = std::make_shared<Rows>();
+    auto& rows = *rowsHeld;
+    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
+    table->setDataSource(rowsHeld);
+    table->setDelegate(rowsHeld);
+    window->addSubview(table);
+    table->reloadData();
+    show();
+    auto* screen = touchScreen();
+    const QPoint row3(100, 20 + 3 * 44 + 22);
+    const QPoint row6(100, 20 + 6 * 44 + 22);
+
+    // A tap, taken as a touch (not as a mouse Qt would make of it).
+    QTest::touchEvent(host.get(), screen).press(0, row3);
+    EXPECT_TRUE(scene->isFingerDown());
+    QTest::touchEvent(host.get(), screen).release(0, row3);
+    EXPECT_FALSE(scene->isFingerDown());
+    EXPECT_EQ(rows.selected, std::vector<int> { 3 });
+
+    // A second finger comes, drags and lifts while the first rests on row 6:
+    // nothing scrolls, and the first finger's tap is still a tap.
+    QTest::touchEvent(host.get(), screen).press(0, row6);
+    QTest::touchEvent(host.get(), screen).stationary(0).press(1, row3);
+    for (int y = row3.y() - 20; y >= 40; y -= 20) {
+        loop.advance(0.016);
+        QTest::touchEvent(host.get(), screen).stationary(0).move(1, QPoint(100, y));
+    }
+    QTest::touchEvent(host.get(), screen).stationary(0).release(1, QPoint(100, 40));
+    EXPECT_FLOAT_EQ(table->contentOffset(), 0);
+    EXPECT_EQ(rows.selected, std::vector<int> { 3 }) << "the second finger taps nothing";
+    QTest::touchEvent(host.get(), screen).release(0, row6);
+    EXPECT_EQ(rows.selected, (std::vector<int> { 3, 6 }));
+
+    // A flick: 200 points in 0.16 s, lifted while moving.
+    QTest::touchEvent(host.get(), screen).press(0, QPoint(100, 420));
+    for (int y = 400; y >= 220; y -= 20) {
+        loop.advance(0.016);
+        QTest::touchEvent(host.get(), screen).move(0, QPoint(100, y));
+    }
+    EXPECT_FLOAT_EQ(table->contentOffset(), 200) << "the list follows the finger one to one";
+    QTest::touchEvent(host.get(), screen).release(0, QPoint(100, 220));
+    EXPECT_TRUE(table->isGliding());
+    loop.advance(5);
+    EXPECT_FALSE(table->isGliding());
+    EXPECT_GT(table->contentOffset(), 300) << "it glided on after the finger lifted";
+    EXPECT_EQ(rows.selected, (std::vector<int> { 3, 6 })) << "a flick taps nothing";
+    EXPECT_FALSE(scene->isFingerDown());
+    table->setDataSource({});
+    table->setDelegate({});
+}
+
+// A finger on a line edit a peer hosts is Qt's: the edit takes it as a
+// mouse, and the field takes the keyboard and asks for the on-screen one.
+TEST_F(ScenePeerTest, AFingerOnATextFieldGivesItTheKeyboard)
+{
+    auto field = kit::View::create<kit::TextField>(kit::Rect { 5, 25, 230, 30 });
+    field->setPlaceholder("Address");
+    window->addSubview(field);
+    show();
+    host->activateWindow();
+    auto* edit = scene->peerFor(field.get())->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    EXPECT_TRUE(edit->inputMethodHints().testFlag(Qt::ImhUrlCharactersOnly));
+    EXPECT_TRUE(edit->inputMethodHints().testFlag(Qt::ImhNoAutoUppercase));
+    qtshell::InputPanel::release();
+    QTest::touchEvent(host.get(), touchScreen()).press(0, QPoint(40, 40));
+    QTest::touchEvent(host.get(), touchScreen()).release(0, QPoint(40, 40));
+    EXPECT_TRUE(processUntil([&] { return field->isFirstResponder(); }));
+    EXPECT_TRUE(edit->hasFocus());
+    EXPECT_TRUE(qtshell::InputPanel::isRequested());
+    EXPECT_FALSE(scene->isFingerDown());
+    // Return sends the keyboard away; a finger on the field brings it back.
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_FALSE(qtshell::InputPanel::isRequested());
+    EXPECT_TRUE(edit->hasFocus());
+    QTest::touchEvent(host.get(), touchScreen()).press(0, QPoint(40, 40));
+    QTest::touchEvent(host.get(), touchScreen()).release(0, QPoint(40, 40));
+    EXPECT_TRUE(processUntil([&] { return qtshell::InputPanel::isRequested(); }));
+    // The field resigns (Return, a new screen): the keyboard goes.
+    field->resignFirstResponder();
+    EXPECT_FALSE(edit->hasFocus());
+    EXPECT_FALSE(qtshell::InputPanel::isRequested());
 }

@@ -46,19 +46,6 @@ bool screenShows(const std::string& text)
     }) != nullptr;
 }
 
-void press(AppWindow& w, const std::string& title)
-{
-    auto* popup = w.popups().shownPopup();
-    ASSERT_NE(popup, nullptr);
-    for (int i = 0; i < popup->numberOfButtons(); ++i)
-        if (popup->buttonTitleAtIndex(i) == title) {
-            QTest::mouseClick(w.popups().buttonForIndex(i), Qt::LeftButton);
-            QtPlatform::settle();
-            return;
-        }
-    FAIL() << "no button " << title;
-}
-
 } // namespace
 
 TEST(TransferInWindowTest, AFirstTransferArrivesInTheWindow)

@@ -1,5 +1,7 @@
 // The Qt shell's tests run without a screen, on Qt's offscreen platform.
+#if QUORVANE_QT_WEBENGINE
 #include "shells/qt/QtWebEngine.h"
+#endif
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -12,7 +14,9 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#if QUORVANE_QT_WEBENGINE
     qtshell::QtWebEngine::registerSchemes();
+#endif
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     testing::InitGoogleTest(&argc, argv);

@@ -29,12 +29,15 @@ public:
     int run(kit::Application&) override { return 0; }
     bool openURL(const std::string&) override { return false; }
     void terminate(kit::Application&) override { }
-    bool showNotification(const std::string& title, const std::string& body) override
+    bool showNotification(const std::string& title, const std::string& body,
+        const std::vector<kit::NotificationAction>& buttons = {}) override
     {
         notifications.push_back(title + ": " + body);
+        actions.push_back(buttons);
         return true;
     }
     std::vector<std::string> notifications;
+    std::vector<std::vector<kit::NotificationAction>> actions;
 };
 
 class DownloadedTorrentsTest : public ::testing::Test {
@@ -586,6 +589,38 @@ TEST_F(DownloadedTorrentsTest, RecordedOutputShowsProgressRatesStateAndCompletio
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
     EXPECT_EQ(tab->stateLabel->text(), "Ended (exit status 3)");
     EXPECT_EQ(tab->status->text(), "Complete") << "the download completed, whatever the exit status";
+}
+
+// The completion notice offers the arrived file and its folder, as the
+// .torrent names them; a .torrent naming nothing usable gets no buttons.
+TEST_F(DownloadedTorrentsTest, TheCompletionNoticeOffersToOpenTheFileAndItsFolder)
+{
+    const auto downloads = layout.downloadsFolder();
+    const std::string name = "My Film #1.mkv";
+    writeFile(downloads + "/film.torrent",
+        "d8:announce27:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name" + std::to_string(name.size()) + ":" + name + "ee");
+    writeFile(downloads + "/evil.torrent", "d8:announce27:http://127.0.0.1:1/announce4:infod6:lengthi10e4:name2:..ee");
+    standIn("status '/ 1/0/2 [64/64/64] 1MB,0MB | 264,0K/s | 288,0K E:0,1'\n"
+            "emit '\\nDownload complete.\\n'\n"
+            "gate g1\n");
+    startThroughTheQuestion(downloads + "/film.torrent");
+    ASSERT_TRUE(waitFor([&] { return textShows("Download complete."); }));
+    loop.advance(1.0);
+    ASSERT_EQ(platform->actions.size(), 1u);
+    EXPECT_EQ(platform->actions[0], (std::vector<kit::NotificationAction> {
+        { "Open", "file://" + downloads + "/My%20Film%20%231.mkv" },
+        { "Show in folder", "file://" + downloads },
+    }));
+
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
+    std::filesystem::remove(root / "g1");
+    startThroughTheQuestion(downloads + "/evil.torrent");
+    ASSERT_TRUE(waitFor([&] { return textShows("Download complete."); }));
+    loop.advance(1.0);
+    ASSERT_EQ(platform->actions.size(), 2u);
+    EXPECT_TRUE(platform->actions[1].empty());
+    EXPECT_EQ(platform->notifications.back(), "Download complete: My File [1].torrent");
 }
 
 TEST_F(DownloadedTorrentsTest, TheOptionsScreenComesAndGoesLeavingTheTransferAsItWas)

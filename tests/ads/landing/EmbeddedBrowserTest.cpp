@@ -1,6 +1,8 @@
 // The embedded browser: its frames and bar items, the navigation filter,
 // the failure alerts, the mail link and the hand-over to the system, and a
 // whole visit of adnet's landing pages with the headless engine.
+#include "ads/AdlarkController.h"
+#include "ads/AdlarkView.h"
 #include "ads/landing/AdlarkBrowserController.h"
 #include "ads/AdlarkAd.h"
 #include "tests/ads/landing/LandingTestSupport.h"
@@ -298,6 +300,26 @@ TEST_F(EmbeddedBrowser, AReadyWebAdsClickOpensTheLandingPage)
     ASSERT_TRUE(waitFor([&] { return browser->webView() && browser->topNavItem()->title() == "Quorvane ad landing page"; }));
     EXPECT_EQ(browser->webView()->request()->absoluteString(), landing);
     ad->setDelegate({});
+}
+
+TEST_F(EmbeddedBrowser, AnOpenPageLetsGoOfItsBannerWhenTheHostGoes)
+{
+    // The banner holds its controller, the controller its page, and an open
+    // page the banner: when the host goes, the three must go with it.
+    auto banner = AdlarkView::requestAdWithDelegate(host);
+    box->addSubview(banner);
+    auto* internal = static_cast<AdlarkViewInternal*>(banner.get());
+    auto ad = AdlarkAd::create();
+    internal->controller()->displayEmbeddedBrowserWithAd(*ad, landing);
+    std::weak_ptr<AdlarkBrowserController> page = internal->controller()->browserController();
+    ASSERT_FALSE(page.expired());
+    ASSERT_TRUE(waitFor([&] { return page.lock()->webView() && !page.lock()->webView()->isLoading(); }));
+    std::weak_ptr<kit::View> weak = banner;
+    banner->hostWillGo();
+    banner->removeFromSuperview();
+    banner.reset();
+    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(page.expired());
 }
 
 } // namespace
