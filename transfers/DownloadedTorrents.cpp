@@ -108,9 +108,12 @@ void DownloadedTorrents::loadView()
     // Options is always there; the others wait for a transfer to act on.
     for (auto* b : { stopButton, pauseButton, resumeButton })
         b->setEnabled(false);
-    button(3, "Options", [this] { goQueue(); }, L);
+    optionsButton = button(3, "Options", [this] { goQueue(); }, L);
     // The list of transfers (from two on) is made when it is needed.
-    root->onLayout = [this] { layoutTransferList(); };
+    root->onLayout = [this] {
+        spreadButtons();
+        layoutTransferList();
+    };
     setView(root);
     m_list->delegate = kit::weakAs<TransferListDelegate>(*this);
 }
@@ -342,6 +345,20 @@ void DownloadedTorrents::refreshButtons()
     stopButton->setEnabled(running || (front && front->isQueued()));
     pauseButton->setEnabled(running && !paused);
     resumeButton->setEnabled((running && paused) || restartable);
+}
+
+void DownloadedTorrents::spreadButtons()
+{
+    if (!optionsButton)
+        return;
+    const float width = view().bounds().size.width;
+    const float gap = 4 * std::max(1.0f, width / 320);
+    const float w = std::max(0.0f, (width - 20 - 3 * gap) / 4);
+    int i = 0;
+    for (auto* b : { stopButton, pauseButton, resumeButton, optionsButton }) {
+        const auto f = b->frame();
+        b->setFrame({ 10 + float(i++) * (w + gap), f.y(), w, f.height() });
+    }
 }
 
 void DownloadedTorrents::layoutTransferList()

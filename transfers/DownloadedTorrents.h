@@ -82,6 +82,7 @@ public:
     kit::Button* stopButton { nullptr };
     kit::Button* pauseButton { nullptr };
     kit::Button* resumeButton { nullptr };
+    kit::Button* optionsButton { nullptr };
 
     // The view that holds the list of transfers (none with fewer than two).
     kit::View* transferListView { nullptr };
@@ -116,6 +117,9 @@ private:
     void refreshProgress();
     void refreshButtons();
     void layoutTransferList();
+    // The four buttons share the width evenly, gaps growing with it (at 320
+    // wide: 72 points each, 4 apart).
+    void spreadButtons();
     void rebuildTransferRows();
     // A new transfer is asked about: the last one's progress and output go.
     void clearLastTransfer();

@@ -130,6 +130,10 @@ class LayoutTest(unittest.TestCase):
                         self.assertAlmostEqual(text.frame[3], 199 + (size[1] - 480), places=2)
                         self.assertAlmostEqual(buttons[0].frame[0], 10, places=2)
                         self.assertAlmostEqual(buttons[-1].frame[0] + buttons[-1].frame[2], size[0] - 10, places=2)
+                        # Even: one width and one gap for all four.
+                        gaps = [b.frame[0] - (a.frame[0] + a.frame[2]) for a, b in zip(buttons, buttons[1:])]
+                        self.assertLess(max(gaps) - min(gaps), 0.5, gaps)
+                        self.assertLess(max(b.frame[2] for b in buttons) - min(b.frame[2] for b in buttons), 0.5)
                     if name == "browse sites":
                         panel = [v for v in top.children[0].children[0].children if v.kind == "UIView" and v.shown]
                         self.assertTrue(any(p.frame[2] == size[0] for p in panel), "the open panel spans the width")
