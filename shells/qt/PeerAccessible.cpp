@@ -104,6 +104,21 @@ public:
         return QAccessible::Grouping;
     }
 
+    // A button without a title (a row of a list made of labels) is named by
+    // the words it shows, in order.
+    static QString labelsWithin(const kit::View& view)
+    {
+        QStringList words;
+        for (auto& child : view.subviews()) {
+            if (auto* label = dynamic_cast<kit::Label*>(child.get()); label && !label->isHidden() && !label->text().empty())
+                words << qs(label->text());
+            else if (!dynamic_cast<kit::Label*>(child.get()))
+                if (auto inner = labelsWithin(*child); !inner.isEmpty())
+                    words << inner;
+        }
+        return words.join(QStringLiteral(", "));
+    }
+
     QString text(QAccessible::Text t) const override
     {
         auto* v = view();
@@ -111,7 +126,7 @@ public:
             return {};
         if (t == QAccessible::Name) {
             if (auto* b = dynamic_cast<kit::Button*>(v))
-                return qs(b->title());
+                return b->title().empty() ? labelsWithin(*b) : qs(b->title());
             if (auto* field = dynamic_cast<kit::TextField*>(v))
                 return qs(field->placeholder());
             if (dynamic_cast<kit::TabBar*>(v))

@@ -14,6 +14,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
 #include "kit/ui/ProgressView.h"
 #include "kit/ui/TabBarController.h"
 #include "kit/ui/Window.h"
@@ -301,5 +302,26 @@ TEST_F(AccessibilityTest, AResizedWindowShowsTheModelsFrames)
         w.resize(320, 480);
         QtPlatform::settle();
         EXPECT_EQ(tabs().tabBar()->convertToAncestor(nullptr), kit::Rect(0, 431, 320, 49));
+    });
+}
+
+TEST_F(AccessibilityTest, AButtonWithoutATitleIsNamedByTheWordsItShows)
+{
+    // A row of a list made of labels (the Transfer tab's list of transfers).
+    runApp([&](QtPlatform&, AppWindow& w) {
+        QTest::keyClick(&w, Qt::Key_4, Qt::ControlModifier);
+        QtPlatform::settle();
+        auto row = kit::Button::create({ 10, 160, 300, 34 }, "", [] { });
+        for (auto [text, y] : { std::pair { "alpha.torrent", 2.0f }, std::pair { "", 10.0f }, std::pair { "Connecting", 19.0f } }) {
+            auto label = kit::View::create<kit::Label>(kit::Rect { 6, y, 200, 14 });
+            label->setText(text);
+            row->addSubview(label);
+        }
+        tabs().viewControllers()[3]->view().addSubview(row);
+        QtPlatform::settle();
+        auto nodes = tree(w);
+        EXPECT_NE(find(nodes, QAccessible::Button, QStringLiteral("alpha.torrent, Connecting")), nullptr);
+        EXPECT_NE(find(nodes, QAccessible::Button, QStringLiteral("Stop")), nullptr) << "a title still names its button";
+        row->removeFromSuperview();
     });
 }
