@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <sys/stat.h>
+#include <chrono>
 
 namespace files {
 
@@ -44,11 +44,13 @@ std::string comparablePath(const std::string& path)
 
 const ArrivalMap::Read& ArrivalMap::contentsOf(const std::string& torrentPath)
 {
-    struct stat st {};
     long long size = -1, modified = 0;
-    if (::stat(torrentPath.c_str(), &st) == 0) {
-        size = st.st_size;
-        modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000ll + st.st_mtim.tv_nsec;
+    std::error_code sizeError, timeError;
+    const auto bytes = fs::file_size(torrentPath, sizeError);
+    const auto written = fs::last_write_time(torrentPath, timeError);
+    if (!sizeError && !timeError) {
+        size = static_cast<long long>(bytes);
+        modified = static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count());
     }
     auto& read = m_reads[torrentPath];
     if (read.size == size && read.modified == modified && size >= 0)

@@ -9,7 +9,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, Device, run_script  # noqa: E402
+from headless_test import hand_over, DOWNLOADS, Device, run_script  # noqa: E402
 
 # Writes the start of the file, says a quarter has arrived, and keeps going until
 # it is stopped; with "complete" as its argument it says it has all of it.
@@ -33,15 +33,6 @@ def single_file_torrent(name):
     return (b"d8:announce" + bstr("http://127.0.0.1:1/announce") + b"4:infod6:lengthi4194304e4:name" + bstr(name)
             + b"12:piece lengthi65536eee")
 
-
-def hand_over(path, name):
-    return f"""answer 0
-set DownloadTorrent {path}
-set DownloadTorrentName {name}
-set DownloadTorrentBool Yes
-tab 3
-answer 1
-"""
 
 
 class ArrivingFilesTest(unittest.TestCase):

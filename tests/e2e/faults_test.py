@@ -20,7 +20,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, transfer_tab_dumps, HEADLESS, Device, pid_alive, run_script, wait_gone  # noqa: E402
+from headless_test import hand_over, DOWNLOADS, transfer_tab_dumps, HEADLESS, Device, pid_alive, run_script, wait_gone  # noqa: E402
 
 ADNET = os.environ.get("QUORVANE_ADNET", os.path.join(HERE, "../../build/bin/adnet"))
 WINDOW = os.environ.get("QUORVANE_WINDOW", os.path.join(HERE, "../../build/bin/quorvane"))
@@ -37,15 +37,6 @@ def bound_kib(kib):
 
 STATUS = "| 0/0/1 [{have}/64/64] 1MB,0MB | 100,0K/s | 0,0K E:0,1"
 
-
-def hand_over(path, name, first=True):
-    return ("answer 0\n" if first else "") + f"""set DownloadTorrent {path}
-set DownloadTorrentName {name}
-set DownloadTorrentBool Yes
-tab 0
-tab 3
-answer 1
-"""
 
 
 def pids_in(path):
@@ -137,10 +128,10 @@ class TransferClientFaultTest(unittest.TestCase):
 kill -KILL $$
 """.replace("{have}", "%d"))
         path = self.torrent()
-        result = run_script(self.device.root, hand_over(path, "t.torrent") + """until 20 "Downloading"
+        result = run_script(self.device.root, hand_over(path, "t.torrent", leave=True) + """until 20 "Downloading"
 until 20 Ended (exit status 137)
 dump
-""" + hand_over(path, "t.torrent", first=False) + """until 20 "Downloading"
+""" + hand_over(path, "t.torrent", first=False, leave=True) + """until 20 "Downloading"
 dump
 quit
 """, timeout=90)
@@ -157,9 +148,9 @@ quit
             self.skipTest("the real transfer client is not installed")
         self.run_body(1, 'exec /usr/bin/ctorrent "$@"\n')
         path = self.torrent("garbage.torrent", bytes(range(256)) * 4)
-        result = run_script(self.device.root, hand_over(path, "garbage.torrent") + """until 20 Not a valid torrent file
+        result = run_script(self.device.root, hand_over(path, "garbage.torrent", leave=True) + """until 20 Not a valid torrent file
 dump
-""" + hand_over(path, "garbage.torrent", first=False) + """until 20 "Downloading"
+""" + hand_over(path, "garbage.torrent", first=False, leave=True) + """until 20 "Downloading"
 dump
 quit
 """, timeout=90)
@@ -186,7 +177,7 @@ time.sleep(600)
 '
 """)
         path = self.torrent()
-        result = run_script(self.device.root, hand_over(path, "t.torrent") + """wait 2.5
+        result = run_script(self.device.root, hand_over(path, "t.torrent", leave=True) + """wait 2.5
 dump
 tap Stop
 until 20 Stopped
@@ -204,7 +195,7 @@ quit
     def test_megabytes_a_second_keep_the_tab_responsive_and_memory_bounded(self):
         self.run_body(1, f"trap '' PIPE\nexec yes '{STATUS.format(have=32)}'\n")
         path = self.torrent()
-        result, peak, seconds = run_measured(self.device.root, hand_over(path, "t.torrent") + """until 20 "Downloading"
+        result, peak, seconds = run_measured(self.device.root, hand_over(path, "t.torrent", leave=True) + """until 20 "Downloading"
 wait 3
 dump
 tap Stop
@@ -225,12 +216,12 @@ quit
 while :; do printf '\\n{STATUS.format(have=4)}'; sleep 0.1; done
 """)
         path = self.torrent()
-        result = run_script(self.device.root, hand_over(path, "t.torrent") + """until 20 "Downloading"
+        result = run_script(self.device.root, hand_over(path, "t.torrent", leave=True) + """until 20 "Downloading"
 tap Stop
 wait 12
 dump
 echo -- second
-""" + hand_over(path, "t.torrent", first=False) + """until 20 "Downloading"
+""" + hand_over(path, "t.torrent", first=False, leave=True) + """until 20 "Downloading"
 dump
 quit
 """, virtual=False, timeout=90)
@@ -252,8 +243,8 @@ while :; do printf '\\n{STATUS.format(have=9)}'; sleep 0.1; done
 """)
         path = self.torrent()
         other = self.torrent("u.torrent")
-        result = run_script(self.device.root, hand_over(path, "t.torrent") + """until 20 "Downloading"
-""" + hand_over(other, "u.torrent", first=False) + """until 20 [9/64/64]
+        result = run_script(self.device.root, hand_over(path, "t.torrent", leave=True) + """until 20 "Downloading"
+""" + hand_over(other, "u.torrent", first=False, leave=True) + """until 20 [9/64/64]
 wait 11
 echo -- beside
 tab 0

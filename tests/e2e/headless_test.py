@@ -43,6 +43,19 @@ def wait_gone(pid, seconds=10):
     return False
 
 
+def hand_over(path, name, first=True, leave=False):
+    """Script lines that hand a .torrent to the Transfer tab, as the Files tab
+    does, and answer its question Yes. `first` closes the first-run notice;
+    `leave` goes to the Welcome tab first, so that a Transfer tab already in
+    front is entered again and asks."""
+    return ("answer 0\n" if first else "") + f"""set DownloadTorrent {path}
+set DownloadTorrentName {name}
+set DownloadTorrentBool Yes
+""" + ("tab 0\n" if leave else "") + """tab 3
+answer 1
+"""
+
+
 def transfer_tab_dumps(out):
     """The transfer tab's part of each dump in a script's output, in order."""
     dumps = []

@@ -14,7 +14,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, Device, pid_alive, run_script, wait_gone  # noqa: E402
+from headless_test import hand_over, DOWNLOADS, Device, pid_alive, run_script, wait_gone  # noqa: E402
 
 LIST = "var/mobile/Library/Preferences/transfers.list"
 HEADER = "quorvane-transfers 1\n"
@@ -28,15 +28,6 @@ trap 'exit 0' TERM
 while :; do printf "\\n| $name [3/8/3] 0MB,0MB | 10,5K/s | 2,1K E:0,1     "; sleep 0.1; done
 """
 
-
-def hand_over(path, name):
-    return f"""set DownloadTorrent {path}
-set DownloadTorrentName {name}
-set DownloadTorrentBool Yes
-tab 0
-tab 3
-answer 1
-"""
 
 
 class StandInDevice:
@@ -88,10 +79,10 @@ class SeveralTransfersTest(unittest.TestCase):
 
     def test_two_at_once_a_third_queued_the_same_never_twice(self):
         a, b, c = (self.d.torrent(n) for n in "abc")
-        result = run_script(self.d.root, "answer 0\nset TransfersAtOnce 2\n" + hand_over(a, "a.torrent") + 'until 20 | a [3/8/3]\n'
-                            + hand_over(b, "b.torrent") + 'until 20 | b [3/8/3]\nwait 1.5\necho -- two\ndump\n'
-                            + hand_over(c, "c.torrent") + "echo -- three\ndump\n"
-                            + hand_over(a, "a.torrent") + 'until 20 | a [3/8/3]\necho -- a again\ndump\n'
+        result = run_script(self.d.root, "answer 0\nset TransfersAtOnce 2\n" + hand_over(a, "a.torrent", first=False, leave=True) + 'until 20 | a [3/8/3]\n'
+                            + hand_over(b, "b.torrent", first=False, leave=True) + 'until 20 | b [3/8/3]\nwait 1.5\necho -- two\ndump\n'
+                            + hand_over(c, "c.torrent", first=False, leave=True) + "echo -- three\ndump\n"
+                            + hand_over(a, "a.torrent", first=False, leave=True) + 'until 20 | a [3/8/3]\necho -- a again\ndump\n'
                             # the second row is b: its Stop lets c start
                             + "tap-at 100 226\nuntil 5 | b [3/8/3]\ntap Stop\nwait 1.5\ntap-at 100 262\nuntil 20 | c [3/8/3]\n"
                             + "wait 1.5\necho -- c started\ndump\nquit\n", timeout=90)
@@ -231,8 +222,8 @@ class RealClientTest(unittest.TestCase):
         a, b = self.torrents
         if a == b:
             self.skipTest("the swarm made one torrent for both")
-        result = run_script(self.device.root, "answer 0\n" + hand_over(a, os.path.basename(a)) + "until 90 [64/64/64]\n"
-                            + hand_over(b, os.path.basename(b)) + "until 90 [64/64/64]\n"
+        result = run_script(self.device.root, "answer 0\n" + hand_over(a, os.path.basename(a), first=False, leave=True) + "until 90 [64/64/64]\n"
+                            + hand_over(b, os.path.basename(b), first=False, leave=True) + "until 90 [64/64/64]\n"
                             + "tap-at 100 190\nuntil 90 [64/64/64]\nwait 1.5\ndump\nquit\n", timeout=240)
         self.assertEqual(result.returncode, 0, result.stderr)
         # Both clients run on, each seeding its complete file, each in its row.

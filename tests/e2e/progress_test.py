@@ -13,7 +13,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script  # noqa: E402
+from headless_test import hand_over, DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script  # noqa: E402
 
 RECORDED = os.path.join(HERE, "..", "transfers", "data", "download-pause-seed.out")
 
@@ -32,15 +32,6 @@ time.sleep(600)
 ' "{recorded}"
 """
 
-
-def hand_over(path, name):
-    return f"""answer 0
-set DownloadTorrent {path}
-set DownloadTorrentName {name}
-set DownloadTorrentBool Yes
-tab 3
-answer 1
-"""
 
 
 def clients_on(torrent):
