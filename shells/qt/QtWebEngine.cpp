@@ -7,6 +7,8 @@
 #include "kit/web/WebViewErrors.h"
 
 #include <QCoreApplication>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
 #include <QWebEngineLoadingInfo>
@@ -169,20 +171,45 @@ std::string QtWebEngine::chromiumFlags()
     return flags;
 }
 
+namespace {
+// Set by chooseSoftwareDrawing, taken back by releaseDrawingChoice.
+bool g_glIntegrationSet = false;
+} // namespace
+
+bool QtWebEngine::chooseSoftwareDrawing()
+{
+    // The web view is shown by Qt Quick. Its GPU path turns the whole window
+    // into one GL surface: the window is made again when the first page
+    // shows (it appears twice at start-up), and every repaint of the status
+    // bar's wheel composes all of it again (software GL without a GPU, a few
+    // per cent of a core). A page draws fast in software, and the rest of the
+    // window never uses GL.
+    if (std::getenv("QT_QUICK_BACKEND"))
+        return false;
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (std::getenv("QT_XCB_GL_INTEGRATION"))
+        return false;
+    ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
+    g_glIntegrationSet = true;
+    return true;
+}
+
+void QtWebEngine::releaseDrawingChoice()
+{
+    if (std::exchange(g_glIntegrationSet, false))
+        ::unsetenv("QT_XCB_GL_INTEGRATION");
+}
+
 void QtWebEngine::prepareEnvironment()
 {
     static bool done = false;
     if (done)
         return;
     done = true;
-    // The web view is shown by Qt Quick. Its GPU path turns the whole window
-    // into one GL surface: the window is made again when the first page
-    // shows (it appears twice at start-up), and every repaint of the status
-    // bar's wheel composes all of it again (software GL without a GPU, a few
-    // per cent of a core). A 320 x 480 page draws fast in software. A
-    // QT_QUICK_BACKEND of the caller's own is kept.
+    // Quick's backend is read when its first window is made: still in time
+    // for a caller that did not choose before the application object.
     if (!std::getenv("QT_QUICK_BACKEND"))
-        ::setenv("QT_QUICK_BACKEND", "software", 1);
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     auto flags = chromiumFlags();
     if (flags.empty())
         return;

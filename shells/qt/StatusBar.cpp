@@ -3,6 +3,8 @@
 #include "shells/qt/ActivityWheel.h"
 #include "shells/qt/ViewPeer.h"
 
+#include <QFontMetrics>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTime>
 
@@ -30,6 +32,11 @@ StatusBar::StatusBar(QWidget* parent)
 QRect StatusBar::wheelRect() const
 {
     return QRect(wheelCentreX - 8, height() / 2 - 8, 16, 16);
+}
+
+QString StatusBar::title()
+{
+    return QStringLiteral("Quorvane");
 }
 
 QRect StatusBar::clockRect() const
@@ -75,27 +82,39 @@ void StatusBar::hideEvent(QHideEvent*)
     m_clock.stop();
 }
 
-void StatusBar::paintEvent(QPaintEvent*)
+void StatusBar::paintEvent(QPaintEvent* event)
 {
+    // Most repaints are the wheel's own square ten times a second: only what
+    // meets the part to repaint is drawn (laying out text is the dear part).
+    const QRect dirty = event->rect();
     QPainter p(this);
     QLinearGradient g(0, 0, 0, height());
     g.setColorAt(0, QColor(0x5c, 0x5f, 0x63));
     g.setColorAt(1, QColor(0x2a, 0x2c, 0x2f));
-    p.fillRect(rect(), g);
+    p.fillRect(dirty, g);
     p.setRenderHint(QPainter::Antialiasing);
-    QFont font = ViewPeer::toQFont(kit::Font::boldSystemFont(12));
-    p.setFont(font);
-    p.setPen(Qt::white);
-    p.drawText(rect().adjusted(6, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Quorvane"));
-    p.drawText(rect(), Qt::AlignCenter, QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    const QFont font = ViewPeer::toQFont(kit::Font::boldSystemFont(12));
+    if (m_titleWidth < 0)
+        m_titleWidth = QFontMetrics(font).horizontalAdvance(title()) + 1;
+    const QRect titleRect(6, 0, m_titleWidth, height());
+    if (dirty.intersects(titleRect) || dirty.intersects(clockRect())) {
+        p.setFont(font);
+        p.setPen(Qt::white);
+        if (dirty.intersects(titleRect))
+            p.drawText(rect().adjusted(6, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
+        if (dirty.intersects(clockRect()))
+            p.drawText(rect(), Qt::AlignCenter, QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    }
     // The battery, always full: a desktop has no such thing to show.
-    QRectF battery(width() - 30, 5, 22, 10);
-    p.setPen(QPen(Qt::white, 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(battery, 2, 2);
-    p.fillRect(battery.adjusted(2, 2, -2, -2), Qt::white);
-    p.fillRect(QRectF(battery.right() + 1, 8, 2, 4), Qt::white);
-    if (!m_activity)
+    if (dirty.intersects(QRect(width() - 31, 0, 31, height()))) {
+        QRectF battery(width() - 30, 5, 22, 10);
+        p.setPen(QPen(Qt::white, 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(battery, 2, 2);
+        p.fillRect(battery.adjusted(2, 2, -2, -2), Qt::white);
+        p.fillRect(QRectF(battery.right() + 1, 8, 2, 4), Qt::white);
+    }
+    if (!m_activity || !dirty.intersects(wheelRect()))
         return;
     // The activity wheel: twelve spokes, the lit one turning.
     ActivityWheel { 3.0, 6.5, 1.6, Qt::white }.draw(p, QPointF(wheelCentreX, height() / 2.0), m_step);

@@ -25,10 +25,12 @@ private:
     void scheduleClock();
     QRect wheelRect() const;
     QRect clockRect() const;
+    static QString title();
     static constexpr int wheelCentreX = 86;
 
     bool m_activity { false };
     int m_step { 0 };
+    int m_titleWidth { -1 }; // measured once: the title never changes
     QTimer m_spin;
     QTimer m_clock;
 };

@@ -62,6 +62,22 @@ void handleEndSignals()
         ::sigaction(s, &sa, nullptr);
 }
 
+#if QUORVANE_QT_WEBENGINE
+QtMessageHandler g_nextMessageHandler = nullptr;
+
+// With GL left out on purpose, the platform's and the web engine's notes
+// that it is missing tell nobody anything.
+void dropMissingGlNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg
+        && (message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL context"))
+            || message.startsWith(QLatin1String("No suitable graphics backend found"))))
+        return;
+    if (g_nextMessageHandler)
+        g_nextMessageHandler(type, context, message);
+}
+#endif
+
 bool hasDisplay()
 {
     auto set = [](const char* name) {
@@ -106,12 +122,16 @@ int main(int argc, char** argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    // The web view peer brings the web engine in on first use; it needs
-    // shared GL contexts set before the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     qtshell::DesktopNotifier::preventBusAutolaunch();
 #if QUORVANE_QT_WEBENGINE
     qtshell::QtWebEngine::registerSchemes();
+    // The web view peer brings the web engine in on first use; where it may
+    // draw with GL, it needs shared GL contexts set before the application
+    // object exists.
+    if (!qtshell::QtWebEngine::chooseSoftwareDrawing())
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    else if (!options.verbose)
+        g_nextMessageHandler = qInstallMessageHandler(dropMissingGlNotes);
 #endif
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
@@ -126,6 +146,9 @@ int main(int argc, char** argv)
     if (!options.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
     QApplication qapp(qtArgc, qtArgv);
+#if QUORVANE_QT_WEBENGINE
+    qtshell::QtWebEngine::releaseDrawingChoice();
+#endif
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qtshell::appIcon());
 

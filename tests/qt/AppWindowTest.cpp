@@ -236,6 +236,34 @@ TEST_F(AppWindowTest, ClosingTheWindowLeavesTheApplicationRunning)
     });
 }
 
+// The wheel's ten repaints a second draw only what meets the wheel's square;
+// whatever the bar repaints in part looks as it does when drawn whole.
+TEST(StatusBarTest, APartRepaintedLooksAsTheWholeBarDrawn)
+{
+    QWidget top;
+    top.resize(320, 40);
+    StatusBar bar(&top);
+    bar.setGeometry(0, 0, 320, 20);
+    bar.setNetworkActivity(true);
+    top.show();
+    const QImage whole = bar.grab().toImage();
+    // The wheel's square, the clock's, the middle of the title's words and the battery.
+    for (QRect part : { QRect(78, 2, 16, 16), QRect(130, 0, 60, 20), QRect(30, 0, 30, 20), QRect(285, 0, 35, 20) }) {
+        QImage partly(whole.size(), whole.format());
+        partly.fill(Qt::magenta);
+        bar.render(&partly, part.topLeft(), QRegion(part));
+        for (int y = part.top(); y <= part.bottom(); ++y)
+            for (int x = part.left(); x <= part.right(); ++x)
+                ASSERT_EQ(partly.pixel(x, y), whole.pixel(x, y)) << "at " << x << "," << y << " of the part at " << part.x();
+    }
+    // A repaint of the wheel's square alone leaves the title's words undrawn,
+    // the point of painting by parts.
+    QImage wheelOnly(whole.size(), whole.format());
+    wheelOnly.fill(Qt::magenta);
+    bar.render(&wheelOnly, QPoint(78, 2), QRegion(78, 2, 16, 16));
+    EXPECT_EQ(wheelOnly.pixel(20, 10), QColor(Qt::magenta).rgb());
+}
+
 TEST_F(AppWindowTest, EndingWaitsVisiblyForASlowTransferToStop)
 {
     runApp([&](QtPlatform& p, AppWindow& w) {

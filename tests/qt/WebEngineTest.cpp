@@ -18,6 +18,7 @@
 #include "web/DownloadViewController.h"
 #include "web/FirstViewController.h"
 
+#include <QQuickWindow>
 #include <QWebEngineView>
 #include <gtest/gtest.h>
 
@@ -177,6 +178,46 @@ TEST(QtWebEngineTest, RedirectsAndMessageAddressesReachTheDecisionAndFailuresCar
         web->setDelegate({});
     }
     kit::RunLoop::main().reset();
+}
+
+// Pages are drawn in software and the window system's GL is left out; the
+// choice is the window's own and is taken back before anything is started,
+// and what the person chose in the environment stands.
+TEST(QtWebEngineTest, DrawingInSoftwareLeavesOutGlWithoutPassingTheChoiceOn)
+{
+    auto restore = [](const char* name, const char* value) {
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    };
+    const char* backend = std::getenv("QT_QUICK_BACKEND");
+    const std::string oldBackend = backend ? backend : "";
+    const char* gl = std::getenv("QT_XCB_GL_INTEGRATION");
+    const std::string oldGl = gl ? gl : "";
+    ::unsetenv("QT_QUICK_BACKEND");
+    ::unsetenv("QT_XCB_GL_INTEGRATION");
+
+    EXPECT_TRUE(qtshell::QtWebEngine::chooseSoftwareDrawing());
+    EXPECT_EQ(QQuickWindow::sceneGraphBackend(), QStringLiteral("software"));
+    ASSERT_NE(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
+    EXPECT_STREQ(std::getenv("QT_XCB_GL_INTEGRATION"), "none");
+    qtshell::QtWebEngine::releaseDrawingChoice();
+    EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr) << "a program Quorvane opens would draw without GL";
+
+    ::setenv("QT_XCB_GL_INTEGRATION", "xcb_glx", 1);
+    EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing()) << "the person's own GL choice stands";
+    qtshell::QtWebEngine::releaseDrawingChoice();
+    EXPECT_STREQ(std::getenv("QT_XCB_GL_INTEGRATION"), "xcb_glx");
+
+    ::unsetenv("QT_XCB_GL_INTEGRATION");
+    ::setenv("QT_QUICK_BACKEND", "rhi", 1);
+    EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing());
+    EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
+
+    restore("QT_QUICK_BACKEND", backend ? oldBackend.c_str() : nullptr);
+    restore("QT_XCB_GL_INTEGRATION", gl ? oldGl.c_str() : nullptr);
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 } // namespace
