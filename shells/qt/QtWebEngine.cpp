@@ -174,6 +174,10 @@ std::string QtWebEngine::chromiumFlags()
 namespace {
 // Set by chooseSoftwareDrawing, taken back by releaseDrawingChoice.
 bool g_glIntegrationSet = false;
+// The caller's own QTWEBENGINE_CHROMIUM_FLAGS, put back once the engine has
+// read ours (programs Quorvane opens would otherwise take them over).
+std::optional<std::string> g_callersChromiumFlags;
+bool g_chromiumFlagsSet = false;
 } // namespace
 
 bool QtWebEngine::chooseSoftwareDrawing()
@@ -214,8 +218,11 @@ void QtWebEngine::prepareEnvironment()
     if (flags.empty())
         return;
     const char* old = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (old)
+        g_callersChromiumFlags = old;
     std::string value = old && *old ? std::string(old) + " " + flags : flags;
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", value.c_str(), 1);
+    g_chromiumFlagsSet = true;
 }
 
 QtWebEngine::QtWebEngine(kit::WebView& view)
@@ -246,6 +253,13 @@ void QtWebEngine::createPage()
         auto* p = new QWebEngineProfile(QCoreApplication::instance());
         if (QWebEngineUrlScheme::schemeByName(kit::appMessageScheme).name() == kit::appMessageScheme)
             p->installUrlSchemeHandler(kit::appMessageScheme, new RefusingSchemeHandler(p));
+        // The engine has started with its flags: the environment is the caller's again.
+        if (std::exchange(g_chromiumFlagsSet, false)) {
+            if (g_callersChromiumFlags)
+                ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", g_callersChromiumFlags->c_str(), 1);
+            else
+                ::unsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        }
         return p;
     }();
     m_page = new Page(*this, profile);
