@@ -51,35 +51,19 @@ void collect(QAccessibleInterface* iface, std::vector<Node>& out, int depth = 0)
         collect(iface->child(i), out, depth + 1);
 }
 
-class AccessibilityTest : public ::testing::Test {
+class AccessibilityTest : public AppInWindowTest {
 protected:
-    void SetUp() override
-    {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
-        kit::ViewAnimation::reset();
-        kit::DeviceLayout::current().setRoot(folder.path());
-    }
-    void TearDown() override
-    {
-        kit::Platform::install(nullptr);
-        kit::RunLoop::main().reset();
-        kit::Window::setScreenSize({ kit::Window::width, kit::Window::height });
-    }
+    // Quorvane with the first-run notice closed.
     void runApp(const std::function<void(QtPlatform&, AppWindow&)>& body)
     {
-        auto platform = std::make_shared<QtPlatform>(Options {});
-        platform->onRunning = [&](QtPlatform& p) {
-            // The first-run notice goes first.
-            if (auto* close = p.window()->popups().buttonForIndex(0))
-                QTest::mouseClick(close, Qt::LeftButton);
-            QtPlatform::settle();
-            body(p, *p.window());
-            return 0;
-        };
-        EXPECT_EQ(runInWindow(platform), 0);
+        AppInWindowTest::runApp([&](QtPlatform& p, AppWindow& w) {
+            if (w.popups().buttonForIndex(0))
+                answer(w, 0);
+            else
+                QtPlatform::settle();
+            body(p, w);
+        });
     }
-    static kit::TabBarController& tabs() { return *kit::Application::shared().delegateAs<HalvexAppDelegate>()->tabBarController; }
     static std::vector<Node> tree(AppWindow& w)
     {
         std::vector<Node> nodes;
@@ -93,7 +77,6 @@ protected:
                 return &n;
         return nullptr;
     }
-    testsupport::TempFolder folder;
 };
 
 } // namespace

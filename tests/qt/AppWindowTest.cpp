@@ -42,44 +42,7 @@ struct IndexRecorder : kit::AlertViewDelegate, kit::ActionSheetDelegate {
     void actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index) override { indexes.push_back(index); }
 };
 
-class AppWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
-        kit::ViewAnimation::reset();
-        kit::DeviceLayout::current().setRoot(root);
-    }
-    void TearDown() override
-    {
-        kit::Platform::install(nullptr);
-        kit::RunLoop::main().reset();
-    }
-    // Starts Quorvane in its window and runs body while it is shown.
-    void runApp(const std::function<void(QtPlatform&, AppWindow&)>& body)
-    {
-        auto platform = std::make_shared<QtPlatform>(Options {});
-        platform->onRunning = [&](QtPlatform& p) {
-            body(p, *p.window());
-            return 0;
-        };
-        EXPECT_EQ(runInWindow(platform), 0);
-    }
-    static kit::TabBarController& tabs()
-    {
-        return *kit::Application::shared().delegateAs<HalvexAppDelegate>()->tabBarController;
-    }
-    static void answer(AppWindow& w, int index)
-    {
-        auto* button = w.popups().buttonForIndex(index);
-        ASSERT_NE(button, nullptr);
-        QTest::mouseClick(button, Qt::LeftButton);
-        QtPlatform::settle();
-    }
-    testsupport::TempFolder folder;
-    std::string root = folder.path();
-};
+using AppWindowTest = AppInWindowTest;
 
 } // namespace
 

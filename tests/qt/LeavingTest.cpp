@@ -54,14 +54,11 @@ void writeScript(const std::string& path, const std::string& body)
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
 }
 
-class LeavingTest : public ::testing::Test {
+class LeavingTest : public AppInWindowTest {
 protected:
     void SetUp() override
     {
-        kit::RunLoop::main().reset();
-        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
-        kit::ViewAnimation::reset();
-        kit::DeviceLayout::current().setRoot(root);
+        AppInWindowTest::SetUp();
         oldSink = kit::setLogSink([this](const std::string& line) {
             logged.push_back(line);
             return true;
@@ -70,32 +67,13 @@ protected:
     void TearDown() override
     {
         kit::setLogSink(oldSink);
-        kit::Platform::install(nullptr);
-        kit::RunLoop::main().reset();
-    }
-    void runApp(const std::function<void(QtPlatform&, AppWindow&)>& body)
-    {
-        auto platform = std::make_shared<QtPlatform>(Options {});
-        platform->onRunning = [&](QtPlatform& p) {
-            body(p, *p.window());
-            return 0;
-        };
-        EXPECT_EQ(runInWindow(platform), 0);
-    }
-    static void answer(AppWindow& w, int index)
-    {
-        auto* button = w.popups().buttonForIndex(index);
-        ASSERT_NE(button, nullptr);
-        QTest::mouseClick(button, Qt::LeftButton);
-        QtPlatform::settle();
+        AppInWindowTest::TearDown();
     }
     int loggedCount(const std::string& start)
     {
         return int(std::count_if(logged.begin(), logged.end(), [&](auto& l) { return l.rfind(start, 0) == 0; }));
     }
 
-    testsupport::TempFolder folder;
-    std::string root = folder.path();
     std::vector<std::string> logged;
     kit::LogSink oldSink;
 };

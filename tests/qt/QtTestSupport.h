@@ -1,9 +1,13 @@
 #pragma once
+#include "app/HalvexAppDelegate.h"
 #include "app/QuorvaneMain.h"
+#include "kit/core/DeviceLayout.h"
 #include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
 #include "kit/ui/ViewAnimation.h"
 #include "kit/ui/Popup.h"
+#include "kit/ui/TabBarController.h"
+#include "kit/ui/Window.h"
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/QtPlatform.h"
@@ -86,3 +90,47 @@ inline QPointingDevice* touchScreen()
     static QPointingDevice* device = QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen);
     return device;
 }
+
+// The whole application in its window on a new device root: each test starts
+// Quorvane with runApp and drives it while the window is shown.
+class AppInWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::main().reset();
+        kit::RunLoop::main().setClock(std::make_shared<kit::RealClock>());
+        kit::ViewAnimation::reset();
+        kit::DeviceLayout::current().setRoot(root);
+    }
+    void TearDown() override
+    {
+        kit::Platform::install(nullptr);
+        kit::RunLoop::main().reset();
+        kit::Window::setScreenSize({ kit::Window::width, kit::Window::height });
+    }
+    // Starts Quorvane in its window and runs body while it is shown.
+    void runApp(const std::function<void(qtshell::QtPlatform&, qtshell::AppWindow&)>& body)
+    {
+        auto platform = std::make_shared<qtshell::QtPlatform>(qtshell::Options {});
+        platform->onRunning = [&](qtshell::QtPlatform& p) {
+            body(p, *p.window());
+            return 0;
+        };
+        EXPECT_EQ(runInWindow(platform), 0);
+    }
+    static kit::TabBarController& tabs()
+    {
+        return *kit::Application::shared().delegateAs<HalvexAppDelegate>()->tabBarController;
+    }
+    // Presses button `index` of the alert or sheet in front.
+    static void answer(qtshell::AppWindow& w, int index)
+    {
+        auto* button = w.popups().buttonForIndex(index);
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+        qtshell::QtPlatform::settle();
+    }
+
+    testsupport::TempFolder folder;
+    std::string root = folder.path();
+};
