@@ -36,6 +36,20 @@ kit::TableView* frontTable(Script& s)
     return table;
 }
 
+// Each row of the table in turn, scrolled into sight first (a row has a cell
+// only while it shows), until visit says it is done; whether it did.
+template <class Visit>
+bool visitRows(kit::TableView& table, Visit visit)
+{
+    for (int section = 0; section < table.numberOfSections(); ++section)
+        for (int row = 0; row < table.numberOfRowsInSection(section); ++row) {
+            table.scrollToRowAtIndexPath({ section, row });
+            if (visit(section, row, table.cellForRowAtIndexPath({ section, row })))
+                return true;
+        }
+    return false;
+}
+
 } // namespace
 
 void addFilesCommands(Script& script)
@@ -67,15 +81,14 @@ void addFilesCommands(Script& script)
         [](Script& s, const std::string& text) {
             auto* table = frontTable(s);
             auto keep = table->shared_from_this();
-            for (int section = 0; section < table->numberOfSections(); ++section)
-                for (int row = 0; row < table->numberOfRowsInSection(section); ++row) {
-                    table->scrollToRowAtIndexPath({ section, row });
-                    auto* cell = table->cellForRowAtIndexPath({ section, row });
-                    if (cell && cell->text() == text) {
-                        table->tapRowAtIndexPath({ section, row });
-                        return;
-                    }
-                }
+            const bool tapped = visitRows(*table, [&](int section, int row, auto* cell) {
+                if (!cell || cell->text() != text)
+                    return false;
+                table->tapRowAtIndexPath({ section, row });
+                return true;
+            });
+            if (tapped)
+                return;
             table->setContentOffset(0);
             throw ScriptError("no row shows \"" + text + "\"");
         });
@@ -83,12 +96,10 @@ void addFilesCommands(Script& script)
     script.add("rows", "rows              print every row of the table on the front screen", [](Script& s, const std::string&) {
         auto* table = frontTable(s);
         auto keep = table->shared_from_this();
-        for (int section = 0; section < table->numberOfSections(); ++section)
-            for (int row = 0; row < table->numberOfRowsInSection(section); ++row) {
-                table->scrollToRowAtIndexPath({ section, row });
-                auto* cell = table->cellForRowAtIndexPath({ section, row });
-                s.out() << section << ' ' << row << ": " << escapeText(cell ? cell->text() : std::string()) << '\n';
-            }
+        visitRows(*table, [&](int section, int row, auto* cell) {
+            s.out() << section << ' ' << row << ": " << escapeText(cell ? cell->text() : std::string()) << '\n';
+            return false;
+        });
         table->setContentOffset(0);
     });
 
