@@ -2,6 +2,7 @@
 // running, the question before Exit stops a transfer, the stopping notice on
 // its own panel; addresses nothing on the desktop takes; no session bus
 // started for the application; the terminal kept quiet.
+#include "tests/support/LogCapture.h"
 #include "QtTestSupport.h"
 
 #include "shells/qt/AppWindow.h"
@@ -56,26 +57,12 @@ void writeScript(const std::string& path, const std::string& body)
 
 class LeavingTest : public AppInWindowTest {
 protected:
-    void SetUp() override
-    {
-        AppInWindowTest::SetUp();
-        oldSink = kit::setLogSink([this](const std::string& line) {
-            logged.push_back(line);
-            return true;
-        });
-    }
-    void TearDown() override
-    {
-        kit::setLogSink(oldSink);
-        AppInWindowTest::TearDown();
-    }
     int loggedCount(const std::string& start)
     {
-        return int(std::count_if(logged.begin(), logged.end(), [&](auto& l) { return l.rfind(start, 0) == 0; }));
+        return int(std::count_if(log.lines().begin(), log.lines().end(), [&](auto& l) { return l.rfind(start, 0) == 0; }));
     }
 
-    std::vector<std::string> logged;
-    kit::LogSink oldSink;
+    testsupport::LogCapture log;
 };
 
 TEST_F(LeavingTest, ClosingTheWindowSaysOnceThatQuorvaneKeepsRunning)

@@ -2,6 +2,7 @@
 // device's client path that prints status lines the way the real one does on
 // a pipe (a line feed, then the line padded with blanks), waits for gate files
 // the test creates, and obeys signals.
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
 #include "kit/testing/TestEnvironment.h"
@@ -53,15 +54,10 @@ protected:
         app->setKeyWindow(window.get());
         tab = std::make_shared<DownloadedTorrents>();
         window->addSubview(tab->viewPointer());
-        oldSink = kit::setLogSink([this](const std::string& line) {
-            logged.push_back(line);
-            return true;
-        });
     }
 
     void TearDown() override
     {
-        kit::setLogSink(oldSink);
         kit::ChildProcess::terminateAll();
         loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 10);
         tab.reset();
@@ -107,7 +103,7 @@ protected:
 
     bool waitFor(const std::function<bool()>& done) { return loop.runUntil(done, 10); }
     bool textShows(const std::string& s) { return tab->txtView->text().find(s) != std::string::npos; }
-    bool logShows(const std::string& s) { return std::find(logged.begin(), logged.end(), s) != logged.end(); }
+    bool logShows(const std::string& s) { return log.contains(s); }
 
     // The front alert's title and message, or "" when none is shown.
     std::string frontAlert()
@@ -124,8 +120,7 @@ protected:
     std::unique_ptr<Quorvane> app;
     std::shared_ptr<kit::Window> window;
     std::shared_ptr<DownloadedTorrents> tab;
-    std::vector<std::string> logged;
-    kit::LogSink oldSink;
+    testsupport::LogCapture log;
 };
 
 TEST_F(DownloadedTorrentsTest, ThePendingRequestIsAskedAboutAndEitherAnswerClearsIt)

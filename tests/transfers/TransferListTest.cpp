@@ -1,5 +1,6 @@
 // The list of transfers on its own: the stored list's form, what a restart
 // brings back, and which recorded process counts as a client left running.
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempFolder.h"
 #include "app/Quorvane.h"
 #include "kit/core/ChildProcess.h"
@@ -29,15 +30,10 @@ protected:
         // A client that runs until told to end; it notes each start.
         writeFile(layout.ctorrentPath(),
             "#!/bin/bash\necho \"$$ ${@: -1}\" >> \"" + root / "starts" + "\"\ntrap 'exit 0' TERM\nwhile :; do sleep 0.05; done\n", true);
-        oldSink = kit::setLogSink([this](const std::string& line) {
-            logged.push_back(line);
-            return true;
-        });
     }
 
     void TearDown() override
     {
-        kit::setLogSink(oldSink);
         kit::ChildProcess::terminateAll();
         loop.runUntil([] { return kit::ChildProcess::runningCount() == 0; }, 10);
         layout.setRoot("");
@@ -45,7 +41,7 @@ protected:
 
     bool logShows(const std::string& part)
     {
-        for (auto& line : logged)
+        for (auto& line : log.lines())
             if (line.find(part) != std::string::npos)
                 return true;
         return false;
@@ -61,8 +57,7 @@ protected:
     kit::RunLoop& loop { env.loop() };
     kit::DeviceLayout& layout { kit::DeviceLayout::current() };
     TempFolder root;
-    std::vector<std::string> logged;
-    kit::LogSink oldSink;
+    testsupport::LogCapture log;
 };
 
 TEST_F(TransferListTest, TheStoredListReadsBackAsWrittenAndNothingTornOrForeignIsRead)
