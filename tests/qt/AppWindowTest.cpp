@@ -42,7 +42,24 @@ struct IndexRecorder : kit::AlertViewDelegate, kit::ActionSheetDelegate {
     void actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index) override { indexes.push_back(index); }
 };
 
-using AppWindowTest = AppInWindowTest;
+class AppWindowTest : public AppInWindowTest {
+protected:
+    // A downloads folder of forty torrents, more than a screen holds.
+    static void fillDownloads()
+    {
+        const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+        for (int i = 0; i < 40; ++i)
+            testsupport::writeFile(downloads + "/file " + std::to_string(i) + ".torrent", "X");
+    }
+    // The Files tab in front, the first-run notice answered: its list.
+    static kit::TableView* showFiles(AppWindow& w)
+    {
+        answer(w, 0);
+        tabs().setSelectedIndex(2);
+        QtPlatform::settle();
+        return kit::Application::shared().keyWindow()->frontTable();
+    }
+};
 
 } // namespace
 
@@ -368,14 +385,9 @@ TEST_F(AppWindowTest, AltLeftAndAltRightGoBackAndForwardInTheBrowser)
 
 TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
 {
-    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
-    for (int i = 0; i < 40; ++i)
-        testsupport::writeFile(downloads + "/file " + std::to_string(i) + ".torrent", "X");
+    fillDownloads();
     runApp([&](QtPlatform&, AppWindow& w) {
-        answer(w, 0);
-        tabs().setSelectedIndex(2);
-        QtPlatform::settle();
-        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        auto* table = showFiles(w);
         ASSERT_NE(table, nullptr);
         ASSERT_EQ(table->numberOfRowsInSection(0), 41);
         QTest::keyClick(&w, Qt::Key_End);
@@ -420,14 +432,9 @@ TEST_F(AppWindowTest, TheFilesListFollowsKeysAndTheFinger)
 // is ignored while the first one's tap still counts.
 TEST_F(AppWindowTest, FingersTapScrollAndIgnoreASecondOneInTheFilesList)
 {
-    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
-    for (int i = 0; i < 40; ++i)
-        testsupport::writeFile(downloads + "/file " + std::to_string(i) + ".torrent", "X");
+    fillDownloads();
     runApp([&](QtPlatform&, AppWindow& w) {
-        answer(w, 0);
-        tabs().setSelectedIndex(2);
-        QtPlatform::settle();
-        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        auto* table = showFiles(w);
         ASSERT_NE(table, nullptr);
         ASSERT_EQ(table->numberOfRowsInSection(0), 41);
         auto* screen = touchScreen();
@@ -497,10 +504,7 @@ TEST_F(AppWindowTest, TextFieldsAskForTheOnScreenKeyboardAndLetItGo)
     const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
     testsupport::writeFile(downloads + "/x.torrent", "X");
     runApp([&](QtPlatform&, AppWindow& w) {
-        answer(w, 0);
-        tabs().setSelectedIndex(2);
-        QtPlatform::settle();
-        auto* table = kit::Application::shared().keyWindow()->frontTable();
+        auto* table = showFiles(w);
         ASSERT_NE(table, nullptr);
         auto renameField = [&]() -> QLineEdit* {
             table->tapRowAtIndexPath({ 0, 1 });

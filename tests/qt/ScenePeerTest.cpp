@@ -63,6 +63,18 @@ protected:
         scene = std::make_unique<Scene>(*window, host.get());
         host->show();
     }
+    // A table of `rows` at `frame` in the window, shown.
+    template <class Source>
+    std::shared_ptr<kit::TableView> showTable(const std::shared_ptr<Source>& rows, kit::Rect frame)
+    {
+        auto table = kit::View::create<kit::TableView>(frame);
+        table->setDataSource(rows);
+        table->setDelegate(rows);
+        window->addSubview(table);
+        table->reloadData();
+        show();
+        return table;
+    }
     std::vector<kit::View*> stackedViews(kit::View& parent)
     {
         std::vector<kit::View*> out;
@@ -352,12 +364,7 @@ TEST_F(ScenePeerTest, TablesScrollAndReportTaps)
 {
     auto rowsHeld = std::make_shared<Rows>();
     auto& rows = *rowsHeld;
-    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 220 });
-    table->setDataSource(rowsHeld);
-    table->setDelegate(rowsHeld);
-    window->addSubview(table);
-    table->reloadData();
-    show();
+    auto table = showTable(rowsHeld, kit::Rect { 0, 20, 320, 220 });
     auto* tablePeer = scene->peerFor(table.get());
     ASSERT_NE(tablePeer, nullptr);
     auto* row2 = table->cellForRowAtIndexPath({ 0, 2 });
@@ -396,12 +403,7 @@ TEST_F(ScenePeerTest, ALongDragFollowsTheFingerWhileRowsComeAndGo)
 {
     auto rowsHeld = std::make_shared<Rows>();
     auto& rows = *rowsHeld;
-    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
-    table->setDataSource(rowsHeld);
-    table->setDelegate(rowsHeld);
-    window->addSubview(table);
-    table->reloadData();
-    show();
+    auto table = showTable(rowsHeld, kit::Rect { 0, 20, 320, 440 });
     auto* rootPeer = scene->rootPeer();
     auto* pressed = scene->peerFor(table->cellForRowAtIndexPath({ 0, 9 }));
     ASSERT_NE(pressed, nullptr);
@@ -434,12 +436,7 @@ TEST_F(ScenePeerTest, FingersScrollWithInertiaAndASecondFingerIsIgnored)
     loop.useManualClock();
     auto rowsHeld = std::make_shared<Rows>();
     auto& rows = *rowsHeld;
-    auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 20, 320, 440 });
-    table->setDataSource(rowsHeld);
-    table->setDelegate(rowsHeld);
-    window->addSubview(table);
-    table->reloadData();
-    show();
+    auto table = showTable(rowsHeld, kit::Rect { 0, 20, 320, 440 });
     auto* screen = touchScreen();
     const QPoint row3(100, 20 + 3 * 44 + 22);
     const QPoint row6(100, 20 + 6 * 44 + 22);
