@@ -487,8 +487,8 @@ void DownloadedTorrents::Resumepressed()
 {
     if (m_frontCleared)
         return;
-    if (auto failure = m_list->resumeFront())
-        reportStartFailure(*failure);
+    if (auto resumed = m_list->resumeFront(); !resumed)
+        reportStartFailure(resumed.error().message);
 }
 
 void DownloadedTorrents::goQueue()

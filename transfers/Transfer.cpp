@@ -3,7 +3,6 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/ForeignProcess.h"
 #include "kit/core/Log.h"
-#include "kit/core/Pipe.h"
 #include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
 #include "kit/core/WeakBind.h"
@@ -13,6 +12,8 @@
 
 #include <algorithm>
 #include <any>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 // What the client prints once it has every piece.
@@ -31,6 +32,41 @@ std::vector<kit::NotificationAction> completionActions(const std::string& torren
         { "Open", kit::fileURLWithPath(torrent::writtenPaths(*contents, folder).front()) },
         { "Show in folder", kit::fileURLWithPath(folder) },
     };
+}
+
+// The client asks for the control channel's password on its standard output;
+// the password comes from its standard input, and the question is no output.
+constexpr std::string_view passwordPrompt = "Enter CTCS password: ";
+
+void dropPrompt(std::string& text)
+{
+    for (auto at = text.find(passwordPrompt); at != std::string::npos; at = text.find(passwordPrompt, at))
+        text.erase(at, passwordPrompt.size());
+}
+
+// FNV-1a: a name that stays the same from one run (and build) to the next.
+std::string stableHash(std::string_view text)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+    return out;
+}
+
+std::string sizeText(uintmax_t bytes)
+{
+    char text[32];
+    if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%ju KB", bytes / 1024);
+    else if (bytes < 1024ull * 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024 * 1024));
+    else
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / (1024.0 * 1024 * 1024));
+    return text;
 }
 
 bool isBlank(std::string_view text)
@@ -71,35 +107,54 @@ Transfer::Transfer(std::string path, std::string name, TransferOptions options)
 {
 }
 
+std::string Transfer::outputPath(const std::string& torrentPath)
+{
+    auto normal = std::filesystem::path(torrentPath).lexically_normal();
+    auto stem = normal.stem().string().substr(0, 40);
+    for (auto& c : stem)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
+            c = '_';
+    return kit::DeviceLayout::current().stateFolder() + "/transfers/" + stem + "-" + stableHash(normal.string()) + ".log";
+}
+
 void Transfer::changed()
 {
     if (onStateChanged)
         onStateChanged(*this);
 }
 
-std::optional<std::string> Transfer::start()
+kit::ErrorOr<void> Transfer::start()
 {
     if (hasClient())
-        return std::nullopt;
-    auto madePipe = kit::Pipe::create();
-    if (!madePipe)
-        return "The transfer could not be started: no pipe could be made (" + madePipe.error().message + ").";
-    auto pipe = madePipe.release();
-    auto handle = pipe->fileHandleForReading();
-    handle->readInBackgroundAndNotify();
-
+        return {};
     auto& layout = kit::DeviceLayout::current();
+    const auto output = outputPath(m_path);
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(output).parent_path(), ignored);
+    // Opened before the launch, at its end: what an earlier client wrote is not shown again.
+    auto followed = kit::FollowedFile::open(output);
+    if (!followed)
+        return kit::Error { "The transfer could not be started: its output file cannot be made (" + followed.error().message + ").", followed.error().code };
+    auto handle = followed.release();
+
     auto child = kit::ChildProcess::create();
     child->setLaunchPath(layout.ctorrentPath());
     child->setCurrentDirectoryPath(layout.transferWorkingFolder());
-    child->setArguments(m_options.arguments(m_path));
-    child->setStandardOutput(pipe);
-    child->setStandardError(pipe);
+    auto arguments = m_options.arguments(m_path);
+    if (m_control) {
+        // The control channel first; its password on standard input, never on the command line.
+        arguments.insert(arguments.begin(), { "-S", "127.0.0.1:" + std::to_string(m_control->port) + ":" });
+        child->setStandardInputText(m_control->password + "\n");
+    }
+    child->setArguments(std::move(arguments));
+    // The client is the transfer, not a part of the window: it goes on when the application dies.
+    child->setOutputFile(output);
+    child->setOutlivesApplication(true);
     if (auto launched = child->launch(); !launched) {
         std::string why = "The transfer could not be started.\n" + launched.error().message;
         if (launched.error().failure == kit::ChildProcess::LaunchFailure::Program)
             why += "\nThe transfer client ctorrent must be installed at " + layout.ctorrentPath() + ".";
-        return why;
+        return kit::Error { why, launched.error().code };
     }
     m_handle = std::move(handle);
     m_child = std::move(child);
@@ -117,16 +172,26 @@ std::optional<std::string> Transfer::start()
     m_restored.reset();
     m_status = downloadingText;
     m_progress.started();
+    followOutput(false);
+    refreshProgress(kit::RunLoop::main().now());
+    changed();
+    return {};
+}
+
+void Transfer::followOutput(bool fromLastLine)
+{
+    if (!m_handle)
+        return;
+    if (fromLastLine)
+        m_handle->startAtLastLine();
     std::weak_ptr<Transfer> weak = weak_from_this();
     m_pipeReads = kit::NotificationCenter::defaultCenter().addObserver(
         [weak](const kit::Notification& n) {
             if (auto self = weak.lock())
                 self->readPipe(n);
         },
-        kit::FileHandle::ReadCompletionNotification, m_handle.get());
-    refreshProgress(kit::RunLoop::main().now());
-    changed();
-    return std::nullopt;
+        kit::FollowedFile::ReadCompletionNotification, m_handle.get());
+    m_handle->readInBackgroundAndNotify();
 }
 
 void Transfer::adopt(pid_t pid, bool paused)
@@ -139,7 +204,29 @@ void Transfer::adopt(pid_t pid, bool paused)
     if (paused)
         m_progress.paused();
     m_status = paused ? "Paused" : adoptedText;
+    // Its output goes on in the same file: read on from its latest line.
+    if (auto followed = kit::FollowedFile::open(outputPath(m_path))) {
+        m_handle = followed.release();
+        followOutput(true);
+    } else {
+        kit::log(m_name + ": the output of the client taken over cannot be read (" + followed.error().message + ")");
+    }
     changed();
+}
+
+void Transfer::restoreProgress(std::optional<std::pair<long long, long long>> pieces, bool completionTold)
+{
+    if (pieces)
+        m_progress.restoreLatest(pieces->first, pieces->second);
+    m_completionTold = completionTold;
+}
+
+std::optional<std::pair<long long, long long>> Transfer::lastPieces() const
+{
+    auto& latest = m_progress.latest();
+    if (!latest || latest->piecesTotal <= 0)
+        return std::nullopt;
+    return std::pair { latest->piecesHave, latest->piecesTotal };
 }
 
 void Transfer::restoreAs(StoredState state)
@@ -175,7 +262,7 @@ bool Transfer::isPaused()
 {
     if (!hasClient())
         return m_restored == StoredState::Paused;
-    return m_progress.state() == TransferState::Paused;
+    return m_progress.isHeld();
 }
 
 StoredState Transfer::storedState()
@@ -185,7 +272,7 @@ StoredState Transfer::storedState()
     if (!hasClient() && m_restored)
         return *m_restored;
     if (isRunning())
-        return m_progress.state() == TransferState::Paused ? StoredState::Paused : StoredState::Running;
+        return m_progress.isHeld() ? StoredState::Paused : StoredState::Running;
     const bool complete = m_progress.hasCompleted() || (m_progress.latest() && m_progress.latest()->complete());
     return complete ? StoredState::Complete : StoredState::Stopped;
 }
@@ -195,7 +282,8 @@ std::string Transfer::stateText() const
     if (m_queued)
         return queuedText;
     if (m_adoptedPid && m_adoptedAlive && m_progress.state() != TransferState::Stopped)
-        return m_progress.state() == TransferState::Paused ? "Paused" : adoptedText;
+        // Once its output is read it reads as one started in this run.
+        return m_textIsCurrent ? m_progress.stateText() : m_progress.isHeld() ? "Paused" : adoptedText;
     if (m_restored && !m_child && !m_adoptedAlive) {
         switch (*m_restored) {
         case StoredState::Paused:
@@ -249,16 +337,46 @@ void Transfer::pause()
     changed();
 }
 
-void Transfer::resume()
+kit::ErrorOr<void> Transfer::resume()
 {
     if (!hasClient())
-        return;
+        return {};
+    if (m_progress.isDiskFull()) {
+        // Going on into a full disk would only fail again.
+        const auto folder = kit::DeviceLayout::current().transferWorkingFolder();
+        std::error_code failed;
+        const auto space = std::filesystem::space(folder, failed);
+        if (!failed && space.available < roomToGoOn)
+            return kit::Error { "The disk is still full: " + folder + " has " + sizeText(space.available)
+                + " free. Make room, then resume " + m_name + "." };
+    }
     if (m_child)
         m_child->resume();
     else
         kit::ForeignProcess::resume(*m_adoptedPid);
     m_status = m_child ? downloadingText : adoptedText;
     m_progress.resumed();
+    changed();
+    return {};
+}
+
+void Transfer::noticeDiskFull(std::string_view chunk)
+{
+    if (m_progress.isDiskFull() || !hasClient() || isPaused())
+        return;
+    if (chunk.find("No space left on device") == std::string_view::npos && chunk.find("WriteSlice failed") == std::string_view::npos)
+        return;
+    // Held, not ended: it goes on from where it was once there is room.
+    pause();
+    m_progress.diskFull();
+    const auto folder = kit::DeviceLayout::current().transferWorkingFolder();
+    std::error_code failed;
+    const auto space = std::filesystem::space(folder, failed);
+    const std::string body = m_name + " is paused: " + folder + " has " + (failed ? std::string("no room") : sizeText(space.available) + " free")
+        + ". Make room, then resume it.";
+    kit::log("Disk full: " + body);
+    kit::Platform::current().showNotification("Disk full", body);
+    m_status = "Paused";
     changed();
 }
 
@@ -269,6 +387,9 @@ void Transfer::childEnded(kit::ChildProcess& child)
     refreshProgress(now);
     m_progress.ended(child.terminationStatus());
     refreshProgress(now);
+    // What it wrote last is read, then the end of its output.
+    if (m_handle)
+        m_handle->writerEnded();
     // Its last words stay in view, not a line break that followed them.
     if (m_text && isBlank(*m_text) && !m_lastWords.empty()) {
         m_shown = m_lastWords;
@@ -315,6 +436,11 @@ void Transfer::readPipe(const kit::Notification& notification)
     // Output is decoded leniently: a character cut between reads waits for the
     // rest, and bytes that are no UTF-8 show as replacement characters.
     auto decoded = m_decoder.decode(*bytes);
+    dropPrompt(decoded);
+    if (decoded.empty()) {
+        m_handle->readInBackgroundAndNotify();
+        return;
+    }
     // A client that ends after its error and then a bare line break (in a
     // write of its own) must not leave a blank view: once it has ended, such
     // a chunk keeps its last words in view.
@@ -326,7 +452,9 @@ void Transfer::readPipe(const kit::Notification& notification)
         m_lastWords = decoded;
     if (!decoded.empty()) {
         noticeCompletion(decoded);
+        m_progress.heard(kit::RunLoop::main().now());
         m_failure.feed(decoded);
+        noticeDiskFull(decoded);
         if (m_failure.words())
             m_progress.failed(*m_failure.words());
         m_text = std::move(decoded);
@@ -346,12 +474,16 @@ void Transfer::tick(double now)
         // An adopted client cannot be reaped: its end is seen here.
         m_adoptedAlive = false;
         m_progress.ended(std::nullopt);
+        if (m_handle)
+            m_handle->writerEnded();
         if (onEnded)
             onEnded(*this);
     }
+    if (m_handle)
+        m_handle->poll();
     refreshProgress(now);
     // A held client's last rates are no rates: they show again with its next output.
-    if (!m_text || m_progress.state() == TransferState::Paused || !m_rateIsFresh)
+    if (!m_text || m_progress.isHeld() || !m_rateIsFresh)
         return;
     auto fields = cutStatusLine(*m_text);
     if (!fields)
@@ -370,7 +502,8 @@ void Transfer::refreshProgress(double now)
     // Once ended or complete the headline says so, never contradicting the state.
     if (auto headline = m_progress.headlineText())
         m_status = *headline;
-    if (m_progress.takeCompletion()) {
+    if (m_progress.takeCompletion() && !m_completionTold) {
+        m_completionTold = true;
         kit::log(std::string(completeNotice) + ": " + m_name);
         kit::Platform::current().showNotification(completeNotice, m_name, completionActions(m_path));
     }

@@ -1,16 +1,18 @@
 #pragma once
-// One transfer: a .torrent file, the client child working on it, the read end
-// of its pipe, the decoded output, the one-second cut into the progress and
+// One transfer: a .torrent file, the client child working on it, the file its
+// output goes to (the client outlives the application, so no pipe), the
+// decoded output, the one-second cut into the progress and
 // rate fields, what a person follows (TransferProgress), why it failed
 // (ClientFailure), and the limits it was started with. The transfer tab shows
 // the one in front; the list (TransferList) owns them all.
 //
 // A transfer may also stand for a client left running by an earlier run of
-// the application (adopted by its process id): it is running but unreadable,
-// and Stop ends it. Or for one known from the stored list without a client:
+// the application (adopted by its process id): its output file is read on
+// from its last line, and Stop ends it. Or for one known from the stored list without a client:
 // queued, paused, stopped or complete, until it is started again.
 #include "kit/core/ChildProcess.h"
-#include "kit/core/FileHandle.h"
+#include "kit/core/ErrorOr.h"
+#include "kit/core/FollowedFile.h"
 #include "kit/core/NotificationCenter.h"
 #include "kit/core/Utf8Decoder.h"
 #include "transfers/ClientFailure.h"
@@ -20,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -27,6 +30,12 @@
 enum class StoredState { Running, Paused, Queued, Stopped, Complete };
 const char* storedStateName(StoredState state);
 std::optional<StoredState> storedStateNamed(std::string_view name);
+
+// How a client reaches the application's control channel.
+struct ControlAccess {
+    uint16_t port { 0 };
+    std::string password;
+};
 
 class Transfer : public std::enable_shared_from_this<Transfer> {
 public:
@@ -42,24 +51,39 @@ public:
     const std::string& name() const { return m_name; }
     const TransferOptions& options() const { return m_options; }
 
+    // Where a transfer's client writes its output: one file per torrent, in the state folder.
+    static std::string outputPath(const std::string& torrentPath);
+
     // Starts its client; the error says why it could not be started.
-    std::optional<std::string> start();
+    kit::ErrorOr<void> start();
     // Takes over a client left by an earlier run (checked by the caller).
     void adopt(pid_t pid, bool paused);
     // Known from the stored list, without a client.
     void restoreAs(StoredState state);
+    // What the stored list knew besides: how far it got, and whether the
+    // person was told it completed (told once per transfer, not per start).
+    void restoreProgress(std::optional<std::pair<long long, long long>> pieces, bool completionTold);
+    bool completionTold() const { return m_completionTold; }
+    // Pieces had and in all, as last known.
+    std::optional<std::pair<long long, long long>> lastPieces() const;
     void setQueued(bool queued)
     {
         m_queued = queued;
         if (queued)
             m_status = queuedText;
     }
+    // Clients started from now on connect to the control channel (none: they run without it).
+    void setControlAccess(std::optional<ControlAccess> access) { m_control = std::move(access); }
     // Asked for again while it has no client: the options set now apply.
     void setOptions(const TransferOptions& options) { m_options = options; }
 
     void stop();
     void pause();
-    void resume(); // only a held client; a transfer without one is started by its owner
+    // Only a held client; a transfer without one is started by its owner.
+    // Refused while the disk it fills is still full.
+    kit::ErrorOr<void> resume();
+    // Free space a transfer held for a full disk needs to go on.
+    static constexpr uintmax_t roomToGoOn = 16 * 1024 * 1024;
 
     // The one-second tick: the cut of the latest chunk, the progress, the
     // completion notice, and for an adopted client whether it still lives.
@@ -102,7 +126,9 @@ public:
 private:
     void readPipe(const kit::Notification& notification);
     void childEnded(kit::ChildProcess& child);
+    void followOutput(bool fromLastLine);
     void noticeCompletion(std::string_view chunk);
+    void noticeDiskFull(std::string_view chunk);
     void changed();
 
     std::string m_path;
@@ -110,7 +136,7 @@ private:
     TransferOptions m_options;
 
     std::shared_ptr<kit::ChildProcess> m_child;
-    std::shared_ptr<kit::FileHandle> m_handle;
+    std::shared_ptr<kit::FollowedFile> m_handle;
     kit::Observation m_pipeReads;
     kit::Utf8Decoder m_decoder;
     std::optional<std::string> m_text;
@@ -130,4 +156,6 @@ private:
     bool m_queued { false };
     // Restored without a client: what the list said.
     std::optional<StoredState> m_restored;
+    bool m_completionTold { false };
+    std::optional<ControlAccess> m_control;
 };

@@ -1,6 +1,5 @@
 #include "transfers/TransferList.h"
 
-#include "kit/core/AtomicFile.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/FileManager.h"
 #include "kit/core/ForeignProcess.h"
@@ -24,60 +23,6 @@ std::string normalPath(const std::string& path)
     return std::filesystem::path(path).lexically_normal().string();
 }
 
-std::string escaped(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> unescaped(std::string_view text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
-}
-
 std::optional<long long> wholeNumber(std::string_view text)
 {
     long long value = 0;
@@ -87,27 +32,7 @@ std::optional<long long> wholeNumber(std::string_view text)
     return value;
 }
 
-std::vector<std::string_view> fields(std::string_view line)
-{
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    while (true) {
-        auto tab = line.find('\t', start);
-        out.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-        if (tab == std::string_view::npos)
-            break;
-        start = tab + 1;
-    }
-    return out;
-}
-
 } // namespace
-
-std::string TransferList::storePath()
-{
-    auto settings = std::filesystem::path(kit::DeviceLayout::current().settingsFile());
-    return (settings.parent_path() / fileName).string();
-}
 
 std::string TransferList::limitProblem(std::string_view text)
 {
@@ -179,9 +104,8 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
             return { Asked::AlreadyThere, std::nullopt };
         }
         known->setOptions(options);
-        auto failure = resumeFront();
-        if (failure)
-            return { Asked::Failed, failure };
+        if (auto resumed = resumeFront(); !resumed)
+            return { Asked::Failed, resumed.error().message };
         return { known->isQueued() ? Asked::Queued : Asked::Started, std::nullopt };
     }
     if (runningCount() >= size_t(limit())) {
@@ -194,8 +118,9 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
         return { Asked::Queued, std::nullopt };
     }
     auto transfer = std::make_shared<Transfer>(path, name, options);
-    if (auto failure = transfer->start())
-        return { Asked::Failed, failure }; // the list is as it was
+    transfer->setControlAccess(m_controlAccess);
+    if (auto started = transfer->start(); !started)
+        return { Asked::Failed, started.error().message }; // the list is as it was
     wire(*transfer);
     m_transfers.push_back(transfer);
     m_front = transfer;
@@ -223,27 +148,42 @@ void TransferList::pauseFront()
         m_front->pause();
 }
 
-std::optional<std::string> TransferList::resumeFront()
+kit::ErrorOr<void> TransferList::resumeFront()
 {
     if (!m_front)
-        return std::nullopt;
-    if (m_front->hasClient()) {
-        m_front->resume();
-        return std::nullopt;
-    }
+        return {};
+    if (m_front->hasClient())
+        return m_front->resume();
     if (m_front->isQueued())
-        return std::nullopt;
+        return {};
     if (runningCount() >= size_t(limit())) {
         m_front->setQueued(true);
         store();
         tell();
-        return std::nullopt;
+        return {};
     }
+    m_front->setControlAccess(m_controlAccess);
     auto failure = m_front->start();
     ensureTicking();
     store();
     tell();
     return failure;
+}
+
+kit::ErrorOr<void> TransferList::remove(Transfer& transfer)
+{
+    if (transfer.hasClient() || transfer.isQueued())
+        return kit::Error { transfer.name() + " is still going on: stop it before removing it from the list." };
+    auto keep = transfer.shared_from_this();
+    std::erase_if(m_transfers, [&](auto& t) { return t.get() == &transfer; });
+    if (m_front.get() == &transfer)
+        m_front = m_transfers.empty() ? nullptr : m_transfers.front();
+    std::error_code ignored;
+    std::filesystem::remove(Transfer::outputPath(transfer.path()), ignored);
+    kit::log(transfer.name() + " is removed from the list of transfers; its files stay");
+    store();
+    tell();
+    return {};
 }
 
 void TransferList::transferOutput(Transfer& transfer)
@@ -276,8 +216,9 @@ void TransferList::startQueued()
         if (!transfer->isQueued())
             continue;
         transfer->setQueued(false);
-        if (auto failure = transfer->start()) {
-            kit::log(transfer->name() + ": " + *failure);
+        transfer->setControlAccess(m_controlAccess);
+        if (auto started = transfer->start(); !started) {
+            kit::log(transfer->name() + ": " + started.error().message);
             transfer->restoreAs(StoredState::Stopped);
         }
     }
@@ -310,29 +251,31 @@ void TransferList::endAll()
     for (auto& transfer : m_transfers)
         if (transfer->isAdopted() && transfer->hasClient())
             transfer->stop();
-    // What runs now ends with the application: the next start lists it stopped.
-    std::vector<Record> records;
-    for (auto& transfer : m_transfers) {
-        auto state = transfer->storedState();
-        if (state != StoredState::Complete)
-            state = StoredState::Stopped;
-        records.push_back({ transfer->path(), transfer->name(), state, std::nullopt, transfer->options() });
+    // The person ended the application, and its transfers with it: the next
+    // start lists them stopped.
+    auto records = storedRecords();
+    for (auto& record : records) {
+        if (record.state != StoredState::Complete)
+            record.state = StoredState::Stopped;
+        record.pid.reset();
     }
-    auto text = encode(records);
-    if (auto written = kit::writeFileAtomically(storePath(), reinterpret_cast<const uint8_t*>(text.data()), text.size()); !written)
-        kit::log("The list of transfers could not be stored: " + written.error().message);
+    TransferStore::write(records);
+}
+
+std::vector<TransferStore::Record> TransferList::storedRecords() const
+{
+    std::vector<TransferStore::Record> records;
+    for (auto& transfer : m_transfers)
+        records.push_back({ transfer->path(), transfer->name(), transfer->storedState(), transfer->clientPid(), transfer->options(),
+            transfer->lastPieces(), transfer->completionTold() });
+    return records;
 }
 
 void TransferList::store()
 {
     if (m_restoring || m_ending)
         return;
-    std::vector<Record> records;
-    for (auto& transfer : m_transfers)
-        records.push_back({ transfer->path(), transfer->name(), transfer->storedState(), transfer->clientPid(), transfer->options() });
-    auto text = encode(records);
-    if (auto written = kit::writeFileAtomically(storePath(), reinterpret_cast<const uint8_t*>(text.data()), text.size()); !written)
-        kit::log("The list of transfers could not be stored: " + written.error().message);
+    TransferStore::write(storedRecords());
 }
 
 bool TransferList::isClientOn(pid_t pid, const std::string& torrentPath)
@@ -352,27 +295,13 @@ bool TransferList::isClientOn(pid_t pid, const std::string& torrentPath)
 
 void TransferList::restore()
 {
-    const auto path = storePath();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        kit::log("No stored list of transfers at " + path + ": starting with none");
-        return;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-    auto records = decode(text);
-    if (!records) {
-        // Kept aside for a look; the list starts empty and nothing else is touched.
-        std::error_code ignored;
-        std::filesystem::rename(path, path + ".corrupt", ignored);
-        kit::log("The stored list of transfers at " + path + " cannot be read (kept as " + path + ".corrupt): starting with none");
-        return;
-    }
+    auto records = TransferStore::read();
     m_restoring = true;
-    for (auto& record : *records) {
+    for (auto& record : records) {
         if (find(record.path))
             continue; // never twice
         auto transfer = add(record.path, record.name, record.options);
+        transfer->restoreProgress(record.pieces, record.completionTold);
         const bool wasGoing = record.state == StoredState::Running || record.state == StoredState::Queued || record.state == StoredState::Paused;
         if (wasGoing && record.pid && isClientOn(*record.pid, record.path)) {
             kit::log(record.name + ": the client left running (process " + std::to_string(*record.pid) + ") is taken over");
@@ -402,61 +331,3 @@ std::vector<TransferSummary> TransferList::summaries() const
     return out;
 }
 
-std::string TransferList::encode(const std::vector<Record>& records)
-{
-    // One line a transfer: state, pid, download and upload limit, stop when
-    // complete, path, name; tabs between, escapes within.
-    std::ostringstream out;
-    out << fileHeader << '\n';
-    for (auto& r : records) {
-        out << storedStateName(r.state) << '\t' << (r.pid ? std::to_string(*r.pid) : "") << '\t'
-            << (r.options.downloadLimit ? std::to_string(*r.options.downloadLimit) : "") << '\t'
-            << (r.options.uploadLimit ? std::to_string(*r.options.uploadLimit) : "") << '\t'
-            << (r.options.stopWhenComplete ? "Yes" : "No") << '\t' << escaped(r.path) << '\t' << escaped(r.name) << '\n';
-    }
-    return out.str();
-}
-
-std::optional<std::vector<TransferList::Record>> TransferList::decode(const std::string& text)
-{
-    // A list written whole ends with a line break; anything torn or foreign is no list.
-    if (text.rfind(std::string(fileHeader) + "\n", 0) != 0 || text.back() != '\n')
-        return std::nullopt;
-    std::vector<Record> records;
-    std::string_view rest(text);
-    rest.remove_prefix(std::string_view(fileHeader).size() + 1);
-    while (!rest.empty()) {
-        auto end = rest.find('\n');
-        auto line = rest.substr(0, end);
-        rest.remove_prefix(end + 1);
-        auto f = fields(line);
-        if (f.size() != 7)
-            return std::nullopt;
-        Record r;
-        auto state = storedStateNamed(f[0]);
-        auto path = unescaped(f[5]);
-        auto name = unescaped(f[6]);
-        if (!state || !path || !name || path->empty() || (f[4] != "Yes" && f[4] != "No"))
-            return std::nullopt;
-        r.state = *state;
-        r.path = *path;
-        r.name = *name;
-        if (!f[1].empty()) {
-            auto pid = wholeNumber(f[1]);
-            if (!pid || *pid < 2)
-                return std::nullopt;
-            r.pid = pid_t(*pid);
-        }
-        for (auto [field, out] : { std::pair { f[2], &r.options.downloadLimit }, std::pair { f[3], &r.options.uploadLimit } }) {
-            if (field.empty())
-                continue;
-            auto value = parseLimit(field);
-            if (!value)
-                return std::nullopt;
-            *out = value;
-        }
-        r.options.stopWhenComplete = f[4] == "Yes";
-        records.push_back(std::move(r));
-    }
-    return records;
-}

@@ -15,6 +15,7 @@
 // is kept aside.
 #include "kit/core/Timer.h"
 #include "transfers/Transfer.h"
+#include "transfers/TransferStore.h"
 
 #include <memory>
 #include <optional>
@@ -50,8 +51,6 @@ public:
     static constexpr const char* limitKey = "TransfersAtOnce";
     static constexpr int defaultLimit = 3;
     static constexpr int largestLimit = 20;
-    static constexpr const char* fileName = "transfers.list";
-    static constexpr const char* fileHeader = "quorvane-transfers 1";
 
     // What came of asking for a torrent.
     enum class Asked { Started, Queued, AlreadyThere, Failed };
@@ -62,8 +61,6 @@ public:
 
     std::weak_ptr<TransferListDelegate> delegate;
 
-    // The stored list's file: beside the settings.
-    static std::string storePath();
     // The limit of transfers at once from the stored settings.
     static int storedLimit(kit::UserDefaults& defaults);
     // Why a typed limit is not accepted ("" when it is).
@@ -82,7 +79,11 @@ public:
     void pauseFront();
     // A held client goes on; a transfer without a client starts again (its
     // client resumes from its .bf file), through the limit.
-    std::optional<std::string> resumeFront();
+    kit::ErrorOr<void> resumeFront();
+
+    // Forgets a transfer without a client (stopped, ended, complete): its
+    // files stay where they are; only its output file goes.
+    kit::ErrorOr<void> remove(Transfer& transfer);
 
     // Ends every client and stores them all as stopped (the application ends).
     void endAll();
@@ -94,17 +95,6 @@ public:
     bool isTicking() const { return m_tick && m_tick->isValid(); }
     void tickAll();
 
-    // Encoding of the stored list, exposed for tests.
-    struct Record {
-        std::string path;
-        std::string name;
-        StoredState state { StoredState::Stopped };
-        std::optional<pid_t> pid;
-        TransferOptions options;
-    };
-    static std::string encode(const std::vector<Record>& records);
-    // Nothing when the text is no stored list.
-    static std::optional<std::vector<Record>> decode(const std::string& text);
     // The recorded client still runs on that torrent: the program is the
     // transfer client (or a script of it) and its last argument the torrent.
     static bool isClientOn(pid_t pid, const std::string& torrentPath);
@@ -118,7 +108,9 @@ private:
     void startQueued();
     void ensureTicking();
     void tell();
+    std::vector<TransferStore::Record> storedRecords() const;
 
+    std::optional<ControlAccess> m_controlAccess;
     std::vector<std::shared_ptr<Transfer>> m_transfers;
     std::shared_ptr<Transfer> m_front;
     std::shared_ptr<kit::Timer> m_tick;

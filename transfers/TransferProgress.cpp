@@ -6,7 +6,10 @@
 
 void TransferProgress::started()
 {
+    // How far it had got stays in view until the new client says more.
+    auto last = m_latest;
     *this = TransferProgress {};
+    m_latest = last;
     m_base = TransferState::Connecting;
 }
 
@@ -14,6 +17,13 @@ void TransferProgress::tick(const std::optional<StatusLine>& line, double now)
 {
     if (m_base == TransferState::Idle)
         return;
+    m_now = now;
+    if (!m_lastHeard)
+        m_lastHeard = now;
+    if (m_base != TransferState::Connecting)
+        m_lastPieceAt.reset(); // a held client is not stalled
+    else if (!m_lastPieceAt || (line && m_latest && line->piecesHave > m_latest->piecesHave))
+        m_lastPieceAt = now;
     if (line) {
         m_latest = line;
         if (!line->complete())
@@ -28,6 +38,16 @@ void TransferProgress::tick(const std::optional<StatusLine>& line, double now)
         m_samples.pop_front();
 }
 
+void TransferProgress::restoreLatest(long long piecesHave, long long piecesTotal)
+{
+    if (piecesTotal <= 0 || piecesHave < 0 || piecesHave > piecesTotal)
+        return;
+    StatusLine line;
+    line.piecesHave = piecesHave;
+    line.piecesTotal = piecesTotal;
+    m_latest = line;
+}
+
 void TransferProgress::paused()
 {
     if (m_base == TransferState::Connecting)
@@ -39,6 +59,8 @@ void TransferProgress::resumed()
 {
     if (m_base == TransferState::Paused)
         m_base = TransferState::Connecting;
+    m_diskFull = false;
+    m_lastHeard.reset(); // silence counts from now
 }
 
 void TransferProgress::stopped()
@@ -68,15 +90,23 @@ bool TransferProgress::takeCompletion()
 
 TransferState TransferProgress::state() const
 {
+    if (m_diskFull && (m_base == TransferState::Connecting || m_base == TransferState::Paused))
+        return TransferState::DiskFull;
     if (m_base != TransferState::Connecting)
         return m_base;
+    if (m_lastHeard && m_now - *m_lastHeard >= silence)
+        return TransferState::NotResponding;
     if (!m_latest)
         return TransferState::Connecting;
     if (m_latest->complete())
         return TransferState::Seeding;
-    if (m_latest->seeders + m_latest->leechers > 0 || m_latest->downRateKB > 0)
+    const bool peers = m_latest->seeders + m_latest->leechers > 0;
+    if (peers && m_lastPieceAt && m_now - *m_lastPieceAt >= stall && m_latest->downRateKB == 0)
+        return TransferState::Stalled;
+    if (peers || m_latest->downRateKB > 0)
         return TransferState::Downloading;
-    return TransferState::Connecting;
+    // The client says so while it reaches its tracker; after that nobody is there yet.
+    return m_latest->note == "Connecting" || m_latest->piecesTotal == 0 ? TransferState::Connecting : TransferState::WaitingForPeers;
 }
 
 std::optional<double> TransferProgress::secondsLeft() const
@@ -99,8 +129,16 @@ std::string TransferProgress::stateText() const
         return "";
     case TransferState::Connecting:
         return "Connecting";
+    case TransferState::WaitingForPeers:
+        return "Waiting for peers";
     case TransferState::Downloading:
         return "Downloading";
+    case TransferState::Stalled:
+        return "Stalled: no peer is sending";
+    case TransferState::NotResponding:
+        return "Not responding";
+    case TransferState::DiskFull:
+        return "Disk full: paused";
     case TransferState::Paused:
         return "Paused";
     case TransferState::Seeding:

@@ -13,23 +13,34 @@
 #include <optional>
 #include <string>
 
-enum class TransferState { Idle, Connecting, Downloading, Paused, Seeding, Stopped, Ended };
+enum class TransferState { Idle, Connecting, WaitingForPeers, Downloading, Stalled, NotResponding, DiskFull, Paused, Seeding, Stopped, Ended };
 
 class TransferProgress {
 public:
     static constexpr double window = 15; // seconds of history behind the time left
     static constexpr double shortest = 3; // the history must span at least this
+    // A running client that says nothing this long is stopped from outside or hangs.
+    static constexpr double silence = 30;
+    // Peers but no new piece this long: none of them is sending.
+    static constexpr double stall = 30;
 
     // A new child: nothing known yet.
     void started();
     // The tick: the latest status line, if the latest chunk held one; the
     // previous values stay otherwise.
     void tick(const std::optional<StatusLine>& line, double now);
+    // The client was heard from (output or an answer on its channel).
+    void heard(double now) { m_lastHeard = now; }
+    // The client cannot write: the disk is full. It is held until resumed.
+    void diskFull() { m_diskFull = true; }
+    bool isDiskFull() const { return m_diskFull; }
     void paused();
     void resumed();
     void stopped();
     // The child ended; its exit status (or 128 + signal).
     void ended(std::optional<int> status);
+    // Known from the stored list: how far it had got, shown until a client says more.
+    void restoreLatest(long long piecesHave, long long piecesTotal);
     // The client said in its output that the download is complete.
     void clientSaidComplete() { m_completed = true; }
     // The client said why it cannot go on, in words (ClientFailure); an
@@ -38,6 +49,8 @@ public:
     const std::optional<std::string>& failure() const { return m_failure; }
 
     TransferState state() const;
+    // Paused by the person (or for a full disk), whatever the state says.
+    bool isHeld() const { return m_base == TransferState::Paused; }
     const std::optional<StatusLine>& latest() const { return m_latest; }
     bool hasCompleted() const { return m_completed; }
     // True once per transfer, on the first call after the download completed.
@@ -67,6 +80,10 @@ private:
     TransferState m_base { TransferState::Idle };
     std::optional<StatusLine> m_latest;
     std::deque<Sample> m_samples;
+    double m_now { 0 };
+    std::optional<double> m_lastHeard;
+    std::optional<double> m_lastPieceAt; // when the pieces had last grew (or running began)
+    bool m_diskFull { false };
     std::optional<int> m_exitStatus;
     std::optional<std::string> m_failure;
     bool m_sawIncomplete { false };

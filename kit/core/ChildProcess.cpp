@@ -153,8 +153,39 @@ ErrorOr<void, ChildProcess::LaunchError> ChildProcess::launch()
         error.failure = LaunchFailure::Other;
         return error;
     }
-    const int outFd = m_stdout ? m_stdout->writeFd() : -1;
-    const int errFd = m_stderr ? m_stderr->writeFd() : -1;
+    // Made before the fork, so that what fails is said in the parent's words.
+    auto setUpError = [&](const std::string& what) {
+        LaunchError error;
+        error.code = errno;
+        error.message = what + ": " + std::strerror(error.code);
+        error.failure = LaunchFailure::Other;
+        ::close(errorPipe[0]);
+        ::close(errorPipe[1]);
+        return error;
+    };
+    int fileFd = -1;
+    if (!m_outputFile.empty()) {
+        fileFd = ::open(m_outputFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fileFd < 0)
+            return setUpError(m_outputFile);
+    }
+    int inputPipe[2] = { -1, -1 };
+    if (m_inputText) {
+        if (::pipe2(inputPipe, O_CLOEXEC) != 0) {
+            auto error = setUpError("pipe");
+            if (fileFd >= 0)
+                ::close(fileFd);
+            return error;
+        }
+        // The text fits the pipe's buffer: written whole now, then end of input.
+        const auto& text = *m_inputText;
+        [[maybe_unused]] auto n = ::write(inputPipe[1], text.data(), std::min<size_t>(text.size(), 4096));
+        ::close(inputPipe[1]);
+    }
+    const int outFd = fileFd >= 0 ? fileFd : m_stdout ? m_stdout->writeFd() : -1;
+    const int errFd = fileFd >= 0 ? fileFd : m_stderr ? m_stderr->writeFd() : -1;
+    const int inFd = inputPipe[0];
+    const bool outlives = m_outlives;
     const char* dir = m_currentDirectory.empty() ? nullptr : m_currentDirectory.c_str();
     const pid_t parent = ::getpid();
     if (!g_pidFdAllowed)
@@ -168,19 +199,27 @@ ErrorOr<void, ChildProcess::LaunchError> ChildProcess::launch()
         error.failure = LaunchFailure::Other;
         ::close(errorPipe[0]);
         ::close(errorPipe[1]);
+        if (fileFd >= 0)
+            ::close(fileFd);
+        if (inFd >= 0)
+            ::close(inFd);
         return error;
     }
     if (pid == 0) {
         // Only async-signal-safe calls from here to exec.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            _exit(127);
+        if (outlives) {
+            ::setsid();
+        } else {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                _exit(127);
+        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int s : { SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD })
             ::signal(s, SIG_DFL);
-        int in = ::open("/dev/null", O_RDONLY);
+        int in = inFd >= 0 ? inFd : ::open("/dev/null", O_RDONLY);
         if (in < 0 || ::dup2(in, 0) < 0)
             failInChild(errorPipe[1], SetUpStep, errno);
         if (outFd >= 0 && ::dup2(outFd, 1) < 0)
@@ -193,6 +232,10 @@ ErrorOr<void, ChildProcess::LaunchError> ChildProcess::launch()
         failInChild(errorPipe[1], ExecStep, errno);
     }
     ::close(errorPipe[1]);
+    if (fileFd >= 0)
+        ::close(fileFd);
+    if (inFd >= 0)
+        ::close(inFd);
     ChildFailure failure {};
     ssize_t got;
     do

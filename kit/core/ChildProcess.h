@@ -3,9 +3,11 @@
 // folder, standard output and error (both may go to one pipe), launch,
 // is-running, terminate, suspend, resume.
 //
-// - The child's standard input is /dev/null: it never shares the
-//   application's terminal or script input.
-// - The child is told to end (SIGTERM) when the application dies.
+// - The child's standard input is /dev/null (or a short text given before
+//   launch): it never shares the application's terminal or script input.
+// - The child is told to end (SIGTERM) when the application dies, unless it
+//   is to outlive it: then it runs in a session of its own and goes on when
+//   the application is killed (its output then goes to a file, not a pipe).
 // - Exits are reaped on the main run loop (no zombies); isRunning() is true
 //   from launch until the child has exited, also while it is stopped. The
 //   exit is watched through a pidfd; where the kernel gives none, through
@@ -37,6 +39,12 @@ public:
     void setCurrentDirectoryPath(std::string path) { m_currentDirectory = std::move(path); }
     void setStandardOutput(std::shared_ptr<Pipe> pipe) { m_stdout = std::move(pipe); }
     void setStandardError(std::shared_ptr<Pipe> pipe) { m_stderr = std::move(pipe); }
+    // Standard output and error both appended to this file (made 0600 when new).
+    void setOutputFile(std::string path) { m_outputFile = std::move(path); }
+    // What the child reads on its standard input, then end of input (a few KiB at most).
+    void setStandardInputText(std::string text) { m_inputText = std::move(text); }
+    // No parent-death signal, a session of its own: the child goes on when the application dies.
+    void setOutlivesApplication(bool outlives) { m_outlives = outlives; }
     const std::string& launchPath() const { return m_launchPath; }
     const std::vector<std::string>& arguments() const { return m_arguments; }
     const std::string& currentDirectoryPath() const { return m_currentDirectory; }
@@ -97,6 +105,9 @@ private:
     std::string m_currentDirectory;
     std::shared_ptr<Pipe> m_stdout;
     std::shared_ptr<Pipe> m_stderr;
+    std::string m_outputFile;
+    std::optional<std::string> m_inputText;
+    bool m_outlives { false };
     pid_t m_pid { -1 };
     int m_pidFd { -1 };
     bool m_launched { false };

@@ -103,6 +103,16 @@ std::string DeviceLayout::supportFolder() const
     return data + "/quorvane";
 }
 
+std::string DeviceLayout::stateFolder() const
+{
+    if (hasRoot())
+        return devicePath("/var/mobile/Library/Quorvane/state");
+    auto state = env("XDG_STATE_HOME");
+    if (state.empty())
+        state = userHome() + "/.local/state";
+    return state + "/quorvane";
+}
+
 std::string DeviceLayout::settingsFile() const
 {
     if (hasRoot())
@@ -116,7 +126,7 @@ std::string DeviceLayout::settingsFile() const
 void DeviceLayout::prepare() const
 {
     std::error_code ec;
-    for (auto& dir : { downloadsFolder(), documentsFolder(), supportFolder(),
+    for (auto& dir : { downloadsFolder(), documentsFolder(), supportFolder(), stateFolder(),
              std::filesystem::path(settingsFile()).parent_path().string() })
         std::filesystem::create_directories(dir, ec);
 }

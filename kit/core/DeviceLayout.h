@@ -26,6 +26,7 @@ public:
     std::string transferWorkingFolder() const;
     std::string settingsFile() const;
     std::string supportFolder() const;        // kit's own state (identifiers and such)
+    std::string stateFolder() const;          // what outlives a run: the transfer clients' output
 
     // Maps a fixed device path (absolute) into the layout.
     std::string devicePath(const std::string& fixedPath) const;

@@ -65,15 +65,15 @@ TEST_F(TransferListTest, TheStoredListReadsBackAsWrittenAndNothingTornOrForeignI
     TransferOptions limited;
     limited.downloadLimit = 100;
     limited.stopWhenComplete = true;
-    std::vector<TransferList::Record> records {
-        { "/d/a\tb\\c\n.torrent", "a\tb", StoredState::Running, 4242, limited },
+    std::vector<TransferStore::Record> records {
+        { "/d/a\tb\\c\n.torrent", "a\tb", StoredState::Running, 4242, limited, std::pair { 3LL, 8LL }, true },
         { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {} },
         { "/d/p.torrent", "p", StoredState::Paused, 17, {} },
         { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {} },
         { "/d/c.torrent", "c", StoredState::Complete, std::nullopt, {} },
     };
-    auto text = TransferList::encode(records);
-    auto back = TransferList::decode(text);
+    auto text = TransferStore::encode(records);
+    auto back = TransferStore::decode(text);
     ASSERT_TRUE(back);
     ASSERT_EQ(back->size(), records.size());
     EXPECT_EQ((*back)[0].path, records[0].path) << "tabs, backslashes and line breaks in a path survive";
@@ -82,18 +82,25 @@ TEST_F(TransferListTest, TheStoredListReadsBackAsWrittenAndNothingTornOrForeignI
     EXPECT_EQ((*back)[0].options.downloadLimit, 100);
     EXPECT_FALSE((*back)[0].options.uploadLimit);
     EXPECT_TRUE((*back)[0].options.stopWhenComplete);
+    EXPECT_EQ((*back)[0].pieces, (std::pair { 3LL, 8LL })) << "how far it got is shown again after a restart";
+    EXPECT_TRUE((*back)[0].completionTold) << "a completion is told once per transfer";
+    EXPECT_FALSE((*back)[1].pieces);
     for (size_t i = 0; i < records.size(); ++i)
         EXPECT_EQ((*back)[i].state, records[i].state);
 
-    EXPECT_FALSE(TransferList::decode(text.substr(0, text.size() - 3))) << "a list written half is no list";
-    EXPECT_FALSE(TransferList::decode(""));
-    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nflying\t\t\t\tNo\t/a\ta\n"));
-    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t1\t\t\tNo\t/a\ta\n")) << "pid 1 is never a client";
-    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t-5\t\t\tNo\t/a\ta\n"));
-    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t\t0\t\tNo\t/a\ta\n")) << "a limit is 1 or more";
-    EXPECT_FALSE(TransferList::decode("quorvane-transfers 1\nrunning\t\t\t\tNo\t\ta\n")) << "no path";
-    EXPECT_FALSE(TransferList::decode("settings 1\n"));
-    EXPECT_TRUE(TransferList::decode("quorvane-transfers 1\n")) << "an empty list is a list";
+    EXPECT_FALSE(TransferStore::decode(text.substr(0, text.size() - 3))) << "a list written half is no list";
+    EXPECT_FALSE(TransferStore::decode(""));
+    EXPECT_FALSE(TransferStore::decode("quorvane-transfers 1\nflying\t\t\t\tNo\t/a\ta\n"));
+    EXPECT_FALSE(TransferStore::decode("quorvane-transfers 1\nrunning\t1\t\t\tNo\t/a\ta\n")) << "pid 1 is never a client";
+    EXPECT_FALSE(TransferStore::decode("quorvane-transfers 1\nrunning\t-5\t\t\tNo\t/a\ta\n"));
+    EXPECT_FALSE(TransferStore::decode("quorvane-transfers 1\nrunning\t\t0\t\tNo\t/a\ta\n")) << "a limit is 1 or more";
+    EXPECT_FALSE(TransferStore::decode("quorvane-transfers 1\nrunning\t\t\t\tNo\t\ta\n")) << "no path";
+    EXPECT_FALSE(TransferStore::decode("settings 1\n"));
+    EXPECT_TRUE(TransferStore::decode("quorvane-transfers 1\n")) << "an empty list is a list";
+    auto older = TransferStore::decode("quorvane-transfers 1\nrunning\t\t\t\tNo\t/a\ta\n");
+    ASSERT_TRUE(older) << "a list of the first format is read";
+    EXPECT_EQ((*older)[0].path, "/a");
+    EXPECT_FALSE(TransferStore::decode("quorvane-transfers 2\nrunning\t\t\t\tNo\t/a\ta\t9/8\tNo\n")) << "more pieces than in all";
 }
 
 TEST_F(TransferListTest, TheLimitComesFromTheSettingsWithThreeForNothingOrNonsense)
@@ -135,16 +142,16 @@ TEST_F(TransferListTest, OnlyTheClientOnThatTorrentCountsAsLeftRunning)
 
 TEST_F(TransferListTest, ACorruptListStartsEmptySaysSoAndIsKeptAside)
 {
-    writeFile(TransferList::storePath(), "quorvane-transfers 1\nrunning\tgarbage\n");
+    writeFile(TransferStore::path(), "quorvane-transfers 1\nrunning\tgarbage\n");
     auto list = std::make_shared<TransferList>();
     list->restore();
     EXPECT_TRUE(list->transfers().empty());
     EXPECT_TRUE(logShows("cannot be read"));
-    EXPECT_TRUE(std::filesystem::exists(TransferList::storePath() + ".corrupt"));
+    EXPECT_TRUE(std::filesystem::exists(TransferStore::path() + ".corrupt"));
     EXPECT_EQ(starts(), 0u);
 
     auto fresh = std::make_shared<TransferList>();
-    std::filesystem::remove(TransferList::storePath());
+    std::filesystem::remove(TransferStore::path());
     fresh->restore();
     EXPECT_TRUE(logShows("No stored list of transfers"));
 }
@@ -154,8 +161,8 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
     kit::UserDefaults::standard().setObject("2", TransferList::limitKey);
     TransferOptions limited;
     limited.uploadLimit = 7;
-    writeFile(TransferList::storePath(),
-        TransferList::encode({
+    writeFile(TransferStore::path(),
+        TransferStore::encode({
             { "/d/r.torrent", "r", StoredState::Running, std::nullopt, limited },
             { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {} },
             { "/d/z.torrent", "z", StoredState::Running, std::nullopt, {} },
@@ -179,7 +186,7 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
     EXPECT_EQ(list->front(), all[0].get());
 
     // What is stored now says so, with the clients' process ids.
-    auto stored = TransferList::decode(readFile(TransferList::storePath()));
+    auto stored = TransferStore::decode(readFile(TransferStore::path()));
     ASSERT_TRUE(stored);
     ASSERT_EQ(stored->size(), 5u);
     EXPECT_EQ((*stored)[0].state, StoredState::Running);
@@ -200,7 +207,7 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
 
     // The end marks every one stopped, with no process id.
     list->endAll();
-    stored = TransferList::decode(readFile(TransferList::storePath()));
+    stored = TransferStore::decode(readFile(TransferStore::path()));
     ASSERT_TRUE(stored);
     for (auto& record : *stored) {
         EXPECT_EQ(record.state, StoredState::Stopped) << record.path;
@@ -215,8 +222,8 @@ TEST_F(TransferListTest, AClientLeftRunningIsAdoptedAndStopEndsIt)
     orphan->setArguments({ "/d/o.torrent" });
     ASSERT_TRUE(orphan->launch());
     ASSERT_TRUE(loop.runUntil([&] { return TransferList::isClientOn(orphan->processIdentifier(), "/d/o.torrent"); }, 10));
-    writeFile(TransferList::storePath(),
-        TransferList::encode({ { "/d/o.torrent", "o", StoredState::Running, orphan->processIdentifier(), {} } }));
+    writeFile(TransferStore::path(),
+        TransferStore::encode({ { "/d/o.torrent", "o", StoredState::Running, orphan->processIdentifier(), {} } }));
     auto list = std::make_shared<TransferList>();
     list->restore();
     ASSERT_EQ(list->transfers().size(), 1u);

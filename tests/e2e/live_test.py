@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""End-to-end tests of transfers that live apart from the application: the
+headless shell killed in the middle of a real transfer in a loopback swarm,
+started again, and the transfer going on to its last byte."""
+import glob
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from headless_test import HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
+
+STATE = "var/mobile/Library/Quorvane/state/transfers"
+
+
+def clients_on(torrent):
+    return [int(p) for p in subprocess.run(["pgrep", "-f", "ctorrent.* " + torrent], capture_output=True, text=True).stdout.split()]
+
+
+class KilledShellTest(unittest.TestCase):
+    def setUp(self):
+        self.device = Device("real")
+        # 8 MiB at about 400 KB/s: some twenty seconds to catch it on the way.
+        self.swarm = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", self.device.path("swarm"),
+             "--torrent-out", self.device.path(DOWNLOADS), "--lifetime", "280", "--watch-stdin",
+             "--size", str(8 * 1024 * 1024), "--seed-rate", "400"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.swarm.stdout.readline().strip()
+        self.assertTrue(line.startswith("ready "), line)
+        self.torrent = line[len("ready "):]
+        self.name = os.path.basename(self.torrent)
+        self.shells = []
+
+    def tearDown(self):
+        for shell in self.shells:
+            if shell.poll() is None:
+                shell.kill()
+            shell.wait()
+        for pid in clients_on(self.torrent):
+            os.kill(pid, signal.SIGKILL)
+        self.swarm.stdin.close()
+        self.swarm.wait(timeout=30)
+        self.swarm.stdout.close()
+        self.device.close()
+
+    def start_shell(self, script):
+        # Its log goes to a file: a pipe nobody reads could hold the shell up.
+        log = open(self.device.path(f"shell-{len(self.shells)}.log"), "w")
+        shell = subprocess.Popen([HEADLESS, "--root", self.device.root, "--script", "-"], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=log, text=True)
+        log.close()
+        shell.stdin.write(script)
+        shell.stdin.close()
+        self.shells.append(shell)
+        return shell
+
+    def pieces_had(self):
+        """The latest [had/total] the client wrote into its output file."""
+        logs = glob.glob(self.device.path(STATE, "*.log"))
+        if not logs:
+            return 0, 0
+        with open(logs[0], "rb") as f:
+            found = re.findall(rb"\[([0-9]+)/([0-9]+)/[0-9]+\]", f.read())
+        return (int(found[-1][0]), int(found[-1][1])) if found else (0, 0)
+
+    def wait_for_share(self, share, seconds=90):
+        end = time.time() + seconds
+        while time.time() < end:
+            had, total = self.pieces_had()
+            if total and had >= share * total:
+                return had
+            time.sleep(0.2)
+        self.fail(f"the client did not get to {share:.0%} within {seconds} s")
+
+    def test_a_killed_shell_leaves_its_client_which_the_next_start_finds_and_a_dead_one_starts_again(self):
+        first = self.start_shell(hand_over(self.torrent, self.name) + "until 200 Seeding (complete)\n")
+        self.wait_for_share(0.2)
+        first.kill()
+        first.wait()
+        clients = clients_on(self.torrent)
+        self.assertEqual(len(clients), 1, "the client goes on without the application")
+        client = clients[0]
+        had_then = self.pieces_had()[0]
+
+        # The next start takes it over and shows how far it is.
+        second = self.start_shell("tab 3\nuntil 30 %\nwait 2\ndump\necho dumped-now\nuntil 200 never\n")
+        deadline = time.time() + 60
+        out = ""
+        while time.time() < deadline and "dumped-now" not in out:
+            line = second.stdout.readline()
+            if not line:
+                break
+            out += line
+        self.assertTrue(pid_alive(client))
+        dump = transfer_tab_dumps(out)[-1]
+        self.assertRegex(dump, r'UILabel \(255,80,55,20\) "[0-9]+ %"', "a taken-over client shows its share")
+        self.assertGreater(self.pieces_had()[0], had_then, "and it still fetches")
+
+        # Killed again, and its client with it this time: the next start begins it anew.
+        self.wait_for_share(0.5)
+        second.kill()
+        second.wait()
+        os.kill(client, signal.SIGKILL)
+        self.assertTrue(wait_gone(client))
+        third = self.start_shell("tab 3\nuntil 200 Seeding (complete)\nwait 2\ndump\nquit\n")
+        out, _ = third.communicate(timeout=240)
+        with open(self.device.path("shell-2.log")) as f:
+            self.assertEqual(third.returncode, 0, f.read())
+        self.assertIn('"100 %"', transfer_tab_dumps(out)[-1])
+        with open(self.device.path("swarm/seed/quorvane-sample.bin"), "rb") as a, \
+                open(self.device.path(DOWNLOADS, "quorvane-sample.bin"), "rb") as b:
+            self.assertTrue(a.read() == b.read(), "every byte arrived, and right")
+        self.assertEqual(clients_on(self.torrent), [], "quitting ends the client")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,203 @@
+#include "transfers/TransferStore.h"
+
+#include "kit/core/AtomicFile.h"
+#include "kit/core/DeviceLayout.h"
+#include "kit/core/Log.h"
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+std::string escaped(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> unescaped(std::string_view text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        switch (text[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::optional<long long> wholeNumber(std::string_view text)
+{
+    long long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::vector<std::string_view> fields(std::string_view line)
+{
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    while (true) {
+        auto tab = line.find('\t', start);
+        out.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+        if (tab == std::string_view::npos)
+            break;
+        start = tab + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string TransferStore::path()
+{
+    auto settings = std::filesystem::path(kit::DeviceLayout::current().settingsFile());
+    return (settings.parent_path() / fileName).string();
+}
+
+std::vector<TransferStore::Record> TransferStore::read()
+{
+    const auto file = path();
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        kit::log("No stored list of transfers at " + file + ": starting with none");
+        return {};
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    auto records = decode(text);
+    if (!records) {
+        // Kept aside for a look; the list starts empty and nothing else is touched.
+        std::error_code ignored;
+        std::filesystem::rename(file, file + ".corrupt", ignored);
+        kit::log("The stored list of transfers at " + file + " cannot be read (kept as " + file + ".corrupt): starting with none");
+        return {};
+    }
+    return *records;
+}
+
+void TransferStore::write(const std::vector<Record>& records)
+{
+    auto text = encode(records);
+    if (auto written = kit::writeFileAtomically(path(), reinterpret_cast<const uint8_t*>(text.data()), text.size()); !written)
+        kit::log("The list of transfers could not be stored: " + written.error().message);
+}
+
+std::string TransferStore::encode(const std::vector<Record>& records)
+{
+    // One line a transfer: state, pid, download and upload limit, stop when
+    // complete, path, name, pieces had/in all, completion told; tabs
+    // between, escapes within.
+    std::ostringstream out;
+    out << fileHeader << '\n';
+    for (auto& r : records) {
+        out << storedStateName(r.state) << '\t' << (r.pid ? std::to_string(*r.pid) : "") << '\t'
+            << (r.options.downloadLimit ? std::to_string(*r.options.downloadLimit) : "") << '\t'
+            << (r.options.uploadLimit ? std::to_string(*r.options.uploadLimit) : "") << '\t'
+            << (r.options.stopWhenComplete ? "Yes" : "No") << '\t' << escaped(r.path) << '\t' << escaped(r.name) << '\t'
+            << (r.pieces ? std::to_string(r.pieces->first) + "/" + std::to_string(r.pieces->second) : "") << '\t'
+            << (r.completionTold ? "Yes" : "No") << '\n';
+    }
+    return out.str();
+}
+
+std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const std::string& text)
+{
+    // A list written whole ends with a line break; anything torn or foreign is no list.
+    const bool first = text.rfind(std::string(firstHeader) + "\n", 0) == 0;
+    if ((!first && text.rfind(std::string(fileHeader) + "\n", 0) != 0) || text.back() != '\n')
+        return std::nullopt;
+    const size_t fieldCount = first ? 7 : 9;
+    std::vector<Record> records;
+    std::string_view rest(text);
+    rest.remove_prefix(std::string_view(fileHeader).size() + 1);
+    while (!rest.empty()) {
+        auto end = rest.find('\n');
+        auto line = rest.substr(0, end);
+        rest.remove_prefix(end + 1);
+        auto f = fields(line);
+        if (f.size() != fieldCount)
+            return std::nullopt;
+        Record r;
+        auto state = storedStateNamed(f[0]);
+        auto path = unescaped(f[5]);
+        auto name = unescaped(f[6]);
+        if (!state || !path || !name || path->empty() || (f[4] != "Yes" && f[4] != "No"))
+            return std::nullopt;
+        r.state = *state;
+        r.path = *path;
+        r.name = *name;
+        if (!f[1].empty()) {
+            auto pid = wholeNumber(f[1]);
+            if (!pid || *pid < 2)
+                return std::nullopt;
+            r.pid = pid_t(*pid);
+        }
+        for (auto [field, out] : { std::pair { f[2], &r.options.downloadLimit }, std::pair { f[3], &r.options.uploadLimit } }) {
+            if (field.empty())
+                continue;
+            auto value = parseLimit(field);
+            if (!value)
+                return std::nullopt;
+            *out = value;
+        }
+        r.options.stopWhenComplete = f[4] == "Yes";
+        if (!first) {
+            if (!f[7].empty()) {
+                auto slash = f[7].find('/');
+                auto have = wholeNumber(f[7].substr(0, slash));
+                auto total = slash == std::string_view::npos ? std::nullopt : wholeNumber(f[7].substr(slash + 1));
+                if (!have || !total || *have < 0 || *total <= 0 || *have > *total)
+                    return std::nullopt;
+                r.pieces = std::pair { *have, *total };
+            }
+            if (f[8] != "Yes" && f[8] != "No")
+                return std::nullopt;
+            r.completionTold = f[8] == "Yes";
+        }
+        records.push_back(std::move(r));
+    }
+    return records;
+}
