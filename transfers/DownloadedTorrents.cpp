@@ -10,6 +10,7 @@
 #include "kit/gfx/Fonts.h"
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
+#include "transfers/TransferDetailsViewController.h"
 #include "transfers/TransferOptions.h"
 
 #include <algorithm>
@@ -72,7 +73,15 @@ void DownloadedTorrents::loadView()
         root->addSubview(l);
         return l.get();
     };
-    torrentLabel = label({ 10, 8, 300, 22 }, noTorrentText, kit::Font::boldSystemFont(15));
+    torrentLabel = label({ 10, 8, 236, 22 }, noTorrentText, kit::Font::boldSystemFont(15));
+    auto details = kit::Button::create({ 250, 2, 60, 30 }, "Details", [this] {
+        if (!m_frontCleared)
+            showDetails(m_list->frontPointer());
+    });
+    details->setAutoresizingMask(L);
+    details->setEnabled(false);
+    detailsButton = details.get();
+    root->addSubview(details);
     status = label({ 10, 32, 300, 20 }, "Idle", kit::Font::systemFont(14));
     prog = label({ 10, 56, 90, 20 }, "", kit::Font::systemFont(13), W | R);
     dnLabel = label({ 110, 56, 95, 20 }, "", kit::Font::systemFont(13), L | W | R);
@@ -90,6 +99,8 @@ void DownloadedTorrents::loadView()
     stateLabel->setLineBreakMode(kit::LineBreakMode::WordWrap);
     timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13), L | W);
     timeLeftLabel->setTextAlignment(kit::TextAlignment::Right);
+    noteLabel = label({ 10, 139, 300, 14 }, "", kit::Font::systemFont(11));
+    noteLabel->setTextColor(kit::Color::rgba(0.6f, 0.2f, 0.1f));
     auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 153, 300, 199 });
     tv->setBackgroundColor(kit::Color::white());
     tv->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
@@ -332,6 +343,13 @@ void DownloadedTorrents::refreshProgress()
         twoLines = true;
     }
     stateLabel->setNumberOfLines(twoLines ? 2 : 1);
+    // The note shares the state's second line: it waits while the state needs it.
+    std::string note = m_list->channelProblem();
+#if QUORVANE_HAS_CONTROL
+    if (front && front->control() && !front->control()->infos().empty())
+        note = front->control()->infos().back();
+#endif
+    noteLabel->setText(twoLines ? "" : note);
     refreshButtons();
 }
 
@@ -345,6 +363,7 @@ void DownloadedTorrents::refreshButtons()
     stopButton->setEnabled(running || (front && front->isQueued()));
     pauseButton->setEnabled(running && !paused);
     resumeButton->setEnabled((running && paused) || restartable);
+    detailsButton->setEnabled(front != nullptr);
 }
 
 void DownloadedTorrents::spreadButtons()
@@ -439,13 +458,21 @@ void DownloadedTorrents::rebuildTransferRows()
             r.transfer = weak;
             r.width = width;
             r.row = row.get();
-            r.name = addLabel({ 6, 2, width - 66, 16 }, kit::Font::systemFont(12));
-            r.percent = addLabel({ width - 58, 2, 52, 16 }, kit::Font::systemFont(12), kit::TextAlignment::Right);
+            r.name = addLabel({ 6, 2, width - 102, 16 }, kit::Font::systemFont(12));
+            r.percent = addLabel({ width - 94, 2, 52, 16 }, kit::Font::systemFont(12), kit::TextAlignment::Right);
+            // Its details, a finger wide at the row's end.
+            auto more = kit::Button::create({ width - 36, 2, 34, rowHeight - 6 }, "›", [this, weak] {
+                if (auto t = weak.lock())
+                    showDetails(t);
+            });
+            more->setAccessibilityLabel("Details of " + all[first + i]->name());
+            r.details = more.get();
+            row->addSubview(more);
             auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 6, 23, 60, 6 });
             bar->setUserInteractionEnabled(false);
             r.bar = bar.get();
             row->addSubview(bar);
-            r.state = addLabel({ 72, 19, width - 78, 14 }, kit::Font::systemFont(11));
+            r.state = addLabel({ 72, 19, width - 114, 14 }, kit::Font::systemFont(11));
             transferListView->addSubview(row);
             m_rows.push_back(r);
         }
@@ -489,6 +516,15 @@ void DownloadedTorrents::Resumepressed()
         return;
     if (auto resumed = m_list->resumeFront(); !resumed)
         reportStartFailure(resumed.error().message);
+}
+
+void DownloadedTorrents::showDetails(const std::shared_ptr<Transfer>& transfer)
+{
+    if (!transfer)
+        return;
+    auto details = std::make_shared<TransferDetailsViewController>(m_list, transfer);
+    m_details = details;
+    presentModalViewController(details, true);
 }
 
 void DownloadedTorrents::goQueue()

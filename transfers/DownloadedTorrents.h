@@ -41,6 +41,7 @@
 #include <vector>
 
 class TipsViewController;
+class TransferDetailsViewController;
 
 class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate, public TransferListDelegate {
 public:
@@ -65,6 +66,7 @@ public:
     void Pausepressed();
     void Resumepressed();
     void goQueue();
+    void showDetails(const std::shared_ptr<Transfer>& transfer);
 
     // Outlets (the tab's view tree holds them).
     kit::TextView* txtView { nullptr };
@@ -83,6 +85,10 @@ public:
     kit::Button* pauseButton { nullptr };
     kit::Button* resumeButton { nullptr };
     kit::Button* optionsButton { nullptr };
+    // Opens the front transfer's details (also each row's "›").
+    kit::Button* detailsButton { nullptr };
+    // A line under the state: the tracker's last words, or why the control channel is not there.
+    kit::Label* noteLabel { nullptr };
 
     // The view that holds the list of transfers (none with fewer than two).
     kit::View* transferListView { nullptr };
@@ -128,6 +134,7 @@ private:
     std::optional<std::string> m_downloadTorrent;
     std::vector<std::string> m_queueArray;
     std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
+    std::weak_ptr<TransferDetailsViewController> m_details; // not owned once presented
     // The transfer shown; none after a question cleared the last one.
     std::weak_ptr<Transfer> m_shown;
     bool m_frontCleared { false };
@@ -141,6 +148,7 @@ private:
         kit::Label* percent { nullptr };
         kit::ProgressView* bar { nullptr };
         kit::Label* state { nullptr };
+        kit::Button* details { nullptr };
     };
     std::vector<TransferRow> m_rows;
 };

@@ -11,8 +11,8 @@
 
 class TipsViewController : public kit::ViewController, public kit::TextFieldDelegate {
 public:
-    static constexpr const char* appliesText = "Changes apply when the next transfer starts; a running transfer keeps "
-                                               "what it started with.";
+    static constexpr const char* appliesText = "The limits apply at once, shared by every running transfer; "
+                                               "stop when complete applies to the next start.";
 
     std::string className() const override { return "TipsViewController"; }
     void loadView() override;

@@ -214,6 +214,15 @@ void Transfer::adopt(pid_t pid, bool paused)
     changed();
 }
 
+void Transfer::joinFromElsewhere()
+{
+    m_elsewhere = true;
+    m_queued = false;
+    m_restored.reset();
+    m_progress.started();
+    m_status = downloadingText;
+}
+
 void Transfer::restoreProgress(std::optional<std::pair<long long, long long>> pieces, bool completionTold)
 {
     if (pieces)
@@ -237,8 +246,77 @@ void Transfer::restoreAs(StoredState state)
         m_status = stateText();
 }
 
+#if QUORVANE_HAS_CONTROL
+namespace {
+bool connected(const std::shared_ptr<ControlClient>& channel)
+{
+    return channel && channel->isConnected();
+}
+
+// The channel's figures in the status line's terms, so that one reckoning serves both.
+StatusLine lineFromStatus(const ClientStatus& status)
+{
+    StatusLine line;
+    line.seeders = status.seeders;
+    line.leechers = status.leechers;
+    line.peers = status.trackerSeeders + status.trackerLeechers;
+    line.piecesHave = status.piecesHave;
+    line.piecesTotal = status.piecesTotal;
+    line.piecesAvailable = status.piecesAvailable;
+    line.downRateKB = status.downRate / 1024;
+    line.upRateKB = status.upRate / 1024;
+    line.downloadedMB = status.downTotal / (1024 * 1024);
+    line.uploadedMB = status.upTotal / (1024 * 1024);
+    line.downCountKB = status.downTotal / 1024;
+    line.upCountKB = status.upTotal / 1024;
+    return line;
+}
+} // namespace
+
+void Transfer::attachControl(std::shared_ptr<ControlClient> client)
+{
+    m_channel = std::move(client);
+    sentDownloadLimit.reset();
+    sentUploadLimit.reset();
+    std::weak_ptr<Transfer> weak = weak_from_this();
+    m_channel->onClosed = [weak](ControlClient&) {
+        auto self = weak.lock();
+        if (!self || !self->m_elsewhere)
+            return;
+        // A client known only by its channel has ended for us when it goes
+        // after we asked it to stop; otherwise it may come back.
+        if (self->m_progress.state() == TransferState::Stopped) {
+            self->m_progress.ended(0);
+            if (self->onEnded)
+                self->onEnded(*self);
+        }
+        self->changed();
+    };
+    // A client paused before the application went stays paused; files
+    // switched off stay off.
+    if (m_progress.isHeld())
+        m_channel->setPaused(true);
+    if (chosenFiles && !chosenFiles->empty())
+        m_channel->setFiles(std::vector<int>(chosenFiles->begin(), chosenFiles->end()));
+    m_channel->askStatus();
+    changed();
+}
+
+ControlClient* Transfer::control() const
+{
+    return m_channel.get();
+}
+#else
+void Transfer::attachControl(std::shared_ptr<ControlClient>) { }
+ControlClient* Transfer::control() const { return nullptr; }
+#endif
+
 bool Transfer::hasClient()
 {
+#if QUORVANE_HAS_CONTROL
+    if (m_elsewhere)
+        return connected(m_channel) && m_progress.state() != TransferState::Ended;
+#endif
     if (m_child)
         return m_child->isRunning();
     return m_adoptedPid && m_adoptedAlive;
@@ -281,6 +359,8 @@ std::string Transfer::stateText() const
 {
     if (m_queued)
         return queuedText;
+    if (m_elsewhere && m_progress.state() != TransferState::Ended && m_progress.state() != TransferState::Stopped)
+        return m_progress.stateText() + " (started elsewhere)";
     if (m_adoptedPid && m_adoptedAlive && m_progress.state() != TransferState::Stopped)
         // Once its output is read it reads as one started in this run.
         return m_textIsCurrent ? m_progress.stateText() : m_progress.isHeld() ? "Paused" : adoptedText;
@@ -314,6 +394,14 @@ void Transfer::stop()
     m_progress.stopped();
     // Also wakes a paused client, so it can end; one that ignores the request
     // is killed, so that "Stopped" holds.
+#if QUORVANE_HAS_CONTROL
+    if (m_elsewhere) {
+        // No signal reaches it: it is asked to quit.
+        m_channel->quit();
+        changed();
+        return;
+    }
+#endif
     if (m_child)
         m_child->terminate(stopGraceSeconds);
     else
@@ -325,9 +413,16 @@ void Transfer::pause()
 {
     if (!hasClient() || isPaused())
         return;
+#if QUORVANE_HAS_CONTROL
+    // Through the channel the client stays connected and answers; a stopped
+    // process would read as one that does not respond.
+    if (connected(m_channel))
+        m_channel->setPaused(true);
+    else
+#endif
     if (m_child)
         m_child->suspend();
-    else
+    else if (m_adoptedPid)
         kit::ForeignProcess::suspend(*m_adoptedPid);
     m_status = "Paused";
     m_progress.paused();
@@ -350,11 +445,16 @@ kit::ErrorOr<void> Transfer::resume()
             return kit::Error { "The disk is still full: " + folder + " has " + sizeText(space.available)
                 + " free. Make room, then resume " + m_name + "." };
     }
+#if QUORVANE_HAS_CONTROL
+    if (connected(m_channel))
+        m_channel->setPaused(false);
+#endif
+    // Also one held by a signal before its channel came.
     if (m_child)
         m_child->resume();
-    else
+    else if (m_adoptedPid)
         kit::ForeignProcess::resume(*m_adoptedPid);
-    m_status = m_child ? downloadingText : adoptedText;
+    m_status = m_child || m_elsewhere ? downloadingText : adoptedText;
     m_progress.resumed();
     changed();
     return {};
@@ -481,6 +581,17 @@ void Transfer::tick(double now)
     }
     if (m_handle)
         m_handle->poll();
+#if QUORVANE_HAS_CONTROL
+    // The client sends no status on its own: it is asked every second, and
+    // for its files and peers now and then.
+    if (connected(m_channel)) {
+        m_channel->askStatus();
+        if (m_ticks++ % 5 == 0) {
+            m_channel->askDetail();
+            m_channel->askPeers();
+        }
+    }
+#endif
     refreshProgress(now);
     // A held client's last rates are no rates: they show again with its next output.
     if (!m_text || m_progress.isHeld() || !m_rateIsFresh)
@@ -498,6 +609,14 @@ void Transfer::refreshProgress(double now)
     std::optional<StatusLine> line;
     if (m_text && m_textIsCurrent)
         line = lastStatusLine(*m_text);
+#if QUORVANE_HAS_CONTROL
+    // The channel's figures, where there are any, are the client's own numbers.
+    if (m_channel && m_channel->status()) {
+        line = lineFromStatus(*m_channel->status());
+        if (m_channel->isConnected())
+            m_progress.heard(m_channel->lastHeard());
+    }
+#endif
     m_progress.tick(line, now);
     // Once ended or complete the headline says so, never contradicting the state.
     if (auto headline = m_progress.headlineText())

@@ -16,12 +16,14 @@
 #include "kit/core/NotificationCenter.h"
 #include "kit/core/Utf8Decoder.h"
 #include "transfers/ClientFailure.h"
+#include "transfers/ControlGlue.h"
 #include "transfers/TransferOptions.h"
 #include "transfers/TransferProgress.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -74,6 +76,19 @@ public:
     }
     // Clients started from now on connect to the control channel (none: they run without it).
     void setControlAccess(std::optional<ControlAccess> access) { m_control = std::move(access); }
+    // The client's control channel, once it has connected (a client of this
+    // run, one taken over, or one started elsewhere); none before.
+    void attachControl(std::shared_ptr<ControlClient> client);
+    ControlClient* control() const;
+    // Known only through its channel: started by hand or on another machine.
+    bool isElsewhere() const { return m_elsewhere; }
+    void joinFromElsewhere();
+    // Limits of its own (bytes/s), set in its details; nothing: its share of the total.
+    std::optional<long long> ownDownloadLimit, ownUploadLimit;
+    // The files chosen in its details (numbers from 1); nothing: as the client has them.
+    std::optional<std::set<int>> chosenFiles;
+    // What was last sent to its client, so that the same is not sent again.
+    std::optional<long long> sentDownloadLimit, sentUploadLimit;
     // Asked for again while it has no client: the options set now apply.
     void setOptions(const TransferOptions& options) { m_options = options; }
 
@@ -158,4 +173,7 @@ private:
     std::optional<StoredState> m_restored;
     bool m_completionTold { false };
     std::optional<ControlAccess> m_control;
+    std::shared_ptr<ControlClient> m_channel;
+    bool m_elsewhere { false };
+    int m_ticks { 0 };
 };

@@ -7,6 +7,7 @@
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
+#include "transfers/BandwidthShare.h"
 
 #include <algorithm>
 #include <charconv>
@@ -69,6 +70,104 @@ size_t TransferList::runningCount() const
     return size_t(std::count_if(m_transfers.begin(), m_transfers.end(), [](auto& t) { return t->isRunning(); }));
 }
 
+void TransferList::startControlChannel()
+{
+    if (m_channelTried)
+        return;
+    m_channelTried = true;
+#if QUORVANE_HAS_CONTROL
+    auto password = ControlDevice::password();
+    if (!password) {
+        m_channelProblem = "The control channel cannot be used (" + password.error().message + "): transfers run without it.";
+        kit::log(m_channelProblem);
+        return;
+    }
+    const uint16_t stored = ControlDevice::storedPort();
+    auto server = ControlServer::listen(stored, password.value());
+    if (!server) {
+        m_channelProblem = "Port " + std::to_string(stored) + " on 127.0.0.1 is held by another program (" + server.error().message
+            + "): transfers run without the control channel.";
+        kit::log(m_channelProblem);
+        return;
+    }
+    m_server = server.release();
+    if (stored == 0)
+        ControlDevice::storePort(m_server->port());
+    m_server->onClient = [weak = weak_from_this()](const std::shared_ptr<ControlClient>& client) {
+        if (auto self = weak.lock())
+            self->clientConnected(client);
+    };
+    m_controlAccess = ControlAccess { m_server->port(), password.value() };
+    kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()));
+#endif
+}
+
+void TransferList::clientConnected([[maybe_unused]] const std::shared_ptr<ControlClient>& client)
+{
+#if QUORVANE_HAS_CONTROL
+    if (auto* known = find(client->torrentPath())) {
+        known->attachControl(client);
+        return;
+    }
+    // Started by hand or on another machine: it joins the list, not the stored one.
+    const auto name = std::filesystem::path(client->torrentPath()).filename().string();
+    kit::log(name + ": a client started elsewhere joins the list (" + client->key() + ")");
+    auto transfer = add(client->torrentPath(), name, {});
+    transfer->joinFromElsewhere();
+    transfer->attachControl(client);
+    if (!m_front)
+        m_front = transfer;
+    ensureTicking();
+    tell();
+#endif
+}
+
+void TransferList::balanceLimits()
+{
+#if QUORVANE_HAS_CONTROL
+    // The options screen's limits are a total for every running transfer,
+    // shared by what each uses; a transfer's own limits stand apart.
+    auto options = TransferOptions::stored(kit::UserDefaults::standard());
+    for (bool down : { true, false }) {
+        const auto total = down ? options.downloadLimit : options.uploadLimit;
+        std::vector<Transfer*> sharing;
+        std::vector<long long> rates;
+        for (auto& t : m_transfers) {
+            auto* channel = t->control();
+            if (!channel || !channel->isConnected() || !t->hasClient())
+                continue;
+            auto& own = down ? t->ownDownloadLimit : t->ownUploadLimit;
+            auto& sent = down ? t->sentDownloadLimit : t->sentUploadLimit;
+            long long wanted = -1;
+            if (own)
+                wanted = *own;
+            else if (!total)
+                wanted = 0;
+            if (wanted >= 0) {
+                if (sent != wanted) {
+                    down ? channel->setDownloadLimit(wanted) : channel->setUploadLimit(wanted);
+                    sent = wanted;
+                }
+                continue;
+            }
+            sharing.push_back(t.get());
+            auto& status = channel->status();
+            rates.push_back(status ? (down ? status->downRate : status->upRate) : 0);
+        }
+        if (!total || sharing.empty())
+            continue;
+        auto limits = BandwidthShare::allot(*total * 1024, rates);
+        for (size_t i = 0; i < sharing.size(); ++i) {
+            auto& sent = down ? sharing[i]->sentDownloadLimit : sharing[i]->sentUploadLimit;
+            if (sent == limits[i])
+                continue;
+            down ? sharing[i]->control()->setDownloadLimit(limits[i]) : sharing[i]->control()->setUploadLimit(limits[i]);
+            sent = limits[i];
+        }
+    }
+#endif
+}
+
 void TransferList::wire(Transfer& transfer)
 {
     transfer.onEnded = kit::bindWeak(*this, &TransferList::transferEnded);
@@ -96,6 +195,7 @@ void TransferList::ensureTicking()
 
 TransferList::Answer TransferList::ask(const std::string& path, const std::string& name, const TransferOptions& options)
 {
+    startControlChannel();
     if (auto* known = find(path)) {
         // Never a second client on one torrent: the known one comes to the front.
         m_front = known->shared_from_this();
@@ -239,6 +339,8 @@ void TransferList::tickAll()
         transfer->tick(now);
     // A limit raised on the options screen lets queued ones start.
     startQueued();
+    if (m_ticks++ % balanceTicks == 0)
+        balanceLimits();
     if (auto d = delegate.lock())
         d->transferListTicked();
 }
@@ -266,7 +368,8 @@ std::vector<TransferStore::Record> TransferList::storedRecords() const
 {
     std::vector<TransferStore::Record> records;
     for (auto& transfer : m_transfers)
-        records.push_back({ transfer->path(), transfer->name(), transfer->storedState(), transfer->clientPid(), transfer->options(),
+        if (!transfer->isElsewhere())
+            records.push_back({ transfer->path(), transfer->name(), transfer->storedState(), transfer->clientPid(), transfer->options(),
             transfer->lastPieces(), transfer->completionTold() });
     return records;
 }
@@ -295,6 +398,7 @@ bool TransferList::isClientOn(pid_t pid, const std::string& torrentPath)
 
 void TransferList::restore()
 {
+    startControlChannel();
     auto records = TransferStore::read();
     m_restoring = true;
     for (auto& record : records) {

@@ -87,6 +87,16 @@ public:
 
     // Ends every client and stores them all as stopped (the application ends).
     void endAll();
+    // Listens for the clients' control channel (before any client starts);
+    // why it cannot, when it cannot: transfers then run without it.
+    void startControlChannel();
+    const std::string& channelProblem() const { return m_channelProblem; }
+    // Shares the total limits among running transfers and sends each its
+    // own (on the tick, every few seconds, and when a limit is set).
+    void balanceLimits();
+    // Seconds between two shares of the total limits among running transfers.
+    static constexpr int balanceTicks = 3;
+
     // Reads the stored list and brings it back (once, at start).
     void restore();
     void store();
@@ -109,8 +119,13 @@ private:
     void ensureTicking();
     void tell();
     std::vector<TransferStore::Record> storedRecords() const;
+    void clientConnected(const std::shared_ptr<ControlClient>& client);
 
     std::optional<ControlAccess> m_controlAccess;
+    std::shared_ptr<ControlServer> m_server;
+    std::string m_channelProblem;
+    bool m_channelTried { false };
+    int m_ticks { 0 };
     std::vector<std::shared_ptr<Transfer>> m_transfers;
     std::shared_ptr<Transfer> m_front;
     std::shared_ptr<kit::Timer> m_tick;

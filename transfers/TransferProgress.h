@@ -30,7 +30,11 @@ public:
     // previous values stay otherwise.
     void tick(const std::optional<StatusLine>& line, double now);
     // The client was heard from (output or an answer on its channel).
-    void heard(double now) { m_lastHeard = now; }
+    void heard(double when)
+    {
+        if (!m_lastHeard || when > *m_lastHeard)
+            m_lastHeard = when;
+    }
     // The client cannot write: the disk is full. It is held until resumed.
     void diskFull() { m_diskFull = true; }
     bool isDiskFull() const { return m_diskFull; }

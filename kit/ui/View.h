@@ -98,6 +98,9 @@ public:
     virtual std::string className() const { return "UIView"; }
     // The text a view shows, for the headless dump and accessibility.
     virtual std::string displayText() const { return {}; }
+    // What a screen reader calls it where the words it shows do not say (a "›").
+    const std::string& accessibilityLabel() const { return m_accessibilityLabel; }
+    void setAccessibilityLabel(std::string label) { m_accessibilityLabel = std::move(label); }
 
     const Rect& frame() const { return m_frame; }
     void setFrame(const Rect& frame);
@@ -214,6 +217,7 @@ private:
     bool m_userInteraction { true };
     bool m_clips { false };
     bool m_autoresizesSubviews { true };
+    std::string m_accessibilityLabel;
     AutoresizingMask m_autoresizingMask { ViewAutoresizingNone };
     Color m_backgroundColor { Color::clear() };
     Transform m_transform;

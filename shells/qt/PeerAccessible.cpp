@@ -125,6 +125,8 @@ public:
         if (!v)
             return {};
         if (t == QAccessible::Name) {
+            if (!v->accessibilityLabel().empty())
+                return qs(v->accessibilityLabel());
             if (auto* b = dynamic_cast<kit::Button*>(v))
                 return b->title().empty() ? labelsWithin(*b) : qs(b->title());
             if (auto* field = dynamic_cast<kit::TextField*>(v))

@@ -2,6 +2,7 @@
 """End-to-end tests: the application driven through the headless shell, with
 real child processes, a real transfer client and a loopback swarm."""
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -54,6 +55,15 @@ set DownloadTorrentBool Yes
 """ + ("tab 0\n" if leave else "") + """tab 3
 answer 1
 """
+
+
+def client_arguments(path):
+    """The arguments a client was started with, after the control channel's
+    two, which every client of the application gets first."""
+    with open(path) as f:
+        args = f.read().split("\n")[:-1]
+    assert args[:1] == ["-S"] and re.fullmatch(r"127\.0\.0\.1:[0-9]+:", args[1]), args
+    return args[2:]
 
 
 def transfer_tab_dumps(out):
@@ -126,7 +136,7 @@ quit
         self.assertEqual(result.returncode, 0, result.stderr)
         out = result.stdout
         self.assertIn("Do you want to download:\\n " + self.torrent, out)
-        self.assertIn('UILabel (10,8,300,22) "%s"' % name, out)
+        self.assertIn('UILabel (10,8,236,22) "%s"' % name, out)
         # Every piece in: the headline agrees with the state instead of "Downloading ...".
         self.assertIn('"Complete, sharing ..."', out)
         self.assertIn('"Seeding (complete)"', out)

@@ -13,7 +13,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import hand_over, DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script  # noqa: E402
+from headless_test import hand_over, DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script, client_arguments  # noqa: E402
 
 RECORDED = os.path.join(HERE, "..", "transfers", "data", "download-pause-seed.out")
 
@@ -65,8 +65,8 @@ quit
             self.assertIn('"Complete"', after)
             self.assertEqual(result.stdout.count("notification Download complete: s.torrent"), 1, result.stdout)
             self.assertIn("Download complete: s.torrent", result.stderr)
-            with open(device.path("args")) as f:
-                self.assertEqual(f.read(), device.path(DOWNLOADS, "s.torrent") + "\n", "no options: the path alone")
+            self.assertEqual(client_arguments(device.path("args")), [device.path(DOWNLOADS, "s.torrent")],
+                             "no options: the path alone")
         finally:
             device.close()
 
@@ -151,8 +151,7 @@ quit
         self.assertIn('"100 %"', after)
         self.assertIn('"Complete"', after)
         self.assertEqual(result.stdout.count("notification Download complete: " + self.name), 1, result.stdout)
-        with open(self.device.path("args")) as f:
-            self.assertEqual(f.read(), self.torrent + "\n")
+        self.assertEqual(client_arguments(self.device.path("args")), [self.torrent])
         with open(self.device.path("swarm/seed/quorvane-sample.bin"), "rb") as a, \
                 open(self.device.path(DOWNLOADS, "quorvane-sample.bin"), "rb") as b:
             self.assertEqual(a.read(), b.read())
@@ -173,11 +172,10 @@ defaults
 quit
 """, timeout=200)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("Changes apply when the next transfer starts", result.stdout)
+        self.assertIn("The limits apply at once", result.stdout)
         self.assertIn("UploadLimit = 50", result.stdout)  # typed into the front field
         self.assertIn("StopWhenComplete = Yes", result.stdout)
-        with open(self.device.path("args")) as f:
-            self.assertEqual(f.read().split("\n"), ["-D", "2000", "-U", "50", "-e", "0", self.torrent, ""])
+        self.assertEqual(client_arguments(self.device.path("args")), ["-D", "2000", "-U", "50", "-e", "0", self.torrent])
         after = transfer_tab_dumps(result.stdout)[-1]
         self.assertIn('"Ended (complete)"', after)
         self.assertIn('"100 %"', after)

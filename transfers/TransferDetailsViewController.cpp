@@ -1,0 +1,353 @@
+#include "transfers/TransferDetailsViewController.h"
+
+#include "kit/core/Log.h"
+#include "kit/core/WeakBind.h"
+#include "transfers/TransferList.h"
+#include "transfers/TransferOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
+const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
+constexpr float rowHeight = 30;
+
+std::string bytesText(long long bytes)
+{
+    char text[32];
+    if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%lld KB", bytes / 1024);
+    else if (bytes < 1024LL * 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024 * 1024));
+    else
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / (1024.0 * 1024 * 1024));
+    return text;
+}
+
+std::string percentOf(long long part, long long whole)
+{
+    if (whole <= 0)
+        return "not known";
+    return std::to_string(int(std::floor(100.0 * double(std::min(part, whole)) / double(whole)))) + " %";
+}
+
+std::string limitText(const std::optional<long long>& bytes)
+{
+    return bytes ? std::to_string(*bytes / 1024) : std::string();
+}
+} // namespace
+
+TransferDetailsViewController::TransferDetailsViewController(std::weak_ptr<TransferList> list, std::weak_ptr<Transfer> transfer)
+    : m_list(std::move(list))
+    , m_transfer(std::move(transfer))
+{
+}
+
+std::optional<TransferDetailsViewController::SeedGoal> TransferDetailsViewController::parseSeedGoal(std::string_view text)
+{
+    SeedGoal goal;
+    if (!text.empty() && (text.back() == 'x' || text.back() == 'X')) {
+        text.remove_suffix(1);
+        double ratio = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ratio);
+        if (text.empty() || error != std::errc() || end != text.data() + text.size() || !(ratio > 0) || ratio > 1000)
+            return std::nullopt;
+        goal.ratio = ratio;
+        return goal;
+    }
+    int hours = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), hours);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || hours < 0 || hours > 10000)
+        return std::nullopt;
+    goal.hours = hours;
+    return goal;
+}
+
+void TransferDetailsViewController::loadView()
+{
+    const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
+               R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;
+    auto root = kit::View::create(kit::Rect { 0, 0, 320, 460 });
+    root->setBackgroundColor(kit::Color::groupTableViewBackground());
+    auto label = [&](kit::Rect frame, kit::Font font, kit::AutoresizingMask mask) {
+        auto l = kit::View::create<kit::Label>(frame);
+        l->setFont(font);
+        l->setAutoresizingMask(mask);
+        root->addSubview(l);
+        return l.get();
+    };
+    titleLabel = label({ 20, 10, 280, 24 }, kit::Font::boldSystemFont(17), W);
+    summaryLabel = label({ 20, 36, 280, 32 }, kit::Font::systemFont(12), W);
+    summaryLabel->setNumberOfLines(2);
+    summaryLabel->setLineBreakMode(kit::LineBreakMode::WordWrap);
+
+    float y = 72;
+    auto field = [&](const char* caption, const char* placeholder) {
+        auto* l = label({ 20, y, 170, 31 }, kit::Font::systemFont(15), W | R);
+        l->setText(caption);
+        auto f = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
+        f->setBackgroundColor(kit::Color::white());
+        f->setPlaceholder(placeholder);
+        f->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
+        f->setAutoresizingMask(L | W);
+        root->addSubview(f);
+        y += 34;
+        return f.get();
+    };
+    // The placeholders name the fields for a screen reader too.
+    downLimitTextField = field("Its download limit (KB/s)", "download KB/s");
+    upLimitTextField = field("Its upload limit (KB/s)", "upload KB/s");
+    seedTextField = field("Seed for (hours, or 2x)", "seed hours");
+    noteLabel = label({ 20, y, 280, 16 }, kit::Font::systemFont(11), W);
+    noteLabel->setTextColor(noteColor);
+    noteLabel->setText("Applied at once to the running transfer.");
+    y += 18;
+
+    auto list = kit::View::create<kit::TableView>(kit::Rect { 10, y, 300, 372 - y });
+    list->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
+    list->setRowHeight(rowHeight);
+    list->setBackgroundColor(kit::Color::white());
+    list->setDataSource(kit::weakAs<kit::TableViewDataSource>(*this));
+    list->setDelegate(kit::weakAs<kit::TableViewDelegate>(*this));
+    table = list.get();
+    root->addSubview(list);
+
+    auto remove = kit::Button::create(kit::Rect { 10, 380, 150, 37 }, "Remove from list", [this] { removeFromList(); });
+    remove->setAutoresizingMask(T | R | W);
+    removeButton = remove.get();
+    root->addSubview(remove);
+    auto done = kit::Button::create(kit::Rect { 170, 380, 140, 37 }, "Done", [this] { dismissAction(); });
+    done->setAutoresizingMask(T | L | W);
+    doneButton = done.get();
+    root->addSubview(done);
+    setView(root);
+
+    if (auto transfer = m_transfer.lock()) {
+        downLimitTextField->setText(limitText(transfer->ownDownloadLimit));
+        upLimitTextField->setText(limitText(transfer->ownUploadLimit));
+    }
+    refresh();
+}
+
+void TransferDetailsViewController::viewDidAppear(bool)
+{
+    m_refresh = kit::Timer::scheduled(1.0, true, [weak = kit::weakAs<TransferDetailsViewController>(*this)](kit::Timer&) {
+        if (auto self = weak.lock())
+            self->refresh();
+    });
+}
+
+void TransferDetailsViewController::viewDidDisappear(bool)
+{
+    if (m_refresh)
+        m_refresh->invalidate();
+    m_refresh.reset();
+}
+
+std::vector<std::string> TransferDetailsViewController::rowTexts(int section) const
+{
+    return section >= 0 && section < SectionCount ? m_rows[section] : std::vector<std::string> {};
+}
+
+void TransferDetailsViewController::refresh()
+{
+    auto transfer = m_transfer.lock();
+    if (!titleLabel)
+        return;
+    for (auto& rows : m_rows)
+        rows.clear();
+    if (!transfer) {
+        titleLabel->setText("");
+        summaryLabel->setText("This transfer is no longer in the list.");
+        table->reloadData();
+        return;
+    }
+    titleLabel->setText(transfer->name());
+    const auto& progress = transfer->progress();
+    const auto percent = progress.percentText();
+    summaryLabel->setText(transfer->stateText() + (percent.empty() ? "" : ", " + percent)
+        + (progress.ratesText().empty() ? "" : "   " + progress.ratesText()));
+    removeButton->setEnabled(!transfer->hasClient() && !transfer->isQueued());
+
+    auto& swarm = m_rows[SwarmSection];
+    auto& files = m_rows[FilesSection];
+    auto& peers = m_rows[PeersSection];
+    files.push_back("Files: tap one to fetch or skip it");
+    peers.push_back("Peers");
+#if QUORVANE_HAS_CONTROL
+    auto* channel = transfer->control();
+    if (channel && channel->status()) {
+        const auto& s = *channel->status();
+        swarm.push_back("Seeders: " + std::to_string(s.seeders) + " connected, " + std::to_string(s.trackerSeeders) + " known to the tracker");
+        swarm.push_back("Leechers: " + std::to_string(s.leechers) + " connected, " + std::to_string(s.trackerLeechers) + " known to the tracker");
+        swarm.push_back("Pieces: " + std::to_string(s.piecesHave) + " of " + std::to_string(s.piecesTotal) + "; the swarm has "
+            + percentOf(s.piecesAvailable, s.piecesTotal) + " of the torrent");
+        swarm.push_back("This session: " + bytesText(s.downTotal) + " down, " + bytesText(s.upTotal) + " up");
+        swarm.push_back("Limits: " + (s.downLimit ? bytesText(s.downLimit) + "/s" : std::string("none")) + " down, "
+            + (s.upLimit ? bytesText(s.upLimit) + "/s" : std::string("none")) + " up");
+    } else {
+        swarm.push_back(channel ? "Swarm: waiting for the client's first report" : "Swarm: not known (the client has no control channel)");
+    }
+    const auto& infos = channel ? channel->infos() : std::vector<std::string> {};
+    swarm.push_back("Tracker: " + (infos.empty() ? std::string("no word from it") : infos.back()));
+    if (channel && channel->detail()) {
+        const auto& chosen = transfer->chosenFiles;
+        for (auto& f : channel->detail()->files) {
+            const bool fetched = chosen ? chosen->count(f.number) > 0 : f.priority != 0;
+            files.push_back(std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + bytesText(f.size) + ", " + percentOf(f.have, f.pieces));
+        }
+    } else {
+        files.push_back("Not known yet");
+    }
+    if (channel && !channel->peers().empty()) {
+        for (auto& p : channel->peers())
+            peers.push_back(p.address + ": \u2193 " + TransferProgress::rateText(p.downRate / 1024) + " \u2191 "
+                + TransferProgress::rateText(p.upRate / 1024) + ", " + p.relationText());
+    } else {
+        peers.push_back(channel ? "No peer connected" : "Not known");
+    }
+#else
+    swarm.push_back("Swarm: not known (the client has no control channel)");
+    files.push_back("Not known");
+    peers.push_back("Not known");
+#endif
+    table->reloadData();
+}
+
+int TransferDetailsViewController::tableViewNumberOfRowsInSection(kit::TableView&, int section)
+{
+    return int(rowTexts(section).size());
+}
+
+std::shared_ptr<kit::TableViewCell> TransferDetailsViewController::tableViewCellForRowAtIndexPath(kit::TableView& tableView, kit::IndexPath indexPath)
+{
+    auto cell = tableView.dequeueReusableCellWithIdentifier("detail");
+    if (!cell)
+        cell = kit::TableViewCell::create({ 0, 0, tableView.bounds().size.width, rowHeight }, "detail");
+    const auto rows = rowTexts(indexPath.section);
+    const bool heading = indexPath.row == 0 && indexPath.section != SwarmSection;
+    cell->setFont(heading ? kit::Font::boldSystemFont(13) : kit::Font::systemFont(13));
+    cell->setText(indexPath.row < int(rows.size()) ? rows[size_t(indexPath.row)] : "");
+    return cell;
+}
+
+void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexPath indexPath)
+{
+#if QUORVANE_HAS_CONTROL
+    auto transfer = m_transfer.lock();
+    if (!transfer || indexPath.section != FilesSection || indexPath.row == 0)
+        return;
+    auto* channel = transfer->control();
+    if (!channel || !channel->detail() || !channel->isConnected())
+        return;
+    const auto& all = channel->detail()->files;
+    const size_t index = size_t(indexPath.row - 1);
+    if (index >= all.size())
+        return;
+    std::set<int> chosen;
+    if (transfer->chosenFiles)
+        chosen = *transfer->chosenFiles;
+    else
+        for (auto& f : all)
+            if (f.priority != 0)
+                chosen.insert(f.number);
+    const int number = all[index].number;
+    if (chosen.count(number)) {
+        if (chosen.size() == 1) {
+            noteLabel->setTextColor(problemColor);
+            noteLabel->setText("At least one file is fetched; stop the transfer to fetch none.");
+            return;
+        }
+        chosen.erase(number);
+    } else {
+        chosen.insert(number);
+    }
+    transfer->chosenFiles = chosen;
+    channel->setFiles(std::vector<int>(chosen.begin(), chosen.end()));
+    kit::log(transfer->name() + ": " + all[index].name + (chosen.count(number) ? " is fetched" : " is skipped"));
+    noteLabel->setTextColor(noteColor);
+    noteLabel->setText("Applied at once to the running transfer.");
+    refresh();
+#else
+    (void)indexPath;
+#endif
+}
+
+void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
+{
+    auto transfer = m_transfer.lock();
+    if (!transfer)
+        return;
+    auto problem = [&](const std::string& words) {
+        noteLabel->setTextColor(problemColor);
+        noteLabel->setText(words);
+    };
+    if (&field == downLimitTextField || &field == upLimitTextField) {
+        const bool down = &field == downLimitTextField;
+        if (auto why = limitProblem(field.text()); !why.empty())
+            return problem(std::string(down ? "Download" : "Upload") + " limit not set: " + why);
+        auto value = parseLimit(field.text());
+        auto& own = down ? transfer->ownDownloadLimit : transfer->ownUploadLimit;
+        own = value ? std::optional<long long>(*value * 1024) : std::nullopt;
+    } else if (&field == seedTextField) {
+        if (field.text().empty())
+            return;
+        auto goal = parseSeedGoal(field.text());
+        if (!goal)
+            return problem("Seeding goal not set: whole hours (72) or a ratio (1.5x)");
+#if QUORVANE_HAS_CONTROL
+        auto* channel = transfer->control();
+        if (!channel || !channel->isConnected())
+            return problem("Seeding goal not set: the client has no control channel now");
+        if (goal->hours >= 0)
+            channel->setSeedTime(goal->hours);
+        else
+            channel->setSeedRatio(goal->ratio);
+#endif
+    }
+    noteLabel->setTextColor(noteColor);
+    noteLabel->setText("Applied at once to the running transfer.");
+    // The list sends limits on its next share; sooner is better for a person watching.
+    if (auto list = m_list.lock())
+        list->balanceLimits();
+}
+
+bool TransferDetailsViewController::textFieldShouldReturn(kit::TextField& field)
+{
+    field.resignFirstResponder();
+    return true;
+}
+
+void TransferDetailsViewController::removeFromList()
+{
+    auto transfer = m_transfer.lock();
+    if (!transfer)
+        return;
+    auto alert = kit::AlertView::create("Remove " + transfer->name() + "?",
+        "It leaves the list of transfers; its files stay in the downloads folder.",
+        kit::weakAs<kit::AlertViewDelegate>(*this), "Cancel", { "Remove" });
+    alert->show();
+}
+
+void TransferDetailsViewController::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+{
+    if (index != 1)
+        return;
+    auto transfer = m_transfer.lock();
+    auto list = m_list.lock();
+    if (!transfer || !list)
+        return;
+    if (auto removed = list->remove(*transfer); !removed) {
+        noteLabel->setTextColor(problemColor);
+        noteLabel->setText(removed.error().message);
+        return;
+    }
+    dismissAction();
+}
+
+void TransferDetailsViewController::dismissAction()
+{
+    dismissModalViewControllerAnimated(true);
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The details of one transfer, shown over the transfer tab: its state and
+// swarm (seeders and leechers connected and known to the tracker, how much
+// of the torrent the swarm has), its files (size, share had, fetched or
+// skipped: a tap switches a file, at once), its peers (address, rates, who
+// chokes whom, in words), the tracker's last words, limits of its own and
+// its seeding goal, both applied at once, and a way to remove it from the
+// list once it has no client. Refreshed every second while shown; what the
+// channel has not told yet reads as not known.
+#include "kit/core/Timer.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/TableView.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/ViewController.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class Transfer;
+class TransferList;
+
+class TransferDetailsViewController : public kit::ViewController,
+                                      public kit::TableViewDataSource,
+                                      public kit::TableViewDelegate,
+                                      public kit::TextFieldDelegate,
+                                      public kit::AlertViewDelegate {
+public:
+    enum Section { SwarmSection, FilesSection, PeersSection, SectionCount };
+
+    TransferDetailsViewController(std::weak_ptr<TransferList> list, std::weak_ptr<Transfer> transfer);
+    std::string className() const override { return "TransferDetailsViewController"; }
+    void loadView() override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+    int numberOfSectionsInTableView(kit::TableView&) override { return SectionCount; }
+    int tableViewNumberOfRowsInSection(kit::TableView& table, int section) override;
+    std::shared_ptr<kit::TableViewCell> tableViewCellForRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath) override;
+    void tableViewDidSelectRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath) override;
+    void textFieldDidChange(kit::TextField& field) override;
+    bool textFieldShouldReturn(kit::TextField& field) override;
+    void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+
+    // What the rows say, section by section (what the table shows).
+    std::vector<std::string> rowTexts(int section) const;
+    void refresh();
+    void removeFromList();
+    void dismissAction();
+
+    kit::Label* titleLabel { nullptr };
+    kit::Label* summaryLabel { nullptr };
+    kit::TextField* downLimitTextField { nullptr };
+    kit::TextField* upLimitTextField { nullptr };
+    kit::TextField* seedTextField { nullptr };
+    kit::Label* noteLabel { nullptr };
+    kit::TableView* table { nullptr };
+    kit::Button* removeButton { nullptr };
+    kit::Button* doneButton { nullptr };
+
+    // The seeding goal as typed: whole hours ("72"), or a ratio ("1.5x").
+    struct SeedGoal {
+        int hours { -1 };
+        double ratio { -1 };
+    };
+    static std::optional<SeedGoal> parseSeedGoal(std::string_view text);
+
+private:
+    std::weak_ptr<TransferList> m_list;
+    std::weak_ptr<Transfer> m_transfer;
+    std::shared_ptr<kit::Timer> m_refresh;
+    std::vector<std::string> m_rows[SectionCount];
+};
