@@ -1,5 +1,6 @@
 #pragma once
 #if __has_include("transfers/ControlServer.h")
+#include "transfers/ControlDevice.h"
 #include "transfers/ControlServer.h"
 #define QUORVANE_HAS_CONTROL 1
 #else

@@ -14,7 +14,7 @@ const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
 const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
 constexpr float rowHeight = 30;
 
-std::string bytesText(long long bytes)
+[[maybe_unused]] std::string bytesText(long long bytes)
 {
     char text[32];
     if (bytes < 1024 * 1024)
@@ -26,7 +26,7 @@ std::string bytesText(long long bytes)
     return text;
 }
 
-std::string percentOf(long long part, long long whole)
+[[maybe_unused]] std::string percentOf(long long part, long long whole)
 {
     if (whole <= 0)
         return "not known";

@@ -18,8 +18,10 @@ void TransferProgress::tick(const std::optional<StatusLine>& line, double now)
     if (m_base == TransferState::Idle)
         return;
     m_now = now;
-    if (!m_lastHeard)
-        m_lastHeard = now;
+    // A line unlike the last one is the client speaking (its spinner turns
+    // with every line); the same one again is only what it said before.
+    if (!m_lastHeard || (line && (!m_latest || !(*line == *m_latest))))
+        heard(now);
     if (m_base != TransferState::Connecting)
         m_lastPieceAt.reset(); // a held client is not stalled
     else if (!m_lastPieceAt || (line && m_latest && line->piecesHave > m_latest->piecesHave))

@@ -21,7 +21,8 @@ namespace kit {
 
 class FollowedFile : public std::enable_shared_from_this<FollowedFile> {
 public:
-    static constexpr const char* ReadCompletionNotification = "NSFileHandleReadCompletionNotification";
+    // Its own name: an observer of every pipe read must not take it for a FileHandle.
+    static constexpr const char* ReadCompletionNotification = "FollowedFileReadCompletionNotification";
     static constexpr const char* DataItem = "NSFileHandleNotificationDataItem";
     static constexpr size_t chunkSize = 64 * 1024;
     static constexpr off_t largestSize = 1024 * 1024;

@@ -109,7 +109,11 @@ def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--dir", required=True, help="working folder (created; payload, torrent, logs)")
     p.add_argument("--name", default="quorvane-sample.bin", help="payload file name")
+    p.add_argument("--count", type=int, default=1,
+                   help="torrents in the swarm, each with a payload and a seeder of its own (NAME-2, NAME-3, ... after the first)")
     p.add_argument("--size", type=int, default=4 * 1024 * 1024, help="payload size in bytes")
+    p.add_argument("--files", type=int, default=0,
+                   help="make each payload a folder of this many files (a.bin, b.bin, ...) sharing the size")
     p.add_argument("--torrent-out", help="also copy the .torrent into this folder")
     p.add_argument("--lifetime", type=float, default=300, help="seconds until everything stops")
     p.add_argument("--watch-stdin", action="store_true", help="stop when standard input closes")
@@ -123,31 +127,43 @@ def main():
     work = os.path.abspath(args.dir)
     seed_dir = os.path.join(work, "seed")
     os.makedirs(seed_dir, exist_ok=True)
-    payload = os.path.join(seed_dir, args.name)
+    names = [args.name] + [f"{args.name}-{i}" for i in range(2, args.count + 1)]
     rng = random.Random(20261207)
-    with open(payload, "wb") as f:
-        left = args.size
-        while left > 0:
-            n = min(left, 1 << 20)
-            f.write(rng.randbytes(n))
-            left -= n
+    def fill(path, size):
+        with open(path, "wb") as f:
+            left = size
+            while left > 0:
+                n = min(left, 1 << 20)
+                f.write(rng.randbytes(n))
+                left -= n
+
+    for name in names:
+        if args.files:
+            os.makedirs(os.path.join(seed_dir, name), exist_ok=True)
+            for i in range(args.files):
+                fill(os.path.join(seed_dir, name, chr(ord("a") + i) + ".bin"), args.size // args.files)
+        else:
+            fill(os.path.join(seed_dir, name), args.size)
 
     tracker_port = free_port("127.0.0.1")
     announce = f"http://127.0.0.1:{tracker_port}/announce"
-    torrent = os.path.join(work, args.name + ".torrent")
-    if os.path.exists(torrent):
-        os.unlink(torrent)
-    subprocess.run([args.ctorrent, "-t", "-u", announce, "-l", "65536", "-s", torrent, args.name],
-                   cwd=seed_dir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   check=True)
-    ihash = info_hash(torrent)
+    torrents = []
+    for name in names:
+        torrent = os.path.join(work, name + ".torrent")
+        if os.path.exists(torrent):
+            os.unlink(torrent)
+        subprocess.run([args.ctorrent, "-t", "-u", announce, "-l", "65536", "-s", torrent, name],
+                       cwd=seed_dir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True)
+        torrents.append(torrent)
+    hashes = [info_hash(t) for t in torrents]
     # The tracker changes root into its own folder and drops to an unprivileged
     # user, so its folder and whitelist must be readable by anyone.
     tracker_dir = os.path.join(work, "tracker")
     os.makedirs(tracker_dir, exist_ok=True)
     os.chmod(tracker_dir, 0o755)
     with open(os.path.join(tracker_dir, "whitelist"), "w") as f:
-        f.write(ihash + "\n")
+        f.write("".join(h + "\n" for h in hashes))
     os.chmod(os.path.join(tracker_dir, "whitelist"), 0o644)
 
     children = []
@@ -181,24 +197,29 @@ def main():
     # listening; an announce before that is refused and retried only later.
     time.sleep(1.0)
 
-    seed_port = free_port("127.0.0.2")
-    seed_log = open(os.path.join(work, "seeder.log"), "wb")
     limit = ["-U", str(args.seed_rate)] if args.seed_rate > 0 else []
-    children.append(subprocess.Popen(
-        [args.ctorrent, "-e", "1", "-i", "127.0.0.2", "-I", "127.0.0.2", "-p", str(seed_port)] + limit
-        + ["-s", args.name, torrent],
-        cwd=seed_dir, stdin=subprocess.DEVNULL, stdout=seed_log, stderr=subprocess.STDOUT,
-        preexec_fn=die_with_parent))
-    if not tracker_knows_seeder(tracker_port, ihash, time.time() + 30):
-        print("error the seeder did not announce", flush=True)
-        stop()
+    for name, torrent in zip(names, torrents):
+        seed_port = free_port("127.0.0.2")
+        seed_log = open(os.path.join(work, "seeder.log" if name == args.name else f"seeder-{name}.log"), "wb")
+        children.append(subprocess.Popen(
+            [args.ctorrent, "-e", "1", "-i", "127.0.0.2", "-I", "127.0.0.2", "-p", str(seed_port)] + limit
+            + ["-s", name, torrent],
+            cwd=seed_dir, stdin=subprocess.DEVNULL, stdout=seed_log, stderr=subprocess.STDOUT,
+            preexec_fn=die_with_parent))
+    for h in hashes:
+        if not tracker_knows_seeder(tracker_port, h, time.time() + 30):
+            print("error the seeder did not announce", flush=True)
+            stop()
 
-    out = torrent
-    if args.torrent_out:
-        os.makedirs(args.torrent_out, exist_ok=True)
-        out = os.path.join(args.torrent_out, os.path.basename(torrent))
-        shutil.copyfile(torrent, out)
-    print(f"ready {out}", flush=True)
+    outs = []
+    for torrent in torrents:
+        out = torrent
+        if args.torrent_out:
+            os.makedirs(args.torrent_out, exist_ok=True)
+            out = os.path.join(args.torrent_out, os.path.basename(torrent))
+            shutil.copyfile(torrent, out)
+        outs.append(out)
+    print("ready " + " ".join(outs), flush=True)
 
     end = time.time() + args.lifetime
     if args.watch_stdin:

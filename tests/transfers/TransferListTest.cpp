@@ -67,10 +67,10 @@ TEST_F(TransferListTest, TheStoredListReadsBackAsWrittenAndNothingTornOrForeignI
     limited.stopWhenComplete = true;
     std::vector<TransferStore::Record> records {
         { "/d/a\tb\\c\n.torrent", "a\tb", StoredState::Running, 4242, limited, std::pair { 3LL, 8LL }, true },
-        { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {} },
-        { "/d/p.torrent", "p", StoredState::Paused, 17, {} },
-        { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {} },
-        { "/d/c.torrent", "c", StoredState::Complete, std::nullopt, {} },
+        { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {}, std::nullopt, false },
+        { "/d/p.torrent", "p", StoredState::Paused, 17, {}, std::nullopt, false },
+        { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {}, std::nullopt, false },
+        { "/d/c.torrent", "c", StoredState::Complete, std::nullopt, {}, std::nullopt, false },
     };
     auto text = TransferStore::encode(records);
     auto back = TransferStore::decode(text);
@@ -163,12 +163,12 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
     limited.uploadLimit = 7;
     writeFile(TransferStore::path(),
         TransferStore::encode({
-            { "/d/r.torrent", "r", StoredState::Running, std::nullopt, limited },
-            { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {} },
-            { "/d/z.torrent", "z", StoredState::Running, std::nullopt, {} },
-            { "/d/r.torrent", "r again", StoredState::Running, std::nullopt, {} },
-            { "/d/p.torrent", "p", StoredState::Paused, std::nullopt, {} },
-            { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {} },
+            { "/d/r.torrent", "r", StoredState::Running, std::nullopt, limited, std::nullopt, false },
+            { "/d/q.torrent", "q", StoredState::Queued, std::nullopt, {}, std::nullopt, false },
+            { "/d/z.torrent", "z", StoredState::Running, std::nullopt, {}, std::nullopt, false },
+            { "/d/r.torrent", "r again", StoredState::Running, std::nullopt, {}, std::nullopt, false },
+            { "/d/p.torrent", "p", StoredState::Paused, std::nullopt, {}, std::nullopt, false },
+            { "/d/s.torrent", "s", StoredState::Stopped, std::nullopt, {}, std::nullopt, false },
         }));
     auto list = std::make_shared<TransferList>();
     list->restore();
@@ -223,7 +223,7 @@ TEST_F(TransferListTest, AClientLeftRunningIsAdoptedAndStopEndsIt)
     ASSERT_TRUE(orphan->launch());
     ASSERT_TRUE(loop.runUntil([&] { return TransferList::isClientOn(orphan->processIdentifier(), "/d/o.torrent"); }, 10));
     writeFile(TransferStore::path(),
-        TransferStore::encode({ { "/d/o.torrent", "o", StoredState::Running, orphan->processIdentifier(), {} } }));
+        TransferStore::encode({ { "/d/o.torrent", "o", StoredState::Running, orphan->processIdentifier(), {}, std::nullopt, false } }));
     auto list = std::make_shared<TransferList>();
     list->restore();
     ASSERT_EQ(list->transfers().size(), 1u);

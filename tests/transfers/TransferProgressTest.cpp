@@ -29,7 +29,7 @@ TEST(TransferProgressTest, StatesFollowTheLinesAndWhatTheUserDid)
     EXPECT_EQ(p.percentText(), "");
     EXPECT_EQ(p.timeLeftText(), "Time left: \u2014");
     p.tick(line(0, 64, 0, 0), 1);
-    EXPECT_EQ(p.stateText(), "Connecting") << "no peer connected, nothing coming";
+    EXPECT_EQ(p.stateText(), "Waiting for peers") << "no peer connected, nothing coming";
     p.tick(line(5), 2);
     EXPECT_EQ(p.stateText(), "Downloading");
     EXPECT_EQ(p.percentText(), "7 %");
@@ -64,6 +64,47 @@ TEST(TransferProgressTest, StatesFollowTheLinesAndWhatTheUserDid)
     EXPECT_EQ(p.stateText(), "Ended (exit status 2)");
     p.resumed();
     EXPECT_EQ(p.stateText(), "Ended (exit status 2)");
+}
+
+TEST(TransferProgressTest, AStuckClientSaysWhatIsHappening)
+{
+    TransferProgress p;
+    p.started();
+    auto connecting = line(0, 64, 0, 0);
+    connecting.note = "Connecting";
+    p.tick(connecting, 0);
+    EXPECT_EQ(p.stateText(), "Connecting") << "the client's own word while it reaches the tracker";
+    // A peer, but no piece for half a minute.
+    for (int t = 1; t < 31; ++t) {
+        p.heard(t);
+        p.tick(line(3, 64, 1, 0), t);
+    }
+    EXPECT_EQ(p.stateText(), "Downloading") << "not yet half a minute without a piece";
+    p.heard(31);
+    p.tick(line(3, 64, 1, 0), 31);
+    EXPECT_EQ(p.stateText(), "Stalled: no peer is sending");
+    p.heard(32);
+    p.tick(line(4, 64, 1, 30), 32);
+    EXPECT_EQ(p.stateText(), "Downloading") << "a new piece ends the stall";
+    // Silence: stopped from outside, or hung.
+    p.tick(std::nullopt, 61);
+    EXPECT_EQ(p.stateText(), "Downloading");
+    p.tick(std::nullopt, 62);
+    EXPECT_EQ(p.stateText(), "Not responding");
+    // One the person paused is paused, however quiet.
+    p.paused();
+    p.tick(std::nullopt, 200);
+    EXPECT_EQ(p.stateText(), "Paused");
+    p.resumed();
+    p.tick(std::nullopt, 201);
+    EXPECT_EQ(p.stateText(), "Downloading") << "silence counts from the resume";
+    // A full disk holds it until the person resumes.
+    p.paused();
+    p.diskFull();
+    EXPECT_EQ(p.stateText(), "Disk full: paused");
+    EXPECT_TRUE(p.isHeld());
+    p.resumed();
+    EXPECT_FALSE(p.isDiskFull());
 }
 
 TEST(TransferProgressTest, TimeLeftIsSmoothedAndUnknownUntilPiecesCome)
