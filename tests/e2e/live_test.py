@@ -42,6 +42,7 @@ class KilledShellTest(unittest.TestCase):
             if shell.poll() is None:
                 shell.kill()
             shell.wait()
+            shell.stdout.close()
         for pid in clients_on(self.torrent):
             os.kill(pid, signal.SIGKILL)
         self.swarm.stdin.close()
@@ -98,6 +99,8 @@ class KilledShellTest(unittest.TestCase):
                 break
             out += line
         self.assertTrue(pid_alive(client))
+        with open(self.device.path("shell-1.log")) as f:
+            self.assertTrue(transfer_tab_dumps(out), out + f.read())
         dump = transfer_tab_dumps(out)[-1]
         self.assertRegex(dump, r'UILabel \(255,80,55,20\) "[0-9]+ %"', "a taken-over client shows its share")
         self.assertGreater(self.pieces_had()[0], had_then, "and it still fetches")
@@ -109,7 +112,8 @@ class KilledShellTest(unittest.TestCase):
         os.kill(client, signal.SIGKILL)
         self.assertTrue(wait_gone(client))
         third = self.start_shell("tab 3\nuntil 200 Seeding (complete)\nwait 2\ndump\nquit\n")
-        out, _ = third.communicate(timeout=240)
+        out = third.stdout.read()
+        third.wait(60)
         with open(self.device.path("shell-2.log")) as f:
             self.assertEqual(third.returncode, 0, f.read())
         self.assertIn('"100 %"', transfer_tab_dumps(out)[-1])
