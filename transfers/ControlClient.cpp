@@ -122,9 +122,12 @@ void ControlClient::lineReceived(const std::string& line)
         m_filesOpen = true;
     } else if (word == "CTFILE") {
         auto file = ControlReports::file(fields);
-        if (!m_filesOpen || !file || m_pendingDetail->files.size() >= maxFiles) {
-            if (m_filesOpen && file)
-                m_pendingDetail.reset(), m_filesOpen = false; // too many: the whole list is unusable
+        if (!m_filesOpen || !file)
+            return malformed(line);
+        if (m_pendingDetail->files.size() >= maxFiles) {
+            // A list cut short would say files are missing: drop it whole.
+            m_pendingDetail.reset();
+            m_filesOpen = false;
             return malformed(line);
         }
         m_pendingDetail->files.push_back(std::move(*file));

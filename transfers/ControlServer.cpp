@@ -22,8 +22,10 @@ bool samePassword(std::string_view given, std::string_view wanted)
 
 kit::ErrorOr<std::shared_ptr<ControlServer>> ControlServer::listen(uint16_t port, std::string password)
 {
-    if (password.empty())
-        return kit::Error { "The control channel needs a password", 0 };
+    if (password.empty() || password.size() > ControlDevice::passwordLength)
+        return kit::Error { "The control channel needs a password of 1 to " + std::to_string(ControlDevice::passwordLength)
+                + " characters (the client reads no more)",
+            0 };
     auto lines = kit::LineServer::listen(port);
     if (lines.isError())
         return lines.error();
