@@ -21,7 +21,7 @@ void loadMainInterface(kit::Application& application)
 
     // Copies a killed instance was writing when it died, before anything reads
     // or writes those files again (both shells hold the instance lock by now).
-    kit::removeLeftoverCopies(TransferList::storePath());
+    kit::removeLeftoverCopies(TransferStore::path());
     kit::removeLeftoverCopies(DownloadViewController::keptTorrentPath());
 
     auto files = std::make_shared<TorrentFiles>();

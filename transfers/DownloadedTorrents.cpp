@@ -345,10 +345,8 @@ void DownloadedTorrents::refreshProgress()
     stateLabel->setNumberOfLines(twoLines ? 2 : 1);
     // The note shares the state's second line: it waits while the state needs it.
     std::string note = m_list->channelProblem();
-#if QUORVANE_HAS_CONTROL
     if (front && front->control() && !front->control()->infos().empty())
         note = front->control()->infos().back();
-#endif
     noteLabel->setText(twoLines ? "" : note);
     refreshButtons();
 }

@@ -246,7 +246,6 @@ void Transfer::restoreAs(StoredState state)
         m_status = stateText();
 }
 
-#if QUORVANE_HAS_CONTROL
 namespace {
 bool connected(const std::shared_ptr<ControlClient>& channel)
 {
@@ -306,17 +305,11 @@ ControlClient* Transfer::control() const
 {
     return m_channel.get();
 }
-#else
-void Transfer::attachControl(std::shared_ptr<ControlClient>) { }
-ControlClient* Transfer::control() const { return nullptr; }
-#endif
 
 bool Transfer::hasClient()
 {
-#if QUORVANE_HAS_CONTROL
     if (m_elsewhere)
         return connected(m_channel) && m_progress.state() != TransferState::Ended;
-#endif
     if (m_child)
         return m_child->isRunning();
     return m_adoptedPid && m_adoptedAlive;
@@ -394,14 +387,12 @@ void Transfer::stop()
     m_progress.stopped();
     // Also wakes a paused client, so it can end; one that ignores the request
     // is killed, so that "Stopped" holds.
-#if QUORVANE_HAS_CONTROL
     if (m_elsewhere) {
         // No signal reaches it: it is asked to quit.
         m_channel->quit();
         changed();
         return;
     }
-#endif
     if (m_child)
         m_child->terminate(stopGraceSeconds);
     else
@@ -413,13 +404,11 @@ void Transfer::pause()
 {
     if (!hasClient() || isPaused())
         return;
-#if QUORVANE_HAS_CONTROL
     // Through the channel the client stays connected and answers; a stopped
     // process would read as one that does not respond.
     if (connected(m_channel))
         m_channel->setPaused(true);
     else
-#endif
     if (m_child)
         m_child->suspend();
     else if (m_adoptedPid)
@@ -445,10 +434,8 @@ kit::ErrorOr<void> Transfer::resume()
             return kit::Error { "The disk is still full: " + folder + " has " + sizeText(space.available)
                 + " free. Make room, then resume " + m_name + "." };
     }
-#if QUORVANE_HAS_CONTROL
     if (connected(m_channel))
         m_channel->setPaused(false);
-#endif
     // Also one held by a signal before its channel came.
     if (m_child)
         m_child->resume();
@@ -581,7 +568,6 @@ void Transfer::tick(double now)
     }
     if (m_handle)
         m_handle->poll();
-#if QUORVANE_HAS_CONTROL
     // The client sends no status on its own: it is asked every second, and
     // for its files and peers now and then.
     if (connected(m_channel)) {
@@ -591,7 +577,6 @@ void Transfer::tick(double now)
             m_channel->askPeers();
         }
     }
-#endif
     refreshProgress(now);
     // A held client's last rates are no rates: they show again with its next output.
     if (!m_text || m_progress.isHeld() || !m_rateIsFresh)
@@ -609,14 +594,12 @@ void Transfer::refreshProgress(double now)
     std::optional<StatusLine> line;
     if (m_text && m_textIsCurrent)
         line = lastStatusLine(*m_text);
-#if QUORVANE_HAS_CONTROL
     // The channel's figures, where there are any, are the client's own numbers.
     if (m_channel && m_channel->status()) {
         line = lineFromStatus(*m_channel->status());
         if (m_channel->isConnected())
             m_progress.heard(m_channel->lastHeard());
     }
-#endif
     m_progress.tick(line, now);
     // Once ended or complete the headline says so, never contradicting the state.
     if (auto headline = m_progress.headlineText())

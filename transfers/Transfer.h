@@ -16,7 +16,7 @@
 #include "kit/core/NotificationCenter.h"
 #include "kit/core/Utf8Decoder.h"
 #include "transfers/ClientFailure.h"
-#include "transfers/ControlGlue.h"
+#include "transfers/ControlServer.h"
 #include "transfers/TransferOptions.h"
 #include "transfers/TransferProgress.h"
 

@@ -14,7 +14,7 @@ const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
 const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
 constexpr float rowHeight = 30;
 
-[[maybe_unused]] std::string bytesText(long long bytes)
+std::string bytesText(long long bytes)
 {
     char text[32];
     if (bytes < 1024 * 1024)
@@ -26,7 +26,7 @@ constexpr float rowHeight = 30;
     return text;
 }
 
-[[maybe_unused]] std::string percentOf(long long part, long long whole)
+std::string percentOf(long long part, long long whole)
 {
     if (whole <= 0)
         return "not known";
@@ -176,7 +176,6 @@ void TransferDetailsViewController::refresh()
     auto& peers = m_rows[PeersSection];
     files.push_back("Files: tap one to fetch or skip it");
     peers.push_back("Peers");
-#if QUORVANE_HAS_CONTROL
     auto* channel = transfer->control();
     if (channel && channel->status()) {
         const auto& s = *channel->status();
@@ -195,7 +194,7 @@ void TransferDetailsViewController::refresh()
     if (channel && channel->detail()) {
         const auto& chosen = transfer->chosenFiles;
         for (auto& f : channel->detail()->files) {
-            const bool fetched = chosen ? chosen->count(f.number) > 0 : f.priority != 0;
+            const bool fetched = chosen ? chosen->count(f.number) > 0 : f.isFetched();
             files.push_back(std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + bytesText(f.size) + ", " + percentOf(f.have, f.pieces));
         }
     } else {
@@ -208,11 +207,6 @@ void TransferDetailsViewController::refresh()
     } else {
         peers.push_back(channel ? "No peer connected" : "Not known");
     }
-#else
-    swarm.push_back("Swarm: not known (the client has no control channel)");
-    files.push_back("Not known");
-    peers.push_back("Not known");
-#endif
     table->reloadData();
 }
 
@@ -235,7 +229,6 @@ std::shared_ptr<kit::TableViewCell> TransferDetailsViewController::tableViewCell
 
 void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexPath indexPath)
 {
-#if QUORVANE_HAS_CONTROL
     auto transfer = m_transfer.lock();
     if (!transfer || indexPath.section != FilesSection || indexPath.row == 0)
         return;
@@ -251,7 +244,7 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
         chosen = *transfer->chosenFiles;
     else
         for (auto& f : all)
-            if (f.priority != 0)
+            if (f.isFetched())
                 chosen.insert(f.number);
     const int number = all[index].number;
     if (chosen.count(number)) {
@@ -270,9 +263,6 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
     noteLabel->setTextColor(noteColor);
     noteLabel->setText("Applied at once to the running transfer.");
     refresh();
-#else
-    (void)indexPath;
-#endif
 }
 
 void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
@@ -297,7 +287,6 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
         auto goal = parseSeedGoal(field.text());
         if (!goal)
             return problem("Seeding goal not set: whole hours (72) or a ratio (1.5x)");
-#if QUORVANE_HAS_CONTROL
         auto* channel = transfer->control();
         if (!channel || !channel->isConnected())
             return problem("Seeding goal not set: the client has no control channel now");
@@ -305,7 +294,6 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
             channel->setSeedTime(goal->hours);
         else
             channel->setSeedRatio(goal->ratio);
-#endif
     }
     noteLabel->setTextColor(noteColor);
     noteLabel->setText("Applied at once to the running transfer.");

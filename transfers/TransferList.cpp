@@ -8,6 +8,7 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "transfers/BandwidthShare.h"
+#include "transfers/ControlDevice.h"
 
 #include <algorithm>
 #include <charconv>
@@ -75,7 +76,6 @@ void TransferList::startControlChannel()
     if (m_channelTried)
         return;
     m_channelTried = true;
-#if QUORVANE_HAS_CONTROL
     auto password = ControlDevice::password();
     if (!password) {
         m_channelProblem = "The control channel cannot be used (" + password.error().message + "): transfers run without it.";
@@ -99,12 +99,10 @@ void TransferList::startControlChannel()
     };
     m_controlAccess = ControlAccess { m_server->port(), password.value() };
     kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()));
-#endif
 }
 
-void TransferList::clientConnected([[maybe_unused]] const std::shared_ptr<ControlClient>& client)
+void TransferList::clientConnected(const std::shared_ptr<ControlClient>& client)
 {
-#if QUORVANE_HAS_CONTROL
     if (auto* known = find(client->torrentPath())) {
         known->attachControl(client);
         return;
@@ -119,12 +117,10 @@ void TransferList::clientConnected([[maybe_unused]] const std::shared_ptr<Contro
         m_front = transfer;
     ensureTicking();
     tell();
-#endif
 }
 
 void TransferList::balanceLimits()
 {
-#if QUORVANE_HAS_CONTROL
     // The options screen's limits are a total for every running transfer,
     // shared by what each uses; a transfer's own limits stand apart.
     auto options = TransferOptions::stored(kit::UserDefaults::standard());
@@ -165,7 +161,6 @@ void TransferList::balanceLimits()
             sent = limits[i];
         }
     }
-#endif
 }
 
 void TransferList::wire(Transfer& transfer)

@@ -12,6 +12,7 @@
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/ui/Window.h"
+#include "transfers/ControlDevice.h"
 #include "transfers/DownloadedTorrents.h"
 #include "transfers/TipsViewController.h"
 
@@ -102,6 +103,8 @@ protected:
     }
 
     bool waitFor(const std::function<bool()>& done) { return loop.runUntil(done, 10); }
+    // What every client is started with first: the device's control channel, one argument a line.
+    static std::string channelArguments() { return "-S\n127.0.0.1:" + std::to_string(ControlDevice::storedPort()) + ":\n"; }
     bool textShows(const std::string& s) { return tab->txtView->text().find(s) != std::string::npos; }
     bool logShows(const std::string& s) { return log.contains(s); }
 
@@ -192,8 +195,8 @@ TEST_F(DownloadedTorrentsTest, ATransferShowsEachChunkCutsOnceASecondAndEndsByIt
     loop.advance(2.0);
     EXPECT_EQ(tab->dnLabel->text(), " 20");
 
-    // Exactly one argument, unchanged, and the downloads folder as working folder.
-    EXPECT_EQ(readFile(root / "args"), "1\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
+    // The control channel, then the path unchanged, and the downloads folder as working folder.
+    EXPECT_EQ(readFile(root / "args"), "3\n" + channelArguments() + "/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
     // Coming back while nothing is pending says so, also after a transfer.
     tab->viewDidAppear(false);
     EXPECT_EQ(tab->torrentLabel->text(), "No torrent file set yet!");
@@ -524,7 +527,7 @@ TEST_F(DownloadedTorrentsTest, LimitsAndStopWhenCompleteReachTheCommandLine)
     d.setObject("Yes", "StopWhenComplete");
     startThroughTheQuestion();
     ASSERT_TRUE(waitFor([&] { return kit::ChildProcess::runningCount() == 0; }));
-    EXPECT_EQ(readFile(root / "args"), "7\n-D\n100\n-U\n20\n-e\n0\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
+    EXPECT_EQ(readFile(root / "args"), "9\n" + channelArguments() + "-D\n100\n-U\n20\n-e\n0\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
 
     // A stored limit that is no number is left out, and the log says so.
     d.setObject("fast", "DownloadLimit");
@@ -532,7 +535,7 @@ TEST_F(DownloadedTorrentsTest, LimitsAndStopWhenCompleteReachTheCommandLine)
     d.setObject("No", "StopWhenComplete");
     startThroughTheQuestion();
     ASSERT_TRUE(waitFor([&] { return kit::ChildProcess::runningCount() == 0; }));
-    EXPECT_EQ(readFile(root / "args"), "1\n/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
+    EXPECT_EQ(readFile(root / "args"), "3\n" + channelArguments() + "/downloads/My File [1].torrent\n" + layout.downloadsFolder() + "\n");
     EXPECT_TRUE(logShows("DownloadLimit \"fast\" is left out: a limit is a whole number of KB/s, or empty for none"));
 }
 

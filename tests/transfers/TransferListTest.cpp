@@ -9,6 +9,7 @@
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/testing/TestEnvironment.h"
+#include "transfers/ControlDevice.h"
 #include "transfers/TransferList.h"
 
 #include <filesystem>
@@ -176,7 +177,8 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
     ASSERT_EQ(all.size(), 5u) << "the same torrent twice in the list is one transfer";
     EXPECT_EQ(list->runningCount(), 2u);
     EXPECT_TRUE(all[0]->hasClient());
-    EXPECT_EQ(all[0]->child()->arguments(), (std::vector<std::string> { "-U", "7", "/d/r.torrent" })) << "its own limits";
+    const auto channel = "127.0.0.1:" + std::to_string(ControlDevice::storedPort()) + ":";
+    EXPECT_EQ(all[0]->child()->arguments(), (std::vector<std::string> { "-S", channel, "-U", "7", "/d/r.torrent" })) << "its own limits";
     EXPECT_TRUE(all[1]->hasClient());
     EXPECT_TRUE(all[2]->isQueued()) << "past the limit it waits";
     EXPECT_FALSE(all[3]->hasClient());
