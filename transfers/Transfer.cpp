@@ -5,6 +5,7 @@
 #include "kit/core/Log.h"
 #include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
+#include "kit/core/Timer.h"
 #include "kit/core/WeakBind.h"
 #include "kit/net/URLEscape.h"
 #include "torrent/TorrentContents.h"
@@ -393,7 +394,14 @@ void Transfer::stop()
         changed();
         return;
     }
-    if (m_child)
+    if (m_child && connected(m_channel)) {
+        // Asked on its channel it ends at once; the signal follows only if it does not.
+        m_channel->quit();
+        m_stopFallback = kit::Timer::scheduled(quitGraceSeconds, false, [weak = weak_from_this()](kit::Timer&) {
+            if (auto self = weak.lock(); self && self->m_child)
+                self->m_child->terminate(stopGraceSeconds);
+        });
+    } else if (m_child)
         m_child->terminate(stopGraceSeconds);
     else
         kit::ForeignProcess::terminate(*m_adoptedPid);

@@ -14,6 +14,7 @@
 #include "kit/core/ErrorOr.h"
 #include "kit/core/FollowedFile.h"
 #include "kit/core/NotificationCenter.h"
+#include "kit/core/Timer.h"
 #include "kit/core/Utf8Decoder.h"
 #include "transfers/ClientFailure.h"
 #include "transfers/ControlServer.h"
@@ -46,6 +47,8 @@ public:
     static constexpr const char* queuedText = "Queued";
     // A client told to stop that has not ended after this long is killed.
     static constexpr double stopGraceSeconds = 10;
+    // One asked to quit on its channel gets this long before the signal.
+    static constexpr double quitGraceSeconds = 5;
 
     Transfer(std::string path, std::string name, TransferOptions options);
 
@@ -174,6 +177,7 @@ private:
     bool m_completionTold { false };
     std::optional<ControlAccess> m_control;
     std::shared_ptr<ControlClient> m_channel;
+    std::shared_ptr<kit::Timer> m_stopFallback;
     bool m_elsewhere { false };
     int m_ticks { 0 };
 };

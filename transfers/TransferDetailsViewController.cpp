@@ -13,6 +13,7 @@ namespace {
 const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
 const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
 constexpr float rowHeight = 30;
+constexpr const char* appliedText = "Applied at once to the running transfer.";
 
 std::string bytesText(long long bytes)
 {
@@ -83,8 +84,7 @@ void TransferDetailsViewController::loadView()
     summaryLabel->setNumberOfLines(2);
     summaryLabel->setLineBreakMode(kit::LineBreakMode::WordWrap);
 
-    float y = 72;
-    auto field = [&](const char* caption, const char* placeholder) {
+    auto field = [&](float y, const char* caption, const char* placeholder) {
         auto* l = label({ 20, y, 170, 31 }, kit::Font::systemFont(15), W | R);
         l->setText(caption);
         auto f = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
@@ -93,16 +93,17 @@ void TransferDetailsViewController::loadView()
         f->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         f->setAutoresizingMask(L | W);
         root->addSubview(f);
-        y += 34;
         return f.get();
     };
-    // The placeholders name the fields for a screen reader too.
-    downLimitTextField = field("Its download limit (KB/s)", "download KB/s");
-    upLimitTextField = field("Its upload limit (KB/s)", "upload KB/s");
-    seedTextField = field("Seed for (hours, or 2x)", "seed hours");
+    // The placeholders name the fields for a screen reader too. Made last to
+    // first, so that the download limit is the screen's front field.
+    seedTextField = field(140, "Seed for (hours, or 2x)", "seed hours");
+    upLimitTextField = field(106, "Its upload limit (KB/s)", "upload KB/s");
+    downLimitTextField = field(72, "Its download limit (KB/s)", "download KB/s");
+    float y = 174;
     noteLabel = label({ 20, y, 280, 16 }, kit::Font::systemFont(11), W);
     noteLabel->setTextColor(noteColor);
-    noteLabel->setText("Applied at once to the running transfer.");
+    noteLabel->setText(appliedText);
     y += 18;
 
     auto list = kit::View::create<kit::TableView>(kit::Rect { 10, y, 300, 372 - y });
@@ -177,6 +178,15 @@ void TransferDetailsViewController::refresh()
     files.push_back("Files: tap one to fetch or skip it");
     peers.push_back("Peers");
     auto* channel = transfer->control();
+    // What the client itself says its limits are: the proof that a limit took.
+    if (!m_problemShown) {
+        noteLabel->setTextColor(noteColor);
+        if (channel && channel->status())
+            noteLabel->setText("Applied at once. Limits: " + (channel->status()->downLimit ? bytesText(channel->status()->downLimit) + "/s" : std::string("none"))
+                + " down, " + (channel->status()->upLimit ? bytesText(channel->status()->upLimit) + "/s" : std::string("none")) + " up");
+        else
+            noteLabel->setText(appliedText);
+    }
     if (channel && channel->status()) {
         const auto& s = *channel->status();
         swarm.push_back("Seeders: " + std::to_string(s.seeders) + " connected, " + std::to_string(s.trackerSeeders) + " known to the tracker");
@@ -184,8 +194,6 @@ void TransferDetailsViewController::refresh()
         swarm.push_back("Pieces: " + std::to_string(s.piecesHave) + " of " + std::to_string(s.piecesTotal) + "; the swarm has "
             + percentOf(s.piecesAvailable, s.piecesTotal) + " of the torrent");
         swarm.push_back("This session: " + bytesText(s.downTotal) + " down, " + bytesText(s.upTotal) + " up");
-        swarm.push_back("Limits: " + (s.downLimit ? bytesText(s.downLimit) + "/s" : std::string("none")) + " down, "
-            + (s.upLimit ? bytesText(s.upLimit) + "/s" : std::string("none")) + " up");
     } else {
         swarm.push_back(channel ? "Swarm: waiting for the client's first report" : "Swarm: not known (the client has no control channel)");
     }
@@ -249,6 +257,7 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
     const int number = all[index].number;
     if (chosen.count(number)) {
         if (chosen.size() == 1) {
+            m_problemShown = true;
             noteLabel->setTextColor(problemColor);
             noteLabel->setText("At least one file is fetched; stop the transfer to fetch none.");
             return;
@@ -260,8 +269,7 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
     transfer->chosenFiles = chosen;
     channel->setFiles(std::vector<int>(chosen.begin(), chosen.end()));
     kit::log(transfer->name() + ": " + all[index].name + (chosen.count(number) ? " is fetched" : " is skipped"));
-    noteLabel->setTextColor(noteColor);
-    noteLabel->setText("Applied at once to the running transfer.");
+    m_problemShown = false;
     refresh();
 }
 
@@ -271,6 +279,7 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
     if (!transfer)
         return;
     auto problem = [&](const std::string& words) {
+        m_problemShown = true;
         noteLabel->setTextColor(problemColor);
         noteLabel->setText(words);
     };
@@ -295,11 +304,11 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
         else
             channel->setSeedRatio(goal->ratio);
     }
-    noteLabel->setTextColor(noteColor);
-    noteLabel->setText("Applied at once to the running transfer.");
+    m_problemShown = false;
     // The list sends limits on its next share; sooner is better for a person watching.
     if (auto list = m_list.lock())
         list->balanceLimits();
+    refresh();
 }
 
 bool TransferDetailsViewController::textFieldShouldReturn(kit::TextField& field)
@@ -328,6 +337,7 @@ void TransferDetailsViewController::alertViewClickedButtonAtIndex(kit::AlertView
     if (!transfer || !list)
         return;
     if (auto removed = list->remove(*transfer); !removed) {
+        m_problemShown = true;
         noteLabel->setTextColor(problemColor);
         noteLabel->setText(removed.error().message);
         return;

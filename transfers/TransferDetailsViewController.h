@@ -29,7 +29,8 @@ class TransferDetailsViewController : public kit::ViewController,
                                       public kit::TextFieldDelegate,
                                       public kit::AlertViewDelegate {
 public:
-    enum Section { SwarmSection, FilesSection, PeersSection, SectionCount };
+    // Files first: they are what a person acts on.
+    enum Section { FilesSection, SwarmSection, PeersSection, SectionCount };
 
     TransferDetailsViewController(std::weak_ptr<TransferList> list, std::weak_ptr<Transfer> transfer);
     std::string className() const override { return "TransferDetailsViewController"; }
@@ -73,4 +74,6 @@ private:
     std::weak_ptr<Transfer> m_transfer;
     std::shared_ptr<kit::Timer> m_refresh;
     std::vector<std::string> m_rows[SectionCount];
+    bool m_problemShown { false }; // the note says what was refused, until the next change
+
 };

@@ -345,9 +345,14 @@ void TransferList::endAll()
     m_ending = true;
     // Own clients end with the application (it ends every child it started);
     // one taken over from an earlier run is told here, as it is no child.
-    for (auto& transfer : m_transfers)
+    for (auto& transfer : m_transfers) {
+        // Asked on its channel, a client ends at once and cleanly; the
+        // signal that follows for our own children is only a fallback.
+        if (auto* channel = transfer->control(); channel && channel->isConnected() && !transfer->isElsewhere())
+            channel->quit();
         if (transfer->isAdopted() && transfer->hasClient())
             transfer->stop();
+    }
     // The person ended the application, and its transfers with it: the next
     // start lists them stopped.
     auto records = storedRecords();

@@ -123,5 +123,107 @@ class KilledShellTest(unittest.TestCase):
         self.assertEqual(clients_on(self.torrent), [], "quitting ends the client")
 
 
+class ChannelTest(unittest.TestCase):
+    """The control channel with the real client: a limit set while it runs,
+    a file switched off, a client started by hand that joins the list and one
+    with a wrong password that does not."""
+
+    def setUp(self):
+        self.device = Device("real")
+        # Two torrents of three files each; slow enough to be steered on the way.
+        self.swarm = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", self.device.path("swarm"),
+             "--torrent-out", self.device.path(DOWNLOADS), "--lifetime", "280", "--watch-stdin",
+             "--count", "2", "--files", "3", "--size", str(12 * 1024 * 1024), "--seed-rate", "200"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.swarm.stdout.readline().strip()
+        self.assertTrue(line.startswith("ready "), line)
+        self.ours, self.theirs = line[len("ready "):].split()
+        self.others = []
+
+    def tearDown(self):
+        for p in self.others:
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        for torrent in (self.ours, self.theirs):
+            for pid in clients_on(torrent):
+                os.kill(pid, signal.SIGKILL)
+        self.swarm.stdin.close()
+        self.swarm.wait(timeout=30)
+        self.swarm.stdout.close()
+        self.device.close()
+
+    def by_hand(self, password, folder):
+        """A client started by hand on the other torrent, as a person at a terminal would."""
+        os.makedirs(folder)
+        client = subprocess.Popen(["/usr/bin/ctorrent", "-S", f"127.0.0.1:{self.port}:", "-i", "127.0.0.3", self.theirs],
+                                  cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, text=True)
+        client.stdin.write(password + "\n")
+        client.stdin.close()
+        self.others.append(client)
+        return client
+
+    def test_limits_files_and_clients_started_elsewhere_through_the_channel(self):
+        log = open(self.device.path("shell.log"), "w")
+        shell = subprocess.Popen([HEADLESS, "--root", self.device.root, "--script", "-"], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=log, text=True)
+        log.close()
+        self.others.append(shell)
+
+        def run(lines, marker):
+            shell.stdin.write(lines + f"echo {marker}\n")
+            shell.stdin.flush()
+            out = ""
+            while marker not in out:
+                line = shell.stdout.readline()
+                if not line:
+                    with open(self.device.path("shell.log")) as f:
+                        self.fail("the shell ended: " + f.read()[-2000:])
+                out += line
+            return out
+
+        # The details of the running transfer: c.bin switched off, a download limit of its own.
+        out = run(hand_over(self.ours, "ours.torrent") + "until 60 Downloading\ntap Details\nuntil 30 Fetch: c.bin\n"
+                  + "row 0 3\ntype 50\nuntil 3 Limits: 50 KB/s down\ndump\nrows\ndefaults\n",
+                  "details-seen")
+        self.assertIn("Skip: c.bin", out, "switched off at once")
+        self.assertIn("Limits: 50 KB/s down", out, "the client reports the limit it was given")
+        # Raised again (50 becomes 500), so that the rest does not take all afternoon.
+        run("type 0\nuntil 3 Limits: 500 KB/s down\n", "raised")
+        self.port = int(re.search(r"ControlPort = ([0-9]+)", out).group(1))
+        with open(self.device.path("var/mobile/Library/Preferences/control.secret")) as f:
+            password = f.read().strip()
+
+        # One started by hand with the password joins; one with a wrong one does not.
+        self.by_hand(password, self.device.path("elsewhere"))
+        self.by_hand("not-the-password", self.device.path("intruder"))
+        out = run("tap Done\nuntil 40 (started elsewhere)\nwait 3\ndump\n", "joined")
+        dump = transfer_tab_dumps(out)[-1]
+        self.assertEqual(dump.count("(started elsewhere)"), 1, dump)
+        with open(self.device.path("shell.log")) as f:
+            self.assertRegex(f.read(), r"wrong password", "the intruder is refused and logged")
+
+        # Ours fetches a.bin and b.bin whole, and not c.bin.
+        seed = self.device.path("swarm/seed/quorvane-sample.bin")
+        got = self.device.path(DOWNLOADS, "quorvane-sample.bin")
+
+        def same(name):
+            try:
+                with open(os.path.join(seed, name), "rb") as a, open(os.path.join(got, name), "rb") as b:
+                    return a.read() == b.read()
+            except OSError:
+                return False
+        end = time.time() + 200
+        while time.time() < end and not (same("a.bin") and same("b.bin")):
+            time.sleep(0.5)
+        self.assertTrue(same("a.bin") and same("b.bin"), "the files chosen arrive whole")
+        self.assertFalse(same("c.bin"), "the file switched off is not fetched")
+        shell.stdin.write("quit\n")
+        shell.stdin.close()
+        self.assertEqual(shell.wait(60), 0)
+
+
 if __name__ == "__main__":
     unittest.main()
