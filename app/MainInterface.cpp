@@ -2,6 +2,8 @@
 
 #include "app/HalvexAppDelegate.h"
 #include "files/TorrentFiles.h"
+#include "kit/core/AtomicFile.h"
+#include "transfers/TransferList.h"
 #include "transfers/DownloadedTorrents.h"
 #include "transfers/OptionsViewController.h"
 #include "web/DownloadViewController.h"
@@ -16,6 +18,11 @@ void loadMainInterface(kit::Application& application)
     delegate->window = std::make_shared<kit::Window>();
     delegate->window->setBackgroundColor(kit::Color::black());
     application.setKeyWindow(delegate->window.get());
+
+    // Copies a killed instance was writing when it died, before anything reads
+    // or writes those files again (both shells hold the instance lock by now).
+    kit::removeLeftoverCopies(TransferList::storePath());
+    kit::removeLeftoverCopies(DownloadViewController::keptTorrentPath());
 
     auto files = std::make_shared<TorrentFiles>();
     auto transfer = std::make_shared<DownloadedTorrents>();

@@ -8,7 +8,7 @@
 #include "kit/ui/TabBarController.h"
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
-#include "torrent/Bencode.h"
+#include "torrent/TorrentCheck.h"
 
 #include <algorithm>
 #include <cctype>
@@ -65,23 +65,8 @@ std::string TorrentOpener::absoluteArgument(std::string_view argument)
 
 kit::ErrorOr<void> TorrentOpener::checkContents(std::string_view bytes)
 {
-    if (bytes.empty())
-        return kit::Error { "the file is empty" };
-    if (bytes.front() != 'd')
-        return kit::Error { "it holds no torrent description" };
-    auto parsed = torrent::parse(bytes);
-    if (!parsed.value)
-        return kit::Error { "its torrent description is damaged near byte " + std::to_string(parsed.position) };
-    const auto& description = *parsed.value;
-    const auto* info = description.find("info");
-    if (!info || !info->isDictionary())
-        return kit::Error { "its torrent description has no \"info\" part naming the files" };
-    const auto* announce = description.find("announce");
-    const auto* announceList = description.find("announce-list");
-    const bool hasTracker = (announce && announce->isString() && !announce->string.empty())
-        || (announceList && announceList->isList() && !announceList->items.empty());
-    if (!hasTracker)
-        return kit::Error { "it names no tracker, and the transfer client finds its peers through one" };
+    if (auto why = torrent::refusalForDescription(bytes))
+        return kit::Error { *why };
     return {};
 }
 
@@ -103,27 +88,9 @@ kit::ErrorOr<std::string> TorrentOpener::check(std::string_view argument, Refusa
         return refuse("Cannot open an address",
             "Quorvane opens .torrent files on this device, not addresses:\n " + path + "\nSave the .torrent file and open that.");
 
-    std::error_code ec;
-    auto status = std::filesystem::status(path, ec);
-    if (ec)
-        return refuse("Cannot open the file", path + "\ncannot be read: " + ec.message() + ".");
-    if (std::filesystem::is_directory(status))
-        return refuse("Not a .torrent file", path + "\nis a folder, not a .torrent file.");
-    if (!std::filesystem::is_regular_file(status))
-        return refuse("Not a .torrent file", path + "\nis not a file.");
-    auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size > static_cast<std::uintmax_t>(maxFileSize))
-        return refuse("Not a .torrent file", path + "\nis too large to be a .torrent file.");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        int err = errno;
-        return refuse("Cannot open the file", path + "\ncannot be read: " + std::strerror(err) + ".");
-    }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return refuse("Cannot open the file", path + "\ncannot be read.");
-    if (auto contents = checkContents(bytes); contents.isError())
-        return refuse("Not a .torrent file", path + "\nis not a .torrent file: " + contents.error().message + ".");
+    // The one check every way in uses (the files tab's Download, a followed link).
+    if (auto refused = torrent::refusalForFile(path))
+        return refuse(refused->title, refused->message);
     return path;
 }
 

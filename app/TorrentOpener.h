@@ -13,6 +13,7 @@
 // else (a magnet link, another address, a missing, unreadable or foreign
 // file) gets an alert that says why, and nothing is stored.
 #include "kit/core/ErrorOr.h"
+#include "torrent/TorrentContents.h"
 
 #include <string>
 #include <string_view>
@@ -43,5 +44,5 @@ public:
 
     // Larger files are not torrent descriptions (which run to a few MiB for
     // the largest shares); refused before they are read whole.
-    static constexpr long long maxFileSize = 64ll * 1024 * 1024;
+    static constexpr long long maxFileSize = torrent::maxFileSize;
 };

@@ -48,21 +48,30 @@ std::string renameSuffix(ListingMode mode, const std::string& fullPath)
 }
 } // namespace
 
-std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
-    const std::string& newFileName, const std::string& downloadsFolder)
+std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath, const std::string& newFileName)
 {
     if (newFileName.find_first_not_of(" \t\r\n") == std::string::npos)
         return {};
     auto suffix = renameSuffix(mode, fullPath);
     auto name = newFileName.ends_with(suffix) && newFileName.size() > suffix.size() ? newFileName : newFileName + suffix;
-    if (mode == ListingMode::Torrent)
-        return kit::stringByAppendingPathComponent(currentDir, name);
-    return kit::stringByAppendingPathComponent(downloadsFolder, name);
+    return kit::stringByAppendingPathComponent(currentDir, name);
 }
 
 bool isAcceptableFileName(const std::string& newFileName)
 {
     return newFileName.find('/') == std::string::npos && newFileName != "." && newFileName != "..";
+}
+
+std::string refusedNameMessage(const std::string& newFileName)
+{
+    if (newFileName == "." || newFileName == "..")
+        return "\"" + newFileName + "\" names a folder, not a file. The file keeps its name.";
+    return "A name cannot contain \"/\". The file keeps its name.";
+}
+
+std::string existingNameMessage(const std::string& targetName)
+{
+    return "A file named \"" + targetName + "\" already exists in this folder. The file keeps its name.";
 }
 
 std::string nameForRenaming(ListingMode mode, const std::string& file)

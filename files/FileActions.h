@@ -30,19 +30,21 @@ std::string mailURL(ListingMode mode, const std::string& fullPath);
 // The general form: subject, body and attachment, escaped the same way.
 std::string mailURL(const std::string& subject, const std::string& message, const std::string& file);
 
-// Where a rename moves the file. Torrent mode: the listed folder, the typed
-// name with ".torrent" after it. Otherwise: the downloads folder, the typed
-// name, ".", and the file's own extension. A name that already ends in that
-// extension gets it once, and a file without one gets none. A name of blanks
-// only names no file: the result is empty and nothing is renamed.
-std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath,
-    const std::string& newFileName, const std::string& downloadsFolder);
+// Where a rename moves the file: the listed folder, with the typed name and
+// ".torrent" after it in torrent mode, or the file's own extension otherwise.
+// A name that already ends in that extension gets it once, and a file
+// without one gets none. A name of blanks only names no file: the result is
+// empty and nothing is renamed. (The file stays in its folder in both modes;
+// sending it to the downloads folder from a subfolder lost it from view.)
+std::string renameTarget(ListingMode mode, const std::string& currentDir, const std::string& fullPath, const std::string& newFileName);
 
 // A typed name that would reach another folder ("/" in it, or "." and "..")
-// is no file name: the rename refuses it.
+// is no file name: the rename refuses it, saying why.
 bool isAcceptableFileName(const std::string& newFileName);
 inline constexpr const char* refusedNameTitle = "Cannot Rename";
-inline constexpr const char* refusedNameMessage = "A name cannot contain \"/\". The file keeps its name.";
+std::string refusedNameMessage(const std::string& newFileName);
+// The rename onto a name some entry of the folder has already.
+std::string existingNameMessage(const std::string& targetName);
 
 // What the rename field starts with: the name without the extension the
 // rename adds back.

@@ -10,7 +10,9 @@
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
+#include "torrent/TorrentCheck.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -97,10 +99,13 @@ void TorrentFiles::startArrivalTick()
 
 void TorrentFiles::refreshArrivals()
 {
-    if (m_arrivalSource)
-        m_arrivals.update(m_arrivalSource(), kit::DeviceLayout::current().transferWorkingFolder());
-    else
+    // Nothing started, ended or moved on: nothing to look up or draw.
+    if (m_arrivalSource) {
+        if (!m_arrivals.update(m_arrivalSource(), kit::DeviceLayout::current().transferWorkingFolder()) && m_shownMarks.size() == fileMutableArray.size())
+            return;
+    } else {
         m_arrivals = {};
+    }
     auto marks = rowMarks();
     if (marks == m_shownMarks)
         return;
@@ -235,7 +240,10 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
         updateArrayWithPath(currentDir);
         return;
     }
-    bool isFolder = indexPath.row > 0 && kit::FileManager::defaultManager().isDirectoryAtPath(entryPath);
+    // A link is an entry of this folder, never entered: it would lead out of
+    // the downloads folder, and its actions (rename, delete) act on the link.
+    bool isFolder = indexPath.row > 0 && !std::filesystem::is_symlink(std::filesystem::symlink_status(entryPath, gone))
+        && kit::FileManager::defaultManager().isDirectoryAtPath(entryPath);
     auto tap = files::decideTap(currentDir, indexPath.row, entry, isFolder, layout.hasRoot() ? layout.root() : "/");
     file = tap.file;
     kit::log("The File: " + file);
@@ -294,6 +302,15 @@ void TorrentFiles::actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index)
 
 void TorrentFiles::downloadFile()
 {
+    // The check every way to the client goes through: a pipe, a device, a
+    // huge file or a torrent of too many files never reaches the transfer tab.
+    if (auto refused = torrent::refusalForFile(fullPath2)) {
+        std::string why = refused->message;
+        std::replace(why.begin(), why.end(), '\n', ' ');
+        kit::log("Download refused: " + why);
+        kit::AlertView::create(refused->title, refused->message, {}, "OK", {})->show();
+        return;
+    }
     auto& defaults = kit::UserDefaults::standard();
     for (auto& [key, value] : files::downloadSettings(fullPath2, file))
         defaults.setObject(value, key);
@@ -364,9 +381,9 @@ bool TorrentFiles::textFieldShouldReturn(kit::TextField& field)
     return false;
 }
 
-void TorrentFiles::refuseName()
+void TorrentFiles::refuseName(const std::string& message)
 {
-    auto alert = kit::AlertView::create(files::refusedNameTitle, files::refusedNameMessage, {}, "OK", {});
+    auto alert = kit::AlertView::create(files::refusedNameTitle, message, {}, "OK", {});
     alert->show();
 }
 
@@ -376,14 +393,21 @@ void TorrentFiles::alertViewClickedButtonAtIndex(kit::AlertView& alert, int inde
         return;
     newFileName = nameField->text();
     if (!files::isAcceptableFileName(newFileName))
-        return refuseName();
-    auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName, kit::DeviceLayout::current().downloadsFolder());
+        return refuseName(files::refusedNameMessage(newFileName));
+    auto target = files::renameTarget(mode(), currentDir, fullPath2, newFileName);
     // The transfer may have started while the name was typed; and a file
     // moved onto one the client writes would replace it.
     if (refuseInUse(fullPath2, files::inUseRenameTitle) || (!target.empty() && refuseInUse(target, files::inUseRenameTitle)))
         return refreshInCurrentMode();
+    // The move never replaces an entry; a name already taken is said, not lost
+    // in silence. The same name again changes nothing.
+    std::error_code ec;
+    if (!target.empty() && target != fullPath2 && std::filesystem::exists(std::filesystem::symlink_status(target, ec))) {
+        refreshInCurrentMode();
+        return refuseName(files::existingNameMessage(files::shownName(std::filesystem::path(target).filename().string())));
+    }
     // A blank name names no file: nothing moves, the list shows as it was.
-    if (!target.empty())
+    if (!target.empty() && target != fullPath2)
         kit::FileManager::defaultManager().moveItemAtPath(fullPath2, target);
     refreshInCurrentMode();
 }

@@ -139,7 +139,7 @@ private:
     void playFile();
     void askForNewName();
     void endPlayback();
-    void refuseName();
+    void refuseName(const std::string& message);
     // When the entry at `path` is in use by a running transfer: the alert
     // that says so (titled `title`), and true. Reads the transfers afresh.
     bool refuseInUse(const std::string& path, const std::string& title);

@@ -18,8 +18,9 @@ namespace {
 
 class Reader {
 public:
-    explicit Reader(std::string_view bytes)
+    Reader(std::string_view bytes, int expandBelow)
         : m_bytes(bytes)
+        , m_expandBelow(expandBelow)
     {
     }
 
@@ -27,9 +28,33 @@ public:
 
     bool read(Value& out, int depth)
     {
+        const size_t start = m_pos;
+        const bool whole = readValue(out, depth);
+        out.raw = m_bytes.substr(start, m_pos - start);
+        return whole;
+    }
+
+    bool atEnd() const { return m_pos == m_bytes.size(); }
+    bool take(char c)
+    {
+        if (atEnd() || m_bytes[m_pos] != c)
+            return false;
+        ++m_pos;
+        return true;
+    }
+    bool peek(char c) const { return !atEnd() && m_bytes[m_pos] == c; }
+
+private:
+    bool readValue(Value& out, int depth)
+    {
         if (depth > maxDepth || atEnd())
             return false;
         char c = m_bytes[m_pos];
+        if ((c == 'l' || c == 'd') && depth >= m_expandBelow) {
+            out.kind = c == 'l' ? Value::Kind::List : Value::Kind::Dictionary;
+            out.expanded = false;
+            return skip(depth);
+        }
         if (c == 'i')
             return readInteger(out);
         if (c >= '0' && c <= '9') {
@@ -63,15 +88,29 @@ public:
         return false;
     }
 
-private:
-    bool atEnd() const { return m_pos == m_bytes.size(); }
-
-    bool take(char c)
+    // Goes past one value, checking it as read() would, keeping nothing.
+    bool skip(int depth)
     {
-        if (atEnd() || m_bytes[m_pos] != c)
+        if (depth > maxDepth || atEnd())
+            return false;
+        char c = m_bytes[m_pos];
+        if (c == 'i') {
+            Value ignored;
+            return readInteger(ignored);
+        }
+        std::string_view ignored;
+        if (c >= '0' && c <= '9')
+            return readString(ignored);
+        if (c != 'l' && c != 'd')
             return false;
         ++m_pos;
-        return true;
+        while (!atEnd() && m_bytes[m_pos] != 'e') {
+            if (c == 'd' && !readString(ignored))
+                return false;
+            if (!skip(depth + 1))
+                return false;
+        }
+        return take('e');
     }
 
     bool readInteger(Value& out)
@@ -112,17 +151,35 @@ private:
 
     std::string_view m_bytes;
     size_t m_pos { 0 };
+    int m_expandBelow;
 };
 
 } // namespace
 
-ParseResult parse(std::string_view bytes)
+ParseResult parse(std::string_view bytes, int expandDepth)
 {
-    Reader reader(bytes);
+    Reader reader(bytes, expandDepth);
     Value value;
     if (!reader.read(value, 0))
         return { std::nullopt, reader.position() };
     return { std::move(value), reader.position() };
+}
+
+} // namespace torrent
+
+namespace torrent {
+
+bool forEachItem(std::string_view bytes, int expandDepth, const std::function<bool(const Value&)>& each)
+{
+    Reader reader(bytes, 1 + expandDepth);
+    if (!reader.take('l'))
+        return false;
+    while (!reader.atEnd() && !reader.peek('e')) {
+        Value item;
+        if (!reader.read(item, 1) || !each(item))
+            return false;
+    }
+    return reader.take('e');
 }
 
 } // namespace torrent

@@ -6,6 +6,7 @@
 // torrent needs, and integers too large for 64 bits (kept, but marked) are
 // caught; bytes after the value are left to the caller.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ struct Value {
     std::string_view string;     // Kind::String
     std::vector<Value> items;    // Kind::List, and a dictionary's values
     std::vector<std::string_view> keys; // Kind::Dictionary: keys[i] names items[i]
+    std::string_view raw;        // the value's own bytes, whole
+    bool expanded { true };      // false: a list or dictionary read past, its items left in raw
 
     bool isString() const { return kind == Kind::String; }
     bool isList() const { return kind == Kind::List; }
@@ -43,7 +46,15 @@ struct ParseResult {
     size_t position { 0 };      // where reading stopped: after the value, or at the damage
 };
 
-// Reads the value at the start of `bytes`.
-ParseResult parse(std::string_view bytes);
+// Reads the value at the start of `bytes`. Lists and dictionaries nested
+// `expandDepth` levels down (the value itself is level 0) are checked but not
+// expanded: a description of a million files is read a part at a time, never
+// held as a tree.
+ParseResult parse(std::string_view bytes, int expandDepth = maxDepth + 1);
+
+// Calls `each` with every item of the list at the start of `bytes`, each read
+// with `expandDepth`, until it answers false. False when the bytes hold no
+// whole list or `each` stopped.
+bool forEachItem(std::string_view bytes, int expandDepth, const std::function<bool(const Value&)>& each);
 
 } // namespace torrent

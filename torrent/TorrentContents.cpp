@@ -17,13 +17,40 @@ bool isSafeComponent(std::string_view component)
         && component.find('/') == std::string_view::npos && component.find('\0') == std::string_view::npos;
 }
 
+namespace {
+// The "info" dictionary of a description, its lists left unread.
+std::optional<Value> infoOf(std::string_view bytes)
+{
+    auto top = parse(bytes, 1);
+    if (!top.value || !top.value->isDictionary())
+        return std::nullopt;
+    const Value* info = top.value->find("info");
+    if (!info || !info->isDictionary())
+        return std::nullopt;
+    auto read = parse(info->raw, 1);
+    if (!read.value)
+        return std::nullopt;
+    return std::move(read.value);
+}
+} // namespace
+
+std::optional<size_t> countFiles(std::string_view bytes, size_t stopAt)
+{
+    auto info = infoOf(bytes);
+    if (!info)
+        return std::nullopt;
+    const Value* files = info->find("files");
+    if (!files || !files->isList())
+        return files ? 0 : 1;
+    size_t count = 0;
+    forEachItem(files->raw, 0, [&](const Value&) { return ++count <= stopAt; });
+    return count;
+}
+
 std::optional<Contents> readContents(std::string_view bytes)
 {
-    auto parsed = parse(bytes);
-    if (!parsed.value || !parsed.value->isDictionary())
-        return std::nullopt;
-    const Value* info = parsed.value->find("info");
-    if (!info || !info->isDictionary())
+    auto info = infoOf(bytes);
+    if (!info)
         return std::nullopt;
     const Value* name = info->find("name");
     if (!name || !name->isString() || !isSafeComponent(name->string))
@@ -38,23 +65,25 @@ std::optional<Contents> readContents(std::string_view bytes)
     contents.multiFile = true;
     if (!files->isList())
         return contents;
-    for (const auto& file : files->items) {
+    size_t count = 0;
+    forEachItem(files->raw, 0, [&](const Value&) { return ++count <= maxFileCount; });
+    if (count > maxFileCount)
+        return std::nullopt;
+    // One file's dictionary at a time: only the paths are kept.
+    forEachItem(files->raw, maxDepth, [&](const Value& file) {
         const Value* path = file.isDictionary() ? file.find("path") : nullptr;
         if (!path || !path->isList() || path->items.empty())
-            continue;
+            return true;
         std::string relative = contents.name;
-        bool safe = true;
         for (const auto& component : path->items) {
-            if (!component.isString() || !isSafeComponent(component.string)) {
-                safe = false;
-                break;
-            }
+            if (!component.isString() || !isSafeComponent(component.string))
+                return true;
             relative += '/';
             relative += component.string;
         }
-        if (safe)
-            contents.files.push_back(std::move(relative));
-    }
+        contents.files.push_back(std::move(relative));
+        return true;
+    });
     return contents;
 }
 

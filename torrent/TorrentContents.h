@@ -26,12 +26,22 @@ struct Contents {
 bool isSafeComponent(std::string_view component);
 
 // The contents named by a bencoded torrent description, or nothing when the
-// bytes are no description with an "info" dictionary and a safe name.
+// bytes are no description with an "info" dictionary and a safe name, or
+// list more than maxFileCount files.
 std::optional<Contents> readContents(std::string_view bytes);
 
 // Larger files are not torrent descriptions (which run to a few MiB for the
 // largest shares); not read whole.
 inline constexpr long long maxFileSize = 64ll * 1024 * 1024;
+
+// The largest shares list some ten thousand files, and the rare archive a
+// hundred thousand; a description listing more is refused wherever it comes
+// in (see TorrentCheck.h): the client and the files tab would hold every name.
+inline constexpr size_t maxFileCount = 200'000;
+
+// How many files the "info" dictionary's list names (counted, not read), or
+// nothing when the bytes are no description. Counting stops one past `stopAt`.
+std::optional<size_t> countFiles(std::string_view bytes, size_t stopAt = maxFileCount);
 
 // Reads the file at `path` (a regular file up to maxFileSize).
 std::optional<Contents> readContentsOfFile(const std::string& path);

@@ -1,6 +1,7 @@
 #include "web/DownloadViewController.h"
 
 #include "kit/core/AtomicFile.h"
+#include "torrent/TorrentCheck.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/WeakBind.h"
@@ -217,6 +218,15 @@ void DownloadViewController::fetchEnded(std::optional<std::vector<uint8_t>> byte
         hideFetchBar();
         return;
     }
+    // A description past the file-count cap is refused here as on every other
+    // way in; kept, it would be refused only once chosen.
+    const std::string_view fetched(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    if (auto why = torrent::refusalForFileCount(fetched)) {
+        kit::log("the torrent was not kept: " + *why);
+        showFetchBar(tooManyFilesText, false);
+        hideFetchBarLater();
+        return;
+    }
     // Nothing is shown for a file that cannot be kept; the log says why.
     if (auto written = kit::writeFileAtomically(keptTorrentPath(), bytes->data(), bytes->size()); !written) {
         kit::log("the torrent could not be kept: " + written.error().message);
@@ -224,6 +234,11 @@ void DownloadViewController::fetchEnded(std::optional<std::vector<uint8_t>> byte
         return;
     }
     showFetchBar(keptText, false);
+    hideFetchBarLater();
+}
+
+void DownloadViewController::hideFetchBarLater()
+{
     std::weak_ptr<kit::ViewController> weak = weak_from_this();
     m_keptNotice = kit::Timer::scheduled(keptNoticeDuration, false, [weak](kit::Timer&) {
         if (auto self = std::static_pointer_cast<DownloadViewController>(weak.lock()))

@@ -60,6 +60,7 @@ public:
     // The fetch of a torrent link.
     static constexpr const char* fetchingText = "Fetching the .torrent file\u2026";
     static constexpr const char* keptText = "Kept as page.torrent in Documents";
+    static constexpr const char* tooManyFilesText = "Not kept: it lists too many files";
     static constexpr double keptNoticeDuration = 4;
     bool isFetching() const { return m_fetch && m_fetch->isRunning(); }
     void cancelFetch();
@@ -99,6 +100,7 @@ private:
     void fetchEnded(std::optional<std::vector<uint8_t>> bytes);
     void showFetchBar(const std::string& text, bool cancellable);
     void hideFetchBar();
+    void hideFetchBarLater();
     void showPageAddress();
 
     std::unique_ptr<kit::ResourceFetch> m_fetch;

@@ -1,6 +1,10 @@
 #include "kit/core/AtomicFile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <filesystem>
+#include <string_view>
 #include <cstdlib>
 #include <fcntl.h>
 #include <optional>
@@ -9,11 +13,16 @@
 
 namespace kit {
 
+namespace {
+// mkstemp's pattern: six letters or digits take the place of the X's.
+constexpr std::string_view temporarySuffix = ".XXXXXX";
+}
+
 ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length)
 {
     if (path.empty() || path.back() == '/')
         return Error { "no file name in \"" + path + "\"" };
-    std::string temp = path + ".XXXXXX";
+    std::string temp = path + std::string(temporarySuffix);
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return Error::fromErrno("cannot make a temporary file beside " + path);
@@ -46,6 +55,28 @@ ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes,
         return *failed;
     }
     return {};
+}
+
+size_t removeLeftoverCopies(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    const fs::path whole(path);
+    const std::string prefix = whole.filename().string() + ".";
+    std::error_code ec;
+    size_t removed = 0;
+    for (fs::directory_iterator it(whole.parent_path().empty() ? fs::path(".") : whole.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + temporarySuffix.size() - 1 || !name.starts_with(prefix))
+            continue;
+        if (!std::all_of(name.begin() + std::ptrdiff_t(prefix.size()), name.end(), [](unsigned char c) { return std::isalnum(c); }))
+            continue;
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError) || it->is_symlink(typeError))
+            continue;
+        if (::unlink(it->path().c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace kit

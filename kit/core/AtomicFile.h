@@ -14,4 +14,10 @@ namespace kit {
 
 ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length);
 
+// A process killed while writing leaves its temporary file beside `path`;
+// the next start removes those of `path` (regular files only, never the file
+// itself). Only one writer may run: call it while holding the instance lock.
+// How many were removed.
+size_t removeLeftoverCopies(const std::string& path);
+
 } // namespace kit

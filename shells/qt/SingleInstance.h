@@ -8,6 +8,11 @@
 // The requests are one line each: "show", or "open " and the file's path
 // percent-escaped (a path may hold any byte but NUL). The running instance
 // answers "ok" once it has taken the request, before acting on it.
+//
+// The socket lives in a folder only this user can reach (the runtime folder,
+// or one Quorvane makes in the temporary folder with mode 0700 and checks is
+// its own before use), and both ends check the other's user (SO_PEERCRED):
+// another local user can neither answer a start nor be handed its files.
 #include <QObject>
 #include <QString>
 
@@ -20,11 +25,17 @@ namespace qtshell {
 
 class SingleInstance : public QObject {
 public:
-    // $XDG_RUNTIME_DIR/quorvane.instance, or one in the temporary folder.
-    static QString defaultName();
+    // $XDG_RUNTIME_DIR/quorvane.instance, or "instance" in a folder of this
+    // user's in the temporary folder (made when missing). Empty, with the
+    // reason in `problem`, when the folder is not this user's alone.
+    static QString defaultName(QString* problem = nullptr);
 
     explicit SingleInstance(QString name = defaultName());
     ~SingleInstance() override;
+
+    // Whether the last ask reached a socket answered by another user (the
+    // request was not sent).
+    bool metForeignPeer() const { return m_foreignPeer; }
 
     // True when a running instance took the request to show its window.
     bool askRunningToShow(int timeoutMs = 2000);
@@ -42,6 +53,7 @@ private:
 
     QString m_name;
     QLocalServer* m_server { nullptr };
+    bool m_foreignPeer { false };
     RequestHandler m_onRequest;
 };
 

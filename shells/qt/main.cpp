@@ -161,7 +161,19 @@ int main(int argc, char** argv)
 
     std::unique_ptr<qtshell::SingleInstance> instance;
     if (!oneShot) {
-        instance = std::make_unique<qtshell::SingleInstance>();
+        QString problem;
+        const QString name = qtshell::SingleInstance::defaultName(&problem);
+        if (name.isEmpty()) {
+            std::cerr << "quorvane: " << problem.toStdString() << "." << std::endl;
+            return 1;
+        }
+        instance = std::make_unique<qtshell::SingleInstance>(name);
+        auto refuseForeign = [&] {
+            std::cerr << "quorvane: " << name.toStdString()
+                      << " is answered by another user's program, not by your Quorvane; nothing was handed to it. "
+                         "Set XDG_RUNTIME_DIR to a folder of your own." << std::endl;
+            return 1;
+        };
         if (!options.open.empty()) {
             if (instance->askRunningToOpen(options.open)) {
                 std::cerr << "quorvane: Quorvane is already running; " << options.open << " was handed to it." << std::endl;
@@ -171,6 +183,8 @@ int main(int argc, char** argv)
             std::cerr << "quorvane: Quorvane is already running; its window is shown again." << std::endl;
             return 0;
         }
+        if (instance->metForeignPeer())
+            return refuseForeign();
         if (options.ifRunning)
             return 1;
         handleEndSignals();

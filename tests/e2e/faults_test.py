@@ -547,6 +547,106 @@ web
         self.assertLess(peak, bound_kib(400 * 1024))
 
 
+def bstr(b):
+    return str(len(b)).encode() + b":" + b
+
+
+def many_files_torrent(path, files):
+    """A description of `files` one-byte files, with a tracker."""
+    with open(path, "wb") as out:
+        out.write(b"d8:announce" + bstr(b"http://127.0.0.1:1/announce") + b"4:infod5:filesl")
+        for i in range(files):
+            out.write(b"d6:lengthi1e4:pathl" + bstr(b"f%07d" % i) + b"ee")
+        out.write(b"e4:name4:many12:piece lengthi16384e6:pieces20:" + b"\0" * 20 + b"ee")
+
+
+class OutsideFaultTest(unittest.TestCase):
+    """What a hostile world or a new user does to the files tab, the opener and the settings folder."""
+
+    def setUp(self):
+        self.device = Device()
+        self.downloads = self.device.path(DOWNLOADS)
+        os.makedirs(self.downloads)
+        self.script("answer 0\n")  # the first-run notice, once per device
+
+    def tearDown(self):
+        self.device.close()
+
+    def script(self, text, extra=()):
+        args = [HEADLESS, "--root", self.device.root, "--virtual-time", *extra, "--script", "-"]
+        result = subprocess.run(args, input=text, capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout
+
+    def test_what_open_refuses_the_files_tab_and_a_followed_link_refuse_too(self):
+        # A pipe named like a .torrent, a link to a device, a file too large,
+        # and a torrent past the file-count cap: never handed to the client.
+        os.mkfifo(os.path.join(self.downloads, "pipe.torrent"))
+        os.symlink("/dev/zero", os.path.join(self.downloads, "zero.torrent"))
+        with open(os.path.join(self.downloads, "huge.torrent"), "wb") as f:
+            f.truncate(500 * 1024 * 1024)
+        many_files_torrent(os.path.join(self.downloads, "many.torrent"), 200_001)
+        for name, words in (("pipe.torrent", "is not a file"), ("zero.torrent", "is not a file"),
+                            ("huge.torrent", "too large"), ("many.torrent", "more than 200000 files")):
+            out = self.script(f"tab 2\nrow-named {name}\nanswer 0\nalert\ndefaults\n")
+            self.assertIn(words, out, name)
+            self.assertIn("DownloadTorrentBool = No", out, name)
+            opened = self.script("alert\ndefaults\n", ["--open", os.path.join(self.downloads, name)])
+            self.assertIn(words, opened, name)
+            self.assertIn("DownloadTorrentBool = No", opened, name)
+        server = PageServer()
+        try:
+            env = dict(os.environ, QUORVANE_CONNECT_TO=f"sites.example.test:80:127.0.0.1:{server.port};"
+                       f"releases.ubuntu.com:80:127.0.0.1:{server.port}")
+            result = subprocess.run([HEADLESS, "--root", self.device.root, "--script", "-"], input="tab 1\n"
+                                    "follow http://sites.example.test/files/many.torrent\nuntil 20 Not kept\n",
+                                    capture_output=True, text=True, timeout=60, env=env)
+        finally:
+            server.close()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.exists(self.device.path(DOCUMENTS, "page.torrent")))
+
+    def test_rename_keeps_the_file_in_its_folder_and_says_why_it_will_not(self):
+        sub = os.path.join(self.downloads, "sub")
+        os.makedirs(sub)
+        for name in ("a.txt", "taken.txt"):
+            open(os.path.join(sub, name), "w").close()
+        walk = "tab 2\nrow 0\nrow-named Downloads\nrow-named sub\n"
+        out = self.script(walk + "row-named a.txt\nanswer 2\ntype b\nanswer 1\nrows\n")
+        self.assertEqual(sorted(os.listdir(sub)), ["b.txt", "taken.txt"])
+        self.assertIn("0 1: b.txt", out.split("0 0: ...")[-1])
+        out = self.script(walk + "row-named b.txt\nanswer 2\ntype taken\nanswer 1\nalert\nanswer 0\n"
+                          "row-named b.txt\nanswer 2\ntype ..\nanswer 1\nalert\n")
+        self.assertIn('A file named \\"taken.txt\\" already exists', out)
+        self.assertIn('\\"..\\" names a folder, not a file', out)
+        self.assertEqual(sorted(os.listdir(sub)), ["b.txt", "taken.txt"])
+
+    def test_a_link_to_a_folder_is_renamed_and_deleted_as_a_link(self):
+        outside = self.device.path("outside")
+        os.makedirs(outside)
+        open(os.path.join(outside, "precious.bin"), "w").close()
+        os.symlink(outside, os.path.join(self.downloads, "Linked"))
+        walk = "tab 2\nrow 0\nrow-named Downloads\n"
+        out = self.script(walk + "row-named Linked\nalert\nanswer 2\ntype Moved\nanswer 1\nrows\n")
+        self.assertIn('title="Linked"', out)  # the actions of the link, not its folder's listing
+        self.assertTrue(os.path.islink(os.path.join(self.downloads, "Moved")))
+        self.script(walk + "row-named Moved\nanswer 3\n")
+        self.assertEqual(os.listdir(self.downloads), [])
+        self.assertEqual(os.listdir(outside), ["precious.bin"])
+
+    def test_copies_left_by_killed_writes_are_swept_at_start(self):
+        prefs = self.device.path(PREFERENCES)
+        os.makedirs(prefs, exist_ok=True)
+        left = [f"transfers.list.{s}" for s in ("a1B2c3", "ZZZZZZ", "000000")]
+        keep = ["transfers.list.keep", "notes.txt"]
+        for name in left + keep:
+            open(os.path.join(prefs, name), "w").close()
+        self.script("alert\n")
+        remaining = set(os.listdir(prefs))
+        self.assertFalse(remaining & set(left), remaining)
+        self.assertTrue(set(keep) <= remaining, remaining)
+
+
 class InstanceTest(unittest.TestCase):
     def setUp(self):
         self.device = Device()
@@ -631,6 +731,54 @@ class InstanceTest(unittest.TestCase):
         self.assertLess(time.time() - started, 60)
         again.terminate()
         self.assertEqual(again.wait(30), 0)
+
+    def test_another_user_cannot_take_the_instance_socket(self):
+        if not os.path.exists(WINDOW):
+            self.skipTest("the window is not built")
+        if os.getuid() != 0:
+            self.skipTest("playing another user needs root")
+        # A shared temporary folder, no runtime folder: another user gets in
+        # first, at the old socket's place and at the new folder's.
+        tmp = self.device.path("tmp")
+        os.makedirs(tmp)
+        os.chmod(tmp, 0o1777)
+        os.chmod(self.device.root, 0o755)
+        heard = self.device.path("tmp", "heard")
+        listener = subprocess.Popen(
+            ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", sys.executable, "-c", f"""
+import os, socket, sys
+os.umask(0)
+os.mkdir({tmp!r} + "/quorvane-0", 0o777)
+servers = []
+for path in ({tmp!r} + "/quorvane-0.instance", {tmp!r} + "/quorvane-0/instance"):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(path)
+    s.listen(4)
+    servers.append(s)
+print("ready", flush=True)
+import select
+while True:
+    ready, _, _ = select.select(servers, [], [], 30)
+    if not ready:
+        break
+    for s in ready:
+        c, _ = s.accept()
+        line = c.recv(4096)
+        with open({heard!r}, "ab") as f:
+            f.write(line)
+        c.sendall(b"ok\\n")
+        c.close()
+"""], stdout=subprocess.PIPE, text=True)
+        self.procs.append(listener)
+        self.assertEqual(listener.stdout.readline().strip(), "ready")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TMPDIR=tmp)
+        env.pop("XDG_RUNTIME_DIR", None)
+        secret = os.path.join(self.device.root, "secret plans.torrent")
+        result = subprocess.run([WINDOW, "--root", self.device.root, secret], capture_output=True, text=True, timeout=60,
+                                env=env)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("belongs to another user", result.stderr)
+        self.assertFalse(os.path.exists(heard), "the other user was told our file's path")
 
 
 if __name__ == "__main__":

@@ -53,7 +53,7 @@ class RenameTargetTest : public testing::TestWithParam<RenameCase> { };
 TEST_P(RenameTargetTest, Target)
 {
     auto& c = GetParam();
-    EXPECT_EQ(files::renameTarget(c.mode, c.currentDir, c.fullPath, c.typed, "/dl"), c.expected);
+    EXPECT_EQ(files::renameTarget(c.mode, c.currentDir, c.fullPath, c.typed), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RenameTargetTest,
@@ -65,16 +65,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, RenameTargetTest,
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "b.avi", "/dl/b.avi" },
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "b.torrent", "/dl/b.torrent.avi" },
         // A file without an extension gets none (no trailing ".").
-        RenameCase { ListingMode::AllEntries, "/dl/sub", "/dl/sub/README", "NOTES", "/dl/NOTES" },
+        RenameCase { ListingMode::AllEntries, "/dl/sub", "/dl/sub/README", "NOTES", "/dl/sub/NOTES" },
         // A name of blanks only renames nothing; blanks around a name stay.
         RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", "", "" },
         RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", " \t ", "" },
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "  ", "" },
         RenameCase { ListingMode::Torrent, "/dl", "/dl/a.torrent", " x ", "/dl/ x .torrent" },
         RenameCase { ListingMode::Torrent, "/", "//a.torrent", "x", "/x.torrent" },
-        // All-entries mode: always into the downloads folder, keeping the file's extension.
-        RenameCase { ListingMode::AllEntries, "/dl/sub", "/dl/sub/clip.avi", "holiday", "/dl/holiday.avi" },
-        RenameCase { ListingMode::AllEntries, "/elsewhere", "/elsewhere/a.tar.gz", "b", "/dl/b.gz" },
+        // All-entries mode: the file stays in the folder listed, keeping its extension.
+        RenameCase { ListingMode::AllEntries, "/dl/sub", "/dl/sub/clip.avi", "holiday", "/dl/sub/holiday.avi" },
+        RenameCase { ListingMode::AllEntries, "/elsewhere", "/elsewhere/a.tar.gz", "b", "/elsewhere/b.gz" },
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/Season.1", "S1", "/dl/S1.1" },
         RenameCase { ListingMode::AllEntries, "/dl", "/dl/a.avi", "sub/b", "/dl/sub/b.avi" }));
 

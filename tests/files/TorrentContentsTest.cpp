@@ -154,7 +154,7 @@ TEST_F(ArrivalMapTest, MarksWhatTheTransferWritesItsFoldersAndTheTorrent)
     EXPECT_FALSE(role(downloads + "/Album"));
 }
 
-TEST_F(ArrivalMapTest, AHostileTorrentMarksNothingOutsideAndAChangedOneIsReadAgain)
+TEST_F(ArrivalMapTest, AHostileTorrentMarksNothingOutsideAndAChangedOneIsReadWhenItStartsAgain)
 {
     writeFile(root / "secret", "x");
     writeFile(downloads + "/evil.torrent", multi("..", { { "secret" } }));
@@ -169,8 +169,12 @@ TEST_F(ArrivalMapTest, AHostileTorrentMarksNothingOutsideAndAChangedOneIsReadAga
     map.update({ { downloads + "/a.torrent", 1.0 } }, downloads);
     EXPECT_TRUE(map.markFor(downloads + "/first.bin"));
     EXPECT_EQ(files::markText(*map.markFor(downloads + "/first.bin")), "complete, shared");
+    // Read once per start: a running transfer's .torrent is not read each tick.
     writeFile(downloads + "/a.torrent", single("second-and-longer.bin"));
-    map.update({ { downloads + "/a.torrent", 1.0 } }, downloads);
+    EXPECT_FALSE(map.update({ { downloads + "/a.torrent", 1.0 } }, downloads));
+    EXPECT_TRUE(map.markFor(downloads + "/first.bin"));
+    EXPECT_TRUE(map.update({}, downloads));
+    EXPECT_TRUE(map.update({ { downloads + "/a.torrent", 1.0 } }, downloads));
     EXPECT_FALSE(map.markFor(downloads + "/first.bin"));
     EXPECT_TRUE(map.markFor(downloads + "/second-and-longer.bin"));
     // A fraction out of range is held to it.
@@ -183,6 +187,11 @@ TEST(InUseMessageTest, SaysWhyAndThatNothingChanged)
     files::ArrivalMark mark { files::ArrivalMark::Role::TorrentFile, 0.5 };
     EXPECT_EQ(files::inUseMessage("a.torrent", mark),
         "\"a.torrent\" is the .torrent file of a running transfer (50 %). Stop the transfer in the Transfer tab first. Nothing was changed.");
+    // Complete and seeding: shared, not written, nor "transferring 100 %".
+    files::ArrivalMark shared { files::ArrivalMark::Role::Written, 1.0 };
+    EXPECT_EQ(files::inUseMessage("a.bin", shared),
+        "\"a.bin\" is being shared by a transfer. Stop the transfer in the Transfer tab first. Nothing was changed.");
+    EXPECT_EQ(files::markText({ files::ArrivalMark::Role::TorrentFile, 1.0 }), "complete, shared");
 }
 
 } // namespace

@@ -333,7 +333,7 @@ TEST_F(TorrentFilesTest, CancelChangesNothing)
 
 TEST_F(TorrentFilesTest, DownloadHandsTheFileToTheTransferTab)
 {
-    writeFile(downloads + "/My file.torrent", "");
+    writeFile(downloads + "/My file.torrent", "d8:announce9:http://t/4:infod6:lengthi1e4:name1:aee");
     showTab();
     tapRow("My file.torrent");
     answer(0);
@@ -397,7 +397,7 @@ TEST_F(TorrentFilesTest, RenameInTorrentModeStaysInTheListedFolder)
     EXPECT_EQ(entries(), (std::vector<std::string> { "y.torrent" }));
 }
 
-TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
+TEST_F(TorrentFilesTest, RenameInAllEntriesModeKeepsTheFileInTheFolderListed)
 {
     writeFile(downloads + "/Sub/clip.avi", "C");
     writeFile(downloads + "/Sub/other.avi", "O");
@@ -406,9 +406,10 @@ TEST_F(TorrentFilesTest, RenameInAllEntriesModeMovesIntoTheDownloadsFolder)
     tapRow("Downloads");
     tapRow("Sub");
     rename("clip.avi", "holiday");
-    EXPECT_EQ(readFile(downloads + "/holiday.avi"), "C");
+    EXPECT_EQ(readFile(downloads + "/Sub/holiday.avi"), "C");
+    EXPECT_FALSE(fs::exists(downloads + "/holiday.avi"));
     EXPECT_FALSE(tab->download);
-    EXPECT_EQ(entries(), (std::vector<std::string> { "other.avi" }));
+    EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "holiday.avi", "other.avi" }));
     EXPECT_EQ(readFile(downloads + "/Sub/other.avi"), "O");
 }
 
@@ -422,7 +423,8 @@ TEST_F(TorrentFilesTest, RenameRefusesANameThatReachesAnotherFolder)
         auto* refusal = dynamic_cast<kit::AlertView*>(front());
         ASSERT_NE(refusal, nullptr) << name;
         EXPECT_EQ(refusal->title(), "Cannot Rename");
-        EXPECT_EQ(refusal->message(), "A name cannot contain \"/\". The file keeps its name.");
+        EXPECT_EQ(refusal->message(), std::string(name) == ".." ? "\"..\" names a folder, not a file. The file keeps its name."
+                                                                 : "A name cannot contain \"/\". The file keeps its name.");
         EXPECT_EQ(refusal->buttonTitles(), (std::vector<std::string> { "OK" }));
         answer(0);
         EXPECT_EQ(front(), nullptr);
@@ -471,7 +473,9 @@ TEST_F(TorrentFilesTest, RenameNeverReplacesAnExistingFile)
     EXPECT_EQ(readFile(downloads + "/a.torrent"), "A");
     EXPECT_EQ(readFile(downloads + "/b.torrent"), "B");
     EXPECT_EQ(sortedEntries(), (std::vector<std::string> { "a.torrent", "b.torrent" }));
-    EXPECT_EQ(front(), nullptr);
+    auto* refusal = dynamic_cast<kit::AlertView*>(front());
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_EQ(refusal->message(), "A file named \"b.torrent\" already exists in this folder. The file keeps its name.");
 }
 
 TEST_F(TorrentFilesTest, DeleteRemovesAtOnce)

@@ -72,6 +72,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.connection.shutdown(2)
             return
+        if path == "/files/many.torrent":
+            # A description of more files than any share has (past the cap).
+            entries = b"".join(b"d6:lengthi1e4:pathl8:f%07dee" % i for i in range(200_001))
+            body = b"d8:announce20:http://tracker.test/4:infod5:filesl" + entries + b"e4:name4:manyee"
+            self.send_response(200)
+            self.send_header("Content-Type", "application/x-bittorrent")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            try:
+                self.wfile.write(body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # the web view's own load of the link, cut short when the script ends
+            return
         route = ROUTES.get(path)
         if route is None:
             body = b"<html><head><title>Not Found</title></head><body>no such page</body></html>"
