@@ -99,7 +99,8 @@ void DownloadedTorrents::loadView()
     stateLabel->setLineBreakMode(kit::LineBreakMode::WordWrap);
     timeLeftLabel = label({ 160, 122, 150, 18 }, "", kit::Font::systemFont(13), L | W);
     timeLeftLabel->setTextAlignment(kit::TextAlignment::Right);
-    noteLabel = label({ 10, 139, 300, 14 }, "", kit::Font::systemFont(11));
+    noteLabel = label({ 10, 140, 300, 13 }, "", kit::Font::systemFont(11));
+    noteLabel->setHidden(true);
     noteLabel->setTextColor(kit::Color::rgba(0.6f, 0.2f, 0.1f));
     auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 153, 300, 199 });
     tv->setBackgroundColor(kit::Color::white());
@@ -348,6 +349,7 @@ void DownloadedTorrents::refreshProgress()
     if (front && front->control() && !front->control()->infos().empty())
         note = front->control()->infos().back();
     noteLabel->setText(twoLines ? "" : note);
+    noteLabel->setHidden(twoLines || note.empty());
     refreshButtons();
 }
 

@@ -400,6 +400,8 @@ void TransferList::restore()
 {
     startControlChannel();
     auto records = TransferStore::read();
+    if (records.empty())
+        return; // nothing to bring back, nothing to tell
     m_restoring = true;
     for (auto& record : records) {
         if (find(record.path))

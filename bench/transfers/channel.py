@@ -69,8 +69,8 @@ def one_run(count, seconds, channel):
                 sys.exit(first.stderr)
         # Seeding slowly, so that every transfer still runs at the end.
         swarm = subprocess.Popen([sys.executable, SWARM, "--dir", os.path.join(root, "swarm"), "--count", str(count),
-                                  "--torrent-out", os.path.join(root, DOWNLOADS), "--size", str(64 * 1024 * 1024),
-                                  "--seed-rate", "100", "--lifetime", str(seconds + 120), "--watch-stdin"],
+                                  "--torrent-out", os.path.join(root, DOWNLOADS), "--size", str(8 * 1024 * 1024),
+                                  "--seed-rate", "40", "--lifetime", str(seconds + 120), "--watch-stdin"],
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = swarm.stdout.readline().strip()
         if not line.startswith("ready "):

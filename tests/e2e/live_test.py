@@ -186,12 +186,12 @@ class ChannelTest(unittest.TestCase):
 
         # The details of the running transfer: c.bin switched off, a download limit of its own.
         out = run(hand_over(self.ours, "ours.torrent") + "until 60 Downloading\ntap Details\nuntil 30 Fetch: c.bin\n"
-                  + "row 0 3\ntype 50\nuntil 3 Limits: 50 KB/s down\ndump\nrows\ndefaults\n",
+                  + "row 0 3\ntype 50\nuntil 2 Limits: 50 KB/s down\ndump\nrows\ndefaults\n",
                   "details-seen")
         self.assertIn("Skip: c.bin", out, "switched off at once")
         self.assertIn("Limits: 50 KB/s down", out, "the client reports the limit it was given")
         # Raised again (50 becomes 500), so that the rest does not take all afternoon.
-        run("type 0\nuntil 3 Limits: 500 KB/s down\n", "raised")
+        run("type 0\nuntil 2 Limits: 500 KB/s down\n", "raised")
         self.port = int(re.search(r"ControlPort = ([0-9]+)", out).group(1))
         with open(self.device.path("var/mobile/Library/Preferences/control.secret")) as f:
             password = f.read().strip()
