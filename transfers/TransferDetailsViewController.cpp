@@ -34,6 +34,18 @@ std::string percentOf(long long part, long long whole)
     return std::to_string(int(std::floor(100.0 * double(std::min(part, whole)) / double(whole)))) + " %";
 }
 
+// The screen's root: it arranges the screen again whenever its size changes.
+class DetailsView : public kit::View {
+public:
+    using View::View;
+    std::function<void()> onLayout;
+    void layoutSubviews() override
+    {
+        if (onLayout)
+            onLayout();
+    }
+};
+
 std::string limitText(const std::optional<long long>& bytes)
 {
     return bytes ? std::to_string(*bytes / 1024) : std::string();
@@ -70,8 +82,9 @@ void TransferDetailsViewController::loadView()
 {
     const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
                R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;
-    auto root = kit::View::create(kit::Rect { 0, 0, 320, 460 });
+    auto root = kit::View::create<DetailsView>(kit::Rect { 0, 0, 320, 460 });
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
+    root->onLayout = [this] { arrange(); };
     auto label = [&](kit::Rect frame, kit::Font font, kit::AutoresizingMask mask) {
         auto l = kit::View::create<kit::Label>(frame);
         l->setFont(font);
@@ -87,6 +100,7 @@ void TransferDetailsViewController::loadView()
     auto field = [&](float y, const char* caption, const char* placeholder) {
         auto* l = label({ 20, y, 170, 31 }, kit::Font::systemFont(15), W | R);
         l->setText(caption);
+        m_captions.push_back(l);
         auto f = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
         f->setBackgroundColor(kit::Color::white());
         f->setPlaceholder(placeholder);
@@ -97,9 +111,9 @@ void TransferDetailsViewController::loadView()
     };
     // The placeholders name the fields for a screen reader too. Made last to
     // first, so that the download limit is the screen's front field.
-    seedTextField = field(140, "Seed for (hours, or 2x)", "seed hours");
-    upLimitTextField = field(106, "Its upload limit (KB/s)", "upload KB/s");
-    downLimitTextField = field(72, "Its download limit (KB/s)", "download KB/s");
+    seedTextField = field(140, "Seed for (hours, or 2x)", "hours");
+    upLimitTextField = field(106, "Its upload limit (KB/s)", "KB/s up");
+    downLimitTextField = field(72, "Its download limit (KB/s)", "KB/s down");
     float y = 174;
     noteLabel = label({ 20, y, 280, 16 }, kit::Font::systemFont(11), W);
     noteLabel->setTextColor(noteColor);
@@ -130,6 +144,40 @@ void TransferDetailsViewController::loadView()
         upLimitTextField->setText(limitText(transfer->ownUploadLimit));
     }
     refresh();
+}
+
+void TransferDetailsViewController::arrange()
+{
+    if (!table)
+        return;
+    const auto size = view().bounds().size;
+    const float w = size.width, h = size.height;
+    // Turned (wide and low): the fields on the left, the list on the right,
+    // so that the list keeps the height; upright: one column, as designed.
+    const bool turned = w >= 560 && h < 440;
+    const float column = turned ? (w - 30) / 2 : w - 20;
+    auto place = [&](float x, float y, float width, float height) { return kit::Rect { x, y, std::max(0.0f, width), std::max(0.0f, height) }; };
+    titleLabel->setFrame(place(20, 10, column - 20, 24));
+    summaryLabel->setFrame(place(20, 36, column - 20, 32));
+    // In the order they were made: the seeding goal lowest, the download limit on top.
+    kit::TextField* fields[] = { seedTextField, upLimitTextField, downLimitTextField };
+    for (size_t i = 0; i < 3 && i < m_captions.size(); ++i) {
+        const float y = 140 - 34 * float(i);
+        const float fieldWidth = std::min(std::max(110.0f, column * 0.35f), 200.0f);
+        m_captions[i]->setFrame(place(20, y, column - fieldWidth - 20, 31));
+        fields[i]->setFrame(place(10 + column - fieldWidth, y, fieldWidth, 31));
+    }
+    noteLabel->setFrame(place(20, 174, column - 20, 16));
+    const float buttonY = h - 80;
+    if (turned) {
+        table->setFrame(place(20 + column, 10, column, h - 20));
+        removeButton->setFrame(place(10, buttonY, (column - 10) / 2, 37));
+        doneButton->setFrame(place(20 + (column - 10) / 2, buttonY, (column - 10) / 2, 37));
+    } else {
+        table->setFrame(place(10, 192, column, buttonY - 8 - 192));
+        removeButton->setFrame(place(10, buttonY, (w - 30) / 2, 37));
+        doneButton->setFrame(place(20 + (w - 30) / 2, buttonY, (w - 30) / 2, 37));
+    }
 }
 
 void TransferDetailsViewController::viewDidAppear(bool)

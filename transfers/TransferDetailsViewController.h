@@ -49,6 +49,8 @@ public:
     // What the rows say, section by section (what the table shows).
     std::vector<std::string> rowTexts(int section) const;
     void refresh();
+    // Lays the screen out for its size (a turned phone gets two columns).
+    void arrange();
     void removeFromList();
     void dismissAction();
 
@@ -74,6 +76,7 @@ private:
     std::weak_ptr<Transfer> m_transfer;
     std::shared_ptr<kit::Timer> m_refresh;
     std::vector<std::string> m_rows[SectionCount];
-    bool m_problemShown { false }; // the note says what was refused, until the next change
+    bool m_problemShown { false };
+    std::vector<kit::Label*> m_captions; // the fields' captions, as made (seed, up, down) // the note says what was refused, until the next change
 
 };
