@@ -302,6 +302,15 @@ void Transfer::attachControl(std::shared_ptr<ControlClient> client)
     changed();
 }
 
+void Transfer::setDetailsShown(bool shown)
+{
+    m_detailsShown = shown;
+    if (shown && connected(m_channel)) {
+        m_channel->askDetail();
+        m_channel->askPeers();
+    }
+}
+
 ControlClient* Transfer::control() const
 {
     return m_channel.get();
@@ -577,10 +586,10 @@ void Transfer::tick(double now)
     if (m_handle)
         m_handle->poll();
     // The client sends no status on its own: it is asked every second, and
-    // for its files and peers now and then.
+    // for its files and peers every other second while somebody looks at them.
     if (connected(m_channel)) {
         m_channel->askStatus();
-        if (m_ticks++ % 5 == 0) {
+        if (m_detailsShown && m_ticks++ % 2 == 0) {
             m_channel->askDetail();
             m_channel->askPeers();
         }

@@ -83,6 +83,8 @@ public:
     // run, one taken over, or one started elsewhere); none before.
     void attachControl(std::shared_ptr<ControlClient> client);
     ControlClient* control() const;
+    // Its details are on screen: its files and peers are asked for too.
+    void setDetailsShown(bool shown);
     // Known only through its channel: started by hand or on another machine.
     bool isElsewhere() const { return m_elsewhere; }
     void joinFromElsewhere();
@@ -180,4 +182,5 @@ private:
     std::shared_ptr<kit::Timer> m_stopFallback;
     bool m_elsewhere { false };
     int m_ticks { 0 };
+    bool m_detailsShown { false };
 };

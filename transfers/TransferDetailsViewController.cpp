@@ -182,6 +182,8 @@ void TransferDetailsViewController::arrange()
 
 void TransferDetailsViewController::viewDidAppear(bool)
 {
+    if (auto transfer = m_transfer.lock())
+        transfer->setDetailsShown(true);
     m_refresh = kit::Timer::scheduled(1.0, true, [weak = kit::weakAs<TransferDetailsViewController>(*this)](kit::Timer&) {
         if (auto self = weak.lock())
             self->refresh();
@@ -190,6 +192,8 @@ void TransferDetailsViewController::viewDidAppear(bool)
 
 void TransferDetailsViewController::viewDidDisappear(bool)
 {
+    if (auto transfer = m_transfer.lock())
+        transfer->setDetailsShown(false);
     if (m_refresh)
         m_refresh->invalidate();
     m_refresh.reset();
