@@ -6,6 +6,8 @@ namespace kit {
 
 struct HostMapping;
 class HttpRequest;
+class LineConnection;
+class LineServer;
 class URL;
 class URLRequest;
 

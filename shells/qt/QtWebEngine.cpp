@@ -286,10 +286,17 @@ void QtWebEngine::createPage()
         if (!m_restoring)
             m_view.engineHistoryChanged();
     });
+    QObject::connect(m_page, &QWebEnginePage::visibleChanged, m_page, [this](bool visible) { seenChanged(visible); });
+    QObject::connect(m_page, &QWebEnginePage::recommendedStateChanged, m_page, [this] {
+        if (m_releaseDue)
+            releasePage();
+    });
     auto ready = std::move(m_pageReady);
     m_pageReady.clear();
     for (auto& r : ready)
         r(m_page);
+    // A page made for a view that is not on screen starts counting at once.
+    seenChanged(m_page->isVisible());
     if (auto pending = std::move(m_pendingLoad)) {
         m_pendingLoad.reset();
         if (auto html = std::move(m_pendingHtml)) {
@@ -299,6 +306,45 @@ void QtWebEngine::createPage()
             load(*pending);
         }
     }
+}
+
+void QtWebEngine::seenChanged(bool seen)
+{
+    if (seen)
+        activatePage();
+    else if (!m_release && !m_releaseDue)
+        m_release = kit::Timer::scheduled(pageReleaseDelay, false, [this](kit::Timer&) {
+            m_releaseDue = true;
+            releasePage();
+        });
+}
+
+void QtWebEngine::releasePage()
+{
+    using State = QWebEnginePage::LifecycleState;
+    // One step down at a time: once frozen, the engine says whether
+    // discarding is safe too (a page that asks before it is left is only frozen).
+    while (m_page && !m_page->isVisible()) {
+        const State now = m_page->lifecycleState();
+        if (m_page->recommendedState() <= now || now == State::Discarded)
+            return;
+        m_page->setLifecycleState(now == State::Active ? State::Frozen : State::Discarded);
+        if (m_page->lifecycleState() == now)
+            return; // refused
+    }
+}
+
+void QtWebEngine::activatePage()
+{
+    if (!m_page)
+        return;
+    // In use again: the unseen time counts from now.
+    m_releaseDue = false;
+    m_release.reset();
+    if (m_page->lifecycleState() != QWebEnginePage::LifecycleState::Active)
+        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    if (!m_page->isVisible())
+        seenChanged(false);
 }
 
 void QtWebEngine::loadingChanged(const QWebEngineLoadingInfo& info)
@@ -427,6 +473,7 @@ void QtWebEngine::loadHTMLString(const std::string& html, const kit::URLRequest&
         m_pendingHtml = html;
         return;
     }
+    activatePage();
     stopTimeout();
     m_htmlRequest = request;
     QUrl base = QUrl(QString::fromStdString(request.absoluteString()));
@@ -444,6 +491,7 @@ void QtWebEngine::load(const kit::URLRequest& request)
         m_pendingLoad = request;
         return;
     }
+    activatePage();
     m_loadApproved = true;
     QWebEngineHttpRequest http(QUrl(QString::fromStdString(request.absoluteString())));
     if (request.cachePolicy() != kit::URLRequestCachePolicy::UseProtocolCachePolicy)
@@ -481,8 +529,10 @@ void QtWebEngine::stopLoading()
 
 void QtWebEngine::reload()
 {
-    if (m_page)
-        m_page->triggerAction(QWebEnginePage::Reload);
+    if (!m_page)
+        return;
+    activatePage();
+    m_page->triggerAction(QWebEnginePage::Reload);
 }
 
 bool QtWebEngine::isFailedEntry(int index) const
@@ -505,14 +555,18 @@ int QtWebEngine::nextEntry(int step) const
 
 void QtWebEngine::goBack()
 {
-    if (int index = nextEntry(-1); index >= 0)
+    if (int index = nextEntry(-1); index >= 0) {
+        activatePage();
         m_page->history()->goToItem(m_page->history()->itemAt(index));
+    }
 }
 
 void QtWebEngine::goForward()
 {
-    if (int index = nextEntry(1); index >= 0)
+    if (int index = nextEntry(1); index >= 0) {
+        activatePage();
         m_page->history()->goToItem(m_page->history()->itemAt(index));
+    }
 }
 
 bool QtWebEngine::canGoBack() const
@@ -532,6 +586,8 @@ void QtWebEngine::evaluateJavaScript(const std::string& script, std::function<vo
             completion({});
         return;
     }
+    // A frozen page would answer only once seen; a discarded one has no document to ask.
+    activatePage();
     m_page->runJavaScript(QString::fromStdString(script), [completion = std::move(completion)](const QVariant& result) {
         if (completion)
             completion(result.isValid() ? result.toString().toStdString() : std::string());

@@ -34,7 +34,16 @@
 //
 // The page (and with it the web engine's start) waits for the window's first
 // frame; a load asked for before then is held and made once the page exists.
+//
+// A page nobody sees (its view hidden, gone with its tab, or the window
+// closed) is let go after pageReleaseDelay seconds on kit's clock: frozen,
+// then discarded, as far as the engine's own recommendation allows (a page
+// still loading or playing sound is let go once it stops). Its address,
+// title and history stay; seen again, or loaded, it is active again (a
+// discarded page reloads). With no page left, the renderer process ends.
 #include "kit/web/WebEngine.h"
+
+#include "kit/core/Timer.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -63,6 +72,8 @@ public:
     void setScalesPageToFit(bool scales) override;
 
     QWebEnginePage* page() const { return m_page; }
+    // How long a page may go unseen before it is let go.
+    static constexpr double pageReleaseDelay = 60;
     // Runs now if the page exists, else once it has been made.
     void whenPageReady(std::function<void(QWebEnginePage*)> ready);
 
@@ -87,6 +98,12 @@ private:
     class Page;
     friend class Page;
     void createPage();
+    // The page's view was shown or hidden (or went).
+    void seenChanged(bool seen);
+    // Lets the unseen page go as far as the engine recommends.
+    void releasePage();
+    // A script or a load wants the page as it was.
+    void activatePage();
     void stopTimeout();
     void loadingChanged(const QWebEngineLoadingInfo& info);
     // After a failure: back to the page shown, if the failure replaced it.
@@ -106,6 +123,9 @@ private:
     // Navigations refused by the decision, whose start and stop the page still reports.
     std::vector<QUrl> m_refused;
     QPointer<QTimer> m_timeout;
+    // Counts the unseen time; once it has run out, the page follows the engine's recommendation down.
+    std::shared_ptr<kit::Timer> m_release;
+    bool m_releaseDue { false };
     std::optional<kit::URLRequest> m_pendingLoad;
     std::optional<std::string> m_pendingHtml; // with m_pendingLoad: a page given as text
     // What a page given as text is reported as (the engine itself calls it a data: address).

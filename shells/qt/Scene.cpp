@@ -16,8 +16,10 @@ namespace qtshell {
 
 Scene::Scene(kit::View& root, QWidget* host)
     : m_rootView(&root)
+    , m_host(host)
 {
     m_root = build(root, host);
+    host->installEventFilter(this);
     acceptFingers(*m_root);
     m_observing = kit::Platform::current().addViewObserver(this);
     m_frameTimer.setInterval(16);
@@ -322,8 +324,7 @@ void Scene::scroll(ViewPeer& from, QPoint angleDelta)
 void Scene::watchAnimation(ViewPeer& peer)
 {
     m_animating.insert(&peer);
-    if (!m_frameTimer.isActive())
-        m_frameTimer.start();
+    updateFrames();
 }
 
 void Scene::animationFrame()
@@ -332,8 +333,27 @@ void Scene::animationFrame()
     for (auto* peer : peers)
         if (!peer->applyPresentation())
             m_animating.erase(peer);
-    if (m_animating.empty())
+    updateFrames();
+}
+
+void Scene::updateFrames()
+{
+    if (m_animating.empty() || !m_host || !m_host->isVisible())
         m_frameTimer.stop();
+    else if (!m_frameTimer.isActive())
+        m_frameTimer.start();
+}
+
+bool Scene::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_host && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        // Shown again: what ran on meanwhile is drawn where it is now.
+        if (event->type() == QEvent::Show && !m_animating.empty())
+            animationFrame();
+        else
+            updateFrames();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace qtshell

@@ -74,11 +74,19 @@ public:
 
     // Animations: peers whose view animates are redrawn each frame until the
     // animation's end; animationFrame() is one such frame (tests call it).
+    // While the host is hidden (the window closed) no frame is drawn; shown
+    // again, the peers take up where their animations are by then.
     void watchAnimation(ViewPeer& peer);
     void animationFrame();
     bool isAnimating() const { return !m_animating.empty(); }
+    bool isDrawingFrames() const { return m_frameTimer.isActive(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Frames run while something animates and the host can be seen.
+    void updateFrames();
     ViewPeer* build(kit::View& view, QWidget* parent);
     void drop(ViewPeer* peer);
     struct Root {
@@ -98,6 +106,7 @@ private:
     static void acceptFingers(ViewPeer& root);
 
     kit::View* m_rootView;
+    QPointer<QWidget> m_host;
     ViewPeer* m_root { nullptr };
     std::unordered_map<const kit::View*, ViewPeer*> m_peers;
     std::vector<Root> m_extraRoots;

@@ -15,6 +15,7 @@
 #include "kit/ui/Window.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 #include <QWebEngineView>
 #include <QWidget>
@@ -85,6 +86,17 @@ bool drawn(kit::WebView& web, int limitMs)
             return true;
     }
     return false;
+}
+
+// Whether a process runs (neither gone nor only waiting to be reaped).
+bool processRuns(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const auto end = line.lastIndexOf(')');
+    return end > 0 && line.size() > end + 2 && line[end + 2] != 'Z';
 }
 
 // Turns the loop for a while, for what would come if something were wrong.
@@ -358,6 +370,84 @@ TEST_F(LandingInWindow, TheBrowserZoomsAWidePageOutToShowItsWholeWidth)
     ASSERT_TRUE(processUntil([&] { return browser->topNavItem()->title() == "Second landing page"; }, 30000));
     settle(500);
     EXPECT_DOUBLE_EQ(engine.page()->zoomFactor(), 1.0);
+}
+
+// A landing page that closes takes its page, and the renderer with it, when
+// no other page is left; a page nobody sees is let go (frozen, then
+// discarded) once its delay on kit's clock has run, the renderer ending with
+// it, and comes back as it was when it is seen again: address, title, history.
+TEST_F(LandingInWindow, PagesNobodySeesAreLetGoAndComeBackAsTheyWere)
+{
+    constexpr int limit = 60000;
+    using State = QWebEnginePage::LifecycleState;
+    auto& loop = kit::RunLoop::main();
+    loop.useManualClock();
+    // The pages' own loads take real time; the openings and closings are on kit's clock.
+    auto until = [&](const std::function<bool()>& done) {
+        return processUntil([&] {
+            loop.advance(0.05);
+            return done();
+        }, limit);
+    };
+
+    auto host = std::make_shared<WebHost>();
+    auto browser = AdlarkModalController::create<AdlarkBrowserController>();
+    browser->setAdlarkDelegate(host);
+    browser->presentBrowserFromView(adView, *kit::URL::withString("http://ads.example.test/landing.html"));
+    auto* landing = &static_cast<qtshell::QtWebEngine&>(browser->webView()->engine());
+    ASSERT_TRUE(until([&] {
+        return !browser->presentationAnimationInProgress() && landing->page() && landing->page()->renderProcessPid() > 0
+            && browser->topNavItem()->title() == "Quorvane ad landing page";
+    }));
+    const qint64 landingRenderer = landing->page()->renderProcessPid();
+    browser->topToolbar()->leftButtonView()->sendAction(); // Done
+    ASSERT_TRUE(until([&] { return host->dismissed == 1; }));
+    EXPECT_EQ(browser->webView(), nullptr) << "the page went with the panel";
+    EXPECT_TRUE(processUntil([&] { return !processRuns(landingRenderer); }, limit)) << "the landing page's renderer";
+
+    // A page in the window, with a history of two.
+    auto web = kit::View::create<kit::WebView>(kit::Rect { 0, 20, 320, 364 });
+    window->addSubview(web);
+    auto& engine = static_cast<qtshell::QtWebEngine&>(web->engine());
+    auto shows = [&](const std::string& title) {
+        return processUntil([&] { return engine.page() && !web->isLoading() && web->title() == title; }, limit);
+    };
+    web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://ads.example.test/landing.html")));
+    ASSERT_TRUE(shows("Quorvane ad landing page"));
+    web->loadRequest(kit::URLRequest::requestWithURL(kit::URL::withString("http://ads.example.test/landing2.html")));
+    ASSERT_TRUE(shows("Second landing page"));
+    ASSERT_TRUE(web->canGoBack());
+    auto* page = engine.page();
+    std::vector<State> states;
+    QObject::connect(page, &QWebEnginePage::lifecycleStateChanged, page, [&](State state) { states.push_back(state); });
+    const qint64 renderer = page->renderProcessPid();
+    ASSERT_TRUE(processRuns(renderer));
+
+    // The window closes: the page is kept until its delay has run.
+    screen.hide();
+    ASSERT_TRUE(processUntil([&] { return !page->isVisible(); }, limit));
+    loop.advance(qtshell::QtWebEngine::pageReleaseDelay - 1);
+    settle(200);
+    EXPECT_EQ(page->lifecycleState(), State::Active);
+    loop.advance(1.5);
+    ASSERT_TRUE(processUntil([&] { return page->lifecycleState() == State::Discarded; }, limit)) << int(page->lifecycleState());
+    EXPECT_EQ(states, (std::vector<State> { State::Frozen, State::Discarded }));
+    EXPECT_TRUE(processUntil([&] { return !processRuns(renderer); }, limit)) << "no page is left for the renderer";
+    EXPECT_EQ(web->title(), "Second landing page");
+    EXPECT_EQ(web->request()->absoluteString(), "http://ads.example.test/landing2.html");
+    EXPECT_TRUE(web->canGoBack());
+
+    // Seen again: the same page, reloaded, with its history.
+    screen.show();
+    ASSERT_TRUE(processUntil([&] { return page->lifecycleState() == State::Active && page->renderProcessPid() > 0; }, limit));
+    ASSERT_TRUE(shows("Second landing page"));
+    std::string shown;
+    web->stringByEvaluatingJavaScriptFromString("document.title", [&](std::string t) { shown = t.empty() ? "-" : t; });
+    ASSERT_TRUE(processUntil([&] { return !shown.empty(); }, limit));
+    EXPECT_EQ(shown, "Second landing page");
+    web->goBack();
+    ASSERT_TRUE(shows("Quorvane ad landing page"));
+    EXPECT_TRUE(web->canGoForward());
 }
 
 } // namespace

@@ -290,18 +290,33 @@ TEST_F(ScenePeerTest, AnimationsMoveOverTheirDurationOnTheRunLoopClock)
     EXPECT_EQ(peer->geometry().x(), 0);
     EXPECT_TRUE(scene->isAnimating());
 
+    EXPECT_TRUE(scene->isDrawingFrames());
+
     loop.advance(0.5);
     scene->animationFrame();
     EXPECT_EQ(peer->geometry().x(), 100);
     EXPECT_FALSE(peer->isHidden());
     EXPECT_FALSE(stopped);
 
-    loop.advance(0.6);
+    // A closed window draws no frames; shown again, it takes up where the animation is.
+    host->hide();
+    EXPECT_FALSE(scene->isDrawingFrames());
+    loop.advance(0.25);
+    host->show();
+    const int shown = peer->geometry().x();
+    EXPECT_GT(shown, 150) << "three quarters of the way, eased";
+    EXPECT_LT(shown, 200);
+    scene->animationFrame();
+    EXPECT_EQ(peer->geometry().x(), shown);
+    EXPECT_TRUE(scene->isDrawingFrames());
+
+    loop.advance(0.35);
     EXPECT_TRUE(stopped);
     scene->animationFrame();
     EXPECT_EQ(peer->geometry().x(), 200);
     EXPECT_TRUE(peer->isHidden()); // faded out: alpha 0
     EXPECT_FALSE(scene->isAnimating());
+    EXPECT_FALSE(scene->isDrawingFrames());
 }
 
 TEST_F(ScenePeerTest, TouchesReachTheViewUnderTheFinger)
