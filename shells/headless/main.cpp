@@ -11,6 +11,7 @@
 #include "kit/ui/Window.h"
 #include "kit/core/RunLoop.h"
 #include "shells/script/Script.h"
+#include "quorvane/Version.h"
 
 #include <csignal>
 #include <cstring>
@@ -114,6 +115,7 @@ void usage()
     script::Script commands(std::cout, "quorvane-headless", false);
     script::addStandardCommands(commands);
     std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] [--size WxH] --script FILE\n"
+                 "       quorvane-headless --version\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
                  "  --size WxH       the screen's size in points (default 320x480)\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
@@ -150,6 +152,9 @@ int main(int argc, char** argv)
         }
         else if (a == "--help" || a == "-h") {
             usage();
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "quorvane-headless " QUORVANE_VERSION "\n";
             return 0;
         } else {
             std::cerr << "quorvane-headless: unknown argument '" << a << "'\n";

@@ -15,11 +15,13 @@
 #include "shells/qt/QtWebEngine.h"
 #endif
 #include "shells/qt/SingleInstance.h"
+#include "quorvane/Version.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -92,6 +94,11 @@ bool hasDisplay()
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Before anything else: --version needs no display, no lock and no Qt.
+    if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+        std::cout << "quorvane " QUORVANE_VERSION "\n";
+        return 0;
+    }
     auto options = qtshell::Options::parse(args);
     if (options.help) {
         std::cout << qtshell::Options::usage();

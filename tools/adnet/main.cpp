@@ -1,6 +1,7 @@
 // adnet: the project's own ad network on loopback. See docs/adnet.md.
 #include "AdNetwork.h"
 #include "HostileMedia.h"
+#include "quorvane/Version.h"
 
 #include <httplib.h>
 
@@ -22,6 +23,7 @@ void usage(std::FILE* out)
         "usage: adnet [--port N | --ad-port N --media-port N] [--log FILE|-]\n"
         "             [--exit-after SECONDS] [--ad-host NAME] [--media-host NAME] [--slow SECONDS]\n"
         "             [--scenario NAME[,NAME...]]\n"
+        "       adnet --version\n"
         "Serves the ad server and the media host on 127.0.0.1. Port 0 picks a free port.\n"
         "Prints \"adnet ad=PORT media=PORT\" on standard output once listening.\n",
         out);
@@ -91,6 +93,9 @@ int main(int argc, char** argv)
             numberValue(options.slowSeconds);
         else if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("adnet (Quorvane) " QUORVANE_VERSION);
             return 0;
         } else {
             std::fprintf(stderr, "adnet: unknown option %s\n", arg.c_str());

@@ -4,6 +4,7 @@
 // (exit 1). Usage and read failures go to standard error with exit 2.
 
 #include "json/CJSONDeserializer.h"
+#include "quorvane/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +16,8 @@ namespace {
 
 int usage()
 {
-    std::fputs("usage: quorvane-json [--dict] FILE   (FILE may be - for standard input)\n", stderr);
+    std::fputs("usage: quorvane-json [--dict] FILE   (FILE may be - for standard input)\n"
+               "       quorvane-json --version\n", stderr);
     return 2;
 }
 
@@ -40,6 +42,8 @@ int main(int argc, char** argv)
             asDictionary = true;
         else if (arg == "--help" || arg == "-h")
             return usage(), 0;
+        else if (arg == "--version")
+            return std::puts("quorvane-json " QUORVANE_VERSION) < 0;
         else if (!path && (arg == "-" || !arg.starts_with("-")))
             path = argv[i];
         else
