@@ -16,7 +16,9 @@
 #            the welcome page loaded, against the client's;
 #   files    proportional memory of Quorvane's whole tree (its transfer
 #            clients included) UNSEEN seconds after the Files tab was
-#            chosen, against the client's open window;
+#            chosen, against the client's open window (resident memory is
+#            printed too: the shared libraries' part of the proportional
+#            one depends on what else runs on the machine);
 #   closed   the same UNSEEN seconds after the window was closed, and the
 #            CPU of Quorvane's own process then.
 # Targets: start at most 1.0, welcome CPU at most 1.5, files memory at most
@@ -39,14 +41,25 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # The display too has gone once this ends: a next run can take its number.
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A server still going away on that number would take our clients with it.
+for _ in $(seq 100); do [ -e "/tmp/.X$screen-lock" ] || break; sleep 0.1; done
+[ ! -e "/tmp/.X$screen-lock" ] || { echo "footprint.sh: display :$screen is in use" >&2; exit 1; }
 Xvfb ":$screen" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+xvfb=$!
+pids+=("$xvfb")
 export DISPLAY=":$screen"
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "footprint.sh: Xvfb :$screen did not start" >&2; exit 1; }
+sleep 0.5
+# Another server on that number (one still going away) leaves ours ending at once.
+if ! kill -0 "$xvfb" 2>/dev/null || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+  echo "footprint.sh: Xvfb :$screen did not start (is the display in use?)" >&2
+  exit 1
+fi
 
 # Two swarms on loopback, their seeders slow enough that the transfers run
 # through every run.
@@ -101,6 +114,14 @@ pss_kb() {
   local t=0 p s
   for p in "$@"; do
     s=$(awk '/^Pss:/{print $2}' /proc/"$p"/smaps_rollup 2>/dev/null || true)
+    t=$((t + ${s:-0}))
+  done
+  echo "$t"
+}
+rss_kb() {
+  local t=0 p s
+  for p in "$@"; do
+    s=$(awk '/^Rss:/{print $2}' /proc/"$p"/smaps_rollup 2>/dev/null || true)
     t=$((t + ${s:-0}))
   done
   echo "$t"
@@ -165,6 +186,7 @@ run_client() {
   sleep 3
   c_cpu=$(cpu_of "$seconds" tree "$p")
   c_pss=$(pss_kb $(tree "$p"))
+  c_rss=$(rss_kb $(tree "$p"))
   stop "$p"
 }
 
@@ -184,7 +206,7 @@ run_quorvane() {
   XDG_RUNTIME_DIR="$work/runtime-$1" "$build/bin/quorvane" --root "$root" >"$work/quorvane-$1.log" 2>&1 &
   p=$!
   pids+=("$p")
-  q_start=$(until_shown "$t0" '^Quorvane$')
+  q_start=$(until_shown "$t0" '^Quorvane$') || { tail -20 "$work/quorvane-$1.log" >&2; exit 1; }
   xid=$(xdotool search --onlyvisible --name '^Quorvane$' | head -1)
   sleep 6
   # The first-run notice: Escape closes it, as its Close button would.
@@ -196,11 +218,13 @@ run_quorvane() {
   xdotool key --window "$xid" ctrl+3
   sleep "$unseen"
   q_files_pss=$(pss_kb $(tree "$p"))
+  q_files_rss=$(rss_kb $(tree "$p"))
   q_helpers_files=$(($(window_tree "$p" | wc -l) - 1))
   close_window "$xid"
   sleep "$unseen"
   if xdotool search --onlyvisible --name '^Quorvane$' >/dev/null 2>&1; then echo "footprint.sh: the window did not close" >&2; exit 1; fi
   q_closed_pss=$(pss_kb $(tree "$p"))
+  q_closed_rss=$(rss_kb $(tree "$p"))
   q_helpers_closed=$(($(window_tree "$p" | wc -l) - 1))
   q_clients=0
   for n in $(tree "$p"); do is_client "$n" && q_clients=$((q_clients + 1)); done
@@ -220,8 +244,10 @@ for run in $(seq "$runs"); do
   echo "run $run of $runs (Xvfb :$screen; $( [ $((run % 2)) = 1 ] && echo "client first" || echo "quorvane first"))"
   printf '  %-52s %8s ms   client %6s ms\n' "start to window:" "$q_start" "$c_start"
   printf '  %-52s %8s %%    client %6s %%\n' "idle CPU, welcome page loaded ($q_helpers_welcome helpers):" "$q_welcome_cpu" "$c_cpu"
-  printf '  %-52s %8s MB   client %6s MB\n' "proportional memory, Files tab ${unseen} s ($q_helpers_files helpers):" "$(mb "$q_files_pss")" "$(mb "$c_pss")"
-  printf '  %-52s %8s MB\n' "proportional memory, closed ${unseen} s ($q_helpers_closed helpers, $q_clients clients):" "$(mb "$q_closed_pss")"
+  printf '  %-52s %8s MB   client %6s MB (resident %s and %s)\n' "proportional memory, Files tab ${unseen} s ($q_helpers_files helpers):" \
+    "$(mb "$q_files_pss")" "$(mb "$c_pss")" "$(mb "$q_files_rss")" "$(mb "$c_rss")"
+  printf '  %-52s %8s MB   (resident %s)\n' "proportional memory, closed ${unseen} s ($q_helpers_closed helpers, $q_clients clients):" \
+    "$(mb "$q_closed_pss")" "$(mb "$q_closed_rss")"
   printf '  %-52s %8s %%\n' "CPU of quorvane's own process, closed:" "$q_closed_cpu"
 done
 verdict() { if [ "$1" != "-" ] && [ "$(echo "$1 <= $2" | bc)" = 1 ]; then echo met; else echo MISSED; fi; }

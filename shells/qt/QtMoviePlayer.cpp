@@ -66,6 +66,9 @@ QString clock(qint64 ms)
                      : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
+// The height and width a finger needs, as the application's own controls have.
+constexpr int fingerSize = 44;
+
 class MovieScreen final : public QWidget {
 public:
     // A screen that only says why the file cannot be played; Done closes it.
@@ -91,6 +94,7 @@ public:
         auto* done = new QPushButton(QStringLiteral("Done"), this);
         done->setObjectName(QStringLiteral("moviePlayerDone"));
         done->setFocusPolicy(Qt::NoFocus);
+        done->setMinimumSize(fingerSize, fingerSize);
         auto* bar = new QHBoxLayout;
         bar->setContentsMargins(6, 6, 6, 6);
         bar->addWidget(done);
@@ -114,6 +118,11 @@ public:
         m_position->setObjectName(QStringLiteral("moviePlayerPosition"));
         m_position->setFocusPolicy(Qt::NoFocus);
         m_position->setRange(0, 0);
+        // A finger's size, as every other control of the application.
+        m_playPause->setMinimumSize(fingerSize, fingerSize);
+        m_position->setMinimumHeight(fingerSize);
+        m_position->setStyleSheet(QStringLiteral("QSlider::groove:horizontal { height: 6px; background: #555; border-radius: 3px; }"
+                                                 "QSlider::handle:horizontal { width: 28px; margin: -11px 0; border-radius: 14px; background: white; }"));
         m_time = new QLabel(QStringLiteral("0:00 / 0:00"), this);
         m_time->setObjectName(QStringLiteral("moviePlayerTime"));
         auto* controls = new QHBoxLayout;
@@ -156,7 +165,11 @@ public:
         }
         m_media->setVideoOutput(m_video);
         connect(m_media, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-            if (status == QMediaPlayer::EndOfMedia)
+            // A sound alone, with no device to play it on, would sit at 0:00
+            // for ever: it cannot be played here, and the screen says why.
+            if ((status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia) && !m_audio && !m_media->hasVideo())
+                failed(QStringLiteral("It holds only sound, and this system has no sound device to play it on."));
+            else if (status == QMediaPlayer::EndOfMedia)
                 finish(kit::MovieFinishReason::PlaybackEnded);
             else if (status == QMediaPlayer::InvalidMedia)
                 failed(m_media->errorString());

@@ -244,6 +244,31 @@ void QtWebEngine::whenPageReady(std::function<void(QWebEnginePage*)> ready)
         m_pageReady.push_back(std::move(ready));
 }
 
+namespace {
+// Where page views wait while no peer shows them: never shown, so that
+// nothing in it is on screen or a window of its own.
+QWidget* parking()
+{
+    static QPointer<QWidget> holder;
+    if (!holder)
+        holder = new QWidget;
+    return holder;
+}
+} // namespace
+
+QWebEngineView* QtWebEngine::pageView() const
+{
+    return m_page ? QWebEngineView::forPage(m_page) : nullptr;
+}
+
+void QtWebEngine::parkView(QWebEngineView* view)
+{
+    if (!view)
+        return;
+    view->hide();
+    view->setParent(parking());
+}
+
 void QtWebEngine::createPage()
 {
     if (m_page)
@@ -291,6 +316,10 @@ void QtWebEngine::createPage()
         if (m_releaseDue)
             releasePage();
     });
+    // Its one view, hidden until a peer shows it (see pageView).
+    auto* view = new QWebEngineView(parking());
+    view->resize(std::max(1, int(m_view.frame().width())), std::max(1, int(m_view.frame().height())));
+    view->setPage(m_page);
     auto ready = std::move(m_pageReady);
     m_pageReady.clear();
     for (auto& r : ready)
@@ -447,7 +476,8 @@ void QtWebEngine::fitPageWidth()
             return;
         const double content = result.toDouble();
         auto* shown = QWebEngineView::forPage(page);
-        const double width = shown ? shown->width() : double(m_view.frame().width());
+        // A parked view keeps the size it was last shown at; the kit view's is the one to fit.
+        const double width = shown && shown->isVisible() ? shown->width() : double(m_view.frame().width());
         if (content <= 0 || width <= 0)
             return;
         page->setZoomFactor(std::clamp(width / content, 0.25, 1.0));
@@ -459,8 +489,9 @@ QtWebEngine::~QtWebEngine()
     if (m_page) {
         // No report reaches the view from here on.
         QObject::disconnect(m_page, nullptr, nullptr, nullptr);
-        // A peer waiting for its deferred deletion may still show the page:
-        // its widget goes first, or it would reach a page that has gone.
+        // The page's view goes first, wherever it is (in a peer, perhaps one
+        // waiting for its deferred deletion, or parked): it would reach a
+        // page that has gone.
         delete QWebEngineView::forPage(m_page);
         delete m_page.data();
     }

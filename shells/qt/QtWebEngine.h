@@ -52,6 +52,7 @@
 #include <vector>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 
 namespace qtshell {
 
@@ -76,6 +77,13 @@ public:
     static constexpr double pageReleaseDelay = 60;
     // Runs now if the page exists, else once it has been made.
     void whenPageReady(std::function<void(QWebEnginePage*)> ready);
+    // The page's one view, made with it and kept as long as the page: the
+    // peer on screen adopts it, and hands it back (parkView) when it goes.
+    // A new view for the same page would leave the web engine's accessible
+    // objects pointing at the view they first knew, which a screen reader
+    // then reaches after it has gone.
+    QWebEngineView* pageView() const;
+    static void parkView(QWebEngineView* view);
 
     // The Chromium flags for the environment's host mappings (and the
     // sandbox, which cannot run as root), added to QTWEBENGINE_CHROMIUM_FLAGS.

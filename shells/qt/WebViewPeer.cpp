@@ -1,5 +1,6 @@
-// A web view: the Qt web engine's page shown in a QWebEngineView filling the
-// peer. The page belongs to the view's engine and outlives the peer.
+// A web view: the Qt web engine's page shown in its QWebEngineView filling
+// the peer. The page and its view belong to the view's engine and outlive
+// the peer: the peer adopts the view and hands it back when it goes.
 #include "shells/qt/PeerRegistry.h"
 
 #include "kit/web/WebView.h"
@@ -22,17 +23,27 @@ public:
 #if QUORVANE_QT_WEBENGINE
         // The view is made with the page, after the window's first frame.
         if (auto* engine = dynamic_cast<QtWebEngine*>(&model.engine())) {
-            engine->whenPageReady([self = QPointer<WebViewPeer>(this)](QWebEnginePage* page) {
-                if (!self)
+            engine->whenPageReady([self = QPointer<WebViewPeer>(this), engine](QWebEnginePage*) {
+                if (!self || !engine->pageView())
                     return;
-                self->m_web = new QWebEngineView(self);
-                self->m_web->setPage(page);
+                // From the engine's holder, or from a peer of the same view
+                // waiting for its deferred deletion.
+                self->m_web = engine->pageView();
+                self->m_web->setParent(self);
                 self->m_web->setGeometry(self->rect());
                 self->m_web->show();
             });
         }
 #endif
     }
+
+#if QUORVANE_QT_WEBENGINE
+    ~WebViewPeer() override
+    {
+        if (m_web && m_web->parentWidget() == this)
+            QtWebEngine::parkView(m_web);
+    }
+#endif
 
 #if QUORVANE_QT_WEBENGINE
 protected:

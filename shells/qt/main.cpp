@@ -15,6 +15,9 @@
 #include "shells/qt/QtWebEngine.h"
 #endif
 #include "shells/qt/SingleInstance.h"
+#include <optional>
+#include <filesystem>
+#include <QLibraryInfo>
 #include "quorvane/Version.h"
 
 #include <QApplication>
@@ -89,6 +92,46 @@ bool hasDisplay()
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
+// Why Qt could not open the window system the environment names, or nothing.
+// Qt itself ends a failed start with an abort (status 134) and a hint about
+// reinstalling; a person is better told what is missing, with status 1.
+std::optional<std::string> windowSystemProblem()
+{
+    auto value = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(v ? v : "");
+    };
+    std::string platform = value("QT_QPA_PLATFORM");
+    platform = platform.substr(0, platform.find_first_of(":;"));
+    const bool x11 = !value("DISPLAY").empty();
+    const std::string wayland = value("WAYLAND_DISPLAY");
+    // A Wayland session without X: Qt would try X and fail; Wayland it is.
+    if (platform.empty() && !x11 && !wayland.empty()) {
+        ::setenv("QT_QPA_PLATFORM", "wayland", 1);
+        platform = "wayland";
+    }
+    if (!platform.starts_with("wayland"))
+        return std::nullopt;
+    std::vector<std::string> folders { QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() };
+    for (const auto& extra : QString::fromStdString(value("QT_PLUGIN_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        folders.push_back(extra.toStdString());
+    const bool plugin = std::any_of(folders.begin(), folders.end(), [](const std::string& folder) {
+        std::error_code ec;
+        return std::filesystem::exists(folder + "/platforms/libqwayland-generic.so", ec)
+            || std::filesystem::exists(folder + "/platforms/libqwayland-egl.so", ec);
+    });
+    if (!plugin)
+        return "the window was asked to open on Wayland, but Qt's Wayland plugin is not installed. Install the package qt6-wayland "
+               "(apt install qt6-wayland), or open the window on X11 (QT_QPA_PLATFORM=xcb, with DISPLAY set).";
+    const std::string name = wayland.empty() ? "wayland-0" : wayland;
+    const std::string socket = name.starts_with("/") ? name : value("XDG_RUNTIME_DIR") + "/" + name;
+    std::error_code ec;
+    if (!std::filesystem::exists(socket, ec))
+        return "the window was asked to open on Wayland, but there is no Wayland display at " + socket
+            + ". Start Quorvane in the Wayland session (WAYLAND_DISPLAY and XDG_RUNTIME_DIR set), or on X11 with DISPLAY set.";
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,6 +169,10 @@ int main(int argc, char** argv)
                          "or render the window to a picture: quorvane --screenshot out.png\n";
             return 1;
         }
+    }
+    if (auto problem = windowSystemProblem()) {
+        std::cerr << "quorvane: " << *problem << "\n";
+        return 1;
     }
     std::signal(SIGPIPE, SIG_IGN);
 

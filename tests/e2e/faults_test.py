@@ -780,6 +780,18 @@ while True:
         self.assertIn("belongs to another user", result.stderr)
         self.assertFalse(os.path.exists(heard), "the other user was told our file's path")
 
+    def test_a_window_asked_for_on_a_missing_wayland_display_says_so(self):
+        if not os.path.exists(WINDOW):
+            self.skipTest("the window is not built")
+        runtime = self.device.path("runtime")
+        os.makedirs(runtime, mode=0o700)
+        env = dict(os.environ, QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY="wayland-gone", XDG_RUNTIME_DIR=runtime)
+        env.pop("DISPLAY", None)
+        result = subprocess.run([WINDOW, "--root", self.device.root], capture_output=True, text=True, timeout=60, env=env)
+        # Qt alone would abort (134) and speak of reinstalling.
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("no Wayland display at " + os.path.join(runtime, "wayland-gone"), result.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

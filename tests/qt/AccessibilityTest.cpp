@@ -10,6 +10,7 @@
 #include "shells/qt/Scene.h"
 #include "shells/qt/StatusBar.h"
 
+#include "ads/landing/AdlarkBrowserController.h"
 #include "app/HalvexAppDelegate.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/ui/AlertView.h"
@@ -307,4 +308,55 @@ TEST_F(AccessibilityTest, AButtonWithoutATitleIsNamedByTheWordsItShows)
         EXPECT_NE(find(nodes, QAccessible::Button, QStringLiteral("Stop")), nullptr) << "a title still names its button";
         row->removeFromSuperview();
     });
+}
+
+// A screen reader reads the whole tree, pages included, and goes up from each
+// object as well as down, as it does for every event it hears.
+static int readAsAScreenReader(QAccessibleInterface* iface, int depth = 0)
+{
+    if (!iface || !iface->isValid() || depth > 60)
+        return 0;
+    (void)iface->text(QAccessible::Name);
+    (void)iface->role();
+    (void)iface->state();
+    (void)iface->rect();
+    if (auto* up = iface->parent()) {
+        (void)up->role();
+        (void)up->text(QAccessible::Name);
+    }
+    int count = 1;
+    for (int i = 0; i < iface->childCount(); ++i)
+        count += readAsAScreenReader(iface->child(i), depth + 1);
+    return count;
+}
+
+TEST_F(AccessibilityTest, AScreenReaderReadingThroughALandingPageAndTheTabsFindsOnlyLiveObjects)
+{
+    // What used to end in a crash: a landing page read while open, closed,
+    // the tabs switched round four times and the tree read again, twice.
+    QAccessible::setActive(true);
+    runApp([&](QtPlatform&, AppWindow& w) {
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            QTest::keyClick(&w, Qt::Key_3, Qt::ControlModifier);
+            QtPlatform::settle();
+            auto browser = AdlarkModalController::create<AdlarkBrowserController>();
+            browser->presentBrowserFromView(tabs().selectedViewController()->viewPointer(), *kit::URL::withString("about:blank"));
+            browser->webView()->loadHTMLString("<title>Landing</title><h1>Thanks for looking</h1><a href='#a'>A link</a>",
+                kit::URL::withString("http://ads.example.test/"));
+            ASSERT_TRUE(processUntil([&] { return browser->webView()->title() == "Landing" && !browser->webView()->isLoading(); }, 60000));
+            EXPECT_GT(readAsAScreenReader(QAccessible::queryAccessibleInterface(&w)), 10);
+            browser->topToolbar()->leftButtonView()->sendAction(); // Done
+            ASSERT_TRUE(processUntil([&] { return !browser->modalView() || !browser->modalView()->window(); }, 30000));
+            browser.reset();
+            for (int turn = 0; turn < 4; ++turn)
+                for (int tab = 0; tab < 4; ++tab) {
+                    QTest::keyClick(&w, Qt::Key(Qt::Key_1 + tab), Qt::ControlModifier);
+                    QtPlatform::settle();
+                    readAsAScreenReader(QAccessible::queryAccessibleInterface(&w));
+                }
+            EXPECT_GT(readAsAScreenReader(QAccessible::queryAccessibleInterface(&w)), 10);
+        }
+    });
+    QAccessible::setActive(false);
 }

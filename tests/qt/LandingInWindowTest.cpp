@@ -357,9 +357,9 @@ TEST_F(LandingInWindow, TheBrowserZoomsAWidePageOutToShowItsWholeWidth)
     auto& engine = static_cast<qtshell::QtWebEngine&>(web->engine());
     ASSERT_TRUE(processUntil([&] { return browser->topNavItem()->title() == "Wide landing page"; }, 60000));
     ASSERT_TRUE(processUntil([&] { return engine.page()->zoomFactor() < 0.9; }, 30000)) << engine.page()->zoomFactor();
-    // The width the page is shown at: its view's, or the model's before a view shows it.
+    // The width the page is shown at: its view's, or the model's while no peer shows it.
     auto* shown = QWebEngineView::forPage(engine.page());
-    const double viewWidth = shown ? shown->width() : double(web->frame().width());
+    const double viewWidth = shown && shown->isVisible() ? shown->width() : double(web->frame().width());
     std::string content;
     web->stringByEvaluatingJavaScriptFromString("String(document.documentElement.scrollWidth)", [&](std::string w) { content = w; });
     ASSERT_TRUE(processUntil([&] { return !content.empty(); }, 30000));

@@ -17,7 +17,9 @@
 #include "kit/ui/Window.h"
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -87,7 +89,7 @@ protected:
 
     bool finished() { return processUntil([&] { return reason.has_value(); }, 20000); }
 
-    // Ten seconds of silence: media that plays without a screen or a sound device.
+    // Ten seconds of silence: a sound alone, which needs a sound device to play.
     std::string writeClip(const std::string& name)
     {
         const uint32_t rate = 8000, bytes = rate * 2 * 10;
@@ -110,6 +112,16 @@ protected:
         put(bytes, 4);
         wav += std::string(bytes, '\0');
         return writeFile(name, wav);
+    }
+
+    // Ten seconds of a 16 x 16 picture at one frame a second: a film with no
+    // sound, which plays without a sound device.
+    std::string writeFilm(const std::string& name)
+    {
+        std::string y4m = "YUV4MPEG2 W16 H16 F1:1 Ip A1:1 C420jpeg\n";
+        for (int frame = 0; frame < 10; ++frame)
+            y4m += "FRAME\n" + std::string(16 * 16, char(16 + frame * 20)) + std::string(2 * 8 * 8, char(128));
+        return writeFile(name, y4m);
     }
 
     kit::Observation finishObservation;
@@ -181,9 +193,22 @@ TEST_F(QtMoviePlayerTest, AFileThePlayerCannotPlayIsSaidUntilDone)
     EXPECT_TRUE(processUntil([] { return shownProblem() == nullptr; }));
 }
 
+TEST_F(QtMoviePlayerTest, ASoundWithNoSoundDeviceEndsAndSaysWhy)
+{
+    if (!QMediaDevices::defaultAudioOutput().isNull())
+        GTEST_SKIP() << "this machine has a sound device";
+    // It would sit at 0:00 for ever: it finishes, and the screen says why.
+    makePlayer(writeClip("clip.wav"));
+    player->play();
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(*reason, kit::MovieFinishReason::PlaybackError);
+    ASSERT_NE(shownProblem(), nullptr);
+    EXPECT_TRUE(shownProblem()->text().contains(QStringLiteral("no sound device"))) << shownProblem()->text().toStdString();
+}
+
 TEST_F(QtMoviePlayerTest, ThePlayerHasItsControls)
 {
-    makePlayer(writeClip("clip.wav"));
+    makePlayer(writeFilm("clip.y4m"));
     player->play();
     QWidget* screen = backend().screenFor(*player);
     ASSERT_NE(screen, nullptr);
@@ -192,6 +217,11 @@ TEST_F(QtMoviePlayerTest, ThePlayerHasItsControls)
     auto* time = screen->findChild<QLabel*>(QStringLiteral("moviePlayerTime"));
     ASSERT_TRUE(playPause && position && time);
     ASSERT_TRUE(processUntil([&] { return position->maximum() > 9000; })) << "the slider spans the media";
+    // Sized for a finger, as every control of the application.
+    auto* done = screen->findChild<QPushButton*>(QStringLiteral("moviePlayerDone"));
+    ASSERT_NE(done, nullptr);
+    for (QWidget* control : std::initializer_list<QWidget*> { done, playPause, position })
+        EXPECT_GE(control->height(), 30) << control->objectName().toStdString();
     EXPECT_TRUE(time->text().endsWith(QStringLiteral("/ 0:10"))) << time->text().toStdString();
     ASSERT_TRUE(processUntil([&] { return playPause->text() == QStringLiteral("Pause"); }));
     QTest::mouseClick(playPause, Qt::LeftButton);
@@ -208,7 +238,7 @@ TEST_F(QtMoviePlayerTest, ThePlayerHasItsControls)
 
 TEST_F(QtMoviePlayerTest, DoneFinishesAsTheUserLeaving)
 {
-    makePlayer(writeClip("clip.wav"));
+    makePlayer(writeFilm("clip.y4m"));
     player->play();
     QWidget* screen = backend().screenFor(*player);
     ASSERT_NE(screen, nullptr);
@@ -222,7 +252,7 @@ TEST_F(QtMoviePlayerTest, DoneFinishesAsTheUserLeaving)
 
 TEST_F(QtMoviePlayerTest, StopClosesTheScreenAndGoneLeavesNoReport)
 {
-    makePlayer(writeClip("clip.wav"));
+    makePlayer(writeFilm("clip.y4m"));
     player->play();
     QPointer<QWidget> screen = backend().screenFor(*player);
     ASSERT_TRUE(screen);
@@ -234,7 +264,7 @@ TEST_F(QtMoviePlayerTest, StopClosesTheScreenAndGoneLeavesNoReport)
 
     // A player dropped while playing closes its screen; nobody is left to tell.
     reason.reset();
-    auto other = kit::MoviePlayerController::create(kit::fileURLWithPath(writeClip("other.wav")));
+    auto other = kit::MoviePlayerController::create(kit::fileURLWithPath(writeFilm("other.y4m")));
     other->play();
     QPointer<QWidget> second = backend().screenFor(*other);
     ASSERT_TRUE(second);
@@ -249,7 +279,7 @@ TEST_F(QtMoviePlayerTest, WaitsForTheFirstFrameAndCoversTheWindow)
     AppWindow app(window);
     app.show();
     setFirstFramePending(true);
-    makePlayer(writeClip("clip.wav"));
+    makePlayer(writeFilm("clip.y4m"));
     player->play();
     EXPECT_EQ(backend().screenFor(*player), nullptr);
     setFirstFramePending(false);
