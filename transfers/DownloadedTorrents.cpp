@@ -9,6 +9,7 @@
 #include "kit/core/WeakBind.h"
 #include "kit/gfx/Fonts.h"
 #include "transfers/StatusCut.h"
+#include "transfers/LaidOutView.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferDetailsViewController.h"
 #include "transfers/TransferOptions.h"
@@ -40,17 +41,6 @@ constexpr float wideTab = 600; // from this width the list stands beside the tex
 const kit::Color frontRowColor = kit::Color::rgba(0.85f, 0.9f, 1.0f, 1.0f);
 const kit::Color frontRowTextColor = kit::Color::rgba(0.196f, 0.310f, 0.522f, 1.0f);
 
-// The tab's root view: it lays the list out again whenever its size changes.
-class TransferTabView : public kit::View {
-public:
-    using View::View;
-    std::function<void()> onLayout;
-    void layoutSubviews() override
-    {
-        if (onLayout)
-            onLayout();
-    }
-};
 } // namespace
 
 DownloadedTorrents::DownloadedTorrents()
@@ -61,7 +51,7 @@ DownloadedTorrents::DownloadedTorrents()
 void DownloadedTorrents::loadView()
 {
     // The tab's layout: name and state on top, the three fields, the output, the buttons.
-    auto root = kit::View::create<TransferTabView>(kit::Rect { 0, 0, 320, 411 });
+    auto root = kit::View::create<LaidOutView>(kit::Rect { 0, 0, 320, 411 });
     // Labels and buttons spread across the width; the output takes the height left.
     const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
                R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;

@@ -58,18 +58,6 @@ std::string stableHash(std::string_view text)
     return out;
 }
 
-std::string sizeText(uintmax_t bytes)
-{
-    char text[32];
-    if (bytes < 1024 * 1024)
-        std::snprintf(text, sizeof text, "%ju KB", bytes / 1024);
-    else if (bytes < 1024ull * 1024 * 1024)
-        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024 * 1024));
-    else
-        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / (1024.0 * 1024 * 1024));
-    return text;
-}
-
 bool isBlank(std::string_view text)
 {
     return !text.empty() && text.find_first_not_of(" \t\r\n") == std::string_view::npos;
@@ -448,7 +436,7 @@ kit::ErrorOr<void> Transfer::resume()
         std::error_code failed;
         const auto space = std::filesystem::space(folder, failed);
         if (!failed && space.available < roomToGoOn)
-            return kit::Error { "The disk is still full: " + folder + " has " + sizeText(space.available)
+            return kit::Error { "The disk is still full: " + folder + " has " + TransferProgress::sizeText((long long)space.available)
                 + " free. Make room, then resume " + m_name + "." };
     }
     if (connected(m_channel))
@@ -476,7 +464,7 @@ void Transfer::noticeDiskFull(std::string_view chunk)
     const auto folder = kit::DeviceLayout::current().transferWorkingFolder();
     std::error_code failed;
     const auto space = std::filesystem::space(folder, failed);
-    const std::string body = m_name + " is paused: " + folder + " has " + (failed ? std::string("no room") : sizeText(space.available) + " free")
+    const std::string body = m_name + " is paused: " + folder + " has " + (failed ? std::string("no room") : TransferProgress::sizeText((long long)space.available) + " free")
         + ". Make room, then resume it.";
     kit::log("Disk full: " + body);
     kit::Platform::current().showNotification("Disk full", body);

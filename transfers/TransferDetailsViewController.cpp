@@ -2,6 +2,7 @@
 
 #include "kit/core/Log.h"
 #include "kit/core/WeakBind.h"
+#include "transfers/LaidOutView.h"
 #include "transfers/TransferList.h"
 #include "transfers/TransferOptions.h"
 
@@ -15,18 +16,6 @@ const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
 constexpr float rowHeight = 30;
 constexpr const char* appliedText = "Applied at once to the running transfer.";
 
-std::string bytesText(long long bytes)
-{
-    char text[32];
-    if (bytes < 1024 * 1024)
-        std::snprintf(text, sizeof text, "%lld KB", bytes / 1024);
-    else if (bytes < 1024LL * 1024 * 1024)
-        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024 * 1024));
-    else
-        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / (1024.0 * 1024 * 1024));
-    return text;
-}
-
 std::string percentOf(long long part, long long whole)
 {
     if (whole <= 0)
@@ -34,17 +23,6 @@ std::string percentOf(long long part, long long whole)
     return std::to_string(int(std::floor(100.0 * double(std::min(part, whole)) / double(whole)))) + " %";
 }
 
-// The screen's root: it arranges the screen again whenever its size changes.
-class DetailsView : public kit::View {
-public:
-    using View::View;
-    std::function<void()> onLayout;
-    void layoutSubviews() override
-    {
-        if (onLayout)
-            onLayout();
-    }
-};
 
 std::string limitText(const std::optional<long long>& bytes)
 {
@@ -82,7 +60,7 @@ void TransferDetailsViewController::loadView()
 {
     const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
                R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;
-    auto root = kit::View::create<DetailsView>(kit::Rect { 0, 0, 320, 460 });
+    auto root = kit::View::create<LaidOutView>(kit::Rect { 0, 0, 320, 460 });
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
     root->onLayout = [this] { arrange(); };
     auto label = [&](kit::Rect frame, kit::Font font, kit::AutoresizingMask mask) {
@@ -234,8 +212,8 @@ void TransferDetailsViewController::refresh()
     if (!m_problemShown) {
         noteLabel->setTextColor(noteColor);
         if (channel && channel->status())
-            noteLabel->setText("Applied at once. Limits: " + (channel->status()->downLimit ? bytesText(channel->status()->downLimit) + "/s" : std::string("none"))
-                + " down, " + (channel->status()->upLimit ? bytesText(channel->status()->upLimit) + "/s" : std::string("none")) + " up");
+            noteLabel->setText("Applied at once. Limits: " + (channel->status()->downLimit ? TransferProgress::sizeText(channel->status()->downLimit) + "/s" : std::string("none"))
+                + " down, " + (channel->status()->upLimit ? TransferProgress::sizeText(channel->status()->upLimit) + "/s" : std::string("none")) + " up");
         else
             noteLabel->setText(appliedText);
     }
@@ -245,7 +223,7 @@ void TransferDetailsViewController::refresh()
         swarm.push_back("Leechers: " + std::to_string(s.leechers) + " connected, " + std::to_string(s.trackerLeechers) + " known to the tracker");
         swarm.push_back("Pieces: " + std::to_string(s.piecesHave) + " of " + std::to_string(s.piecesTotal) + "; the swarm has "
             + percentOf(s.piecesAvailable, s.piecesTotal) + " of the torrent");
-        swarm.push_back("This session: " + bytesText(s.downTotal) + " down, " + bytesText(s.upTotal) + " up");
+        swarm.push_back("This session: " + TransferProgress::sizeText(s.downTotal) + " down, " + TransferProgress::sizeText(s.upTotal) + " up");
     } else {
         swarm.push_back(channel ? "Swarm: waiting for the client's first report" : "Swarm: not known (the client has no control channel)");
     }
@@ -255,7 +233,7 @@ void TransferDetailsViewController::refresh()
         const auto& chosen = transfer->chosenFiles;
         for (auto& f : channel->detail()->files) {
             const bool fetched = chosen ? chosen->count(f.number) > 0 : f.isFetched();
-            files.push_back(std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + bytesText(f.size) + ", " + percentOf(f.have, f.pieces));
+            files.push_back(std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + TransferProgress::sizeText(f.size) + ", " + percentOf(f.have, f.pieces));
         }
     } else {
         files.push_back("Not known yet");

@@ -25,15 +25,6 @@ std::string normalPath(const std::string& path)
     return std::filesystem::path(path).lexically_normal().string();
 }
 
-std::optional<long long> wholeNumber(std::string_view text)
-{
-    long long value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 std::string TransferList::limitProblem(std::string_view text)

@@ -17,6 +17,15 @@ std::string_view trimmed(std::string_view s)
 
 } // namespace
 
+std::optional<long long> wholeNumber(std::string_view text)
+{
+    long long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 std::string limitProblem(std::string_view text)
 {
     text = trimmed(text);

@@ -35,5 +35,7 @@ struct TransferOptions {
 
 // Why a typed limit is not accepted ("" when it is; empty text is "none").
 std::string limitProblem(std::string_view text);
+// A whole number, the whole text (no blanks, no sign but '-'); nothing otherwise.
+std::optional<long long> wholeNumber(std::string_view text);
 // The limit in KB/s; nothing for empty or bad text.
 std::optional<long long> parseLimit(std::string_view text);

@@ -227,3 +227,15 @@ std::string TransferProgress::durationText(double seconds)
         std::snprintf(text, sizeof text, "%lld days", s / 86400);
     return text;
 }
+
+std::string TransferProgress::sizeText(long long bytes)
+{
+    char text[32];
+    if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%lld KB", std::max(0LL, bytes) / 1024);
+    else if (bytes < 1024LL * 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024 * 1024));
+    else
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / (1024.0 * 1024 * 1024));
+    return text;
+}

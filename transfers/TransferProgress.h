@@ -72,6 +72,7 @@ public:
 
     static std::string rateText(long long kilobytesPerSecond);
     static std::string durationText(double seconds);
+    static std::string sizeText(long long bytes); // "512 KB", "3.4 MB", "1.2 GB"
 
 private:
     struct Sample {

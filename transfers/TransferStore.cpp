@@ -66,15 +66,6 @@ std::optional<std::string> unescaped(std::string_view text)
     return out;
 }
 
-std::optional<long long> wholeNumber(std::string_view text)
-{
-    long long value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 std::vector<std::string_view> fields(std::string_view line)
 {
     std::vector<std::string_view> out;

@@ -1,0 +1,17 @@
+#pragma once
+// A screen's root view that lays its screen out again whenever its size
+// changes, for screens whose arrangement the masks alone cannot make.
+#include "kit/ui/View.h"
+
+#include <functional>
+
+class LaidOutView : public kit::View {
+public:
+    using View::View;
+    std::function<void()> onLayout;
+    void layoutSubviews() override
+    {
+        if (onLayout)
+            onLayout();
+    }
+};
