@@ -1,6 +1,7 @@
 #include "shells/qt/AppWindow.h"
 
 #include "shells/qt/AppIcon.h"
+#include "shells/qt/BackgroundTrim.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/PeerAccessible.h"
 #include "shells/qt/PopupLayer.h"
@@ -252,6 +253,25 @@ void AppWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void AppWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    BackgroundTrim::windowShown(!isMinimized());
+}
+
+void AppWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    BackgroundTrim::windowShown(false);
+}
+
+void AppWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        BackgroundTrim::windowShown(isVisible() && !isMinimized());
 }
 
 void AppWindow::closeEvent(QCloseEvent* event)

@@ -52,6 +52,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent*) override;
+    // Whether a person can see the window, for what it gives back unseen.
+    void showEvent(QShowEvent*) override;
+    void hideEvent(QHideEvent*) override;
+    void changeEvent(QEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     // Tab and Shift+Tab stay on the front screen (an alert, a presented
     // screen, else the tabs): what lies under it cannot be reached.

@@ -1,7 +1,9 @@
 #include "shells/qt/QtWebEngine.h"
 
+#include "shells/qt/BackgroundTrim.h"
 #include "shells/qt/FirstFrame.h"
 
+#include "kit/core/ResidentMemory.h"
 #include "kit/net/HostMapping.h"
 #include "kit/web/WebView.h"
 #include "kit/web/WebViewErrors.h"
@@ -285,9 +287,14 @@ void QtWebEngine::createPage()
             else
                 ::unsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         }
+        BackgroundTrim::engineStarted(kit::ResidentMemory::fileMappedAt(&QWebEnginePage::staticMetaObject));
         return p;
     }();
     m_page = new Page(*this, profile);
+    countAsLive(true);
+    QObject::connect(m_page, &QWebEnginePage::lifecycleStateChanged, m_page, [this](QWebEnginePage::LifecycleState state) {
+        countAsLive(state != QWebEnginePage::LifecycleState::Discarded);
+    });
     // A failure leaves the page shown before, not the engine's account of it.
     m_page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     QWebEngineScript clicks;
@@ -495,6 +502,13 @@ QtWebEngine::~QtWebEngine()
         delete QWebEngineView::forPage(m_page);
         delete m_page.data();
     }
+    countAsLive(false);
+}
+
+void QtWebEngine::countAsLive(bool live)
+{
+    if (std::exchange(m_countedLive, live) != live)
+        BackgroundTrim::livePagesChanged(live ? 1 : -1);
 }
 
 void QtWebEngine::loadHTMLString(const std::string& html, const kit::URLRequest& request)

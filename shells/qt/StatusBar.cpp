@@ -117,7 +117,23 @@ void StatusBar::paintEvent(QPaintEvent* event)
     if (!m_activity || !dirty.intersects(wheelRect()))
         return;
     // The activity wheel: twelve spokes, the lit one turning.
-    ActivityWheel { 3.0, 6.5, 1.6, Qt::white }.draw(p, QPointF(wheelCentreX, height() / 2.0), m_step);
+    p.drawPixmap(wheelRect().topLeft(), wheelFrame(m_step));
+}
+
+const QPixmap& StatusBar::wheelFrame(int step)
+{
+    QPixmap& frame = m_wheelFrames[step];
+    const qreal ratio = devicePixelRatioF();
+    if (frame.isNull() || frame.devicePixelRatio() != ratio) {
+        const QSize size = wheelRect().size();
+        frame = QPixmap(size * ratio);
+        frame.setDevicePixelRatio(ratio);
+        frame.fill(Qt::transparent);
+        QPainter p(&frame);
+        p.setRenderHint(QPainter::Antialiasing);
+        ActivityWheel { 3.0, 6.5, 1.6, Qt::white }.draw(p, QPointF(size.width() / 2.0, size.height() / 2.0), step);
+    }
+    return frame;
 }
 
 } // namespace qtshell

@@ -1,0 +1,96 @@
+#include "shells/qt/BackgroundTrim.h"
+
+#include "kit/core/Log.h"
+#include "kit/core/ResidentMemory.h"
+#include "kit/core/Timer.h"
+
+#include <memory>
+#include <utility>
+
+namespace qtshell::BackgroundTrim {
+
+namespace {
+
+enum Trim { None = 0, Engine = 1, Everything = 2 };
+
+struct State {
+    bool shown { false };
+    int livePages { 0 };
+    std::string engineLibrary;
+    Trim done { None };
+    std::shared_ptr<kit::Timer> pending;
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+Trim wanted(const State& s)
+{
+    if (s.livePages > 0)
+        return None;
+    if (!s.shown)
+        return Everything;
+    return s.engineLibrary.empty() ? None : Engine;
+}
+
+void trim(Trim what)
+{
+    auto& s = state();
+    const auto before = kit::ResidentMemory::residentBytes();
+    if (what == Everything) {
+        kit::ResidentMemory::trimHeap();
+        kit::ResidentMemory::pageOutFiles();
+    } else {
+        kit::ResidentMemory::pageOutFiles(s.engineLibrary);
+    }
+    s.done = what;
+    const auto after = kit::ResidentMemory::residentBytes();
+    kit::log(std::string(what == Everything ? "Closed window" : "No web page left") + ": resident memory "
+        + std::to_string(before >> 20) + " MB, " + std::to_string(after >> 20) + " MB once given back");
+}
+
+void reconsider()
+{
+    auto& s = state();
+    const Trim want = wanted(s);
+    // Something is in use again: a later let-go trims anew.
+    if (want < s.done)
+        s.done = want;
+    if (want <= s.done) {
+        s.pending.reset();
+        return;
+    }
+    s.pending = kit::Timer::scheduled(settleDelay, false, [](kit::Timer&) {
+        auto& s = state();
+        s.pending.reset();
+        if (const Trim want = wanted(s); want > s.done)
+            trim(want);
+    });
+}
+
+} // namespace
+
+void windowShown(bool shown)
+{
+    if (std::exchange(state().shown, shown) != shown)
+        reconsider();
+}
+
+void livePagesChanged(int delta)
+{
+    state().livePages += delta;
+    reconsider();
+}
+
+void engineStarted(const std::string& libraryPath)
+{
+    state().engineLibrary = libraryPath;
+    reconsider();
+}
+
+int lastTrim() { return state().done; }
+
+} // namespace qtshell::BackgroundTrim

@@ -1,0 +1,26 @@
+#pragma once
+// What the window gives back while nobody looks at it. Once no web page is
+// left alive (each was let go unseen, or closed), the web engine's library
+// hands back its pages; once the window is closed as well, every library
+// does, and the heap its free pages. The pages come back from their files
+// when next used: a page shown again, the window opened again.
+//
+// A change is acted on after settleDelay seconds on kit's clock, so that the
+// last frame of a closing window and a page's last steps are done first.
+#include <string>
+
+namespace qtshell::BackgroundTrim {
+
+inline constexpr double settleDelay = 2;
+
+// The main window shown (and not minimised), or not.
+void windowShown(bool shown);
+// Web pages not discarded: one more (+1) or one less (-1).
+void livePagesChanged(int delta);
+// The web engine's library, once the engine has started.
+void engineStarted(const std::string& libraryPath);
+
+// What was done last, for tests: 0 nothing, 1 the engine's library, 2 everything.
+int lastTrim();
+
+} // namespace qtshell::BackgroundTrim
