@@ -86,7 +86,7 @@ void TipsViewController::loadView()
     auto done = kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); });
     done->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin);
     root->addSubview(done);
-    m_layout = { title.get(), {}, {}, stop.get(), note.get(), tips.get(), done.get() };
+    m_layout = { title.get(), {}, {}, stop.get(), tips.get(), done.get(), note.get() };
     for (auto* field : { downLimitTextField, upLimitTextField, atOnceTextField }) {
         auto& subs = root->subviews();
         auto at = std::find_if(subs.begin(), subs.end(), [field](auto& v) { return v.get() == field; });
@@ -123,6 +123,7 @@ void TipsViewController::layOut(kit::View& root)
             l.fields[i]->setFrame({ 190 + dw * 190 / 300, y, 110 + dw * 110 / 300, 31 });
         }
         l.stop->setFrame({ 20, 160, 280 + dw, 37 });
+        l.note->setNumberOfLines(2);
         l.note->setFrame({ 20, 202, 280 + dw, 36 });
         l.tips->setHidden(false);
         l.tips->setFrame({ 20, 244, 280 + dw, std::max(0.0f, 126 + dh) });
@@ -134,7 +135,7 @@ void TipsViewController::layOut(kit::View& root)
     // tips below the options while there is room for them.
     const bool wide = w >= 480;
     const float left = wide ? std::max(270.0f, (w - 60) / 2) : w - 40;
-    const float fieldW = wide ? 90 : 110;
+    const float fieldW = wide ? 90 : 100;
     l.title->setFrame({ 20, 10, wide ? left : left - 110, 30 });
     for (size_t i = 0; i < l.fields.size(); ++i) {
         const float y = 46 + float(i) * 34;
@@ -142,7 +143,9 @@ void TipsViewController::layOut(kit::View& root)
         l.fields[i]->setFrame({ 20 + left - fieldW, y, fieldW, 31 });
     }
     l.stop->setFrame({ 20, 150, left, 37 });
-    l.note->setFrame({ 20, 191, left, 36 });
+    // A narrower column than upright: the note takes a third line.
+    l.note->setNumberOfLines(3);
+    l.note->setFrame({ 20, 191, left, 48 });
     if (wide) {
         const float x = 40 + left, right = w - 20 - x;
         l.tips->setHidden(false);
@@ -150,7 +153,7 @@ void TipsViewController::layOut(kit::View& root)
         l.done->setFrame({ x + (right - 100) / 2, h - 16 - 37, 100, 37 });
     } else {
         l.done->setFrame({ w - 20 - 100, 6, 100, 37 });
-        const float tipsY = 233, tipsH = h - 10 - tipsY;
+        const float tipsY = 245, tipsH = h - 10 - tipsY;
         l.tips->setHidden(tipsH < 40);
         l.tips->setFrame({ 20, tipsY, left, std::max(0.0f, tipsH) });
     }

@@ -37,7 +37,8 @@ private:
     struct Layout {
         kit::View* title { nullptr };
         std::vector<kit::View*> labels, fields;
-        kit::View *stop { nullptr }, *note { nullptr }, *tips { nullptr }, *done { nullptr };
+        kit::View *stop { nullptr }, *tips { nullptr }, *done { nullptr };
+        kit::Label* note { nullptr };
     };
     Layout m_layout; // the root's own views, not held
 };
