@@ -7,6 +7,7 @@
 #include "kit/web/WebViewErrors.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -212,7 +213,8 @@ void QtWebEngine::releaseDrawingChoice()
     if (std::exchange(g_waylandBufferIntegrationSet, false)) {
         // Wayland's integration reads the setting when first asked about GL,
         // not when the application object is made: ask now, while it is set.
-        QOpenGLContext::supportsThreadedOpenGL();
+        if (qGuiApp)
+            QOpenGLContext::supportsThreadedOpenGL();
         ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
     }
 }

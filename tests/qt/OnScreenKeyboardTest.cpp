@@ -24,6 +24,7 @@
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace qtshell;
 
@@ -161,6 +162,39 @@ TEST_F(OnScreenKeyboardTest, FieldsAskThePhonesKeyboardAndStayAboveIt)
         w.resize(320, 480);
         QtPlatform::settle();
     });
+}
+
+} // namespace
+
+namespace {
+
+TEST(PhoneShellTest, TheSessionSaysWhetherAPhonesShellIsAround)
+{
+    struct Case {
+        std::map<std::string, std::string> variables;
+        bool phone;
+    };
+    const std::vector<Case> cases {
+        { { { "XDG_CURRENT_DESKTOP", "Phosh:GNOME" } }, true },
+        { { { "XDG_CURRENT_DESKTOP", "GNOME:phosh" } }, true },
+        { { { "XDG_CURRENT_DESKTOP", "KDE" }, { "PLASMA_PLATFORM", "phone:handheld" } }, true },
+        { { { "XDG_CURRENT_DESKTOP", "KDE" }, { "PLASMA_PLATFORM", "desktop" } }, false },
+        { { { "XDG_CURRENT_DESKTOP", "GNOME" } }, false },
+        { { { "XDG_CURRENT_DESKTOP", "PhoshLike" } }, false },
+        { {}, false },
+        { { { "XDG_CURRENT_DESKTOP", "GNOME" }, { "QUORVANE_PHONE_SHELL", "1" } }, true },
+        { { { "XDG_CURRENT_DESKTOP", "Phosh:GNOME" }, { "QUORVANE_PHONE_SHELL", "0" } }, false },
+    };
+    for (const auto& c : cases) {
+        auto variable = [&](const char* name) {
+            auto it = c.variables.find(name);
+            return it == c.variables.end() ? std::string() : it->second;
+        };
+        std::string said;
+        for (auto& [name, value] : c.variables)
+            said += name + "=" + value + " ";
+        EXPECT_EQ(qtshell::PhoneShell::detect(variable), c.phone) << said;
+    }
 }
 
 } // namespace
