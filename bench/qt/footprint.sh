@@ -211,7 +211,7 @@ run_quorvane() {
   sleep 6
   # The first-run notice: Escape closes it, as its Close button would.
   xdotool windowfocus --sync "$xid" >/dev/null 2>&1 || true
-  xdotool key --window "$xid" Escape
+  xdotool key Escape
   sleep 8
   q_welcome_cpu=$(cpu_of "$seconds" window_tree "$p")
   q_helpers_welcome=$(($(window_tree "$p" | wc -l) - 1))

@@ -4,10 +4,13 @@
 #include <cctype>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <sstream>
 #include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
 
 #ifndef MADV_PAGEOUT
 #define MADV_PAGEOUT 21
@@ -75,6 +78,27 @@ std::size_t pageOutFiles(const std::string& path)
             advised += m.end - m.start;
     }
     return advised;
+}
+
+bool childMaps(const std::string& path)
+{
+    // Any thread may have started the child (the web engine's launcher runs on one of its own).
+    std::vector<std::string> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream more(entry.path() / "children");
+        for (std::string child; more >> child;)
+            children.push_back(child);
+    }
+    for (const auto& child : children) {
+        std::ifstream maps("/proc/" + child + "/maps");
+        std::string line;
+        Mapping m;
+        while (std::getline(maps, line))
+            if (parseMapping(line, m) && samePath(m.path, path))
+                return true;
+    }
+    return false;
 }
 
 void trimHeap()

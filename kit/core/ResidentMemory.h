@@ -17,6 +17,10 @@ namespace kit::ResidentMemory {
 // kernel cannot (before Linux 5.4), which changes nothing else.
 std::size_t pageOutFiles(const std::string& path = {});
 
+// Whether a child process of this one maps `path` too (a helper still
+// ending): the pages it shares stay resident however they are given back.
+bool childMaps(const std::string& path);
+
 // Returns the heap's free pages to the system.
 void trimHeap();
 

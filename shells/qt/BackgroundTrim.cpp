@@ -19,7 +19,11 @@ struct State {
     std::string engineLibrary;
     Trim done { None };
     std::shared_ptr<kit::Timer> pending;
+    int tries { 0 };
 };
+
+// How many times a trim waits for the renderer to end before it goes ahead.
+constexpr int maximumTries = 30;
 
 State& state()
 {
@@ -52,6 +56,8 @@ void trim(Trim what)
         + std::to_string(before >> 20) + " MB, " + std::to_string(after >> 20) + " MB once given back");
 }
 
+void schedule();
+
 void reconsider()
 {
     auto& s = state();
@@ -63,11 +69,25 @@ void reconsider()
         s.pending.reset();
         return;
     }
+    s.tries = 0;
+    schedule();
+}
+
+void schedule()
+{
+    auto& s = state();
     s.pending = kit::Timer::scheduled(settleDelay, false, [](kit::Timer&) {
         auto& s = state();
         s.pending.reset();
-        if (const Trim want = wanted(s); want > s.done)
-            trim(want);
+        const Trim want = wanted(s);
+        if (want <= s.done)
+            return;
+        // The renderer ending shares the engine's pages until it has gone: they would stay.
+        if (!s.engineLibrary.empty() && ++s.tries < maximumTries && kit::ResidentMemory::childMaps(s.engineLibrary)) {
+            schedule();
+            return;
+        }
+        trim(want);
     });
 }
 
