@@ -110,11 +110,10 @@ void trimHeap()
 
 std::string fileMappedAt(const void* address)
 {
+    // A library's name as it was loaded may be a link; the maps name the file itself.
+    // Its first mapping (where dladdr says it begins) is always the file's.
     Dl_info info {};
-    if (::dladdr(address, &info) && info.dli_fname && info.dli_fname[0] == '/')
-        return info.dli_fname;
-    // The program itself (dladdr names it as it was started) or no library: the maps say.
-    const auto at = reinterpret_cast<unsigned long>(address);
+    const auto at = reinterpret_cast<unsigned long>(::dladdr(address, &info) && info.dli_fbase ? info.dli_fbase : address);
     std::ifstream maps("/proc/self/maps");
     std::string line;
     Mapping m;

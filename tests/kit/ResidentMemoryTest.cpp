@@ -40,6 +40,8 @@ TEST(ResidentMemoryTest, GivesBackFilePagesAndKeepsWhatWasWritten)
     const auto before = kit::ResidentMemory::residentBytes(path);
     ASSERT_GE(before, size / 2);
     EXPECT_EQ(kit::ResidentMemory::fileMappedAt(const_cast<char*>(map) + 100), path);
+    // A library is named as the maps name it, not by the link it was loaded through.
+    EXPECT_GT(kit::ResidentMemory::residentBytes(kit::ResidentMemory::fileMappedAt(reinterpret_cast<const void*>(&::madvise))), 0u);
 
     ASSERT_GT(kit::ResidentMemory::pageOutFiles(path), 0u);
     const auto left = kit::ResidentMemory::residentBytes(path);
