@@ -302,7 +302,9 @@ void QtWebEngine::createPage()
             else
                 ::unsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         }
-        BackgroundTrim::engineStarted(kit::ResidentMemory::fileMappedAt(&QWebEnginePage::staticMetaObject));
+        // The engine's library, found by the profile's own class table: that is the library's
+        // (a static object's address may be the program's copy of it).
+        BackgroundTrim::engineStarted(kit::ResidentMemory::fileMappedAt(*reinterpret_cast<void* const*>(p)));
         return p;
     }();
     m_page = new Page(*this, profile);
