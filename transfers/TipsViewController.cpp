@@ -3,9 +3,11 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "kit/ui/TextView.h"
+#include "transfers/LaidOutView.h"
 #include "transfers/TransferList.h"
 #include "transfers/TransferOptions.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -17,7 +19,7 @@ void TipsViewController::loadView()
 {
     // The "Options" screen: the transfer options, what a transfer offers, and a way back.
     auto& defaults = kit::UserDefaults::standard();
-    auto root = kit::View::create(kit::Rect { 0, 0, 320, 460 });
+    auto root = kit::View::create<LaidOutView>(kit::Rect { 0, 0, 320, 460 });
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
     auto title = kit::View::create<kit::Label>(kit::Rect { 20, 16, 280, 30 });
     title->setText("Options");
@@ -86,6 +88,14 @@ void TipsViewController::loadView()
     auto done = kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); });
     done->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin);
     root->addSubview(done);
+    m_layout = { title.get(), {}, {}, stop.get(), tips.get(), done.get(), note.get() };
+    for (auto* field : { downLimitTextField, upLimitTextField, atOnceTextField }) {
+        auto& subs = root->subviews();
+        auto at = std::find_if(subs.begin(), subs.end(), [field](auto& v) { return v.get() == field; });
+        m_layout.fields.push_back(field);
+        m_layout.labels.push_back((at - 1)->get()); // each field follows its caption
+    }
+    root->onLayout = [this, root = root.get()] { layOut(*root); };
     setView(root);
 
     // A stored limit that is no number (set from outside) is refused here in
@@ -95,6 +105,60 @@ void TipsViewController::loadView()
             textFieldDidChange(*field);
     if (!atOnceTextField->text().empty() && !TransferList::limitProblem(atOnceTextField->text()).empty())
         textFieldDidChange(*atOnceTextField);
+}
+
+void TipsViewController::layOut(kit::View& root)
+{
+    auto& l = m_layout;
+    if (!l.title)
+        return;
+    const float w = root.frame().width(), h = root.frame().height();
+    if (h >= compactHeight) {
+        // Upright or turned with room to spare: where the masks would take the
+        // natural frames (computed from them in one go, so that a trip through
+        // the low arrangement comes back to the same frames).
+        const float dw = w - 320, dh = h - 460;
+        l.title->setFrame({ 20, 16, 280 + dw, 30 });
+        for (size_t i = 0; i < l.fields.size(); ++i) {
+            const float y = 56 + float(i) * 34;
+            l.labels[i]->setFrame({ 20, y, 170 + dw * 170 / 300, 31 });
+            l.fields[i]->setFrame({ 190 + dw * 190 / 300, y, 110 + dw * 110 / 300, 31 });
+        }
+        l.stop->setFrame({ 20, 160, 280 + dw, 37 });
+        l.note->setNumberOfLines(2);
+        l.note->setFrame({ 20, 202, 280 + dw, 36 });
+        l.tips->setHidden(false);
+        l.tips->setFrame({ 20, 244, 280 + dw, std::max(0.0f, 126 + dh) });
+        l.done->setFrame({ 110 + dw / 2, 380 + dh, 100, 37 });
+        return;
+    }
+    // A turned phone's low screen: wide, the options on the left and the
+    // tips with Done on the right; narrow, Done beside the title and the
+    // tips below the options while there is room for them.
+    const bool wide = w >= 480;
+    const float left = wide ? std::max(270.0f, (w - 60) / 2) : w - 40;
+    const float fieldW = wide ? 90 : 100;
+    l.title->setFrame({ 20, 10, wide ? left : left - 110, 30 });
+    for (size_t i = 0; i < l.fields.size(); ++i) {
+        const float y = 46 + float(i) * 34;
+        l.labels[i]->setFrame({ 20, y, left - fieldW - 8, 31 });
+        l.fields[i]->setFrame({ 20 + left - fieldW, y, fieldW, 31 });
+    }
+    l.stop->setFrame({ 20, 150, left, 37 });
+    // A narrower column than upright: the note takes a third line.
+    l.note->setNumberOfLines(3);
+    l.note->setFrame({ 20, 191, left, 48 });
+    if (wide) {
+        const float x = 40 + left, right = w - 20 - x;
+        l.tips->setHidden(false);
+        l.tips->setFrame({ x, 16, right, std::max(0.0f, h - 16 - 37 - 10 - 16) });
+        l.done->setFrame({ x + (right - 100) / 2, h - 16 - 37, 100, 37 });
+    } else {
+        l.done->setFrame({ w - 20 - 100, 6, 100, 37 });
+        const float tipsY = 245, tipsH = h - 10 - tipsY;
+        l.tips->setHidden(tipsH < 40);
+        l.tips->setFrame({ 20, tipsY, left, std::max(0.0f, tipsH) });
+    }
 }
 
 void TipsViewController::dismissAction(void*)

@@ -28,6 +28,17 @@ public:
     kit::Button* stopWhenCompleteButton { nullptr };
     kit::Label* noteLabel { nullptr };
 
+    // Below this height (a turned phone) the screen takes a low arrangement.
+    static constexpr float compactHeight = 320;
+
 private:
     void showStopWhenComplete();
+    void layOut(kit::View& root);
+    struct Layout {
+        kit::View* title { nullptr };
+        std::vector<kit::View*> labels, fields;
+        kit::View *stop { nullptr }, *tips { nullptr }, *done { nullptr };
+        kit::Label* note { nullptr };
+    };
+    Layout m_layout; // the root's own views, not held
 };

@@ -7,6 +7,41 @@
 #include "kit/core/WeakBind.h"
 #include "kit/ui/ViewAnimation.h"
 
+namespace {
+// The tab's root: lays the sites panel out again whenever its size changes.
+class BrowseRoot : public kit::View {
+public:
+    using View::View;
+    std::function<void()> onLayout;
+    void layoutSubviews() override
+    {
+        if (onLayout)
+            onLayout();
+    }
+};
+
+constexpr float siteButtonHeight = 46, siteRowStep = 58, sitesMargin = 10;
+
+// Two columns of three sites under the bar; where a turned phone leaves too
+// little height for three rows, three columns of two.
+void laySites(kit::View& panel, float rootHeight)
+{
+    auto& buttons = panel.subviews();
+    const float width = panel.frame().width();
+    const auto heightFor = [](size_t rows) { return 12 + float(rows - 1) * siteRowStep + siteButtonHeight + 14; };
+    const size_t rows = 44 + heightFor(3) > rootHeight + 0.01f ? 2 : 3;
+    const size_t columns = (buttons.size() + rows - 1) / rows;
+    const float buttonWidth = (width - sitesMargin * float(columns + 1)) / float(columns);
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        const float x = sitesMargin + float(i % columns) * (buttonWidth + sitesMargin);
+        const float y = 12 + float(i / columns) * siteRowStep;
+        buttons[i]->setFrame({ x, y, buttonWidth, siteButtonHeight });
+    }
+    auto frame = panel.frame();
+    panel.setFrame({ frame.x(), frame.y(), width, heightFor(rows) });
+}
+} // namespace
+
 DownloadViewController::~DownloadViewController()
 {
     m_fetch.reset();
@@ -16,7 +51,7 @@ DownloadViewController::~DownloadViewController()
 
 void DownloadViewController::loadView()
 {
-    auto root = kit::View::create(kit::Rect { 0, 0, 320, 411 });
+    auto root = kit::View::create<BrowseRoot>(kit::Rect { 0, 0, 320, 411 });
     root->setBackgroundColor(kit::Color::white());
     root->setClipsToBounds(true);
 
@@ -64,14 +99,13 @@ void DownloadViewController::loadView()
         float x = i % 2 == 0 ? 10 : 165;
         float y = 12 + float(i / 2) * 58;
         auto action = sites[i].action;
-        auto button = kit::Button::create({ x, y, 145, 46 }, sites[i].title, [this, action] { (this->*action)(); });
+        auto button = kit::Button::create({ x, y, 145, siteButtonHeight }, sites[i].title, [this, action] { (this->*action)(); });
         button->setBackgroundColor(kit::Color::white());
-        // Two columns that share the panel's width.
-        button->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth
-            | (i % 2 == 0 ? kit::ViewAutoresizingFlexibleRightMargin : kit::ViewAutoresizingFlexibleLeftMargin));
         panel->addSubview(button);
     }
     searchView = panel.get();
+    // Both are the root's own: neither outlives the other.
+    root->onLayout = [panel = panel.get(), root = root.get()] { laySites(*panel, root->frame().height()); };
 
     // The foot bar of a torrent link's fetch, over the bottom of the page.
     auto foot = kit::View::create(kit::Rect { 0, 367, 320, 44 });

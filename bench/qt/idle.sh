@@ -13,13 +13,31 @@
 # private dirty, summed over the window and its web-engine helper processes.
 # Targets: idle CPU at most 1.5 times the minimal window's; memory not above
 # about 289 MB resident and 48 MB private (dirty) for the window and its helpers.
+#
+#   bench/qt/idle.sh --phone [BUILD_DIR] [DISPLAY_NUMBER] [SECONDS]
+#
+# compares instead the window on a phone (natively on Wayland under phoc and
+# phosh, on a second Xvfb: one output of 720 x 1440 at scale 2, the window
+# given 360 x 648 points by the shell) with the same window under X (on the
+# first Xvfb, at scale 2 and the same size, as under a phone's shell), both on
+# the welcome tab after the first-run notice; it prints the memory and idle
+# CPU ratios, phone over X. Target: private memory within 5 % of the window
+# under X. Proportional memory counts half of the buffers the window shares
+# with the compositor: Wayland keeps two or three of them where X keeps one
+# (about 3.7 MB each at this size), and the virtual display's pointer brings
+# a cursor theme that a phone without a pointer does not load.
+# Needs phoc, phosh, wtype and wlr-randr (scripts/phone installs them).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
+phone=0
+if [ "${1:-}" = --phone ]; then phone=1; shift; fi
 build=${1:-$top/build}
 screen=${2:-97}
 seconds=${3:-20}
-for tool in Xvfb xdotool bc; do
-  command -v "$tool" >/dev/null || { echo "idle.sh: $tool is needed" >&2; exit 2; }
+tools=(Xvfb xdotool bc)
+[ "$phone" = 1 ] && tools+=(phoc phosh wtype dbus-daemon)
+for tool in "${tools[@]}"; do
+  command -v "$tool" >/dev/null || [ -x "/usr/libexec/$tool" ] || { echo "idle.sh: $tool is needed" >&2; exit 2; }
 done
 for program in quorvane bench-qt-idle-baseline; do
   [ -x "$build/bin/$program" ] || { echo "idle.sh: $build/bin/$program is not built" >&2; exit 2; }
@@ -82,6 +100,65 @@ mb() { printf '%.1f' "$(echo "scale=2; $1 / 1024" | bc)"; }
 ratio() { if [ "$(echo "$2 > 0" | bc)" = 1 ]; then printf '%.2f' "$(echo "scale=4; $1 / $2" | bc)"; else echo "-"; fi; }
 # The X window of a process, by its title.
 window_of() { xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1; }
+
+if [ "$phone" = 1 ]; then
+  # One session bus for both runs, and no status bar of the application's in either.
+  dbus-daemon --session --nofork --address="unix:path=$work/bus" >/dev/null 2>&1 &
+  pids+=($!)
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus" QUORVANE_PHONE_SHELL=1
+  for _ in $(seq 50); do [ -S "$work/bus" ] && break; sleep 0.1; done
+  # Measures the window started by the command in "$@" and sets the globals
+  # m_cpu m_n m_rss m_pss m_dirty m_gl.
+  measure() {
+    local close=$1; shift
+    "$@" &
+    local window=$!
+    pids+=("$window")
+    sleep 8
+    $close
+    sleep 4
+    m_cpu=$(cpu "$window" "$seconds")
+    read -r m_n m_rss m_pss m_dirty < <(memory "$window")
+    m_gl=$(gl_loaded "$window")
+    stop "$window"
+  }
+  close_x() {
+    local xid
+    xid=$(window_of '^Quorvane$')
+    xdotool windowsize "$xid" 720 1296
+    sleep 2
+    xdotool windowactivate --sync "$xid" >/dev/null 2>&1 || xdotool windowfocus --sync "$xid" >/dev/null 2>&1 || true
+    xdotool key --window "$xid" Escape
+  }
+  measure close_x env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 "$build/bin/quorvane" --root "$work/device-x" >"$work/quorvane-x.log" 2>&1
+  x_cpu=$m_cpu x_n=$m_n x_rss=$m_rss x_pss=$m_pss x_dirty=$m_dirty x_gl=$m_gl
+
+  # The phone: phoc on a display of its own, phosh in it.
+  phone_screen=$((screen + 1))
+  Xvfb ":$phone_screen" -screen 0 720x1440x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do DISPLAY=":$phone_screen" xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+  printf '[core]\nxwayland=false\n[output:X11-1]\nmode = 720x1440\nscale = 2\n' >"$work/phoc.ini"
+  shell=/usr/libexec/phosh
+  [ -x "$shell" ] || shell=phosh
+  DISPLAY=":$phone_screen" WLR_BACKENDS=x11 WLR_RENDERER=pixman GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 \
+    phoc -C "$work/phoc.ini" -E "$shell -U" >"$work/phoc.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/wayland-0" ] && break; sleep 0.1; done
+  sleep 4
+  close_wayland() { WAYLAND_DISPLAY=wayland-0 wtype -k Escape; }
+  measure close_wayland env -u DISPLAY WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland XDG_CURRENT_DESKTOP=Phosh:GNOME \
+    "$build/bin/quorvane" --root "$work/device-phone" >"$work/quorvane-phone.log" 2>&1
+  echo "the window on the welcome tab, idle for ${seconds} s, 360x648 points at scale 2, no status bar of its own"
+  printf '  %-36s %8s %14s %14s %10s %4s\n' "" "resident" "proportional" "private-dirty" "CPU %" "GL"
+  printf '  %-36s %8s %14s %14s %10s %4s\n' "under X (Xvfb :$screen), $x_n processes:" "$(mb "$x_rss")" "$(mb "$x_pss")" "$(mb "$x_dirty")" "$x_cpu" "$x_gl"
+  printf '  %-36s %8s %14s %14s %10s %4s\n' "phoc + phosh (Wayland), $m_n processes:" "$(mb "$m_rss")" "$(mb "$m_pss")" "$(mb "$m_dirty")" "$m_cpu" "$m_gl"
+  printf '  %-36s %8s %14s %14s %10s\n' "ratio, phone over X:" "$(ratio "$m_rss" "$x_rss")" "$(ratio "$m_pss" "$x_pss")" "$(ratio "$m_dirty" "$x_dirty")" "$(ratio "$m_cpu" "$x_cpu")"
+  met=MISSED
+  if [ "$(echo "$m_dirty <= $x_dirty * 1.05" | bc)" = 1 ]; then met=met; fi
+  echo "target (private memory within 5 % of the window under X): $met"
+  exit 0
+fi
 
 verdicts=()
 for size in 320x480 1280x800; do

@@ -15,13 +15,37 @@ Window* g_keyWindow = nullptr;
 // The live windows, not held: each takes itself out as it goes.
 std::vector<Window*> g_windows;
 Size g_screenSize { Window::width, Window::height };
+bool g_statusBarHidden = false;
 }
 
 Rect Window::screenBounds() { return { 0, 0, g_screenSize.width, g_screenSize.height }; }
 
 Rect Window::applicationFrame()
 {
-    return { 0, statusBarHeight, g_screenSize.width, std::max(0.0f, g_screenSize.height - statusBarHeight) };
+    const float top = g_statusBarHidden ? 0 : statusBarHeight;
+    return { 0, top, g_screenSize.width, std::max(0.0f, g_screenSize.height - top) };
+}
+
+bool Window::isStatusBarHidden() { return g_statusBarHidden; }
+
+void Window::setStatusBarHidden(bool hidden)
+{
+    if (hidden == g_statusBarHidden)
+        return;
+    const Rect old = applicationFrame();
+    g_statusBarHidden = hidden;
+    const Rect now = applicationFrame();
+    // The tabs' root and a presented screen cover the application frame;
+    // their masks lay out what is inside them.
+    auto windows = g_windows;
+    for (auto* window : windows) {
+        if (std::find(g_windows.begin(), g_windows.end(), window) == g_windows.end())
+            continue;
+        auto subviews = window->subviews();
+        for (auto& view : subviews)
+            if (view->frame() == old)
+                view->setFrame(now);
+    }
 }
 
 void Window::setScreenSize(Size size)

@@ -1,7 +1,9 @@
 #pragma once
 // The application's window: the screen's size in points (320 x 480, its
 // natural size, until a shell says otherwise), of which the top 20 are the
-// status bar; the application frame is what lies below it. A shell reports a
+// status bar; the application frame is what lies below it. Where the system
+// shows a status bar of its own (a phone's shell), the application's is
+// hidden and the application frame is the whole screen. A shell reports a
 // new size (a larger window, a turned phone) by setScreenSize: the windows
 // take it as their bounds and their views follow by their autoresizing masks.
 //
@@ -33,8 +35,8 @@ public:
     // The natural size: at it every frame is the one the application was laid out for.
     static constexpr float width = 320, height = 480, statusBarHeight = 20;
     // The smallest size the layout works at: as narrow as the natural size,
-    // as low as a phone turned on its side.
-    static constexpr float minimumWidth = 320, minimumHeight = 360;
+    // as low as the room a phone's shell leaves when the phone is turned.
+    static constexpr float minimumWidth = 320, minimumHeight = 288;
     static constexpr float dragThreshold = 8;
     // The screen (and so every window) at the size in force.
     static Rect screenBounds();
@@ -43,6 +45,11 @@ public:
     // A new screen size, from the shell: every live window takes it at once.
     // Sizes below the minimum are raised to it.
     static void setScreenSize(Size size);
+    // The application's own status bar, hidden where the system shows one.
+    // Every window's screens that cover the application frame take the new
+    // one at once.
+    static void setStatusBarHidden(bool hidden);
+    static bool isStatusBarHidden();
 
     Window();
     ~Window() override;

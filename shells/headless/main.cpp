@@ -114,10 +114,12 @@ void usage()
 {
     script::Script commands(std::cout, "quorvane-headless", false);
     script::addStandardCommands(commands);
-    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] [--size WxH] --script FILE\n"
+    std::cerr << "usage: quorvane-headless [--root DIR] [--virtual-time] [--open FILE] [--size WxH] [--phone-shell] --script FILE\n"
                  "       quorvane-headless --version\n"
                  "  --root DIR       lay the device under DIR (default: your own folders)\n"
                  "  --size WxH       the screen's size in points (default 320x480)\n"
+                 "  --phone-shell    as under a phone's shell, which shows the system's status bar:\n"
+                 "                   the application's own is hidden and its 20 points go to the screens\n"
                  "  --virtual-time   time passes only by 'wait' (timers fire in order, instantly)\n"
                  "  --open FILE      open a .torrent file as the desktop does, before the script runs:\n"
                  "                   the Transfer tab asks whether to download it\n"
@@ -142,6 +144,8 @@ int main(int argc, char** argv)
             open = TorrentOpener::absoluteArgument(argv[++i]); // before anything can change the folder
         else if (a == "--virtual-time")
             virtualTime = true;
+        else if (a == "--phone-shell")
+            kit::Window::setStatusBarHidden(true);
         else if (a == "--size" && i + 1 < argc) {
             try {
                 kit::Window::setScreenSize(script::parseScreenSize(argv[++i]));

@@ -3,6 +3,7 @@
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/PeerAccessible.h"
+#include "shells/qt/PhoneShell.h"
 #include "shells/qt/PopupLayer.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/ViewPeer.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QShortcut>
 #include <QMenu>
 #include <QPainter>
@@ -22,6 +24,8 @@
 #include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <algorithm>
 
 
 namespace qtshell {
@@ -31,7 +35,10 @@ AppWindow::AppWindow(kit::Window& window)
     setFirstFramePending(true);
     setWindowTitle(QStringLiteral("Quorvane"));
     setWindowIcon(appIcon());
-    setMinimumSize(int(kit::Window::minimumWidth), int(kit::Window::minimumHeight));
+    // On a phone the shell sizes the window, and a turned phone with its
+    // keyboard up leaves less than the application's smallest height: the
+    // window takes it, and the screen shifts to keep the field in sight.
+    setMinimumSize(int(kit::Window::minimumWidth), PhoneShell::isActive() ? 0 : int(kit::Window::minimumHeight));
     // The size the application was laid out for, unless the screen is already another.
     const auto screen = kit::Window::screenBounds();
     resize(int(screen.width()), int(screen.height()));
@@ -41,6 +48,9 @@ AppWindow::AppWindow(kit::Window& window)
     m_scene = std::make_unique<Scene>(window, this);
     m_statusBar = new StatusBar(this);
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
+    // Under a phone's shell the system's status bar is shown: ours would be a second.
+    if (kit::Window::isStatusBarHidden())
+        m_statusBar->hide();
     m_popups = new PopupLayer(this, *m_scene);
     m_popups->setGeometry(rect());
     // The notice stands on a panel of its own over a dimmed window, so that
@@ -80,6 +90,9 @@ AppWindow::AppWindow(kit::Window& window)
         connect(shortcut, &QShortcut::activated, this, [this, key] { handleKey(key, Qt::AltModifier); });
     }
 
+    // A field taking the keys on a screen the keyboard has made smaller.
+    connect(qApp, &QApplication::focusChanged, this, [this] { keepFocusInView(); });
+
     if (kit::Application::exists()) {
         auto& app = kit::Application::shared();
         m_statusBar->setNetworkActivity(app.isNetworkActivityIndicatorVisible());
@@ -112,6 +125,28 @@ void AppWindow::resizeEvent(QResizeEvent* event)
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
     m_popups->setGeometry(rect());
     m_stopping->setGeometry(rect());
+    keepFocusInView();
+}
+
+void AppWindow::keepFocusInView()
+{
+    auto* root = m_scene ? m_scene->rootPeer() : nullptr;
+    if (!root)
+        return;
+    // The application goes no lower than its smallest size; what a phone's
+    // keyboard leaves of a turned screen is less. The screen then shifts up
+    // so that the field being typed into stays above the keyboard.
+    int shift = 0;
+    auto* focus = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    if (focus && root->isAncestorOf(focus) && focus->isVisible()) {
+        constexpr int margin = 8;
+        const QRect field(focus->mapTo(root, QPoint(0, 0)), focus->size());
+        const int below = field.bottom() + 1 + margin - height();
+        if (below > 0)
+            shift = std::max(0, std::min(below, field.top() - margin));
+    }
+    if (root->y() != -shift)
+        root->move(0, -shift);
 }
 
 bool AppWindow::focusNextPrevChild(bool next)

@@ -1,10 +1,10 @@
 #pragma once
 // The application window: 320 x 480 points at its natural size (Qt scales
-// points for dense screens), resizable down to 320 x 360 so that it fits a
-// phone turned on its side; its size is the kit screen's, and the views
+// points for dense screens), resizable down to 320 x 288 so that it fits what
+// a phone's shell leaves of a phone turned on its side; its size is the kit screen's, and the views
 // follow by their autoresizing masks (a turned phone is just a new size).
 // The kit window's tree is drawn by peers, the status bar lies over its top
-// 20 points, popups over everything, and the notice shown while the
+// 20 points (none under a phone's shell, which shows its own), popups over everything, and the notice shown while the
 // application waits for its transfer to stop.
 //
 // Closing the window is the handheld's "leaving the application": the window
@@ -49,6 +49,9 @@ public:
     // End scroll the front screen's list; Alt+Left and Alt+Right go back and
     // forward in its web view. False when the key means nothing there.
     bool handleKey(int key, Qt::KeyboardModifiers modifiers);
+    // Shifts the screen up while the focused field would lie below the
+    // window's bottom (a turned phone with its keyboard up), back otherwise.
+    void keepFocusInView();
 
 protected:
     void closeEvent(QCloseEvent*) override;

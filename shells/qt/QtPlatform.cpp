@@ -2,6 +2,7 @@
 
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/DesktopNotifier.h"
+#include "shells/qt/PhoneShell.h"
 #include "shells/qt/QtScript.h"
 #include "shells/qt/QtMoviePlayer.h"
 #if QUORVANE_QT_WEBENGINE
@@ -143,7 +144,11 @@ int QtPlatform::runShown(kit::Application& app)
                 TorrentOpener::open(file);
             }
         });
-    m_window->show();
+    // A phone's shell gives the window the screen below its bar.
+    if (PhoneShell::isActive())
+        m_window->showMaximized();
+    else
+        m_window->show();
     m_running = true;
     int status;
     if (onRunning) {

@@ -7,6 +7,8 @@
 #include "kit/web/WebViewErrors.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QWebEngineHistory>
@@ -174,6 +176,7 @@ std::string QtWebEngine::chromiumFlags()
 namespace {
 // Set by chooseSoftwareDrawing, taken back by releaseDrawingChoice.
 bool g_glIntegrationSet = false;
+bool g_waylandBufferIntegrationSet = false;
 // The caller's own QTWEBENGINE_CHROMIUM_FLAGS, put back once the engine has
 // read ours (programs Quorvane opens would otherwise take them over).
 std::optional<std::string> g_callersChromiumFlags;
@@ -191,10 +194,15 @@ bool QtWebEngine::chooseSoftwareDrawing()
     if (std::getenv("QT_QUICK_BACKEND"))
         return false;
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    if (std::getenv("QT_XCB_GL_INTEGRATION"))
+    if (std::getenv("QT_XCB_GL_INTEGRATION") || std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"))
         return false;
     ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
     g_glIntegrationSet = true;
+    // Wayland's counterpart: its EGL buffer integration brings a software GL
+    // driver that nothing draws with (about 20 MB private). No integration of
+    // that name exists, so none is loaded.
+    ::setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "none", 1);
+    g_waylandBufferIntegrationSet = true;
     return true;
 }
 
@@ -202,6 +210,13 @@ void QtWebEngine::releaseDrawingChoice()
 {
     if (std::exchange(g_glIntegrationSet, false))
         ::unsetenv("QT_XCB_GL_INTEGRATION");
+    if (std::exchange(g_waylandBufferIntegrationSet, false)) {
+        // Wayland's integration reads the setting when first asked about GL,
+        // not when the application object is made: ask now, while it is set.
+        if (qGuiApp)
+            QOpenGLContext::supportsThreadedOpenGL();
+        ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
+    }
 }
 
 void QtWebEngine::prepareEnvironment()

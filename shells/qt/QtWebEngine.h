@@ -97,8 +97,9 @@ public:
     // window system's GL is not loaded (a software GL driver alone is about
     // 13 MB of private memory). The setting is taken back once the
     // application object exists (releaseDrawingChoice), so that programs
-    // Quorvane opens do not inherit it. A caller's own QT_XCB_GL_INTEGRATION
-    // or QT_QUICK_BACKEND is kept. Whether GL is left out.
+    // Quorvane opens do not inherit it. A caller's own QT_XCB_GL_INTEGRATION,
+    // QT_WAYLAND_CLIENT_BUFFER_INTEGRATION or QT_QUICK_BACKEND is kept.
+    // Whether GL is left out.
     static bool chooseSoftwareDrawing();
     static void releaseDrawingChoice();
 

@@ -4,6 +4,7 @@
 // on-screen keyboard while it has the keyboard (InputPanel.h), with hints
 // that suit what is typed into it.
 #include "shells/qt/InputPanel.h"
+#include "shells/qt/OnScreenKeyboard.h"
 #include "shells/qt/PeerRegistry.h"
 
 #include "kit/ui/TextField.h"
@@ -24,12 +25,17 @@ void InputPanel::request()
 {
     g_panelRequested = true;
     QGuiApplication::inputMethod()->show();
+    // Where Qt's input method does not reach the phone's keyboard.
+    if (auto* keyboard = OnScreenKeyboard::shared())
+        keyboard->setVisible(true);
 }
 
 void InputPanel::release()
 {
     g_panelRequested = false;
     QGuiApplication::inputMethod()->hide();
+    if (auto* keyboard = OnScreenKeyboard::shared())
+        keyboard->setVisible(false);
 }
 
 bool InputPanel::isRequested()

@@ -8,7 +8,9 @@
 #include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/AppIcon.h"
 #include "shells/qt/FirstFrame.h"
+#include "shells/qt/OnScreenKeyboard.h"
 #include "shells/qt/Options.h"
+#include "shells/qt/PhoneShell.h"
 #include "shells/qt/QtLocationSource.h"
 #include "shells/qt/QtPlatform.h"
 #if QUORVANE_QT_WEBENGINE
@@ -76,7 +78,9 @@ void dropMissingGlNotes(QtMsgType type, const QMessageLogContext& context, const
 {
     if (type == QtWarningMsg
         && (message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL context"))
-            || message.startsWith(QLatin1String("No suitable graphics backend found"))))
+            || message.startsWith(QLatin1String("No suitable graphics backend found"))
+            || message.startsWith(QLatin1String("Failed to load client buffer integration"))
+            || message.startsWith(QLatin1String("Available client buffer integrations"))))
         return;
     if (g_nextMessageHandler)
         g_nextMessageHandler(type, context, message);
@@ -175,6 +179,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    qtshell::PhoneShell::prepare();
 
     qtshell::DesktopNotifier::preventBusAutolaunch();
 #if QUORVANE_QT_WEBENGINE
@@ -205,6 +210,12 @@ int main(int argc, char** argv)
 #endif
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qtshell::appIcon());
+    // The phone's keyboard, asked over the bus where Qt's own request does not reach it.
+    std::unique_ptr<qtshell::OnScreenKeyboard> keyboard;
+    if (qtshell::PhoneShell::isActive() && !oneShot) {
+        keyboard = std::make_unique<qtshell::OnScreenKeyboard>(QDBusConnection::sessionBus());
+        qtshell::OnScreenKeyboard::setShared(keyboard.get());
+    }
 
     std::unique_ptr<qtshell::SingleInstance> instance;
     if (!oneShot) {

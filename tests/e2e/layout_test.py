@@ -16,7 +16,7 @@ from banner_test import Adnet  # noqa: E402
 HERE = os.path.dirname(os.path.abspath(__file__))
 HEADLESS = os.environ.get("QUORVANE_HEADLESS", os.path.join(HERE, "../../build/bin/quorvane-headless"))
 
-SIZES = [(360, 720), (720, 360), (768, 1024), (1280, 800)]
+SIZES = [(360, 720), (720, 360), (480, 288), (640, 288), (720, 288), (768, 1024), (1280, 800)]
 # The screens a person reaches: each script ends on the screen it dumps.
 SCREENS = {
     "welcome": "tab 0\n",
@@ -63,11 +63,13 @@ def overlap(a, b):
     return a[0] < b[0] + b[2] - 0.01 and b[0] < a[0] + a[2] - 0.01 and a[1] < b[1] + b[3] - 0.01 and b[1] < a[1] + a[3] - 0.01
 
 
-def run(script, size=None, root=None):
+def run(script, size=None, root=None, phone=False):
     with tempfile.TemporaryDirectory(prefix="quorvane-layout-") as tmp:
         args = [HEADLESS, "--root", root or tmp, "--virtual-time", "--script", "-"]
         if size:
             args += ["--size", f"{size[0]}x{size[1]}"]
+        if phone:
+            args += ["--phone-shell"]
         result = subprocess.run(args, input="answer 0\n" + script, capture_output=True, text=True, timeout=60)
         result.stdout = result.stdout.replace(root or tmp, "ROOT")
         return result
@@ -78,17 +80,17 @@ def dumps(out):
 
 
 class LayoutTest(unittest.TestCase):
-    def check_screen(self, name, size, dump):
+    def check_screen(self, name, size, dump, status_bar=20):
         w, h = size
         roots = parse(dump)
         self.assertTrue(roots, dump)
         top = roots[0]
         where = f"{name} at {w}x{h}"
         # A presented screen covers the application frame; the tabs' root does too.
-        self.assertEqual(top.frame, (0, 20, w, h - 20), where)
+        self.assertEqual(top.frame, (0, status_bar, w, h - status_bar), where)
         bars = [c for c in top.children if c.kind == "UITabBar"]
         if bars:
-            self.assertEqual(bars[0].frame, (0, h - 20 - 49, w, 49), f"{where}: the tab bar spans the width at the bottom")
+            self.assertEqual(bars[0].frame, (0, h - status_bar - 49, w, 49), f"{where}: the tab bar spans the width at the bottom")
 
         def walk(view, path):
             pw, ph = view.frame[2], view.frame[3]
@@ -139,6 +141,28 @@ class LayoutTest(unittest.TestCase):
                         panel = [v for v in top.children[0].children[0].children if v.kind == "UIView" and v.shown]
                         self.assertTrue(any(p.frame[2] == size[0] for p in panel), "the open panel spans the width")
 
+    def test_under_a_phone_shell_the_screens_take_the_status_bars_room(self):
+        # The shell shows the system's status bar: the application's goes and
+        # its 20 points go to the screens, upright and turned.
+        for name, steps in SCREENS.items():
+            for size in [(360, 720), (480, 288), (720, 288)]:
+                with self.subTest(screen=name, size=size):
+                    result = run(steps + "echo -- dump\ndump\n", size, phone=True)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    top = self.check_screen(name, size, dumps(result.stdout)[0], status_bar=0)
+                    if name == "transfer":
+                        content = top.children[0].children[0]
+                        text = [v for v in content.children if v.kind == "UITextView"][0]
+                        self.assertAlmostEqual(text.frame[3], 199 + 20 + (size[1] - 480), places=2)
+        # Turned while the Options screen is up, and back: it comes back to
+        # the frames it had, the low arrangement undone.
+        script = "tab 3\ntap Options\necho -- dump\ndump\nresize 720 288\nresize 360 720\necho -- dump\ndump\n"
+        result = run(script, (360, 720), phone=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        before, after = dumps(result.stdout)
+        self.assertEqual(after, before)
+        self.assertIn('UIButton (130,640,100,37) "Done"', before)
+
     def test_the_natural_size_and_a_round_trip_give_todays_frames(self):
         script = "".join(steps + "echo -- dump\ndump\n" for steps in SCREENS.values())
         plain = run(script)
@@ -172,7 +196,7 @@ class LayoutTest(unittest.TestCase):
                 self.assertIn("--size", r.stderr)
         r = run("resize 200 300\n")
         self.assertEqual(r.returncode, 1)
-        self.assertIn("at least 320x360", r.stderr)
+        self.assertIn("at least 320x288", r.stderr)
 
 
 class BannerLayoutTest(unittest.TestCase):

@@ -326,8 +326,8 @@ TEST_F(AccessibilityTest, AResizedWindowShowsTheModelsFrames)
         // Smaller than a turned phone it does not go.
         w.resize(200, 200);
         QtPlatform::settle();
-        EXPECT_EQ(w.size(), QSize(320, 360));
-        EXPECT_EQ(kit::Window::screenBounds(), kit::Rect(0, 0, 320, 360));
+        EXPECT_EQ(w.size(), QSize(320, 288));
+        EXPECT_EQ(kit::Window::screenBounds(), kit::Rect(0, 0, 320, 288));
         w.resize(320, 480);
         QtPlatform::settle();
         EXPECT_EQ(tabs().tabBar()->convertToAncestor(nullptr), kit::Rect(0, 431, 320, 49));

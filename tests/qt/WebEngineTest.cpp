@@ -201,13 +201,24 @@ TEST(QtWebEngineTest, DrawingInSoftwareLeavesOutGlWithoutPassingTheChoiceOn)
     const std::string oldGl = gl ? gl : "";
     ::unsetenv("QT_QUICK_BACKEND");
     ::unsetenv("QT_XCB_GL_INTEGRATION");
+    ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
 
     EXPECT_TRUE(qtshell::QtWebEngine::chooseSoftwareDrawing());
     EXPECT_EQ(QQuickWindow::sceneGraphBackend(), QStringLiteral("software"));
     ASSERT_NE(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
     EXPECT_STREQ(std::getenv("QT_XCB_GL_INTEGRATION"), "none");
+    // Wayland's EGL buffer integration is what brings its GL driver.
+    ASSERT_NE(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), nullptr);
+    EXPECT_STREQ(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), "none");
     qtshell::QtWebEngine::releaseDrawingChoice();
     EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr) << "a program Quorvane opens would draw without GL";
+    EXPECT_EQ(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), nullptr);
+
+    ::setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "wayland-egl", 1);
+    EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing()) << "the person's own choice stands";
+    qtshell::QtWebEngine::releaseDrawingChoice();
+    EXPECT_STREQ(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), "wayland-egl");
+    ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
 
     ::setenv("QT_XCB_GL_INTEGRATION", "xcb_glx", 1);
     EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing()) << "the person's own GL choice stands";
