@@ -39,6 +39,43 @@ std::string AdlarkSingleAdView::displayText() const
     return m_ad->medium() == AdlarkAd::MediumText ? m_ad->text().value_or("") : std::string();
 }
 
+kit::AccessibilityRole AdlarkSingleAdView::accessibilityRole() const
+{
+    return canActivate() ? kit::AccessibilityRole::Link : kit::AccessibilityRole::None;
+}
+
+std::string AdlarkSingleAdView::accessibilityName() const
+{
+    if (!canActivate())
+        return {};
+    auto text = m_ad->medium() == AdlarkAd::MediumText ? m_ad->text().value_or("") : std::string();
+    return labelOr(text.empty() ? "Advertisement" : text);
+}
+
+kit::AccessibilityState AdlarkSingleAdView::accessibilityState() const
+{
+    kit::AccessibilityState state;
+    state.focusable = canActivate();
+    return state;
+}
+
+bool AdlarkSingleAdView::canActivate() const
+{
+    return m_ad && m_ad->readyForDisplay();
+}
+
+bool AdlarkSingleAdView::activate()
+{
+    if (!canActivate())
+        return false;
+    // A tap in the middle: the same feedback and click a finger gives.
+    auto keep = retain();
+    const kit::Point centre { frame().width() / 2, frame().height() / 2 };
+    touchesBegan(centre);
+    touchesEnded(centre);
+    return true;
+}
+
 std::weak_ptr<AdlarkSingleAdView> AdlarkSingleAdView::weakSelf()
 {
     return std::static_pointer_cast<AdlarkSingleAdView>(shared_from_this());

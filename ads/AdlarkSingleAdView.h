@@ -47,6 +47,14 @@ public:
     ~AdlarkSingleAdView() override;
     std::string className() const override { return "AdlarkSingleAdView"; }
     std::string displayText() const override;
+    // To a screen reader the banner is a link, named by its ad's text (a
+    // picture ad: "Advertisement"), that opens the ad as a tap does. Without
+    // an ad to show it is no object.
+    kit::AccessibilityRole accessibilityRole() const override;
+    std::string accessibilityName() const override;
+    kit::AccessibilityState accessibilityState() const override;
+    bool canActivate() const override;
+    bool activate() override;
 
     // Holds the new ad, drops every sublayer and makes the new action icon layer.
     void setAd(std::shared_ptr<AdlarkAd> ad);

@@ -17,7 +17,7 @@ void loadMainInterface(kit::Application& application)
     auto delegate = std::make_shared<HalvexAppDelegate>();
     delegate->window = std::make_shared<kit::Window>();
     delegate->window->setBackgroundColor(kit::Color::black());
-    application.setKeyWindow(delegate->window.get());
+    delegate->window->makeKeyWindow();
 
     // Copies a killed instance was writing when it died, before anything reads
     // or writes those files again (both shells hold the instance lock by now).

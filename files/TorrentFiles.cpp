@@ -43,6 +43,7 @@ void TorrentFiles::loadView()
     auto table = kit::View::create<kit::TableView>(kit::Rect { 0, 30, 320, 381 });
     table->setDataSource(kit::weakAs<kit::TableViewDataSource>(*this));
     table->setDelegate(kit::weakAs<kit::TableViewDelegate>(*this));
+    table->setAccessibilityLabel("Files");
     tableView = table.get();
     table->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     root->addSubview(table);
@@ -362,6 +363,7 @@ void TorrentFiles::askForNewName()
     alert->addButtonWithTitle("OK");
     nameField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
     nameField->setBackgroundColor(kit::Color::white());
+    nameField->setAccessibilityLabel("Filename");
     // The current name, ready to be typed over; Return answers "OK".
     nameField->setText(files::nameForRenaming(mode(), file));
     nameField->setSelection(0, nameField->text().size());

@@ -73,7 +73,11 @@ void DownloadedTorrents::loadView()
     detailsButton = details.get();
     root->addSubview(details);
     status = label({ 10, 32, 300, 20 }, "Idle", kit::Font::systemFont(14));
-    prog = label({ 10, 56, 90, 20 }, "", kit::Font::systemFont(13), W | R);
+    auto spinner = kit::View::create<SpinnerLabel>(kit::Rect { 10, 56, 90, 20 });
+    spinner->setAutoresizingMask(W | R);
+    spinner->setFont(kit::Font::systemFont(13));
+    prog = spinner.get();
+    root->addSubview(spinner);
     dnLabel = label({ 110, 56, 95, 20 }, "", kit::Font::systemFont(13), L | W | R);
     upLabel = label({ 215, 56, 95, 20 }, "", kit::Font::systemFont(13), L | W);
     // Beside the cut's fields: the bar with its percentage, rates, state and time left.
@@ -95,6 +99,8 @@ void DownloadedTorrents::loadView()
     auto tv = kit::View::create<kit::TextView>(kit::Rect { 10, 153, 300, 199 });
     tv->setBackgroundColor(kit::Color::white());
     tv->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
+    // What the client writes, to a screen reader too.
+    tv->setAccessibilityLabel("Client output");
     txtView = tv.get();
     root->addSubview(tv);
     const float y = 362, w = 72, gap = 4;
@@ -178,8 +184,11 @@ void DownloadedTorrents::clearLastTransfer()
     m_frontCleared = true;
     m_shown.reset();
     txtView->setText("");
-    for (auto* field : { prog, dnLabel, upLabel })
+    for (kit::Label* field : { static_cast<kit::Label*>(prog), dnLabel, upLabel }) {
         field->setText("");
+        field->setAccessibilityLabel("");
+    }
+    prog->setTurning(false);
     status->setText("Idle");
     refreshProgress();
 }
@@ -290,6 +299,7 @@ void DownloadedTorrents::showFront(bool whole)
 {
     auto front = m_list->frontPointer();
     if (!front || m_frontCleared) {
+        prog->setTurning(false);
         refreshProgress();
         return;
     }
@@ -301,8 +311,12 @@ void DownloadedTorrents::showFront(bool whole)
         torrentLabel->setText(front->name()); // started again by Resume, or the front one of a list
     }
     prog->setText(front->progText());
+    prog->setTurning(front->isRunning() && !front->isPaused());
     dnLabel->setText(front->downText());
     upLabel->setText(front->upText());
+    // The cut's bare numbers, read with their unit and direction.
+    dnLabel->setAccessibilityLabel(TransferProgress::spokenFieldRate("Download", front->downText()));
+    upLabel->setAccessibilityLabel(TransferProgress::spokenFieldRate("Upload", front->upText()));
     status->setText(front->statusText());
     refreshProgress();
 }
@@ -318,6 +332,7 @@ void DownloadedTorrents::refreshProgress()
     progressBar->setProgress(shown.latest() ? float(shown.latest()->fraction()) : 0.0f);
     percentLabel->setText(shown.percentText());
     ratesLabel->setText(shown.ratesText());
+    ratesLabel->setAccessibilityLabel(shown.spokenRatesText());
     const auto state = front ? front->stateText() : shown.stateText();
     stateLabel->setText(state);
     timeLeftLabel->setText(shown.timeLeftText());
@@ -473,6 +488,7 @@ void DownloadedTorrents::rebuildTransferRows()
             continue;
         const bool isFront = transfer.get() == m_list->front() && !m_frontCleared;
         r.row->setBackgroundColor(isFront ? frontRowColor : kit::Color::white());
+        r.row->setSelected(isFront);
         // The one in front reads in the tab's blue, the others plain.
         for (auto* label : { r.name, r.percent, r.state })
             label->setTextColor(isFront ? frontRowTextColor : labelTextColor);
@@ -483,6 +499,8 @@ void DownloadedTorrents::rebuildTransferRows()
         r.bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);
         auto rates = progress.ratesText();
         r.state->setText(transfer->stateText() + (rates.empty() ? "" : "   " + rates));
+        const auto spoken = progress.spokenRatesText();
+        r.state->setAccessibilityLabel(spoken.empty() ? "" : transfer->stateText() + ", " + spoken);
     }
 }
 

@@ -33,6 +33,7 @@
 #include "kit/core/Utf8Decoder.h"
 #include "kit/ui/ViewController.h"
 #include "transfers/ClientFailure.h"
+#include "transfers/SpinnerLabel.h"
 #include "transfers/TransferList.h"
 #include "transfers/TransferProgress.h"
 
@@ -74,7 +75,7 @@ public:
     kit::Label* status { nullptr };
     kit::Label* dnLabel { nullptr };
     kit::Label* upLabel { nullptr };
-    kit::Label* prog { nullptr };
+    SpinnerLabel* prog { nullptr };
     // What a person follows, beside the cut's labels.
     kit::ProgressView* progressBar { nullptr };
     kit::Label* percentLabel { nullptr };

@@ -21,6 +21,7 @@ void OptionsViewController::loadView()
         auto f = kit::View::create<kit::TextField>(kit::Rect { 150, y, 150, 31 });
         f->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
         f->setBackgroundColor(kit::Color::white());
+        f->setAccessibilityLabel(caption);
         outlet = f.get();
         root->addSubview(f);
         y += 45;

@@ -43,6 +43,7 @@ void TipsViewController::loadView()
         auto field = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
         field->setBackgroundColor(kit::Color::white());
         field->setPlaceholder(placeholder);
+        field->setAccessibilityLabel(caption);
         field->setText(defaults.stringForKey(key).value_or(""));
         field->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         field->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleWidth);
@@ -74,6 +75,7 @@ void TipsViewController::loadView()
     root->addSubview(note);
 
     auto tips = kit::View::create<kit::TextView>(kit::Rect { 20, y + 86, 280, 370 - (y + 86) });
+    tips->setAccessibilityLabel("Tips");
     tips->setText("Choose a .torrent file in the Files tab and pick Download; the Transfer tab then asks whether to "
                   "start it.\n\nStop ends the transfer, Pause holds it, Resume lets it go on.\n\nThe transfer goes on "
                   "while you use other applications; use Exit on the Welcome tab to end it.\n\n"

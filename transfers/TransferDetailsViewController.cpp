@@ -82,12 +82,13 @@ void TransferDetailsViewController::loadView()
         auto f = kit::View::create<kit::TextField>(kit::Rect { 190, y, 110, 31 });
         f->setBackgroundColor(kit::Color::white());
         f->setPlaceholder(placeholder);
+        f->setAccessibilityLabel(caption);
         f->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
         f->setAutoresizingMask(L | W);
         root->addSubview(f);
         return f.get();
     };
-    // The placeholders name the fields for a screen reader too. Made last to
+    // Their captions name the fields for a screen reader too. Made last to
     // first, so that the download limit is the screen's front field.
     seedTextField = field(140, "Seed for (hours, or 2x)", "hours");
     upLimitTextField = field(106, "Its upload limit (KB/s)", "KB/s up");
@@ -104,6 +105,7 @@ void TransferDetailsViewController::loadView()
     list->setBackgroundColor(kit::Color::white());
     list->setDataSource(kit::weakAs<kit::TableViewDataSource>(*this));
     list->setDelegate(kit::weakAs<kit::TableViewDelegate>(*this));
+    list->setAccessibilityLabel("Details");
     table = list.get();
     root->addSubview(list);
 
@@ -200,6 +202,9 @@ void TransferDetailsViewController::refresh()
     const auto percent = progress.percentText();
     summaryLabel->setText(transfer->stateText() + (percent.empty() ? "" : ", " + percent)
         + (progress.ratesText().empty() ? "" : "   " + progress.ratesText()));
+    summaryLabel->setAccessibilityLabel(progress.spokenRatesText().empty()
+            ? ""
+            : transfer->stateText() + (percent.empty() ? "" : ", " + percent) + ", " + progress.spokenRatesText());
     removeButton->setEnabled(!transfer->hasClient() && !transfer->isQueued());
 
     auto& swarm = m_rows[SwarmSection];

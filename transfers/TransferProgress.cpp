@@ -213,6 +213,33 @@ std::string TransferProgress::rateText(long long kb)
     return text;
 }
 
+std::string TransferProgress::spokenRateText(long long kb)
+{
+    auto text = rateText(kb);
+    // "KB/s" read out is "KB slash s": the screen says it short, the reader in words.
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, "/s") == 0)
+        text.replace(text.size() - 2, 2, " per second");
+    return text;
+}
+
+std::string TransferProgress::spokenRatesText() const
+{
+    if (ratesText().empty())
+        return "";
+    return "Download " + spokenRateText(m_latest->downRateKB) + ", upload " + spokenRateText(m_latest->upRateKB);
+}
+
+std::string TransferProgress::spokenFieldRate(const std::string& direction, const std::string& field)
+{
+    const auto first = field.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return "";
+    const auto last = field.find_last_not_of(" \t\r\n");
+    const std::string words = field.substr(first, last - first + 1);
+    const bool number = words.size() <= 15 && words.find_first_not_of("0123456789") == std::string::npos;
+    return direction + " " + (number ? spokenRateText(std::stoll(words)) : words);
+}
+
 std::string TransferProgress::durationText(double seconds)
 {
     long long s = std::llround(std::max(0.0, seconds));

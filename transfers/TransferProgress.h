@@ -71,6 +71,15 @@ public:
     std::optional<std::string> headlineText() const;
 
     static std::string rateText(long long kilobytesPerSecond);
+    // The rates as a screen reader says them, with their directions:
+    // "Download 280 KB per second, upload 12 KB per second"; empty as ratesText.
+    std::string spokenRatesText() const;
+    // One rate in words: "2.3 MB per second".
+    static std::string spokenRateText(long long kilobytesPerSecond);
+    // A rate field of the cut (the client's KB/s) in words with its direction,
+    // "Download 2.3 MB per second"; the field's own words where it holds no
+    // number; empty for an empty field.
+    static std::string spokenFieldRate(const std::string& direction, const std::string& field);
     static std::string durationText(double seconds);
     static std::string sizeText(long long bytes); // "512 KB", "3.4 MB", "1.2 GB"
 

@@ -42,6 +42,8 @@ void AdlarkModalController::presentModalFromView(std::shared_ptr<kit::View> adVi
     background->dismissSelector = kit::bindWeak(*this, &AdlarkModalController::dismissModal);
     background->didExpandSelector = kit::bindWeak(*this, &AdlarkModalController::backgroundExpandAnimationDidStopWithAnimationID);
     background->didShrinkSelector = kit::bindWeak(*this, &AdlarkModalController::backgroundShrinkAnimationDidStopWithAnimationID);
+    // Over the whole screen: a screen reader meets the landing page, not what it covers.
+    background->setAccessibilityViewIsModal(true);
     m_background = background;
     if (window)
         window->addSubview(background);

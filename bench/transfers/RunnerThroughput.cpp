@@ -155,7 +155,7 @@ int main(int argc, char** argv)
 
     Quorvane app;
     auto window = std::make_shared<kit::Window>();
-    app.setKeyWindow(window.get());
+    window->makeKeyWindow();
     auto tab = std::make_shared<DownloadedTorrents>();
     window->addSubview(tab->viewPointer());
     // Count what reaches the tab, so the rate is of bytes shown, not bytes sent.

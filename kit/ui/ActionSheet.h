@@ -30,7 +30,8 @@ public:
     std::string className() const override { return "UIActionSheet"; }
     void setDelegate(std::weak_ptr<ActionSheetDelegate> delegate) { m_delegate = std::move(delegate); }
     std::shared_ptr<ActionSheetDelegate> delegate() const { return m_delegate.lock(); }
-    int destructiveButtonIndex() const { return m_destructiveIndex; }
+    bool isSheet() const override { return true; }
+    int destructiveButtonIndex() const override { return m_destructiveIndex; }
     ActionSheetStyle actionSheetStyle() const { return m_style; }
     void setActionSheetStyle(ActionSheetStyle style) { m_style = style; }
 

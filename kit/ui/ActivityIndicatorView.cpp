@@ -43,4 +43,21 @@ void ActivityIndicatorView::stopAnimating()
     changed(ViewProperty::Content);
 }
 
+AccessibilityRole ActivityIndicatorView::accessibilityRole() const
+{
+    return m_animating ? AccessibilityRole::BusyIndicator : AccessibilityRole::None;
+}
+
+std::string ActivityIndicatorView::accessibilityName() const
+{
+    return m_animating ? labelOr("Busy") : std::string();
+}
+
+AccessibilityState ActivityIndicatorView::accessibilityState() const
+{
+    AccessibilityState state;
+    state.busy = m_animating;
+    return state;
+}
+
 } // namespace kit

@@ -12,6 +12,12 @@ public:
     using View::View;
     explicit ActivityIndicatorView(Rect frame, ActivityIndicatorViewStyle style = ActivityIndicatorViewStyle::White);
     std::string className() const override { return "UIActivityIndicatorView"; }
+    static constexpr ViewKind staticKind = ViewKind::ActivityIndicatorView;
+    ViewKind kind() const override { return staticKind; }
+    // "Busy" while it turns; stopped, it has nothing to say and is no object.
+    AccessibilityRole accessibilityRole() const override;
+    std::string accessibilityName() const override;
+    AccessibilityState accessibilityState() const override;
     std::string displayText() const override { return m_animating ? "(turning)" : ""; }
 
     ActivityIndicatorViewStyle style() const { return m_style; }

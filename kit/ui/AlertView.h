@@ -35,9 +35,9 @@ public:
     int addButtonWithTitle(std::string title);
     // Views shown inside the alert, in alert coordinates.
     void addSubview(std::shared_ptr<View> view);
-    const std::vector<std::shared_ptr<View>>& subviews() const { return m_subviews; }
+    const std::vector<std::shared_ptr<View>>& subviews() const override { return m_subviews; }
     TextField* textField() const override;
-    const Transform& transform() const { return m_transform; }
+    const Transform& transform() const override { return m_transform; }
     void setTransform(const Transform& transform) { m_transform = transform; }
 
     void setDelegate(std::weak_ptr<AlertViewDelegate> delegate) { m_delegate = std::move(delegate); }

@@ -1,7 +1,7 @@
 #pragma once
 // The application object: one per process, reachable from anywhere through
 // shared(). It holds the delegate (made by the main interface, as the
-// handheld's main interface file does), the key window, the stack of shown
+// handheld's main interface file does), the stack of shown
 // popups, and the status bar's network-activity indicator. What only a shell
 // can do (run the loop, hand a URL to the desktop, end the process) goes
 // through the installed Platform (Platform.h).
@@ -53,8 +53,8 @@ public:
     T* delegateAs() const { return dynamic_cast<T*>(m_delegate.get()); }
     void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) { m_delegate = std::move(delegate); }
 
-    Window* keyWindow() const { return m_keyWindow; }
-    void setKeyWindow(Window* window) { m_keyWindow = window; }
+    // The window made key last (Window::makeKeyWindow), which keeps it.
+    Window* keyWindow() const { return Window::keyWindow(); }
 
     bool isNetworkActivityIndicatorVisible() const { return m_networkActivity; }
     void setNetworkActivityIndicatorVisible(bool visible);
@@ -89,7 +89,6 @@ public:
 
 private:
     std::shared_ptr<ApplicationDelegate> m_delegate;
-    Window* m_keyWindow { nullptr };
     bool m_networkActivity { false };
     bool m_terminating { false };
     bool m_askingToTerminate { false };

@@ -64,6 +64,8 @@ class BarButtonItemView : public Button {
 public:
     BarButtonItemView(Rect frame, std::shared_ptr<BarButtonItem> item);
     std::string className() const override { return "UIBarButtonItem"; }
+    static constexpr ViewKind staticKind = ViewKind::BarButtonItemView;
+    ViewKind kind() const override { return staticKind; }
     const std::shared_ptr<BarButtonItem>& item() const { return m_item; }
     // The item's state changed.
     void refresh();

@@ -16,6 +16,8 @@ public:
     DrawingView() = default;
     explicit DrawingView(Rect frame) : View(frame) { }
     ~DrawingView() override;
+    static constexpr ViewKind staticKind = ViewKind::DrawingView;
+    ViewKind kind() const override { return staticKind; }
 
     // Paints the view in its own coordinates; `rect` is the area to paint.
     virtual void drawRect(GraphicsContext& context, const Rect& rect) { }

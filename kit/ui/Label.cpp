@@ -32,4 +32,10 @@ void Label::setLineBreakMode(LineBreakMode mode)
     update(m_lineBreak, mode);
 }
 
+AccessibilityRole Label::accessibilityRole() const
+{
+    auto name = accessibilityName();
+    return name.find_first_not_of(" \t\n") == std::string::npos ? AccessibilityRole::None : AccessibilityRole::StaticText;
+}
+
 } // namespace kit

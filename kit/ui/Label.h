@@ -11,6 +11,11 @@ class Label : public View {
 public:
     using View::View;
     std::string className() const override { return "UILabel"; }
+    static constexpr ViewKind staticKind = ViewKind::Label;
+    ViewKind kind() const override { return staticKind; }
+    // A label says its text; an empty one has nothing to say and is no object.
+    AccessibilityRole accessibilityRole() const override;
+    std::string accessibilityName() const override { return labelOr(m_text); }
     std::string displayText() const override { return m_text; }
 
     const std::string& text() const { return m_text; }

@@ -33,6 +33,8 @@ public:
     using View::View;
     ~NavigationBar() override;
     std::string className() const override { return "UINavigationBar"; }
+    static constexpr ViewKind staticKind = ViewKind::NavigationBar;
+    ViewKind kind() const override { return staticKind; }
     std::string displayText() const override;
 
     const std::vector<std::shared_ptr<NavigationItem>>& items() const { return m_items; }

@@ -11,6 +11,28 @@ std::string Popup::buttonTitleAtIndex(int index) const
     return m_buttons[size_t(index)];
 }
 
+int Popup::preferredButtonIndex() const
+{
+    const int count = numberOfButtons();
+    if (m_preferredIndex >= 0 && m_preferredIndex < count)
+        return m_preferredIndex;
+    if (m_cancelIndex >= 0 && m_cancelIndex < count)
+        return m_cancelIndex;
+    return count - 1;
+}
+
+const std::vector<std::shared_ptr<View>>& Popup::subviews() const
+{
+    static const std::vector<std::shared_ptr<View>> none;
+    return none;
+}
+
+const Transform& Popup::transform() const
+{
+    static const Transform identity;
+    return identity;
+}
+
 void Popup::show()
 {
     if (m_visible)

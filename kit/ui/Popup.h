@@ -6,6 +6,8 @@
 //
 // Button indexes are the caller's: each kind defines how its titles map to
 // indexes; buttonTitles() lists them in index order.
+#include "kit/gfx/Geometry.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 namespace kit {
 
 class TextField;
+class View;
 
 class Popup : public std::enable_shared_from_this<Popup> {
 public:
@@ -31,6 +34,21 @@ public:
     // The entry field a popup holds, if any (typing goes there first).
     virtual TextField* textField() const { return nullptr; }
 
+    // What a display shows, whatever the kind: a sheet rises from the bottom,
+    // an alert stands in the middle.
+    virtual bool isSheet() const { return false; }
+    // The button shown as destructive, or -1.
+    virtual int destructiveButtonIndex() const { return -1; }
+    // The button the keyboard starts on and Return presses: the one set, else
+    // the cancel button (the handheld's marked one), else the last; -1
+    // without buttons.
+    int preferredButtonIndex() const;
+    void setPreferredButtonIndex(int index) { m_preferredIndex = index; }
+    // Views shown inside the popup, in its own coordinates (an alert's entry field).
+    virtual const std::vector<std::shared_ptr<View>>& subviews() const;
+    // How far the popup is moved from its place (an alert raised above the keyboard).
+    virtual const Transform& transform() const;
+
     void show();
     // Closes the popup and reports the index to the delegate; an index
     // outside the buttons closes it and reports that index all the same.
@@ -44,6 +62,7 @@ protected:
     std::string m_message;
     std::vector<std::string> m_buttons;
     int m_cancelIndex { -1 };
+    int m_preferredIndex { -1 };
 
 private:
     bool m_visible { false };

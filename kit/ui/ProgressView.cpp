@@ -20,4 +20,9 @@ void ProgressView::setProgress(float progress)
     update(m_progress, std::clamp(progress, 0.0f, 1.0f));
 }
 
+std::string ProgressView::accessibilityValue() const
+{
+    return std::to_string(int(std::floor(m_progress * 100))) + "%";
+}
+
 } // namespace kit

@@ -8,6 +8,13 @@ class ProgressView : public View {
 public:
     using View::View;
     std::string className() const override { return "UIProgressView"; }
+    static constexpr ViewKind staticKind = ViewKind::ProgressView;
+    ViewKind kind() const override { return staticKind; }
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::ProgressBar; }
+    std::string accessibilityName() const override { return labelOr("Progress"); }
+    // The whole percentage reached: "42%".
+    std::string accessibilityValue() const override;
+    std::optional<float> accessibilityProgress() const override { return m_progress; }
     // The filled share, for the headless dump: "0.42".
     std::string displayText() const override;
 

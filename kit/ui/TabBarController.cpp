@@ -28,6 +28,31 @@ void TabBar::touchesEnded(Point p)
         onSelect(index);
 }
 
+std::vector<AccessibilityElement> TabBar::accessibilityElements() const
+{
+    std::vector<AccessibilityElement> items;
+    const float n = float(m_titles.size());
+    for (size_t i = 0; i < m_titles.size(); ++i) {
+        AccessibilityElement item { m_titles[i], AccessibilityRole::Tab, {}, {} };
+        item.state.selectable = true;
+        item.state.selected = int(i) == m_selected;
+        // The same shares of the width that a tap goes by.
+        const float x0 = frame().width() * float(i) / n, x1 = frame().width() * float(i + 1) / n;
+        item.frame = { x0, 0, x1 - x0, frame().height() };
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+bool TabBar::activateElement(size_t index)
+{
+    if (index >= m_titles.size() || !onSelect)
+        return false;
+    auto keep = retain();
+    onSelect(int(index));
+    return true;
+}
+
 void TabBarController::loadView()
 {
     auto root = View::create(Window::applicationFrame());

@@ -15,6 +15,13 @@ public:
     static constexpr float height = 49;
     using View::View;
     std::string className() const override { return "UITabBar"; }
+    static constexpr ViewKind staticKind = ViewKind::TabBar;
+    ViewKind kind() const override { return staticKind; }
+    // A list of tabs named "Tabs", one element per item, the selected one marked.
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::TabList; }
+    std::string accessibilityName() const override { return labelOr("Tabs"); }
+    std::vector<AccessibilityElement> accessibilityElements() const override;
+    bool activateElement(size_t index) override;
     // The items, the selected one marked: "Welcome | *Browse | Files".
     std::string displayText() const override;
     const std::vector<std::string>& itemTitles() const { return m_titles; }

@@ -213,6 +213,14 @@ void TableView::scrollForKey(ScrollKey key)
     }
 }
 
+std::optional<IndexPath> TableView::indexPathForCell(const TableViewCell& cell) const
+{
+    for (size_t i = 0; i < m_visible.size(); ++i)
+        if (m_visible[i].get() == &cell)
+            return indexPathOfFlat(m_visibleRows[i]);
+    return std::nullopt;
+}
+
 TableViewCell* TableView::cellForRowAtIndexPath(IndexPath ip) const
 {
     if (!isValid(ip))

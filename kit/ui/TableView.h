@@ -52,6 +52,10 @@ public:
     ~TableView() override;
     using View::View;
     std::string className() const override { return "UITableView"; }
+    static constexpr ViewKind staticKind = ViewKind::TableView;
+    ViewKind kind() const override { return staticKind; }
+    // A list, named by the label its controller gives it.
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::List; }
 
     // Both are weak links: not held, and not asked once they have gone.
     void setDataSource(std::weak_ptr<TableViewDataSource> dataSource) { m_dataSource = std::move(dataSource); }
@@ -99,6 +103,8 @@ public:
     void scrollForKey(ScrollKey key);
     const std::vector<std::shared_ptr<TableViewCell>>& visibleCells() const { return m_visible; }
     TableViewCell* cellForRowAtIndexPath(IndexPath indexPath) const;
+    // The row a shown cell stands for; none for a cell that is not shown.
+    std::optional<IndexPath> indexPathForCell(const TableViewCell& cell) const;
 
     std::optional<IndexPath> indexPathForSelectedRow() const { return m_selected; }
     // A user's tap on a row: selects it and tells the delegate. False for a row that does not exist.

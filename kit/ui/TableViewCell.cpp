@@ -1,5 +1,7 @@
 #include "kit/ui/TableViewCell.h"
 
+#include "kit/ui/TableView.h"
+
 namespace kit {
 
 std::shared_ptr<TableViewCell> TableViewCell::create(Rect frame, std::string reuseIdentifier)
@@ -44,6 +46,26 @@ void TableViewCell::setSelected(bool selected)
         return;
     m_selected = selected;
     changed(ViewProperty::Content);
+}
+
+AccessibilityState TableViewCell::accessibilityState() const
+{
+    AccessibilityState state;
+    state.focusable = true;
+    state.selectable = true;
+    state.selected = m_selected;
+    return state;
+}
+
+bool TableViewCell::activate()
+{
+    // Shown cells are their table's subviews; one in the reuse pool is in no row.
+    auto* table = dynamic_cast<TableView*>(superview());
+    if (!table)
+        return false;
+    auto keep = retain(); // the table's delegate may reload and let go of this cell
+    auto row = table->indexPathForCell(*this);
+    return row && table->tapRowAtIndexPath(*row);
 }
 
 } // namespace kit

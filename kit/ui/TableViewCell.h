@@ -14,6 +14,14 @@ public:
     TableViewCell(Rect frame, std::string reuseIdentifier);
 
     std::string className() const override { return "UITableViewCell"; }
+    static constexpr ViewKind staticKind = ViewKind::TableViewCell;
+    ViewKind kind() const override { return staticKind; }
+    // A row says its text; a tap on it, from anywhere, is a tap on its row.
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::ListItem; }
+    std::string accessibilityName() const override { return labelOr(m_text); }
+    AccessibilityState accessibilityState() const override;
+    bool canActivate() const override { return true; }
+    bool activate() override;
     std::string displayText() const override { return m_text; }
 
     const std::string& reuseIdentifier() const { return m_reuseIdentifier; }

@@ -113,4 +113,12 @@ void TextField::pressReturn()
         delegate->textFieldShouldReturn(*this);
 }
 
+AccessibilityState TextField::accessibilityState() const
+{
+    AccessibilityState state;
+    state.focusable = true;
+    state.editable = true;
+    return state;
+}
+
 } // namespace kit

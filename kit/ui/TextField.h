@@ -21,6 +21,13 @@ class TextField : public View {
 public:
     using View::View;
     std::string className() const override { return "UITextField"; }
+    static constexpr ViewKind staticKind = ViewKind::TextField;
+    ViewKind kind() const override { return staticKind; }
+    // Named by its placeholder, which says what goes in it.
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::TextField; }
+    std::string accessibilityName() const override { return labelOr(m_placeholder); }
+    std::string accessibilityValue() const override { return m_text; }
+    AccessibilityState accessibilityState() const override;
     bool keepsOwnTouches() const override { return true; }
     std::string displayText() const override { return m_text.empty() ? m_placeholder : m_text; }
 

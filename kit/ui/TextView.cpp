@@ -17,4 +17,12 @@ void TextView::setTextColor(const Color& color)
     update(m_textColor, color);
 }
 
+AccessibilityState TextView::accessibilityState() const
+{
+    AccessibilityState state;
+    state.editable = m_editable;
+    state.readOnly = !m_editable;
+    return state;
+}
+
 } // namespace kit

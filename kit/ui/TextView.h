@@ -8,6 +8,12 @@ class TextView : public View {
 public:
     using View::View;
     std::string className() const override { return "UITextView"; }
+    static constexpr ViewKind staticKind = ViewKind::TextView;
+    ViewKind kind() const override { return staticKind; }
+    // Named by its label only: its text is its value.
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::TextArea; }
+    std::string accessibilityValue() const override { return m_text; }
+    AccessibilityState accessibilityState() const override;
     std::string displayText() const override { return m_text; }
 
     const std::string& text() const { return m_text; }

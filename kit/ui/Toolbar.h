@@ -17,6 +17,8 @@ public:
     using View::View;
     ~Toolbar() override;
     std::string className() const override { return "UIToolbar"; }
+    static constexpr ViewKind staticKind = ViewKind::Toolbar;
+    ViewKind kind() const override { return staticKind; }
     std::string displayText() const override;
 
     const std::vector<std::shared_ptr<BarButtonItem>>& items() const { return m_items; }

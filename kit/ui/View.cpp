@@ -138,6 +138,12 @@ void View::setCenter(Point c)
     setFrame({ c.x - m_frame.width() / 2, c.y - m_frame.height() / 2, m_frame.width(), m_frame.height() });
 }
 
+void View::setAccessibilityLabel(std::string label)
+{
+    // A screen reader hears of a new name as of any new content.
+    update(m_accessibilityLabel, std::move(label));
+}
+
 void View::setTag(int tag)
 {
     if (m_tag == tag)

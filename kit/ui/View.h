@@ -63,6 +63,65 @@ constexpr AutoresizingMask ViewAutoresizingFlexibleSize = ViewAutoresizingFlexib
 constexpr AutoresizingMask ViewAutoresizingFlexibleMargins = ViewAutoresizingFlexibleLeftMargin | ViewAutoresizingFlexibleRightMargin
     | ViewAutoresizingFlexibleTopMargin | ViewAutoresizingFlexibleBottomMargin;
 
+// What a view is to a person using a screen reader or the keyboard. Each view
+// class answers for itself (View's accessibility virtuals); shells map the
+// answers onto their platform's accessibility, and kit names nothing of theirs.
+enum class AccessibilityRole {
+    None,          // no object of its own (a panel, a filler): a screen reader meets its subviews
+    Button,
+    Link,
+    StaticText,
+    List,
+    ListItem,
+    ProgressBar,
+    TextField,     // one line to type into
+    TextArea,      // a block of text, read-only unless editable
+    Document,      // a web page
+    BusyIndicator, // work going on
+    TabList,
+    Tab,
+};
+
+struct AccessibilityState {
+    bool disabled { false };
+    bool focusable { false }; // the keyboard stops on it
+    bool selectable { false };
+    bool selected { false };
+    bool busy { false };
+    bool editable { false };
+    bool readOnly { false };
+    bool operator==(const AccessibilityState&) const = default;
+};
+
+// A part of a view that is not a view of its own (an item of the tab bar).
+struct AccessibilityElement {
+    std::string name;
+    AccessibilityRole role { AccessibilityRole::None };
+    AccessibilityState state;
+    Rect frame; // in the view's own coordinates
+};
+
+// Which peer a display makes for a view: the kit class it is or derives
+// from. Views of the application's own classes are shown as their kit base is.
+enum class ViewKind {
+    View,
+    ActivityIndicatorView,
+    BarButtonItemView,
+    Button,
+    DrawingView,
+    Label,
+    NavigationBar,
+    ProgressView,
+    TabBar,
+    TableView,
+    TableViewCell,
+    TextField,
+    TextView,
+    Toolbar,
+    WebView,
+    Window,
+};
+
 // The key path under which a property is animated ("frame", "alpha",
 // "transform", "backgroundColor"; empty for the others).
 const char* animationKeyPath(ViewProperty property);
@@ -96,11 +155,38 @@ public:
     View& operator=(const View&) = delete;
 
     virtual std::string className() const { return "UIView"; }
-    // The text a view shows, for the headless dump and accessibility.
+    static constexpr ViewKind staticKind = ViewKind::View;
+    virtual ViewKind kind() const { return staticKind; }
+    // The text a view shows, for the headless dump.
     virtual std::string displayText() const { return {}; }
-    // What a screen reader calls it where the words it shows do not say (a "›").
+
+    // Accessibility: what the view is to a person, asked anew each time.
+    // A plain view is no object of its own; the kit classes say what they are.
+    virtual AccessibilityRole accessibilityRole() const { return AccessibilityRole::None; }
+    // What a screen reader calls it: the label when one is set, else the
+    // words the view shows (empty: it has nothing to say).
+    virtual std::string accessibilityName() const { return m_accessibilityLabel; }
+    // What it holds beside its name (a field's text, a bar's percentage).
+    virtual std::string accessibilityValue() const { return {}; }
+    virtual AccessibilityState accessibilityState() const { return {}; }
+    // How far a bar has come, 0 to 1; none for other views.
+    virtual std::optional<float> accessibilityProgress() const { return std::nullopt; }
+    // Parts that are no views of their own, in order.
+    virtual std::vector<AccessibilityElement> accessibilityElements() const { return {}; }
+    // Whether a tap does something that the keyboard or a screen reader may
+    // ask for instead (a button's action, a row's selection, a link).
+    virtual bool canActivate() const { return false; }
+    // Does what a tap does; false where nothing happened.
+    virtual bool activate() { return false; }
+    virtual bool activateElement(size_t) { return false; }
+    // What a screen reader calls it where the words it shows do not say (a
+    // "›", a bare number); empty: the view's own words.
     const std::string& accessibilityLabel() const { return m_accessibilityLabel; }
-    void setAccessibilityLabel(std::string label) { m_accessibilityLabel = std::move(label); }
+    void setAccessibilityLabel(std::string label);
+    // A screen shown over others (a presented controller's): while it is
+    // shown, a screen reader meets it and not the views it covers.
+    bool accessibilityViewIsModal() const { return m_accessibilityModal; }
+    void setAccessibilityViewIsModal(bool modal) { m_accessibilityModal = modal; }
 
     const Rect& frame() const { return m_frame; }
     void setFrame(const Rect& frame);
@@ -187,6 +273,8 @@ public:
     void changed(ViewProperty property);
 
 protected:
+    // The label when one is set, else `own`.
+    std::string labelOr(std::string own) const { return m_accessibilityLabel.empty() ? std::move(own) : m_accessibilityLabel; }
     // This view held for the length of a call (a callback may drop it), or
     // null for a view that create() did not make.
     std::shared_ptr<View> retain() { return weak_from_this().lock(); }
@@ -217,6 +305,7 @@ private:
     bool m_userInteraction { true };
     bool m_clips { false };
     bool m_autoresizesSubviews { true };
+    bool m_accessibilityModal { false };
     std::string m_accessibilityLabel;
     AutoresizingMask m_autoresizingMask { ViewAutoresizingNone };
     Color m_backgroundColor { Color::clear() };

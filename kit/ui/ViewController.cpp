@@ -65,6 +65,7 @@ void ViewController::presentModalViewController(std::shared_ptr<ViewController> 
     // It covers the application frame, whatever size the screen takes while it is up.
     v->setAutoresizingMask(ViewAutoresizingFlexibleSize);
     v->setFrame(Window::applicationFrame());
+    v->setAccessibilityViewIsModal(true);
     controller->viewWillAppear(animated);
     if (auto* window = Application::shared().keyWindow())
         window->addSubview(v);

@@ -74,10 +74,14 @@ Window::~Window()
         g_keyWindow = nullptr;
 }
 
+void Window::makeKeyWindow()
+{
+    g_keyWindow = this;
+}
+
 void Window::makeKeyAndVisible()
 {
-    m_key = true;
-    g_keyWindow = this;
+    makeKeyWindow();
     setHidden(false);
 }
 

@@ -54,9 +54,14 @@ public:
     Window();
     ~Window() override;
     std::string className() const override { return "UIWindow"; }
+    static constexpr ViewKind staticKind = ViewKind::Window;
+    ViewKind kind() const override { return staticKind; }
+    // The key window (the one that takes typed keys and shows the
+    // application) is kept here, for the whole process: the window made key
+    // last that is still alive, or null. The application object asks it.
+    void makeKeyWindow();
     void makeKeyAndVisible();
-    bool isKeyWindow() const { return m_key; }
-    // The window made key last that is still alive, or null.
+    bool isKeyWindow() const { return keyWindow() == this; }
     static Window* keyWindow();
 
     // The screen a person sees on top: the last visible subview.
@@ -116,7 +121,6 @@ private:
     void addSample(Point point);
     Touch m_touch;
     std::weak_ptr<View> m_firstResponder;
-    bool m_key { false };
 };
 
 } // namespace kit

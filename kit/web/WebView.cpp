@@ -198,4 +198,18 @@ void WebView::engineHistoryChanged()
     stateChanged();
 }
 
+std::string WebView::accessibilityName() const
+{
+    auto shown = displayText();
+    return labelOr(shown.empty() ? "Web page" : shown);
+}
+
+AccessibilityState WebView::accessibilityState() const
+{
+    AccessibilityState state;
+    state.busy = m_loading;
+    state.readOnly = true;
+    return state;
+}
+
 } // namespace kit

@@ -27,6 +27,13 @@ public:
     using View::View;
     ~WebView() override;
     std::string className() const override { return "UIWebView"; }
+    static constexpr ViewKind staticKind = ViewKind::WebView;
+    ViewKind kind() const override { return staticKind; }
+    // A document named by its page's title, else its address ("Web page"
+    // before the first load).
+    AccessibilityRole accessibilityRole() const override { return AccessibilityRole::Document; }
+    std::string accessibilityName() const override;
+    AccessibilityState accessibilityState() const override;
     // The title of the page, else its address.
     std::string displayText() const override;
 

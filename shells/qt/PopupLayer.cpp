@@ -1,10 +1,9 @@
 #include "shells/qt/PopupLayer.h"
 
+#include "shells/qt/PeerAccessible.h"
 #include "shells/qt/Scene.h"
 #include "shells/qt/ViewPeer.h"
 
-#include "kit/ui/ActionSheet.h"
-#include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/TextField.h"
 #include "kit/ui/Window.h"
@@ -15,6 +14,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -59,6 +59,9 @@ PopupLayer::PopupLayer(QWidget* parent, Scene& scene)
     , m_scene(scene)
 {
     setFocusPolicy(Qt::StrongFocus);
+    // The dimmed screen is no object to a screen reader; the box on it is.
+    markPassThrough(*this);
+    markModal(*this);
     hide();
 }
 
@@ -77,13 +80,12 @@ void PopupLayer::dropCarriedViews()
 
 QWidget* PopupLayer::carriedViews(kit::Popup& popup)
 {
-    auto* alert = dynamic_cast<kit::AlertView*>(&popup);
-    if (!alert || alert->subviews().empty())
+    if (popup.subviews().empty())
         return nullptr;
     // The views' frames are in the alert's coordinates; the area spans them
     // from the top of the first to the bottom of the last.
-    float top = alert->subviews().front()->frame().y(), bottom = top;
-    for (auto& view : alert->subviews()) {
+    float top = popup.subviews().front()->frame().y(), bottom = top;
+    for (auto& view : popup.subviews()) {
         top = std::min(top, view->frame().y());
         bottom = std::max(bottom, view->frame().maxY());
     }
@@ -91,7 +93,7 @@ QWidget* PopupLayer::carriedViews(kit::Popup& popup)
     area->setFixedHeight(int(std::ceil(bottom - top)));
     auto* origin = new QWidget(area);
     origin->setGeometry(-boxMargin, -int(top), 1000, int(std::ceil(bottom)));
-    for (auto& view : alert->subviews()) {
+    for (auto& view : popup.subviews()) {
         m_scene.addRoot(*view, origin);
         m_carried.push_back(view);
     }
@@ -120,13 +122,14 @@ void PopupLayer::refresh()
     build(*front);
     show();
     raise();
-    // The first entry field takes the keyboard; else the first button.
+    // The first entry field takes the keyboard; else the preferred button,
+    // which Return presses.
     if (auto* field = front->textField(); field && m_scene.peerFor(field)) {
         field->becomeFirstResponder();
         if (auto* edit = m_scene.peerFor(field)->findChild<QLineEdit*>())
             edit->setFocus(Qt::OtherFocusReason);
-    } else if (!m_buttons.empty()) {
-        m_buttons.front().second->setFocus(Qt::OtherFocusReason);
+    } else if (auto* preferred = buttonForIndex(front->preferredButtonIndex())) {
+        preferred->setFocus(Qt::OtherFocusReason);
     } else {
         setFocus(Qt::OtherFocusReason);
     }
@@ -134,7 +137,7 @@ void PopupLayer::refresh()
 
 void PopupLayer::build(kit::Popup& popup)
 {
-    m_sheet = popup.className() == "UIActionSheet";
+    m_sheet = popup.isSheet();
     m_box = new QWidget(this);
     m_box->setObjectName(QStringLiteral("box"));
     // A screen reader reads it as a dialog with its title and message.
@@ -170,6 +173,14 @@ void PopupLayer::build(kit::Popup& popup)
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setFocusPolicy(Qt::NoFocus);
+        // The message is read as its label; the box's description says it too.
+        markPassThrough(*scroll);
+        markPassThrough(*scroll->viewport());
+        for (auto* bar : { scroll->verticalScrollBar(), scroll->horizontalScrollBar() }) {
+            markPassThrough(*bar);
+            if (bar->parentWidget() && bar->parentWidget() != scroll)
+                markPassThrough(*bar->parentWidget()); // the area's holder of the bar
+        }
         label->setFixedWidth(m_sheet ? 280 : 246);
         int wanted = label->heightForWidth(label->width());
         scroll->setFixedHeight(std::min(std::max(wanted, 20), m_sheet ? 120 : 230));
@@ -196,9 +207,9 @@ void PopupLayer::build(kit::Popup& popup)
     for (int index : order) {
         auto* button = new QPushButton(QString::fromStdString(popup.buttonTitleAtIndex(index)));
         button->setProperty("cancel", index == cancel);
-        auto* sheet = dynamic_cast<kit::ActionSheet*>(&popup);
-        button->setProperty("destructive", sheet && index == sheet->destructiveButtonIndex());
+        button->setProperty("destructive", index == popup.destructiveButtonIndex());
         button->setAutoDefault(true);
+        button->setDefault(index == popup.preferredButtonIndex());
         if (m_sheet && index == cancel)
             buttons->addSpacing(6);
         connect(button, &QPushButton::clicked, this, [this, index] { press(index); });
@@ -224,8 +235,8 @@ void PopupLayer::place()
         m_box->adjustSize();
         // Centred, then moved by the alert's own translation, kept on screen.
         QPoint offset;
-        if (auto* alert = dynamic_cast<kit::AlertView*>(m_shown.lock().get()))
-            offset = QPoint(int(std::lround(alert->transform().tx)), int(std::lround(alert->transform().ty)));
+        if (auto popup = m_shown.lock())
+            offset = QPoint(int(std::lround(popup->transform().tx)), int(std::lround(popup->transform().ty)));
         const int x = std::clamp((width() - m_box->width()) / 2 + offset.x(), 0, std::max(0, width() - m_box->width()));
         const int y = std::clamp((height() - m_box->height()) / 2 + offset.y(), 0, std::max(0, height() - m_box->height()));
         m_box->move(x, y);
@@ -265,6 +276,14 @@ void PopupLayer::keyPressEvent(QKeyEvent* event)
     auto popup = m_shown.lock();
     if (popup && event->key() == Qt::Key_Escape && popup->cancelButtonIndex() >= 0) {
         press(popup->cancelButtonIndex());
+        return;
+    }
+    // Return where no button has the keys (the box itself): the preferred
+    // button, as a focused button takes its own. An entry field's Return is
+    // its delegate's to answer, not a button's.
+    if (popup && !popup->textField() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && buttonForIndex(popup->preferredButtonIndex())) {
+        press(popup->preferredButtonIndex());
         return;
     }
     QWidget::keyPressEvent(event);

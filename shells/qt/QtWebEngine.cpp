@@ -231,6 +231,10 @@ void QtWebEngine::prepareEnvironment()
     // for a caller that did not choose before the application object.
     if (!std::getenv("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    // Without it the engine gives a screen reader on Linux an empty, nameless
+    // document for every page; with it, the page's own objects (and only
+    // while a screen reader listens). The caller's own choice stands.
+    ::setenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1", 0);
     auto flags = chromiumFlags();
     if (flags.empty())
         return;

@@ -130,7 +130,8 @@ protected:
         }
         m_edit->setFont(toQFont(f->font()));
         m_edit->setPlaceholderText(QString::fromStdString(f->placeholder()));
-        m_edit->setAccessibleName(QString::fromStdString(f->placeholder()));
+        // The line edit speaks for the field, with the field's own name.
+        m_edit->setAccessibleName(QString::fromStdString(f->accessibilityName()));
         const QString text = QString::fromStdString(f->text());
         if (m_edit->text() != text)
             m_edit->setText(text);
@@ -147,6 +148,7 @@ protected:
             m_edit->clearFocus();
     }
     void layoutContent() override { m_edit->setGeometry(rect()); }
+    QWidget* speakingWidget() const override { return m_edit; }
 
 private:
     kit::TextField* field() const { return viewAs<kit::TextField>(); }

@@ -44,6 +44,8 @@ protected:
         }
     }
     void layoutContent() override { m_edit->setGeometry(rect()); }
+    // The text edit speaks for the view (named by it, PeerAccessible.cpp).
+    QWidget* speakingWidget() const override { return m_edit; }
 
 private:
     QPlainTextEdit* m_edit;

@@ -1,5 +1,6 @@
 #include "shells/qt/TurnOverlay.h"
 
+#include "shells/qt/PeerAccessible.h"
 #include "shells/qt/ViewPeer.h"
 
 #include "kit/core/RunLoop.h"
@@ -16,6 +17,8 @@ TurnOverlay::TurnOverlay(ViewPeer& peer, QPixmap outgoing, QPixmap incoming)
     , m_incoming(std::move(incoming))
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    // A picture of the view while it turns: no object for a screen reader.
+    markPassThrough(*this);
     setAttribute(Qt::WA_NoSystemBackground);
     place();
     show();

@@ -5,8 +5,6 @@
 #include "shells/qt/TurnOverlay.h"
 
 #include "kit/core/RunLoop.h"
-#include "kit/ui/Button.h"
-#include "kit/ui/TableView.h"
 #include "kit/ui/ViewAnimation.h"
 
 #include <QGraphicsOpacityEffect>
@@ -49,37 +47,23 @@ ViewPeer::ViewPeer(kit::View& view, Scene& scene)
 {
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
-    // What a tap acts on takes the keyboard's focus too (Tab moves it).
-    if (dynamic_cast<kit::Button*>(&view) || dynamic_cast<kit::TableViewCell*>(&view) || view.className() == "AdlarkSingleAdView")
-        setFocusPolicy(Qt::StrongFocus);
+    applyFocusPolicy();
+}
+
+void ViewPeer::applyFocusPolicy()
+{
+    // What a tap acts on takes the keyboard's focus too (Tab moves it); a
+    // disabled button is passed by.
+    const bool focusable = m_view && m_view->canActivate();
+    const auto policy = focusable ? Qt::StrongFocus : Qt::NoFocus;
+    if (focusPolicy() != policy)
+        setFocusPolicy(policy);
 }
 
 bool ViewPeer::activate()
 {
     auto keep = m_view ? m_view->weak_from_this().lock() : nullptr;
-    if (!m_view)
-        return false;
-    if (auto* button = dynamic_cast<kit::Button*>(m_view)) {
-        if (!button->isEnabled())
-            return false;
-        button->sendAction();
-        return true;
-    }
-    if (auto* cell = dynamic_cast<kit::TableViewCell*>(m_view)) {
-        auto* table = dynamic_cast<kit::TableView*>(cell->superview());
-        if (!table)
-            return false;
-        auto row = table->indexPathForRowAtPoint({ 1, cell->frame().y() + table->contentOffset() + cell->frame().height() / 2 });
-        return row && table->tapRowAtIndexPath(*row);
-    }
-    if (m_view->className() == "AdlarkSingleAdView") {
-        const kit::Point centre { m_view->frame().width() / 2, m_view->frame().height() / 2 };
-        m_view->touchesBegan(centre);
-        if (m_view)
-            m_view->touchesEnded(centre);
-        return true;
-    }
-    return false;
+    return m_view && m_view->canActivate() && m_view->activate();
 }
 
 void ViewPeer::keyPressEvent(QKeyEvent* event)
@@ -143,6 +127,7 @@ void ViewPeer::propertyChanged(kit::ViewProperty property)
         applyBackground();
         break;
     case kit::ViewProperty::Content:
+        applyFocusPolicy();
         contentChanged();
         // A title, a text, a selection or a value: a screen reader reads it again.
         peerAccessibilityChanged(*this, QAccessible::NameChanged);

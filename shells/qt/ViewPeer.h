@@ -50,6 +50,9 @@ public:
     // a button's action, a row's selection, the banner's opening. False for
     // a view that a tap does nothing to.
     bool activate();
+    // The Qt widget this peer hosts that speaks for the view to a screen
+    // reader (a field's line edit), or null: the peer speaks itself.
+    virtual QWidget* speakingWidget() const { return nullptr; }
 
     // Helpers for subclasses.
     static QColor toQColor(const kit::Color& color);
@@ -77,6 +80,7 @@ protected:
     void focusOutEvent(QFocusEvent*) override;
 
 private:
+    void applyFocusPolicy();
     void applyGeometry();
     void applyVisibility();
     void applyBackground();

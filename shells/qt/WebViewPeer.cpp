@@ -32,6 +32,7 @@ public:
                 self->m_web->setParent(self);
                 self->m_web->setGeometry(self->rect());
                 self->m_web->show();
+                self->nameWebView();
             });
         }
 #endif
@@ -52,8 +53,20 @@ protected:
         if (m_web)
             m_web->setGeometry(rect());
     }
+    void contentChanged() override
+    {
+        nameWebView();
+        ViewPeer::contentChanged();
+    }
 
 private:
+    // The engine's view holds the page's document: it goes by the page's name too.
+    void nameWebView()
+    {
+        if (m_web && view())
+            m_web->setAccessibleName(QString::fromStdString(view()->accessibilityName()));
+    }
+
     QPointer<QWebEngineView> m_web;
 #endif
 };

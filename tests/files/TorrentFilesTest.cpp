@@ -69,7 +69,7 @@ protected:
         delegate->tabBarController->setViewControllers({ std::make_shared<kit::ViewController>(),
             std::make_shared<kit::ViewController>(), tab, transferTab });
         app.setDelegate(delegate);
-        app.setKeyWindow(delegate->window.get());
+        delegate->window->makeKeyWindow();
         delegate->window->addSubview(delegate->tabBarController->viewPointer());
     }
 

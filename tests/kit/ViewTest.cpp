@@ -196,7 +196,7 @@ TEST_F(TabsTest, TheShownTabGetsViewDidAppearOnEntryAndOnEverySelection)
 {
     kit::Application app;
     auto window = std::make_shared<kit::Window>();
-    app.setKeyWindow(window.get());
+    window->makeKeyWindow();
     auto tabs = std::make_shared<kit::TabBarController>();
     tabs->setViewControllers({ screen("a"), screen("b"), screen("c"), screen("d") });
     tabs->setSelectedIndex(3); // before the window: nothing shows yet

@@ -7,6 +7,7 @@
 #include "shells/qt/PeerRegistry.h"
 #include "shells/qt/Scene.h"
 
+#include "kit/ui/BarButtonItem.h"
 #include "kit/ui/Button.h"
 #include "kit/ui/Label.h"
 #include "kit/ui/TableView.h"
@@ -29,10 +30,6 @@ public:
 
 class Gadget : public kit::View { };
 
-// A chain of classes only the registry test gives peers to.
-class Sprocket : public kit::View { };
-class GearedSprocket : public Sprocket { };
-class TwinGearedSprocket : public GearedSprocket { };
 struct Countable {
     virtual ~Countable() = default;
 };
@@ -116,46 +113,37 @@ struct Rows : kit::TableViewDataSource, kit::TableViewDelegate {
 
 } // namespace
 
-TEST(PeerRegistryTest, ViewsGetThePeerOfTheirNearestRegisteredClass)
+TEST(PeerRegistryTest, ViewsGetThePeerOfTheKitClassTheyAre)
 {
     kit::Label label;
     FancyLabel fancy;
+    CountedLabel counted;
     Gadget gadget;
     kit::Button button;
-    auto* forLabel = PeerRegistry::find(label);
-    ASSERT_NE(forLabel, nullptr);
-    EXPECT_EQ(forLabel->viewType, std::type_index(typeid(kit::Label)));
-    ASSERT_NE(PeerRegistry::find(fancy), nullptr);
-    EXPECT_EQ(PeerRegistry::find(fancy)->viewType, std::type_index(typeid(kit::Label)));
-    EXPECT_EQ(PeerRegistry::find(button)->viewType, std::type_index(typeid(kit::Button)));
-    // No peer class for it: the plain peer (background and subviews).
-    EXPECT_EQ(PeerRegistry::find(gadget), nullptr);
-    // The window has no class of its own either: it is a plain view with a background.
+    kit::BarButtonItemView item({ 0, 0, 40, 30 }, kit::BarButtonItem::createSystem(kit::BarButtonSystemItem::Done));
+    // Classes of the application's own are shown as the kit class they derive from.
+    EXPECT_EQ(fancy.kind(), kit::ViewKind::Label);
+    EXPECT_EQ(counted.kind(), kit::ViewKind::Label);
+    EXPECT_EQ(item.kind(), kit::ViewKind::BarButtonItemView) << "the nearest kit class, not its base Button";
+    ASSERT_NE(PeerRegistry::find(label.kind()), nullptr);
+    EXPECT_NE(PeerRegistry::find(button.kind()), PeerRegistry::find(label.kind()));
+    EXPECT_NE(PeerRegistry::find(item.kind()), PeerRegistry::find(button.kind()));
+    // No peer class for them: the plain peer (background and subviews).
+    EXPECT_EQ(PeerRegistry::find(gadget.kind()), nullptr);
     kit::Window window;
-    EXPECT_EQ(PeerRegistry::find(window), nullptr);
-}
-
-TEST(PeerRegistryTest, TheNearestClassWinsWhateverTheOrderOfRegistration)
-{
-    EXPECT_TRUE(PeerRegistry::derives(typeid(TwinGearedSprocket), typeid(Sprocket)));
-    EXPECT_TRUE(PeerRegistry::derives(typeid(Sprocket), typeid(Sprocket)));
-    EXPECT_FALSE(PeerRegistry::derives(typeid(Sprocket), typeid(GearedSprocket)));
-    EXPECT_FALSE(PeerRegistry::derives(typeid(kit::Button), typeid(kit::Label)));
-    EXPECT_TRUE(PeerRegistry::derives(typeid(CountedLabel), typeid(kit::Label)));
-    EXPECT_TRUE(PeerRegistry::derives(typeid(CountedLabel), typeid(Countable)));
-
-    // The derived class first, its base after it.
-    PeerRegistry::add<GearedSprocket, ViewPeer>();
-    PeerRegistry::add<Sprocket, ViewPeer>();
-    TwinGearedSprocket twin;
-    Sprocket plain;
-    CountedLabel counted;
-    ASSERT_NE(PeerRegistry::find(twin), nullptr);
-    EXPECT_EQ(PeerRegistry::find(twin)->viewType, std::type_index(typeid(GearedSprocket)));
-    ASSERT_NE(PeerRegistry::find(plain), nullptr);
-    EXPECT_EQ(PeerRegistry::find(plain)->viewType, std::type_index(typeid(Sprocket)));
-    ASSERT_NE(PeerRegistry::find(counted), nullptr);
-    EXPECT_EQ(PeerRegistry::find(counted)->viewType, std::type_index(typeid(kit::Label)));
+    EXPECT_EQ(PeerRegistry::find(window.kind()), nullptr);
+    // The peers made are the registered classes', for the class's own views and those derived from it.
+    auto host = std::make_shared<kit::Window>();
+    QWidget widget;
+    Scene scene(*host, &widget);
+    std::unique_ptr<ViewPeer> forFancy(PeerRegistry::create(fancy, scene));
+    std::unique_ptr<ViewPeer> forLabel(PeerRegistry::create(label, scene));
+    std::unique_ptr<ViewPeer> forGadget(PeerRegistry::create(gadget, scene));
+    EXPECT_EQ(typeid(*forFancy), typeid(*forLabel));
+    EXPECT_EQ(typeid(*forGadget), typeid(ViewPeer));
+    forFancy->detach();
+    forLabel->detach();
+    forGadget->detach();
 }
 
 TEST_F(ScenePeerTest, FramesStayFloatAndAreRoundedForDisplay)

@@ -14,7 +14,9 @@
 #include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/ui/TableViewCell.h"
+#include "transfers/DownloadedTorrents.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -37,6 +39,25 @@ kit::View* findView(kit::View& v, const std::function<bool(kit::View&)>& match)
         if (auto* found = findView(*c, match))
             return found;
     return nullptr;
+}
+
+// What a screen reader hears of the window's shown objects: role and name.
+void heard(QAccessibleInterface* iface, std::vector<std::pair<QAccessible::Role, std::string>>& out, int depth = 0)
+{
+    if (!iface || !iface->isValid() || depth > 40 || iface->state().invisible)
+        return;
+    out.emplace_back(iface->role(), iface->text(QAccessible::Name).toStdString());
+    if (iface->role() == QAccessible::Document)
+        return;
+    for (int i = 0; i < iface->childCount(); ++i)
+        heard(iface->child(i), out, depth + 1);
+}
+
+bool hears(QWidget& window, QAccessible::Role role, const std::regex& name)
+{
+    std::vector<std::pair<QAccessible::Role, std::string>> all;
+    heard(QAccessible::queryAccessibleInterface(&window), all);
+    return std::any_of(all.begin(), all.end(), [&](auto& n) { return n.first == role && std::regex_match(n.second, name); });
 }
 
 bool screenShows(const std::string& text)
@@ -106,6 +127,18 @@ TEST(TransferInWindowTest, AFirstTransferArrivesInTheWindow)
         EXPECT_EQ(tabs.selectedIndex(), 3);
         press(w, "Yes");
         EXPECT_TRUE(processUntil([&] { return screenShows(complete); }, 90000)) << "never saw " << complete;
+        // Read out, the client's turning mark is a busy wheel and the cut's
+        // bare rates say their unit and direction; once the client is held
+        // the wheel says nothing.
+        const std::regex busy("Busy"), down("Download \\d+(\\.\\d)? [KMG]B per second"), up("Upload \\d+(\\.\\d)? [KMG]B per second");
+        EXPECT_TRUE(processUntil([&] {
+            return hears(w, QAccessible::Animation, busy) && hears(w, QAccessible::StaticText, down) && hears(w, QAccessible::StaticText, up);
+        }, 10000));
+        auto* transferTab = dynamic_cast<DownloadedTorrents*>(tabs.viewControllers()[3].get());
+        if (!transferTab)
+            return 1;
+        EXPECT_TRUE(w.scene().peerFor(transferTab->pauseButton)->activate());
+        EXPECT_TRUE(processUntil([&] { return !hears(w, QAccessible::Animation, busy); }, 10000));
         // Exit on the Welcome tab ends the transfer client too.
         kit::Application::shared().terminate();
         EXPECT_TRUE(processUntil([] { return kit::ChildProcess::runningCount() == 0; }, 30000));

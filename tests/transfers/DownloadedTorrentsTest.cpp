@@ -52,7 +52,7 @@ protected:
         kit::UserDefaults::standard().open(layout.settingsFile());
         app = std::make_unique<Quorvane>();
         window = std::make_shared<kit::Window>();
-        app->setKeyWindow(window.get());
+        window->makeKeyWindow();
         tab = std::make_shared<DownloadedTorrents>();
         window->addSubview(tab->viewPointer());
     }

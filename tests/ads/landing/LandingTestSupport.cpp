@@ -13,7 +13,7 @@ void LandingTest::SetUp()
     system->setWebEngineFactory(kit::HeadlessWebEngine::factory());
     kit::Platform::install(system);
     window = kit::View::create<kit::Window>();
-    app->setKeyWindow(window.get());
+    window->makeKeyWindow();
     screen = kit::View::create(kit::Rect { 0, 20, 320, 460 });
     box = kit::View::create(kit::Rect { 0, 360, 320, 60 });
     adView = kit::View::create(kit::Rect { 10, 6, 300, 48 });
