@@ -171,7 +171,7 @@ public:
     virtual AccessibilityState accessibilityState() const { return {}; }
     // How far a bar has come, 0 to 1; none for other views.
     virtual std::optional<float> accessibilityProgress() const { return std::nullopt; }
-    // Parts that are no views of their own, in order.
+    // Pieces it shows that are no views of their own (a tab bar's items), in order.
     virtual std::vector<AccessibilityElement> accessibilityElements() const { return {}; }
     // Whether a tap does something that the keyboard or a screen reader may
     // ask for instead (a button's action, a row's selection, a link).
