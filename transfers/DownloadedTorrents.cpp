@@ -1,6 +1,5 @@
 #include "transfers/DownloadedTorrents.h"
 
-#include "kit/ui/Application.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/Pipe.h"
@@ -8,8 +7,9 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "kit/gfx/Fonts.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/LaidOutView.h"
 #include "transfers/StatusCut.h"
-#include "transfers/LaidOutView.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferDetailsViewController.h"
 #include "transfers/TransferOptions.h"
@@ -51,7 +51,7 @@ DownloadedTorrents::DownloadedTorrents()
 void DownloadedTorrents::loadView()
 {
     // The tab's layout: name and state on top, the three fields, the output, the buttons.
-    auto root = kit::View::create<LaidOutView>(kit::Rect { 0, 0, 320, 411 });
+    auto root = kit::View::create<kit::LaidOutView>(kit::Rect { 0, 0, 320, 411 });
     // Labels and buttons spread across the width; the output takes the height left.
     const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
                R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;

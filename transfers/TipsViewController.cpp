@@ -2,8 +2,8 @@
 
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
+#include "kit/ui/LaidOutView.h"
 #include "kit/ui/TextView.h"
-#include "transfers/LaidOutView.h"
 #include "transfers/TransferList.h"
 #include "transfers/TransferOptions.h"
 
@@ -19,7 +19,7 @@ void TipsViewController::loadView()
 {
     // The "Options" screen: the transfer options, what a transfer offers, and a way back.
     auto& defaults = kit::UserDefaults::standard();
-    auto root = kit::View::create<LaidOutView>(kit::Rect { 0, 0, 320, 460 });
+    auto root = kit::View::create<kit::LaidOutView>(kit::Rect { 0, 0, 320, 460 });
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
     auto title = kit::View::create<kit::Label>(kit::Rect { 20, 16, 280, 30 });
     title->setText("Options");

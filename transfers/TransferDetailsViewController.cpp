@@ -2,7 +2,7 @@
 
 #include "kit/core/Log.h"
 #include "kit/core/WeakBind.h"
-#include "transfers/LaidOutView.h"
+#include "kit/ui/LaidOutView.h"
 #include "transfers/TransferList.h"
 #include "transfers/TransferOptions.h"
 
@@ -60,7 +60,7 @@ void TransferDetailsViewController::loadView()
 {
     const auto W = kit::ViewAutoresizingFlexibleWidth, L = kit::ViewAutoresizingFlexibleLeftMargin,
                R = kit::ViewAutoresizingFlexibleRightMargin, T = kit::ViewAutoresizingFlexibleTopMargin;
-    auto root = kit::View::create<LaidOutView>(kit::Rect { 0, 0, 320, 460 });
+    auto root = kit::View::create<kit::LaidOutView>(kit::Rect { 0, 0, 320, 460 });
     root->setBackgroundColor(kit::Color::groupTableViewBackground());
     root->onLayout = [this] { arrange(); };
     auto label = [&](kit::Rect frame, kit::Font font, kit::AutoresizingMask mask) {

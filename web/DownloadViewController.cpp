@@ -1,25 +1,14 @@
 #include "web/DownloadViewController.h"
 
 #include "kit/core/AtomicFile.h"
-#include "torrent/TorrentCheck.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/WeakBind.h"
+#include "kit/ui/LaidOutView.h"
 #include "kit/ui/ViewAnimation.h"
+#include "torrent/TorrentCheck.h"
 
 namespace {
-// The tab's root: lays the sites panel out again whenever its size changes.
-class BrowseRoot : public kit::View {
-public:
-    using View::View;
-    std::function<void()> onLayout;
-    void layoutSubviews() override
-    {
-        if (onLayout)
-            onLayout();
-    }
-};
-
 constexpr float siteButtonHeight = 46, siteRowStep = 58, sitesMargin = 10;
 
 // Two columns of three sites under the bar; where a turned phone leaves too
@@ -51,7 +40,7 @@ DownloadViewController::~DownloadViewController()
 
 void DownloadViewController::loadView()
 {
-    auto root = kit::View::create<BrowseRoot>(kit::Rect { 0, 0, 320, 411 });
+    auto root = kit::View::create<kit::LaidOutView>(kit::Rect { 0, 0, 320, 411 });
     root->setBackgroundColor(kit::Color::white());
     root->setClipsToBounds(true);
 

@@ -5,7 +5,9 @@
 
 #include <functional>
 
-class LaidOutView : public kit::View {
+namespace kit {
+
+class LaidOutView : public View {
 public:
     using View::View;
     std::function<void()> onLayout;
@@ -15,3 +17,5 @@ public:
             onLayout();
     }
 };
+
+} // namespace kit
