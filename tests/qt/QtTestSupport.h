@@ -17,7 +17,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPointingDevice>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -58,6 +60,34 @@ inline bool processUntil(const std::function<bool()>& done, int deadlineMs = 100
     }
     return true;
 }
+
+// A session bus of the test's own (dbus-daemon), ended with the object. Its
+// address is empty when it did not start.
+class PrivateBus {
+public:
+    static bool available() { return !QStandardPaths::findExecutable("dbus-daemon").isEmpty(); }
+    PrivateBus()
+    {
+        m_daemon.start(QStandardPaths::findExecutable("dbus-daemon"),
+            { "--session", "--nofork", "--print-address=1", "--address=unix:tmpdir=/tmp" });
+        if (!m_daemon.waitForStarted(5000))
+            return;
+        if (processUntil([&] { return m_daemon.canReadLine(); }) || m_daemon.waitForReadyRead(5000))
+            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+    const QString& address() const { return m_address; }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
 
 inline int distinctColours(const QImage& image)
 {
