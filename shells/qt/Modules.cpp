@@ -14,6 +14,7 @@
 #include <deque>
 #include <dlfcn.h>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <utility>
 
@@ -52,7 +53,10 @@ const void* open(Opened& module, const char* file, const char* entryName,
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = ::dlerror();
-        kit::log(std::string("Quorvane could not open its module ") + path + ": " + (why ? why : "unknown reason"));
+        // A broken installation: the person is told where it shows, not only the log.
+        const std::string problem = std::string("Quorvane cannot open its module ") + path + ": " + (why ? why : "unknown reason");
+        kit::log(problem);
+        std::cerr << "quorvane: " << problem << std::endl;
         return nullptr;
     }
     using Entry = const void* (*)();
