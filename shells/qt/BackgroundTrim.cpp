@@ -17,7 +17,6 @@ struct State {
     bool shown { false };
     int livePages { 0 };
     std::string engineLibrary;
-    std::vector<std::string> engineLibraries;
     Trim done { None };
     std::shared_ptr<kit::Timer> pending;
     int tries { 0 };
@@ -45,17 +44,11 @@ void trim(Trim what)
 {
     auto& s = state();
     const auto before = kit::ResidentMemory::residentBytes();
-    if (what == Everything) {
-        kit::ResidentMemory::trimHeap();
-        kit::ResidentMemory::pageOutFiles();
-    } else {
-        // What the engine's browser side freed (its pages' heaps) goes back too.
-        kit::ResidentMemory::trimHeap();
-        kit::ResidentMemory::pageOutFiles(s.engineLibrary);
-        for (const auto& library : s.engineLibraries)
-            if (library != s.engineLibrary)
-                kit::ResidentMemory::pageOutFiles(library);
-    }
+    // Pages of mapped files nobody has touched since are read again when next
+    // used; what the window still draws with comes back at its next frame.
+    // With a page alive, its engine would fault them all back in.
+    kit::ResidentMemory::trimHeap();
+    kit::ResidentMemory::pageOutFiles();
     s.done = what;
     const auto after = kit::ResidentMemory::residentBytes();
     kit::log(std::string(what == Everything ? "Closed window" : "No web page left") + ": resident memory "
@@ -114,12 +107,6 @@ void livePagesChanged(int delta)
 void engineStarted(const std::string& libraryPath)
 {
     state().engineLibrary = libraryPath;
-    reconsider();
-}
-
-void engineLibrariesLoaded(std::vector<std::string> libraries)
-{
-    state().engineLibraries = std::move(libraries);
     reconsider();
 }
 

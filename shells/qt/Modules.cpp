@@ -1,10 +1,8 @@
 #include "shells/qt/Modules.h"
 
-#include "shells/qt/BackgroundTrim.h"
 #include "shells/qt/FirstFrame.h"
 
 #include "kit/core/Log.h"
-#include "kit/core/ResidentMemory.h"
 
 #include <QOpenGLContext>
 #include <QGuiApplication>
@@ -39,15 +37,12 @@ Opened g_web;
 Opened g_player;
 bool g_verbose = false;
 
-// Opens lib<name>.so and answers its entry's result; the libraries it
-// brought (every file mapped anew) are handed to `loaded`.
-const void* open(Opened& module, const char* file, const char* entryName,
-    const std::function<void(std::vector<std::string>)>& loaded = {})
+// Opens the module's file and answers its entry's result.
+const void* open(Opened& module, const char* file, const char* entryName)
 {
     if (module.tried)
         return module.entry;
     module.tried = true;
-    const auto before = kit::ResidentMemory::mappedFiles();
     const std::string path = Modules::directory() + "/" + file;
     // Every symbol bound now: a module that does not fit the program fails here, not in use.
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -66,12 +61,6 @@ const void* open(Opened& module, const char* file, const char* entryName,
         return nullptr;
     }
     module.entry = entry();
-    if (loaded) {
-        auto after = kit::ResidentMemory::mappedFiles();
-        std::vector<std::string> added;
-        std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
-        loaded(std::move(added));
-    }
     return module.entry;
 }
 
@@ -243,8 +232,7 @@ void provide(const WebModule* web, const PlayerModule* player)
 const WebModule* web()
 {
     const bool first = !g_web.tried;
-    auto* module = static_cast<const WebModule*>(open(g_web, "libquorvane-web.so", "quorvane_web_module",
-        [](std::vector<std::string> libraries) { BackgroundTrim::engineLibrariesLoaded(std::move(libraries)); }));
+    auto* module = static_cast<const WebModule*>(open(g_web, "libquorvane-web.so", "quorvane_web_module"));
     if (first && module)
         module->setVerbose(g_verbose);
     return module;
