@@ -14,7 +14,6 @@
 
 #include <xcb/xcb.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <type_traits>
@@ -302,24 +301,38 @@ bool StatusBar::isWheelCovered() const
 void StatusBar::step()
 {
     m_step = (m_step + 1) % 12;
+    if (!copyStepInServer())
+        update(wheelRect());
+}
+
+bool StatusBar::copyStepInServer()
+{
+    if (!m_serverUsable)
+        return false;
     QWindow* handle = window()->windowHandle();
-    const qreal ratio = devicePixelRatioF();
     // The copy goes straight to the window: only while what Qt would show
-    // there is the wheel itself, on a whole number of pixels per point.
-    const bool direct = m_activity && isVisible() && updatesEnabled() && handle && handle->isExposed()
-        && ratio == std::round(ratio) && !isWheelCovered();
-    if (direct) {
-        if (!m_server)
-            m_server = ServerWheel::create();
-        const QSize frame = wheelFrame(m_step).size();
-        const auto id = xcb_window_t(handle->winId());
-        if (m_server && !m_server->holds(id, frame) && !m_server->upload(id, m_wheelFrames))
-            m_server.reset(); // not a window we can copy to: Qt draws, as everywhere else
-        const QPoint at = mapTo(window(), wheelRect().topLeft()) * int(ratio);
-        if (m_server && m_server->draw(m_step, at))
-            return;
+    // there is the wheel itself, and on whole pixels of the screen.
+    if (!m_activity || !isVisible() || !updatesEnabled() || !handle || !handle->isExposed() || isWheelCovered())
+        return false;
+    const qreal ratio = devicePixelRatioF();
+    const QRect square(mapTo(window(), wheelRect().topLeft()), wheelRect().size());
+    const QRectF onScreen(QPointF(square.topLeft()) * ratio, QSizeF(square.size()) * ratio);
+    const QRect whole = onScreen.toRect();
+    if (QRectF(whole) != onScreen)
+        return false;
+    const QImage& frame = wheelFrame(m_step);
+    if (frame.size() != whole.size())
+        return false;
+    if (!m_server)
+        m_server = ServerWheel::create();
+    const auto id = xcb_window_t(handle->winId());
+    if (!m_server || (!m_server->holds(id, frame.size()) && !m_server->upload(id, m_wheelFrames))) {
+        // Not X11, or not pixels the steps are: Qt draws every step from now on.
+        m_serverUsable = false;
+        m_server.reset();
+        return false;
     }
-    update(wheelRect());
+    return m_server->draw(m_step, whole.topLeft());
 }
 
 void StatusBar::showEvent(QShowEvent*)

@@ -43,6 +43,8 @@ protected:
 
 private:
     void step();
+    // One step by the copy in the X server; false where Qt must draw it.
+    bool copyStepInServer();
     void updateSpin();
     void scheduleClock();
     QRect wheelRect() const;
@@ -57,6 +59,7 @@ private:
     static constexpr int wheelCentreX = 86;
 
     bool m_activity { false };
+    bool m_serverUsable { true }; // until the X server turns out not to take the steps
     int m_step { 0 };
     int m_titleWidth { -1 }; // measured once: the title never changes
     QFont m_font;
