@@ -1,5 +1,6 @@
 #include "kit/core/ResidentMemory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cctype>
 #include <cstring>
@@ -78,6 +79,20 @@ std::size_t pageOutFiles(const std::string& path)
             advised += m.end - m.start;
     }
     return advised;
+}
+
+std::vector<std::string> mappedFiles()
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    std::vector<std::string> files;
+    Mapping m;
+    while (std::getline(maps, line))
+        if (parseMapping(line, m) && !m.path.empty() && m.path.front() == '/')
+            files.push_back(m.path);
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
+    return files;
 }
 
 bool childMaps(const std::string& path)

@@ -8,6 +8,7 @@
 // keeps the application off the top of that list.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace kit::ResidentMemory {
 
@@ -27,6 +28,9 @@ void trimHeap();
 // The file mapped at `address` (a function or an object of a library), or
 // empty when none is.
 std::string fileMappedAt(const void* address);
+
+// Every file this process maps, by the path its mappings show, sorted, once each.
+std::vector<std::string> mappedFiles();
 
 // The resident bytes of this process's mappings of `path` (of all of its
 // mappings when empty), from /proc/self/smaps.

@@ -98,6 +98,10 @@ public:
     virtual void setScalesPageToFit(bool) { }
 };
 
+// The engine a view gets without a factory (or from one that gives none):
+// every load fails with WebErrorNoEngine.
+std::unique_ptr<WebEngine> makeNoWebEngine(WebView& view);
+
 // WebEngineFactory, what makes an engine for a view, is declared with the
 // platform that holds it (kit/core/Platform.h).
 

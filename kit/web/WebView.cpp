@@ -39,6 +39,11 @@ private:
 
 } // namespace
 
+std::unique_ptr<WebEngine> makeNoWebEngine(WebView& view)
+{
+    return std::make_unique<NoWebEngine>(view);
+}
+
 bool webEngineShowsScheme(const std::string& scheme)
 {
     return scheme == "http" || scheme == "https" || scheme == "about" || scheme == "data" || scheme == "file";

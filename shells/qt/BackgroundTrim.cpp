@@ -17,6 +17,7 @@ struct State {
     bool shown { false };
     int livePages { 0 };
     std::string engineLibrary;
+    std::vector<std::string> engineLibraries;
     Trim done { None };
     std::shared_ptr<kit::Timer> pending;
     int tries { 0 };
@@ -48,7 +49,12 @@ void trim(Trim what)
         kit::ResidentMemory::trimHeap();
         kit::ResidentMemory::pageOutFiles();
     } else {
+        // What the engine's browser side freed (its pages' heaps) goes back too.
+        kit::ResidentMemory::trimHeap();
         kit::ResidentMemory::pageOutFiles(s.engineLibrary);
+        for (const auto& library : s.engineLibraries)
+            if (library != s.engineLibrary)
+                kit::ResidentMemory::pageOutFiles(library);
     }
     s.done = what;
     const auto after = kit::ResidentMemory::residentBytes();
@@ -108,6 +114,12 @@ void livePagesChanged(int delta)
 void engineStarted(const std::string& libraryPath)
 {
     state().engineLibrary = libraryPath;
+    reconsider();
+}
+
+void engineLibrariesLoaded(std::vector<std::string> libraries)
+{
+    state().engineLibraries = std::move(libraries);
     reconsider();
 }
 

@@ -2,6 +2,7 @@
 
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/FirstFrame.h"
+#include "shells/qt/Modules.h"
 
 #include <QApplication>
 #include <QAudioDevice>
@@ -371,3 +372,20 @@ QWidget* QtMoviePlayer::screenFor(const kit::MoviePlayerController& player) cons
 }
 
 } // namespace qtshell
+
+namespace qtshell {
+namespace {
+
+class Module final : public PlayerModule {
+public:
+    std::shared_ptr<kit::MoviePlayerBackend> makeBackend() const override { return std::make_shared<QtMoviePlayer>(); }
+};
+
+} // namespace
+} // namespace qtshell
+
+const qtshell::PlayerModule* quorvane_player_module()
+{
+    static const qtshell::Module module;
+    return &module;
+}

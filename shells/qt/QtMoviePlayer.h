@@ -5,6 +5,7 @@
 // The end of the media, a media error (a missing file, a file that is no
 // media) and Done or Escape finish the player with the matching reason.
 //
+// This is the player module's (libquorvane-player.so, see Modules.h).
 // Nothing of Qt Multimedia is touched before the first play(), and the screen
 // waits for the window's first frame: starting a media pipeline is slow.
 // Players are referred to, never held.

@@ -4,10 +4,8 @@
 #include "shells/qt/DesktopNotifier.h"
 #include "shells/qt/PhoneShell.h"
 #include "shells/qt/QtScript.h"
-#include "shells/qt/QtMoviePlayer.h"
-#if QUORVANE_QT_WEBENGINE
-#include "shells/qt/QtWebEngine.h"
-#else
+#include "shells/qt/Modules.h"
+#if !QUORVANE_QT_WEBENGINE
 #include "kit/web/HeadlessWebEngine.h"
 #endif
 #include "shells/qt/RunLoopBridge.h"
@@ -39,11 +37,11 @@ QtPlatform::QtPlatform(Options options)
     : m_options(std::move(options))
 {
 #if QUORVANE_QT_WEBENGINE
-    setWebEngineFactory([](kit::WebView& view) { return std::make_unique<QtWebEngine>(view); });
+    setWebEngineFactory(Modules::webEngineFactory());
 #else
     setWebEngineFactory(kit::HeadlessWebEngine::factory());
 #endif
-    setMovieBackend(std::make_shared<QtMoviePlayer>());
+    setMovieBackend(Modules::movieBackend());
     m_stopPoll.setInterval(50);
     QObject::connect(&m_stopPoll, &QTimer::timeout, [this] { finishWhenChildrenGone(); });
 }

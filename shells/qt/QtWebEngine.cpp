@@ -176,50 +176,11 @@ std::string QtWebEngine::chromiumFlags()
 }
 
 namespace {
-// Set by chooseSoftwareDrawing, taken back by releaseDrawingChoice.
-bool g_glIntegrationSet = false;
-bool g_waylandBufferIntegrationSet = false;
 // The caller's own QTWEBENGINE_CHROMIUM_FLAGS, put back once the engine has
 // read ours (programs Quorvane opens would otherwise take them over).
 std::optional<std::string> g_callersChromiumFlags;
 bool g_chromiumFlagsSet = false;
 } // namespace
-
-bool QtWebEngine::chooseSoftwareDrawing()
-{
-    // The web view is shown by Qt Quick. Its GPU path turns the whole window
-    // into one GL surface: the window is made again when the first page
-    // shows (it appears twice at start-up), and every repaint of the status
-    // bar's wheel composes all of it again (software GL without a GPU, a few
-    // per cent of a core). A page draws fast in software, and the rest of the
-    // window never uses GL.
-    if (std::getenv("QT_QUICK_BACKEND"))
-        return false;
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    if (std::getenv("QT_XCB_GL_INTEGRATION") || std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"))
-        return false;
-    ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
-    g_glIntegrationSet = true;
-    // Wayland's counterpart: its EGL buffer integration brings a software GL
-    // driver that nothing draws with (about 20 MB private). No integration of
-    // that name exists, so none is loaded.
-    ::setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "none", 1);
-    g_waylandBufferIntegrationSet = true;
-    return true;
-}
-
-void QtWebEngine::releaseDrawingChoice()
-{
-    if (std::exchange(g_glIntegrationSet, false))
-        ::unsetenv("QT_XCB_GL_INTEGRATION");
-    if (std::exchange(g_waylandBufferIntegrationSet, false)) {
-        // Wayland's integration reads the setting when first asked about GL,
-        // not when the application object is made: ask now, while it is set.
-        if (qGuiApp)
-            QOpenGLContext::supportsThreadedOpenGL();
-        ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
-    }
-}
 
 void QtWebEngine::prepareEnvironment()
 {
@@ -227,6 +188,8 @@ void QtWebEngine::prepareEnvironment()
     if (done)
         return;
     done = true;
+    // Before the engine starts, which locks the schemes it knows.
+    registerSchemes();
     // Quick's backend is read when its first window is made: still in time
     // for a caller that did not choose before the application object.
     if (!std::getenv("QT_QUICK_BACKEND"))
@@ -265,6 +228,19 @@ void QtWebEngine::whenPageReady(std::function<void(QWebEnginePage*)> ready)
         m_pageReady.push_back(std::move(ready));
 }
 
+void QtWebEngine::whenViewReady(std::function<void(QWidget*)> ready)
+{
+    whenPageReady([this, ready = std::move(ready)](QWebEnginePage*) {
+        if (auto* view = pageView())
+            ready(view);
+    });
+}
+
+void QtWebEngine::parkView(QWidget* view)
+{
+    park(qobject_cast<QWebEngineView*>(view));
+}
+
 namespace {
 // Where page views wait while no peer shows them: never shown, so that
 // nothing in it is on screen or a window of its own.
@@ -282,7 +258,7 @@ QWebEngineView* QtWebEngine::pageView() const
     return m_page ? QWebEngineView::forPage(m_page) : nullptr;
 }
 
-void QtWebEngine::parkView(QWebEngineView* view)
+void QtWebEngine::park(QWebEngineView* view)
 {
     if (!view)
         return;
@@ -660,4 +636,23 @@ void QtWebEngine::evaluateJavaScript(const std::string& script, std::function<vo
     });
 }
 
+namespace {
+
+class Module final : public WebModule {
+public:
+    std::unique_ptr<ShownWebEngine> makeEngine(kit::WebView& view) const override
+    {
+        return std::make_unique<QtWebEngine>(view);
+    }
+    void setVerbose(bool verbose) const override { QtWebEngine::setVerbose(verbose); }
+};
+
+} // namespace
+
 } // namespace qtshell
+
+const qtshell::WebModule* quorvane_web_module()
+{
+    static const qtshell::Module module;
+    return &module;
+}

@@ -32,8 +32,8 @@
 // time-out stops a load that runs too long and reports WebErrorTimedOut; a
 // cache policy other than the protocol's asks the server for a fresh page.
 //
-// The page (and with it the web engine's start) waits for the window's first
-// frame; a load asked for before then is held and made once the page exists.
+// This is the web module's (libquorvane-web.so, see Modules.h). The page (and
+// with it the web engine's start) waits for the window's first frame; a load asked for before then is held and made once the page exists.
 //
 // A page nobody sees (its view hidden, gone with its tab, or the window
 // closed) is let go after pageReleaseDelay seconds on kit's clock: frozen,
@@ -41,7 +41,7 @@
 // still loading or playing sound is let go once it stops). Its address,
 // title and history stay; seen again, or loaded, it is active again (a
 // discarded page reloads). With no page left, the renderer process ends.
-#include "kit/web/WebEngine.h"
+#include "shells/qt/Modules.h"
 
 #include "kit/core/Timer.h"
 
@@ -56,7 +56,7 @@
 
 namespace qtshell {
 
-class QtWebEngine final : public kit::WebEngine {
+class QtWebEngine final : public ShownWebEngine {
 public:
     explicit QtWebEngine(kit::WebView& view);
     ~QtWebEngine() override;
@@ -71,6 +71,8 @@ public:
     bool canGoForward() const override;
     void evaluateJavaScript(const std::string& script, std::function<void(std::string)> completion) override;
     void setScalesPageToFit(bool scales) override;
+    void whenViewReady(std::function<void(QWidget*)> ready) override;
+    void parkView(QWidget* view) override;
 
     QWebEnginePage* page() const { return m_page; }
     // How long a page may go unseen before it is let go.
@@ -83,7 +85,7 @@ public:
     // objects pointing at the view they first knew, which a screen reader
     // then reaches after it has gone.
     QWebEngineView* pageView() const;
-    static void parkView(QWebEngineView* view);
+    static void park(QWebEngineView* view);
 
     // The Chromium flags for the environment's host mappings (and the
     // sandbox, which cannot run as root), added to QTWEBENGINE_CHROMIUM_FLAGS.
@@ -91,17 +93,8 @@ public:
     // Whether the engine may print its own diagnostics (off: errors only).
     static void setVerbose(bool verbose);
     static void prepareEnvironment();
-    // Before the QApplication is made.
+    // Before the engine starts (prepareEnvironment does it).
     static void registerSchemes();
-    // Before the QApplication is made: pages are drawn in software, so the
-    // window system's GL is not loaded (a software GL driver alone is about
-    // 13 MB of private memory). The setting is taken back once the
-    // application object exists (releaseDrawingChoice), so that programs
-    // Quorvane opens do not inherit it. A caller's own QT_XCB_GL_INTEGRATION,
-    // QT_WAYLAND_CLIENT_BUFFER_INTEGRATION or QT_QUICK_BACKEND is kept.
-    // Whether GL is left out.
-    static bool chooseSoftwareDrawing();
-    static void releaseDrawingChoice();
 
 private:
     class Page;

@@ -1,16 +1,13 @@
 // A web view: the Qt web engine's page shown in its QWebEngineView filling
 // the peer. The page and its view belong to the view's engine and outlive
 // the peer: the peer adopts the view and hands it back when it goes.
+#include "shells/qt/Modules.h"
 #include "shells/qt/PeerRegistry.h"
 
 #include "kit/web/WebView.h"
 
-#if QUORVANE_QT_WEBENGINE
-#include "shells/qt/QtWebEngine.h"
-
 #include <QPointer>
-#include <QWebEngineView>
-#endif
+#include <QWidget>
 
 namespace qtshell {
 namespace {
@@ -20,33 +17,30 @@ public:
     WebViewPeer(kit::WebView& model, Scene& scene)
         : ViewPeer(model, scene)
     {
-#if QUORVANE_QT_WEBENGINE
         // The view is made with the page, after the window's first frame.
-        if (auto* engine = dynamic_cast<QtWebEngine*>(&model.engine())) {
-            engine->whenPageReady([self = QPointer<WebViewPeer>(this), engine](QWebEnginePage*) {
-                if (!self || !engine->pageView())
+        if (auto* engine = dynamic_cast<ShownWebEngine*>(&model.engine())) {
+            m_engine = engine;
+            engine->whenViewReady([self = QPointer<WebViewPeer>(this)](QWidget* web) {
+                if (!self)
                     return;
                 // From the engine's holder, or from a peer of the same view
                 // waiting for its deferred deletion.
-                self->m_web = engine->pageView();
-                self->m_web->setParent(self);
-                self->m_web->setGeometry(self->rect());
-                self->m_web->show();
+                self->m_web = web;
+                web->setParent(self);
+                web->setGeometry(self->rect());
+                web->show();
                 self->nameWebView();
             });
         }
-#endif
     }
 
-#if QUORVANE_QT_WEBENGINE
     ~WebViewPeer() override
     {
-        if (m_web && m_web->parentWidget() == this)
-            QtWebEngine::parkView(m_web);
+        // The engine lives as long as its view; a peer whose view has gone is detached from it.
+        if (m_web && m_web->parentWidget() == this && m_engine && view())
+            m_engine->parkView(m_web);
     }
-#endif
 
-#if QUORVANE_QT_WEBENGINE
 protected:
     void layoutContent() override
     {
@@ -67,10 +61,9 @@ private:
             m_web->setAccessibleName(QString::fromStdString(view()->accessibilityName()));
     }
 
-    QPointer<QWebEngineView> m_web;
-#endif
+    ShownWebEngine* m_engine { nullptr };
+    QPointer<QWidget> m_web;
 };
-
 
 } // namespace
 

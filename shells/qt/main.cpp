@@ -14,7 +14,7 @@
 #include "shells/qt/QtLocationSource.h"
 #include "shells/qt/QtPlatform.h"
 #if QUORVANE_QT_WEBENGINE
-#include "shells/qt/QtWebEngine.h"
+#include "shells/qt/Modules.h"
 #endif
 #include "shells/qt/SingleInstance.h"
 #include <optional>
@@ -183,13 +183,12 @@ int main(int argc, char** argv)
 
     qtshell::DesktopNotifier::preventBusAutolaunch();
 #if QUORVANE_QT_WEBENGINE
-    qtshell::QtWebEngine::registerSchemes();
-    // The web view peer brings the web engine in on first use; where it may
-    // draw with GL, it needs shared GL contexts set before the application
-    // object exists.
-    if (!qtshell::QtWebEngine::chooseSoftwareDrawing())
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    else if (!options.verbose)
+    // The web module is opened after the first frame, and its engine starts
+    // from the application's shared GL context (even one that cannot be made,
+    // when pages are drawn in software): it must be asked for before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (qtshell::Modules::chooseSoftwareDrawing() && !options.verbose)
         g_nextMessageHandler = qInstallMessageHandler(dropMissingGlNotes);
 #endif
     QApplication::setApplicationName(QStringLiteral("quorvane"));
@@ -200,13 +199,13 @@ int main(int argc, char** argv)
     // The web engine's own diagnostics are for its developers: kept off the
     // terminal unless asked for (QT_LOGGING_RULES still overrides this).
 #if QUORVANE_QT_WEBENGINE
-    qtshell::QtWebEngine::setVerbose(options.verbose);
+    qtshell::Modules::setWebVerbose(options.verbose);
 #endif
     if (!options.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
     QApplication qapp(qtArgc, qtArgv);
 #if QUORVANE_QT_WEBENGINE
-    qtshell::QtWebEngine::releaseDrawingChoice();
+    qtshell::Modules::releaseDrawingChoice();
 #endif
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qtshell::appIcon());

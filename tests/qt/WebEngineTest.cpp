@@ -203,31 +203,33 @@ TEST(QtWebEngineTest, DrawingInSoftwareLeavesOutGlWithoutPassingTheChoiceOn)
     ::unsetenv("QT_XCB_GL_INTEGRATION");
     ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
 
-    EXPECT_TRUE(qtshell::QtWebEngine::chooseSoftwareDrawing());
+    EXPECT_TRUE(qtshell::Modules::chooseSoftwareDrawing());
+    // The engine's own side, before its first page.
+    qtshell::QtWebEngine::prepareEnvironment();
     EXPECT_EQ(QQuickWindow::sceneGraphBackend(), QStringLiteral("software"));
     ASSERT_NE(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
     EXPECT_STREQ(std::getenv("QT_XCB_GL_INTEGRATION"), "none");
     // Wayland's EGL buffer integration is what brings its GL driver.
     ASSERT_NE(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), nullptr);
     EXPECT_STREQ(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), "none");
-    qtshell::QtWebEngine::releaseDrawingChoice();
+    qtshell::Modules::releaseDrawingChoice();
     EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr) << "a program Quorvane opens would draw without GL";
     EXPECT_EQ(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), nullptr);
 
     ::setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "wayland-egl", 1);
-    EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing()) << "the person's own choice stands";
-    qtshell::QtWebEngine::releaseDrawingChoice();
+    EXPECT_FALSE(qtshell::Modules::chooseSoftwareDrawing()) << "the person's own choice stands";
+    qtshell::Modules::releaseDrawingChoice();
     EXPECT_STREQ(std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"), "wayland-egl");
     ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
 
     ::setenv("QT_XCB_GL_INTEGRATION", "xcb_glx", 1);
-    EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing()) << "the person's own GL choice stands";
-    qtshell::QtWebEngine::releaseDrawingChoice();
+    EXPECT_FALSE(qtshell::Modules::chooseSoftwareDrawing()) << "the person's own GL choice stands";
+    qtshell::Modules::releaseDrawingChoice();
     EXPECT_STREQ(std::getenv("QT_XCB_GL_INTEGRATION"), "xcb_glx");
 
     ::unsetenv("QT_XCB_GL_INTEGRATION");
     ::setenv("QT_QUICK_BACKEND", "rhi", 1);
-    EXPECT_FALSE(qtshell::QtWebEngine::chooseSoftwareDrawing());
+    EXPECT_FALSE(qtshell::Modules::chooseSoftwareDrawing());
     EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
 
     restore("QT_QUICK_BACKEND", backend ? oldBackend.c_str() : nullptr);

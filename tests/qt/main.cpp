@@ -1,4 +1,5 @@
 // The Qt shell's tests run without a screen, on Qt's offscreen platform.
+#include "shells/qt/Modules.h"
 #if QUORVANE_QT_WEBENGINE
 #include "shells/qt/QtWebEngine.h"
 #endif
@@ -16,6 +17,10 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 #if QUORVANE_QT_WEBENGINE
     qtshell::QtWebEngine::registerSchemes();
+    // The modules are linked in: the tests reach their classes directly.
+    qtshell::Modules::provide(quorvane_web_module(), quorvane_player_module());
+#else
+    qtshell::Modules::provide(nullptr, quorvane_player_module());
 #endif
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
