@@ -2,42 +2,69 @@
 // The 20-point status bar over the top of the screen: the device name, the
 // time, and the network-activity indicator (a turning wheel) while the
 // application says so. While it is hidden, nothing of it wakes.
+//
+// The wheel steps ten times a second for as long as the window is shown, so a
+// step must cost next to nothing. Its twelve steps are drawn once, opaque, on
+// the bar's own background. On X11, while nothing lies over the wheel, a step
+// is one copy from those pictures kept in the X server to the window: Qt's
+// paint, its backing store and the round trip it makes before reusing its
+// shared image are left out. Qt draws the wheel otherwise, and whenever it
+// repaints the bar (the same pictures, so both ways look alike).
+#include <QImage>
 #include <QPixmap>
 #include <QTimer>
 
 #include <array>
+#include <memory>
 #include <QWidget>
 
 namespace qtshell {
 
+class ServerWheel;
+
 class StatusBar : public QWidget {
 public:
     explicit StatusBar(QWidget* parent);
+    ~StatusBar() override;
     void setNetworkActivity(bool visible);
     bool networkActivity() const { return m_activity; }
     // Whether the wheel's timer runs (only while the wheel can be seen).
     bool isTurning() const { return m_spin.isActive(); }
+    // Whether a widget stacked over the bar (an alert's dimming, the movie
+    // player, the stopping notice) meets the wheel's square: then a step
+    // must go through Qt, which draws what lies over it.
+    bool isWheelCovered() const;
 
 protected:
     void paintEvent(QPaintEvent*) override;
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
 
 private:
+    void step();
+    // One step by the copy in the X server; false where Qt must draw it.
+    bool copyStepInServer();
     void updateSpin();
     void scheduleClock();
     QRect wheelRect() const;
     QRect clockRect() const;
     static QString title();
-    // The wheel's twelve steps, drawn once at the screen's pixel ratio: a
-    // step is then one small copy, not twelve antialiased strokes.
-    const QPixmap& wheelFrame(int step);
+    void paintBackground(QPainter& p, const QRect& area) const;
+    // The wheel's twelve steps, drawn once at the screen's pixel ratio on the
+    // bar's background: a step is then one small opaque copy, not twelve
+    // antialiased strokes over a gradient.
+    const QImage& wheelFrame(int step);
+    void dropWheelFrames();
     static constexpr int wheelCentreX = 86;
 
     bool m_activity { false };
+    bool m_serverUsable { true }; // until the X server turns out not to take the steps
     int m_step { 0 };
     int m_titleWidth { -1 }; // measured once: the title never changes
-    std::array<QPixmap, 12> m_wheelFrames;
+    QFont m_font;
+    std::array<QImage, 12> m_wheelFrames;
+    std::unique_ptr<ServerWheel> m_server;
     QTimer m_spin;
     QTimer m_clock;
 };

@@ -216,6 +216,20 @@ TEST_F(AppWindowTest, ClosingTheWindowLeavesTheApplicationRunning)
     });
 }
 
+// On X11 a wheel step is copied straight to the window, past Qt: only while
+// nothing lies over the wheel, or it would turn undimmed over an alert.
+TEST_F(AppWindowTest, TheWheelIsCoveredByWhatLiesOverTheStatusBar)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        EXPECT_TRUE(w.statusBar().isWheelCovered()); // the first-run notice, over a dimmed window
+        answer(w, 0);
+        // The screens below the bar stack under it.
+        EXPECT_FALSE(w.statusBar().isWheelCovered());
+        w.showStopping();
+        EXPECT_TRUE(w.statusBar().isWheelCovered());
+    });
+}
+
 // The wheel's ten repaints a second draw only what meets the wheel's square;
 // whatever the bar repaints in part looks as it does when drawn whole.
 TEST(StatusBarTest, APartRepaintedLooksAsTheWholeBarDrawn)
