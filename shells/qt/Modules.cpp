@@ -7,13 +7,11 @@
 #include <QOpenGLContext>
 #include <QGuiApplication>
 
-#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <dlfcn.h>
 #include <filesystem>
 #include <iostream>
-#include <optional>
 #include <utility>
 
 #ifndef QUORVANE_MODULE_RELATIVE_DIR
@@ -28,40 +26,45 @@ PlayerModule::~PlayerModule() = default;
 
 namespace {
 
+template <class Module>
 struct Opened {
     bool tried { false };
-    const void* entry { nullptr };
+    const Module* module { nullptr };
 };
 
-Opened g_web;
-Opened g_player;
+Opened<WebModule> g_web;
+Opened<PlayerModule> g_player;
 bool g_verbose = false;
 
-// Opens the module's file and answers its entry's result.
-const void* open(Opened& module, const char* file, const char* entryName)
+// A broken installation: the person is told where it shows, not only the log.
+void sayUnopened(const std::string& problem)
 {
-    if (module.tried)
-        return module.entry;
-    module.tried = true;
+    kit::log(problem);
+    std::cerr << "quorvane: " << problem << std::endl;
+}
+
+// Opens the module's file once and answers what its entry gives.
+template <class Module>
+const Module* open(Opened<Module>& opened, const char* file, const char* entryName)
+{
+    if (std::exchange(opened.tried, true))
+        return opened.module;
     const std::string path = Modules::directory() + "/" + file;
     // Every symbol bound now: a module that does not fit the program fails here, not in use.
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = ::dlerror();
-        // A broken installation: the person is told where it shows, not only the log.
-        const std::string problem = std::string("Quorvane cannot open its module ") + path + ": " + (why ? why : "unknown reason");
-        kit::log(problem);
-        std::cerr << "quorvane: " << problem << std::endl;
+        sayUnopened("Quorvane cannot open its module " + path + ": " + (why ? why : "unknown reason"));
         return nullptr;
     }
-    using Entry = const void* (*)();
+    using Entry = const Module* (*)();
     auto entry = reinterpret_cast<Entry>(::dlsym(handle, entryName));
     if (!entry) {
-        kit::log(std::string("Quorvane's module ") + path + " has no entry " + entryName);
+        sayUnopened("Quorvane's module " + path + " has no entry " + entryName);
         return nullptr;
     }
-    module.entry = entry();
-    return module.entry;
+    opened.module = entry();
+    return opened.module;
 }
 
 // A web view's engine until the web module is open: what it is asked is
@@ -232,7 +235,7 @@ void provide(const WebModule* web, const PlayerModule* player)
 const WebModule* web()
 {
     const bool first = !g_web.tried;
-    auto* module = static_cast<const WebModule*>(open(g_web, "libquorvane-web.so", "quorvane_web_module"));
+    const auto* module = open(g_web, "libquorvane-web.so", "quorvane_web_module");
     if (first && module)
         module->setVerbose(g_verbose);
     return module;
@@ -240,12 +243,12 @@ const WebModule* web()
 
 const PlayerModule* player()
 {
-    return static_cast<const PlayerModule*>(open(g_player, "libquorvane-player.so", "quorvane_player_module"));
+    return open(g_player, "libquorvane-player.so", "quorvane_player_module");
 }
 
 bool webOpen()
 {
-    return g_web.entry != nullptr;
+    return g_web.module != nullptr;
 }
 
 kit::WebEngineFactory webEngineFactory()
@@ -264,16 +267,16 @@ kit::WebEngineFactory webEngineFactory()
 
 std::shared_ptr<kit::MoviePlayerBackend> movieBackend()
 {
-    if (g_player.tried && g_player.entry)
-        return static_cast<const PlayerModule*>(g_player.entry)->makeBackend();
+    if (g_player.module)
+        return g_player.module->makeBackend();
     return std::make_shared<WaitingMoviePlayer>();
 }
 
 void setWebVerbose(bool verbose)
 {
     g_verbose = verbose;
-    if (g_web.entry)
-        static_cast<const WebModule*>(g_web.entry)->setVerbose(verbose);
+    if (g_web.module)
+        g_web.module->setVerbose(verbose);
 }
 
 bool chooseSoftwareDrawing()
