@@ -174,6 +174,15 @@ void Transfer::followOutput(bool fromLastLine)
     if (fromLastLine)
         m_handle->startAtLastLine();
     std::weak_ptr<Transfer> weak = weak_from_this();
+    // With the window closed the output is read on the one-second tick only:
+    // the client writes every second, and nobody sees it sooner.
+    m_handle->setWatching(kit::Platform::current().isWindowShown());
+    m_windowShown = kit::NotificationCenter::defaultCenter().addObserver(
+        [weak](const kit::Notification&) {
+            if (auto self = weak.lock(); self && self->m_handle)
+                self->m_handle->setWatching(kit::Platform::current().isWindowShown());
+        },
+        kit::Platform::WindowShownChangedNotification, nullptr);
     m_pipeReads = kit::NotificationCenter::defaultCenter().addObserver(
         [weak](const kit::Notification& n) {
             if (auto self = weak.lock())

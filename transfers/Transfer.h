@@ -158,6 +158,7 @@ private:
     std::shared_ptr<kit::ChildProcess> m_child;
     std::shared_ptr<kit::FollowedFile> m_handle;
     kit::Observation m_pipeReads;
+    kit::Observation m_windowShown;
     kit::Utf8Decoder m_decoder;
     std::optional<std::string> m_text;
     std::string m_shown;

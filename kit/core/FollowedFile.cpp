@@ -22,28 +22,42 @@ ErrorOr<std::shared_ptr<FollowedFile>> FollowedFile::open(const std::string& pat
         ::close(fd);
         return Error { path + ": not a regular file", 0 };
     }
-    // Without a watch the owner's poll() still finds what is new.
-    int watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watchFd >= 0 && ::inotify_add_watch(watchFd, path.c_str(), IN_MODIFY) < 0) {
-        ::close(watchFd);
-        watchFd = -1;
-    }
-    auto file = std::make_shared<FollowedFile>(Private {}, path, fd, watchFd);
+    auto file = std::make_shared<FollowedFile>(Private {}, path, fd);
+    file->setWatching(true);
     file->m_offset = st.st_size;
     return file;
 }
 
-FollowedFile::FollowedFile(Private, std::string path, int fd, int watchFd)
+FollowedFile::FollowedFile(Private, std::string path, int fd)
     : m_path(std::move(path))
     , m_fd(fd)
-    , m_watchFd(watchFd)
 {
-    if (m_watchFd >= 0)
-        m_watch = std::make_unique<FdWatcher>(m_watchFd, FdWatcher::Read, [this](unsigned) {
-            char events[4096];
-            while (::read(m_watchFd, events, sizeof events) > 0) { }
-            scheduleDelivery();
-        });
+}
+
+void FollowedFile::setWatching(bool watching)
+{
+    if (watching == isWatching() || m_fd < 0)
+        return;
+    if (!watching) {
+        m_watch.reset();
+        ::close(m_watchFd);
+        m_watchFd = -1;
+        return;
+    }
+    // Without a watch the owner's poll() still finds what is new.
+    m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, m_path.c_str(), IN_MODIFY) < 0) {
+        ::close(m_watchFd);
+        m_watchFd = -1;
+    }
+    if (m_watchFd < 0)
+        return;
+    m_watch = std::make_unique<FdWatcher>(m_watchFd, FdWatcher::Read, [this](unsigned) {
+        char events[4096];
+        while (::read(m_watchFd, events, sizeof events) > 0) { }
+        scheduleDelivery();
+    });
+    scheduleDelivery();
 }
 
 FollowedFile::~FollowedFile()

@@ -3,7 +3,9 @@
 // the way FileHandle reads a pipe: readInBackgroundAndNotify() posts
 // ReadCompletionNotification, with this object and the new bytes (at most one
 // chunk), once there are new bytes. The file is watched for writes (inotify),
-// and poll() looks again where the kernel gives no watch. End of output is
+// and poll() looks again where the kernel gives no watch; an owner that polls
+// on a tick of its own may let the watch go for a while, and then wakes for
+// nothing else (a client writes its output every second). End of output is
 // not the end of the file: once the owner says the writer has ended, what is
 // left is read and then an empty chunk is posted.
 //
@@ -40,6 +42,10 @@ public:
     bool isReading() const { return m_wanted; }
     // Looks for new bytes now (the owner's tick; a no-op while no read is asked for).
     void poll();
+    // With the watch, new bytes are read as soon as they are written; without
+    // it, only on poll(). Taken again, it looks at once for what came meanwhile.
+    void setWatching(bool watching);
+    bool isWatching() const { return m_watchFd >= 0; }
     void writerEnded();
     void closeFile();
 
@@ -49,7 +55,7 @@ private:
     };
 
 public:
-    FollowedFile(Private, std::string path, int fd, int watchFd);
+    FollowedFile(Private, std::string path, int fd);
 
 private:
     void deliver();

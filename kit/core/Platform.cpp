@@ -1,6 +1,7 @@
 #include "kit/core/Platform.h"
 
 #include "kit/core/LocationSource.h"
+#include "kit/core/NotificationCenter.h"
 #include "kit/core/RunLoop.h"
 
 #include <algorithm>
@@ -44,6 +45,14 @@ int Platform::run(Application&) { return 0; }
 bool Platform::openURL(const std::string&) { return false; }
 void Platform::terminate(Application&) { }
 bool Platform::showNotification(const std::string&, const std::string&, const std::vector<NotificationAction>&) { return false; }
+
+void Platform::setWindowShown(bool shown)
+{
+    if (m_windowShown == shown)
+        return;
+    m_windowShown = shown;
+    NotificationCenter::defaultCenter().postNotification(WindowShownChangedNotification, this);
+}
 
 std::unique_ptr<RunLoopBackend> Platform::makeRunLoopBackend()
 {

@@ -72,6 +72,12 @@ public:
     // false where the shell cannot show one.
     virtual bool showNotification(const std::string& title, const std::string& body,
         const std::vector<NotificationAction>& actions = {});
+    // Whether the application's window is on screen: true until a shell that
+    // shows one says otherwise. A change is told with
+    // WindowShownChangedNotification, the platform as its object.
+    static constexpr const char* WindowShownChangedNotification = "QuorvaneWindowShownChangedNotification";
+    bool isWindowShown() const { return m_windowShown; }
+    void setWindowShown(bool shown);
     // What drives the main run loop while this platform is installed.
     virtual std::unique_ptr<RunLoopBackend> makeRunLoopBackend();
 
@@ -93,6 +99,7 @@ public:
 
 private:
     WebEngineFactory m_webEngineFactory;
+    bool m_windowShown { true };
     std::shared_ptr<MoviePlayerBackend> m_movieBackend;
     std::shared_ptr<LocationSource> m_locationSource;
     std::shared_ptr<std::vector<ViewObserver*>> m_viewObservers { std::make_shared<std::vector<ViewObserver*>>() };

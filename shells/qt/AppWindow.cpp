@@ -10,6 +10,7 @@
 #include "shells/qt/ViewPeer.h"
 #include "shells/qt/StatusBar.h"
 
+#include "kit/core/Platform.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/TabBarController.h"
 #include "kit/web/WebView.h"
@@ -290,23 +291,30 @@ void AppWindow::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void AppWindow::windowShown(bool shown)
+{
+    BackgroundTrim::windowShown(shown);
+    // What reads on its own only for a person's eyes (a transfer's output) waits for its tick meanwhile.
+    kit::Platform::current().setWindowShown(shown);
+}
+
 void AppWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    BackgroundTrim::windowShown(!isMinimized());
+    windowShown(!isMinimized());
 }
 
 void AppWindow::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    BackgroundTrim::windowShown(false);
+    windowShown(false);
 }
 
 void AppWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
-        BackgroundTrim::windowShown(isVisible() && !isMinimized());
+        windowShown(isVisible() && !isMinimized());
 }
 
 void AppWindow::closeEvent(QCloseEvent* event)

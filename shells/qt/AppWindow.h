@@ -55,7 +55,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent*) override;
-    // Whether a person can see the window, for what it gives back unseen.
+    // Whether a person can see the window, for what it gives back unseen
+    // and what waits meanwhile.
+    void windowShown(bool shown);
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
     void changeEvent(QEvent*) override;

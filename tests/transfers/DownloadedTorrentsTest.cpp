@@ -279,6 +279,35 @@ TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLines
     EXPECT_EQ(tab->status->text(), "Transfer failed");
 }
 
+TEST_F(DownloadedTorrentsTest, WithTheWindowClosedTheOutputIsReadOnTheTickAlone)
+{
+    standIn("status '| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\n"
+            "gate g1\n"
+            "status '/ 0/1/1 [5/8/5] 1MB,0MB | 20,0K/s | 4,0K E:0,1'\n"
+            "gate g2\n"
+            "status '- 0/1/1 [6/8/6] 1MB,0MB | 20,0K/s | 4,0K E:0,1'\n"
+            "gate g3\n");
+    startThroughTheQuestion();
+    ASSERT_TRUE(waitFor([&] { return textShows("[1/8/1]"); }));
+    const auto output = Transfer::outputPath("/downloads/My File [1].torrent");
+    auto written = [&](const std::string& s) { return readFile(output).find(s) != std::string::npos; };
+
+    platform->setWindowShown(false);
+    open(1);
+    ASSERT_TRUE(waitFor([&] { return written("[5/8/5]"); }));
+    for (int turn = 0; turn < 3; ++turn) // a watch's event, then the read it asks for
+        loop.runOnce(0);
+    EXPECT_FALSE(textShows("[5/8/5]")) << "nothing is read between ticks while nobody can see it";
+    loop.advance(1.0);
+    ASSERT_TRUE(waitFor([&] { return textShows("[5/8/5]"); })) << "read on the tick";
+
+    platform->setWindowShown(true);
+    open(2);
+    ASSERT_TRUE(waitFor([&] { return textShows("[6/8/6]"); })) << "read as it is written once the window is back";
+    open(3);
+    ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
+}
+
 TEST_F(DownloadedTorrentsTest, TheQuestionAboutANewTransferIsNotDrawnOverTheLastOne)
 {
     standIn("status '| 0/0/1 [3/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\ngate g1\nemit '\nerror, initial meta info failed.'\nexit 1\n");
