@@ -14,8 +14,13 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 
 namespace qtshell {
@@ -92,7 +97,12 @@ struct Xcb {
 } // namespace
 
 // The wheel's steps in one picture kept by the X server, side by side, for
-// one window at one pixel ratio: a step is one copy, no image travels.
+// one window at one pixel ratio: a step is one copy, no image travels. While
+// the bar says nothing lies over the wheel, a thread of its own makes the
+// copies on Qt's connection (xcb takes requests from any thread): it wakes
+// for nothing else, where Qt's loop would go through its timers, its event
+// filters and a poll of every source ten times a second. The thread knows
+// nothing of the application; it is told where to copy, and when to stop.
 class ServerWheel {
 public:
     static std::unique_ptr<ServerWheel> create()
@@ -106,7 +116,50 @@ public:
         return std::unique_ptr<ServerWheel>(new ServerWheel(*x, native->connection()));
     }
 
-    ~ServerWheel() { release(); }
+    ~ServerWheel()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_turning = false;
+            m_quit = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+        release();
+    }
+
+    // Steps the wheel from the thread, at `at` in the window the steps are
+    // held for, going on from `step`.
+    void turn(QPoint at, int step)
+    {
+        std::lock_guard lock(m_mutex);
+        m_at = at;
+        if (!m_turning) {
+            m_turning = true;
+            m_step.store(step);
+            // A pause of a moment keeps the beat; after a longer one a step waits a whole interval.
+            const auto now = Clock::now();
+            if (m_next < now)
+                m_next = now + interval;
+        }
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        m_wake.notify_one();
+    }
+
+    // Once this returns, no copy is under way and none follows: what Qt
+    // draws over the wheel from now on reaches the server after the last one.
+    void stop()
+    {
+        std::lock_guard lock(m_mutex);
+        m_turning = false;
+    }
+
+    int step() const { return m_step.load(); }
+
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto interval = std::chrono::milliseconds(100);
 
     // Whether the steps are in the server for this window at this size.
     bool holds(xcb_window_t window, QSize frame) const { return m_pixmap && m_window == window && m_frame == frame; }
@@ -139,6 +192,29 @@ public:
         return true;
     }
 
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_quit) {
+            if (!m_turning) {
+                m_wake.wait(lock);
+                continue;
+            }
+            // Woken early (told something, or for nothing): look again, the beat unchanged.
+            if (m_wake.wait_until(lock, m_next) == std::cv_status::no_timeout || !m_turning || m_quit)
+                continue;
+            const auto now = Clock::now();
+            m_next += interval;
+            if (m_next <= now)
+                m_next = now + interval; // after a stall, no burst of steps
+            const int next = (m_step.load() + 1) % 12;
+            m_step.store(next);
+            // Under the lock: stop() waits for this copy to be on its way.
+            draw(next, m_at);
+        }
+    }
+
     bool draw(int step, QPoint at)
     {
         if (!m_pixmap || m_x.hasError(m_c))
@@ -149,7 +225,6 @@ public:
         return true;
     }
 
-private:
     ServerWheel(const Xcb& x, xcb_connection_t* c)
         : m_x(x)
         , m_c(c)
@@ -214,6 +289,15 @@ private:
     xcb_pixmap_t m_pixmap { 0 };
     xcb_gcontext_t m_gc { 0 };
     QSize m_frame;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_thread;
+    bool m_turning { false };
+    bool m_quit { false };
+    QPoint m_at;
+    Clock::time_point m_next {};
+    std::atomic<int> m_step { 0 };
 };
 
 StatusBar::StatusBar(QWidget* parent)
@@ -266,11 +350,17 @@ void StatusBar::setNetworkActivity(bool visible)
 
 void StatusBar::updateSpin()
 {
-    // The wheel turns only while someone can see it.
-    if (m_activity && isVisible())
-        m_spin.start();
-    else
+    // The wheel turns only while someone can see it: by the server's copies
+    // where it can, else on Qt's timer.
+    if (m_activity && isVisible()) {
+        if (turnInServer())
+            m_spin.stop();
+        else if (!m_spin.isActive())
+            m_spin.start();
+    } else {
+        pauseServer();
         m_spin.stop();
+    }
 }
 
 bool StatusBar::isWheelCovered() const
@@ -301,38 +391,105 @@ bool StatusBar::isWheelCovered() const
 void StatusBar::step()
 {
     m_step = (m_step + 1) % 12;
-    if (!copyStepInServer())
-        update(wheelRect());
+    update(wheelRect());
+    // Back to the server's copies once nothing lies over the wheel again.
+    if (turnInServer())
+        m_spin.stop();
 }
 
-bool StatusBar::copyStepInServer()
+int StatusBar::shownStep() const
+{
+    return m_serverTurning ? m_server->step() : m_step;
+}
+
+void StatusBar::pauseServer()
+{
+    if (!m_serverTurning)
+        return;
+    m_server->stop();
+    m_step = m_server->step();
+    m_serverTurning = false;
+}
+
+bool StatusBar::turnInServer()
 {
     if (!m_serverUsable)
         return false;
     QWindow* handle = window()->windowHandle();
     // The copy goes straight to the window: only while what Qt would show
     // there is the wheel itself, and on whole pixels of the screen.
-    if (!m_activity || !isVisible() || !updatesEnabled() || !handle || !handle->isExposed() || isWheelCovered())
-        return false;
     const qreal ratio = devicePixelRatioF();
     const QRect square(mapTo(window(), wheelRect().topLeft()), wheelRect().size());
     const QRectF onScreen(QPointF(square.topLeft()) * ratio, QSizeF(square.size()) * ratio);
     const QRect whole = onScreen.toRect();
-    if (QRectF(whole) != onScreen)
+    if (!m_activity || !isVisible() || !updatesEnabled() || !handle || !handle->isExposed() || isWheelCovered()
+        || QRectF(whole) != onScreen || wheelFrame(shownStep()).size() != whole.size()) {
+        pauseServer();
         return false;
-    const QImage& frame = wheelFrame(m_step);
-    if (frame.size() != whole.size())
-        return false;
-    if (!m_server)
+    }
+    if (!m_server) {
         m_server = ServerWheel::create();
+        if (m_server) {
+            // Whatever may come to lie over the wheel, or move it, or take the window away.
+            qApp->installEventFilter(this);
+            connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+                pauseServer();
+                m_serverUsable = false;
+                m_server.reset();
+            });
+        }
+    }
     const auto id = xcb_window_t(handle->winId());
-    if (!m_server || (!m_server->holds(id, frame.size()) && !m_server->upload(id, m_wheelFrames))) {
+    bool held = m_server && m_server->holds(id, whole.size());
+    if (m_server && !held) {
+        pauseServer(); // the thread copies from the pictures being replaced
+        held = m_server->upload(id, m_wheelFrames);
+    }
+    if (!held) {
         // Not X11, or not pixels the steps are: Qt draws every step from now on.
+        pauseServer();
         m_serverUsable = false;
         m_server.reset();
         return false;
     }
-    return m_server->draw(m_step, whole.topLeft());
+    m_server->turn(whole.topLeft(), m_step);
+    m_serverTurning = true;
+    return true;
+}
+
+bool StatusBar::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::ZOrderChange:
+    case QEvent::ParentChange:
+    case QEvent::Expose:
+    case QEvent::WindowStateChange:
+    case QEvent::ScreenChangeInternal:
+    case QEvent::PlatformSurface:
+    case QEvent::WinIdChange:
+        // Stopped at once, before anything new is painted, and looked at again
+        // once the change is whole (a widget shown is often placed after).
+        if (m_serverTurning) {
+            pauseServer();
+            if (!m_lookAgain) {
+                m_lookAgain = true;
+                QMetaObject::invokeMethod(
+                    this, [this] {
+                        m_lookAgain = false;
+                        updateSpin();
+                    },
+                    Qt::QueuedConnection);
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void StatusBar::showEvent(QShowEvent*)
@@ -372,7 +529,7 @@ void StatusBar::paintEvent(QPaintEvent* event)
     const bool wheelShown = m_activity && dirty.intersects(wheelRect());
     if (wheelShown && wheelRect().contains(dirty)) {
         // The step is opaque and holds the background too: nothing else to draw.
-        p.drawImage(wheelRect().topLeft(), wheelFrame(m_step));
+        p.drawImage(wheelRect().topLeft(), wheelFrame(shownStep()));
         return;
     }
     paintBackground(p, dirty);
@@ -399,7 +556,7 @@ void StatusBar::paintEvent(QPaintEvent* event)
     }
     // The activity wheel: twelve spokes, the lit one turning.
     if (wheelShown)
-        p.drawImage(wheelRect().topLeft(), wheelFrame(m_step));
+        p.drawImage(wheelRect().topLeft(), wheelFrame(shownStep()));
 }
 
 void StatusBar::dropWheelFrames()

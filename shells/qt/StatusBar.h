@@ -8,8 +8,9 @@
 // the bar's own background. On X11, while nothing lies over the wheel, a step
 // is one copy from those pictures kept in the X server to the window: Qt's
 // paint, its backing store and the round trip it makes before reusing its
-// shared image are left out. Qt draws the wheel otherwise, and whenever it
-// repaints the bar (the same pictures, so both ways look alike).
+// shared image are left out, and a thread of its own makes the copies, so
+// the main loop does not wake for them. Qt draws the wheel otherwise, and
+// whenever it repaints the bar (the same pictures, so both ways look alike).
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
@@ -28,8 +29,8 @@ public:
     ~StatusBar() override;
     void setNetworkActivity(bool visible);
     bool networkActivity() const { return m_activity; }
-    // Whether the wheel's timer runs (only while the wheel can be seen).
-    bool isTurning() const { return m_spin.isActive(); }
+    // Whether the wheel turns (only while it can be seen).
+    bool isTurning() const { return m_spin.isActive() || m_serverTurning; }
     // Whether a widget stacked over the bar (an alert's dimming, the movie
     // player, the stopping notice) meets the wheel's square: then a step
     // must go through Qt, which draws what lies over it.
@@ -40,11 +41,14 @@ protected:
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void step();
-    // One step by the copy in the X server; false where Qt must draw it.
-    bool copyStepInServer();
+    // Hands the steps to the X server's copies; false where Qt must draw them.
+    bool turnInServer();
+    void pauseServer();
+    int shownStep() const;
     void updateSpin();
     void scheduleClock();
     QRect wheelRect() const;
@@ -60,7 +64,9 @@ private:
 
     bool m_activity { false };
     bool m_serverUsable { true }; // until the X server turns out not to take the steps
-    int m_step { 0 };
+    bool m_serverTurning { false };
+    bool m_lookAgain { false };
+    int m_step { 0 }; // Qt's step; the server's own while it turns
     int m_titleWidth { -1 }; // measured once: the title never changes
     QFont m_font;
     std::array<QImage, 12> m_wheelFrames;
