@@ -4,6 +4,7 @@
 #include "kit/core/FileManager.h"
 #include "kit/core/ForeignProcess.h"
 #include "kit/core/Log.h"
+#include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
@@ -112,6 +113,7 @@ void TransferList::clientConnected(const std::shared_ptr<ControlClient>& client)
 
 void TransferList::balanceLimits()
 {
+    finishRestore();
     // The options screen's limits are a total for every running transfer,
     // shared by what each uses; a transfer's own limits stand apart.
     auto options = TransferOptions::stored(kit::UserDefaults::standard());
@@ -181,6 +183,8 @@ void TransferList::ensureTicking()
 
 TransferList::Answer TransferList::ask(const std::string& path, const std::string& name, const TransferOptions& options)
 {
+    // The restored clients first, as before (see restore()).
+    finishRestore();
     startControlChannel();
     if (auto* known = find(path)) {
         // Never a second client on one torrent: the known one comes to the front.
@@ -218,24 +222,28 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
 
 void TransferList::bringToFront(Transfer& transfer)
 {
+    finishRestore();
     m_front = transfer.shared_from_this();
     tell();
 }
 
 void TransferList::stopFront()
 {
+    finishRestore();
     if (m_front)
         m_front->stop();
 }
 
 void TransferList::pauseFront()
 {
+    finishRestore();
     if (m_front)
         m_front->pause();
 }
 
 kit::ErrorOr<void> TransferList::resumeFront()
 {
+    finishRestore();
     if (!m_front)
         return {};
     if (m_front->hasClient())
@@ -258,6 +266,7 @@ kit::ErrorOr<void> TransferList::resumeFront()
 
 kit::ErrorOr<void> TransferList::remove(Transfer& transfer)
 {
+    finishRestore();
     if (transfer.hasClient() || transfer.isQueued())
         return kit::Error { transfer.name() + " is still going on: stop it before removing it from the list." };
     auto keep = transfer.shared_from_this();
@@ -333,6 +342,7 @@ void TransferList::tickAll()
 
 void TransferList::endAll()
 {
+    finishRestore();
     m_ending = true;
     // Own clients end with the application (it ends every child it started);
     // one taken over from an earlier run is told here, as it is no child.
@@ -367,6 +377,7 @@ std::vector<TransferStore::Record> TransferList::storedRecords() const
 
 void TransferList::store()
 {
+    finishRestore();
     if (m_restoring || m_ending)
         return;
     TransferStore::write(storedRecords());
@@ -408,6 +419,22 @@ void TransferList::restore()
         transfer->restoreAs(record.state);
     }
     m_restoring = false;
+    // The clients start once the window has shown its first frame (at once
+    // where there is none): starting them was the longest part of a start
+    // with transfers to bring back, and the first tab shows none of them.
+    // Whatever is done to the list before then finishes this first, so that
+    // things happen in the same order as ever.
+    m_restorePending = true;
+    kit::Platform::current().afterFirstFrame([weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->finishRestore();
+    });
+}
+
+void TransferList::finishRestore()
+{
+    if (!std::exchange(m_restorePending, false))
+        return;
     startQueued();
     if (!m_transfers.empty()) {
         auto going = std::find_if(m_transfers.begin(), m_transfers.end(), [](auto& t) { return t->hasClient(); });

@@ -116,6 +116,7 @@ private:
     void transferOutput(Transfer& transfer);
     void transferStateChanged(Transfer& transfer);
     void startQueued();
+    void finishRestore();
     void ensureTicking();
     void tell();
     std::vector<TransferStore::Record> storedRecords() const;
@@ -130,5 +131,6 @@ private:
     std::shared_ptr<Transfer> m_front;
     std::shared_ptr<kit::Timer> m_tick;
     bool m_restoring { false };
+    bool m_restorePending { false };
     bool m_ending { false };
 };

@@ -43,6 +43,8 @@ void Platform::install(std::shared_ptr<Platform> platform)
 
 int Platform::run(Application&) { return 0; }
 bool Platform::openURL(const std::string&) { return false; }
+
+void Platform::afterFirstFrame(std::function<void()> work) { work(); }
 void Platform::terminate(Application&) { }
 bool Platform::showNotification(const std::string&, const std::string&, const std::vector<NotificationAction>&) { return false; }
 

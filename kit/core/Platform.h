@@ -80,6 +80,9 @@ public:
     void setWindowShown(bool shown);
     // What drives the main run loop while this platform is installed.
     virtual std::unique_ptr<RunLoopBackend> makeRunLoopBackend();
+    // Work that can wait until the window has shown its first frame; at once
+    // where there is no window to wait for.
+    virtual void afterFirstFrame(std::function<void()> work);
 
     void setWebEngineFactory(WebEngineFactory factory) { m_webEngineFactory = std::move(factory); }
     const WebEngineFactory& webEngineFactory() const { return m_webEngineFactory; }

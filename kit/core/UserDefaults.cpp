@@ -93,6 +93,7 @@ void UserDefaults::open(std::string path)
 {
     m_path = std::move(path);
     m_values.clear();
+    m_stored.reset();
     std::error_code ec;
     if (!std::filesystem::exists(m_path, ec))
         return;
@@ -107,6 +108,7 @@ void UserDefaults::open(std::string path)
         return;
     }
     m_values = std::move(*values);
+    m_stored = buf.str();
 }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const
@@ -137,6 +139,11 @@ void UserDefaults::save()
     std::filesystem::create_directories(std::filesystem::path(m_path).parent_path(), ec);
     const std::string tmp = m_path + ".tmp";
     const std::string text = encode(m_values);
+    // A value set again as it was (the application does so at every start)
+    // leaves the file as it is: writing it costs a flush to the disk.
+    if (text == m_stored && std::filesystem::exists(m_path, ec))
+        return;
+    m_stored.reset();
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     bool ok = fd >= 0;
     size_t done = 0;
@@ -157,6 +164,8 @@ void UserDefaults::save()
     if (!ok) {
         log("Stored settings could not be written to " + m_path + ": " + std::strerror(errno));
         ::unlink(tmp.c_str());
+    } else {
+        m_stored = text;
     }
 }
 

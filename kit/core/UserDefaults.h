@@ -33,6 +33,8 @@ private:
 
     std::string m_path;
     std::map<std::string, std::string> m_values;
+    // What the file is known to hold: read from it or written to it last.
+    std::optional<std::string> m_stored;
 };
 
 } // namespace kit

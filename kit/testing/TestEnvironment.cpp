@@ -13,6 +13,23 @@
 
 namespace kit {
 
+void TestPlatform::afterFirstFrame(std::function<void()> work)
+{
+    if (holdsFirstFrame)
+        firstFrameWork.push_back(std::move(work));
+    else
+        work();
+}
+
+void TestPlatform::showFirstFrame()
+{
+    holdsFirstFrame = false;
+    auto work = std::move(firstFrameWork);
+    firstFrameWork.clear();
+    for (auto& w : work)
+        w();
+}
+
 bool TestPlatform::openURL(const std::string& url)
 {
     openedURLs.push_back(url);

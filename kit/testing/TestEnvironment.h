@@ -9,6 +9,7 @@
 #include "kit/core/Clock.h"
 #include "kit/core/Platform.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ public:
     void terminate(Application& app) override;
     bool showNotification(const std::string& title, const std::string& body,
         const std::vector<NotificationAction>& actions = {}) override;
+    // Held while holdsFirstFrame is set, until showFirstFrame() runs it.
+    void afterFirstFrame(std::function<void()> work) override;
+    void showFirstFrame();
 
     struct Notification {
         std::string title;
@@ -35,6 +39,8 @@ public:
     std::vector<std::string> openedURLs;
     // What openURL answers.
     bool acceptsURLs { true };
+    bool holdsFirstFrame { false };
+    std::vector<std::function<void()>> firstFrameWork;
     int terminations { 0 };
 };
 

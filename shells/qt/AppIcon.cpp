@@ -40,10 +40,16 @@ QPixmap drawIcon(int size)
 
 QIcon appIcon()
 {
-    QIcon icon;
-    for (int size : { 16, 22, 32, 48, 64, 128, 256 })
-        icon.addPixmap(drawIcon(size));
-    return icon;
+    // Drawn once: the application and its window each ask for it before the
+    // window appears. Kept for the process's life (a pixmap must not outlive
+    // the application object, which a plain static would).
+    static const QIcon* icon = [] {
+        auto* drawn = new QIcon;
+        for (int size : { 16, 22, 32, 48, 64, 128, 256 })
+            drawn->addPixmap(drawIcon(size));
+        return drawn;
+    }();
+    return *icon;
 }
 
 } // namespace qtshell

@@ -2,6 +2,7 @@
 
 #include "shells/qt/AppWindow.h"
 #include "shells/qt/DesktopNotifier.h"
+#include "shells/qt/FirstFrame.h"
 #include "shells/qt/PhoneShell.h"
 #include "shells/qt/QtScript.h"
 #include "shells/qt/Modules.h"
@@ -236,6 +237,11 @@ std::optional<QStringList> QtPlatform::handlerCommand(const std::string& address
         if (auto browser = fallbackBrowser(); !browser.isEmpty())
             return QStringList { browser, url.toString(QUrl::FullyEncoded) };
     return std::nullopt;
+}
+
+void QtPlatform::afterFirstFrame(std::function<void()> work)
+{
+    qtshell::afterFirstFrame(std::move(work));
 }
 
 bool QtPlatform::openURL(const std::string& url)

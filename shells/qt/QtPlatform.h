@@ -33,6 +33,7 @@ public:
     // (through xdg-open), or for web addresses to the user's browser; false,
     // and nothing printed, when there is none.
     bool openURL(const std::string& url) override;
+    void afterFirstFrame(std::function<void()> work) override;
     // The command that would open the address; nothing when no program takes it.
     static std::optional<QStringList> handlerCommand(const std::string& url);
     void terminate(kit::Application& app) override;

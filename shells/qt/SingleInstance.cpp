@@ -1,18 +1,19 @@
 #include "shells/qt/SingleInstance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
-
-#include <optional>
-
 #include <QFile>
+#include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace qtshell {
@@ -80,9 +81,50 @@ SingleInstance::SingleInstance(QString name)
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
+    while (!m_peers.empty())
+        hangUp(m_peers.begin()->first);
+    if (m_listening >= 0) {
+        ::close(m_listening);
+        // The name is free for the next start.
+        ::unlink(QFile::encodeName(m_name).constData());
+    }
 }
+
+namespace {
+
+// The socket address of `path`; false when the path does not fit in one.
+bool addressOf(const QString& path, sockaddr_un& address)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    std::memset(&address, 0, sizeof address);
+    if (bytes.isEmpty() || size_t(bytes.size()) >= sizeof address.sun_path)
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
+// Whether `descriptor` became ready for `events` before `deadline`.
+bool readyBefore(int descriptor, short events, const QDeadlineTimer& deadline)
+{
+    for (;;) {
+        pollfd p { descriptor, events, 0 };
+        const int n = ::poll(&p, 1, int(std::clamp<qint64>(deadline.remainingTime(), 0, 60000)));
+        if (n > 0)
+            return true; // a hang-up or an error too: the next call says which
+        if (n == 0 && deadline.hasExpired())
+            return false;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+QString systemError(const char* what, int error)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+} // namespace
 
 bool SingleInstance::askRunningToShow(int timeoutMs)
 {
@@ -97,70 +139,155 @@ bool SingleInstance::askRunningToOpen(const std::string& file, int timeoutMs)
 bool SingleInstance::ask(const QByteArray& request, int timeoutMs)
 {
     m_foreignPeer = false;
-    QLocalSocket socket;
-    socket.connectToServer(m_name);
-    if (!socket.waitForConnected(timeoutMs))
+    sockaddr_un address;
+    if (!addressOf(m_name, address))
         return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer { fd };
+    const QDeadlineTimer deadline(timeoutMs);
+    // Nobody there (no file, or no one listening on it) is a plain no. A
+    // running instance too busy to take the connection yet is tried again.
+    while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EAGAIN && errno != EINTR)
+            return false;
+        if (deadline.hasExpired())
+            return false;
+        ::poll(nullptr, 0, 10);
+    }
     // A socket answered by another user is not our running instance: it is
     // told nothing, above all not the paths of our files.
-    if (peerUser(socket.socketDescriptor()) != ::getuid()) {
+    if (peerUser(fd) != ::getuid()) {
         m_foreignPeer = true;
         return false;
     }
-    socket.write(request);
-    if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
+    for (qsizetype sent = 0; sent < request.size();) {
+        const ssize_t n = ::send(fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
+        if (n > 0)
+            sent += n;
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        else if (!readyBefore(fd, POLLOUT, deadline))
+            return false;
+    }
     // The answer says the request was taken (and not a dying instance's).
-    if (!socket.waitForReadyRead(timeoutMs))
-        return false;
-    return socket.readAll().startsWith("ok");
+    char answer[16];
+    for (;;) {
+        if (!readyBefore(fd, POLLIN, deadline))
+            return false;
+        const ssize_t n = ::recv(fd, answer, sizeof answer, 0);
+        if (n > 0)
+            return QByteArray(answer, n).startsWith("ok");
+        if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            return false;
+    }
 }
 
 bool SingleInstance::listen(RequestHandler onRequest, QString* error)
 {
     m_onRequest = std::move(onRequest);
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_name)) {
-        // A socket left by an instance that crashed: nobody answered on it.
-        QLocalServer::removeServer(m_name);
-        if (!m_server->listen(m_name)) {
-            if (error)
-                *error = m_server->errorString();
-            return false;
-        }
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    sockaddr_un address;
+    if (!addressOf(m_name, address))
+        return fail(QStringLiteral("%1 is too long for a socket's name").arg(m_name));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return fail(systemError("socket", errno));
+    auto bind = [&] { return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0; };
+    // A socket left by an instance that crashed: nobody answered on it.
+    if (!bind() && (errno != EADDRINUSE || ::unlink(address.sun_path) != 0 || !bind())) {
+        const int why = errno;
+        ::close(fd);
+        return fail(systemError(address.sun_path, why));
     }
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (auto* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            // Only this user's own starts may show the window or open a file.
-            if (peerUser(socket->socketDescriptor()) != ::getuid()) {
-                socket->disconnectFromServer();
-                continue;
-            }
-            connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-                if (!socket->canReadLine()) {
-                    if (socket->bytesAvailable() > maxRequest)
-                        socket->disconnectFromServer();
-                    return;
-                }
-                const QByteArray line = socket->readLine(maxRequest);
-                std::optional<std::string> file;
-                if (line == showRequest)
-                    file = std::string();
-                else if (line.startsWith(openPrefix) && line.endsWith('\n'))
-                    file = QByteArray::fromPercentEncoding(line.mid(openPrefix.size()).chopped(1)).toStdString();
-                if (file && file->find('\0') == std::string::npos) {
-                    socket->write("ok\n");
-                    socket->flush();
-                    if (m_onRequest)
-                        m_onRequest(*file);
-                }
-                socket->disconnectFromServer();
-            });
-        }
-    });
+    // This user's alone, as its folder is.
+    ::chmod(address.sun_path, S_IRWXU);
+    if (::listen(fd, SOMAXCONN) != 0) {
+        const int why = errno;
+        ::close(fd);
+        ::unlink(address.sun_path);
+        return fail(systemError(address.sun_path, why));
+    }
+    m_listening = fd;
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(); });
     return true;
+}
+
+void SingleInstance::acceptWaiting()
+{
+    for (;;) {
+        const int peer = ::accept4(m_listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (peer < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return; // none left waiting
+        }
+        // Only this user's own starts may show the window or open a file.
+        if (peerUser(peer) != ::getuid()) {
+            ::close(peer);
+            continue;
+        }
+        auto* notifier = new QSocketNotifier(peer, QSocketNotifier::Read, this);
+        m_peers[peer] = Peer { notifier, {} };
+        connect(notifier, &QSocketNotifier::activated, this, [this, peer] { readFrom(peer); });
+    }
+}
+
+void SingleInstance::readFrom(int peer)
+{
+    auto it = m_peers.find(peer);
+    if (it == m_peers.end())
+        return;
+    auto& received = it->second.received;
+    char chunk[4096];
+    const ssize_t n = ::recv(peer, chunk, sizeof chunk, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n > 0)
+        received.append(chunk, n);
+    const qsizetype end = received.indexOf('\n');
+    if (end < 0) {
+        // More to come, unless it has ended or is no request of ours.
+        if (n > 0 && received.size() <= maxRequest)
+            return;
+        hangUp(peer);
+        return;
+    }
+    const QByteArray line = received.left(std::min<qsizetype>(end + 1, maxRequest));
+    std::optional<std::string> file;
+    if (line == showRequest)
+        file = std::string();
+    else if (line.startsWith(openPrefix) && line.endsWith('\n'))
+        file = QByteArray::fromPercentEncoding(line.mid(openPrefix.size()).chopped(1)).toStdString();
+    if (!file || file->find('\0') != std::string::npos) {
+        hangUp(peer);
+        return;
+    }
+    // Taken: the start that asked may leave now; then it is acted on.
+    [[maybe_unused]] auto sent = ::send(peer, "ok\n", 3, MSG_NOSIGNAL);
+    hangUp(peer);
+    if (m_onRequest)
+        m_onRequest(*file);
+}
+
+void SingleInstance::hangUp(int peer)
+{
+    auto it = m_peers.find(peer);
+    if (it == m_peers.end())
+        return;
+    it->second.notifier->setEnabled(false);
+    it->second.notifier->deleteLater();
+    m_peers.erase(it);
+    ::close(peer);
 }
 
 } // namespace qtshell

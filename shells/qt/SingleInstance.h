@@ -13,13 +13,18 @@
 // or one Quorvane makes in the temporary folder with mode 0700 and checks is
 // its own before use), and both ends check the other's user (SO_PEERCRED):
 // another local user can neither answer a start nor be handed its files.
+//
+// Plain Unix sockets under Qt's socket notifiers: Qt's network library, and
+// the Kerberos and proxy libraries it brings, would cost every start of the
+// window their loading for this one socket.
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <string>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace qtshell {
 
@@ -50,9 +55,18 @@ public:
 
 private:
     bool ask(const QByteArray& request, int timeoutMs);
+    void acceptWaiting();
+    void readFrom(int peer);
+    void hangUp(int peer);
 
     QString m_name;
-    QLocalServer* m_server { nullptr };
+    int m_listening { -1 };
+    struct Peer {
+        QSocketNotifier* notifier;
+        QByteArray received;
+    };
+    // Each connection, by its descriptor.
+    std::map<int, Peer> m_peers;
     bool m_foreignPeer { false };
     RequestHandler m_onRequest;
 };

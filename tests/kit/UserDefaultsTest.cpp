@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,6 +30,24 @@ TEST(UserDefaultsTest, ValuesPersistAcrossOpensWithAnyCharacters)
     EXPECT_EQ(again.stringForKey("Empty"), "");
     EXPECT_FALSE(again.stringForKey("Missing"));
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+    // A value set again as it was leaves the file alone (each write is a
+    // new file put in place, so its inode says); a new value, or a file
+    // gone meanwhile, is written.
+    auto inode = [&] {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const auto before = inode();
+    again.setObject("Ja", "AlertBool");
+    EXPECT_EQ(inode(), before);
+    again.setObject("Nein", "AlertBool");
+    EXPECT_NE(inode(), before);
+    std::filesystem::remove(path);
+    again.setObject("Nein", "AlertBool");
+    kit::UserDefaults third;
+    third.open(path);
+    EXPECT_EQ(third.stringForKey("AlertBool"), "Nein");
 }
 
 TEST(UserDefaultsTest, ACorruptFileIsSetAsideAndTheStoreStartsEmpty)

@@ -217,6 +217,42 @@ TEST_F(TransferListTest, ARestartStartsTheRunningAndQueuedWithinTheLimitKeepsThe
     }
 }
 
+TEST_F(TransferListTest, RestoredClientsStartAfterTheFirstFrameOrBeforeAnythingAskedOfTheList)
+{
+    kit::UserDefaults::standard().setObject("1", TransferList::limitKey);
+    auto restoreHeld = [&](const std::string& path) {
+        writeFile(TransferStore::path(), TransferStore::encode({ { path, "r", StoredState::Running, std::nullopt, {}, std::nullopt, false } }));
+        env.platform().holdsFirstFrame = true;
+        auto list = std::make_shared<TransferList>();
+        list->restore();
+        EXPECT_EQ(list->transfers().size(), 1u);
+        return list;
+    };
+
+    // Once the window is shown, the stored ones start as they always did.
+    auto shown = restoreHeld("/d/r.torrent");
+    ASSERT_EQ(shown->transfers().size(), 1u);
+    EXPECT_FALSE(shown->transfers()[0]->hasClient());
+    env.platform().showFirstFrame();
+    EXPECT_TRUE(shown->transfers()[0]->hasClient());
+    EXPECT_EQ(shown->front(), shown->transfers()[0].get());
+    auto stored = TransferStore::decode(readFile(TransferStore::path()));
+    ASSERT_TRUE(stored && stored->size() == 1u);
+    EXPECT_EQ((*stored)[0].pid, shown->transfers()[0]->child()->processIdentifier());
+    shown->endAll();
+
+    // Asked for another before the frame, the stored one still comes first:
+    // it takes the one place, the new one waits, and the frame starts nothing more.
+    auto asked = restoreHeld("/d/q.torrent");
+    ASSERT_EQ(asked->transfers().size(), 1u);
+    EXPECT_FALSE(asked->transfers()[0]->hasClient());
+    EXPECT_EQ(asked->ask("/d/n.torrent", "n", {}).asked, TransferList::Asked::Queued);
+    EXPECT_TRUE(asked->transfers()[0]->hasClient());
+    env.platform().showFirstFrame();
+    EXPECT_EQ(asked->runningCount(), 1u);
+    EXPECT_TRUE(asked->transfers()[1]->isQueued());
+}
+
 TEST_F(TransferListTest, AClientLeftRunningIsAdoptedAndStopEndsIt)
 {
     auto orphan = kit::ChildProcess::create(); // stands in for one left by a crashed run
