@@ -215,14 +215,13 @@ private:
         }
     }
 
-    bool draw(int step, QPoint at)
+    void draw(int step, QPoint at)
     {
         if (!m_pixmap || m_x.hasError(m_c))
-            return false;
+            return;
         m_x.copyArea(m_c, m_pixmap, m_window, m_gc, int16_t(step * m_frame.width()), 0, int16_t(at.x()), int16_t(at.y()),
             uint16_t(m_frame.width()), uint16_t(m_frame.height()));
         m_x.flush(m_c);
-        return true;
     }
 
     ServerWheel(const Xcb& x, xcb_connection_t* c)
@@ -411,6 +410,13 @@ void StatusBar::pauseServer()
     m_serverTurning = false;
 }
 
+void StatusBar::giveUpServer()
+{
+    pauseServer();
+    m_serverUsable = false;
+    m_server.reset();
+}
+
 bool StatusBar::turnInServer()
 {
     if (!m_serverUsable)
@@ -432,11 +438,7 @@ bool StatusBar::turnInServer()
         if (m_server) {
             // Whatever may come to lie over the wheel, or move it, or take the window away.
             qApp->installEventFilter(this);
-            connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-                pauseServer();
-                m_serverUsable = false;
-                m_server.reset();
-            });
+            connect(qApp, &QCoreApplication::aboutToQuit, this, &StatusBar::giveUpServer);
         }
     }
     const auto id = xcb_window_t(handle->winId());
@@ -447,9 +449,7 @@ bool StatusBar::turnInServer()
     }
     if (!held) {
         // Not X11, or not pixels the steps are: Qt draws every step from now on.
-        pauseServer();
-        m_serverUsable = false;
-        m_server.reset();
+        giveUpServer();
         return false;
     }
     m_server->turn(whole.topLeft(), m_step);

@@ -48,6 +48,8 @@ private:
     // Hands the steps to the X server's copies; false where Qt must draw them.
     bool turnInServer();
     void pauseServer();
+    // For good: not X11, pixels of another kind, or the application ending.
+    void giveUpServer();
     int shownStep() const;
     void updateSpin();
     void scheduleClock();
