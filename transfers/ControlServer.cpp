@@ -64,6 +64,17 @@ ControlServer::~ControlServer()
     m_lines.reset();
 }
 
+void ControlServer::setReadsOnDemand(bool onDemand)
+{
+    m_lines->setReadsOnDemand(onDemand);
+}
+
+void ControlServer::readWaiting()
+{
+    auto self = shared_from_this(); // a line may make the owner let go
+    m_lines->readWaiting();
+}
+
 uint16_t ControlServer::port() const
 {
     return m_lines->port();

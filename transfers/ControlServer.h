@@ -57,6 +57,10 @@ public:
     std::vector<std::shared_ptr<ControlClient>> clients() const;
     // Connections that have not yet said who they are.
     size_t waitingCount() const { return m_waiting.size(); }
+    // The clients' lines are read only on readWaiting() (see LineServer.h),
+    // or as they come (the default).
+    void setReadsOnDemand(bool onDemand);
+    void readWaiting();
 
 private:
     friend class ControlClient;

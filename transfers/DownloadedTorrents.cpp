@@ -3,6 +3,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/Pipe.h"
+#include "kit/core/Platform.h"
 #include "kit/core/RunLoop.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
@@ -124,11 +125,32 @@ void DownloadedTorrents::loadView()
     };
     setView(root);
     m_list->delegate = kit::weakAs<TransferListDelegate>(*this);
+    m_windowShown = kit::NotificationCenter::defaultCenter().addObserver(
+        [weak = kit::weakAs<DownloadedTorrents>(*this)](const kit::Notification&) {
+            if (auto self = weak.lock())
+                self->updateSeen();
+        },
+        kit::Platform::WindowShownChangedNotification, nullptr);
+    updateSeen();
+}
+
+void DownloadedTorrents::updateSeen()
+{
+    m_list->setSeen(m_onScreen && kit::Platform::current().isWindowShown());
 }
 
 void DownloadedTorrents::awakeFromNib()
 {
     view().setBackgroundColor(kit::Color::groupTableViewBackground());
+    // The application starts on another tab: its transfers are not seen yet.
+    m_onScreen = view().window() != nullptr;
+    updateSeen();
+}
+
+void DownloadedTorrents::viewDidDisappear(bool)
+{
+    m_onScreen = false;
+    updateSeen();
 }
 
 const std::shared_ptr<kit::ChildProcess>& DownloadedTorrents::shellProcess() const
@@ -160,6 +182,8 @@ const TransferProgress& DownloadedTorrents::progress() const
 
 void DownloadedTorrents::viewDidAppear(bool)
 {
+    m_onScreen = true;
+    updateSeen();
     auto& defaults = kit::UserDefaults::standard();
     m_downloadTorrent = defaults.stringForKey("DownloadTorrent");
     auto name = defaults.stringForKey("DownloadTorrentName");

@@ -55,6 +55,7 @@ public:
     void loadView() override;
     void awakeFromNib() override;
     void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
 
     void showDownloadAlert(const std::string& path);
     void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
@@ -119,6 +120,8 @@ public:
 
 private:
     void reportStartFailure(const std::string& why);
+    // The transfers are seen while this tab is on screen in a shown window.
+    void updateSeen();
     // Shows the front transfer: everything when it changed, else what a tick changes.
     void showFront(bool whole);
     void refreshProgress();
@@ -139,6 +142,9 @@ private:
     // The transfer shown; none after a question cleared the last one.
     std::weak_ptr<Transfer> m_shown;
     bool m_frontCleared { false };
+    // Until the tab knows better (its view left or entered the window), it counts as on screen.
+    bool m_onScreen { true };
+    kit::Observation m_windowShown;
     size_t m_listedCount { 0 };
     // The rows of the list, as made; remade when the transfers shown or the width change.
     struct TransferRow {

@@ -174,15 +174,7 @@ void Transfer::followOutput(bool fromLastLine)
     if (fromLastLine)
         m_handle->startAtLastLine();
     std::weak_ptr<Transfer> weak = weak_from_this();
-    // With the window closed the output is read on the one-second tick only:
-    // the client writes every second, and nobody sees it sooner.
-    m_handle->setWatching(kit::Platform::current().isWindowShown());
-    m_windowShown = kit::NotificationCenter::defaultCenter().addObserver(
-        [weak](const kit::Notification&) {
-            if (auto self = weak.lock(); self && self->m_handle)
-                self->m_handle->setWatching(kit::Platform::current().isWindowShown());
-        },
-        kit::Platform::WindowShownChangedNotification, nullptr);
+    m_handle->setWatching(m_live);
     m_pipeReads = kit::NotificationCenter::defaultCenter().addObserver(
         [weak](const kit::Notification& n) {
             if (auto self = weak.lock())
@@ -190,6 +182,14 @@ void Transfer::followOutput(bool fromLastLine)
         },
         kit::FollowedFile::ReadCompletionNotification, m_handle.get());
     m_handle->readInBackgroundAndNotify();
+}
+
+void Transfer::setLive(bool live)
+{
+    m_live = live;
+    // The client writes every second; unseen, its output waits for the tick.
+    if (m_handle)
+        m_handle->setWatching(live);
 }
 
 void Transfer::adopt(pid_t pid, bool paused)

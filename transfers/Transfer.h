@@ -85,6 +85,9 @@ public:
     ControlClient* control() const;
     // Its details are on screen: its files and peers are asked for too.
     void setDetailsShown(bool shown);
+    // Whether somebody sees it as it goes: its output is then read as the
+    // client writes it, else on the one-second tick alone (set by the list).
+    void setLive(bool live);
     // Known only through its channel: started by hand or on another machine.
     bool isElsewhere() const { return m_elsewhere; }
     void joinFromElsewhere();
@@ -158,7 +161,7 @@ private:
     std::shared_ptr<kit::ChildProcess> m_child;
     std::shared_ptr<kit::FollowedFile> m_handle;
     kit::Observation m_pipeReads;
-    kit::Observation m_windowShown;
+    bool m_live { true };
     kit::Utf8Decoder m_decoder;
     std::optional<std::string> m_text;
     std::string m_shown;

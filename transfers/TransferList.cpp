@@ -83,6 +83,7 @@ void TransferList::startControlChannel()
         return;
     }
     m_server = server.release();
+    m_server->setReadsOnDemand(!m_seen);
     if (stored == 0)
         ControlDevice::storePort(m_server->port());
     m_server->onClient = [weak = weak_from_this()](const std::shared_ptr<ControlClient>& client) {
@@ -158,6 +159,7 @@ void TransferList::balanceLimits()
 
 void TransferList::wire(Transfer& transfer)
 {
+    transfer.setLive(m_seen);
     transfer.onEnded = kit::bindWeak(*this, &TransferList::transferEnded);
     transfer.onOutput = kit::bindWeak(*this, &TransferList::transferOutput);
     transfer.onStateChanged = kit::bindWeak(*this, &TransferList::transferStateChanged);
@@ -209,6 +211,7 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
     }
     auto transfer = std::make_shared<Transfer>(path, name, options);
     transfer->setControlAccess(m_controlAccess);
+    transfer->setLive(m_seen);
     if (auto started = transfer->start(); !started)
         return { Asked::Failed, started.error().message }; // the list is as it was
     wire(*transfer);
@@ -325,8 +328,23 @@ void TransferList::tell()
         d->transferListChanged();
 }
 
+void TransferList::setSeen(bool seen)
+{
+    if (seen == m_seen)
+        return;
+    m_seen = seen;
+    if (m_server)
+        m_server->setReadsOnDemand(!seen);
+    for (auto& transfer : std::vector(m_transfers))
+        transfer->setLive(seen);
+}
+
 void TransferList::tickAll()
 {
+    // Unseen, the channels' lines of the last second are read now, before
+    // the transfers are asked again.
+    if (m_server && !m_seen)
+        m_server->readWaiting();
     const double now = kit::RunLoop::main().now();
     // A transfer's end may start a queued one: tick a copy.
     auto transfers = m_transfers;

@@ -101,6 +101,14 @@ public:
     void restore();
     void store();
 
+    // Whether a person sees the transfers as they go (their tab on screen in
+    // a shown window; the default). Unseen, the clients' output and channels
+    // are read on the one-second tick alone, so that the clients' writes, a
+    // few a second each, do not wake the application; seen again, what
+    // waited is read at once.
+    void setSeen(bool seen);
+    bool isSeen() const { return m_seen; }
+
     std::vector<TransferSummary> summaries() const;
     bool isTicking() const { return m_tick && m_tick->isValid(); }
     void tickAll();
@@ -133,4 +141,5 @@ private:
     bool m_restoring { false };
     bool m_restorePending { false };
     bool m_ending { false };
+    bool m_seen { true };
 };

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kit {
 namespace {
@@ -19,7 +20,9 @@ namespace {
 // Accepts handled in one turn of the loop, so that a flood of connections
 // cannot keep the loop from everything else.
 constexpr int acceptsPerTurn = 256;
-constexpr size_t readChunk = 16 * 1024;
+constexpr size_t readChunkSize = 16 * 1024;
+// What one readWaiting() takes of a connection at most.
+constexpr int readsOnDemandChunks = 16;
 
 std::string address(const sockaddr_in& addr)
 {
@@ -141,6 +144,30 @@ void LineServer::acceptReady()
     }
 }
 
+void LineServer::setReadsOnDemand(bool onDemand)
+{
+    if (onDemand == m_readsOnDemand)
+        return;
+    m_readsOnDemand = onDemand;
+    for (auto& [id, connection] : m_connections)
+        if (connection->m_readWatch)
+            connection->m_readWatch->setEnabled(!onDemand);
+    if (!onDemand)
+        readWaiting();
+}
+
+void LineServer::readWaiting()
+{
+    auto self = shared_from_this();
+    // Lines may close connections or let go of this server.
+    std::vector<std::weak_ptr<LineConnection>> connections;
+    for (auto& [id, connection] : m_connections)
+        connections.push_back(connection);
+    for (auto& weak : connections)
+        if (auto connection = weak.lock(); connection && connection->isOpen())
+            connection->readWaiting();
+}
+
 void LineServer::refuse(int fd)
 {
     ::close(fd);
@@ -183,6 +210,18 @@ LineConnection::~LineConnection()
 void LineConnection::start()
 {
     m_readWatch = std::make_unique<FdWatcher>(m_fd, FdWatcher::Read, [this](unsigned) { readReady(); });
+    if (auto server = m_server.lock(); server && server->readsOnDemand())
+        m_readWatch->setEnabled(false);
+}
+
+void LineConnection::readWaiting()
+{
+    auto self = shared_from_this();
+    // A bounded number of chunks: a peer that writes without end is read on
+    // at the next call, not here for ever.
+    for (int chunk = 0; chunk < readsOnDemandChunks && isOpen(); ++chunk)
+        if (!readChunk())
+            break;
 }
 
 void LineConnection::closeSocket()
@@ -219,19 +258,24 @@ void LineConnection::fail(const std::string& reason)
 
 void LineConnection::readReady()
 {
+    readChunk();
+}
+
+bool LineConnection::readChunk()
+{
     // onLine may close the connection or let go of it.
     auto self = shared_from_this();
-    char buffer[readChunk];
+    char buffer[readChunkSize];
     ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
     if (got < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-            return;
+            return false;
         fail(std::string("read failed: ") + std::strerror(errno));
-        return;
+        return false;
     }
     if (got == 0) {
         fail(LineServer::peerClosedReason);
-        return;
+        return false;
     }
     m_in.append(buffer, size_t(got));
     size_t start = 0;
@@ -245,17 +289,20 @@ void LineConnection::readReady()
             line.pop_back();
         if (line.size() > LineServer::maxLineLength) {
             fail("a line longer than " + std::to_string(LineServer::maxLineLength) + " bytes");
-            return;
+            return false;
         }
         if (auto callback = onLine)
             callback(*this, line);
     }
     if (!isOpen())
-        return;
+        return false;
     m_in.erase(0, start);
     // One more byte may be the "\r" of a line of the longest length.
-    if (m_in.size() > LineServer::maxLineLength + 1)
+    if (m_in.size() > LineServer::maxLineLength + 1) {
         fail("a line longer than " + std::to_string(LineServer::maxLineLength) + " bytes");
+        return false;
+    }
+    return true;
 }
 
 ErrorOr<void> LineConnection::send(std::string_view line)

@@ -68,6 +68,9 @@ public:
 private:
     void start();
     void readReady();
+    // Reads one chunk; false once nothing waits or the connection closed.
+    bool readChunk();
+    void readWaiting();
     void writeReady();
     void flush();
     void fail(const std::string& reason);
@@ -110,6 +113,15 @@ public:
     // Whether line may be sent; the reason when not.
     static ErrorOr<void> checkLine(std::string_view line);
 
+    // Lines are read as they arrive (the default), or only when readWaiting()
+    // is called: for peers whose lines nobody needs at once, so that their
+    // writes do not wake the run loop. Connections are still accepted as they
+    // come. Going back to reading as they arrive reads what waits first.
+    void setReadsOnDemand(bool onDemand);
+    bool readsOnDemand() const { return m_readsOnDemand; }
+    // Reads what every connection has waiting now; a closed peer is seen here too.
+    void readWaiting();
+
 private:
     friend class LineConnection;
     struct Private { explicit Private() = default; };
@@ -128,6 +140,7 @@ private:
     uint64_t m_nextId { 1 };
     uint64_t m_refused { 0 };
     bool m_full { false };
+    bool m_readsOnDemand { false };
     std::unique_ptr<FdWatcher> m_acceptWatch;
     std::map<uint64_t, std::shared_ptr<LineConnection>> m_connections;
 };

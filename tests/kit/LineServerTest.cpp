@@ -114,6 +114,50 @@ TEST_F(LineServerTest, LinesOfEveryShapeAndWhatMayBeSent)
     ::close(peer);
 }
 
+TEST_F(LineServerTest, OnDemandLinesWaitForTheReadAndAGonePeerIsSeenThere)
+{
+    auto server = kit::LineServer::listen(0).release();
+    server->setReadsOnDemand(true);
+    std::vector<std::string> lines;
+    std::string reason;
+    std::shared_ptr<kit::LineConnection> connection;
+    server->onConnection = [&](const std::shared_ptr<kit::LineConnection>& c) {
+        connection = c;
+        c->onLine = [&](kit::LineConnection&, const std::string& line) { lines.push_back(line); };
+        c->onClosed = [&](kit::LineConnection&, const std::string& why) { reason = why; };
+    };
+    int peer = connectTo(server->port());
+    ASSERT_TRUE(waitFor([&] { return connection != nullptr; })) << "connections are still taken as they come";
+    auto turns = [] {
+        for (int turn = 0; turn < 3; ++turn)
+            kit::RunLoop::main().runOnce(0);
+    };
+    // On loopback the bytes wait at the server once send() has returned.
+    write(peer, "CTBW 1\nCTSTATUS 2\n");
+    turns();
+    EXPECT_TRUE(lines.empty());
+    server->readWaiting();
+    EXPECT_EQ(lines, (std::vector<std::string> { "CTBW 1", "CTSTATUS 2" }));
+
+    // Back to reading as they come: what waited is read at once, and what follows as it comes.
+    write(peer, "three\n");
+    server->setReadsOnDemand(false);
+    EXPECT_EQ(lines.size(), 3u);
+    write(peer, "four\n");
+    ASSERT_TRUE(waitFor([&] { return lines.size() == 4; }));
+
+    // A peer gone while nobody reads is seen at the next read, with its last line.
+    server->setReadsOnDemand(true);
+    write(peer, "five\n");
+    ::close(peer);
+    turns();
+    EXPECT_TRUE(reason.empty());
+    server->readWaiting();
+    EXPECT_EQ(lines.back(), "five");
+    EXPECT_EQ(reason, kit::LineServer::peerClosedReason);
+    EXPECT_EQ(server->connectionCount(), 0u);
+}
+
 TEST_F(LineServerTest, APeerThatDoesNotReadIsClosedAndTheLoopGoesOn)
 {
     testsupport::LogCapture log;

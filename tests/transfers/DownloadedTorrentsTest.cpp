@@ -279,32 +279,45 @@ TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLines
     EXPECT_EQ(tab->status->text(), "Transfer failed");
 }
 
-TEST_F(DownloadedTorrentsTest, WithTheWindowClosedTheOutputIsReadOnTheTickAlone)
+TEST_F(DownloadedTorrentsTest, UnseenTheOutputIsReadOnTheTickAlone)
 {
     standIn("status '| 0/0/1 [1/8/1] 0MB,0MB | 10,5K/s | 2,1K E:0,1'\n"
             "gate g1\n"
             "status '/ 0/1/1 [5/8/5] 1MB,0MB | 20,0K/s | 4,0K E:0,1'\n"
             "gate g2\n"
             "status '- 0/1/1 [6/8/6] 1MB,0MB | 20,0K/s | 4,0K E:0,1'\n"
-            "gate g3\n");
+            "gate g3\n"
+            "status '| 0/1/1 [7/8/7] 1MB,0MB | 20,0K/s | 4,0K E:0,1'\n"
+            "gate g4\n");
     startThroughTheQuestion();
     ASSERT_TRUE(waitFor([&] { return textShows("[1/8/1]"); }));
     const auto output = Transfer::outputPath("/downloads/My File [1].torrent");
     auto written = [&](const std::string& s) { return readFile(output).find(s) != std::string::npos; };
+    // Written, and nothing read between ticks: a watch's event, then the read it asks for.
+    auto writtenUnread = [&](int gate, const std::string& pieces) {
+        open(gate);
+        ASSERT_TRUE(waitFor([&] { return written(pieces); }));
+        for (int turn = 0; turn < 3; ++turn)
+            loop.runOnce(0);
+        EXPECT_FALSE(textShows(pieces)) << pieces << " is not read between ticks while nobody can see it";
+    };
 
+    // The window closed: read on the tick.
     platform->setWindowShown(false);
-    open(1);
-    ASSERT_TRUE(waitFor([&] { return written("[5/8/5]"); }));
-    for (int turn = 0; turn < 3; ++turn) // a watch's event, then the read it asks for
-        loop.runOnce(0);
-    EXPECT_FALSE(textShows("[5/8/5]")) << "nothing is read between ticks while nobody can see it";
+    writtenUnread(1, "[5/8/5]");
     loop.advance(1.0);
     ASSERT_TRUE(waitFor([&] { return textShows("[5/8/5]"); })) << "read on the tick";
-
     platform->setWindowShown(true);
     open(2);
     ASSERT_TRUE(waitFor([&] { return textShows("[6/8/6]"); })) << "read as it is written once the window is back";
-    open(3);
+
+    // Another tab in front of this one: once it is back, what waited is read at once.
+    tab->viewDidDisappear(false);
+    EXPECT_FALSE(tab->transfers().isSeen());
+    writtenUnread(3, "[7/8/7]");
+    tab->viewDidAppear(false);
+    ASSERT_TRUE(waitFor([&] { return textShows("[7/8/7]"); })) << "read at once when the tab is back";
+    open(4);
     ASSERT_TRUE(waitFor([&] { return !tab->shellProcess()->isRunning(); }));
 }
 
