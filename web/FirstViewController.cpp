@@ -2,6 +2,7 @@
 
 #include "kit/ui/Application.h"
 #include "kit/ui/Label.h"
+#include "kit/core/Platform.h"
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "web/WelcomePage.h"
@@ -64,7 +65,9 @@ void FirstViewController::awakeFromNib()
     if (defaults.stringForKey("AlertBool") == "Ja")
         return;
     auto notice = kit::AlertView::create(noticeTitle, noticeMessage, kit::weakAs<kit::AlertViewDelegate>(*this), "Close", { "Support" });
-    notice->show();
+    // The window first: the notice, with its long selectable message, comes
+    // over it a moment later.
+    kit::Platform::current().afterFirstFrame([notice] { notice->show(); });
     defaults.setObject("Ja", "AlertBool");
 }
 

@@ -128,10 +128,14 @@ int QtPlatform::runShown(kit::Application& app)
     int scriptStatus = 0;
     if (!m_options.script.empty())
         // Inside Qt's loop, so that the window paints and the web engine runs
-        // while the script waits; its end is the application's end.
-        QTimer::singleShot(0, qApp, [this, &scriptStatus] {
-            scriptStatus = runScript(*this, m_options.script, std::cout);
-            kit::Application::shared().terminate();
+        // while the script waits; its end is the application's end. It starts
+        // once what waits for the first frame (the first-run notice) is there,
+        // as a person would see it.
+        qtshell::afterFirstFrame([this, &scriptStatus] {
+            QTimer::singleShot(0, qApp, [this, &scriptStatus] {
+                scriptStatus = runScript(*this, m_options.script, std::cout);
+                kit::Application::shared().terminate();
+            });
         });
     if (m_instance)
         m_instance->listen([this](const std::string& file) {
