@@ -11,7 +11,7 @@
 # in its stored list, each from its own loopback swarm, and its welcome page
 # served on loopback) and measures, from the scheduler's counts and
 # /proc/PID/smaps_rollup:
-#   start    from the start to the window on the display (both);
+#   start    from the start until the X server maps the window (both);
 #   welcome  idle CPU of the window and its web-engine helpers over SECONDS,
 #            the welcome page loaded, against the client's;
 #   files    proportional memory of Quorvane's whole tree (its transfer
@@ -127,15 +127,53 @@ rss_kb() {
   echo "$t"
 }
 now_ms() { date +%s%3N; }
-# Milliseconds from $1 until a window titled like $2 is on the display.
-until_shown() {
-  local since=$1
-  for _ in $(seq 3000); do
-    if xdotool search --onlyvisible --name "$2" >/dev/null 2>&1; then echo $(($(now_ms) - since)); return; fi
-    sleep 0.01
-  done
-  echo "footprint.sh: no window $2" >&2
-  exit 1
+# Milliseconds from the start of the command after $1 (a window title's
+# pattern) until the X server maps a window so titled: the server's own map
+# notice, not a poll, so that a few milliseconds show. Leaves the command's
+# process id in $launched.
+launch_timed() {
+  local name=$1 out=$work/mapped t0 since; shift
+  rm -f "$out"
+  python3 - "$name" >"$out" <<'PY' &
+import ctypes, re, select, sys, time
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+x.XPending.argtypes = [ctypes.c_void_p]
+x.XConnectionNumber.argtypes = [ctypes.c_void_p]
+x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
+x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+d = x.XOpenDisplay(None)
+x.XSelectInput(d, x.XDefaultRootWindow(d), 1 << 19)  # the root's children: SubstructureNotifyMask
+x.XSync(d, 0)
+print("ready", flush=True)
+event = (ctypes.c_long * 24)()
+deadline = time.time() + 30
+while time.time() < deadline:
+    while x.XPending(d):
+        x.XNextEvent(d, event)
+        if ctypes.cast(event, ctypes.POINTER(ctypes.c_int))[0] != 19:  # MapNotify
+            continue
+        at = time.time()
+        title = ctypes.c_char_p()
+        if x.XFetchName(d, event[5], ctypes.byref(title)) and title.value and re.search(sys.argv[1], title.value.decode()):
+            print(int(at * 1000), flush=True)
+            sys.exit(0)
+    select.select([x.XConnectionNumber(d)], [], [], 0.5)
+sys.exit(1)
+PY
+  local watcher=$!
+  for _ in $(seq 100); do grep -q '^ready' "$out" 2>/dev/null && break; sleep 0.05; done
+  t0=$(now_ms)
+  "$@" &
+  launched=$!
+  pids+=("$launched")
+  wait "$watcher" || { echo "footprint.sh: no window $name" >&2; exit 1; }
+  since=$(sed -n 2p "$out")
+  echo $((since - t0)) > "$work/start-ms"
 }
 # Asks the window to close, as its title bar's close button would.
 close_window() {
@@ -177,12 +215,10 @@ median() { printf '%s\n' "$@" | grep -v '^-$' | sort -g | awk '{v[NR] = $1} END 
 mb() { printf '%.1f' "$(echo "scale=2; $1 / 1024" | bc)"; }
 
 run_client() {
-  local t0 p
-  t0=$(now_ms)
-  "$build/bin/bench-qt-client-baseline" >/dev/null 2>&1 &
-  p=$!
-  pids+=("$p")
-  c_start=$(until_shown "$t0" '^client baseline$')
+  local p
+  launch_timed '^client baseline$' "$build/bin/bench-qt-client-baseline" >/dev/null 2>&1
+  p=$launched
+  c_start=$(cat "$work/start-ms")
   sleep 3
   c_cpu=$(cpu_of "$seconds" tree "$p")
   c_pss=$(pss_kb $(tree "$p"))
@@ -191,7 +227,7 @@ run_client() {
 }
 
 run_quorvane() {
-  local root=$work/device-$1 prefs downloads t0 p xid n
+  local root=$work/device-$1 prefs downloads p xid n
   downloads=$root/var/mobile/Library/Downloads
   prefs=$root/var/mobile/Library/Preferences
   mkdir -p "$downloads" "$prefs" "$root/usr/bin" "$work/runtime-$1"
@@ -202,11 +238,10 @@ run_quorvane() {
       cp "$work/torrents/$n" "$downloads/$n"
       printf 'running\t\t\t\tNo\t%s\t%s\n' "$downloads/$n" "$n"
     done; } > "$prefs/transfers.list"
-  t0=$(now_ms)
-  XDG_RUNTIME_DIR="$work/runtime-$1" "$build/bin/quorvane" --root "$root" >"$work/quorvane-$1.log" 2>&1 &
-  p=$!
-  pids+=("$p")
-  q_start=$(until_shown "$t0" '^Quorvane$') || { tail -20 "$work/quorvane-$1.log" >&2; exit 1; }
+  launch_timed '^Quorvane$' env XDG_RUNTIME_DIR="$work/runtime-$1" "$build/bin/quorvane" --root "$root" >"$work/quorvane-$1.log" 2>&1 \
+    || { tail -20 "$work/quorvane-$1.log" >&2; exit 1; }
+  p=$launched
+  q_start=$(cat "$work/start-ms")
   xid=$(xdotool search --onlyvisible --name '^Quorvane$' | head -1)
   sleep 6
   # The first-run notice: Escape closes it, as its Close button would.
