@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the window costs beside a plain Qt Widgets client of transfers
 # (bench-qt-client-baseline: four tabs, two transfers redrawn every second, a
-# status line), on one virtual display, taking turns, over RUNS runs. Run by
+# status line), each on a new virtual display, taking turns, over RUNS runs. Run by
 # hand, not in CI:
 #
 #   bench/qt/footprint.sh [BUILD_DIR] [DISPLAY_NUMBER] [RUNS] [SECONDS] [UNSEEN]
@@ -46,20 +46,27 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-# A server still going away on that number would take our clients with it.
-for _ in $(seq 100); do [ -e "/tmp/.X$screen-lock" ] || break; sleep 0.1; done
-[ ! -e "/tmp/.X$screen-lock" ] || { echo "footprint.sh: display :$screen is in use" >&2; exit 1; }
-Xvfb ":$screen" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-pids+=("$xvfb")
+# Each program is measured on a display of its own, new for it: what one
+# left in the server (its resources, the server's grown tables) would
+# otherwise weigh on the next one's figures.
 export DISPLAY=":$screen"
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-sleep 0.5
-# Another server on that number (one still going away) leaves ours ending at once.
-if ! kill -0 "$xvfb" 2>/dev/null || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-  echo "footprint.sh: Xvfb :$screen did not start (is the display in use?)" >&2
-  exit 1
-fi
+xvfb=
+new_display() {
+  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
+  # A server still going away on that number would take our clients with it.
+  for _ in $(seq 100); do [ -e "/tmp/.X$screen-lock" ] || break; sleep 0.1; done
+  [ ! -e "/tmp/.X$screen-lock" ] || { echo "footprint.sh: display :$screen is in use" >&2; exit 1; }
+  Xvfb ":$screen" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  pids+=("$xvfb")
+  for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+  sleep 0.5
+  # Another server on that number (one still going away) leaves ours ending at once.
+  if ! kill -0 "$xvfb" 2>/dev/null || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+    echo "footprint.sh: Xvfb :$screen did not start (is the display in use?)" >&2
+    exit 1
+  fi
+}
 
 # Two swarms on loopback, their seeders slow enough that the transfers run
 # through every run.
@@ -216,6 +223,7 @@ mb() { printf '%.1f' "$(echo "scale=2; $1 / 1024" | bc)"; }
 
 run_client() {
   local p
+  new_display
   launch_timed '^client baseline$' "$build/bin/bench-qt-client-baseline" >/dev/null 2>&1
   p=$launched
   c_start=$(cat "$work/start-ms")
@@ -228,6 +236,7 @@ run_client() {
 
 run_quorvane() {
   local root=$work/device-$1 prefs downloads p xid n
+  new_display
   downloads=$root/var/mobile/Library/Downloads
   prefs=$root/var/mobile/Library/Preferences
   mkdir -p "$downloads" "$prefs" "$root/usr/bin" "$work/runtime-$1"
