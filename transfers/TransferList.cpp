@@ -159,7 +159,6 @@ void TransferList::balanceLimits()
 
 void TransferList::wire(Transfer& transfer)
 {
-    transfer.setLive(m_seen);
     transfer.onEnded = kit::bindWeak(*this, &TransferList::transferEnded);
     transfer.onOutput = kit::bindWeak(*this, &TransferList::transferOutput);
     transfer.onStateChanged = kit::bindWeak(*this, &TransferList::transferStateChanged);
@@ -168,6 +167,7 @@ void TransferList::wire(Transfer& transfer)
 std::shared_ptr<Transfer> TransferList::add(const std::string& path, const std::string& name, const TransferOptions& options)
 {
     auto transfer = std::make_shared<Transfer>(path, name, options);
+    transfer->setLive(m_seen);
     wire(*transfer);
     m_transfers.push_back(transfer);
     return transfer;

@@ -209,7 +209,7 @@ LineConnection::~LineConnection()
 
 void LineConnection::start()
 {
-    m_readWatch = std::make_unique<FdWatcher>(m_fd, FdWatcher::Read, [this](unsigned) { readReady(); });
+    m_readWatch = std::make_unique<FdWatcher>(m_fd, FdWatcher::Read, [this](unsigned) { readChunk(); });
     if (auto server = m_server.lock(); server && server->readsOnDemand())
         m_readWatch->setEnabled(false);
 }
@@ -254,11 +254,6 @@ void LineConnection::fail(const std::string& reason)
     onLine = nullptr;
     if (callback)
         callback(*this, reason);
-}
-
-void LineConnection::readReady()
-{
-    readChunk();
 }
 
 bool LineConnection::readChunk()

@@ -67,7 +67,6 @@ public:
 
 private:
     void start();
-    void readReady();
     // Reads one chunk; false once nothing waits or the connection closed.
     bool readChunk();
     void readWaiting();
