@@ -116,6 +116,7 @@ void ControlClient::lineReceived(const std::string& line)
             return malformed(line);
         m_pendingDetail = std::move(*detail);
         m_filesOpen = false;
+        m_filesRead = 0;
     } else if (word == "CTFILESTART") {
         if (!m_pendingDetail || m_filesOpen)
             return malformed(line);
@@ -124,16 +125,28 @@ void ControlClient::lineReceived(const std::string& line)
         auto file = ControlReports::file(fields);
         if (!m_filesOpen || !file)
             return malformed(line);
-        if (m_pendingDetail->files.size() >= maxFiles) {
+        if (m_filesRead >= maxFiles) {
             // A list cut short would say files are missing: drop it whole.
             m_pendingDetail.reset();
+            m_detail.reset();
             m_filesOpen = false;
             return malformed(line);
         }
-        m_pendingDetail->files.push_back(std::move(*file));
+        // A new list is written over the last one in place, so that a large
+        // torrent's files are never held twice.
+        auto& files = m_detail ? m_detail->files : m_pendingDetail->files;
+        if (m_filesRead < files.size())
+            files[m_filesRead] = std::move(*file);
+        else
+            files.push_back(std::move(*file));
+        ++m_filesRead;
     } else if (word == "CTFILESDONE") {
         if (!m_filesOpen)
             return malformed(line);
+        if (m_detail) {
+            m_detail->files.resize(m_filesRead);
+            m_pendingDetail->files = std::move(m_detail->files);
+        }
         m_detail = std::move(m_pendingDetail);
         m_pendingDetail.reset();
         m_filesOpen = false;

@@ -13,6 +13,7 @@
 //
 // Main run loop only. Callbacks are called on the loop, never from inside a
 // command; a callback may let go of the client.
+#include "torrent/TorrentContents.h"
 #include "transfers/ControlReports.h"
 
 #include <functional>
@@ -36,7 +37,8 @@ public:
     static constexpr double maxSeedRatio = 10000;
     static constexpr int maxFileNumber = 1 << 20;
     static constexpr size_t keptInfos = 8;
-    static constexpr size_t maxFiles = 1 << 20;
+    // No more files than a .torrent the application accepts may list.
+    static constexpr size_t maxFiles = torrent::maxFileCount;
     static constexpr size_t maxPeers = 10000;
 
     ~ControlClient();
@@ -129,6 +131,7 @@ private:
     // A detail or peer list being received.
     std::optional<ClientDetail> m_pendingDetail;
     bool m_filesOpen { false };
+    size_t m_filesRead { 0 };
     std::optional<std::vector<ClientPeer>> m_pendingPeers;
 
     // Sent again on a reconnection.

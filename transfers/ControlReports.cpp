@@ -250,7 +250,7 @@ std::optional<ClientFile> ControlReports::file(std::string_view fields)
     file.have = *have;
     file.available = std::min(*available, *pieces);
     file.size = *size;
-    file.name = printable(*name);
+    file.name = printable(*name, ClientFile::maxNameLength);
     return file;
 }
 

@@ -32,6 +32,8 @@ struct ClientBandwidth {
 // and every file is fetched (priority is then 0 for all). With a list,
 // priority 0 is a file not chosen, 1 the first chosen group, and so on.
 struct ClientFile {
+    // Longer names are cut: a list of many files stays within a fixed bound.
+    static constexpr size_t maxNameLength = 256;
     int number { 0 };
     int priority { 0 };
     int current { 0 };

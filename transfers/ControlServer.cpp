@@ -22,11 +22,30 @@ bool samePassword(std::string_view given, std::string_view wanted)
 
 kit::ErrorOr<std::shared_ptr<ControlServer>> ControlServer::listen(uint16_t port, std::string password)
 {
+    return over(kit::LineServer::listen(port), std::move(password));
+}
+
+kit::ErrorOr<std::shared_ptr<ControlServer>> ControlServer::serve(int listeningSocket, std::string password)
+{
+    return over(kit::LineServer::adopt(listeningSocket), std::move(password));
+}
+
+int ControlServer::listeningSocket() const
+{
+    return m_lines->listeningSocket();
+}
+
+bool ControlServer::comesFrom(const ControlClient& client, pid_t pid)
+{
+    return client.m_connection && client.m_connection->comesFrom(pid);
+}
+
+kit::ErrorOr<std::shared_ptr<ControlServer>> ControlServer::over(kit::ErrorOr<std::shared_ptr<kit::LineServer>> lines, std::string password)
+{
     if (password.empty() || password.size() > ControlDevice::passwordLength)
         return kit::Error { "The control channel needs a password of 1 to " + std::to_string(ControlDevice::passwordLength)
                 + " characters (the client reads no more)",
             0 };
-    auto lines = kit::LineServer::listen(port);
     if (lines.isError())
         return lines.error();
     auto server = std::make_shared<ControlServer>(Private {}, lines.release(), std::move(password));
@@ -151,7 +170,7 @@ void ControlServer::waitingClosed(uint64_t id, const std::string& reason)
         return;
     // A peer that simply went away is not worth a line; one that broke a bound is.
     if (reason != kit::LineServer::peerClosedReason)
-        kit::log("Control channel: a connection from " + it->second.connection->peerAddress() + " was closed: " + reason);
+        refused(it->second.connection->peerAddress(), "was closed: " + reason);
     m_waiting.erase(it);
 }
 
@@ -170,8 +189,49 @@ void ControlServer::drop(uint64_t id, const std::string& why)
         return;
     auto connection = it->second.connection;
     m_waiting.erase(it);
-    kit::log("Control channel: a connection from " + connection->peerAddress() + " " + why + "; closed");
+    refused(connection->peerAddress(), why + "; closed");
     connection->close();
+}
+
+void ControlServer::refused(const std::string& address, const std::string& why)
+{
+    // Anyone on the machine can connect: a flood of refusals is said once a
+    // minute with its count, not once each, so that it cannot fill the log.
+    const std::string key = address + " " + why;
+    if (auto known = m_refusals.find(key); known != m_refusals.end()) {
+        ++known->second.unsaid;
+        return;
+    }
+    if (m_refusals.size() >= maxRefusalKinds) {
+        ++m_otherRefusals;
+        return;
+    }
+    kit::log("Control channel: a connection from " + key);
+    sayRefusalsLater(key);
+}
+
+void ControlServer::sayRefusalsLater(const std::string& key)
+{
+    auto& refusals = m_refusals[key];
+    refusals.unsaid = 0;
+    refusals.timer = kit::Timer::scheduled(refusalQuiet, false, [weak = weak_from_this(), key](kit::Timer&) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        auto it = self->m_refusals.find(key);
+        if (it == self->m_refusals.end())
+            return;
+        if (it->second.unsaid == 0) {
+            self->m_refusals.erase(it);
+            if (self->m_otherRefusals > 0 && self->m_refusals.empty()) {
+                kit::log("Control channel: " + std::to_string(self->m_otherRefusals) + " more connections were refused for other reasons");
+                self->m_otherRefusals = 0;
+            }
+            return;
+        }
+        kit::log("Control channel: " + std::to_string(it->second.unsaid) + " more connections in the last minute: from " + key);
+        self->sayRefusalsLater(key);
+    });
 }
 
 void ControlServer::becomeKnown(uint64_t id, ClientIdentity identity)
@@ -186,6 +246,13 @@ void ControlServer::becomeKnown(uint64_t id, ClientIdentity identity)
         known = known->second.expired() ? m_known.erase(known) : std::next(known);
     std::string key = ControlClient::keyOf(identity);
     auto client = m_known[key].lock();
+    // A key is no proof: a peer id travels to every peer and tracker. A
+    // connection that is not the known client's own gets an object of its own.
+    bool stranger = false;
+    if (client && sameClient && !sameClient(*client, *connection)) {
+        client.reset();
+        stranger = true;
+    }
     if (client && client->m_connection) {
         // The same client on a second connection: the old one is stale.
         uint64_t old = client->m_connection->id();
@@ -195,7 +262,8 @@ void ControlServer::becomeKnown(uint64_t id, ClientIdentity identity)
     }
     if (!client)
         client = std::make_shared<ControlClient>(ControlClient::Private {}, weak_from_this(), identity);
-    m_known[key] = client;
+    if (!stranger)
+        m_known[key] = client;
     m_connected[id] = client;
     kit::log("Control channel: client " + identity.peerId + " connected from " + connection->peerAddress() + " for "
         + ControlReports::printable(identity.torrentPath));

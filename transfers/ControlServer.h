@@ -42,6 +42,10 @@ public:
 
     // Listens on 127.0.0.1 at port (0: any free one) for clients that give password.
     static kit::ErrorOr<std::shared_ptr<ControlServer>> listen(uint16_t port, std::string password);
+    // Serves on a listening socket handed over (by the port's keeper); the server takes it.
+    static kit::ErrorOr<std::shared_ptr<ControlServer>> serve(int listeningSocket, std::string password);
+    // The listening socket, for a copy of it to the port's keeper.
+    int listeningSocket() const;
     // Listens at the device's port with the device's password (ControlDevice.h),
     // choosing the port on first use and storing it.
     static kit::ErrorOr<std::shared_ptr<ControlServer>> listenForDevice();
@@ -50,9 +54,15 @@ public:
     ControlServer& operator=(const ControlServer&) = delete;
 
     uint16_t port() const;
+    // The connection a client came on was made by process pid (or a child of it).
+    static bool comesFrom(const ControlClient& client, pid_t pid);
     // A client said who it is (after its CTORRENT line): on every connection,
     // also a reconnection, which brings back the same object while it is held.
     std::function<void(const std::shared_ptr<ControlClient>&)> onClient;
+    // Whether a new connection with a known client's key is that client come
+    // back (not set: it is). When it is not, the connection gets a client
+    // object of its own and the known one is left as it was.
+    std::function<bool(const ControlClient& known, const kit::LineConnection& connection)> sameClient;
     // The clients connected now, in the order they became known.
     std::vector<std::shared_ptr<ControlClient>> clients() const;
     // Connections that have not yet said who they are.
@@ -70,6 +80,11 @@ public:
     ControlServer(Private, std::shared_ptr<kit::LineServer> lines, std::string password);
 
 private:
+    static kit::ErrorOr<std::shared_ptr<ControlServer>> over(kit::ErrorOr<std::shared_ptr<kit::LineServer>> lines, std::string password);
+
+public:
+
+private:
     struct Waiting {
         std::shared_ptr<kit::LineConnection> connection;
         bool authenticated { false };
@@ -83,6 +98,18 @@ private:
     void drop(uint64_t id, const std::string& why);
     void becomeKnown(uint64_t id, ClientIdentity identity);
     void clientClosed(uint64_t connectionId);
+    void refused(const std::string& address, const std::string& why);
+    void sayRefusalsLater(const std::string& key);
+
+    // A refusal of one kind is logged once, then counted and said once a minute.
+    static constexpr double refusalQuiet = 60;
+    static constexpr size_t maxRefusalKinds = 16;
+    struct Refusals {
+        uint64_t unsaid { 0 };
+        std::shared_ptr<kit::Timer> timer;
+    };
+    std::map<std::string, Refusals> m_refusals;
+    uint64_t m_otherRefusals { 0 };
 
     std::shared_ptr<kit::LineServer> m_lines;
     std::string m_password;

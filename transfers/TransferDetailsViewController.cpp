@@ -179,9 +179,38 @@ void TransferDetailsViewController::viewDidDisappear(bool)
     m_refresh.reset();
 }
 
+size_t TransferDetailsViewController::rowCount(int section) const
+{
+    if (section < 0 || section >= SectionCount)
+        return 0;
+    return m_rows[section].size() + (section == FilesSection ? m_fileRows : 0);
+}
+
+std::string TransferDetailsViewController::rowText(int section, size_t row) const
+{
+    if (section < 0 || section >= SectionCount)
+        return {};
+    if (row < m_rows[section].size())
+        return m_rows[section][row];
+    if (section != FilesSection)
+        return {};
+    auto transfer = m_transfer.lock();
+    auto* channel = transfer ? transfer->control() : nullptr;
+    const size_t index = row - m_rows[section].size();
+    if (!channel || !channel->detail() || index >= channel->detail()->files.size())
+        return {};
+    const auto& f = channel->detail()->files[index];
+    const auto& chosen = transfer->chosenFiles;
+    const bool fetched = chosen ? chosen->count(f.number) > 0 : f.isFetched();
+    return std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + TransferProgress::sizeText(f.size) + ", " + percentOf(f.have, f.pieces);
+}
+
 std::vector<std::string> TransferDetailsViewController::rowTexts(int section) const
 {
-    return section >= 0 && section < SectionCount ? m_rows[section] : std::vector<std::string> {};
+    std::vector<std::string> texts;
+    for (size_t row = 0, count = rowCount(section); row < count; ++row)
+        texts.push_back(rowText(section, row));
+    return texts;
 }
 
 void TransferDetailsViewController::refresh()
@@ -191,6 +220,7 @@ void TransferDetailsViewController::refresh()
         return;
     for (auto& rows : m_rows)
         rows.clear();
+    m_fileRows = 0;
     if (!transfer) {
         titleLabel->setText("");
         summaryLabel->setText("This transfer is no longer in the list.");
@@ -234,15 +264,11 @@ void TransferDetailsViewController::refresh()
     }
     const auto& infos = channel ? channel->infos() : std::vector<std::string> {};
     swarm.push_back("Tracker: " + (infos.empty() ? std::string("no word from it") : infos.back()));
-    if (channel && channel->detail()) {
-        const auto& chosen = transfer->chosenFiles;
-        for (auto& f : channel->detail()->files) {
-            const bool fetched = chosen ? chosen->count(f.number) > 0 : f.isFetched();
-            files.push_back(std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + TransferProgress::sizeText(f.size) + ", " + percentOf(f.have, f.pieces));
-        }
-    } else {
+    // The files' rows are made as the table asks for them, from the client's
+    // list: a torrent of many files is not held a second time as texts.
+    m_fileRows = channel && channel->detail() ? channel->detail()->files.size() : 0;
+    if (!channel || !channel->detail())
         files.push_back("Not known yet");
-    }
     if (channel && !channel->peers().empty()) {
         for (auto& p : channel->peers())
             peers.push_back(p.address + ": \u2193 " + TransferProgress::rateText(p.downRate / 1024) + " \u2191 "
@@ -255,7 +281,7 @@ void TransferDetailsViewController::refresh()
 
 int TransferDetailsViewController::tableViewNumberOfRowsInSection(kit::TableView&, int section)
 {
-    return int(rowTexts(section).size());
+    return int(rowCount(section));
 }
 
 std::shared_ptr<kit::TableViewCell> TransferDetailsViewController::tableViewCellForRowAtIndexPath(kit::TableView& tableView, kit::IndexPath indexPath)
@@ -263,10 +289,9 @@ std::shared_ptr<kit::TableViewCell> TransferDetailsViewController::tableViewCell
     auto cell = tableView.dequeueReusableCellWithIdentifier("detail");
     if (!cell)
         cell = kit::TableViewCell::create({ 0, 0, tableView.bounds().size.width, rowHeight }, "detail");
-    const auto rows = rowTexts(indexPath.section);
     const bool heading = indexPath.row == 0 && indexPath.section != SwarmSection;
     cell->setFont(heading ? kit::Font::boldSystemFont(13) : kit::Font::systemFont(13));
-    cell->setText(indexPath.row < int(rows.size()) ? rows[size_t(indexPath.row)] : "");
+    cell->setText(indexPath.row >= 0 ? rowText(indexPath.section, size_t(indexPath.row)) : "");
     return cell;
 }
 

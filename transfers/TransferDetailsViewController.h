@@ -48,6 +48,8 @@ public:
 
     // What the rows say, section by section (what the table shows).
     std::vector<std::string> rowTexts(int section) const;
+    size_t rowCount(int section) const;
+    std::string rowText(int section, size_t row) const;
     void refresh();
     // Lays the screen out for its size (a turned phone gets two columns).
     void arrange();
@@ -76,6 +78,7 @@ private:
     std::weak_ptr<Transfer> m_transfer;
     std::shared_ptr<kit::Timer> m_refresh;
     std::vector<std::string> m_rows[SectionCount];
+    size_t m_fileRows { 0 }; // the client's files, after the files section's own rows
     bool m_problemShown { false };
     std::vector<kit::Label*> m_captions; // the fields' captions, as made (seed, up, down) // the note says what was refused, until the next change
 

@@ -9,7 +9,10 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "transfers/BandwidthShare.h"
+#include "kit/net/LineServer.h"
+#include "kit/net/PortKeeper.h"
 #include "transfers/ControlDevice.h"
+#include "transfers/ControlReports.h"
 
 #include <algorithm>
 #include <charconv>
@@ -75,33 +78,109 @@ void TransferList::startControlChannel()
         return;
     }
     const uint16_t stored = ControlDevice::storedPort();
-    auto server = ControlServer::listen(stored, password.value());
-    if (!server) {
-        m_channelProblem = "Port " + std::to_string(stored) + " on 127.0.0.1 is held by another program (" + server.error().message
-            + "): transfers run without the control channel.";
-        kit::log(m_channelProblem);
-        return;
+    // The port's keeper holds the socket while our clients may come back to
+    // it: a run that finds one serves on its socket, never on a new one.
+    if (auto keeper = kit::PortKeeper::join()) {
+        auto served = ControlServer::serve(keeper->takeListeningSocket(), password.value());
+        if (served) {
+            m_server = served.release();
+            m_keeper = std::move(keeper);
+            kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()) + ", kept between runs (keeper process "
+                + std::to_string(m_keeper->keeperPid()) + ")");
+        } else {
+            kit::log(served.error().message);
+        }
     }
-    m_server = server.release();
+    if (!m_server) {
+        auto server = ControlServer::listen(stored, password.value());
+        if (!server) {
+            auto holder = kit::LineServer::listenerUser(stored);
+            std::string who = "another program";
+            if (holder)
+                who = *holder == kit::LineServer::ownUser() ? "another program of yours" : "a program of user " + std::to_string(*holder);
+            m_channelProblem = "Port " + std::to_string(stored) + " on 127.0.0.1 is held by " + who + " (" + server.error().message
+                + "): transfers run without the control channel.";
+            kit::log(m_channelProblem);
+            return;
+        }
+        m_server = server.release();
+        kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()));
+    }
     m_server->setReadsOnDemand(!m_seen);
-    if (stored == 0)
+    if (stored != m_server->port())
         ControlDevice::storePort(m_server->port());
+    m_server->sameClient = [weak = weak_from_this()](const ControlClient& known, const kit::LineConnection& connection) {
+        auto self = weak.lock();
+        if (!self)
+            return true;
+        for (auto& transfer : self->m_transfers) {
+            if (transfer->control() != &known)
+                continue;
+            auto pid = transfer->clientPid();
+            return transfer->isElsewhere() || (pid && connection.comesFrom(*pid));
+        }
+        return true;
+    };
     m_server->onClient = [weak = weak_from_this()](const std::shared_ptr<ControlClient>& client) {
         if (auto self = weak.lock())
             self->clientConnected(client);
     };
     m_controlAccess = ControlAccess { m_server->port(), password.value() };
-    kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()));
+}
+
+void TransferList::tellKeeper()
+{
+    if (!m_server)
+        return;
+    std::vector<pid_t> pids;
+    for (auto& transfer : m_transfers)
+        if (!transfer->isElsewhere())
+            if (auto pid = transfer->clientPid())
+                pids.push_back(*pid);
+    if (m_keeper && !m_keeper->setClients(pids)) {
+        kit::log("The control port's keeper (process " + std::to_string(m_keeper->keeperPid()) + ") has gone; another is started");
+        m_keeper.reset();
+    }
+    if (!m_keeper && !pids.empty() && !m_keeperFailed) {
+        // The first client of ours: from now on the port must outlive this run.
+        auto started = kit::PortKeeper::start(m_server->listeningSocket());
+        if (!started) {
+            m_keeperFailed = true;
+            kit::log("The control port is not kept between runs (" + started.error().message
+                + "): while Quorvane is not running, another program could take it");
+            return;
+        }
+        m_keeper = started.release();
+        kit::log("The control port is kept between runs by process " + std::to_string(m_keeper->keeperPid()));
+        m_keeper->setClients(pids);
+    }
 }
 
 void TransferList::clientConnected(const std::shared_ptr<ControlClient>& client)
 {
-    if (auto* known = find(client->torrentPath())) {
-        known->attachControl(client);
+    // A connection speaks for a transfer only when it comes from that
+    // transfer's own client: anyone with the password could name its torrent.
+    for (auto& transfer : m_transfers) {
+        if (transfer->control() == client.get()) {
+            transfer->attachControl(client); // the same client, back again (vouched for in sameClient)
+            return;
+        }
+    }
+    if (auto* known = find(client->torrentPath()); known && !known->isElsewhere()) {
+        if (auto pid = known->clientPid(); pid && ControlServer::comesFrom(*client, *pid)) {
+            known->attachControl(client);
+            return;
+        }
+        kit::log(known->name() + ": a connection naming its torrent does not come from its client (" + client->key() + "); it is listed as started elsewhere");
+    }
+    const size_t elsewhere = size_t(std::count_if(m_transfers.begin(), m_transfers.end(), [](auto& t) { return t->isElsewhere(); }));
+    if (elsewhere >= maxElsewhere) {
+        if (!std::exchange(m_elsewhereFull, true))
+            kit::log("Control channel: " + std::to_string(maxElsewhere) + " clients started elsewhere are listed; further ones are not");
         return;
     }
     // Started by hand or on another machine: it joins the list, not the stored one.
-    const auto name = std::filesystem::path(client->torrentPath()).filename().string();
+    const auto name = ControlReports::printable(std::filesystem::path(client->torrentPath()).filename().string(), 255);
     kit::log(name + ": a client started elsewhere joins the list (" + client->key() + ")");
     auto transfer = add(client->torrentPath(), name, {});
     transfer->joinFromElsewhere();
@@ -182,6 +261,9 @@ void TransferList::ensureTicking()
                 self->tickAll();
         });
 }
+
+TransferList::TransferList() = default;
+TransferList::~TransferList() = default;
 
 TransferList::Answer TransferList::ask(const std::string& path, const std::string& name, const TransferOptions& options)
 {
@@ -399,6 +481,7 @@ void TransferList::store()
     if (m_restoring || m_ending)
         return;
     TransferStore::write(storedRecords());
+    tellKeeper();
 }
 
 bool TransferList::isClientOn(pid_t pid, const std::string& torrentPath)

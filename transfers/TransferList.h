@@ -24,6 +24,7 @@
 #include <vector>
 
 namespace kit {
+class PortKeeper;
 class UserDefaults;
 }
 
@@ -51,6 +52,8 @@ public:
     static constexpr const char* limitKey = "TransfersAtOnce";
     static constexpr int defaultLimit = 3;
     static constexpr int largestLimit = 20;
+    // Clients started elsewhere listed at most (more are left out, said once).
+    static constexpr size_t maxElsewhere = 16;
 
     // What came of asking for a torrent.
     enum class Asked { Started, Queued, AlreadyThere, Failed };
@@ -60,6 +63,9 @@ public:
     };
 
     std::weak_ptr<TransferListDelegate> delegate;
+
+    TransferList();
+    ~TransferList();
 
     // The limit of transfers at once from the stored settings.
     static int storedLimit(kit::UserDefaults& defaults);
@@ -128,9 +134,15 @@ private:
     void ensureTicking();
     void tell();
     std::vector<TransferStore::Record> storedRecords() const;
+
     void clientConnected(const std::shared_ptr<ControlClient>& client);
 
+    void tellKeeper();
+
     std::optional<ControlAccess> m_controlAccess;
+    std::unique_ptr<kit::PortKeeper> m_keeper;
+    bool m_keeperFailed { false };
+    bool m_elsewhereFull { false };
     std::shared_ptr<ControlServer> m_server;
     std::string m_channelProblem;
     bool m_channelTried { false };

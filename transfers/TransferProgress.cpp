@@ -121,7 +121,12 @@ std::optional<double> TransferProgress::secondsLeft() const
     const long long gained = last.pieces - first.pieces;
     if (span < shortest || gained <= 0)
         return std::nullopt;
-    return double(m_latest->piecesTotal - m_latest->piecesHave) * span / double(gained);
+    const double left = double(m_latest->piecesTotal - m_latest->piecesHave) * span / double(gained);
+    // Figures a client made up (or a torrent that will not finish this
+    // century) give no time at all rather than a nonsense one.
+    if (!std::isfinite(left) || left < 0 || left > longestTimeLeft)
+        return std::nullopt;
+    return left;
 }
 
 std::string TransferProgress::stateText() const
@@ -242,6 +247,8 @@ std::string TransferProgress::spokenFieldRate(const std::string& direction, cons
 
 std::string TransferProgress::durationText(double seconds)
 {
+    if (!std::isfinite(seconds) || seconds > longestTimeLeft)
+        return "\u2014";
     long long s = std::llround(std::max(0.0, seconds));
     char text[48];
     if (s < 60)

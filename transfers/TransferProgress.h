@@ -17,6 +17,8 @@ enum class TransferState { Idle, Connecting, WaitingForPeers, Downloading, Stall
 
 class TransferProgress {
 public:
+    // A longer time left is shown as not known ("Time left: \u2014").
+    static constexpr double longestTimeLeft = 100.0 * 365 * 86400;
     static constexpr double window = 15; // seconds of history behind the time left
     static constexpr double shortest = 3; // the history must span at least this
     // A running client that says nothing this long is stopped from outside or hangs.

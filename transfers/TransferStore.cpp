@@ -112,7 +112,7 @@ std::vector<TransferStore::Record> TransferStore::read()
 void TransferStore::write(const std::vector<Record>& records)
 {
     auto text = encode(records);
-    if (auto written = kit::writeFileAtomically(path(), reinterpret_cast<const uint8_t*>(text.data()), text.size()); !written)
+    if (auto written = kit::writeFileAtomically(path(), reinterpret_cast<const uint8_t*>(text.data()), text.size(), kit::FileAccess::Private); !written)
         kit::log("The list of transfers could not be stored: " + written.error().message);
 }
 

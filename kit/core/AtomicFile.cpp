@@ -18,7 +18,7 @@ namespace {
 constexpr std::string_view temporarySuffix = ".XXXXXX";
 }
 
-ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length)
+ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length, FileAccess access)
 {
     if (path.empty() || path.back() == '/')
         return Error { "no file name in \"" + path + "\"" };
@@ -42,7 +42,7 @@ ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes,
     // mkstemp makes the file private; a kept file is an ordinary document.
     mode_t mask = ::umask(0);
     ::umask(mask);
-    if (!failed && ::fchmod(fd, 0666 & ~mask) != 0)
+    if (!failed && ::fchmod(fd, access == FileAccess::Private ? 0600 : 0666 & ~mask) != 0)
         failed = Error::fromErrno("cannot set the permissions of " + temp);
     if (!failed && ::fsync(fd) != 0)
         failed = Error::fromErrno("cannot flush " + temp);

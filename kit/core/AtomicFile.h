@@ -12,7 +12,10 @@
 
 namespace kit {
 
-ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length);
+// A kept file is an ordinary document (0666 less the umask) unless it is
+// the user's private state (0600: no other user may read it).
+enum class FileAccess { Document, Private };
+ErrorOr<void> writeFileAtomically(const std::string& path, const uint8_t* bytes, size_t length, FileAccess access = FileAccess::Document);
 
 // A process killed while writing leaves its temporary file beside `path`;
 // the next start removes those of `path` (regular files only, never the file

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <fstream>
 
 namespace kit {
@@ -129,6 +131,13 @@ void DeviceLayout::prepare() const
     for (auto& dir : { downloadsFolder(), documentsFolder(), supportFolder(), stateFolder(),
              std::filesystem::path(settingsFile()).parent_path().string() })
         std::filesystem::create_directories(dir, ec);
+    // What outlives a run (the clients' output, the stored transfers, the
+    // log) names the user's torrents: no other user may look in.
+    for (auto& dir : { supportFolder(), stateFolder() }) {
+        struct stat st {};
+        if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077))
+            ::chmod(dir.c_str(), st.st_mode & 0700);
+    }
 }
 
 } // namespace kit

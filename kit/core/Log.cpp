@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@ struct LogState {
     bool journalFailed { false };
     std::FILE* file { nullptr };
     bool fileFailed { false };
+    std::uintmax_t fileSize { 0 };
 
     ~LogState()
     {
@@ -91,21 +94,44 @@ bool sendToJournal(LogState& s, const std::string& text)
     return true;
 }
 
+// The log is the user's alone (it names their torrents), and it is cut as it
+// grows, not only at the next start: whoever can reach the application (a
+// flood of refused connections) must not be able to fill the disk with it.
+void openLogFile(LogState& s)
+{
+    std::error_code ec;
+    std::filesystem::path path = desktopLogFile();
+    std::filesystem::create_directories(path.parent_path(), ec);
+    auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > largestLogFile) {
+        std::filesystem::rename(path, path.string() + ".1", ec);
+        size = 0;
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        ::fchmod(fd, 0600);
+    s.file = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
+    if (fd >= 0 && !s.file)
+        ::close(fd);
+    s.fileFailed = !s.file;
+    s.fileSize = ec ? 0 : size;
+}
+
 bool writeToFile(LogState& s, const std::string& text)
 {
-    if (!s.file && !s.fileFailed) {
-        std::error_code ec;
-        std::filesystem::path path = desktopLogFile();
-        std::filesystem::create_directories(path.parent_path(), ec);
-        if (std::filesystem::file_size(path, ec) > largestLogFile && !ec)
-            std::filesystem::rename(path, path.string() + ".1", ec);
-        s.file = std::fopen(path.c_str(), "ae");
-        s.fileFailed = !s.file;
-    }
+    if (!s.file && !s.fileFailed)
+        openLogFile(s);
     if (!s.file)
         return false;
-    std::fputs(stampedLine(text).c_str(), s.file);
+    const std::string line = stampedLine(text);
+    std::fputs(line.c_str(), s.file);
     std::fflush(s.file);
+    s.fileSize += line.size();
+    if (s.fileSize > largestLogFile) {
+        std::fclose(s.file);
+        s.file = nullptr;
+        openLogFile(s);
+    }
     return true;
 }
 

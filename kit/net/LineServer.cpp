@@ -1,5 +1,11 @@
 #include "kit/net/LineServer.h"
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
 #include "kit/core/FdWatcher.h"
 #include "kit/core/Log.h"
 #include "kit/core/RunLoop.h"
@@ -32,6 +38,63 @@ std::string address(const sockaddr_in& addr)
     return text;
 }
 
+// /proc/net/tcp writes an IPv4 endpoint as the address's four bytes in
+// memory order and the port, both in hexadecimal.
+std::string procEndpoint(const sockaddr_in& addr)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%08X:%04X", unsigned(addr.sin_addr.s_addr), unsigned(ntohs(addr.sin_port)));
+    return text;
+}
+
+std::optional<unsigned long> tcpSocketInode(const sockaddr_in& localEnd, const sockaddr_in& remoteEnd)
+{
+    std::ifstream table("/proc/net/tcp");
+    const std::string local = procEndpoint(localEnd), remote = procEndpoint(remoteEnd);
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, from, to, state, queues, timer, retransmits, uid, timeout, inode;
+        if (!(fields >> slot >> from >> to >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+            continue;
+        if (from == local && to == remote) {
+            char* end = nullptr;
+            unsigned long value = std::strtoul(inode.c_str(), &end, 10);
+            if (end && *end == 0 && value != 0)
+                return value;
+        }
+    }
+    return std::nullopt;
+}
+
+bool processHoldsSocket(pid_t pid, unsigned long inode)
+{
+    // The process itself, or a child of a child: a client may run under a
+    // small wrapper of its own. Bounded, so that a fork bomb costs little.
+    const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+    std::vector<pid_t> pending { pid };
+    size_t looked = 0;
+    while (!pending.empty() && looked < 64) {
+        pid_t current = pending.back();
+        pending.pop_back();
+        ++looked;
+        std::error_code ec;
+        const std::filesystem::path base = "/proc/" + std::to_string(current);
+        for (std::filesystem::directory_iterator it(base / "fd", ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code linkError;
+            if (std::filesystem::read_symlink(it->path(), linkError).string() == wanted)
+                return true;
+        }
+        for (std::filesystem::directory_iterator it(base / "task", ec), end; !ec && it != end; it.increment(ec)) {
+            std::ifstream children(it->path() / "children");
+            for (long child; children >> child;)
+                pending.push_back(pid_t(child));
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 // --- LineServer
@@ -61,6 +124,55 @@ ErrorOr<std::shared_ptr<LineServer>> LineServer::listen(uint16_t port)
         ::close(fd);
         return Error::fromErrno(where, err);
     }
+    auto server = std::make_shared<LineServer>(Private {}, fd, ntohs(addr.sin_port));
+    server->m_acceptWatch = std::make_unique<FdWatcher>(fd, FdWatcher::Read, [raw = server.get()](unsigned) { raw->acceptReady(); });
+    return server;
+}
+
+std::optional<uid_t> LineServer::listenerUser(uint16_t port)
+{
+    std::ifstream table("/proc/net/tcp");
+    char loopback[32], any[32];
+    std::snprintf(loopback, sizeof loopback, "%08X:%04X", unsigned(htonl(INADDR_LOOPBACK)), unsigned(port)); // as procEndpoint writes it
+    std::snprintf(any, sizeof any, "00000000:%04X", unsigned(port));
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, from, to, state, queues, timer, retransmits;
+        long uid = -1;
+        if (!(fields >> slot >> from >> to >> state >> queues >> timer >> retransmits >> uid))
+            continue;
+        if (state == "0A" && (from == loopback || from == any) && uid >= 0)
+            return uid_t(uid);
+    }
+    return std::nullopt;
+}
+
+uid_t LineServer::ownUser()
+{
+    return ::getuid();
+}
+
+ErrorOr<std::shared_ptr<LineServer>> LineServer::adopt(int fd)
+{
+    sockaddr_in addr {};
+    socklen_t length = sizeof addr;
+    int listening = 0;
+    socklen_t optionLength = sizeof listening;
+    auto refuse = [fd](std::string why) -> ErrorOr<std::shared_ptr<LineServer>> {
+        ::close(fd);
+        return Error { "Cannot serve on the socket handed over: " + why, 0 };
+    };
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0 || addr.sin_family != AF_INET)
+        return refuse("it is no IPv4 socket");
+    if (addr.sin_addr.s_addr != htonl(INADDR_LOOPBACK))
+        return refuse("it does not listen on 127.0.0.1");
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &optionLength) != 0 || !listening)
+        return refuse("it does not listen");
+    int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     auto server = std::make_shared<LineServer>(Private {}, fd, ntohs(addr.sin_port));
     server->m_acceptWatch = std::make_unique<FdWatcher>(fd, FdWatcher::Read, [raw = server.get()](unsigned) { raw->acceptReady(); });
     return server;
@@ -134,7 +246,7 @@ void LineServer::acceptReady()
             continue;
         }
         uint64_t id = m_nextId++;
-        auto connection = std::make_shared<LineConnection>(LineConnection::Private {}, weak_from_this(), id, fd, address(addr));
+        auto connection = std::make_shared<LineConnection>(LineConnection::Private {}, weak_from_this(), id, fd, address(addr), ntohs(addr.sin_port));
         m_connections[id] = connection;
         connection->start();
         if (auto callback = onConnection)
@@ -191,12 +303,29 @@ void LineServer::forget(uint64_t id)
 
 // --- LineConnection
 
-LineConnection::LineConnection(Private, std::weak_ptr<LineServer> server, uint64_t id, int fd, std::string peerAddress)
+LineConnection::LineConnection(Private, std::weak_ptr<LineServer> server, uint64_t id, int fd, std::string peerAddress, uint16_t peerPort)
     : m_server(std::move(server))
     , m_id(id)
     , m_fd(fd)
     , m_peerAddress(std::move(peerAddress))
+    , m_peerPort(peerPort)
 {
+}
+
+bool LineConnection::comesFrom(pid_t pid) const
+{
+    if (m_fd < 0 || pid <= 0)
+        return false;
+    sockaddr_in local {}, peer {};
+    socklen_t length = sizeof local;
+    if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return false;
+    length = sizeof peer;
+    if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return false;
+    // The peer's socket is the one whose local end is our peer and whose far end is us.
+    auto inode = tcpSocketInode(peer, local);
+    return inode && processHoldsSocket(pid, *inode);
 }
 
 LineConnection::~LineConnection()

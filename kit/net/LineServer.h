@@ -25,7 +25,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <optional>
 #include <string_view>
+#include <sys/types.h>
 
 namespace kit {
 
@@ -40,8 +42,12 @@ public:
 
     // Distinct for each connection a server accepted.
     uint64_t id() const { return m_id; }
-    // The peer's address as text ("127.0.0.1").
+    // The peer's address as text ("127.0.0.1") and its port.
     const std::string& peerAddress() const { return m_peerAddress; }
+    uint16_t peerPort() const { return m_peerPort; }
+    // Whether the peer's end of this connection is held by process pid or
+    // one of its descendants (as /proc tells, for processes of this user).
+    bool comesFrom(pid_t pid) const;
     bool isOpen() const { return m_fd >= 0; }
     size_t unsentBytes() const { return m_out.size(); }
 
@@ -63,7 +69,7 @@ private:
     struct Private { explicit Private() = default; };
 
 public:
-    LineConnection(Private, std::weak_ptr<LineServer> server, uint64_t id, int fd, std::string peerAddress);
+    LineConnection(Private, std::weak_ptr<LineServer> server, uint64_t id, int fd, std::string peerAddress, uint16_t peerPort);
 
 private:
     void start();
@@ -79,6 +85,7 @@ private:
     uint64_t m_id;
     int m_fd;
     std::string m_peerAddress;
+    uint16_t m_peerPort { 0 };
     std::string m_in;
     std::string m_out;
     std::unique_ptr<FdWatcher> m_readWatch;
@@ -97,6 +104,15 @@ public:
     // Listens on 127.0.0.1 at port (0: any free one). A port that another
     // program holds is an error in the system's words.
     static ErrorOr<std::shared_ptr<LineServer>> listen(uint16_t port);
+    // Serves on a listening socket made elsewhere (handed over by another
+    // process); it must listen on 127.0.0.1. The server takes the descriptor.
+    static ErrorOr<std::shared_ptr<LineServer>> adopt(int listeningSocket);
+    // The user of whoever listens on port at 127.0.0.1 (or on every address),
+    // as /proc tells; nothing when none is seen.
+    static std::optional<uid_t> listenerUser(uint16_t port);
+    static uid_t ownUser();
+    // The listening socket, for handing a copy of it to another process.
+    int listeningSocket() const { return m_fd; }
     ~LineServer();
     LineServer(const LineServer&) = delete;
     LineServer& operator=(const LineServer&) = delete;

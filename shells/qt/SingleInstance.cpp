@@ -1,5 +1,7 @@
 #include "shells/qt/SingleInstance.h"
 
+#include "kit/core/RuntimeFolder.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -26,22 +28,6 @@ constexpr qint64 maxRequest = 64 * 1024;
 }
 
 namespace {
-// Why `folder` is not this user's alone (owner, a folder, not a link, no one
-// else may enter it), or empty when it is.
-QString foreignFolderProblem(const QByteArray& folder)
-{
-    struct stat st {};
-    if (::lstat(folder.constData(), &st) != 0)
-        return QStringLiteral("%1 cannot be used: %2").arg(QString::fromLocal8Bit(folder), QString::fromLocal8Bit(std::strerror(errno)));
-    if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode))
-        return QStringLiteral("%1 is not a folder of its own (a link or a file stands there)").arg(QString::fromLocal8Bit(folder));
-    if (st.st_uid != ::getuid())
-        return QStringLiteral("%1 belongs to another user (uid %2)").arg(QString::fromLocal8Bit(folder)).arg(st.st_uid);
-    if (st.st_mode & 077)
-        return QStringLiteral("%1 can be reached by other users (mode %2)").arg(QString::fromLocal8Bit(folder)).arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
-    return {};
-}
-
 // The user of the process at the other end of a connected local socket.
 std::optional<uid_t> peerUser(qintptr descriptor)
 {
@@ -53,25 +39,20 @@ std::optional<uid_t> peerUser(qintptr descriptor)
 }
 } // namespace
 
-QString SingleInstance::defaultName(QString* problem)
+QString SingleInstance::defaultName(QString* problem, QString* note)
 {
+    const auto folder = kit::runtimeFolder();
+    if (folder.path.empty()) {
+        if (problem)
+            *problem = QString::fromStdString(folder.note) + QStringLiteral("; it is not used for finding a running Quorvane. Remove it, or set XDG_RUNTIME_DIR");
+        return {};
+    }
+    if (note)
+        *note = QString::fromStdString(folder.note);
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists() && foreignFolderProblem(runtime).isEmpty())
-        return QString::fromLocal8Bit(runtime) + QStringLiteral("/quorvane.instance");
-    // The temporary folder is everyone's: the socket goes into a folder of
-    // our own there, made private, and used only once it is seen to be ours.
-    const QByteArray folder = QFile::encodeName(QDir::tempPath() + QStringLiteral("/quorvane-%1").arg(::getuid()));
-    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
-        if (problem)
-            *problem = QStringLiteral("cannot make %1: %2").arg(QString::fromLocal8Bit(folder), QString::fromLocal8Bit(std::strerror(errno)));
-        return {};
-    }
-    if (auto why = foreignFolderProblem(folder); !why.isEmpty()) {
-        if (problem)
-            *problem = why + QStringLiteral("; it is not used for finding a running Quorvane. Remove it, or set XDG_RUNTIME_DIR");
-        return {};
-    }
-    return QString::fromLocal8Bit(folder) + QStringLiteral("/instance");
+    if (!runtime.isEmpty() && runtime.toStdString() == folder.path)
+        return QString::fromStdString(folder.path) + QStringLiteral("/quorvane.instance");
+    return QString::fromStdString(folder.path) + QStringLiteral("/instance");
 }
 
 SingleInstance::SingleInstance(QString name)

@@ -30,10 +30,11 @@ namespace qtshell {
 
 class SingleInstance : public QObject {
 public:
-    // $XDG_RUNTIME_DIR/quorvane.instance, or "instance" in a folder of this
-    // user's in the temporary folder (made when missing). Empty, with the
-    // reason in `problem`, when the folder is not this user's alone.
-    static QString defaultName(QString* problem = nullptr);
+    // $XDG_RUNTIME_DIR/quorvane.instance, or "instance" in the user's private
+    // runtime folder (kit/core/RuntimeFolder.h), whose `note` says where
+    // another folder had to serve. Empty, with the reason in `problem`, when
+    // no private folder could be had.
+    static QString defaultName(QString* problem = nullptr, QString* note = nullptr);
 
     explicit SingleInstance(QString name = defaultName());
     ~SingleInstance() override;

@@ -218,12 +218,14 @@ int main(int argc, char** argv)
 
     std::unique_ptr<qtshell::SingleInstance> instance;
     if (!oneShot) {
-        QString problem;
-        const QString name = qtshell::SingleInstance::defaultName(&problem);
+        QString problem, note;
+        const QString name = qtshell::SingleInstance::defaultName(&problem, &note);
         if (name.isEmpty()) {
             std::cerr << "quorvane: " << problem.toStdString() << "." << std::endl;
             return 1;
         }
+        if (!note.isEmpty())
+            std::cerr << "quorvane: " << note.toStdString() << "." << std::endl;
         instance = std::make_unique<qtshell::SingleInstance>(name);
         auto refuseForeign = [&] {
             std::cerr << "quorvane: " << name.toStdString()

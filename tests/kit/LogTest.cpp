@@ -87,3 +87,20 @@ TEST_F(LogTest, AListeningJournalGetsEachLineAsAMessage)
 }
 
 } // namespace
+
+TEST_F(LogTest, TheLogFileIsTheUsersAloneAndIsCutWhileRunning)
+{
+    kit::setJournalSocket(folder / "no-journal");
+    kit::setLogDestination(kit::LogDestination::Desktop);
+    const std::string line(200, 'x');
+    for (int i = 0; i < 20000; ++i) // 4 MB of lines in one run
+        kit::log(line);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(kit::desktopLogFile(), ec);
+    const auto kept = std::filesystem::file_size(kit::desktopLogFile() + ".1", ec);
+    EXPECT_FALSE(ec);
+    EXPECT_LE(size, 1024u * 1024u + 300u);
+    EXPECT_LE(kept, 1024u * 1024u + 300u);
+    EXPECT_GT(kept, 1000u * 1000u);
+    EXPECT_EQ(std::filesystem::status(kit::desktopLogFile()).permissions() & std::filesystem::perms::all, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}

@@ -257,6 +257,19 @@ TEST_F(ControlServerTest, HostileConnectionsAreClosedWhileAWellBehavedClientIsAn
         EXPECT_TRUE(log.contains("Control channel: a connection from 127.0.0.1 did not say which client it is in time; closed"));
     }
 
+    // Anyone may knock: a flood of wrong passwords is said once, then once a
+    // minute with its count, never a line each.
+    log.clear();
+    for (int i = 0; i < 200; ++i) {
+        Peer knocking(server->port());
+        knocking.write("PROTOCOL 0003\nAUTH nope\n");
+        ASSERT_TRUE(waitFor([&] { return knocking.closed(); }, 2));
+    }
+    EXPECT_FALSE(log.contains("gave a wrong password")) << "said already in this minute";
+    kit::RunLoop::main().advance(60);
+    EXPECT_TRUE(log.contains("Control channel: 201 more connections in the last minute: from 127.0.0.1 gave a wrong password; closed"));
+    EXPECT_LE(log.lines().size(), 3u);
+
     roundTrip(*good, have++);
     EXPECT_EQ(server->clients(), (std::vector<std::shared_ptr<ControlClient>> { client }));
     EXPECT_EQ(closes, 0);
@@ -319,6 +332,26 @@ TEST_F(ControlServerTest, ReportsAreReadAndAClientThatReconnectsHearsItsLimitsAg
     EXPECT_FALSE(ControlClient::filesLine(many)); // too long a line
     EXPECT_EQ(ControlClient::seedRatioLine(0.005), "CTCONFIG seed_ratio 0.01");
 
+    // A new list is written over the old one where it stands (a large
+    // torrent's files are never held twice), and one longer than any
+    // .torrent may list is dropped whole.
+    const auto* held = client->detail()->files.data();
+    peer->write("CTDETAIL 9437184 65536 1796846749 0\nCTFILESTART\nCTFILE 1 1 1 48 10 48 3145728 alpha.bin\nCTFILESDONE\n"
+                "CTINFO 2 listed\n");
+    ASSERT_TRUE(waitFor([&] { return client->infos().back() == "listed"; }));
+    ASSERT_EQ(client->detail()->files.size(), 1u);
+    EXPECT_EQ(client->detail()->files[0].have, 10);
+    EXPECT_EQ(client->detail()->files.data(), held);
+    std::string huge = "CTDETAIL 9437184 65536 1796846750 0\nCTFILESTART\n";
+    for (size_t i = 1; i <= ControlClient::maxFiles + 1; ++i)
+        huge += "CTFILE " + std::to_string(i) + " 1 1 1 0 1 1 " + std::string(8, 'n') + "\n";
+    huge += "CTFILESDONE\nCTINFO 2 flooded\n";
+    size_t written = 0;
+    ASSERT_TRUE(waitFor([&] { return (written += peer->write(huge.substr(written))) == huge.size() && client->infos().back() == "flooded"; }, 60));
+    EXPECT_FALSE(client->detail());
+    huge.clear();
+    huge.shrink_to_fit();
+
     // The connection ends; the client comes back with the same id and start,
     // and is told its limits and pause again.
     auto same = client;
@@ -340,6 +373,17 @@ TEST_F(ControlServerTest, ReportsAreReadAndAClientThatReconnectsHearsItsLimitsAg
     EXPECT_EQ(server->clients().size(), 1u);
     EXPECT_EQ(closes, 1);
 
+    // One that the owner does not take for the known client (a peer id is
+    // no secret) gets an object of its own; the known one keeps its connection.
+    server->sameClient = [](const ControlClient&, const kit::LineConnection&) { return false; };
+    auto impostor = knownPeer("-CD0303-A b0xF8 1796846734 1796846802 multi.torrent");
+    EXPECT_NE(client, same);
+    EXPECT_TRUE(same->isConnected());
+    EXPECT_FALSE(second->closed());
+    impostor.reset();
+    ASSERT_TRUE(waitFor([&] { return closes == 2; }));
+    server->sameClient = nullptr;
+
     // Another client is another object; letting go of the server closes both quietly.
     auto other = knownPeer("-CD0303-0x01 1796846999 1796846999 multi.torrent");
     EXPECT_NE(client, same);
@@ -347,7 +391,7 @@ TEST_F(ControlServerTest, ReportsAreReadAndAClientThatReconnectsHearsItsLimitsAg
     server.reset();
     EXPECT_TRUE(waitFor([&] { return second->closed() && other->closed(); }));
     EXPECT_FALSE(same->isConnected());
-    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(closes, 2);
 }
 
 TEST_F(ControlServerTest, TheDevicePasswordIsPrivateAndThePortIsKept)

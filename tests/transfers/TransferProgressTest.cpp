@@ -143,6 +143,13 @@ TEST(TransferProgressTest, TimeLeftIsSmoothedAndUnknownUntilPiecesCome)
     p.resumed();
     p.tick(line(48), 100);
     EXPECT_FALSE(p.secondsLeft());
+    // Well-formed but absurd figures from a client give no time, not a nonsense one.
+    const long long most = 999'999'999'999'999'999;
+    for (int t = 101; t <= 104; ++t)
+        p.tick(line(t - 100, most), t);
+    EXPECT_FALSE(p.secondsLeft());
+    EXPECT_EQ(p.timeLeftText(), "Time left: \u2014");
+    EXPECT_EQ(TransferProgress::durationText(1e300), "\u2014");
 }
 
 TEST(TransferProgressTest, CompletionIsToldOncePerTransfer)
