@@ -119,7 +119,8 @@ std::string Transfer::outputPath(const std::string& torrentPath)
 
 std::string Transfer::keptCopyPath(const std::string& torrentPath)
 {
-    return stateName(torrentPath) + ".torrent";
+    // Under its own name, in a folder of its own: the client shows the name it was given.
+    return stateName(torrentPath) + "/" + std::filesystem::path(torrentPath).lexically_normal().filename().string();
 }
 
 void Transfer::keepCopy()
@@ -516,6 +517,7 @@ std::string Transfer::stateText() const
 
 void Transfer::stop()
 {
+    restartWhenGone = false;
     if (m_queued) {
         m_queued = false;
         m_restored = StoredState::Stopped;

@@ -59,7 +59,7 @@ public:
     // started with; the file it came from until then.
     const std::string& runPath() const { return m_copy.empty() ? m_path : m_copy; }
     const std::string& copyPath() const { return m_copy; }
-    // Where its copy goes: one per torrent path, beside its output file.
+    // Where its copy goes: one per torrent path, under the file's own name, beside its output file.
     static std::string keptCopyPath(const std::string& torrentPath);
     // Keeps a copy of the .torrent now (once); one that cannot be made is
     // logged, and the client runs from the file it came from.

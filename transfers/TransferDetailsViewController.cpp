@@ -128,9 +128,9 @@ void TransferDetailsViewController::loadView()
         if (transfer->seedHours)
             seedTextField->setText(std::to_string(*transfer->seedHours));
         else if (transfer->seedRatio) {
-            char ratio[32];
-            std::snprintf(ratio, sizeof ratio, "%gx", *transfer->seedRatio);
-            seedTextField->setText(ratio);
+            // By hand: the C library's number formatting follows the locale.
+            const long long hundredths = std::llround(*transfer->seedRatio * 100);
+            seedTextField->setText(std::to_string(hundredths / 100) + "." + (hundredths % 100 < 10 ? "0" : "") + std::to_string(hundredths % 100) + "x");
         }
     }
     refresh();
@@ -226,7 +226,7 @@ void TransferDetailsViewController::refresh()
     // What the channel told stays, but once the client has gone it is only what was last known.
     const bool live = channel && channel->isConnected() && transfer->hasClient();
     if (!live) {
-        files.front() = channel && channel->detail() ? "Files as last known: a tap applies at the next start" : "Files";
+        files.front() = channel && channel->detail() ? "Files, as last known: tap to choose" : "Files";
         peers.front() = "Peers";
     }
     // What the client itself says its limits are: the proof that a limit took.

@@ -290,8 +290,10 @@ kit::ErrorOr<void> TransferList::remove(Transfer& transfer)
         m_front = m_transfers.empty() ? nullptr : m_transfers.front();
     std::error_code ignored;
     std::filesystem::remove(Transfer::outputPath(transfer.path()), ignored);
-    if (!transfer.copyPath().empty())
+    if (!transfer.copyPath().empty()) {
         std::filesystem::remove(transfer.copyPath(), ignored);
+        std::filesystem::remove(std::filesystem::path(transfer.copyPath()).parent_path(), ignored);
+    }
     kit::log(transfer.name() + " is removed from the list of transfers; its files stay");
     store();
     tell();

@@ -13,13 +13,13 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
+from headless_test import client_pattern, HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
 
 STATE = "var/mobile/Library/Quorvane/state/transfers"
 
 
 def clients_on(torrent):
-    return [int(p) for p in subprocess.run(["pgrep", "-f", "ctorrent.* " + torrent], capture_output=True, text=True).stdout.split()]
+    return [int(p) for p in subprocess.run(["pgrep", "-f", client_pattern(torrent)], capture_output=True, text=True).stdout.split()]
 
 
 class KilledShellTest(unittest.TestCase):

@@ -394,7 +394,7 @@ TEST_F(TransferListTest, WithFilesSkippedATransferIsCompleteOnceTheChosenAreInAn
     auto details = std::make_shared<TransferDetailsViewController>(list, list->transfers()[0]);
     details->view();
     EXPECT_EQ(details->noteLabel->text().find("Applied at once"), std::string::npos) << details->noteLabel->text();
-    EXPECT_EQ(details->rowTexts(TransferDetailsViewController::FilesSection)[0].find("Files as last known"), 0u);
+    EXPECT_EQ(details->rowTexts(TransferDetailsViewController::FilesSection)[0].find("Files, as last known"), 0u);
     EXPECT_EQ(details->rowTexts(TransferDetailsViewController::PeersSection)[1], "None: the transfer has no client");
     EXPECT_EQ(details->summaryLabel->text().find("\u2193"), std::string::npos) << "no rate without a client";
 
