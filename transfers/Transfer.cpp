@@ -531,6 +531,9 @@ void Transfer::stop()
     // terminate(), and its end must find it stopped, not failed.
     m_status = "Stopped";
     m_progress.stopped();
+    // A stopped client's last rates are no rates.
+    m_down.clear();
+    m_up.clear();
     // Also wakes a paused client, so it can end; one that ignores the request
     // is killed, so that "Stopped" holds.
     if (m_elsewhere) {

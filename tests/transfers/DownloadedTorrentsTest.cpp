@@ -251,6 +251,10 @@ TEST_F(DownloadedTorrentsTest, PauseResumeAndStopActOnTheChildAndStopWorksWhileP
     ASSERT_NE(tab->shellProcess(), ended);
     EXPECT_TRUE(tab->shellProcess()->isRunning());
     EXPECT_EQ(tab->transfers().transfers().size(), 1u) << "the same transfer, not a second one";
+    loop.advance(1.0);
+    ASSERT_TRUE(waitFor([&] { loop.advance(1.0); return tab->dnLabel->text() == " 1"; }));
+    tab->Stoppressed();
+    EXPECT_EQ(tab->dnLabel->text(), "") << "a stopped client's last rate goes at once";
 }
 
 TEST_F(DownloadedTorrentsTest, AClientThatCannotGoOnIsSaidInWordsWithItsOwnLinesKept)
