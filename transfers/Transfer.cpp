@@ -155,8 +155,11 @@ void Transfer::restoreCopy(const std::string& copy)
     std::error_code failed;
     if (!copy.empty() && copy == keptCopyPath(m_path) && std::filesystem::is_regular_file(copy, failed))
         m_copy = copy;
-    else if (!copy.empty())
+    else if (!copy.empty()) {
+        // Made again where its client (which names it) looks for it.
         kit::log(m_name + ": its copy of the torrent (" + copy + ") has gone; a new one is made from " + m_path);
+        keepCopy();
+    }
 }
 
 void Transfer::changed()
@@ -405,9 +408,19 @@ void Transfer::chooseFiles(std::set<int> files)
     chosenFiles = std::move(files);
     if (more && m_progress.completeShare())
         m_progress.moreChosen();
+    else if (m_progress.completeShare() && !chosenFiles->empty() && fileCount() > 0)
+        m_progress.completeWithSkipped(std::to_string(chosenFiles->size()) + " of " + std::to_string(fileCount()) + " files");
     if (connected(m_channel) && !chosenFiles->empty())
         m_channel->setFiles(std::vector<int>(chosenFiles->begin(), chosenFiles->end()));
     changed();
+}
+
+size_t Transfer::fileCount()
+{
+    // What its client told, else what its torrent names.
+    if (m_channel && m_channel->detail() && !m_channel->detail()->files.empty())
+        return m_channel->detail()->files.size();
+    return torrentFileCount();
 }
 
 size_t Transfer::torrentFileCount()
@@ -424,9 +437,7 @@ void Transfer::noticeChosenComplete()
     if (m_progress.completeShare() || !chosenFiles || chosenFiles->empty())
         return;
     const auto* detail = m_channel ? &m_channel->detail() : nullptr;
-    size_t all = detail && *detail ? (*detail)->files.size() : 0;
-    if (all == 0)
-        all = torrentFileCount();
+    const size_t all = fileCount();
     if (all == 0 || chosenFiles->size() >= all)
         return; // nothing skipped: complete means every piece
     // The client says so in words, and seeds from then on.

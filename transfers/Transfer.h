@@ -181,6 +181,7 @@ private:
     // Every chosen file is in though some were skipped: complete with that share.
     void noticeChosenComplete();
     size_t torrentFileCount();
+    size_t fileCount();
     void changed();
 
     std::string m_path;
