@@ -235,6 +235,12 @@ void DownloadedTorrents::alertViewClickedButtonAtIndex(kit::AlertView&, int inde
 {
     if (index != 0 && index != 1)
         return;
+    // The last transfer was cleared from view for the question; answered, it
+    // is shown again (an ended one stays in the list, its failure with it).
+    if (m_frontCleared && m_list->front()) {
+        m_frontCleared = false;
+        showFront(true);
+    }
     // A failed start is not reported as a running transfer.
     if (index == 1 && startDownload(m_downloadTorrent.value_or("")) && m_list->front())
         status->setText(m_list->front()->statusText());
@@ -388,7 +394,8 @@ void DownloadedTorrents::refreshButtons()
     const bool running = front && front->isRunning();
     const bool paused = running && front->isPaused();
     // One without a client (stopped, ended, known from the stored list) starts again.
-    const bool restartable = front && !front->hasClient() && !front->isQueued();
+    // So does one still quitting after Stop (once it has gone).
+    const bool restartable = front && ((!front->hasClient() && !front->isQueued()) || (front->isQuitting() && !front->restartWhenGone));
     stopButton->setEnabled(running || (front && front->isQueued()));
     pauseButton->setEnabled(running && !paused);
     resumeButton->setEnabled((running && paused) || restartable);
@@ -562,6 +569,7 @@ void DownloadedTorrents::showDetails(const std::shared_ptr<Transfer>& transfer)
 void DownloadedTorrents::goQueue()
 {
     auto options = std::make_shared<TipsViewController>();
+    options->limitsApplyAtOnce = m_list->channelProblem().empty();
     m_optionsViewController = options;
     presentModalViewController(options, true);
 }

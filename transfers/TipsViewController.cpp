@@ -69,7 +69,7 @@ void TipsViewController::loadView()
     note->setLineBreakMode(kit::LineBreakMode::WordWrap);
     note->setFont(kit::Font::systemFont(12));
     note->setTextColor(noteColor);
-    note->setText(appliesText);
+    note->setText(applies());
     noteLabel = note.get();
     note->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(note);
@@ -179,7 +179,7 @@ void TipsViewController::textFieldDidChange(kit::TextField& field)
         }
         kit::UserDefaults::standard().setObject(field.text(), TransferList::limitKey);
         noteLabel->setTextColor(noteColor);
-        noteLabel->setText(appliesText);
+        noteLabel->setText(applies());
         return;
     }
     const char* key = &field == downLimitTextField ? TransferOptions::downloadLimitKey
@@ -199,7 +199,7 @@ void TipsViewController::textFieldDidChange(kit::TextField& field)
     auto value = parseLimit(field.text());
     kit::UserDefaults::standard().setObject(value ? std::to_string(*value) : "", key);
     noteLabel->setTextColor(noteColor);
-    noteLabel->setText(appliesText);
+    noteLabel->setText(applies());
 }
 
 bool TipsViewController::textFieldShouldReturn(kit::TextField& field)

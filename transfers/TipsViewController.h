@@ -13,6 +13,12 @@ class TipsViewController : public kit::ViewController, public kit::TextFieldDele
 public:
     static constexpr const char* appliesText = "The limits apply at once, shared by every running transfer; "
                                                "stop when complete applies to the next start.";
+    // Without the control channel a running client cannot be told.
+    static constexpr const char* appliesLaterText = "Without the control channel the limits apply from the next start, "
+                                                    "as does stop when complete.";
+    // Whether running clients take new limits at once (the control channel is there).
+    bool limitsApplyAtOnce { true };
+    const char* applies() const { return limitsApplyAtOnce ? appliesText : appliesLaterText; }
 
     std::string className() const override { return "TipsViewController"; }
     void loadView() override;

@@ -1,5 +1,6 @@
 #include "transfers/Transfer.h"
 
+#include "kit/core/AtomicFile.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/ForeignProcess.h"
 #include "kit/core/Log.h"
@@ -15,6 +16,8 @@
 #include <any>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 // What the client prints once it has every piece.
@@ -96,14 +99,67 @@ Transfer::Transfer(std::string path, std::string name, TransferOptions options)
 {
 }
 
-std::string Transfer::outputPath(const std::string& torrentPath)
+namespace {
+// The state folder's name for what belongs to one torrent path: its stem, made safe, and a hash of the path.
+std::string stateName(const std::string& torrentPath)
 {
     auto normal = std::filesystem::path(torrentPath).lexically_normal();
     auto stem = normal.stem().string().substr(0, 40);
     for (auto& c : stem)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
             c = '_';
-    return kit::DeviceLayout::current().stateFolder() + "/transfers/" + stem + "-" + stableHash(normal.string()) + ".log";
+    return kit::DeviceLayout::current().stateFolder() + "/transfers/" + stem + "-" + stableHash(normal.string());
+}
+} // namespace
+
+std::string Transfer::outputPath(const std::string& torrentPath)
+{
+    return stateName(torrentPath) + ".log";
+}
+
+std::string Transfer::keptCopyPath(const std::string& torrentPath)
+{
+    // Under its own name, in a folder of its own: the client shows the name it was given.
+    return stateName(torrentPath) + "/" + std::filesystem::path(torrentPath).lexically_normal().filename().string();
+}
+
+void Transfer::keepCopy()
+{
+    if (!m_copy.empty())
+        return;
+    std::error_code failed;
+    if (!std::filesystem::is_regular_file(m_path, failed))
+        return; // the client says what is wrong with it
+    const auto size = std::filesystem::file_size(m_path, failed);
+    std::ifstream in(m_path, std::ios::binary);
+    std::string bytes;
+    if (!failed && in && size <= uintmax_t(torrent::maxFileSize))
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (failed || !in || bytes.empty() || size > uintmax_t(torrent::maxFileSize)) {
+        kit::log(m_name + ": no copy of " + m_path + " is kept (it cannot be read); the transfer runs from it");
+        return;
+    }
+    const auto copy = keptCopyPath(m_path);
+    std::filesystem::create_directories(std::filesystem::path(copy).parent_path(), failed);
+    if (auto written = kit::writeFileAtomically(copy, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !written) {
+        kit::log(m_name + ": no copy of " + m_path + " is kept (" + written.error().message + "); the transfer runs from it");
+        return;
+    }
+    m_copy = copy;
+    m_fileCount.reset();
+}
+
+void Transfer::restoreCopy(const std::string& copy)
+{
+    // Only its own place in the state folder: a list edited by hand names no other file to run.
+    std::error_code failed;
+    if (!copy.empty() && copy == keptCopyPath(m_path) && std::filesystem::is_regular_file(copy, failed))
+        m_copy = copy;
+    else if (!copy.empty()) {
+        // Made again where its client (which names it) looks for it.
+        kit::log(m_name + ": its copy of the torrent (" + copy + ") has gone; a new one is made from " + m_path);
+        keepCopy();
+    }
 }
 
 void Transfer::changed()
@@ -116,6 +172,7 @@ kit::ErrorOr<void> Transfer::start()
 {
     if (hasClient())
         return {};
+    keepCopy();
     auto& layout = kit::DeviceLayout::current();
     const auto output = outputPath(m_path);
     std::error_code ignored;
@@ -129,7 +186,25 @@ kit::ErrorOr<void> Transfer::start()
     auto child = kit::ChildProcess::create();
     child->setLaunchPath(layout.ctorrentPath());
     child->setCurrentDirectoryPath(layout.transferWorkingFolder());
-    auto arguments = m_options.arguments(m_path);
+    // The choices made in its details hold from its first moment, with or without a channel.
+    auto options = m_options;
+    if (ownDownloadLimit)
+        options.downloadLimit = std::max(1LL, *ownDownloadLimit / 1024);
+    if (ownUploadLimit)
+        options.uploadLimit = std::max(1LL, *ownUploadLimit / 1024);
+    if (seedHours || seedRatio)
+        options.stopWhenComplete = false;
+    auto arguments = options.arguments(runPath());
+    std::vector<std::string> chosen;
+    if (chosenFiles && !chosenFiles->empty())
+        if (auto line = ControlClient::filesLine(std::vector<int>(chosenFiles->begin(), chosenFiles->end())))
+            chosen = { "-n", line->substr(std::string_view("CTCONFIG file_list ").size()) };
+    if (seedHours)
+        chosen.insert(chosen.end(), { "-e", std::to_string(*seedHours) });
+    else if (seedRatio)
+        if (auto line = ControlClient::seedRatioLine(*seedRatio))
+            chosen.insert(chosen.end(), { "-E", line->substr(std::string_view("CTCONFIG seed_ratio ").size()) });
+    arguments.insert(arguments.end() - 1, chosen.begin(), chosen.end());
     if (m_control) {
         // The control channel first; its password on standard input, never on the command line.
         arguments.insert(arguments.begin(), { "-S", "127.0.0.1:" + std::to_string(m_control->port) + ":" });
@@ -147,6 +222,11 @@ kit::ErrorOr<void> Transfer::start()
     }
     m_handle = std::move(handle);
     m_child = std::move(child);
+    // A stop's fallback was for the client before this one.
+    if (m_stopFallback)
+        m_stopFallback->invalidate();
+    m_stopFallback.reset();
+    restartWhenGone = false;
     // The child may outlive this transfer (its end is still reaped): then it calls nobody back.
     m_child->onTerminate = kit::bindWeak(*this, &Transfer::childEnded);
     m_decoder = {};
@@ -160,7 +240,11 @@ kit::ErrorOr<void> Transfer::start()
     m_queued = false;
     m_restored.reset();
     m_status = downloadingText;
+    const auto share = m_progress.completeShare();
     m_progress.started();
+    // The same files chosen, the same files in: still complete.
+    if (share)
+        m_progress.completeWithSkipped(*share);
     followOutput(false);
     refreshProgress(kit::RunLoop::main().now());
     changed();
@@ -239,6 +323,10 @@ std::optional<std::pair<long long, long long>> Transfer::lastPieces() const
 void Transfer::restoreAs(StoredState state)
 {
     m_restored = state;
+    // Complete with files skipped reads so again, with the share it has.
+    if (state == StoredState::Complete && chosenFiles && !chosenFiles->empty() && chosenFiles->size() < torrentFileCount()
+        && !(m_progress.latest() && m_progress.latest()->complete()))
+        m_progress.completeWithSkipped(std::to_string(chosenFiles->size()) + " of " + std::to_string(torrentFileCount()) + " files");
     setQueued(state == StoredState::Queued || state == StoredState::Running);
     if (!m_queued)
         m_status = stateText();
@@ -290,12 +378,73 @@ void Transfer::attachControl(std::shared_ptr<ControlClient> client)
         self->changed();
     };
     // A client paused before the application went stays paused; files
-    // switched off stay off.
+    // switched off stay off, and its own limits and seeding goal hold.
     if (m_progress.isHeld())
         m_channel->setPaused(true);
+    sendChoices();
+    m_channel->askStatus();
+    changed();
+}
+
+void Transfer::sendChoices()
+{
+    if (!connected(m_channel))
+        return;
     if (chosenFiles && !chosenFiles->empty())
         m_channel->setFiles(std::vector<int>(chosenFiles->begin(), chosenFiles->end()));
-    m_channel->askStatus();
+    if (ownDownloadLimit && m_channel->setDownloadLimit(*ownDownloadLimit))
+        sentDownloadLimit = *ownDownloadLimit;
+    if (ownUploadLimit && m_channel->setUploadLimit(*ownUploadLimit))
+        sentUploadLimit = *ownUploadLimit;
+    if (seedHours)
+        m_channel->setSeedTime(*seedHours);
+    else if (seedRatio)
+        m_channel->setSeedRatio(*seedRatio);
+}
+
+void Transfer::chooseFiles(std::set<int> files)
+{
+    const bool more = chosenFiles && std::any_of(files.begin(), files.end(), [&](int n) { return !chosenFiles->count(n); });
+    chosenFiles = std::move(files);
+    if (more && m_progress.completeShare())
+        m_progress.moreChosen();
+    else if (m_progress.completeShare() && !chosenFiles->empty() && fileCount() > 0)
+        m_progress.completeWithSkipped(std::to_string(chosenFiles->size()) + " of " + std::to_string(fileCount()) + " files");
+    if (connected(m_channel) && !chosenFiles->empty())
+        m_channel->setFiles(std::vector<int>(chosenFiles->begin(), chosenFiles->end()));
+    changed();
+}
+
+size_t Transfer::fileCount()
+{
+    // What its client told, else what its torrent names.
+    if (m_channel && m_channel->detail() && !m_channel->detail()->files.empty())
+        return m_channel->detail()->files.size();
+    return torrentFileCount();
+}
+
+size_t Transfer::torrentFileCount()
+{
+    if (!m_fileCount) {
+        auto contents = torrent::readContentsOfFile(runPath());
+        m_fileCount = contents ? contents->files.size() : 0;
+    }
+    return *m_fileCount;
+}
+
+void Transfer::noticeChosenComplete()
+{
+    if (m_progress.completeShare() || !chosenFiles || chosenFiles->empty())
+        return;
+    const auto* detail = m_channel ? &m_channel->detail() : nullptr;
+    const size_t all = fileCount();
+    if (all == 0 || chosenFiles->size() >= all)
+        return; // nothing skipped: complete means every piece
+    // The client says so in words, and seeds from then on.
+    const bool seeding = detail && *detail && (*detail)->seedingSince > 0;
+    if (!(m_progress.hasCompleted() || seeding) || (m_progress.latest() && m_progress.latest()->complete()))
+        return;
+    m_progress.completeWithSkipped(std::to_string(chosenFiles->size()) + " of " + std::to_string(all) + " files");
     changed();
 }
 
@@ -379,6 +528,7 @@ std::string Transfer::stateText() const
 
 void Transfer::stop()
 {
+    restartWhenGone = false;
     if (m_queued) {
         m_queued = false;
         m_restored = StoredState::Stopped;
@@ -392,6 +542,9 @@ void Transfer::stop()
     // terminate(), and its end must find it stopped, not failed.
     m_status = "Stopped";
     m_progress.stopped();
+    // A stopped client's last rates are no rates.
+    m_down.clear();
+    m_up.clear();
     // Also wakes a paused client, so it can end; one that ignores the request
     // is killed, so that "Stopped" holds.
     if (m_elsewhere) {
@@ -403,15 +556,21 @@ void Transfer::stop()
     if (m_child && connected(m_channel)) {
         // Asked on its channel it ends at once; the signal follows only if it does not.
         m_channel->quit();
-        m_stopFallback = kit::Timer::scheduled(quitGraceSeconds, false, [weak = weak_from_this()](kit::Timer&) {
-            if (auto self = weak.lock(); self && self->m_child)
-                self->m_child->terminate(stopGraceSeconds);
+        // For this client only: one started after it is no concern of this stop.
+        m_stopFallback = kit::Timer::scheduled(quitGraceSeconds, false, [client = std::weak_ptr(m_child)](kit::Timer&) {
+            if (auto child = client.lock(); child && child->isRunning())
+                child->terminate(stopGraceSeconds);
         });
     } else if (m_child)
         m_child->terminate(stopGraceSeconds);
     else
         kit::ForeignProcess::terminate(*m_adoptedPid);
     changed();
+}
+
+bool Transfer::isQuitting()
+{
+    return hasClient() && m_progress.state() == TransferState::Stopped;
 }
 
 void Transfer::pause()
@@ -586,12 +745,23 @@ void Transfer::tick(double now)
     // for its files and peers every other second while somebody looks at them.
     if (connected(m_channel)) {
         m_channel->askStatus();
-        if (m_detailsShown && m_ticks++ % 2 == 0) {
+        const int tick = m_ticks++;
+        if (m_detailsShown && tick % 2 == 0) {
             m_channel->askDetail();
             m_channel->askPeers();
+        } else if (chosenFiles && !m_progress.isComplete() && tick % 5 == 0) {
+            // With files skipped, the detail says when the chosen ones are all in.
+            m_channel->askDetail();
         }
     }
     refreshProgress(now);
+    // Without a client, or one that does not answer, there is no rate, only a last one.
+    const auto state = m_progress.state();
+    if (!hasClient() || state == TransferState::Stopped || state == TransferState::Ended || state == TransferState::NotResponding) {
+        m_down.clear();
+        m_up.clear();
+        return;
+    }
     // A held client's last rates are no rates: they show again with its next output.
     if (!m_text || m_progress.isHeld() || !m_rateIsFresh)
         return;
@@ -615,12 +785,13 @@ void Transfer::refreshProgress(double now)
             m_progress.heard(m_channel->lastHeard());
     }
     m_progress.tick(line, now);
+    noticeChosenComplete();
     // Once ended or complete the headline says so, never contradicting the state.
     if (auto headline = m_progress.headlineText())
         m_status = *headline;
     if (m_progress.takeCompletion() && !m_completionTold) {
         m_completionTold = true;
         kit::log(std::string(completeNotice) + ": " + m_name);
-        kit::Platform::current().showNotification(completeNotice, m_name, completionActions(m_path));
+        kit::Platform::current().showNotification(completeNotice, m_name, completionActions(runPath()));
     }
 }

@@ -53,6 +53,19 @@ public:
     Transfer(std::string path, std::string name, TransferOptions options);
 
     const std::string& path() const { return m_path; }
+    // The .torrent its client runs from: its own copy in the state folder once
+    // made, so that whatever becomes of the file it came from (a newer one
+    // kept under the same name) the transfer stays the torrent it was
+    // started with; the file it came from until then.
+    const std::string& runPath() const { return m_copy.empty() ? m_path : m_copy; }
+    const std::string& copyPath() const { return m_copy; }
+    // Where its copy goes: one per torrent path, under the file's own name, beside its output file.
+    static std::string keptCopyPath(const std::string& torrentPath);
+    // Keeps a copy of the .torrent now (once); one that cannot be made is
+    // logged, and the client runs from the file it came from.
+    void keepCopy();
+    // The copy known from the stored list (kept only if it is still there).
+    void restoreCopy(const std::string& copy);
     const std::string& name() const { return m_name; }
     const TransferOptions& options() const { return m_options; }
 
@@ -95,12 +108,25 @@ public:
     std::optional<long long> ownDownloadLimit, ownUploadLimit;
     // The files chosen in its details (numbers from 1); nothing: as the client has them.
     std::optional<std::set<int>> chosenFiles;
+    // Chooses them: sent to its client at once where it can be, kept (and
+    // stored) for its next start. A file fetched again undoes a completion.
+    void chooseFiles(std::set<int> files);
+    // Its seeding goal, set in its details: hours after completion, or an
+    // upload ratio; sent to its client whenever it (re)connects.
+    std::optional<int> seedHours;
+    std::optional<double> seedRatio;
+    // Sends its own choices (files, limits, seeding goal) to a connected client.
+    void sendChoices();
     // What was last sent to its client, so that the same is not sent again.
     std::optional<long long> sentDownloadLimit, sentUploadLimit;
     // Asked for again while it has no client: the options set now apply.
     void setOptions(const TransferOptions& options) { m_options = options; }
 
     void stop();
+    // Stopped, and its client has not gone yet: it is quitting.
+    bool isQuitting();
+    // Resume asked while it was quitting: its owner starts it once the old client has gone.
+    bool restartWhenGone { false };
     void pause();
     // Only a held client; a transfer without one is started by its owner.
     // Refused while the disk it fills is still full.
@@ -152,9 +178,15 @@ private:
     void followOutput(bool fromLastLine);
     void noticeCompletion(std::string_view chunk);
     void noticeDiskFull(std::string_view chunk);
+    // Every chosen file is in though some were skipped: complete with that share.
+    void noticeChosenComplete();
+    size_t torrentFileCount();
+    size_t fileCount();
     void changed();
 
     std::string m_path;
+    std::string m_copy;
+    std::optional<size_t> m_fileCount;
     std::string m_name;
     TransferOptions m_options;
 

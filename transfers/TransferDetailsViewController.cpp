@@ -15,6 +15,9 @@ const kit::Color noteColor = kit::Color::rgba(0.25f, 0.27f, 0.31f);
 const kit::Color problemColor = kit::Color::rgba(0.75f, 0.1f, 0.1f);
 constexpr float rowHeight = 30;
 constexpr const char* appliedText = "Applied at once to the running transfer.";
+// Without a client to take them, choices wait for the next start.
+constexpr const char* keptText = "Kept: applied when the transfer starts again.";
+constexpr const char* nextStartText = "Applied from the next start: the client has no control channel.";
 
 std::string percentOf(long long part, long long whole)
 {
@@ -122,6 +125,13 @@ void TransferDetailsViewController::loadView()
     if (auto transfer = m_transfer.lock()) {
         downLimitTextField->setText(limitText(transfer->ownDownloadLimit));
         upLimitTextField->setText(limitText(transfer->ownUploadLimit));
+        if (transfer->seedHours)
+            seedTextField->setText(std::to_string(*transfer->seedHours));
+        else if (transfer->seedRatio) {
+            // By hand: the C library's number formatting follows the locale.
+            const long long hundredths = std::llround(*transfer->seedRatio * 100);
+            seedTextField->setText(std::to_string(hundredths / 100) + "." + (hundredths % 100 < 10 ? "0" : "") + std::to_string(hundredths % 100) + "x");
+        }
     }
     refresh();
 }
@@ -243,10 +253,20 @@ void TransferDetailsViewController::refresh()
     files.push_back("Files: tap one to fetch or skip it");
     peers.push_back("Peers");
     auto* channel = transfer->control();
+    // What the channel told stays, but once the client has gone it is only what was last known.
+    const bool live = channel && channel->isConnected() && transfer->hasClient();
+    if (!live) {
+        files.front() = channel && channel->detail() ? "Files, as last known: tap to choose" : "Files";
+        peers.front() = "Peers";
+    }
     // What the client itself says its limits are: the proof that a limit took.
     if (!m_problemShown) {
         noteLabel->setTextColor(noteColor);
-        if (channel && channel->status())
+        if (!transfer->hasClient())
+            noteLabel->setText(keptText);
+        else if (!channel || !channel->isConnected())
+            noteLabel->setText(nextStartText);
+        else if (channel->status())
             noteLabel->setText("Applied at once. Limits: " + (channel->status()->downLimit ? TransferProgress::sizeText(channel->status()->downLimit) + "/s" : std::string("none"))
                 + " down, " + (channel->status()->upLimit ? TransferProgress::sizeText(channel->status()->upLimit) + "/s" : std::string("none")) + " up");
         else
@@ -254,13 +274,17 @@ void TransferDetailsViewController::refresh()
     }
     if (channel && channel->status()) {
         const auto& s = *channel->status();
+        if (!live)
+            swarm.push_back("Last known, while its client ran:");
         swarm.push_back("Seeders: " + std::to_string(s.seeders) + " connected, " + std::to_string(s.trackerSeeders) + " known to the tracker");
         swarm.push_back("Leechers: " + std::to_string(s.leechers) + " connected, " + std::to_string(s.trackerLeechers) + " known to the tracker");
         swarm.push_back("Pieces: " + std::to_string(s.piecesHave) + " of " + std::to_string(s.piecesTotal) + "; the swarm has "
             + percentOf(s.piecesAvailable, s.piecesTotal) + " of the torrent");
         swarm.push_back("This session: " + TransferProgress::sizeText(s.downTotal) + " down, " + TransferProgress::sizeText(s.upTotal) + " up");
     } else {
-        swarm.push_back(channel ? "Swarm: waiting for the client's first report" : "Swarm: not known (the client has no control channel)");
+        swarm.push_back(!transfer->hasClient() ? "Swarm: not known (the transfer has no client)"
+                : channel                     ? "Swarm: waiting for the client's first report"
+                                              : "Swarm: not known (the client has no control channel)");
     }
     const auto& infos = channel ? channel->infos() : std::vector<std::string> {};
     swarm.push_back("Tracker: " + (infos.empty() ? std::string("no word from it") : infos.back()));
@@ -269,7 +293,11 @@ void TransferDetailsViewController::refresh()
     m_fileRows = channel && channel->detail() ? channel->detail()->files.size() : 0;
     if (!channel || !channel->detail())
         files.push_back("Not known yet");
-    if (channel && !channel->peers().empty()) {
+    if (!live && transfer->hasClient()) {
+        peers.push_back("Not known");
+    } else if (!live) {
+        peers.push_back("None: the transfer has no client");
+    } else if (!channel->peers().empty()) {
         for (auto& p : channel->peers())
             peers.push_back(p.address + ": \u2193 " + TransferProgress::rateText(p.downRate / 1024) + " \u2191 "
                 + TransferProgress::rateText(p.upRate / 1024) + ", " + p.relationText());
@@ -300,8 +328,9 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
     auto transfer = m_transfer.lock();
     if (!transfer || indexPath.section != FilesSection || indexPath.row == 0)
         return;
+    // Chosen without a client, the files are kept for its next start.
     auto* channel = transfer->control();
-    if (!channel || !channel->detail() || !channel->isConnected())
+    if (!channel || !channel->detail())
         return;
     const auto& all = channel->detail()->files;
     const size_t index = size_t(indexPath.row - 1);
@@ -326,8 +355,7 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
     } else {
         chosen.insert(number);
     }
-    transfer->chosenFiles = chosen;
-    channel->setFiles(std::vector<int>(chosen.begin(), chosen.end()));
+    transfer->chooseFiles(chosen);
     kit::log(transfer->name() + ": " + all[index].name + (chosen.count(number) ? " is fetched" : " is skipped"));
     m_problemShown = false;
     refresh();
@@ -356,18 +384,23 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
         auto goal = parseSeedGoal(field.text());
         if (!goal)
             return problem("Seeding goal not set: whole hours (72) or a ratio (1.5x)");
-        auto* channel = transfer->control();
-        if (!channel || !channel->isConnected())
-            return problem("Seeding goal not set: the client has no control channel now");
-        if (goal->hours >= 0)
-            channel->setSeedTime(goal->hours);
-        else
-            channel->setSeedRatio(goal->ratio);
+        // Kept with the transfer: its client hears it now if it can, and whenever it (re)connects.
+        transfer->seedHours = goal->hours >= 0 ? std::optional<int>(goal->hours) : std::nullopt;
+        transfer->seedRatio = goal->hours >= 0 ? std::nullopt : std::optional<double>(goal->ratio);
+        if (auto* channel = transfer->control(); channel && channel->isConnected()) {
+            if (goal->hours >= 0)
+                channel->setSeedTime(goal->hours);
+            else
+                channel->setSeedRatio(goal->ratio);
+        }
     }
     m_problemShown = false;
-    // The list sends limits on its next share; sooner is better for a person watching.
-    if (auto list = m_list.lock())
+    // The list sends limits on its next share; sooner is better for a person
+    // watching. Stored at once: a restart keeps them.
+    if (auto list = m_list.lock()) {
         list->balanceLimits();
+        list->store();
+    }
     refresh();
 }
 

@@ -58,6 +58,10 @@ Transfer* TransferList::find(const std::string& path) const
     for (auto& transfer : m_transfers)
         if (normalPath(transfer->path()) == wanted)
             return transfer.get();
+    // Its client runs from its own copy and names that.
+    for (auto& transfer : m_transfers)
+        if (!transfer->copyPath().empty() && normalPath(transfer->copyPath()) == wanted)
+            return transfer.get();
     return nullptr;
 }
 
@@ -284,6 +288,8 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
     }
     if (runningCount() >= size_t(limit())) {
         auto transfer = add(path, name, options);
+        // The torrent as it is now is the one it will run.
+        transfer->keepCopy();
         transfer->setQueued(true);
         m_front = transfer;
         ensureTicking();
@@ -331,6 +337,12 @@ kit::ErrorOr<void> TransferList::resumeFront()
     finishRestore();
     if (!m_front)
         return {};
+    if (m_front->isQuitting()) {
+        // Stopped a moment ago and still going: it starts again once it has gone.
+        m_front->restartWhenGone = true;
+        tell();
+        return {};
+    }
     if (m_front->hasClient())
         return m_front->resume();
     if (m_front->isQueued())
@@ -360,6 +372,10 @@ kit::ErrorOr<void> TransferList::remove(Transfer& transfer)
         m_front = m_transfers.empty() ? nullptr : m_transfers.front();
     std::error_code ignored;
     std::filesystem::remove(Transfer::outputPath(transfer.path()), ignored);
+    if (!transfer.copyPath().empty()) {
+        std::filesystem::remove(transfer.copyPath(), ignored);
+        std::filesystem::remove(std::filesystem::path(transfer.copyPath()).parent_path(), ignored);
+    }
     kit::log(transfer.name() + " is removed from the list of transfers; its files stay");
     store();
     tell();
@@ -380,8 +396,18 @@ void TransferList::transferStateChanged(Transfer&)
     tell();
 }
 
-void TransferList::transferEnded(Transfer&)
+void TransferList::transferEnded(Transfer& transfer)
 {
+    if (!m_ending && std::exchange(transfer.restartWhenGone, false)) {
+        // Resume was asked while it quit: now that it has gone it starts, through the limit.
+        if (runningCount() >= size_t(limit()))
+            transfer.setQueued(true);
+        else {
+            transfer.setControlAccess(m_controlAccess);
+            if (auto started = transfer.start(); !started)
+                kit::log(transfer.name() + ": " + started.error().message);
+        }
+    }
     if (!m_ending)
         startQueued();
     store();
@@ -457,7 +483,13 @@ void TransferList::endAll()
     // The person ended the application, and its transfers with it: the next
     // start lists them stopped.
     auto records = storedRecords();
-    for (auto& record : records) {
+    for (size_t i = 0, t = 0; i < records.size(); ++i, ++t) {
+        while (m_transfers[t]->isElsewhere())
+            ++t;
+        auto& record = records[i];
+        // One that was seeding is complete, whatever its client was doing at the end.
+        if (m_transfers[t]->progress().isComplete())
+            record.state = StoredState::Complete;
         if (record.state != StoredState::Complete)
             record.state = StoredState::Stopped;
         record.pid.reset();
@@ -469,9 +501,16 @@ std::vector<TransferStore::Record> TransferList::storedRecords() const
 {
     std::vector<TransferStore::Record> records;
     for (auto& transfer : m_transfers)
-        if (!transfer->isElsewhere())
-            records.push_back({ transfer->path(), transfer->name(), transfer->storedState(), transfer->clientPid(), transfer->options(),
-            transfer->lastPieces(), transfer->completionTold() });
+        if (!transfer->isElsewhere()) {
+            auto& r = records.emplace_back(transfer->path(), transfer->name(), transfer->storedState(), transfer->clientPid(),
+                transfer->options(), transfer->lastPieces(), transfer->completionTold());
+            r.chosenFiles = transfer->chosenFiles;
+            r.ownDownloadLimit = transfer->ownDownloadLimit;
+            r.ownUploadLimit = transfer->ownUploadLimit;
+            r.seedHours = transfer->seedHours;
+            r.seedRatio = transfer->seedRatio;
+            r.copy = transfer->copyPath();
+        }
     return records;
 }
 
@@ -511,8 +550,17 @@ void TransferList::restore()
             continue; // never twice
         auto transfer = add(record.path, record.name, record.options);
         transfer->restoreProgress(record.pieces, record.completionTold);
+        // The choices made in its details hold again, and reach its client when it connects.
+        transfer->chosenFiles = record.chosenFiles;
+        transfer->ownDownloadLimit = record.ownDownloadLimit;
+        transfer->ownUploadLimit = record.ownUploadLimit;
+        transfer->seedHours = record.seedHours;
+        transfer->seedRatio = record.seedRatio;
+        transfer->restoreCopy(record.copy);
         const bool wasGoing = record.state == StoredState::Running || record.state == StoredState::Queued || record.state == StoredState::Paused;
-        if (wasGoing && record.pid && isClientOn(*record.pid, record.path)) {
+        // A client of this form runs from the copy; one of an older list from the file itself.
+        const auto& ran = record.copy.empty() ? record.path : record.copy;
+        if (wasGoing && record.pid && isClientOn(*record.pid, ran)) {
             kit::log(record.name + ": the client left running (process " + std::to_string(*record.pid) + ") is taken over");
             transfer->adopt(*record.pid, record.state == StoredState::Paused);
             continue;

@@ -7,8 +7,9 @@
 // again if it has no client).
 //
 // The list is stored atomically beside the settings on every change: path,
-// name, limits, state (running, paused, queued, stopped, complete) and the
-// client's process id. On the next start (restore()) running and queued ones
+// name, limits, state (running, paused, queued, stopped, complete), the
+// client's process id, the choices made in its details and where its copy of
+// the torrent is. On the next start (restore()) running and queued ones
 // start again, unless the recorded client still runs on that torrent (left by
 // a crashed run), which is then adopted instead of doubled; paused ones come
 // back paused. A list that cannot be read starts empty, with a log line, and

@@ -98,10 +98,10 @@ TransferState TransferProgress::state() const
         return m_base;
     if (m_lastHeard && m_now - *m_lastHeard >= silence)
         return TransferState::NotResponding;
+    if (isComplete())
+        return TransferState::Seeding;
     if (!m_latest)
         return TransferState::Connecting;
-    if (m_latest->complete())
-        return TransferState::Seeding;
     const bool peers = m_latest->seeders + m_latest->leechers > 0;
     if (peers && m_lastPieceAt && m_now - *m_lastPieceAt >= stall && m_latest->downRateKB == 0)
         return TransferState::Stalled;
@@ -157,7 +157,7 @@ std::string TransferProgress::stateText() const
             return *m_failure;
         if (m_exitStatus && *m_exitStatus != 0)
             return "Ended (exit status " + std::to_string(*m_exitStatus) + ")";
-        return m_completed || (m_latest && m_latest->complete()) ? "Ended (complete)" : "Ended";
+        return m_completed || isComplete() ? "Ended (complete)" : "Ended";
     }
     return "";
 }
@@ -168,7 +168,7 @@ std::optional<std::string> TransferProgress::headlineText() const
     case TransferState::Seeding:
         return std::string("Complete, sharing ...");
     case TransferState::Ended:
-        if (m_completed || (m_latest && m_latest->complete()))
+        if (m_completed || isComplete())
             return std::string("Complete");
         if (m_failure || (m_exitStatus && *m_exitStatus != 0))
             return std::string("Transfer failed");
@@ -188,14 +188,17 @@ std::string TransferProgress::percentText() const
 
 std::string TransferProgress::ratesText() const
 {
-    // A held or ended client moves nothing, whatever its last line said.
-    if (!m_latest || m_base != TransferState::Connecting)
+    // A held or ended client moves nothing, whatever its last line said; one
+    // that does not answer has no rate either, only a last one.
+    if (!m_latest || m_base != TransferState::Connecting || state() == TransferState::NotResponding)
         return "";
     return "\u2193 " + rateText(m_latest->downRateKB) + "   \u2191 " + rateText(m_latest->upRateKB);
 }
 
 std::string TransferProgress::timeLeftText() const
 {
+    if (m_partial)
+        return "Complete (" + *m_partial + ")";
     if (m_latest && m_latest->complete())
         return "Complete";
     // Nothing is left to wait for once the client has gone or is going.

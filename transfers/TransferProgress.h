@@ -49,6 +49,22 @@ public:
     void restoreLatest(long long piecesHave, long long piecesTotal);
     // The client said in its output that the download is complete.
     void clientSaidComplete() { m_completed = true; }
+    // Every file chosen is in, some having been skipped: complete (and
+    // seeding) with the share it has, "3 of 4 files".
+    void completeWithSkipped(std::string share)
+    {
+        m_partial = std::move(share);
+        m_completed = true;
+    }
+    // A skipped file is fetched again: not complete until the client says so.
+    void moreChosen()
+    {
+        m_partial.reset();
+        m_completed = false;
+    }
+    const std::optional<std::string>& completeShare() const { return m_partial; }
+    // Every piece, or every chosen file, is in.
+    bool isComplete() const { return m_partial || (m_latest && m_latest->complete()); }
     // The client said why it cannot go on, in words (ClientFailure); an
     // ended transfer's state then says that.
     void failed(std::string words) { m_failure = std::move(words); }
@@ -104,5 +120,6 @@ private:
     std::optional<std::string> m_failure;
     bool m_sawIncomplete { false };
     bool m_completed { false };
+    std::optional<std::string> m_partial;
     bool m_completionTaken { false };
 };

@@ -5,6 +5,8 @@
 #include "kit/core/Log.h"
 
 #include <charconv>
+#include <cmath>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -80,6 +82,54 @@ std::vector<std::string_view> fields(std::string_view line)
     return out;
 }
 
+bool decodeChoices(const std::vector<std::string_view>& f, TransferStore::Record& r)
+{
+    if (!f[9].empty()) {
+        std::set<int> files;
+        std::string_view rest = f[9];
+        while (true) {
+            auto comma = rest.find(',');
+            auto n = wholeNumber(rest.substr(0, comma));
+            if (!n || *n < 1 || *n > ControlClient::maxFileNumber)
+                return false;
+            files.insert(int(*n));
+            if (comma == std::string_view::npos)
+                break;
+            rest.remove_prefix(comma + 1);
+        }
+        r.chosenFiles = std::move(files);
+    }
+    for (auto [field, out] : { std::pair { f[10], &r.ownDownloadLimit }, std::pair { f[11], &r.ownUploadLimit } }) {
+        if (field.empty())
+            continue;
+        auto value = wholeNumber(field);
+        if (!value || *value < 1 || *value > ControlClient::maxRate)
+            return false;
+        *out = value;
+    }
+    if (!f[12].empty()) {
+        std::string_view goal = f[12];
+        if (goal.back() == 'x') {
+            goal.remove_suffix(1);
+            double ratio = 0;
+            auto [end, error] = std::from_chars(goal.data(), goal.data() + goal.size(), ratio);
+            if (goal.empty() || error != std::errc() || end != goal.data() + goal.size() || !(ratio > 0) || ratio > ControlClient::maxSeedRatio)
+                return false;
+            r.seedRatio = ratio;
+        } else {
+            auto hours = wholeNumber(goal);
+            if (!hours || *hours < 0 || *hours > ControlClient::maxSeedHours)
+                return false;
+            r.seedHours = int(*hours);
+        }
+    }
+    auto copy = unescaped(f[13]);
+    if (!copy)
+        return false;
+    r.copy = *copy;
+    return true;
+}
+
 } // namespace
 
 std::string TransferStore::path()
@@ -119,8 +169,10 @@ void TransferStore::write(const std::vector<Record>& records)
 std::string TransferStore::encode(const std::vector<Record>& records)
 {
     // One line a transfer: state, pid, download and upload limit, stop when
-    // complete, path, name, pieces had/in all, completion told; tabs
-    // between, escapes within.
+    // complete, path, name, pieces had/in all, completion told, files
+    // chosen ("1,3,4"), its own download and upload limit, its seeding goal
+    // ("72" hours or "1.50x"), its copy of the torrent; tabs between,
+    // escapes within.
     std::ostringstream out;
     out << fileHeader << '\n';
     for (auto& r : records) {
@@ -129,7 +181,24 @@ std::string TransferStore::encode(const std::vector<Record>& records)
             << (r.options.uploadLimit ? std::to_string(*r.options.uploadLimit) : "") << '\t'
             << (r.options.stopWhenComplete ? "Yes" : "No") << '\t' << escaped(r.path) << '\t' << escaped(r.name) << '\t'
             << (r.pieces ? std::to_string(r.pieces->first) + "/" + std::to_string(r.pieces->second) : "") << '\t'
-            << (r.completionTold ? "Yes" : "No") << '\n';
+            << (r.completionTold ? "Yes" : "No") << '\t';
+        if (r.chosenFiles) {
+            bool first = true;
+            for (int n : *r.chosenFiles) {
+                out << (first ? "" : ",") << n;
+                first = false;
+            }
+        }
+        out << '\t' << (r.ownDownloadLimit ? std::to_string(*r.ownDownloadLimit) : "") << '\t'
+            << (r.ownUploadLimit ? std::to_string(*r.ownUploadLimit) : "") << '\t';
+        if (r.seedHours)
+            out << *r.seedHours;
+        else if (r.seedRatio) {
+            // By hand: the C library's formatting follows the locale.
+            const long long hundredths = std::llround(*r.seedRatio * 100);
+            out << hundredths / 100 << '.' << (hundredths % 100 < 10 ? "0" : "") << hundredths % 100 << 'x';
+        }
+        out << '\t' << escaped(r.copy) << '\n';
     }
     return out.str();
 }
@@ -138,9 +207,10 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
 {
     // A list written whole ends with a line break; anything torn or foreign is no list.
     const bool first = text.rfind(std::string(firstHeader) + "\n", 0) == 0;
-    if ((!first && text.rfind(std::string(fileHeader) + "\n", 0) != 0) || text.back() != '\n')
+    const bool second = text.rfind(std::string(secondHeader) + "\n", 0) == 0;
+    if ((!first && !second && text.rfind(std::string(fileHeader) + "\n", 0) != 0) || text.back() != '\n')
         return std::nullopt;
-    const size_t fieldCount = first ? 7 : 9;
+    const size_t fieldCount = first ? 7 : second ? 9 : 14;
     std::vector<Record> records;
     std::string_view rest(text);
     rest.remove_prefix(std::string_view(fileHeader).size() + 1);
@@ -188,6 +258,8 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
                 return std::nullopt;
             r.completionTold = f[8] == "Yes";
         }
+        if (fieldCount == 14 && !decodeChoices(f, r))
+            return std::nullopt;
         records.push_back(std::move(r));
     }
     return records;

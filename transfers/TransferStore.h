@@ -8,10 +8,11 @@
 // person was told that it completed.
 //
 // A list that cannot be read is kept aside (".corrupt") and the list starts
-// empty, with a log line. Lists written by the first format are read too.
+// empty, with a log line. Lists written by the earlier formats are read too.
 #include "transfers/Transfer.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -20,10 +21,23 @@
 class TransferStore {
 public:
     static constexpr const char* fileName = "transfers.list";
-    static constexpr const char* fileHeader = "quorvane-transfers 2";
+    static constexpr const char* fileHeader = "quorvane-transfers 3";
+    static constexpr const char* secondHeader = "quorvane-transfers 2";
     static constexpr const char* firstHeader = "quorvane-transfers 1";
 
     struct Record {
+        // Made from what every form of the list holds; the choices are set after.
+        Record(std::string path = {}, std::string name = {}, StoredState state = StoredState::Stopped, std::optional<pid_t> pid = {},
+            TransferOptions options = {}, std::optional<std::pair<long long, long long>> pieces = {}, bool completionTold = false)
+            : path(std::move(path))
+            , name(std::move(name))
+            , state(state)
+            , pid(pid)
+            , options(std::move(options))
+            , pieces(pieces)
+            , completionTold(completionTold)
+        {
+        }
         std::string path;
         std::string name;
         StoredState state { StoredState::Stopped };
@@ -31,6 +45,13 @@ public:
         TransferOptions options;
         std::optional<std::pair<long long, long long>> pieces; // had, in all
         bool completionTold { false };
+        // Chosen in its details: the files fetched, its own limits (bytes/s),
+        // its seeding goal; and the copy of the .torrent its client runs from.
+        std::optional<std::set<int>> chosenFiles;
+        std::optional<long long> ownDownloadLimit, ownUploadLimit;
+        std::optional<int> seedHours;
+        std::optional<double> seedRatio;
+        std::string copy;
     };
 
     // Beside the settings.

@@ -66,6 +66,23 @@ def client_arguments(path):
     return args[2:]
 
 
+def kept_copy(root, torrent):
+    """Where the application keeps its copy of a .torrent, which the client runs from."""
+    normal = os.path.normpath(torrent)
+    h = 1469598103934665603
+    for byte in normal.encode():
+        h = ((h ^ byte) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    stem = re.sub(r"[^A-Za-z0-9._-]", "_", os.path.splitext(os.path.basename(normal))[0][:40])
+    return os.path.join(root, "var/mobile/Library/Quorvane/state/transfers", f"{stem}-{h:016x}", os.path.basename(normal))
+
+
+def client_pattern(torrent):
+    """A pgrep pattern for a client on a torrent in a device's downloads folder:
+    run from the file itself or from that device's copy of it."""
+    root = torrent[:torrent.index("/" + DOWNLOADS)]
+    return f"ctorrent.* ({torrent}|{kept_copy(root, torrent)})$"
+
+
 def transfer_tab_dumps(out):
     """The transfer tab's part of each dump in a script's output, in order."""
     dumps = []
@@ -156,7 +173,7 @@ quit
         # Stop ended the client: no transfer client is left on this torrent.
         end = time.time() + 15
         while time.time() < end:
-            left = subprocess.run(["pgrep", "-f", "ctorrent " + self.torrent], capture_output=True, text=True).stdout.split()
+            left = subprocess.run(["pgrep", "-f", client_pattern(self.torrent)], capture_output=True, text=True).stdout.split()
             if not left:
                 break
             time.sleep(0.1)

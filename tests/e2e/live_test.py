@@ -13,13 +13,13 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
+from headless_test import client_pattern, HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
 
 STATE = "var/mobile/Library/Quorvane/state/transfers"
 
 
 def clients_on(torrent):
-    return [int(p) for p in subprocess.run(["pgrep", "-f", "ctorrent.* " + torrent], capture_output=True, text=True).stdout.split()]
+    return [int(p) for p in subprocess.run(["pgrep", "-f", client_pattern(torrent)], capture_output=True, text=True).stdout.split()]
 
 
 class KilledShellTest(unittest.TestCase):
@@ -220,6 +220,11 @@ class ChannelTest(unittest.TestCase):
             time.sleep(0.5)
         self.assertTrue(same("a.bin") and same("b.bin"), "the files chosen arrive whole")
         self.assertFalse(same("c.bin"), "the file switched off is not fetched")
+        # With the chosen files in it is complete and seeds, with the share it has; never stalled.
+        out = run("until 60 Complete (2 of 3 files)\nwait 2\ndump\n", "complete-seen")
+        dump = transfer_tab_dumps(out)[-1]
+        self.assertIn("Seeding (complete)", dump)
+        self.assertNotIn("Stalled", dump)
         shell.stdin.write("quit\n")
         shell.stdin.close()
         self.assertEqual(shell.wait(60), 0)

@@ -14,7 +14,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import hand_over, DOWNLOADS, Device, pid_alive, run_script, wait_gone  # noqa: E402
+from headless_test import hand_over, kept_copy, DOWNLOADS, Device, pid_alive, run_script, wait_gone  # noqa: E402
 
 LIST = "var/mobile/Library/Preferences/transfers.list"
 HEADER = "quorvane-transfers 1\n"
@@ -107,7 +107,7 @@ class SeveralTransfersTest(unittest.TestCase):
         for pid, _ in self.d.starts():
             self.assertTrue(wait_gone(int(pid), 10))
         stored = self.d.read_list().splitlines()
-        self.assertEqual(stored[0], "quorvane-transfers 2", "written in the second format, which also keeps how far each got")
+        self.assertEqual(stored[0], "quorvane-transfers 3", "written in the third format, which also keeps each one's choices and copy")
         self.assertEqual([line.split("\t")[0] for line in stored[1:]], ["stopped"] * 3)
 
     def test_a_restart_resumes_the_running_keeps_the_paused_and_lists_the_stopped(self):
@@ -129,7 +129,7 @@ class SeveralTransfersTest(unittest.TestCase):
         self.assertEqual([os.path.basename(t) for _, t in starts], ["a.torrent", "b.torrent"],
                          "the running one started again, the paused one only on Resume, the stopped one not")
         with open(self.d.device.path("starts")) as f:
-            self.assertIn(b, f.read())
+            self.assertIn(kept_copy(self.d.root, b), f.read(), "run from its own copy, made at its first start")
         stored = self.d.read_list()
         self.assertIn(f"stopped\t\t\t\tNo\t{a}\ta.torrent\t", stored)
         self.assertIn(f"stopped\t\t100\t\tNo\t{b}\tb.torrent\t", stored, "its own limit kept")

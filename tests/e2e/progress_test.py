@@ -13,7 +13,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import hand_over, DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script, client_arguments  # noqa: E402
+from headless_test import client_pattern, kept_copy, hand_over, DOWNLOADS, transfer_tab_dumps, Device, pid_alive, run_script, client_arguments  # noqa: E402
 
 RECORDED = os.path.join(HERE, "..", "transfers", "data", "download-pause-seed.out")
 
@@ -35,7 +35,7 @@ time.sleep(600)
 
 
 def clients_on(torrent):
-    return subprocess.run(["pgrep", "-f", "ctorrent.* " + torrent], capture_output=True, text=True).stdout.split()
+    return subprocess.run(["pgrep", "-f", client_pattern(torrent)], capture_output=True, text=True).stdout.split()
 
 
 class RecordedOutputTest(unittest.TestCase):
@@ -151,7 +151,7 @@ quit
         self.assertIn('"100 %"', after)
         self.assertIn('"Complete"', after)
         self.assertEqual(result.stdout.count("notification Download complete: " + self.name), 1, result.stdout)
-        self.assertEqual(client_arguments(self.device.path("args")), [self.torrent])
+        self.assertEqual(client_arguments(self.device.path("args")), [kept_copy(self.device.root, self.torrent)])
         with open(self.device.path("swarm/seed/quorvane-sample.bin"), "rb") as a, \
                 open(self.device.path(DOWNLOADS, "quorvane-sample.bin"), "rb") as b:
             self.assertEqual(a.read(), b.read())
@@ -175,7 +175,7 @@ quit
         self.assertIn("The limits apply at once", result.stdout)
         self.assertIn("UploadLimit = 50", result.stdout)  # typed into the front field
         self.assertIn("StopWhenComplete = Yes", result.stdout)
-        self.assertEqual(client_arguments(self.device.path("args")), ["-D", "2000", "-U", "50", "-e", "0", self.torrent])
+        self.assertEqual(client_arguments(self.device.path("args")), ["-D", "2000", "-U", "50", "-e", "0", kept_copy(self.device.root, self.torrent)])
         after = transfer_tab_dumps(result.stdout)[-1]
         self.assertIn('"Ended (complete)"', after)
         self.assertIn('"100 %"', after)

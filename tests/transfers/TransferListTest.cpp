@@ -10,6 +10,7 @@
 #include "kit/core/UserDefaults.h"
 #include "kit/testing/TestEnvironment.h"
 #include "transfers/ControlDevice.h"
+#include "transfers/TransferDetailsViewController.h"
 #include "transfers/TransferList.h"
 
 #include <filesystem>
@@ -46,6 +47,48 @@ protected:
             if (line.find(part) != std::string::npos)
                 return true;
         return false;
+    }
+
+    // A client that speaks the control channel as the real one does: it
+    // connects with the password from its standard input, answers SENDSTATUS
+    // and SENDDETAIL for four files of 16 pieces, quits on CTQUIT after a
+    // moment, and once told to fetch files 1-3 has them and says so on its
+    // output. Each start notes its arguments.
+    void channelClient()
+    {
+        writeFile(layout.ctorrentPath(),
+            "#!/bin/bash\necho \"$$ $*\" >> \"" + root / "starts" + "\"\n"
+            "addr=${2%:}; read -r pw\nexec 3<>/dev/tcp/127.0.0.1/${addr##*:}\n"
+            "printf 'PROTOCOL 0003\\nAUTH %s\\n\\nCTORRENT -QV0001-%s %s %s %s\\n' \"$pw\" $$ $(date +%s) $(date +%s) \"${@: -1}\" >&3\n"
+            "have=1; since=0\ntrap 'exit 0' TERM\n"
+            "while read -r line <&3; do case \"$line\" in\n"
+            "  CTQUIT*) sleep 0.3; exit 0;;\n"
+            "  'CTCONFIG file_list 1-3') have=48; since=1; echo 'Download complete.';;\n"
+            "  SENDSTATUS*) printf 'CTSTATUS 1:0/0:1/0 %s/64/64 0,0 0,0 0,0 0\\n' $have >&3;;\n"
+            "  SENDDETAIL*) { echo \"CTDETAIL 4194304 65536 1 $since\"; echo CTFILESTART\n"
+            "    for n in 1 2 3 4; do h=$(( n < 4 && have > 1 ? 16 : 0 )); echo \"CTFILE $n 0 0 16 $h 16 1048576 $n.bin\"; done\n"
+            "    echo CTFILESDONE; } >&3;;\n"
+            "esac; done\n",
+            true);
+    }
+
+    // The arguments of the client's `count`th start, once it has noted them.
+    std::string lastStart(size_t count)
+    {
+        EXPECT_TRUE(loop.runUntil([&] { return starts() >= count; }, 10));
+        auto text = readFile(root / "starts");
+        text.pop_back();
+        return text.substr(text.rfind('\n') + 1);
+    }
+
+    // Ticks until `done` holds, giving the clients a moment each second.
+    bool tickUntil(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 30 && !done(); ++i) {
+            loop.advance(1.0);
+            loop.runUntil(done, 0.3);
+        }
+        return done();
     }
 
     size_t starts()
@@ -276,6 +319,106 @@ TEST_F(TransferListTest, AClientLeftRunningIsAdoptedAndStopEndsIt)
     loop.advance(1.0);
     EXPECT_FALSE(adopted.hasClient());
     EXPECT_EQ(adopted.stateText(), "Stopped");
+}
+
+TEST_F(TransferListTest, ResumeWhileAStoppedClientQuitsStartsTheNextOneOnceItHasGoneAndNoEarlierStopEndsIt)
+{
+    channelClient();
+    auto list = std::make_shared<TransferList>();
+    ASSERT_EQ(list->ask("/d/r.torrent", "r", {}).asked, TransferList::Asked::Started);
+    auto& t = *list->transfers()[0];
+    ASSERT_TRUE(loop.runUntil([&] { return t.control() && t.control()->isConnected(); }, 10));
+    auto first = t.child();
+    const auto firstKey = t.control()->key();
+
+    // Resume a moment after Stop, while the client still quits.
+    list->stopFront();
+    ASSERT_TRUE(t.isQuitting());
+    EXPECT_TRUE(list->resumeFront());
+    ASSERT_TRUE(loop.runUntil([&] { return !first->isRunning() && starts() == 2; }, 10)) << "taken, and started once the old one went";
+    auto second = t.child();
+    ASSERT_NE(second, first);
+    EXPECT_TRUE(t.isRunning());
+    ASSERT_TRUE(loop.runUntil([&] { return t.control() && t.control()->isConnected() && t.control()->key() != firstKey; }, 10));
+
+    // Past the time the stop gave the first client, and the signal's grace after it.
+    loop.advance(Transfer::quitGraceSeconds + 1);
+    loop.advance(Transfer::stopGraceSeconds + 1);
+    EXPECT_FALSE(loop.runUntil([&] { return !second->isRunning(); }, 2)) << "the fallback of the first stop never reaches the second client";
+    EXPECT_EQ(t.stateText().find("Ended"), std::string::npos) << t.stateText();
+}
+
+TEST_F(TransferListTest, WithFilesSkippedATransferIsCompleteOnceTheChosenAreInAndItsChoicesAndTorrentOutliveARestart)
+{
+    channelClient();
+    // A torrent of four files, which the transfer keeps a copy of.
+    const std::string four = "d4:infod5:filesl" + std::string("d6:lengthi1e4:pathl5:a.bineed6:lengthi1e4:pathl5:b.binee")
+        + "d6:lengthi1e4:pathl5:c.bineed6:lengthi1e4:pathl5:d.bineee4:name3:Topee";
+    const std::string torrent = root / "page.torrent";
+    writeFile(torrent, four);
+    auto list = std::make_shared<TransferList>();
+    ASSERT_EQ(list->ask(torrent, "page", {}).asked, TransferList::Asked::Started);
+    auto& t = *list->transfers()[0];
+    const auto copy = Transfer::keptCopyPath(torrent);
+    EXPECT_EQ(t.runPath(), copy);
+    EXPECT_EQ(lastStart(1).substr(lastStart(1).rfind(' ') + 1), copy) << "its client runs from the copy";
+    ASSERT_TRUE(loop.runUntil([&] { return t.control() && t.control()->isConnected(); }, 10));
+    EXPECT_EQ(list->transfers().size(), 1u) << "its client, naming the copy, is known as itself";
+
+    // As its details set them: a limit, a seeding goal, the fourth file skipped.
+    t.ownDownloadLimit = 50 * 1024;
+    t.seedHours = 5;
+    t.chooseFiles({ 1, 2, 3 });
+    ASSERT_TRUE(tickUntil([&] { return t.progress().completeShare() && t.progress().percentText() == "75 %"; })) << t.stateText();
+    EXPECT_EQ(t.progress().timeLeftText(), "Complete (3 of 4 files)");
+    EXPECT_EQ(t.stateText(), "Seeding (complete)");
+    EXPECT_EQ(t.progress().percentText(), "75 %") << "the share it has";
+    // Half a minute and more with no new piece, the client answering each second.
+    for (int i = 0; i < int(TransferProgress::stall) + 5; ++i) {
+        loop.advance(1.0);
+        const double asked = loop.now();
+        ASSERT_TRUE(loop.runUntil([&] { return t.control()->lastHeard() >= asked; }, 10));
+    }
+    EXPECT_EQ(t.stateText(), "Seeding (complete)") << "never stalled for the files it skipped";
+
+    // The Browse tab keeps another page.torrent; the person ends the application while it seeds.
+    writeFile(torrent, "d4:infod6:lengthi1e4:name5:otheree");
+    list->endAll();
+    ASSERT_TRUE(loop.runUntil([&] { return !t.hasClient(); }, 10));
+    auto stored = TransferStore::decode(readFile(TransferStore::path()));
+    ASSERT_TRUE(stored && stored->size() == 1u);
+    EXPECT_EQ((*stored)[0].state, StoredState::Complete) << "seeding at the end is complete, not stopped";
+    EXPECT_EQ((*stored)[0].chosenFiles, (std::set<int> { 1, 2, 3 }));
+
+    // Its details now show what was last known as such, and keep choices for the next start.
+    auto details = std::make_shared<TransferDetailsViewController>(list, list->transfers()[0]);
+    details->view();
+    EXPECT_EQ(details->noteLabel->text().find("Applied at once"), std::string::npos) << details->noteLabel->text();
+    EXPECT_EQ(details->rowTexts(TransferDetailsViewController::FilesSection)[0].find("Files, as last known"), 0u);
+    EXPECT_EQ(details->rowTexts(TransferDetailsViewController::PeersSection)[1], "None: the transfer has no client");
+    EXPECT_EQ(details->summaryLabel->text().find("\u2193"), std::string::npos) << "no rate without a client";
+
+    // The next start: complete with its share, its choices back, and its own torrent still.
+    details.reset();
+    list.reset();
+    auto again = std::make_shared<TransferList>();
+    again->restore();
+    ASSERT_EQ(again->transfers().size(), 1u);
+    auto& back = *again->transfers()[0];
+    EXPECT_EQ(back.stateText(), "Complete");
+    EXPECT_EQ(back.progress().timeLeftText(), "Complete (3 of 4 files)");
+    EXPECT_EQ(back.ownDownloadLimit, 50 * 1024);
+    EXPECT_EQ(back.seedHours, 5);
+    ASSERT_TRUE(again->resumeFront());
+    EXPECT_EQ(lastStart(2).substr(lastStart(2).find(' ') + 1), "-S 127.0.0.1:" + std::to_string(ControlDevice::storedPort()) + ": -D 50 -n 1-3 -e 5 " + copy);
+    EXPECT_EQ(readFile(copy), four) << "the torrent it was started with, whatever became of page.torrent";
+    again->endAll();
+
+    // A list of the earlier form still reads, with nothing chosen.
+    auto older = TransferStore::decode("quorvane-transfers 2\nstopped\t\t\t\tNo\t/a\ta\t3/8\tYes\n");
+    ASSERT_TRUE(older && older->size() == 1u);
+    EXPECT_FALSE((*older)[0].chosenFiles);
+    EXPECT_EQ((*older)[0].copy, "");
 }
 
 } // namespace

@@ -91,6 +91,7 @@ TEST(TransferProgressTest, AStuckClientSaysWhatIsHappening)
     EXPECT_EQ(p.stateText(), "Downloading");
     p.tick(std::nullopt, 62);
     EXPECT_EQ(p.stateText(), "Not responding");
+    EXPECT_EQ(p.ratesText(), "") << "its last rate is no rate";
     // One the person paused is paused, however quiet.
     p.paused();
     p.tick(std::nullopt, 200);
