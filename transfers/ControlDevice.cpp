@@ -17,6 +17,12 @@ kit::ErrorOr<std::string> ControlDevice::password()
     return kit::privateSecret(secretFile(), passwordLength, shortestPassword, passwordLength);
 }
 
+void ControlDevice::renewPassword()
+{
+    std::error_code ignored;
+    std::filesystem::remove(secretFile(), ignored);
+}
+
 uint16_t ControlDevice::storedPort()
 {
     auto stored = kit::UserDefaults::standard().stringForKey(portKey);

@@ -17,6 +17,8 @@ struct ControlDevice {
     static constexpr size_t shortestPassword = 8;
 
     static kit::ErrorOr<std::string> password();
+    // Forgets the password (it may have been heard): the next use makes a new one.
+    static void renewPassword();
     static std::string secretFile();
     // 0 when none is stored (or the stored one is no port).
     static uint16_t storedPort();

@@ -102,6 +102,12 @@ void TransferList::startControlChannel()
             std::string who = "another program";
             if (holder)
                 who = *holder == kit::LineServer::ownUser() ? "another program of yours" : "a program of user " + std::to_string(*holder);
+            if (holder && *holder != kit::LineServer::ownUser()) {
+                // Our clients give the password to whoever holds the port:
+                // it is renewed, and clients that would go there start again without it.
+                m_portTakenByStranger = true;
+                ControlDevice::renewPassword();
+            }
             m_channelProblem = "Port " + std::to_string(stored) + " on 127.0.0.1 is held by " + who + " (" + server.error().message
                 + "): transfers run without the control channel.";
             kit::log(m_channelProblem);
@@ -523,6 +529,12 @@ void TransferList::store()
     tellKeeper();
 }
 
+bool TransferList::usesControlChannel(pid_t pid)
+{
+    auto args = kit::ForeignProcess::commandLine(pid);
+    return args && std::find(args->begin(), args->end(), "-S") != args->end();
+}
+
 bool TransferList::isClientOn(pid_t pid, const std::string& torrentPath)
 {
     auto args = kit::ForeignProcess::commandLine(pid);
@@ -563,6 +575,12 @@ void TransferList::restore()
         if (wasGoing && record.pid && isClientOn(*record.pid, ran)) {
             kit::log(record.name + ": the client left running (process " + std::to_string(*record.pid) + ") is taken over");
             transfer->adopt(*record.pid, record.state == StoredState::Paused);
+            if (m_portTakenByStranger && usesControlChannel(*record.pid)) {
+                kit::log(record.name + ": its client would go on giving the password to the program that holds the control port; "
+                                       "it is started again without the channel");
+                transfer->stop();
+                transfer->restartWhenGone = true;
+            }
             continue;
         }
         transfer->restoreAs(record.state);

@@ -123,6 +123,8 @@ public:
     // The recorded client still runs on that torrent: the program is the
     // transfer client (or a script of it) and its last argument the torrent.
     static bool isClientOn(pid_t pid, const std::string& torrentPath);
+    // The client was started with the control channel (it reconnects to the port by itself).
+    static bool usesControlChannel(pid_t pid);
 
 private:
     std::shared_ptr<Transfer> add(const std::string& path, const std::string& name, const TransferOptions& options);
@@ -143,6 +145,7 @@ private:
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
     bool m_keeperFailed { false };
+    bool m_portTakenByStranger { false };
     bool m_elsewhereFull { false };
     std::shared_ptr<ControlServer> m_server;
     std::string m_channelProblem;

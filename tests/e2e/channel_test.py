@@ -15,7 +15,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, HEADLESS, Device, hand_over, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
+from headless_test import DOWNLOADS, HEADLESS, Device, hand_over, kept_copy, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
 from live_test import clients_on  # noqa: E402
 
 
@@ -155,12 +155,80 @@ class ControlPortTest(unittest.TestCase):
         second.run("tab 3\nuntil 60 Downloading\nwait 6\n", "again", self)
         log = second.log_text()
         self.assertIn(f"kept between runs (keeper process {keeper})", log)
-        self.assertRegex(log, r"Control channel: client -CD0303-\S+ connected from 127.0.0.1 for " + re.escape(self.torrent))
+        self.assertRegex(log, r"Control channel: client -CD0303-\S+ connected from 127.0.0.1 for "
+                         + re.escape(kept_copy(self.device.root, self.torrent)))
         second.proc.stdin.write("quit\n")
         second.proc.stdin.close()
         self.assertEqual(second.proc.wait(60), 0)
         self.assertTrue(wait_gone(client, 15), "Exit ends the client")
         self.assertTrue(wait_gone(keeper, 15), "and with no client left the keeper lets the port go")
+
+    def test_a_port_another_user_took_gets_no_client_and_the_password_is_renewed(self):
+        if os.getuid() != 0:
+            self.skipTest("playing another user needs root")
+        first = self.shell()
+        out = first.run(hand_over(self.torrent, "t.torrent") + "until 60 Downloading\ndefaults\n", "started", self)
+        port = int(re.search(r"ControlPort = ([0-9]+)", out).group(1))
+        secret = self.device.path("var/mobile/Library/Preferences/control.secret")
+        with open(secret) as f:
+            password = f.read().strip()
+        keeper = int(re.search(r"kept between runs by process ([0-9]+)", first.log_text()).group(1))
+        [client] = clients_on(self.torrent)
+        # The application and its keeper killed: the port is free, and another user takes it.
+        first.proc.kill()
+        first.proc.wait()
+        os.kill(keeper, signal.SIGKILL)
+        squatter = subprocess.Popen(
+            ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", sys.executable, "-u", "-c", f"""
+import socket, sys, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+for attempt in range(100):
+    try:
+        s.bind(("127.0.0.1", {port}))
+        break
+    except OSError:
+        time.sleep(0.1)
+s.listen(8)
+print("listening", flush=True)
+s.settimeout(60)
+while True:
+    c, _ = s.accept()
+    c.settimeout(5)
+    got = b""
+    try:
+        while b"CTORRENT" not in got:
+            chunk = c.recv(4096)
+            if not chunk:
+                break
+            got += chunk
+    except OSError:
+        pass
+    print(got.decode(errors="replace").replace(chr(10), " "), flush=True)
+"""], stdout=subprocess.PIPE, text=True)
+        try:
+            self.assertEqual(squatter.stdout.readline().strip(), "listening")
+            heard = squatter.stdout.readline()
+            self.assertIn("AUTH " + password, heard, "what a client left on its own gives a stranger")
+
+            # The next start says who holds the port, hands it no client and forgets the heard password.
+            second = self.shell()
+            second.run("tab 3\nuntil 60 Downloading\nwait 2\n", "again", self)
+            log = second.log_text()
+            self.assertIn(f"Port {port} on 127.0.0.1 is held by a program of user 65534", log)
+            self.assertIn("started again without the channel", log)
+            self.assertTrue(wait_gone(client, 15))
+            [again] = clients_on(self.torrent)
+            with open(f"/proc/{again}/cmdline", "rb") as f:
+                self.assertNotIn(b"-S", f.read().split(b"\0"))
+            self.assertFalse(os.path.exists(secret) and open(secret).read().strip() == password)
+            second.proc.stdin.write("quit\n")
+            second.proc.stdin.close()
+            self.assertEqual(second.proc.wait(60), 0)
+        finally:
+            squatter.kill()
+            squatter.wait()
+            squatter.stdout.close()
 
 
 if __name__ == "__main__":

@@ -4,7 +4,11 @@
 import os
 import subprocess
 import tempfile
+import sys
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from headless_test import kept_copy  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 HEADLESS = os.path.abspath(os.environ.get("QUORVANE_HEADLESS", os.path.join(HERE, "../../build/bin/quorvane-headless")))
@@ -72,8 +76,9 @@ class OpenTest(unittest.TestCase):
         self.assertNotIn("No torrent file set yet!", run.stdout)
         # Answered, the request is taken.
         self.assertEqual(run.stdout.count("DownloadTorrentBool = No\n"), 1, run.stdout)
+        # The client runs from the application's own copy of it.
         with open(self.started) as f:
-            self.assertIn(path, f.read().splitlines())
+            self.assertIn(kept_copy(self.root, path), f.read().splitlines())
 
     def test_a_file_url_and_a_name_with_a_colon_open_their_files(self):
         path = self.write("x y.torrent", torrent())
