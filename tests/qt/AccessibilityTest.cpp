@@ -290,6 +290,61 @@ TEST_F(AccessibilityTest, TabMovesTheFocusAndSpaceOrReturnPresses)
     });
 }
 
+TEST_F(AccessibilityTest, KeysActOnTheScreenInFrontAndTheTabsStayBehindIt)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        QTest::keyClick(&w, Qt::Key_4, Qt::ControlModifier);
+        QtPlatform::settle();
+        auto& transfer = *tabs().viewControllers()[3];
+        // A screen presented by the tab itself (as Details and Options are), opened from the keyboard.
+        kit::View* options = nullptr;
+        for (auto& v : transfer.view().subviews())
+            if (auto* b = dynamic_cast<kit::Button*>(v.get()); b && b->title() == "Options")
+                options = b;
+        ASSERT_NE(options, nullptr);
+        w.scene().peerFor(options)->setFocus();
+        QTest::keyClick(w.scene().peerFor(options), Qt::Key_Return);
+        QtPlatform::settle();
+        auto* presented = transfer.modalViewController();
+        ASSERT_NE(presented, nullptr);
+        // Ctrl+1..4 change nothing behind it: after Done the tab is the one it covered.
+        for (int tab = 0; tab < 4; ++tab) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key(Qt::Key_1 + tab), Qt::ControlModifier);
+            QtPlatform::settle();
+            EXPECT_EQ(tabs().selectedIndex(), 3) << "Ctrl+" << tab + 1;
+            EXPECT_EQ(transfer.modalViewController(), presented);
+        }
+        // The keys reach only the screen in front: the button it covers has
+        // let the focus go, and Tab walks the new screen.
+        auto* front = w.scene().peerFor(&presented->view());
+        ASSERT_NE(front, nullptr);
+        EXPECT_FALSE(QApplication::focusWidget() && w.scene().peerFor(&transfer.view())->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_TRUE(front->isAncestorOf(QApplication::focusWidget()));
+        kit::View* done = nullptr;
+        for (auto& v : presented->view().subviews())
+            if (auto* b = dynamic_cast<kit::Button*>(v.get()); b && b->title() == "Done")
+                done = b;
+        ASSERT_NE(done, nullptr);
+        QTest::keyClick(w.scene().peerFor(done), Qt::Key_Space);
+        QtPlatform::settle();
+        EXPECT_EQ(transfer.modalViewController(), nullptr);
+        EXPECT_EQ(tabs().selectedIndex(), 3);
+        // With the tabs in front again, the keys choose them; not under an alert.
+        QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 0);
+        kit::AlertView::create("Question", "Well?", {}, "No", { "Yes" })->show();
+        QtPlatform::settle();
+        QTest::keyClick(&w, Qt::Key_3, Qt::ControlModifier);
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 0);
+        QTest::keyClick(&w.popups(), Qt::Key_Escape);
+        QtPlatform::settle();
+    });
+}
+
 TEST_F(AccessibilityTest, AResizedWindowShowsTheModelsFrames)
 {
     runApp([&](QtPlatform& p, AppWindow& w) {
