@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -193,6 +194,91 @@ TEST_F(AccessibilityTest, EveryTabSpeaksWithRolesAndNames)
             }
             }
         }
+    });
+}
+
+TEST_F(AccessibilityTest, EveryTransferIsFoundAndReachedWhenTheyDoNotAllFit)
+{
+    // Four transfers known from the stored list: at 320 x 480 three rows fit, turned two.
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    std::vector<TransferStore::Record> stored;
+    for (auto* name : { "alpha", "beta", "gamma", "delta" }) {
+        testsupport::writeFile(downloads + "/" + name + ".torrent", "X");
+        stored.push_back({ downloads + "/" + name + ".torrent", std::string(name) + ".torrent", StoredState::Stopped, {}, {}, {}, false });
+    }
+    std::filesystem::create_directories(std::filesystem::path(TransferStore::path()).parent_path());
+    TransferStore::write(stored);
+    runApp([&](QtPlatform&, AppWindow& w) {
+        tabs().setSelectedIndex(3);
+        QtPlatform::settle();
+        auto* tab = dynamic_cast<DownloadedTorrents*>(tabs().viewControllers()[3].get());
+        ASSERT_NE(tab, nullptr);
+        for (auto size : { QSize(320, 480), QSize(720, 360) }) {
+            SCOPED_TRACE(size.width());
+            w.resize(size);
+            QtPlatform::settle();
+            auto* list = tab->transferListView;
+            ASSERT_NE(list, nullptr);
+            list->setContentOffset(0);
+            QtPlatform::settle();
+            auto inSight = [&](int row) {
+                auto r = list->rectForRowAtIndexPath({ 0, row });
+                return r.y() >= list->contentOffset() - 0.5f && r.maxY() <= list->contentOffset() + list->frame().height() + 0.5f;
+            };
+            ASSERT_FALSE(inSight(3)) << "the fourth does not fit: the list must scroll";
+            // A screen reader finds every transfer, in sight or not, as a list item.
+            auto nodes = tree(w);
+            expectEveryObjectNamed(nodes);
+            for (auto* name : { "alpha.torrent, ", "beta.torrent, ", "gamma.torrent, ", "delta.torrent, " })
+                EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [&](auto& n) { return n.role == QAccessible::ListItem && n.name.startsWith(name); }))
+                    << name;
+            // The keys scroll it...
+            QTest::keyClick(&w, Qt::Key_End);
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(3));
+            QTest::keyClick(&w, Qt::Key_Home);
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(0));
+            EXPECT_FALSE(inSight(3));
+            // ...so does the wheel over it...
+            auto* peer = w.scene().peerFor(list);
+            ASSERT_NE(peer, nullptr);
+            const QPointF middle(peer->width() / 2.0, peer->height() / 2.0);
+            for (int i = 0; i < 3; ++i) {
+                QWheelEvent wheel(middle, peer->mapToGlobal(middle), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(peer, &wheel);
+            }
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(3)) << list->contentOffset();
+            // ...and a finger dragging it down again.
+            auto& window = *kit::Application::shared().keyWindow();
+            const auto top = list->convertToAncestor(nullptr);
+            window.touchBegan({ top.x() + 100, top.y() + 5 });
+            window.touchMoved({ top.x() + 100, top.y() + 40 });
+            window.touchMoved({ top.x() + 100, top.y() + top.height() });
+            window.touchEnded({ top.x() + 100, top.y() + top.height() });
+            list->stopGliding();
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(0));
+            // Tab reaching a row out of sight brings it into sight; pressed, it comes to the front.
+            auto* cell = list->cellForRowAtIndexPath({ 0, 3 });
+            ASSERT_NE(cell, nullptr);
+            auto* rowPeer = w.scene().peerFor(cell);
+            ASSERT_NE(rowPeer, nullptr);
+            w.activateWindow();
+            rowPeer->clearFocus();
+            rowPeer->setFocus(Qt::TabFocusReason);
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(3));
+            QAccessible::queryAccessibleInterface(rowPeer)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QtPlatform::settle();
+            EXPECT_EQ(tab->transfers().front()->name(), "delta.torrent");
+            EXPECT_TRUE(QAccessible::queryAccessibleInterface(w.scene().peerFor(list->cellForRowAtIndexPath({ 0, 3 })))->state().selected);
+            tab->transfers().bringToFront(*tab->transfers().transfers()[0]);
+            QtPlatform::settle();
+        }
+        w.resize(320, 480);
+        QtPlatform::settle();
     });
 }
 
@@ -422,7 +508,7 @@ TEST_F(AccessibilityTest, EveryScreenOverTheTabsNamesWhatItShowsAndHidesWhatItCo
     runApp([&](QtPlatform&, AppWindow& w) {
         auto row = [&](const std::vector<Node>& nodes, const QString& name) -> const Node* {
             for (auto& n : nodes)
-                if (n.role == QAccessible::Button && n.name.startsWith(name + ", ") && !n.state.invisible)
+                if (n.role == QAccessible::ListItem && n.name.startsWith(name + ", ") && !n.state.invisible)
                     return &n;
             return nullptr;
         };
