@@ -96,17 +96,17 @@ TEST(HeadlessShell, AKeptTorrentIsOfferedDownloadFromTheBrowserBarAndFromTheFile
         "answer 0\n"
         "quit\n");
     ASSERT_EQ(run.status, 0) << run.out;
-    auto part = [&](const std::string& from, const std::string& to) {
+    auto between = [&](const std::string& from, const std::string& to) {
         auto at = run.out.find(from);
         return at == std::string::npos ? std::string() : run.out.substr(at, run.out.find(to, at) - at);
     };
     const std::string question = "message=\"Do you want to download:\\n " + kept + "\"";
-    EXPECT_NE(part("-- from the bar", "-- the sheet").find(question), std::string::npos) << run.out;
-    const auto sheet = part("-- the sheet", "-- from the files tab");
+    EXPECT_NE(between("-- from the bar", "-- the sheet").find(question), std::string::npos) << run.out;
+    const auto sheet = between("-- the sheet", "-- from the files tab");
     EXPECT_NE(sheet.find("title=\"page.torrent\""), std::string::npos) << run.out;
     EXPECT_NE(sheet.find("0: Download"), std::string::npos) << run.out;
     EXPECT_EQ(sheet.find("Play"), std::string::npos) << run.out;
-    EXPECT_NE(part("-- from the files tab", "\nquit").find(question), std::string::npos) << run.out;
+    EXPECT_NE(between("-- from the files tab", "\nquit").find(question), std::string::npos) << run.out;
 }
 
 } // namespace
