@@ -265,8 +265,11 @@ void TorrentFiles::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexP
 
 void TorrentFiles::showDownloadView(const std::string& name)
 {
+    // A .torrent is offered Download wherever it is listed: walked to (the
+    // Browse tab's page.torrent in Documents among them), Play would only fail on it.
+    m_sheetMode = download || files::isTorrentName(name) ? files::ListingMode::Torrent : files::ListingMode::AllEntries;
     auto sheet = kit::ActionSheet::create(files::shownName(name), kit::weakAs<kit::ActionSheetDelegate>(*this), files::cancelButtonTitle,
-        download ? files::downloadButtonTitle : files::playButtonTitle,
+        m_sheetMode == files::ListingMode::Torrent ? files::downloadButtonTitle : files::playButtonTitle,
         { files::mailButtonTitle, files::renameButtonTitle, files::deleteButtonTitle });
     actionSheet = sheet;
     sheet->setActionSheetStyle(kit::ActionSheetStyle::Default);
@@ -275,7 +278,7 @@ void TorrentFiles::showDownloadView(const std::string& name)
 
 void TorrentFiles::actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index)
 {
-    switch (files::actionForButton(mode(), index)) {
+    switch (files::actionForButton(m_sheetMode, index)) {
     case files::FileAction::Download:
         downloadFile();
         break;
@@ -283,7 +286,7 @@ void TorrentFiles::actionSheetClickedButtonAtIndex(kit::ActionSheet&, int index)
         playFile();
         break;
     case files::FileAction::Mail:
-        kit::Application::shared().handOverURL(files::mailURL(mode(), fullPath2));
+        kit::Application::shared().handOverURL(files::mailURL(m_sheetMode, fullPath2));
         break;
     case files::FileAction::Rename:
         // A file the client is writing would be lost or written again.

@@ -6,8 +6,8 @@
 // from its name. Coming into view it lists the current folder in torrent
 // mode (.torrent entries only); walking lists every entry.
 //
-// Download hands the file to the transfer tab through the stored settings and
-// selects that tab. Play hands the file to the movie player, which this tab
+// Download (offered for a .torrent file in either mode) hands the file to the
+// transfer tab through the stored settings and selects that tab. Play hands the file to the movie player, which this tab
 // holds until its finish notification. The action sheet and the rename
 // question are held by the application while shown; the tab only refers to
 // them, and their links back to it (and the table's) are weak.
@@ -149,6 +149,9 @@ private:
 
     std::string m_prompt;
     kit::Label* m_promptLabel { nullptr };
+    // What the sheet last shown offers: the .torrent actions (Download, the
+    // torrent wording of mail) for a .torrent in either mode.
+    files::ListingMode m_sheetMode { files::ListingMode::Torrent };
     std::weak_ptr<kit::AlertView> m_renameAlert;
     std::shared_ptr<kit::MoviePlayerController> m_moviePlayer;
     bool m_adlarkFailed { false };

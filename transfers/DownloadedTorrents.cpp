@@ -37,10 +37,8 @@ kit::Rect widened(kit::Rect frame, float extra, float share)
 }
 
 // The list of transfers: one row each, the front one marked.
-constexpr float rowHeight = 36;
+constexpr float rowHeight = TransferRows::rowHeight;
 constexpr float wideTab = 600; // from this width the list stands beside the text view
-const kit::Color frontRowColor = kit::Color::rgba(0.85f, 0.9f, 1.0f, 1.0f);
-const kit::Color frontRowTextColor = kit::Color::rgba(0.196f, 0.310f, 0.522f, 1.0f);
 
 } // namespace
 
@@ -427,15 +425,17 @@ void DownloadedTorrents::layoutTransferList()
     if (m_listedCount < 2) {
         // With one transfer or none the tab is as it always was.
         if (transferListView) {
-            m_rows.clear();
             transferListView->removeFromSuperview();
             transferListView = nullptr;
+            m_transferRows.reset();
             txtView->setFrame(textArea);
         }
         return;
     }
     if (!transferListView) {
-        auto list = kit::View::create(kit::Rect { 10, 153, 300, 0 });
+        m_transferRows = std::make_shared<TransferRows>(
+            m_list, [this](std::shared_ptr<Transfer> t) { showDetails(t); }, [this] { return m_frontCleared; });
+        auto list = m_transferRows->makeTable({ 10, 153, 300, 0 });
         transferListView = list.get();
         view().addSubview(list);
     }
@@ -445,9 +445,10 @@ void DownloadedTorrents::layoutTransferList()
         txtView->setFrame({ textArea.x(), textArea.y(), textArea.size.width - listWidth - 10, textArea.size.height });
         transferListView->setFrame({ textArea.maxX() - listWidth, textArea.y(), listWidth, textArea.size.height });
     } else {
-        // Above: as many rows as leave the text view some room, at least two.
+        // Above: as many rows as leave the text view some room, at least two;
+        // more scroll, and half of the next one shows that there are more.
         const size_t fit = size_t(std::max(2.0f, std::floor(textArea.size.height * 0.6f / rowHeight)));
-        const float listHeight = float(std::min(m_listedCount, fit)) * rowHeight;
+        const float listHeight = float(std::min(m_listedCount, fit)) * rowHeight + (m_listedCount > fit ? rowHeight / 2 : 0);
         transferListView->setFrame({ textArea.x(), textArea.y(), textArea.size.width, listHeight });
         txtView->setFrame({ textArea.x(), textArea.y() + listHeight + 4, textArea.size.width, std::max(0.0f, textArea.size.height - listHeight - 4) });
     }
@@ -456,83 +457,8 @@ void DownloadedTorrents::layoutTransferList()
 
 void DownloadedTorrents::rebuildTransferRows()
 {
-    if (!transferListView)
-        return;
-    auto& all = m_list->transfers();
-    const float width = transferListView->bounds().size.width;
-    const size_t rows = std::min(all.size(), size_t(std::max(1.0f, std::floor(transferListView->bounds().size.height / rowHeight))));
-    // More than fit: a window of rows around the front one; tapping its first
-    // or last row moves it on.
-    size_t frontIndex = 0;
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].get() == m_list->front())
-            frontIndex = i;
-    const size_t first = std::min(frontIndex > rows / 2 ? frontIndex - rows / 2 : 0, all.size() - rows);
-    // The same transfers at the same width keep their rows; only the words change.
-    bool same = m_rows.size() == rows && transferListView->subviews().size() == rows;
-    for (size_t i = 0; same && i < rows; ++i)
-        same = m_rows[i].transfer.lock() == all[first + i] && m_rows[i].width == width;
-    if (!same) {
-        while (!transferListView->subviews().empty())
-            transferListView->subviews().back()->removeFromSuperview();
-        m_rows.clear();
-        for (size_t i = 0; i < rows; ++i) {
-            std::weak_ptr<Transfer> weak = all[first + i];
-            auto row = kit::Button::create({ 0, float(i) * rowHeight, width, rowHeight - 2 }, "", [this, weak] {
-                if (auto t = weak.lock())
-                    m_list->bringToFront(*t);
-            });
-            auto addLabel = [&](kit::Rect frame, kit::Font font, kit::TextAlignment align = kit::TextAlignment::Left) {
-                auto l = kit::View::create<kit::Label>(frame);
-                l->setFont(font);
-                l->setTextAlignment(align);
-                l->setUserInteractionEnabled(false);
-                row->addSubview(l);
-                return l.get();
-            };
-            TransferRow r;
-            r.transfer = weak;
-            r.width = width;
-            r.row = row.get();
-            r.name = addLabel({ 6, 2, width - 102, 16 }, kit::Font::systemFont(12));
-            r.percent = addLabel({ width - 94, 2, 52, 16 }, kit::Font::systemFont(12), kit::TextAlignment::Right);
-            // Its details, a finger wide at the row's end.
-            auto more = kit::Button::create({ width - 36, 2, 34, rowHeight - 6 }, "›", [this, weak] {
-                if (auto t = weak.lock())
-                    showDetails(t);
-            });
-            more->setAccessibilityLabel("Details of " + all[first + i]->name());
-            r.details = more.get();
-            row->addSubview(more);
-            auto bar = kit::View::create<kit::ProgressView>(kit::Rect { 6, 23, 60, 6 });
-            bar->setUserInteractionEnabled(false);
-            r.bar = bar.get();
-            row->addSubview(bar);
-            r.state = addLabel({ 72, 19, width - 114, 14 }, kit::Font::systemFont(11));
-            transferListView->addSubview(row);
-            m_rows.push_back(r);
-        }
-    }
-    for (auto& r : m_rows) {
-        auto transfer = r.transfer.lock();
-        if (!transfer)
-            continue;
-        const bool isFront = transfer.get() == m_list->front() && !m_frontCleared;
-        r.row->setBackgroundColor(isFront ? frontRowColor : kit::Color::white());
-        r.row->setSelected(isFront);
-        // The one in front reads in the tab's blue, the others plain.
-        for (auto* label : { r.name, r.percent, r.state })
-            label->setTextColor(isFront ? frontRowTextColor : labelTextColor);
-        r.name->setFont(isFront ? kit::Font::boldSystemFont(12) : kit::Font::systemFont(12));
-        r.name->setText(transfer->name());
-        auto& progress = transfer->progress();
-        r.percent->setText(progress.percentText());
-        r.bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);
-        auto rates = progress.ratesText();
-        r.state->setText(transfer->stateText() + (rates.empty() ? "" : "   " + rates));
-        const auto spoken = progress.spokenRatesText();
-        r.state->setAccessibilityLabel(spoken.empty() ? "" : transfer->stateText() + ", " + spoken);
-    }
+    if (transferListView && m_transferRows)
+        m_transferRows->refresh(*transferListView);
 }
 
 void DownloadedTorrents::Stoppressed()

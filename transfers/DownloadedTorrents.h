@@ -19,8 +19,9 @@
 //
 // From two transfers on, a list of them (name, bar, percentage, state, rates)
 // stands above the front one, taking its room from the text view, or beside
-// it where the tab is wide; tapping one brings it to the front. With one
-// transfer or none the tab is laid out as it always was.
+// it where the tab is wide; tapping one brings it to the front. It scrolls
+// when they do not all fit (TransferRows). With one transfer or none the tab
+// is laid out as it always was.
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Button.h"
 #include "kit/core/ChildProcess.h"
@@ -36,6 +37,7 @@
 #include "transfers/SpinnerLabel.h"
 #include "transfers/TransferList.h"
 #include "transfers/TransferProgress.h"
+#include "transfers/TransferRows.h"
 
 #include <optional>
 #include <string>
@@ -92,8 +94,8 @@ public:
     // A line under the state: the tracker's last words, or why the control channel is not there.
     kit::Label* noteLabel { nullptr };
 
-    // The view that holds the list of transfers (none with fewer than two).
-    kit::View* transferListView { nullptr };
+    // The list of transfers (none with fewer than two).
+    kit::TableView* transferListView { nullptr };
 
     // The front transfer's child, output and progress (empty ones without a front).
     const std::shared_ptr<kit::ChildProcess>& shellProcess() const;
@@ -146,16 +148,6 @@ private:
     bool m_onScreen { true };
     kit::Observation m_windowShown;
     size_t m_listedCount { 0 };
-    // The rows of the list, as made; remade when the transfers shown or the width change.
-    struct TransferRow {
-        std::weak_ptr<Transfer> transfer;
-        float width { 0 };
-        kit::Button* row { nullptr };
-        kit::Label* name { nullptr };
-        kit::Label* percent { nullptr };
-        kit::ProgressView* bar { nullptr };
-        kit::Label* state { nullptr };
-        kit::Button* details { nullptr };
-    };
-    std::vector<TransferRow> m_rows;
+    // The rows of the list; made with the list.
+    std::shared_ptr<TransferRows> m_transferRows;
 };

@@ -3,10 +3,17 @@
 #include "kit/core/AtomicFile.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
+#include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
+#include "kit/ui/AlertView.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/TabBarController.h"
 #include "kit/ui/LaidOutView.h"
 #include "kit/ui/ViewAnimation.h"
 #include "torrent/TorrentCheck.h"
+
+#include <algorithm>
+#include <filesystem>
 
 namespace {
 constexpr float siteButtonHeight = 46, siteRowStep = 58, sitesMargin = 10;
@@ -100,16 +107,26 @@ void DownloadViewController::loadView()
     auto foot = kit::View::create(kit::Rect { 0, 367, 320, 44 });
     foot->setBackgroundColor(kit::Color::rgba(0.15f, 0.15f, 0.15f, 0.92f));
     foot->setHidden(true);
+    // Across the foot of the page at any size, its button at the right.
+    foot->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth | kit::ViewAutoresizingFlexibleTopMargin);
     auto footLabel = kit::View::create<kit::Label>(kit::Rect { 10, 0, 232, 44 });
     footLabel->setFont(kit::Font::systemFont(13));
     footLabel->setTextColor(kit::Color::white());
     footLabel->setLineBreakMode(kit::LineBreakMode::TailTruncation);
+    footLabel->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     fetchLabel = footLabel.get();
     foot->addSubview(footLabel);
     auto cancel = kit::Button::create({ 248, 7, 66, 30 }, "Cancel", [this] { cancelFetch(); });
     cancel->setBackgroundColor(kit::Color::white());
+    cancel->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin);
     fetchCancelButton = cancel.get();
     foot->addSubview(cancel);
+    auto download = kit::Button::create({ 224, 7, 90, 30 }, "Download", [this] { downloadKept(); });
+    download->setBackgroundColor(kit::Color::white());
+    download->setHidden(true);
+    download->setAutoresizingMask(kit::ViewAutoresizingFlexibleLeftMargin);
+    fetchDownloadButton = download.get();
+    foot->addSubview(download);
     fetchBar = foot.get();
 
     root->addSubview(web);
@@ -228,7 +245,7 @@ bool DownloadViewController::webViewShouldStartLoadWithRequest(kit::WebView&, co
 void DownloadViewController::fetchTorrent(const std::string& address)
 {
     m_fetch.reset(); // a later link wins
-    showFetchBar(fetchingText, true);
+    showFetchBar(fetchingText, BarAction::Cancel);
     m_fetch = kit::ResourceFetch::start(
         address, [this](std::optional<std::vector<uint8_t>> bytes) { fetchEnded(std::move(bytes)); }, fetchTimeLimit);
 }
@@ -246,7 +263,7 @@ void DownloadViewController::fetchEnded(std::optional<std::vector<uint8_t>> byte
     const std::string_view fetched(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     if (auto why = torrent::refusalForFileCount(fetched)) {
         kit::log("the torrent was not kept: " + *why);
-        showFetchBar(tooManyFilesText, false);
+        showFetchBar(tooManyFilesText, BarAction::None);
         hideFetchBarLater();
         return;
     }
@@ -256,8 +273,28 @@ void DownloadViewController::fetchEnded(std::optional<std::vector<uint8_t>> byte
         hideFetchBar();
         return;
     }
-    showFetchBar(keptText, false);
-    hideFetchBarLater();
+    // It stays while it offers something to do with the file.
+    showFetchBar(keptText, BarAction::Download);
+}
+
+void DownloadViewController::downloadKept()
+{
+    const std::string path = keptTorrentPath();
+    if (auto refused = torrent::refusalForFile(path)) {
+        std::string why = refused->message;
+        std::replace(why.begin(), why.end(), '\n', ' ');
+        kit::log("Download refused: " + why);
+        kit::AlertView::create(refused->title, refused->message, {}, "OK", {})->show();
+        return;
+    }
+    hideFetchBar();
+    // As the files tab hands a .torrent over: path, name, then the flag.
+    auto& defaults = kit::UserDefaults::standard();
+    defaults.setObject(path, "DownloadTorrent");
+    defaults.setObject(std::filesystem::path(path).filename().string(), "DownloadTorrentName");
+    defaults.setObject("Yes", "DownloadTorrentBool");
+    if (auto* delegate = kit::Application::shared().delegate(); delegate && delegate->tabBarController)
+        delegate->tabBarController->setSelectedIndex(transferTabIndex);
 }
 
 void DownloadViewController::hideFetchBarLater()
@@ -278,7 +315,7 @@ void DownloadViewController::cancelFetch()
     hideFetchBar();
 }
 
-void DownloadViewController::showFetchBar(const std::string& text, bool cancellable)
+void DownloadViewController::showFetchBar(const std::string& text, BarAction action)
 {
     if (m_keptNotice) {
         m_keptNotice->invalidate();
@@ -287,7 +324,11 @@ void DownloadViewController::showFetchBar(const std::string& text, bool cancella
     if (!fetchBar)
         return;
     fetchLabel->setText(text);
-    fetchCancelButton->setHidden(!cancellable);
+    fetchCancelButton->setHidden(action != BarAction::Cancel);
+    fetchDownloadButton->setHidden(action != BarAction::Download);
+    // The label gives the button the room it takes.
+    const auto button = action == BarAction::Download ? fetchDownloadButton->frame() : fetchCancelButton->frame();
+    fetchLabel->setFrame({ 10, 0, std::max(0.0f, button.x() - 16), fetchBar->frame().height() });
     fetchBar->setHidden(false);
 }
 
@@ -319,6 +360,10 @@ void DownloadViewController::showPageAddress()
 void DownloadViewController::webViewDidStartLoad(kit::WebView&)
 {
     act->startAnimating();
+    // Another page: the kept file's bar has had its say (the link's own load is no other page).
+    if (fetchBar && !fetchBar->isHidden() && !fetchDownloadButton->isHidden() && webView->request()
+        && !isTorrentAddress(webView->request()->absoluteString()))
+        hideFetchBar();
 }
 
 void DownloadViewController::webViewDidFinishLoad(kit::WebView&)

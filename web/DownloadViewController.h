@@ -7,8 +7,11 @@
 //
 // That copy is fetched on the run loop while the tab goes on: a bar at the
 // foot of the page says it is fetching and offers Cancel, and then says
-// where the file was kept. A later torrent link replaces a fetch still
-// running; the last one wins. The address field follows the page shown
+// where the file was kept and offers Download, which hands the kept file to
+// the transfer tab as the files tab hands one (the stored settings, then
+// that tab, which asks whether to download it). The kept bar stays until
+// it is used, another page starts, or another link is fetched. A later
+// torrent link replaces a fetch still running; the last one wins. The address field follows the page shown
 // unless the user is typing in it; the indicator stops when a load ends,
 // however it ends.
 //
@@ -61,9 +64,14 @@ public:
     static constexpr const char* fetchingText = "Fetching the .torrent file\u2026";
     static constexpr const char* keptText = "Kept as page.torrent in Documents";
     static constexpr const char* tooManyFilesText = "Not kept: it lists too many files";
+    // How long a notice without an action stays.
     static constexpr double keptNoticeDuration = 4;
     bool isFetching() const { return m_fetch && m_fetch->isRunning(); }
     void cancelFetch();
+    // The kept file to the transfer tab, checked first as every way in is.
+    void downloadKept();
+    // The transfer tab's place in the tab bar.
+    static constexpr int transferTabIndex = 3;
 
     void demonoidClicked();
     void mininovaClicked();
@@ -89,6 +97,7 @@ public:
     kit::View* fetchBar { nullptr };       // the foot bar shown while fetching and when kept
     kit::Label* fetchLabel { nullptr };
     kit::Button* fetchCancelButton { nullptr };
+    kit::Button* fetchDownloadButton { nullptr }; // on the bar once the file is kept
 
     // How long the fetch of a torrent link may take.
     double fetchTimeLimit { 30 };
@@ -98,7 +107,8 @@ private:
     void setPanelTranslation(float y);
     void fetchTorrent(const std::string& address);
     void fetchEnded(std::optional<std::vector<uint8_t>> bytes);
-    void showFetchBar(const std::string& text, bool cancellable);
+    enum class BarAction { None, Cancel, Download };
+    void showFetchBar(const std::string& text, BarAction action);
     void hideFetchBar();
     void hideFetchBarLater();
     void showPageAddress();

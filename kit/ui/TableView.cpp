@@ -132,8 +132,12 @@ void TableView::moveContentTo(float y)
         return;
     m_offset = y;
     auto keep = retain();
-    recycleVisible();
-    layoutCells();
+    if (m_keepsEveryRow) {
+        placeCells();
+    } else {
+        recycleVisible();
+        layoutCells();
+    }
     changed(ViewProperty::Content);
 }
 
@@ -141,9 +145,33 @@ void TableView::layoutSubviews()
 {
     auto keep = retain();
     m_offset = std::clamp(m_offset, 0.0f, std::max(0.0f, contentHeight() - frame().height()));
+    if (m_keepsEveryRow && !m_visible.empty()) {
+        placeCells();
+    } else {
+        recycleVisible();
+        layoutCells();
+    }
+    changed(ViewProperty::Content);
+}
+
+void TableView::setKeepsEveryRow(bool keeps)
+{
+    if (m_keepsEveryRow == keeps)
+        return;
+    m_keepsEveryRow = keeps;
+    auto keep = retain();
     recycleVisible();
     layoutCells();
     changed(ViewProperty::Content);
+}
+
+void TableView::placeCells()
+{
+    for (size_t i = 0; i < m_visible.size(); ++i) {
+        const auto flat = size_t(m_visibleRows[i]);
+        const float top = m_rowTops[flat];
+        m_visible[i]->setFrame({ 0, top - m_offset, frame().width(), m_rowTops[flat + 1] - top });
+    }
 }
 
 void TableView::scrollToRowAtIndexPath(IndexPath ip)
@@ -248,9 +276,10 @@ void TableView::layoutCells()
     auto dataSource = m_dataSource.lock();
     if (!dataSource || numberOfRows() == 0)
         return;
-    const float bottom = m_offset + std::max(frame().height(), 0.0f); // rows under an inset still show through
+    // Rows under an inset still show through.
+    const float bottom = m_keepsEveryRow ? m_rowTops.back() + 1 : m_offset + std::max(frame().height(), 0.0f);
     auto first = std::upper_bound(m_rowTops.begin(), m_rowTops.end(), m_offset);
-    int flat = std::max(0, int(first - m_rowTops.begin()) - 1);
+    int flat = m_keepsEveryRow ? 0 : std::max(0, int(first - m_rowTops.begin()) - 1);
     for (; flat < numberOfRows() && m_rowTops[size_t(flat)] < bottom; ++flat) {
         auto ip = indexPathOfFlat(flat);
         auto cell = dataSource->tableViewCellForRowAtIndexPath(*this, ip);

@@ -65,6 +65,13 @@ public:
     float rowHeight() const { return m_rowHeight; }
     void setRowHeight(float height) { m_rowHeight = height; }
 
+    // Every row has its cell, not only those in sight, and a scroll moves the
+    // cells rather than making them anew: for short lists whose every row a
+    // screen reader must find (the transfers). Rows out of sight lie outside
+    // the table's bounds. Off by default.
+    bool keepsEveryRow() const { return m_keepsEveryRow; }
+    void setKeepsEveryRow(bool keeps);
+
     // Asks the data source anew for everything and rebuilds the visible cells.
     void reloadData();
     int reloadCount() const { return m_reloads; }
@@ -120,6 +127,8 @@ private:
     int flatIndex(IndexPath indexPath) const { return m_sectionStarts[size_t(indexPath.section)] + indexPath.row; }
     IndexPath indexPathOfFlat(int flat) const;
     void layoutCells();
+    // With every row kept: the cells where the offset and the width put them.
+    void placeCells();
     void recycleVisible();
     void moveContentTo(float y);
     void glideFrame();
@@ -129,6 +138,7 @@ private:
     float m_rowHeight { 44 };
     float m_offset { 0 };
     float m_insetBottom { 0 };
+    bool m_keepsEveryRow { false };
     float m_glideVelocity { 0 };
     std::shared_ptr<Timer> m_glideTimer;
     int m_reloads { 0 };

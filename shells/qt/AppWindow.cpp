@@ -48,6 +48,13 @@ AppWindow::AppWindow(kit::Window& window)
     installPeerAccessibility();
     m_window = window.weak_from_this();
     m_scene = std::make_unique<Scene>(window, this);
+    // Keys act on what is in front: a screen coming over the one that has
+    // the keyboard's focus takes it away from there (Tab then walks the new
+    // screen), so that Space or Return cannot press a button it covers.
+    m_scene->onScreenInFront = [this](ViewPeer& front) {
+        if (auto* focused = QApplication::focusWidget(); focused && isAncestorOf(focused) && !front.isAncestorOf(focused))
+            focused->clearFocus();
+    };
     m_statusBar = new StatusBar(this);
     m_statusBar->setGeometry(0, 0, width(), int(kit::Window::statusBarHeight));
     // Under a phone's shell the system's status bar is shown: ours would be a second.
@@ -72,16 +79,22 @@ AppWindow::AppWindow(kit::Window& window)
     m_stoppingText->setGeometry(30, (height() - 150) / 2, width() - 60, 150);
     m_stopping->hide();
 
-    // Ctrl+1 to Ctrl+4 choose a tab, as a tap on its item would (not under an alert).
+    // Ctrl+1 to Ctrl+4 choose a tab, as a tap on its item would, only while
+    // the tabs are in front: a screen presented over them (a transfer's
+    // details, the options, a landing page), whoever presented it, or an
+    // alert takes the keys, and the tab underneath must not change behind it.
     for (int i = 0; i < 4; ++i) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), this);
-        connect(shortcut, &QShortcut::activated, this, [i] {
+        connect(shortcut, &QShortcut::activated, this, [this, i] {
             if (!kit::Application::exists() || kit::Application::shared().frontPopup())
                 return;
             auto* delegate = kit::Application::shared().delegate();
-            if (delegate && delegate->tabBarController && !delegate->tabBarController->modalViewController())
-                if (auto& bar = delegate->tabBarController->tabBar(); bar && bar->onSelect)
-                    bar->onSelect(i);
+            auto shown = m_window.lock();
+            auto* window = dynamic_cast<kit::Window*>(shown.get());
+            if (!delegate || !delegate->tabBarController || !window || window->frontView() != &delegate->tabBarController->view())
+                return;
+            if (auto& bar = delegate->tabBarController->tabBar(); bar && bar->onSelect)
+                bar->onSelect(i);
         });
     }
     // Back and forward work wherever the focus is, the page's own included

@@ -114,6 +114,8 @@ void Scene::subviewInserted(kit::View& parent, kit::View& child, size_t index)
         peer->stackUnder(above);
     else
         peer->raise();
+    if (&parent == m_rootView && !above && onScreenInFront)
+        onScreenInFront(*peer);
 }
 
 void Scene::subviewRemoved(kit::View& parent, kit::View& child, size_t)

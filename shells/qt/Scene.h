@@ -21,6 +21,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 #include <set>
@@ -48,6 +50,9 @@ public:
 
     ViewPeer* peerFor(const kit::View* view) const;
     ViewPeer* rootPeer() const { return m_root; }
+    // A screen has come over the others in the window (a presented screen):
+    // its peer, once built.
+    std::function<void(ViewPeer&)> onScreenInFront;
     size_t peerCount() const { return m_peers.size(); }
 
     // kit::ViewObserver

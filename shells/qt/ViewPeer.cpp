@@ -5,6 +5,7 @@
 #include "shells/qt/TurnOverlay.h"
 
 #include "kit/core/RunLoop.h"
+#include "kit/ui/TableView.h"
 #include "kit/ui/ViewAnimation.h"
 
 #include <QGraphicsOpacityEffect>
@@ -80,6 +81,17 @@ void ViewPeer::keyPressEvent(QKeyEvent* event)
 void ViewPeer::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
+    // A row out of sight in a list that keeps every row (Tab reached it, or
+    // its "›") scrolls into sight.
+    for (auto* v = m_view; v; v = v->superview()) {
+        auto* cell = dynamic_cast<kit::TableViewCell*>(v);
+        if (!cell)
+            continue;
+        if (auto* table = dynamic_cast<kit::TableView*>(cell->superview()); table && table->keepsEveryRow())
+            if (auto row = table->indexPathForCell(*cell))
+                table->scrollToRowAtIndexPath(*row);
+        break;
+    }
     update();
 }
 

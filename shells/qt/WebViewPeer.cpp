@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 namespace qtshell {
 namespace {
 
@@ -20,6 +22,7 @@ public:
         // The view is made with the page, after the window's first frame.
         if (auto* engine = dynamic_cast<ShownWebEngine*>(&model.engine())) {
             m_engine = engine;
+            m_model = model.weak_from_this();
             engine->whenViewReady([self = QPointer<WebViewPeer>(this)](QWidget* web) {
                 if (!self)
                     return;
@@ -36,8 +39,11 @@ public:
 
     ~WebViewPeer() override
     {
-        // The engine lives as long as its view; a peer whose view has gone is detached from it.
-        if (m_web && m_web->parentWidget() == this && m_engine && view())
+        // The engine lives as long as its kit view. A peer is detached from
+        // its view before it goes (a tab switched away), while the view and its
+        // engine live on: the page's one view must go back to the engine then,
+        // or it would go with the peer and the page be shown nowhere again.
+        if (m_web && m_web->parentWidget() == this && m_engine && !m_model.expired())
             m_engine->parkView(m_web);
     }
 
@@ -62,6 +68,7 @@ private:
     }
 
     ShownWebEngine* m_engine { nullptr };
+    std::weak_ptr<kit::View> m_model; // whether m_engine is still there
     QPointer<QWidget> m_web;
 };
 

@@ -307,10 +307,15 @@ TEST_F(TorrentFilesTest, TappingAFileLogsAndOffersTheActionsOfTheMode)
     EXPECT_EQ(front()->cancelButtonIndex(), 4);
     answer(4);
     EXPECT_EQ(front(), nullptr);
-    // Reached by walking, the same file offers Play.
+    // Reached by walking, the same file still offers Download (Play would
+    // only fail on it); another file offers Play.
+    writeFile(downloads + "/a.mp4", "");
     tapParent();
     tapRow("Downloads");
     tapRow("a.torrent");
+    EXPECT_EQ(front()->buttonTitleAtIndex(0), "Download");
+    answer(4);
+    tapRow("a.mp4");
     EXPECT_EQ(front()->buttonTitleAtIndex(0), "Play");
     answer(4);
 }
@@ -346,9 +351,10 @@ TEST_F(TorrentFilesTest, DownloadHandsTheFileToTheTransferTab)
     EXPECT_FALSE(tab->adlarkBOOL);
 }
 
-TEST_F(TorrentFilesTest, MailHandsAnEscapedAddressWordedByMode)
+TEST_F(TorrentFilesTest, MailHandsAnEscapedAddressWordedByTheSheet)
 {
     writeFile(downloads + "/a b.torrent", "");
+    writeFile(downloads + "/a b.mp4", "");
     showTab();
     tapRow("a b.torrent");
     answer(1);
@@ -356,10 +362,13 @@ TEST_F(TorrentFilesTest, MailHandsAnEscapedAddressWordedByMode)
     tapRow("Downloads");
     tapRow("a b.torrent");
     answer(1);
-    ASSERT_EQ(platform->urls.size(), 2u);
-    EXPECT_EQ(platform->urls[0], "mailto:?subject=Torrent%20File%20from%20Quorvane&body=Here%20is%20the%20torrent%20file,%20sent%20from%20Quorvane&attachment="
-            + downloads + "/a%20b.torrent");
-    EXPECT_EQ(platform->urls[1].rfind("mailto:?subject=File%20from%20Quorvane&body=Here%20is%20the%20file,", 0), 0u);
+    tapRow("a b.mp4");
+    answer(1);
+    ASSERT_EQ(platform->urls.size(), 3u);
+    const std::string torrentWording = "mailto:?subject=Torrent%20File%20from%20Quorvane&body=Here%20is%20the%20torrent%20file,%20sent%20from%20Quorvane&attachment=";
+    EXPECT_EQ(platform->urls[0], torrentWording + downloads + "/a%20b.torrent");
+    EXPECT_EQ(platform->urls[1], torrentWording + downloads + "/a%20b.torrent") << "a .torrent is mailed as one in either mode";
+    EXPECT_EQ(platform->urls[2].rfind("mailto:?subject=File%20from%20Quorvane&body=Here%20is%20the%20file,", 0), 0u);
     EXPECT_TRUE(fs::exists(downloads + "/a b.torrent"));
 }
 

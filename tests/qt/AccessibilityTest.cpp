@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -196,6 +197,91 @@ TEST_F(AccessibilityTest, EveryTabSpeaksWithRolesAndNames)
     });
 }
 
+TEST_F(AccessibilityTest, EveryTransferIsFoundAndReachedWhenTheyDoNotAllFit)
+{
+    // Four transfers known from the stored list: at 320 x 480 three rows fit, turned two.
+    const std::string downloads = kit::DeviceLayout::current().downloadsFolder();
+    std::vector<TransferStore::Record> stored;
+    for (auto* name : { "alpha", "beta", "gamma", "delta" }) {
+        testsupport::writeFile(downloads + "/" + name + ".torrent", "X");
+        stored.push_back({ downloads + "/" + name + ".torrent", std::string(name) + ".torrent", StoredState::Stopped, {}, {}, {}, false });
+    }
+    std::filesystem::create_directories(std::filesystem::path(TransferStore::path()).parent_path());
+    TransferStore::write(stored);
+    runApp([&](QtPlatform&, AppWindow& w) {
+        tabs().setSelectedIndex(3);
+        QtPlatform::settle();
+        auto* tab = dynamic_cast<DownloadedTorrents*>(tabs().viewControllers()[3].get());
+        ASSERT_NE(tab, nullptr);
+        for (auto size : { QSize(320, 480), QSize(720, 360) }) {
+            SCOPED_TRACE(size.width());
+            w.resize(size);
+            QtPlatform::settle();
+            auto* list = tab->transferListView;
+            ASSERT_NE(list, nullptr);
+            list->setContentOffset(0);
+            QtPlatform::settle();
+            auto inSight = [&](int row) {
+                auto r = list->rectForRowAtIndexPath({ 0, row });
+                return r.y() >= list->contentOffset() - 0.5f && r.maxY() <= list->contentOffset() + list->frame().height() + 0.5f;
+            };
+            ASSERT_FALSE(inSight(3)) << "the fourth does not fit: the list must scroll";
+            // A screen reader finds every transfer, in sight or not, as a list item.
+            auto nodes = tree(w);
+            expectEveryObjectNamed(nodes);
+            for (auto* name : { "alpha.torrent, ", "beta.torrent, ", "gamma.torrent, ", "delta.torrent, " })
+                EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [&](auto& n) { return n.role == QAccessible::ListItem && n.name.startsWith(name); }))
+                    << name;
+            // The keys scroll it...
+            QTest::keyClick(&w, Qt::Key_End);
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(3));
+            QTest::keyClick(&w, Qt::Key_Home);
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(0));
+            EXPECT_FALSE(inSight(3));
+            // ...so does the wheel over it...
+            auto* peer = w.scene().peerFor(list);
+            ASSERT_NE(peer, nullptr);
+            const QPointF middle(peer->width() / 2.0, peer->height() / 2.0);
+            for (int i = 0; i < 3; ++i) {
+                QWheelEvent wheel(middle, peer->mapToGlobal(middle), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(peer, &wheel);
+            }
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(3)) << list->contentOffset();
+            // ...and a finger dragging it down again.
+            auto& window = *kit::Application::shared().keyWindow();
+            const auto top = list->convertToAncestor(nullptr);
+            window.touchBegan({ top.x() + 100, top.y() + 5 });
+            window.touchMoved({ top.x() + 100, top.y() + 40 });
+            window.touchMoved({ top.x() + 100, top.y() + top.height() });
+            window.touchEnded({ top.x() + 100, top.y() + top.height() });
+            list->stopGliding();
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(0));
+            // Tab reaching a row out of sight brings it into sight; pressed, it comes to the front.
+            auto* cell = list->cellForRowAtIndexPath({ 0, 3 });
+            ASSERT_NE(cell, nullptr);
+            auto* rowPeer = w.scene().peerFor(cell);
+            ASSERT_NE(rowPeer, nullptr);
+            w.activateWindow();
+            rowPeer->clearFocus();
+            rowPeer->setFocus(Qt::TabFocusReason);
+            QtPlatform::settle();
+            EXPECT_TRUE(inSight(3));
+            QAccessible::queryAccessibleInterface(rowPeer)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QtPlatform::settle();
+            EXPECT_EQ(tab->transfers().front()->name(), "delta.torrent");
+            EXPECT_TRUE(QAccessible::queryAccessibleInterface(w.scene().peerFor(list->cellForRowAtIndexPath({ 0, 3 })))->state().selected);
+            tab->transfers().bringToFront(*tab->transfers().transfers()[0]);
+            QtPlatform::settle();
+        }
+        w.resize(320, 480);
+        QtPlatform::settle();
+    });
+}
+
 TEST_F(AccessibilityTest, AlertsAreDialogsAndTabsAndButtonsCanBePressed)
 {
     runApp([&](QtPlatform&, AppWindow& w) {
@@ -290,6 +376,61 @@ TEST_F(AccessibilityTest, TabMovesTheFocusAndSpaceOrReturnPresses)
     });
 }
 
+TEST_F(AccessibilityTest, KeysActOnTheScreenInFrontAndTheTabsStayBehindIt)
+{
+    runApp([&](QtPlatform&, AppWindow& w) {
+        QTest::keyClick(&w, Qt::Key_4, Qt::ControlModifier);
+        QtPlatform::settle();
+        auto& transfer = *tabs().viewControllers()[3];
+        // A screen presented by the tab itself (as Details and Options are), opened from the keyboard.
+        kit::View* options = nullptr;
+        for (auto& v : transfer.view().subviews())
+            if (auto* b = dynamic_cast<kit::Button*>(v.get()); b && b->title() == "Options")
+                options = b;
+        ASSERT_NE(options, nullptr);
+        w.scene().peerFor(options)->setFocus();
+        QTest::keyClick(w.scene().peerFor(options), Qt::Key_Return);
+        QtPlatform::settle();
+        auto* presented = transfer.modalViewController();
+        ASSERT_NE(presented, nullptr);
+        // Ctrl+1..4 change nothing behind it: after Done the tab is the one it covered.
+        for (int tab = 0; tab < 4; ++tab) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key(Qt::Key_1 + tab), Qt::ControlModifier);
+            QtPlatform::settle();
+            EXPECT_EQ(tabs().selectedIndex(), 3) << "Ctrl+" << tab + 1;
+            EXPECT_EQ(transfer.modalViewController(), presented);
+        }
+        // The keys reach only the screen in front: the button it covers has
+        // let the focus go, and Tab walks the new screen.
+        auto* front = w.scene().peerFor(&presented->view());
+        ASSERT_NE(front, nullptr);
+        EXPECT_FALSE(QApplication::focusWidget() && w.scene().peerFor(&transfer.view())->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_TRUE(front->isAncestorOf(QApplication::focusWidget()));
+        kit::View* done = nullptr;
+        for (auto& v : presented->view().subviews())
+            if (auto* b = dynamic_cast<kit::Button*>(v.get()); b && b->title() == "Done")
+                done = b;
+        ASSERT_NE(done, nullptr);
+        QTest::keyClick(w.scene().peerFor(done), Qt::Key_Space);
+        QtPlatform::settle();
+        EXPECT_EQ(transfer.modalViewController(), nullptr);
+        EXPECT_EQ(tabs().selectedIndex(), 3);
+        // With the tabs in front again, the keys choose them; not under an alert.
+        QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 0);
+        kit::AlertView::create("Question", "Well?", {}, "No", { "Yes" })->show();
+        QtPlatform::settle();
+        QTest::keyClick(&w, Qt::Key_3, Qt::ControlModifier);
+        QtPlatform::settle();
+        EXPECT_EQ(tabs().selectedIndex(), 0);
+        QTest::keyClick(&w.popups(), Qt::Key_Escape);
+        QtPlatform::settle();
+    });
+}
+
 TEST_F(AccessibilityTest, AResizedWindowShowsTheModelsFrames)
 {
     runApp([&](QtPlatform& p, AppWindow& w) {
@@ -367,7 +508,7 @@ TEST_F(AccessibilityTest, EveryScreenOverTheTabsNamesWhatItShowsAndHidesWhatItCo
     runApp([&](QtPlatform&, AppWindow& w) {
         auto row = [&](const std::vector<Node>& nodes, const QString& name) -> const Node* {
             for (auto& n : nodes)
-                if (n.role == QAccessible::Button && n.name.startsWith(name + ", ") && !n.state.invisible)
+                if (n.role == QAccessible::ListItem && n.name.startsWith(name + ", ") && !n.state.invisible)
                     return &n;
             return nullptr;
         };

@@ -31,6 +31,9 @@ FIRST = b"d8:announce24:http://tracker.test/first4:infod4:name5:firstee\x00\xff\
 SECOND = b"d8:announce25:http://tracker.test/second4:infod4:name6:secondee"
 BARE = b"d4:name4:baree"
 UPPER = b"d4:name5:uppere"
+# A whole description the transfer client could start from: one file of five bytes.
+GOOD = (b"d8:announce24:http://tracker.test/good4:infod6:lengthi5e4:name8:good.bin"
+        b"12:piece lengthi16384e6:pieces20:" + bytes(range(20)) + b"ee")
 
 ROUTES = {
     "/": ("text/html", INDEX),
@@ -41,6 +44,7 @@ ROUTES = {
     "/files/second.torrent": ("application/x-bittorrent", SECOND),
     "/torrent": ("application/x-bittorrent", BARE),
     "/files/UPPER.TORRENT": ("application/x-bittorrent", UPPER),
+    "/files/good.torrent": ("application/x-bittorrent", GOOD),
 }
 
 stopping = threading.Event()

@@ -416,9 +416,7 @@ TEST_F(DownloadedTorrentsTest, ASecondTorrentRunsBesideTheFirstTheSameOneIsNever
     ASSERT_TRUE(waitFor([&] { return textShows("run " + std::to_string(first->processIdentifier())); }))
         << "the text view follows the front one";
     // Tapping the second row brings the second to the front; Stop acts on it alone.
-    auto* row = dynamic_cast<kit::Button*>(tab->transferListView->subviews()[1].get());
-    ASSERT_NE(row, nullptr);
-    row->sendAction();
+    ASSERT_TRUE(tab->transferListView->tapRowAtIndexPath({ 0, 1 }));
     EXPECT_EQ(tab->shellProcess(), second);
     tab->Stoppressed();
     ASSERT_TRUE(waitFor([&] { return !second->isRunning(); }));

@@ -256,12 +256,14 @@ TEST_F(BrowserTab, TorrentLinksAreKeptLastOneWins)
     EXPECT_EQ(kept, m_root + "/var/mobile/Documents/page.torrent");
 
     follow(siteAddress("/files/first.torrent"));
-    // It says where the file went, for a while, with nothing to cancel.
+    // It says where the file went and offers Download, with nothing to
+    // cancel, for as long as the page stays: no timer takes the button away.
     EXPECT_FALSE(m_tab->fetchBar->isHidden());
     EXPECT_EQ(m_tab->fetchLabel->text(), "Kept as page.torrent in Documents");
     EXPECT_TRUE(m_tab->fetchCancelButton->isHidden());
-    kit::RunLoop::main().advance(DownloadViewController::keptNoticeDuration);
-    EXPECT_TRUE(m_tab->fetchBar->isHidden());
+    EXPECT_FALSE(m_tab->fetchDownloadButton->isHidden());
+    kit::RunLoop::main().advance(DownloadViewController::keptNoticeDuration * 10);
+    EXPECT_FALSE(m_tab->fetchBar->isHidden());
     const std::string first = readFile(kept);
     EXPECT_EQ(first.substr(0, 11), "d8:announce");
     EXPECT_EQ(first.back(), '\x01') << "bytes are kept unchanged, NULs included";
@@ -271,6 +273,7 @@ TEST_F(BrowserTab, TorrentLinksAreKeptLastOneWins)
 
     m_tab->webView->goBack();
     ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    EXPECT_TRUE(m_tab->fetchBar->isHidden()) << "another page: the bar has had its say";
     follow(siteAddress("/files/second.torrent"));
     EXPECT_EQ(readFile(kept), "d8:announce25:http://tracker.test/second4:infod4:name6:secondee");
 

@@ -60,4 +60,53 @@ TEST(HeadlessShell, FollowsATorrentLinkAndKeepsTheFile)
     EXPECT_NE(second.out.find("no alert"), std::string::npos) << second.out;
 }
 
+TEST(HeadlessShell, AKeptTorrentIsOfferedDownloadFromTheBrowserBarAndFromTheFilesTab)
+{
+    PageServer server(120);
+    mapHosts(server.port());
+    TempFolder folder;
+    const std::string root = folder.path();
+    const std::string kept = root + "/var/mobile/Documents/page.torrent";
+
+    auto run = runHeadless(root,
+        "answer 0\n"
+        "tab 1\n"
+        "loaded 20\n"
+        "type sites.quorvane.test/\n"
+        "return\n"
+        "loaded 20\n"
+        "follow /files/good.torrent\n"
+        "until 20 Kept as page.torrent in Documents\n"
+        // The bar's Download asks the transfer tab's question about the kept file.
+        "tap Download\n"
+        "echo -- from the bar\n"
+        "alert\n"
+        "answer 0\n"
+        // Walked to in the files tab, the same file offers Download first, not Play.
+        "tab 2\n"
+        "row 0\n"
+        "row 0\n"
+        "row-named Documents\n"
+        "row-named page.torrent\n"
+        "echo -- the sheet\n"
+        "alert\n"
+        "answer 0\n"
+        "echo -- from the files tab\n"
+        "alert\n"
+        "answer 0\n"
+        "quit\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto between = [&](const std::string& from, const std::string& to) {
+        auto at = run.out.find(from);
+        return at == std::string::npos ? std::string() : run.out.substr(at, run.out.find(to, at) - at);
+    };
+    const std::string question = "message=\"Do you want to download:\\n " + kept + "\"";
+    EXPECT_NE(between("-- from the bar", "-- the sheet").find(question), std::string::npos) << run.out;
+    const auto sheet = between("-- the sheet", "-- from the files tab");
+    EXPECT_NE(sheet.find("title=\"page.torrent\""), std::string::npos) << run.out;
+    EXPECT_NE(sheet.find("0: Download"), std::string::npos) << run.out;
+    EXPECT_EQ(sheet.find("Play"), std::string::npos) << run.out;
+    EXPECT_NE(between("-- from the files tab", "\nquit").find(question), std::string::npos) << run.out;
+}
+
 } // namespace
