@@ -97,6 +97,23 @@ void TransferList::startControlChannel()
     }
     if (!m_server) {
         auto server = ControlServer::listen(stored, password.value());
+        // A keeper of ours that is just ending (the last run ended its last
+        // client a moment ago) lets the port go within moments: wait for it,
+        // a little, rather than run without the channel.
+        for (int attempt = 0; !server && stored != 0 && attempt < keeperEndingTries; ++attempt) {
+            auto holder = kit::LineServer::listenerUser(stored);
+            if (holder && *holder != kit::LineServer::ownUser())
+                break;
+            kit::RunLoop::sleepBriefly(keeperEndingPause);
+            if (auto keeper = kit::PortKeeper::join()) {
+                if (auto served = ControlServer::serve(keeper->takeListeningSocket(), password.value())) {
+                    m_keeper = std::move(keeper);
+                    server = std::move(served);
+                    break;
+                }
+            }
+            server = ControlServer::listen(stored, password.value());
+        }
         if (!server) {
             auto holder = kit::LineServer::listenerUser(stored);
             std::string who = "another program";

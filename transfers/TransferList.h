@@ -146,6 +146,8 @@ private:
     std::unique_ptr<kit::PortKeeper> m_keeper;
     bool m_keeperFailed { false };
     bool m_portTakenByStranger { false };
+    static constexpr int keeperEndingTries = 20;
+    static constexpr double keeperEndingPause = 0.05;
     bool m_elsewhereFull { false };
     std::shared_ptr<ControlServer> m_server;
     std::string m_channelProblem;

@@ -1,5 +1,7 @@
 #include "kit/core/RunLoop.h"
 
+#include <ctime>
+
 #include "kit/core/FdWatcher.h"
 #include "kit/core/Log.h"
 #include "kit/core/Timer.h"
@@ -419,6 +421,15 @@ void RunLoop::advance(double seconds)
     }
     manual->set(target);
     runDue();
+}
+
+void RunLoop::sleepBriefly(double seconds)
+{
+    const double bounded = std::clamp(seconds, 0.0, 1.0);
+    timespec wait { 0, long(bounded * 1e9) };
+    if (bounded >= 1.0)
+        wait = { 1, 0 };
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) { }
 }
 
 } // namespace kit

@@ -38,6 +38,9 @@ class FdWatcher;
 class RunLoop {
 public:
     static RunLoop& main();
+    // Blocks the calling thread for a moment (at most a second), outside
+    // the loop: only for a wait that must finish before the loop goes on.
+    static void sleepBriefly(double seconds);
 
     // How other threads wake the loop: an eventfd; where that fails a pipe;
     // where that fails too, nothing (the loop then looks every 10 ms). Each

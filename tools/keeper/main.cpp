@@ -175,6 +175,9 @@ int main(int argc, char** argv)
             struct stat st {};
             if (argc > 1 && ::lstat(argv[1], &st) == 0 && S_ISSOCK(st.st_mode))
                 ::unlink(argv[1]);
+            // The port is free at once for a run starting now, not once the process has wound down.
+            ::close(unixSocket);
+            ::close(tcpSocket);
             return 0;
         }
     }
