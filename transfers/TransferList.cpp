@@ -84,18 +84,22 @@ void TransferList::startControlChannel()
     const uint16_t stored = ControlDevice::storedPort();
     // The port's keeper holds the socket while our clients may come back to
     // it: a run that finds one serves on its socket, never on a new one.
-    if (auto keeper = kit::PortKeeper::join()) {
+    auto fromKeeper = [&]() -> bool {
+        auto keeper = kit::PortKeeper::join();
+        if (!keeper)
+            return false;
         auto served = ControlServer::serve(keeper->takeListeningSocket(), password.value());
-        if (served) {
-            m_server = served.release();
-            m_keeper = std::move(keeper);
-            kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()) + ", kept between runs (keeper process "
-                + std::to_string(m_keeper->keeperPid()) + ")");
-        } else {
+        if (!served) {
             kit::log(served.error().message);
+            return false;
         }
-    }
-    if (!m_server) {
+        m_server = served.release();
+        m_keeper = std::move(keeper);
+        kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()) + ", kept between runs (keeper process "
+            + std::to_string(m_keeper->keeperPid()) + ")");
+        return true;
+    };
+    if (!fromKeeper()) {
         auto server = ControlServer::listen(stored, password.value());
         // A keeper of ours that is just ending (the last run ended its last
         // client a moment ago) lets the port go within moments: wait for it,
@@ -105,16 +109,11 @@ void TransferList::startControlChannel()
             if (holder && *holder != kit::LineServer::ownUser())
                 break;
             kit::RunLoop::sleepBriefly(keeperEndingPause);
-            if (auto keeper = kit::PortKeeper::join()) {
-                if (auto served = ControlServer::serve(keeper->takeListeningSocket(), password.value())) {
-                    m_keeper = std::move(keeper);
-                    server = std::move(served);
-                    break;
-                }
-            }
+            if (fromKeeper())
+                break;
             server = ControlServer::listen(stored, password.value());
         }
-        if (!server) {
+        if (!m_server && !server) {
             auto holder = kit::LineServer::listenerUser(stored);
             std::string who = "another program";
             if (holder)
@@ -130,8 +129,10 @@ void TransferList::startControlChannel()
             kit::log(m_channelProblem);
             return;
         }
-        m_server = server.release();
-        kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()));
+        if (!m_server) {
+            m_server = server.release();
+            kit::log("Control channel on 127.0.0.1:" + std::to_string(m_server->port()));
+        }
     }
     m_server->setReadsOnDemand(!m_seen);
     if (stored != m_server->port())
