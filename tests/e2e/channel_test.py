@@ -15,8 +15,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from headless_test import DOWNLOADS, HEADLESS, Device, hand_over, kept_copy, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
-from live_test import clients_on  # noqa: E402
+from headless_test import HEADLESS, Device, hand_over, kept_copy, pid_alive, transfer_tab_dumps, wait_gone  # noqa: E402
+from live_test import clients_on, start_swarm  # noqa: E402
 
 
 class Shell:
@@ -79,14 +79,7 @@ class ControlPortTest(unittest.TestCase):
     def setUp(self):
         self.device = Device("real")
         # Slow enough to be caught on the way: 8 MiB at 100 KB/s.
-        self.swarm = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", self.device.path("swarm"),
-             "--torrent-out", self.device.path(DOWNLOADS), "--lifetime", "280", "--watch-stdin",
-             "--size", str(8 * 1024 * 1024), "--seed-rate", "100"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.swarm.stdout.readline().strip()
-        self.assertTrue(line.startswith("ready "), line)
-        self.torrent = line[len("ready "):]
+        [self.torrent] = start_swarm(self, "--size", str(8 * 1024 * 1024), "--seed-rate", "100")
         self.shells = []
         self.others = []
 

@@ -22,18 +22,22 @@ def clients_on(torrent):
     return [int(p) for p in subprocess.run(["pgrep", "-f", client_pattern(torrent)], capture_output=True, text=True).stdout.split()]
 
 
+def start_swarm(test, *options):
+    """A loopback swarm for test.device (swarm.py with options); the torrents it made."""
+    test.swarm = subprocess.Popen(
+        [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", test.device.path("swarm"),
+         "--torrent-out", test.device.path(DOWNLOADS), "--lifetime", "280", "--watch-stdin", *options],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    line = test.swarm.stdout.readline().strip()
+    test.assertTrue(line.startswith("ready "), line)
+    return line[len("ready "):].split()
+
+
 class KilledShellTest(unittest.TestCase):
     def setUp(self):
         self.device = Device("real")
         # 8 MiB at about 400 KB/s: some twenty seconds to catch it on the way.
-        self.swarm = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", self.device.path("swarm"),
-             "--torrent-out", self.device.path(DOWNLOADS), "--lifetime", "280", "--watch-stdin",
-             "--size", str(8 * 1024 * 1024), "--seed-rate", "400"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.swarm.stdout.readline().strip()
-        self.assertTrue(line.startswith("ready "), line)
-        self.torrent = line[len("ready "):]
+        [self.torrent] = start_swarm(self, "--size", str(8 * 1024 * 1024), "--seed-rate", "400")
         self.name = os.path.basename(self.torrent)
         self.shells = []
 
@@ -131,14 +135,7 @@ class ChannelTest(unittest.TestCase):
     def setUp(self):
         self.device = Device("real")
         # Two torrents of three files each; slow enough to be steered on the way.
-        self.swarm = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "swarm.py"), "--dir", self.device.path("swarm"),
-             "--torrent-out", self.device.path(DOWNLOADS), "--lifetime", "280", "--watch-stdin",
-             "--count", "2", "--files", "3", "--size", str(12 * 1024 * 1024), "--seed-rate", "200"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.swarm.stdout.readline().strip()
-        self.assertTrue(line.startswith("ready "), line)
-        self.ours, self.theirs = line[len("ready "):].split()
+        self.ours, self.theirs = start_swarm(self, "--count", "2", "--files", "3", "--size", str(12 * 1024 * 1024), "--seed-rate", "200")
         self.others = []
 
     def tearDown(self):
