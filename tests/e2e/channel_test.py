@@ -10,7 +10,6 @@ import signal
 import socket
 import subprocess
 import sys
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
