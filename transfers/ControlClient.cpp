@@ -129,6 +129,7 @@ void ControlClient::lineReceived(const std::string& line)
             // A list cut short would say files are missing: drop it whole.
             m_pendingDetail.reset();
             m_detail.reset();
+            ++m_detailVersion;
             m_filesOpen = false;
             return malformed(line);
         }
@@ -148,6 +149,7 @@ void ControlClient::lineReceived(const std::string& line)
             m_pendingDetail->files = std::move(m_detail->files);
         }
         m_detail = std::move(m_pendingDetail);
+        ++m_detailVersion;
         m_pendingDetail.reset();
         m_filesOpen = false;
         report(ControlReport::Detail);

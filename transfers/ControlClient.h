@@ -61,6 +61,8 @@ public:
     // From CTBW, or the last status, whichever came later.
     const std::optional<ClientBandwidth>& bandwidth() const { return m_bandwidth; }
     const std::optional<ClientDetail>& detail() const { return m_detail; }
+    // Counts the file lists received, so that a reader copies a list only when it is new.
+    uint64_t detailVersion() const { return m_detailVersion; }
     const std::vector<ClientPeer>& peers() const { return m_peers; }
     // Its last CTINFO texts (keptInfos at most), newest last.
     const std::vector<std::string>& infos() const { return m_infos; }
@@ -124,6 +126,7 @@ private:
     std::optional<ClientStatus> m_status;
     std::optional<ClientBandwidth> m_bandwidth;
     std::optional<ClientDetail> m_detail;
+    uint64_t m_detailVersion { 0 };
     std::vector<ClientPeer> m_peers;
     std::vector<std::string> m_infos;
     ControlReport m_lastReport { ControlReport::Status };

@@ -14,6 +14,7 @@
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferDetailsViewController.h"
 #include "transfers/TransferOptions.h"
+#include "transfers/TransferService.h"
 
 #include <algorithm>
 #include <any>
@@ -43,7 +44,7 @@ constexpr float wideTab = 600; // from this width the list stands beside the tex
 } // namespace
 
 DownloadedTorrents::DownloadedTorrents()
-    : m_list(std::make_shared<TransferList>())
+    : m_feed(TransferFeed::make())
 {
 }
 
@@ -65,7 +66,8 @@ void DownloadedTorrents::loadView()
     torrentLabel = label({ 10, 8, 236, 22 }, noTorrentText, kit::Font::boldSystemFont(15));
     auto details = kit::Button::create({ 250, 2, 60, 30 }, "Details", [this] {
         if (!m_frontCleared)
-            showDetails(m_list->frontPointer());
+            if (auto* front = m_feed->front())
+                showDetails(front->id);
     });
     details->setAutoresizingMask(L);
     details->setEnabled(false);
@@ -122,7 +124,7 @@ void DownloadedTorrents::loadView()
         layoutTransferList();
     };
     setView(root);
-    m_list->delegate = kit::weakAs<TransferListDelegate>(*this);
+    m_feed->delegate = kit::weakAs<TransferListDelegate>(*this);
     m_windowShown = kit::NotificationCenter::defaultCenter().addObserver(
         [weak = kit::weakAs<DownloadedTorrents>(*this)](const kit::Notification&) {
             if (auto self = weak.lock())
@@ -134,7 +136,7 @@ void DownloadedTorrents::loadView()
 
 void DownloadedTorrents::updateSeen()
 {
-    m_list->setSeen(m_onScreen && kit::Platform::current().isWindowShown());
+    m_feed->setSeen(m_onScreen && kit::Platform::current().isWindowShown());
 }
 
 void DownloadedTorrents::awakeFromNib()
@@ -151,31 +153,36 @@ void DownloadedTorrents::viewDidDisappear(bool)
     updateSeen();
 }
 
+TransferService* DownloadedTorrents::service() const
+{
+    return dynamic_cast<TransferService*>(m_feed.get());
+}
+
 const std::shared_ptr<kit::ChildProcess>& DownloadedTorrents::shellProcess() const
 {
     static const std::shared_ptr<kit::ChildProcess> none;
-    auto* front = m_list->front();
+    auto* owner = service();
+    auto* front = owner ? owner->list().front() : nullptr;
     return front ? front->child() : none;
 }
 
-const std::optional<std::string>& DownloadedTorrents::text() const
+TransferList& DownloadedTorrents::transfers()
 {
-    static const std::optional<std::string> none;
-    auto* front = m_list->front();
-    return front ? front->text() : none;
+    return service()->list();
 }
 
 std::string DownloadedTorrents::runningTorrentPath() const
 {
-    auto* front = m_list->front();
-    return front && front->child() && front->child()->isRunning() ? front->path() : std::string();
+    auto* front = m_feed->front();
+    return front && front->ownClientRunning ? front->path : std::string();
 }
 
-const TransferProgress& DownloadedTorrents::progress() const
+std::vector<TransferSummary> DownloadedTorrents::summaries() const
 {
-    static const TransferProgress none;
-    auto* front = m_list->front();
-    return front ? front->progress() : none;
+    std::vector<TransferSummary> lines;
+    for (auto& t : m_feed->transfers())
+        lines.push_back({ t.path, t.fraction, StoredState(t.storedState), t.hasClient });
+    return lines;
 }
 
 void DownloadedTorrents::viewDidAppear(bool)
@@ -185,14 +192,14 @@ void DownloadedTorrents::viewDidAppear(bool)
     auto& defaults = kit::UserDefaults::standard();
     m_downloadTorrent = defaults.stringForKey("DownloadTorrent");
     auto name = defaults.stringForKey("DownloadTorrentName");
-    auto* front = m_list->front();
+    auto* front = m_feed->front();
     if (defaults.stringForKey("DownloadTorrentBool") == "Yes") {
         clearLastTransfer();
         showDownloadAlert(m_downloadTorrent.value_or(""));
         torrentLabel->setText(name.value_or(""));
-    } else if (front && !m_frontCleared && (front->hasClient() || m_list->transfers().size() >= 2)) {
+    } else if (front && !m_frontCleared && (front->hasClient || m_feed->transfers().size() >= 2)) {
         // A running transfer is named, not denied; so is the front one of a list.
-        torrentLabel->setText(front->name());
+        torrentLabel->setText(front->name);
     } else {
         torrentLabel->setText(noTorrentText);
     }
@@ -204,7 +211,7 @@ void DownloadedTorrents::clearLastTransfer()
     if (isTransferRunning() || !txtView)
         return;
     m_frontCleared = true;
-    m_shown.reset();
+    m_shown = 0;
     txtView->setText("");
     for (kit::Label* field : { static_cast<kit::Label*>(prog), dnLabel, upLabel }) {
         field->setText("");
@@ -217,8 +224,8 @@ void DownloadedTorrents::clearLastTransfer()
 
 bool DownloadedTorrents::isTransferRunning() const
 {
-    for (auto& transfer : m_list->transfers())
-        if (transfer->isRunning())
+    for (auto& transfer : m_feed->transfers())
+        if (transfer.running)
             return true;
     return false;
 }
@@ -235,13 +242,13 @@ void DownloadedTorrents::alertViewClickedButtonAtIndex(kit::AlertView&, int inde
         return;
     // The last transfer was cleared from view for the question; answered, it
     // is shown again (an ended one stays in the list, its failure with it).
-    if (m_frontCleared && m_list->front()) {
+    if (m_frontCleared && m_feed->front()) {
         m_frontCleared = false;
         showFront(true);
     }
     // A failed start is not reported as a running transfer.
-    if (index == 1 && startDownload(m_downloadTorrent.value_or("")) && m_list->front())
-        status->setText(m_list->front()->statusText());
+    if (index == 1 && startDownload(m_downloadTorrent.value_or("")) && m_feed->front())
+        status->setText(m_feed->front()->status);
     kit::UserDefaults::standard().setObject("No", "DownloadTorrentBool");
 }
 
@@ -253,8 +260,8 @@ void DownloadedTorrents::reportStartFailure(const std::string& why)
     // the failure is also told where it stays until read.
     auto alert = kit::AlertView::create("Transfer not started", why, {}, "OK", {});
     alert->show();
-    if (auto* front = m_list->front(); front && front->hasClient())
-        torrentLabel->setText(front->name());
+    if (auto* front = m_feed->front(); front && front->hasClient)
+        torrentLabel->setText(front->name);
 }
 
 bool DownloadedTorrents::startDownload(const std::string& path)
@@ -272,37 +279,41 @@ bool DownloadedTorrents::startDownload(const std::string& path)
         kit::log(problem);
     auto name = kit::UserDefaults::standard().stringForKey("DownloadTorrentName").value_or(std::filesystem::path(path).filename().string());
     // A start that fails leaves the list, and what runs, as it was.
-    auto answer = m_list->ask(path, name, options);
-    if (answer.asked == TransferList::Asked::Failed) {
-        reportStartFailure(answer.failure.value_or("The transfer could not be started."));
-        return false;
-    }
-    if (answer.asked == TransferList::Asked::AlreadyThere)
-        kit::log(name + " is already in the list of transfers: brought to the front");
-    return true;
+    // The owner answers at once in this process, later over the service's socket.
+    auto failed = std::make_shared<bool>(false);
+    m_feed->ask(path, name, options, [weak = kit::weakAs<DownloadedTorrents>(*this), failed, name](AskAnswer answer) {
+        if (answer.asked == Asked::AlreadyThere)
+            kit::log(name + " is already in the list of transfers: brought to the front");
+        if (answer.asked != Asked::Failed)
+            return;
+        *failed = true;
+        if (auto self = weak.lock())
+            self->reportStartFailure(answer.failure.value_or("The transfer could not be started."));
+    });
+    return !*failed;
 }
 
 void DownloadedTorrents::restoreTransfers()
 {
     view();
-    m_list->restore();
+    m_feed->restore();
 }
 
 void DownloadedTorrents::endAllTransfers()
 {
-    m_list->endAll();
+    m_feed->endAll();
 }
 
 void DownloadedTorrents::transferListChanged()
 {
-    auto front = m_list->frontPointer();
-    if (front && (front != m_shown.lock() || m_frontCleared)) {
+    auto* front = m_feed->front();
+    if (front && (front->id != m_shown || m_frontCleared)) {
         m_frontCleared = false;
         showFront(true);
     } else {
         showFront(false);
     }
-    if (m_list->transfers().size() != m_listedCount)
+    if (m_feed->transfers().size() != m_listedCount)
         layoutTransferList();
     else
         rebuildTransferRows();
@@ -310,64 +321,67 @@ void DownloadedTorrents::transferListChanged()
 
 void DownloadedTorrents::transferListFrontOutput()
 {
-    auto* front = m_list->front();
+    auto* front = m_feed->front();
     if (!front || m_frontCleared)
         return;
-    txtView->setText(front->shownText());
+    txtView->setText(front->shown);
 }
 
 void DownloadedTorrents::transferListTicked()
 {
     showFront(false);
-    if (m_list->transfers().size() >= 2)
+    if (m_feed->transfers().size() >= 2)
         rebuildTransferRows();
 }
 
 void DownloadedTorrents::showFront(bool whole)
 {
-    auto front = m_list->frontPointer();
+    auto* front = m_feed->front();
     if (!front || m_frontCleared) {
         prog->setTurning(false);
         refreshProgress();
         return;
     }
     if (whole) {
-        m_shown = front;
-        torrentLabel->setText(front->name());
-        txtView->setText(front->shownText());
-    } else if (front->hasClient() || m_list->transfers().size() >= 2) {
-        torrentLabel->setText(front->name()); // started again by Resume, or the front one of a list
+        m_shown = front->id;
+        torrentLabel->setText(front->name);
+        txtView->setText(front->shown);
+    } else if (front->hasClient || m_feed->transfers().size() >= 2) {
+        torrentLabel->setText(front->name); // started again by Resume, or the front one of a list
     }
-    prog->setText(front->progText());
-    prog->setTurning(front->isRunning() && !front->isPaused());
-    dnLabel->setText(front->downText());
-    upLabel->setText(front->upText());
+    prog->setText(front->prog);
+    prog->setTurning(front->running && !front->paused);
+    dnLabel->setText(front->down);
+    upLabel->setText(front->up);
     // The cut's bare numbers, read with their unit and direction.
-    dnLabel->setAccessibilityLabel(TransferProgress::spokenFieldRate("Download", front->downText()));
-    upLabel->setAccessibilityLabel(TransferProgress::spokenFieldRate("Upload", front->upText()));
-    status->setText(front->statusText());
+    dnLabel->setAccessibilityLabel(TransferProgress::spokenFieldRate("Download", front->down));
+    upLabel->setAccessibilityLabel(TransferProgress::spokenFieldRate("Upload", front->up));
+    status->setText(front->status);
     refreshProgress();
 }
 
 void DownloadedTorrents::refreshProgress()
 {
-    auto* front = m_frontCleared ? nullptr : m_list->front();
-    const auto& progress = front ? front->progress() : this->progress();
-    static const TransferProgress idle;
-    const auto& shown = front ? progress : idle;
+    auto* front = m_frontCleared ? nullptr : m_feed->front();
+    static const TransferSnapshot idle = [] {
+        TransferSnapshot s;
+        s.stateText = TransferProgress().stateText();
+        return s;
+    }();
+    const auto& shown = front ? *front : idle;
     // A transfer that ended before its first status line has no progress to show.
-    progressBar->setHidden(shown.state() == TransferState::Idle || (!shown.latest() && shown.state() == TransferState::Ended));
-    progressBar->setProgress(shown.latest() ? float(shown.latest()->fraction()) : 0.0f);
-    percentLabel->setText(shown.percentText());
-    ratesLabel->setText(shown.ratesText());
-    ratesLabel->setAccessibilityLabel(shown.spokenRatesText());
-    const auto state = front ? front->stateText() : shown.stateText();
+    progressBar->setHidden(!shown.showsProgress());
+    progressBar->setProgress(float(shown.fraction));
+    percentLabel->setText(shown.percentText);
+    ratesLabel->setText(shown.ratesText);
+    ratesLabel->setAccessibilityLabel(shown.spokenRatesText);
+    const auto& state = shown.stateText;
     stateLabel->setText(state);
-    timeLeftLabel->setText(shown.timeLeftText());
+    timeLeftLabel->setText(shown.timeLeftText);
     const float extra = std::max(0.0f, view().bounds().size.width - 320);
     const auto alone = widened(stateAlone, extra, 1);
     bool twoLines = false;
-    if (!shown.timeLeftText().empty())
+    if (!shown.timeLeftText.empty())
         stateLabel->setFrame(widened(stateBeside, extra, 0.5f));
     // With room to spare: the window's own font may draw wider than measured.
     else if (kit::Fonts::measure(state, stateLabel->font()).width <= alone.size.width * 0.8f)
@@ -378,9 +392,9 @@ void DownloadedTorrents::refreshProgress()
     }
     stateLabel->setNumberOfLines(twoLines ? 2 : 1);
     // The note shares the state's second line: it waits while the state needs it.
-    std::string note = m_list->channelProblem();
-    if (front && front->control() && !front->control()->infos().empty())
-        note = front->control()->infos().back();
+    std::string note = m_feed->channelProblem();
+    if (front && !front->note.empty())
+        note = front->note;
     noteLabel->setText(twoLines ? "" : note);
     noteLabel->setHidden(twoLines || note.empty());
     refreshButtons();
@@ -388,13 +402,13 @@ void DownloadedTorrents::refreshProgress()
 
 void DownloadedTorrents::refreshButtons()
 {
-    auto* front = m_frontCleared ? nullptr : m_list->front();
-    const bool running = front && front->isRunning();
-    const bool paused = running && front->isPaused();
+    auto* front = m_frontCleared ? nullptr : m_feed->front();
+    const bool running = front && front->running;
+    const bool paused = running && front->paused;
     // One without a client (stopped, ended, known from the stored list) starts again.
     // So does one still quitting after Stop (once it has gone).
-    const bool restartable = front && ((!front->hasClient() && !front->isQueued()) || (front->isQuitting() && !front->restartWhenGone));
-    stopButton->setEnabled(running || (front && front->isQueued()));
+    const bool restartable = front && ((!front->hasClient && !front->queued) || (front->quitting && !front->restartWhenGone));
+    stopButton->setEnabled(running || (front && front->queued));
     pauseButton->setEnabled(running && !paused);
     resumeButton->setEnabled((running && paused) || restartable);
     detailsButton->setEnabled(front != nullptr);
@@ -421,7 +435,7 @@ void DownloadedTorrents::layoutTransferList()
     const auto size = view().bounds().size;
     // Today's text view at this size, as its mask makes it.
     const kit::Rect textArea { 10, 153, size.width - 20, std::max(0.0f, size.height - 212) };
-    m_listedCount = m_list->transfers().size();
+    m_listedCount = m_feed->transfers().size();
     if (m_listedCount < 2) {
         // With one transfer or none the tab is as it always was.
         if (transferListView) {
@@ -434,7 +448,7 @@ void DownloadedTorrents::layoutTransferList()
     }
     if (!transferListView) {
         m_transferRows = std::make_shared<TransferRows>(
-            m_list, [this](std::shared_ptr<Transfer> t) { showDetails(t); }, [this] { return m_frontCleared; });
+            m_feed, [this](uint64_t id) { showDetails(id); }, [this] { return m_frontCleared; });
         auto list = m_transferRows->makeTable({ 10, 153, 300, 0 });
         transferListView = list.get();
         view().addSubview(list);
@@ -465,29 +479,31 @@ void DownloadedTorrents::Stoppressed()
 {
     if (m_frontCleared)
         return;
-    m_list->stopFront();
+    m_feed->stopFront();
 }
 
 void DownloadedTorrents::Pausepressed()
 {
     if (m_frontCleared)
         return;
-    m_list->pauseFront();
+    m_feed->pauseFront();
 }
 
 void DownloadedTorrents::Resumepressed()
 {
     if (m_frontCleared)
         return;
-    if (auto resumed = m_list->resumeFront(); !resumed)
-        reportStartFailure(resumed.error().message);
+    m_feed->resumeFront([weak = kit::weakAs<DownloadedTorrents>(*this)](kit::ErrorOr<void> resumed) {
+        if (auto self = weak.lock(); self && !resumed)
+            self->reportStartFailure(resumed.error().message);
+    });
 }
 
-void DownloadedTorrents::showDetails(const std::shared_ptr<Transfer>& transfer)
+void DownloadedTorrents::showDetails(uint64_t id)
 {
-    if (!transfer)
+    if (!m_feed->find(id))
         return;
-    auto details = std::make_shared<TransferDetailsViewController>(m_list, transfer);
+    auto details = std::make_shared<TransferDetailsViewController>(m_feed, id);
     m_details = details;
     presentModalViewController(details, true);
 }
@@ -495,7 +511,11 @@ void DownloadedTorrents::showDetails(const std::shared_ptr<Transfer>& transfer)
 void DownloadedTorrents::goQueue()
 {
     auto options = std::make_shared<TipsViewController>();
-    options->limitsApplyAtOnce = m_list->channelProblem().empty();
+    options->limitsApplyAtOnce = m_feed->channelProblem().empty();
+    options->onOptionsChanged = [feed = std::weak_ptr<TransferFeed>(m_feed)] {
+        if (auto f = feed.lock())
+            f->optionsChanged();
+    };
     m_optionsViewController = options;
     presentModalViewController(options, true);
 }

@@ -36,6 +36,7 @@
 #include "transfers/ClientFailure.h"
 #include "transfers/SpinnerLabel.h"
 #include "transfers/TransferList.h"
+#include "transfers/TransferFeed.h"
 #include "transfers/TransferProgress.h"
 #include "transfers/TransferRows.h"
 
@@ -44,6 +45,7 @@
 #include <vector>
 
 class TipsViewController;
+class TransferService;
 class TransferDetailsViewController;
 
 class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate, public TransferListDelegate {
@@ -70,7 +72,7 @@ public:
     void Pausepressed();
     void Resumepressed();
     void goQueue();
-    void showDetails(const std::shared_ptr<Transfer>& transfer);
+    void showDetails(uint64_t id);
 
     // Outlets (the tab's view tree holds them).
     kit::TextView* txtView { nullptr };
@@ -97,17 +99,18 @@ public:
     // The list of transfers (none with fewer than two).
     kit::TableView* transferListView { nullptr };
 
-    // The front transfer's child, output and progress (empty ones without a front).
+    // The transfers as the tab knows them.
+    TransferFeed& feed() { return *m_feed; }
+    // The owner of the transfers when it is in this process (tests, a shell
+    // that hosts it); none when they are the service's.
+    TransferService* service() const;
+    // Of the owner in this process: the front transfer's child, the list.
     const std::shared_ptr<kit::ChildProcess>& shellProcess() const;
-    const std::optional<std::string>& text() const;
-    bool isTicking() const { return m_list->isTicking(); }
-    const TransferProgress& progress() const;
+    TransferList& transfers();
     // A transfer the user has not stopped is going on (it may be paused).
     bool isTransferRunning() const;
-    TransferList& transfers() { return *m_list; }
-    const TransferList& transfers() const { return *m_list; }
     // What the files tab may mark: one line per transfer.
-    std::vector<TransferSummary> summaries() const { return m_list->summaries(); }
+    std::vector<TransferSummary> summaries() const;
     // Brings back the stored list (once, when the application starts).
     void restoreTransfers();
     // The application ends: every client ends and the list says stopped.
@@ -136,13 +139,13 @@ private:
     // A new transfer is asked about: the last one's progress and output go.
     void clearLastTransfer();
 
-    std::shared_ptr<TransferList> m_list;
+    std::shared_ptr<TransferFeed> m_feed;
     std::optional<std::string> m_downloadTorrent;
     std::vector<std::string> m_queueArray;
     std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
     std::weak_ptr<TransferDetailsViewController> m_details; // not owned once presented
     // The transfer shown; none after a question cleared the last one.
-    std::weak_ptr<Transfer> m_shown;
+    uint64_t m_shown { 0 };
     bool m_frontCleared { false };
     // Until the tab knows better (its view left or entered the window), it counts as on screen.
     bool m_onScreen { true };

@@ -178,6 +178,8 @@ void TipsViewController::textFieldDidChange(kit::TextField& field)
             return;
         }
         kit::UserDefaults::standard().setObject(field.text(), TransferList::limitKey);
+        if (onOptionsChanged)
+            onOptionsChanged();
         noteLabel->setTextColor(noteColor);
         noteLabel->setText(applies());
         return;
@@ -198,6 +200,8 @@ void TipsViewController::textFieldDidChange(kit::TextField& field)
     }
     auto value = parseLimit(field.text());
     kit::UserDefaults::standard().setObject(value ? std::to_string(*value) : "", key);
+    if (onOptionsChanged)
+        onOptionsChanged();
     noteLabel->setTextColor(noteColor);
     noteLabel->setText(applies());
 }

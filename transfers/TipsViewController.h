@@ -9,6 +9,8 @@
 #include "kit/ui/TextField.h"
 #include "kit/ui/ViewController.h"
 
+#include <functional>
+
 class TipsViewController : public kit::ViewController, public kit::TextFieldDelegate {
 public:
     static constexpr const char* appliesText = "The limits apply at once, shared by every running transfer; "
@@ -18,6 +20,8 @@ public:
                                                     "as does stop when complete.";
     // Whether running clients take new limits at once (the control channel is there).
     bool limitsApplyAtOnce { true };
+    // A stored option changed: the owner of the transfers reads them again.
+    std::function<void()> onOptionsChanged;
     const char* applies() const { return limitsApplyAtOnce ? appliesText : appliesLaterText; }
 
     std::string className() const override { return "TipsViewController"; }

@@ -93,7 +93,11 @@ std::optional<StoredState> storedStateNamed(std::string_view name)
 }
 
 Transfer::Transfer(std::string path, std::string name, TransferOptions options)
-    : m_path(std::move(path))
+    : m_id([] {
+        static uint64_t last = 0;
+        return ++last;
+    }())
+    , m_path(std::move(path))
     , m_name(std::move(name))
     , m_options(options)
 {

@@ -52,6 +52,9 @@ public:
 
     Transfer(std::string path, std::string name, TransferOptions options);
 
+    // Names it to the views while the owner runs (never reused within a run).
+    uint64_t id() const { return m_id; }
+
     const std::string& path() const { return m_path; }
     // The .torrent its client runs from: its own copy in the state folder once
     // made, so that whatever becomes of the file it came from (a newer one
@@ -184,6 +187,7 @@ private:
     size_t fileCount();
     void changed();
 
+    uint64_t m_id;
     std::string m_path;
     std::string m_copy;
     std::optional<size_t> m_fileCount;

@@ -3,7 +3,7 @@
 #include "kit/core/Log.h"
 #include "kit/core/WeakBind.h"
 #include "kit/ui/LaidOutView.h"
-#include "transfers/TransferList.h"
+#include "transfers/TransferFeed.h"
 #include "transfers/TransferOptions.h"
 
 #include <charconv>
@@ -33,10 +33,16 @@ std::string limitText(const std::optional<long long>& bytes)
 }
 } // namespace
 
-TransferDetailsViewController::TransferDetailsViewController(std::weak_ptr<TransferList> list, std::weak_ptr<Transfer> transfer)
-    : m_list(std::move(list))
-    , m_transfer(std::move(transfer))
+TransferDetailsViewController::TransferDetailsViewController(std::weak_ptr<TransferFeed> feed, uint64_t transfer)
+    : m_feed(std::move(feed))
+    , m_transfer(transfer)
 {
+}
+
+const TransferSnapshot* TransferDetailsViewController::transfer() const
+{
+    auto feed = m_feed.lock();
+    return feed ? feed->find(m_transfer) : nullptr;
 }
 
 std::optional<TransferDetailsViewController::SeedGoal> TransferDetailsViewController::parseSeedGoal(std::string_view text)
@@ -122,7 +128,7 @@ void TransferDetailsViewController::loadView()
     root->addSubview(done);
     setView(root);
 
-    if (auto transfer = m_transfer.lock()) {
+    if (auto* transfer = this->transfer()) {
         downLimitTextField->setText(limitText(transfer->ownDownloadLimit));
         upLimitTextField->setText(limitText(transfer->ownUploadLimit));
         if (transfer->seedHours)
@@ -172,8 +178,8 @@ void TransferDetailsViewController::arrange()
 
 void TransferDetailsViewController::viewDidAppear(bool)
 {
-    if (auto transfer = m_transfer.lock())
-        transfer->setDetailsShown(true);
+    if (auto feed = m_feed.lock())
+        feed->setDetailsShown(m_transfer, true);
     m_refresh = kit::Timer::scheduled(1.0, true, [weak = kit::weakAs<TransferDetailsViewController>(*this)](kit::Timer&) {
         if (auto self = weak.lock())
             self->refresh();
@@ -182,8 +188,8 @@ void TransferDetailsViewController::viewDidAppear(bool)
 
 void TransferDetailsViewController::viewDidDisappear(bool)
 {
-    if (auto transfer = m_transfer.lock())
-        transfer->setDetailsShown(false);
+    if (auto feed = m_feed.lock())
+        feed->setDetailsShown(m_transfer, false);
     if (m_refresh)
         m_refresh->invalidate();
     m_refresh.reset();
@@ -204,14 +210,12 @@ std::string TransferDetailsViewController::rowText(int section, size_t row) cons
         return m_rows[section][row];
     if (section != FilesSection)
         return {};
-    auto transfer = m_transfer.lock();
-    auto* channel = transfer ? transfer->control() : nullptr;
+    auto* transfer = this->transfer();
     const size_t index = row - m_rows[section].size();
-    if (!channel || !channel->detail() || index >= channel->detail()->files.size())
+    if (!transfer || !transfer->files || index >= transfer->files->size())
         return {};
-    const auto& f = channel->detail()->files[index];
-    const auto& chosen = transfer->chosenFiles;
-    const bool fetched = chosen ? chosen->count(f.number) > 0 : f.isFetched();
+    const auto& f = (*transfer->files)[index];
+    const bool fetched = transfer->isFetched(f);
     return std::string(fetched ? "Fetch: " : "Skip: ") + f.name + ", " + TransferProgress::sizeText(f.size) + ", " + percentOf(f.have, f.pieces);
 }
 
@@ -225,7 +229,7 @@ std::vector<std::string> TransferDetailsViewController::rowTexts(int section) co
 
 void TransferDetailsViewController::refresh()
 {
-    auto transfer = m_transfer.lock();
+    auto* transfer = this->transfer();
     if (!titleLabel)
         return;
     for (auto& rows : m_rows)
@@ -237,43 +241,42 @@ void TransferDetailsViewController::refresh()
         table->reloadData();
         return;
     }
-    titleLabel->setText(transfer->name());
-    const auto& progress = transfer->progress();
-    const auto percent = progress.percentText();
-    summaryLabel->setText(transfer->stateText() + (percent.empty() ? "" : ", " + percent)
-        + (progress.ratesText().empty() ? "" : "   " + progress.ratesText()));
-    summaryLabel->setAccessibilityLabel(progress.spokenRatesText().empty()
+    titleLabel->setText(transfer->name);
+    const auto& percent = transfer->percentText;
+    summaryLabel->setText(transfer->stateText + (percent.empty() ? "" : ", " + percent)
+        + (transfer->ratesText.empty() ? "" : "   " + transfer->ratesText));
+    summaryLabel->setAccessibilityLabel(transfer->spokenRatesText.empty()
             ? ""
-            : transfer->stateText() + (percent.empty() ? "" : ", " + percent) + ", " + progress.spokenRatesText());
-    removeButton->setEnabled(!transfer->hasClient() && !transfer->isQueued());
+            : transfer->stateText + (percent.empty() ? "" : ", " + percent) + ", " + transfer->spokenRatesText);
+    removeButton->setEnabled(!transfer->hasClient && !transfer->queued);
 
     auto& swarm = m_rows[SwarmSection];
     auto& files = m_rows[FilesSection];
     auto& peers = m_rows[PeersSection];
     files.push_back("Files: tap one to fetch or skip it");
     peers.push_back("Peers");
-    auto* channel = transfer->control();
+    const bool channel = transfer->hasChannel;
     // What the channel told stays, but once the client has gone it is only what was last known.
-    const bool live = channel && channel->isConnected() && transfer->hasClient();
+    const bool live = channel && transfer->channelConnected && transfer->hasClient;
     if (!live) {
-        files.front() = channel && channel->detail() ? "Files, as last known: tap to choose" : "Files";
+        files.front() = transfer->files ? "Files, as last known: tap to choose" : "Files";
         peers.front() = "Peers";
     }
     // What the client itself says its limits are: the proof that a limit took.
     if (!m_problemShown) {
         noteLabel->setTextColor(noteColor);
-        if (!transfer->hasClient())
+        if (!transfer->hasClient)
             noteLabel->setText(keptText);
-        else if (!channel || !channel->isConnected())
+        else if (!channel || !transfer->channelConnected)
             noteLabel->setText(nextStartText);
-        else if (channel->status())
-            noteLabel->setText("Applied at once. Limits: " + (channel->status()->downLimit ? TransferProgress::sizeText(channel->status()->downLimit) + "/s" : std::string("none"))
-                + " down, " + (channel->status()->upLimit ? TransferProgress::sizeText(channel->status()->upLimit) + "/s" : std::string("none")) + " up");
+        else if (const auto& status = transfer->clientStatus)
+            noteLabel->setText("Applied at once. Limits: " + (status->downLimit ? TransferProgress::sizeText(status->downLimit) + "/s" : std::string("none"))
+                + " down, " + (status->upLimit ? TransferProgress::sizeText(status->upLimit) + "/s" : std::string("none")) + " up");
         else
             noteLabel->setText(appliedText);
     }
-    if (channel && channel->status()) {
-        const auto& s = *channel->status();
+    if (channel && transfer->clientStatus) {
+        const auto& s = *transfer->clientStatus;
         if (!live)
             swarm.push_back("Last known, while its client ran:");
         swarm.push_back("Seeders: " + std::to_string(s.seeders) + " connected, " + std::to_string(s.trackerSeeders) + " known to the tracker");
@@ -282,23 +285,22 @@ void TransferDetailsViewController::refresh()
             + percentOf(s.piecesAvailable, s.piecesTotal) + " of the torrent");
         swarm.push_back("This session: " + TransferProgress::sizeText(s.downTotal) + " down, " + TransferProgress::sizeText(s.upTotal) + " up");
     } else {
-        swarm.push_back(!transfer->hasClient() ? "Swarm: not known (the transfer has no client)"
+        swarm.push_back(!transfer->hasClient ? "Swarm: not known (the transfer has no client)"
                 : channel                     ? "Swarm: waiting for the client's first report"
                                               : "Swarm: not known (the client has no control channel)");
     }
-    const auto& infos = channel ? channel->infos() : std::vector<std::string> {};
-    swarm.push_back("Tracker: " + (infos.empty() ? std::string("no word from it") : infos.back()));
+    swarm.push_back("Tracker: " + (transfer->note.empty() ? std::string("no word from it") : transfer->note));
     // The files' rows are made as the table asks for them, from the client's
     // list: a torrent of many files is not held a second time as texts.
-    m_fileRows = channel && channel->detail() ? channel->detail()->files.size() : 0;
-    if (!channel || !channel->detail())
+    m_fileRows = transfer->files ? transfer->files->size() : 0;
+    if (!transfer->files)
         files.push_back("Not known yet");
-    if (!live && transfer->hasClient()) {
+    if (!live && transfer->hasClient) {
         peers.push_back("Not known");
     } else if (!live) {
         peers.push_back("None: the transfer has no client");
-    } else if (!channel->peers().empty()) {
-        for (auto& p : channel->peers())
+    } else if (!transfer->peers.empty()) {
+        for (auto& p : transfer->peers)
             peers.push_back(p.address + ": \u2193 " + TransferProgress::rateText(p.downRate / 1024) + " \u2191 "
                 + TransferProgress::rateText(p.upRate / 1024) + ", " + p.relationText());
     } else {
@@ -325,14 +327,15 @@ std::shared_ptr<kit::TableViewCell> TransferDetailsViewController::tableViewCell
 
 void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexPath indexPath)
 {
-    auto transfer = m_transfer.lock();
-    if (!transfer || indexPath.section != FilesSection || indexPath.row == 0)
+    auto* transfer = this->transfer();
+    auto feed = m_feed.lock();
+    if (!transfer || !feed || indexPath.section != FilesSection || indexPath.row == 0)
         return;
     // Chosen without a client, the files are kept for its next start.
-    auto* channel = transfer->control();
-    if (!channel || !channel->detail())
+    if (!transfer->files)
         return;
-    const auto& all = channel->detail()->files;
+    const auto files = transfer->files;
+    const auto& all = *files;
     const size_t index = size_t(indexPath.row - 1);
     if (index >= all.size())
         return;
@@ -355,17 +358,19 @@ void TransferDetailsViewController::tableViewDidSelectRowAtIndexPath(kit::TableV
     } else {
         chosen.insert(number);
     }
-    transfer->chooseFiles(chosen);
-    kit::log(transfer->name() + ": " + all[index].name + (chosen.count(number) ? " is fetched" : " is skipped"));
+    kit::log(transfer->name + ": " + all[index].name + (chosen.count(number) ? " is fetched" : " is skipped"));
+    feed->chooseFiles(m_transfer, std::move(chosen));
     m_problemShown = false;
     refresh();
 }
 
 void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
 {
-    auto transfer = m_transfer.lock();
-    if (!transfer)
+    auto* transfer = this->transfer();
+    auto feed = m_feed.lock();
+    if (!transfer || !feed)
         return;
+    TransferChoices choices { transfer->ownDownloadLimit, transfer->ownUploadLimit, transfer->seedHours, transfer->seedRatio };
     auto problem = [&](const std::string& words) {
         m_problemShown = true;
         noteLabel->setTextColor(problemColor);
@@ -376,7 +381,7 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
         if (auto why = limitProblem(field.text()); !why.empty())
             return problem(std::string(down ? "Download" : "Upload") + " limit not set: " + why);
         auto value = parseLimit(field.text());
-        auto& own = down ? transfer->ownDownloadLimit : transfer->ownUploadLimit;
+        auto& own = down ? choices.ownDownloadLimit : choices.ownUploadLimit;
         own = value ? std::optional<long long>(*value * 1024) : std::nullopt;
     } else if (&field == seedTextField) {
         if (field.text().empty())
@@ -384,23 +389,12 @@ void TransferDetailsViewController::textFieldDidChange(kit::TextField& field)
         auto goal = parseSeedGoal(field.text());
         if (!goal)
             return problem("Seeding goal not set: whole hours (72) or a ratio (1.5x)");
-        // Kept with the transfer: its client hears it now if it can, and whenever it (re)connects.
-        transfer->seedHours = goal->hours >= 0 ? std::optional<int>(goal->hours) : std::nullopt;
-        transfer->seedRatio = goal->hours >= 0 ? std::nullopt : std::optional<double>(goal->ratio);
-        if (auto* channel = transfer->control(); channel && channel->isConnected()) {
-            if (goal->hours >= 0)
-                channel->setSeedTime(goal->hours);
-            else
-                channel->setSeedRatio(goal->ratio);
-        }
+        choices.seedHours = goal->hours >= 0 ? std::optional<int>(goal->hours) : std::nullopt;
+        choices.seedRatio = goal->hours >= 0 ? std::nullopt : std::optional<double>(goal->ratio);
     }
     m_problemShown = false;
-    // The list sends limits on its next share; sooner is better for a person
-    // watching. Stored at once: a restart keeps them.
-    if (auto list = m_list.lock()) {
-        list->balanceLimits();
-        list->store();
-    }
+    // The owner applies them at once where it can and keeps them.
+    feed->setChoices(m_transfer, choices);
     refresh();
 }
 
@@ -412,10 +406,10 @@ bool TransferDetailsViewController::textFieldShouldReturn(kit::TextField& field)
 
 void TransferDetailsViewController::removeFromList()
 {
-    auto transfer = m_transfer.lock();
+    auto* transfer = this->transfer();
     if (!transfer)
         return;
-    auto alert = kit::AlertView::create("Remove " + transfer->name() + "?",
+    auto alert = kit::AlertView::create("Remove " + transfer->name + "?",
         "It leaves the list of transfers; its files stay in the downloads folder.",
         kit::weakAs<kit::AlertViewDelegate>(*this), "Cancel", { "Remove" });
     alert->show();
@@ -425,17 +419,21 @@ void TransferDetailsViewController::alertViewClickedButtonAtIndex(kit::AlertView
 {
     if (index != 1)
         return;
-    auto transfer = m_transfer.lock();
-    auto list = m_list.lock();
-    if (!transfer || !list)
+    auto feed = m_feed.lock();
+    if (!transfer() || !feed)
         return;
-    if (auto removed = list->remove(*transfer); !removed) {
-        m_problemShown = true;
-        noteLabel->setTextColor(problemColor);
-        noteLabel->setText(removed.error().message);
-        return;
-    }
-    dismissAction();
+    feed->remove(m_transfer, [weak = kit::weakAs<TransferDetailsViewController>(*this)](kit::ErrorOr<void> removed) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (!removed) {
+            self->m_problemShown = true;
+            self->noteLabel->setTextColor(problemColor);
+            self->noteLabel->setText(removed.error().message);
+            return;
+        }
+        self->dismissAction();
+    });
 }
 
 void TransferDetailsViewController::dismissAction()

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-class Transfer;
-class TransferList;
+class TransferFeed;
+struct TransferSnapshot;
 
 class TransferDetailsViewController : public kit::ViewController,
                                       public kit::TableViewDataSource,
@@ -32,7 +32,7 @@ public:
     // Files first: they are what a person acts on.
     enum Section { FilesSection, SwarmSection, PeersSection, SectionCount };
 
-    TransferDetailsViewController(std::weak_ptr<TransferList> list, std::weak_ptr<Transfer> transfer);
+    TransferDetailsViewController(std::weak_ptr<TransferFeed> feed, uint64_t transfer);
     std::string className() const override { return "TransferDetailsViewController"; }
     void loadView() override;
     void viewDidAppear(bool animated) override;
@@ -74,8 +74,10 @@ public:
     static std::optional<SeedGoal> parseSeedGoal(std::string_view text);
 
 private:
-    std::weak_ptr<TransferList> m_list;
-    std::weak_ptr<Transfer> m_transfer;
+    // The transfer's snapshot as the feed has it now; none once it has gone.
+    const TransferSnapshot* transfer() const;
+    std::weak_ptr<TransferFeed> m_feed;
+    uint64_t m_transfer;
     std::shared_ptr<kit::Timer> m_refresh;
     std::vector<std::string> m_rows[SectionCount];
     size_t m_fileRows { 0 }; // the client's files, after the files section's own rows

@@ -16,6 +16,7 @@
 // is kept aside.
 #include "kit/core/Timer.h"
 #include "transfers/Transfer.h"
+#include "transfers/TransferSnapshot.h"
 #include "transfers/TransferStore.h"
 
 #include <memory>
@@ -56,12 +57,8 @@ public:
     // Clients started elsewhere listed at most (more are left out, said once).
     static constexpr size_t maxElsewhere = 16;
 
-    // What came of asking for a torrent.
-    enum class Asked { Started, Queued, AlreadyThere, Failed };
-    struct Answer {
-        Asked asked;
-        std::optional<std::string> failure; // why, when Failed
-    };
+    using Asked = ::Asked;
+    using Answer = AskAnswer;
 
     std::weak_ptr<TransferListDelegate> delegate;
 

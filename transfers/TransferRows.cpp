@@ -1,8 +1,7 @@
 #include "transfers/TransferRows.h"
 
 #include "kit/gfx/Fonts.h"
-#include "transfers/Transfer.h"
-#include "transfers/TransferList.h"
+#include "transfers/TransferFeed.h"
 
 #include <utility>
 
@@ -68,9 +67,9 @@ void TransferRowCell::setFront(bool front)
     changed(kit::ViewProperty::Content);
 }
 
-TransferRows::TransferRows(std::shared_ptr<TransferList> list, std::function<void(std::shared_ptr<Transfer>)> showDetails,
+TransferRows::TransferRows(std::shared_ptr<TransferFeed> feed, std::function<void(uint64_t)> showDetails,
     std::function<bool()> frontCleared)
-    : m_list(std::move(list))
+    : m_feed(std::move(feed))
     , m_showDetails(std::move(showDetails))
     , m_frontCleared(std::move(frontCleared))
 {
@@ -93,12 +92,14 @@ std::shared_ptr<kit::TableView> TransferRows::makeTable(kit::Rect frame)
 
 void TransferRows::refresh(kit::TableView& table)
 {
-    auto& all = m_list->transfers();
+    auto& all = m_feed->transfers();
     bool same = m_listed.size() == all.size() && int(all.size()) == table.numberOfRows();
     for (size_t i = 0; same && i < all.size(); ++i)
-        same = m_listed[i].lock() == all[i];
+        same = m_listed[i] == all[i].id;
     if (!same) {
-        m_listed.assign(all.begin(), all.end());
+        m_listed.clear();
+        for (auto& t : all)
+            m_listed.push_back(t.id);
         table.reloadData();
     }
     for (auto& cell : table.visibleCells())
@@ -106,21 +107,22 @@ void TransferRows::refresh(kit::TableView& table)
             showWords(*row);
     // A new front one (asked for again, or new) comes into sight; a person
     // scrolling the list is left where they are meanwhile.
-    auto* front = m_list->front();
-    if (front != std::exchange(m_shownFront, front) && front)
+    auto* front = m_feed->front();
+    const uint64_t frontId = front ? front->id : 0;
+    if (frontId != std::exchange(m_shownFront, frontId) && front)
         for (size_t i = 0; i < all.size(); ++i)
-            if (all[i].get() == front)
+            if (all[i].id == frontId)
                 table.scrollToRowAtIndexPath({ 0, int(i) });
 }
 
 int TransferRows::tableViewNumberOfRowsInSection(kit::TableView&, int)
 {
-    return int(m_list->transfers().size());
+    return int(m_feed->transfers().size());
 }
 
 std::shared_ptr<kit::TableViewCell> TransferRows::tableViewCellForRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath)
 {
-    auto& all = m_list->transfers();
+    auto& all = m_feed->transfers();
     if (indexPath.row < 0 || size_t(indexPath.row) >= all.size())
         return nullptr;
     auto cell = std::dynamic_pointer_cast<TransferRowCell>(table.dequeueReusableCellWithIdentifier(TransferRowCell::identifier));
@@ -130,25 +132,25 @@ std::shared_ptr<kit::TableViewCell> TransferRows::tableViewCellForRowAtIndexPath
     return cell;
 }
 
-void TransferRows::fill(TransferRowCell& cell, const std::shared_ptr<Transfer>& transfer) const
+void TransferRows::fill(TransferRowCell& cell, const TransferSnapshot& transfer) const
 {
-    cell.transfer = transfer;
-    std::weak_ptr<Transfer> weak = transfer;
+    cell.transfer = transfer.id;
     auto show = m_showDetails;
-    cell.details->setAction([weak, show] {
-        if (auto t = weak.lock(); t && show)
-            show(t);
+    cell.details->setAction([id = transfer.id, show] {
+        if (show)
+            show(id);
     });
-    cell.details->setAccessibilityLabel("Details of " + transfer->name());
+    cell.details->setAccessibilityLabel("Details of " + transfer.name);
     showWords(cell);
 }
 
 void TransferRows::showWords(TransferRowCell& cell) const
 {
-    auto transfer = cell.transfer.lock();
+    auto* transfer = m_feed->find(cell.transfer);
     if (!transfer)
         return;
-    const bool isFront = transfer.get() == m_list->front() && !(m_frontCleared && m_frontCleared());
+    auto* front = m_feed->front();
+    const bool isFront = front && front->id == transfer->id && !(m_frontCleared && m_frontCleared());
     // The one in front reads in the tab's blue, the others plain; a tap's own mark goes.
     cell.setSelected(false);
     cell.setFront(isFront);
@@ -156,21 +158,19 @@ void TransferRows::showWords(TransferRowCell& cell) const
     for (auto* label : { cell.name, cell.percent, cell.state })
         label->setTextColor(isFront ? frontRowTextColor : labelTextColor);
     cell.name->setFont(isFront ? kit::Font::boldSystemFont(12) : kit::Font::systemFont(12));
-    cell.name->setText(transfer->name());
-    auto& progress = transfer->progress();
-    cell.percent->setText(progress.percentText());
-    cell.bar->setProgress(progress.latest() ? float(progress.latest()->fraction()) : 0.0f);
-    auto rates = progress.ratesText();
-    cell.state->setText(transfer->stateText() + (rates.empty() ? "" : "   " + rates));
-    const auto spoken = progress.spokenRatesText();
-    cell.state->setAccessibilityLabel(spoken.empty() ? "" : transfer->stateText() + ", " + spoken);
+    cell.name->setText(transfer->name);
+    cell.percent->setText(transfer->percentText);
+    cell.bar->setProgress(float(transfer->fraction));
+    const auto& rates = transfer->ratesText;
+    cell.state->setText(transfer->stateText + (rates.empty() ? "" : "   " + rates));
+    const auto& spoken = transfer->spokenRatesText;
+    cell.state->setAccessibilityLabel(spoken.empty() ? "" : transfer->stateText + ", " + spoken);
 }
 
 void TransferRows::tableViewDidSelectRowAtIndexPath(kit::TableView&, kit::IndexPath indexPath)
 {
-    auto& all = m_list->transfers();
+    auto& all = m_feed->transfers();
     if (indexPath.row < 0 || size_t(indexPath.row) >= all.size())
         return;
-    auto transfer = all[size_t(indexPath.row)];
-    m_list->bringToFront(*transfer);
+    m_feed->bringToFront(all[size_t(indexPath.row)].id);
 }

@@ -17,8 +17,8 @@
 #include <memory>
 #include <vector>
 
-class Transfer;
-class TransferList;
+class TransferFeed;
+struct TransferSnapshot;
 
 // One row: its words are its name to a screen reader, and it is selected
 // while its transfer is in front (without the table's blue: it reads in the tab's own).
@@ -32,7 +32,7 @@ public:
     void setFront(bool front);
     bool isFront() const { return m_front; }
 
-    std::weak_ptr<Transfer> transfer;
+    uint64_t transfer { 0 };
     kit::Label* name { nullptr };
     kit::Label* percent { nullptr };
     kit::ProgressView* bar { nullptr };
@@ -49,7 +49,7 @@ public:
 
     // `showDetails` opens a transfer's details; `frontCleared` says that the
     // tab shows no front transfer just now (a question about a new one).
-    TransferRows(std::shared_ptr<TransferList> list, std::function<void(std::shared_ptr<Transfer>)> showDetails,
+    TransferRows(std::shared_ptr<TransferFeed> feed, std::function<void(uint64_t)> showDetails,
         std::function<bool()> frontCleared);
 
     // The table the rows are shown in, made once with this as its source.
@@ -63,14 +63,14 @@ public:
     void tableViewDidSelectRowAtIndexPath(kit::TableView& table, kit::IndexPath indexPath) override;
 
 private:
-    void fill(TransferRowCell& cell, const std::shared_ptr<Transfer>& transfer) const;
+    void fill(TransferRowCell& cell, const TransferSnapshot& transfer) const;
     void showWords(TransferRowCell& cell) const;
 
-    std::shared_ptr<TransferList> m_list;
-    std::function<void(std::shared_ptr<Transfer>)> m_showDetails;
+    std::shared_ptr<TransferFeed> m_feed;
+    std::function<void(uint64_t)> m_showDetails;
     std::function<bool()> m_frontCleared;
     // The transfers the rows were made for, in order.
-    std::vector<std::weak_ptr<Transfer>> m_listed;
-    // The front one the list last showed (compared, never followed).
-    const Transfer* m_shownFront { nullptr };
+    std::vector<uint64_t> m_listed;
+    // The front one the list last showed.
+    uint64_t m_shownFront { 0 };
 };

@@ -422,7 +422,7 @@ TEST_F(DownloadedTorrentsTest, ASecondTorrentRunsBesideTheFirstTheSameOneIsNever
     ASSERT_TRUE(waitFor([&] { return !second->isRunning(); }));
     EXPECT_TRUE(first->isRunning());
 
-    EXPECT_TRUE(tab->isTicking());
+    EXPECT_TRUE(tab->transfers().isTicking());
     const double start = loop.now();
     int timers = 0;
     for (auto due = loop.nextDueTime(); due && *due <= start + 1.0001 && timers < 10; due = loop.nextDueTime()) {
@@ -523,7 +523,7 @@ TEST_F(DownloadedTorrentsTest, AFailedStartSaysWhatFailedAndAdvisesAnInstallOnly
     EXPECT_EQ(frontAlert().rfind("Transfer not started: The transfer could not be started.", 0), 0u) << frontAlert();
     app->frontPopup()->dismissWithClickedButtonIndex(0, true);
     EXPECT_NE(tab->status->text(), "Downloading ...");
-    EXPECT_FALSE(tab->isTicking());
+    EXPECT_FALSE(tab->transfers().isTicking());
     EXPECT_EQ(kit::ChildProcess::runningCount(), 0u);
     EXPECT_EQ(kit::UserDefaults::standard().stringForKey("DownloadTorrentBool"), "No");
 

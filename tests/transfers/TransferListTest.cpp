@@ -11,6 +11,7 @@
 #include "kit/testing/TestEnvironment.h"
 #include "transfers/ControlDevice.h"
 #include "transfers/TransferDetailsViewController.h"
+#include "transfers/TransferService.h"
 #include "transfers/TransferList.h"
 
 #include <filesystem>
@@ -391,7 +392,8 @@ TEST_F(TransferListTest, WithFilesSkippedATransferIsCompleteOnceTheChosenAreInAn
     EXPECT_EQ((*stored)[0].chosenFiles, (std::set<int> { 1, 2, 3 }));
 
     // Its details now show what was last known as such, and keep choices for the next start.
-    auto details = std::make_shared<TransferDetailsViewController>(list, list->transfers()[0]);
+    auto service = TransferService::create(list);
+    auto details = std::make_shared<TransferDetailsViewController>(service, list->transfers()[0]->id());
     details->view();
     EXPECT_EQ(details->noteLabel->text().find("Applied at once"), std::string::npos) << details->noteLabel->text();
     EXPECT_EQ(details->rowTexts(TransferDetailsViewController::FilesSection)[0].find("Files, as last known"), 0u);
@@ -400,6 +402,7 @@ TEST_F(TransferListTest, WithFilesSkippedATransferIsCompleteOnceTheChosenAreInAn
 
     // The next start: complete with its share, its choices back, and its own torrent still.
     details.reset();
+    service.reset();
     list.reset();
     auto again = std::make_shared<TransferList>();
     again->restore();
