@@ -2,6 +2,7 @@
 
 #include "kit/core/WeakBind.h"
 #include "transfers/ControlClient.h"
+#include "transfers/ServiceEndpoint.h"
 
 std::shared_ptr<TransferService> TransferService::create()
 {
@@ -12,6 +13,7 @@ std::shared_ptr<TransferService> TransferService::create(std::shared_ptr<Transfe
 {
     auto service = std::shared_ptr<TransferService>(new TransferService(std::move(list)));
     service->m_list->delegate = kit::weakAs<TransferListDelegate>(*service);
+    service->m_list->setSeen(false);
     service->snap();
     return service;
 }
@@ -22,6 +24,15 @@ TransferService::TransferService(std::shared_ptr<TransferList> list)
 }
 
 TransferService::~TransferService() = default;
+
+kit::ErrorOr<void> TransferService::serve(const std::string& path)
+{
+    auto endpoint = ServiceEndpoint::listen(*this, path);
+    if (!endpoint)
+        return endpoint.error();
+    m_endpoint = std::move(endpoint.value());
+    return {};
+}
 
 std::shared_ptr<TransferService::Watcher> TransferService::watch(Watcher watcher)
 {
@@ -132,7 +143,17 @@ void TransferService::setDetailsShown(uint64_t id, bool shown)
         t->setDetailsShown(shown);
 }
 
-void TransferService::setSeen(bool seen) { m_list->setSeen(seen); }
+void TransferService::setSeen(bool seen)
+{
+    m_localSeen = seen;
+    m_list->setSeen(m_localSeen || m_remoteSeen);
+}
+
+void TransferService::setRemoteSeen(bool seen)
+{
+    m_remoteSeen = seen;
+    m_list->setSeen(m_localSeen || m_remoteSeen);
+}
 
 void TransferService::optionsChanged() { m_list->balanceLimits(); }
 

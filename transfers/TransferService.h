@@ -12,12 +12,18 @@
 #include <memory>
 #include <vector>
 
+class ServiceEndpoint;
+
 class TransferService : public TransferFeed, public TransferListDelegate, public std::enable_shared_from_this<TransferService> {
 public:
     static std::shared_ptr<TransferService> create();
     // Over a list already made (and restored); it becomes the list's delegate.
     static std::shared_ptr<TransferService> create(std::shared_ptr<TransferList> list);
     ~TransferService() override;
+
+    // Also serves the views of other processes at `path` (ServiceEndpoint).
+    kit::ErrorOr<void> serve(const std::string& path);
+    ServiceEndpoint* endpoint() const { return m_endpoint.get(); }
 
     TransferList& list() { return *m_list; }
     const TransferList& list() const { return *m_list; }
@@ -37,7 +43,10 @@ public:
     void chooseFiles(uint64_t id, std::set<int> files) override;
     void setChoices(uint64_t id, const TransferChoices& choices) override;
     void setDetailsShown(uint64_t id, bool shown) override;
+    // This process's own view.
     void setSeen(bool seen) override;
+    // Whether any view over the socket sees them.
+    void setRemoteSeen(bool seen);
     void optionsChanged() override;
     void restore() override;
     void endAll() override;
@@ -55,4 +64,7 @@ private:
 
     std::shared_ptr<TransferList> m_list;
     std::vector<std::weak_ptr<Watcher>> m_watchers;
+    std::unique_ptr<ServiceEndpoint> m_endpoint;
+    // Nobody sees them until a view says so.
+    bool m_localSeen { false }, m_remoteSeen { false };
 };

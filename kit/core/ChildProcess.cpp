@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -391,4 +392,74 @@ size_t ChildProcess::runningCount()
 {
     return liveChildren().size();
 }
+ErrorOr<pid_t> ChildProcess::spawnDetached(const std::string& path, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> words { path };
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+        return Error::fromErrno("Cannot open /dev/null");
+    // The grandchild's pid comes back through a pipe.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        ::close(null);
+        return Error::fromErrno("Cannot make a pipe");
+    }
+    pid_t middle = ::fork();
+    if (middle < 0) {
+        auto error = Error::fromErrno("Cannot start " + path);
+        ::close(null);
+        ::close(report[0]);
+        ::close(report[1]);
+        return error;
+    }
+    if (middle == 0) {
+        // Only async-signal-safe calls from here to exec.
+        ::setsid();
+        pid_t program = ::fork();
+        if (program != 0) {
+            ssize_t written = ::write(report[1], &program, sizeof program);
+            _exit(written == sizeof program && program > 0 ? 0 : 1);
+        }
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::syscall(SYS_close_range, 3u, ~0u, 0u);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ::close(null);
+    ::close(report[1]);
+    pid_t program = 0;
+    ssize_t got;
+    do
+        got = ::read(report[0], &program, sizeof program);
+    while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    int status = 0;
+    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) { }
+    if (got != sizeof program || program <= 0)
+        return Error { "Cannot start " + path };
+    return program;
+}
+
+std::string ChildProcess::helperPath(const std::string& name)
+{
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    const auto folder = self.parent_path();
+    if (auto beside = folder / name; std::filesystem::exists(beside, ec))
+        return beside.string();
+    return (folder.parent_path() / "libexec" / self.filename() / name).string();
+}
+
 } // namespace kit

@@ -83,6 +83,15 @@ public:
     // Children launched and not yet reaped.
     static size_t runningCount();
 
+    // Starts a program that is no child of this process at all (started
+    // through a child that ends at once): a session of its own, standard
+    // input and output on /dev/null, no descriptor of ours; nothing to reap
+    // and nothing terminateAll() reaches. Its process id.
+    static ErrorOr<pid_t> spawnDetached(const std::string& path, const std::vector<std::string>& arguments);
+    // A helper program of this application: beside the running program (a
+    // build), else in ../libexec/<the program's name>/ (an installed package).
+    static std::string helperPath(const std::string& name);
+
     // Reaping through SIGCHLD even where pidfds work (tests of that path).
     static void setPidFdAllowed(bool allowed);
 

@@ -1,6 +1,9 @@
 #include "kit/core/RuntimeFolder.h"
 
+#include "kit/core/DeviceLayout.h"
+
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +73,19 @@ RuntimeFolder runtimeFolder()
     if (auto why = privateFolder(elsewhere, true); !why.empty())
         return { {}, problem + "; and " + why };
     return { elsewhere, problem + "; " + elsewhere + " is used instead" };
+}
+
+std::string deviceSocketPath(const std::string& name)
+{
+    auto folder = runtimeFolder();
+    if (folder.path.empty())
+        return {};
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : DeviceLayout::current().settingsFile())
+        hash = (hash ^ c) * 1099511628211ull;
+    char tag[20];
+    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(hash));
+    return folder.path + "/" + name + "-" + tag;
 }
 
 } // namespace kit

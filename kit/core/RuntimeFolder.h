@@ -20,6 +20,11 @@ struct RuntimeFolder {
 
 RuntimeFolder runtimeFolder();
 
+// A socket of this device's in the runtime folder: `name`, then a short tag
+// of the device's settings file (one keeper, one service per device); empty
+// without a private folder.
+std::string deviceSocketPath(const std::string& name);
+
 // Why `folder` is not this user's alone (owner, a folder, not a link, no one
 // else may enter it), or empty when it is.
 std::string foreignFolderProblem(const std::string& folder);

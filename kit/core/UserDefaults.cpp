@@ -121,14 +121,34 @@ std::optional<std::string> UserDefaults::stringForKey(const std::string& key) co
 
 void UserDefaults::setObject(const std::string& value, const std::string& key)
 {
+    refresh();
     m_values[key] = value;
     save();
 }
 
 void UserDefaults::removeObject(const std::string& key)
 {
+    refresh();
     if (m_values.erase(key))
         save();
+}
+
+void UserDefaults::refresh()
+{
+    if (m_path.empty())
+        return;
+    std::ifstream in(m_path, std::ios::binary);
+    if (!in)
+        return;
+    std::stringstream buf;
+    buf << in.rdbuf();
+    if (m_stored && buf.str() == *m_stored)
+        return;
+    // What cannot be read is left to the next start to set aside.
+    if (auto values = decode(buf.str())) {
+        m_values = std::move(*values);
+        m_stored = buf.str();
+    }
 }
 
 void UserDefaults::save()

@@ -22,6 +22,9 @@ public:
     void setObject(const std::string& value, const std::string& key);
     void removeObject(const std::string& key);
     const std::map<std::string, std::string>& dictionary() const { return m_values; }
+    // Takes what another process of this user (the window, the service)
+    // stored since; done before every change, so that none undoes another's.
+    void refresh();
 
     // The file format, exposed for tests: a header line, then key TAB value
     // lines with backslash escapes for backslash, tab and line breaks.

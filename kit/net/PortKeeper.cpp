@@ -1,5 +1,6 @@
 #include "kit/net/PortKeeper.h"
 
+#include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/RuntimeFolder.h"
@@ -44,37 +45,16 @@ std::optional<ucred> peerOf(int fd)
     return peer;
 }
 
-// A short, stable name for the device: one keeper per device, as one port per device.
-std::string deviceTag()
-{
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : DeviceLayout::current().settingsFile())
-        hash = (hash ^ c) * 1099511628211ull;
-    char text[20];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
 } // namespace
 
 std::string PortKeeper::socketPath()
 {
-    auto folder = runtimeFolder();
-    if (folder.path.empty())
-        return {};
-    return folder.path + "/quorvane-keeper-" + deviceTag();
+    return deviceSocketPath("quorvane-keeper");
 }
 
 std::string PortKeeper::programPath()
 {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return {};
-    const auto folder = self.parent_path();
-    if (auto beside = folder / "quorvane-keeper"; std::filesystem::exists(beside, ec))
-        return beside.string();
-    return (folder.parent_path() / "libexec" / self.filename() / "quorvane-keeper").string();
+    return ChildProcess::helperPath("quorvane-keeper");
 }
 
 PortKeeper::PortKeeper(int connection, int listening, pid_t keeper)

@@ -6,11 +6,15 @@
 #include "kit/core/ChildProcess.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/InstanceLock.h"
+#include "kit/core/Log.h"
 #include "kit/web/HeadlessWebEngine.h"
 #include "kit/ui/MoviePlayer.h"
 #include "kit/ui/Window.h"
 #include "kit/core/RunLoop.h"
 #include "shells/script/Script.h"
+#include "transfers/ServiceEndpoint.h"
+#include "transfers/ServiceLink.h"
+#include "transfers/TransferService.h"
 #include "quorvane/Version.h"
 
 #include <csignal>
@@ -186,6 +190,21 @@ int main(int argc, char** argv)
         // So that answers from loopback servers arrive in virtual time.
         kit::RunLoop::main().setWaitsForOutsideWork(true);
     }
+    // The transfers are this device's service's where one answers; else this
+    // run owns them, and serves views that come later (a window) until its end.
+    TransferFeed::setFactory([]() -> std::shared_ptr<TransferFeed> {
+        const auto path = ServiceEndpoint::socketPath();
+        if (auto link = ServiceLink::connect(path)) {
+            kit::log("The transfers are those of the service already running");
+            link->restartWhenLost();
+            return link;
+        }
+        auto service = TransferService::create();
+        if (!path.empty())
+            if (auto served = service->serve(path); !served)
+                kit::log("Other views cannot reach these transfers: " + served.error().message);
+        return service;
+    });
     auto platform = std::make_shared<HeadlessPlatform>(script, virtualTime, open);
     platform->setWebEngineFactory(kit::HeadlessWebEngine::factory());
     platform->setMovieBackend(std::make_shared<HeadlessMoviePlayer>());
