@@ -1,5 +1,6 @@
 #include "transfers/TransferService.h"
 
+#include "kit/core/UserDefaults.h"
 #include "kit/core/WeakBind.h"
 #include "transfers/ControlClient.h"
 #include "transfers/ServiceEndpoint.h"
@@ -71,6 +72,8 @@ void TransferService::snap()
 
 void TransferService::ask(const std::string& path, const std::string& name, const TransferOptions& options, std::function<void(AskAnswer)> done)
 {
+    // How many may run at once is the stored option, as the view last stored it.
+    kit::UserDefaults::standard().refresh();
     auto answer = m_list->ask(path, name, options);
     snap();
     if (done)
@@ -155,7 +158,12 @@ void TransferService::setRemoteSeen(bool seen)
     m_list->setSeen(m_localSeen || m_remoteSeen);
 }
 
-void TransferService::optionsChanged() { m_list->balanceLimits(); }
+void TransferService::optionsChanged()
+{
+    // A view of another process stored them: read the settings file again.
+    kit::UserDefaults::standard().refresh();
+    m_list->balanceLimits();
+}
 
 void TransferService::restore()
 {

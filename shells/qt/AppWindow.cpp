@@ -1,7 +1,6 @@
 #include "shells/qt/AppWindow.h"
 
 #include "shells/qt/AppIcon.h"
-#include "shells/qt/BackgroundTrim.h"
 #include "shells/qt/FirstFrame.h"
 #include "shells/qt/PeerAccessible.h"
 #include "shells/qt/PhoneShell.h"
@@ -306,7 +305,6 @@ void AppWindow::keyPressEvent(QKeyEvent* event)
 
 void AppWindow::windowShown(bool shown)
 {
-    BackgroundTrim::windowShown(shown);
     // What reads on its own only for a person's eyes (a transfer's output) waits for its tick meanwhile.
     kit::Platform::current().setWindowShown(shown);
 }
@@ -330,10 +328,29 @@ void AppWindow::changeEvent(QEvent* event)
         windowShown(isVisible() && !isMinimized());
 }
 
+namespace {
+std::function<void()>& leaveOnClose()
+{
+    static std::function<void()> leave;
+    return leave;
+}
+} // namespace
+
+void AppWindow::setClosingEnds(std::function<void()> leave) { leaveOnClose() = std::move(leave); }
+
+bool AppWindow::closingEnds() { return bool(leaveOnClose()); }
+
 void AppWindow::closeEvent(QCloseEvent* event)
 {
     if (!kit::Application::exists() || kit::Application::shared().isTerminating()) {
         event->accept();
+        return;
+    }
+    if (closingEnds()) {
+        // The service goes on with the transfers; starting Quorvane again shows them as they are.
+        event->accept();
+        leaveOnClose()();
+        kit::Application::shared().terminate();
         return;
     }
     event->ignore();

@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <functional>
+
 #include <memory>
 
 class QSystemTrayIcon;
@@ -40,8 +42,12 @@ public:
     void showStopping();
     bool isStopping() const { return m_stopping->isVisible(); }
     QLabel& stoppingPanel() const { return *m_stoppingText; }
-    // A tray icon, where the desktop has a tray.
+    // A tray icon, where the desktop has a tray (and the window outlives its closing).
     void enableTrayIcon();
+    // The transfers are the service's: closing the window ends the window's
+    // process after `leave` (which keeps the service from ending with it).
+    static void setClosingEnds(std::function<void()> leave);
+    static bool closingEnds();
     // Quits Qt's loop right after the first frame is painted (start-up benchmark).
     void quitAfterFirstFrame() { m_quitAfterFirstFrame = true; }
 

@@ -78,8 +78,9 @@ std::string Options::usage()
            "                     (otherwise the log goes to the journal or ~/.local/state/quorvane/quorvane.log)\n"
            "  --if-running       only bring a running Quorvane's window back: status 0, or 1 when none runs\n"
            "  --exit-after-first-frame  end once the window is first painted (start-up benchmark)\n"
-           "Closing the window leaves Quorvane running with its transfer; starting quorvane\n"
-           "again brings the window back. Exit on the Welcome tab ends it.\n"
+           "Closing the window ends it; the transfers go on in the transfer service\n"
+           "(quorvane-service), and starting quorvane again shows them. Exit on the Welcome\n"
+           "tab stops them and the service.\n"
            "Without a display, use quorvane-headless (see quorvane-headless --help).\n";
 }
 

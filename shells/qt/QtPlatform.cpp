@@ -123,7 +123,7 @@ int QtPlatform::runShown(kit::Application& app)
 
     if (m_options.exitAfterFirstFrame)
         m_window->quitAfterFirstFrame();
-    else if (!m_options.oneShot())
+    else if (!m_options.oneShot() && !AppWindow::closingEnds())
         m_window->enableTrayIcon();
     int scriptStatus = 0;
     if (!m_options.script.empty())

@@ -1,9 +1,7 @@
 #include "shells/qt/QtWebEngine.h"
 
-#include "shells/qt/BackgroundTrim.h"
 #include "shells/qt/FirstFrame.h"
 
-#include "kit/core/ResidentMemory.h"
 #include "kit/net/HostMapping.h"
 #include "kit/web/WebView.h"
 #include "kit/web/WebViewErrors.h"
@@ -282,16 +280,9 @@ void QtWebEngine::createPage()
             else
                 ::unsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         }
-        // The engine's library, found by the profile's own class table: that is the library's
-        // (a static object's address may be the program's copy of it).
-        BackgroundTrim::engineStarted(kit::ResidentMemory::fileMappedAt(*reinterpret_cast<void* const*>(p)));
         return p;
     }();
     m_page = new Page(*this, profile);
-    countAsLive(true);
-    QObject::connect(m_page, &QWebEnginePage::lifecycleStateChanged, m_page, [this](QWebEnginePage::LifecycleState state) {
-        countAsLive(state != QWebEnginePage::LifecycleState::Discarded);
-    });
     // A failure leaves the page shown before, not the engine's account of it.
     m_page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     QWebEngineScript clicks;
@@ -499,13 +490,6 @@ QtWebEngine::~QtWebEngine()
         delete QWebEngineView::forPage(m_page);
         delete m_page.data();
     }
-    countAsLive(false);
-}
-
-void QtWebEngine::countAsLive(bool live)
-{
-    if (std::exchange(m_countedLive, live) != live)
-        BackgroundTrim::livePagesChanged(live ? 1 : -1);
 }
 
 void QtWebEngine::loadHTMLString(const std::string& html, const kit::URLRequest& request)

@@ -107,8 +107,6 @@ private:
     // A script or a load wants the page as it was.
     void activatePage();
     void stopTimeout();
-    // Whether the page counts among those alive for what the window gives back.
-    void countAsLive(bool live);
     void loadingChanged(const QWebEngineLoadingInfo& info);
     // After a failure: back to the page shown, if the failure replaced it.
     bool restoreShownPage();
@@ -130,7 +128,6 @@ private:
     // Counts the unseen time; once it has run out, the page follows the engine's recommendation down.
     std::shared_ptr<kit::Timer> m_release;
     bool m_releaseDue { false };
-    bool m_countedLive { false };
     std::optional<kit::URLRequest> m_pendingLoad;
     std::optional<std::string> m_pendingHtml; // with m_pendingLoad: a page given as text
     // What a page given as text is reported as (the engine itself calls it a data: address).

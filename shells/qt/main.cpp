@@ -17,6 +17,9 @@
 #include "shells/qt/Modules.h"
 #endif
 #include "shells/qt/SingleInstance.h"
+#include "shells/qt/AppWindow.h"
+#include "transfers/ServiceEndpoint.h"
+#include "transfers/ServiceLink.h"
 #include <optional>
 #include <filesystem>
 #include <QLibraryInfo>
@@ -259,6 +262,32 @@ int main(int argc, char** argv)
         std::cerr << "quorvane: " << lock.error().message << "; end it first, or open another --root." << std::endl;
         return 1;
     }
+    // A window shows the transfer service's transfers, starting the service
+    // when none answers; where it cannot be had, the window owns them as before.
+    // A start that only measures its first frame joins a running service and
+    // starts none; a picture or a script keeps the transfers in the window.
+    if (!oneShot || options.exitAfterFirstFrame)
+        TransferFeed::setFactory([startsService = !oneShot]() -> std::shared_ptr<TransferFeed> {
+            const auto path = ServiceEndpoint::socketPath();
+            auto link = ServiceLink::connect(path);
+            if (!link && startsService)
+                link = ServiceLink::start(path);
+            if (!link) {
+                if (startsService)
+                    kit::log("The transfers stay in the window: the transfer service cannot be reached");
+                return nullptr;
+            }
+            if (!startsService)
+                return link;
+            // Exit stops the transfers and the service; closing the window leaves them to it.
+            link->endsServiceOnEnd = true;
+            link->restartWhenLost();
+            qtshell::AppWindow::setClosingEnds([weak = std::weak_ptr<ServiceLink>(link)] {
+                if (auto l = weak.lock())
+                    l->endsServiceOnEnd = false;
+            });
+            return link;
+        });
     auto platform = std::make_shared<qtshell::QtPlatform>(options);
     platform->setSingleInstance(instance.get());
     kit::Platform::install(platform);

@@ -4,7 +4,6 @@
 // address to the system and leaves the panel open, "closecanvas" closes it.
 #include "ads/landing/AdlarkBrowserController.h"
 #include "ads/landing/AdlarkCanvasController.h"
-#include "shells/qt/BackgroundTrim.h"
 #include "shells/qt/QtWebEngine.h"
 #include "shells/qt/RunLoopBridge.h"
 #include "shells/qt/Scene.h"
@@ -426,7 +425,6 @@ TEST_F(LandingInWindow, PagesNobodySeesAreLetGoAndComeBackAsTheyWere)
 
     // The window closes: the page is kept until its delay has run.
     screen.hide();
-    qtshell::BackgroundTrim::windowShown(false); // as the application's window says when it is hidden
     ASSERT_TRUE(processUntil([&] { return !page->isVisible(); }, limit));
     loop.advance(qtshell::QtWebEngine::pageReleaseDelay - 1);
     settle(200);
@@ -435,24 +433,18 @@ TEST_F(LandingInWindow, PagesNobodySeesAreLetGoAndComeBackAsTheyWere)
     ASSERT_TRUE(processUntil([&] { return page->lifecycleState() == State::Discarded; }, limit)) << int(page->lifecycleState());
     EXPECT_EQ(states, (std::vector<State> { State::Frozen, State::Discarded }));
     EXPECT_TRUE(processUntil([&] { return !processRuns(renderer); }, limit)) << "no page is left for the renderer";
-    // No page left and nobody looking: the window gives back what it holds, once it has settled.
-    EXPECT_EQ(qtshell::BackgroundTrim::lastTrim(), 0);
-    loop.advance(qtshell::BackgroundTrim::settleDelay + 0.1);
-    EXPECT_EQ(qtshell::BackgroundTrim::lastTrim(), 2);
     EXPECT_EQ(web->title(), "Second landing page");
     EXPECT_EQ(web->request()->absoluteString(), "http://ads.example.test/landing2.html");
     EXPECT_TRUE(web->canGoBack());
 
     // Seen again: the same page, reloaded, with its history.
     screen.show();
-    qtshell::BackgroundTrim::windowShown(true);
     ASSERT_TRUE(processUntil([&] { return page->lifecycleState() == State::Active && page->renderProcessPid() > 0; }, limit));
     ASSERT_TRUE(shows("Second landing page"));
     std::string shown;
     web->stringByEvaluatingJavaScriptFromString("document.title", [&](std::string t) { shown = t.empty() ? "-" : t; });
     ASSERT_TRUE(processUntil([&] { return !shown.empty(); }, limit));
     EXPECT_EQ(shown, "Second landing page");
-    EXPECT_EQ(qtshell::BackgroundTrim::lastTrim(), 0) << "a page in use again is trimmed anew when let go";
     web->goBack();
     ASSERT_TRUE(shows("Quorvane ad landing page"));
     EXPECT_TRUE(web->canGoForward());
