@@ -90,7 +90,7 @@ def main():
         service = subprocess.Popen([binary("quorvane-service"), "--root", root], stderr=subprocess.DEVNULL)
         procs.append(service)
         time.sleep(1)
-        script = "".join(hand_over(t, os.path.basename(t), first=(i == 0)) for i, t in enumerate(torrents)) + "wait 3\nquit\n"
+        script = "".join(hand_over(t, os.path.basename(t), first=(i == 0), leave=(i > 0)) for i, t in enumerate(torrents)) + "wait 3\nquit\n"
         subprocess.run([binary("quorvane-headless"), "--root", root, "--script", "-"], input=script, text=True,
                        capture_output=True, check=True, timeout=120)
         clients = [int(p) for p in subprocess.run(["pgrep", "-f", "ctorrent -S .*" + root], capture_output=True,
