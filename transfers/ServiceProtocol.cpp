@@ -1,5 +1,7 @@
 #include "transfers/ServiceProtocol.h"
 
+#include "kit/core/LineEscape.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -8,50 +10,6 @@
 namespace service {
 
 namespace {
-
-void escapeInto(std::string& out, std::string_view value)
-{
-    for (char c : value) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-}
-
-std::optional<std::string> unescape(std::string_view value)
-{
-    std::string out;
-    out.reserve(value.size());
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\') {
-            out += value[i];
-            continue;
-        }
-        if (++i == value.size())
-            return std::nullopt;
-        switch (value[i]) {
-        case '\\': out += '\\'; break;
-        case 't': out += '\t'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        default: return std::nullopt;
-        }
-    }
-    return out;
-}
-
-std::optional<long long> wholeOf(std::string_view text)
-{
-    long long value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
 
 std::vector<std::string_view> split(std::string_view text, char separator)
 {
@@ -99,7 +57,7 @@ std::string Message::text(const std::string& key) const
 std::optional<long long> Message::number(const std::string& key) const
 {
     auto it = fields.find(key);
-    return it == fields.end() ? std::nullopt : wholeOf(it->second);
+    return it == fields.end() ? std::nullopt : wholeNumber(it->second);
 }
 
 std::string encode(const Message& message)
@@ -109,7 +67,7 @@ std::string encode(const Message& message)
         out += '\t';
         out += key;
         out += '=';
-        escapeInto(out, value);
+        out += kit::escapeLine(value);
     }
     return out;
 }
@@ -124,7 +82,7 @@ std::optional<Message> decode(std::string_view text)
         auto equals = parts[i].find('=');
         if (equals == std::string_view::npos || equals == 0)
             return std::nullopt;
-        auto value = unescape(parts[i].substr(equals + 1));
+        auto value = kit::unescapeLine(parts[i].substr(equals + 1));
         if (!value)
             return std::nullopt;
         message.fields[std::string(parts[i].substr(0, equals))] = std::move(*value);
@@ -149,7 +107,7 @@ std::optional<std::set<int>> numbersOf(std::string_view text)
     if (text.empty())
         return numbers;
     for (auto part : split(text, ',')) {
-        auto n = wholeOf(part);
+        auto n = wholeNumber(part);
         if (!n || *n < 1 || *n > 10'000'000)
             return std::nullopt;
         numbers.insert(int(*n));
@@ -247,12 +205,12 @@ std::optional<TransferSnapshot> snapshotOf(const Message& m)
             long long* longs[] = { &s.piecesHave, &s.piecesTotal, &s.piecesAvailable, &s.downRate, &s.upRate, &s.downTotal, &s.upTotal, &s.downLimit, &s.upLimit, &s.cacheKB };
             bool ok = true;
             for (size_t i = 0; i < 5 && ok; ++i)
-                if (auto n = wholeOf(p[i]))
+                if (auto n = wholeNumber(p[i]))
                     *ints[i] = int(std::clamp(*n, 0LL, (long long)INT32_MAX));
                 else
                     ok = false;
             for (size_t i = 0; i < 10 && ok; ++i)
-                if (auto n = wholeOf(f[i]))
+                if (auto n = wholeNumber(f[i]))
                     *longs[i] = *n;
                 else
                     ok = false;
@@ -273,7 +231,7 @@ std::optional<TransferSnapshot> snapshotOf(const Message& m)
         long long* longs[] = { &p.downRate, &p.upRate, &p.downTotal, &p.upTotal, &p.pieces };
         bool ok = true;
         for (size_t i = 0; i < 5 && ok; ++i)
-            if (auto n = wholeOf(f[3 + i]))
+            if (auto n = wholeNumber(f[3 + i]))
                 *longs[i] = *n;
             else
                 ok = false;
@@ -332,7 +290,7 @@ bool readFiles(std::string_view text, std::vector<ClientFile>& files, size_t mos
             auto space = line.find(' ');
             if (space == std::string_view::npos)
                 return false;
-            auto n = wholeOf(line.substr(0, space));
+            auto n = wholeNumber(line.substr(0, space));
             if (!n)
                 return false;
             values[i] = *n;

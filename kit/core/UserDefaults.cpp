@@ -1,5 +1,6 @@
 #include "kit/core/UserDefaults.h"
 
+#include "kit/core/LineEscape.h"
 #include "kit/core/Log.h"
 
 #include <cerrno>
@@ -15,41 +16,6 @@ namespace kit {
 namespace {
 constexpr const char* header = "quorvane-settings 1";
 
-std::string escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> unescape(const std::string& s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\') {
-            out += s[i];
-            continue;
-        }
-        if (++i == s.size())
-            return std::nullopt;
-        switch (s[i]) {
-        case '\\': out += '\\'; break;
-        case 't': out += '\t'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        default: return std::nullopt;
-        }
-    }
-    return out;
-}
 } // namespace
 
 UserDefaults& UserDefaults::standard()
@@ -62,7 +28,7 @@ std::string UserDefaults::encode(const std::map<std::string, std::string>& value
 {
     std::string out = std::string(header) + "\n";
     for (auto& [k, v] : values)
-        out += escape(k) + "\t" + escape(v) + "\n";
+        out += escapeLine(k) + "\t" + escapeLine(v) + "\n";
     return out;
 }
 
@@ -80,8 +46,8 @@ std::optional<std::map<std::string, std::string>> UserDefaults::decode(const std
         auto tab = line.find('\t');
         if (tab == std::string::npos)
             return std::nullopt;
-        auto k = unescape(line.substr(0, tab));
-        auto v = unescape(line.substr(tab + 1));
+        auto k = unescapeLine(line.substr(0, tab));
+        auto v = unescapeLine(line.substr(tab + 1));
         if (!k || !v)
             return std::nullopt;
         values[*k] = *v;

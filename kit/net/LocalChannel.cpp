@@ -15,9 +15,7 @@
 
 namespace kit {
 
-namespace {
-
-bool addressOf(const std::string& path, sockaddr_un& address)
+bool unixSocketAddress(const std::string& path, sockaddr_un& address)
 {
     std::memset(&address, 0, sizeof address);
     if (path.empty() || path.size() >= sizeof address.sun_path)
@@ -26,6 +24,8 @@ bool addressOf(const std::string& path, sockaddr_un& address)
     std::memcpy(address.sun_path, path.data(), path.size());
     return true;
 }
+
+namespace {
 
 // The peer's process, when it runs as this user.
 std::optional<pid_t> sameUserPeer(int fd)
@@ -64,7 +64,7 @@ std::shared_ptr<LocalConnection> LocalConnection::adopt(int fd, pid_t peer)
 ErrorOr<std::shared_ptr<LocalConnection>> LocalConnection::connect(const std::string& path)
 {
     sockaddr_un address;
-    if (!addressOf(path, address))
+    if (!unixSocketAddress(path, address))
         return Error { "The socket path is too long: " + path };
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -244,7 +244,7 @@ LocalServer::~LocalServer()
 ErrorOr<std::unique_ptr<LocalServer>> LocalServer::listen(const std::string& path)
 {
     sockaddr_un address;
-    if (!addressOf(path, address))
+    if (!unixSocketAddress(path, address))
         return Error { "The socket path is too long: " + path };
     if (auto answering = LocalConnection::connect(path))
         return Error { "Another program already answers at " + path };

@@ -17,11 +17,15 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <vector>
 
 namespace kit {
 
 class FdWatcher;
+
+// The address of a Unix socket at `path`; false when the path does not fit.
+bool unixSocketAddress(const std::string& path, sockaddr_un& address);
 
 class LocalConnection : public std::enable_shared_from_this<LocalConnection> {
 public:

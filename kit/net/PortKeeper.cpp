@@ -4,6 +4,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
 #include "kit/core/RuntimeFolder.h"
+#include "kit/net/LocalChannel.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,16 +26,6 @@ namespace kit {
 namespace {
 
 constexpr int answerWithinMs = 1000;
-
-bool addressOf(const std::string& path, sockaddr_un& address)
-{
-    std::memset(&address, 0, sizeof address);
-    if (path.empty() || path.size() >= sizeof address.sun_path)
-        return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
-}
 
 std::optional<ucred> peerOf(int fd)
 {
@@ -75,7 +66,7 @@ PortKeeper::~PortKeeper()
 std::unique_ptr<PortKeeper> PortKeeper::join(const std::string& path)
 {
     sockaddr_un address;
-    if (!addressOf(path, address))
+    if (!unixSocketAddress(path, address))
         return nullptr;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -120,7 +111,7 @@ std::unique_ptr<PortKeeper> PortKeeper::join(const std::string& path)
 ErrorOr<std::unique_ptr<PortKeeper>> PortKeeper::start(int listeningSocket, const std::string& path, const std::string& program)
 {
     sockaddr_un address;
-    if (!addressOf(path, address))
+    if (!unixSocketAddress(path, address))
         return Error { "no private runtime folder to keep the control port from (" + runtimeFolder().note + ")", 0 };
     if (::access(program.c_str(), X_OK) != 0)
         return Error::fromErrno("cannot run the control port's keeper " + program);
