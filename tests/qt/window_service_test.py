@@ -2,8 +2,9 @@
 """The real window on a virtual display (Xvfb) with the transfer service: the
 first window starts the service; closing the window (as a window manager's
 close button does) ends the window's process and leaves the service running;
-a second window joins that same service and draws its screen; Exit on the
-Welcome tab ends the window and the service with it.
+a second window joins that same service and draws its screen, and starts a
+new one when the service is killed; Exit on the Welcome tab ends the window
+and the service with it.
 
 Skips (status 77) only where Xvfb cannot start. Every wait has a limit."""
 import ctypes
@@ -122,6 +123,12 @@ def main():
         width, height, rows = read_png(shot)
         colours = {rows[y][x] for y in range(0, height, 4) for x in range(0, width, 4)}
         assert len(colours) > 20, "the joined window draws its screen (%d colours)" % len(colours)
+
+        # The service is killed under the open window: the window starts another and joins it.
+        os.kill(service, 9)
+        assert wait_for(lambda: len(services(root)) == 1 and services(root) != [service], 20), \
+            "a window that lost its service starts another: " + log(1)[-2000:]
+        assert second.poll() is None
 
         # Exit on the Welcome tab (no transfer runs: no question) ends both.
         click(40, 455)
