@@ -4,6 +4,7 @@
 // every component of it is a plain name.
 #include "fuzz/FuzzCheck.h"
 #include "torrent/Bencode.h"
+#include "torrent/Magnet.h"
 #include "torrent/TorrentContents.h"
 
 #include <cstddef>
@@ -16,6 +17,15 @@ using fuzzcheck::check;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    // The same bytes as a magnet link: bounded, and what it yields reads back the same.
+    if (const auto result = torrent::parseMagnet(bytes); result.magnet) {
+        const auto& m = *result.magnet;
+        check(m.trackers.size() <= torrent::Magnet::maxTrackers && m.peers.size() <= torrent::Magnet::maxPeers);
+        check(m.name.size() <= torrent::Magnet::maxNameLength);
+        check(m.name.empty() || torrent::isSafeComponent(m.name));
+        const auto again = torrent::parseMagnet(m.link());
+        check(again.magnet && again.magnet->infoHash == m.infoHash && again.magnet->trackers == m.trackers && again.magnet->name == m.name);
+    }
     const auto parsed = torrent::parse(bytes);
     check(parsed.position <= size);
     const auto contents = torrent::readContents(bytes);

@@ -2,6 +2,7 @@
 // descriptions, and the map of what running transfers use.
 #include "files/Arrivals.h"
 #include "torrent/Bencode.h"
+#include "torrent/Magnet.h"
 #include "torrent/TorrentContents.h"
 #include "tests/support/TempFolder.h"
 
@@ -195,3 +196,41 @@ TEST(InUseMessageTest, SaysWhyAndThatNothingChanged)
 }
 
 } // namespace
+
+// Magnet links: both spellings of the hash, a hybrid's v1 hash, and what is refused or cut.
+TEST(MagnetTest, ReadsWhatALinkNamesAndRefusesOrCutsTheRest)
+{
+    auto hex = torrent::parseMagnet("magnet:?xt=urn:btih:0123456789ABCDEF0123456789abcdef01234567&dn=My+film%2F2&tr=udp%3A%2F%2Ft.example%3A6969"
+                                    "&tr=http://a/announce&tr=ftp://no&x.pe=127.0.0.2:6881&x.pe=[::1]:5&x.pe=host:0");
+    ASSERT_TRUE(hex.magnet) << hex.problem;
+    EXPECT_EQ(hex.magnet->hashText(), "0123456789abcdef0123456789abcdef01234567");
+    EXPECT_EQ(hex.magnet->name, "My film_2") << "a file name of one component";
+    EXPECT_EQ(hex.magnet->trackers, (std::vector<std::string> { "udp://t.example:6969", "http://a/announce" }));
+    EXPECT_EQ(hex.magnet->peers, (std::vector<torrent::MagnetPeer> { { "127.0.0.2", 6881 } }));
+    EXPECT_FALSE(hex.magnet->hybrid);
+    auto again = torrent::parseMagnet(hex.magnet->link());
+    ASSERT_TRUE(again.magnet);
+    EXPECT_EQ(again.magnet->infoHash, hex.magnet->infoHash);
+    EXPECT_EQ(again.magnet->name, "My film_2");
+
+    // Base32, beside a v2 hash: a hybrid, downloaded by its v1 hash.
+    auto hybrid = torrent::parseMagnet("MAGNET:?xt.1=urn:btmh:1220aa&xt.2=urn:btih:AEBAGBAFAYDQQCIKBMGA2DQPCAIREEYU");
+    ASSERT_TRUE(hybrid.magnet) << hybrid.problem;
+    EXPECT_EQ(hybrid.magnet->hashText(), "0102030405060708090a0b0c0d0e0f1011121314");
+    EXPECT_TRUE(hybrid.magnet->hybrid);
+    EXPECT_EQ(hybrid.magnet->displayName(), "0102030405060708090a0b0c0d0e0f1011121314") << "no dn: its hash";
+
+    EXPECT_EQ(torrent::parseMagnet("magnet:?xt=urn:btmh:1220aa").problem,
+        "This magnet link names only a version 2 torrent, which the transfer client cannot download.");
+    EXPECT_FALSE(torrent::parseMagnet("magnet:?xt=urn:btih:0123").magnet);
+    EXPECT_FALSE(torrent::parseMagnet("magnet:?dn=x").magnet);
+    EXPECT_FALSE(torrent::parseMagnet("http://example.com/a.torrent").magnet);
+    std::string crowded = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567";
+    for (int i = 0; i < 500; ++i)
+        crowded += "&tr=http://t" + std::to_string(i) + "/announce&x.pe=10.0.0.1:" + std::to_string(1000 + i);
+    auto cut = torrent::parseMagnet(crowded);
+    ASSERT_TRUE(cut.magnet);
+    EXPECT_EQ(cut.magnet->trackers.size(), torrent::Magnet::maxTrackers);
+    EXPECT_EQ(cut.magnet->peers.size(), torrent::Magnet::maxPeers);
+    EXPECT_FALSE(torrent::parseMagnet(crowded + std::string(torrent::Magnet::maxLength, 'x')).magnet);
+}
