@@ -48,10 +48,11 @@ Message& Message::set(const std::string& key, const std::optional<long long>& va
     return *this;
 }
 
-std::string Message::text(const std::string& key) const
+const std::string& Message::text(const std::string& key) const
 {
+    static const std::string none;
     auto it = fields.find(key);
-    return it == fields.end() ? std::string() : it->second;
+    return it == fields.end() ? none : it->second;
 }
 
 std::optional<long long> Message::number(const std::string& key) const

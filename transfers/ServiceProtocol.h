@@ -45,7 +45,8 @@ struct Message {
     }
     Message& set(const std::string& key, long long value) { return set(key, std::to_string(value)); }
     Message& set(const std::string& key, const std::optional<long long>& value);
-    std::string text(const std::string& key) const;
+    // The value, or an empty one; a reference into the message (split views of it stay valid).
+    const std::string& text(const std::string& key) const;
     bool has(const std::string& key) const { return fields.count(key) > 0; }
     // A whole number, or none when absent or not one.
     std::optional<long long> number(const std::string& key) const;

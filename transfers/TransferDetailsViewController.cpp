@@ -128,7 +128,10 @@ void TransferDetailsViewController::loadView()
     root->addSubview(done);
     setView(root);
 
-    if (auto* transfer = this->transfer()) {
+    // A copy: setting a field's text may make the owner's list anew.
+    if (auto* shown = this->transfer()) {
+        const TransferSnapshot copy = *shown;
+        const auto* transfer = &copy;
         downLimitTextField->setText(limitText(transfer->ownDownloadLimit));
         upLimitTextField->setText(limitText(transfer->ownUploadLimit));
         if (transfer->seedHours)
