@@ -2,6 +2,7 @@
 
 #include "kit/core/AtomicFile.h"
 #include "kit/core/DeviceLayout.h"
+#include "kit/core/LineEscape.h"
 #include "kit/core/Log.h"
 
 #include <charconv>
@@ -13,60 +14,6 @@
 #include <sstream>
 
 namespace {
-
-std::string escaped(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> unescaped(std::string_view text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
-}
 
 std::vector<std::string_view> fields(std::string_view line)
 {
@@ -123,7 +70,7 @@ bool decodeChoices(const std::vector<std::string_view>& f, TransferStore::Record
             r.seedHours = int(*hours);
         }
     }
-    auto copy = unescaped(f[13]);
+    auto copy = kit::unescapeLine(f[13]);
     if (!copy)
         return false;
     r.copy = *copy;
@@ -179,7 +126,7 @@ std::string TransferStore::encode(const std::vector<Record>& records)
         out << storedStateName(r.state) << '\t' << (r.pid ? std::to_string(*r.pid) : "") << '\t'
             << (r.options.downloadLimit ? std::to_string(*r.options.downloadLimit) : "") << '\t'
             << (r.options.uploadLimit ? std::to_string(*r.options.uploadLimit) : "") << '\t'
-            << (r.options.stopWhenComplete ? "Yes" : "No") << '\t' << escaped(r.path) << '\t' << escaped(r.name) << '\t'
+            << (r.options.stopWhenComplete ? "Yes" : "No") << '\t' << kit::escapeLine(r.path) << '\t' << kit::escapeLine(r.name) << '\t'
             << (r.pieces ? std::to_string(r.pieces->first) + "/" + std::to_string(r.pieces->second) : "") << '\t'
             << (r.completionTold ? "Yes" : "No") << '\t';
         if (r.chosenFiles) {
@@ -198,7 +145,7 @@ std::string TransferStore::encode(const std::vector<Record>& records)
             const long long hundredths = std::llround(*r.seedRatio * 100);
             out << hundredths / 100 << '.' << (hundredths % 100 < 10 ? "0" : "") << hundredths % 100 << 'x';
         }
-        out << '\t' << escaped(r.copy) << '\n';
+        out << '\t' << kit::escapeLine(r.copy) << '\n';
     }
     return out.str();
 }
@@ -223,8 +170,8 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
             return std::nullopt;
         Record r;
         auto state = storedStateNamed(f[0]);
-        auto path = unescaped(f[5]);
-        auto name = unescaped(f[6]);
+        auto path = kit::unescapeLine(f[5]);
+        auto name = kit::unescapeLine(f[6]);
         if (!state || !path || !name || path->empty() || (f[4] != "Yes" && f[4] != "No"))
             return std::nullopt;
         r.state = *state;
