@@ -40,7 +40,51 @@ std::optional<std::string> refusalForDescription(std::string_view bytes)
         forEachItem(announceList->raw, 0, [&](const Value&) { hasTracker = true; return false; });
     if (!hasTracker)
         return "it names no tracker, and the transfer client finds its peers through one";
+    if (auto why = refusalForVersion(info->raw))
+        return why;
     return refusalForFileCount(bytes);
+}
+
+std::optional<std::string> refusalForVersion(std::string_view infoBytes)
+{
+    // A torrent of the protocol's second version alone hashes its files in
+    // trees and has no "pieces": the client cannot check a byte of it. A
+    // hybrid carries both and is taken.
+    auto parsed = parse(infoBytes, 1);
+    if (!parsed.value || !parsed.value->isDictionary())
+        return std::nullopt;
+    const auto* version = parsed.value->find("meta version");
+    const auto* pieces = parsed.value->find("pieces");
+    if (!version || version->asInteger() != 2 || (pieces && pieces->isString()))
+        return std::nullopt;
+    return std::string(v2OnlyReason);
+}
+
+std::optional<std::string> withAnnounceKey(std::string_view bytes)
+{
+    auto parsed = parse(bytes, 1);
+    if (!parsed.value || !parsed.value->isDictionary() || parsed.value->find("announce"))
+        return std::nullopt;
+    const auto* list = parsed.value->find("announce-list");
+    if (!list || !list->isList())
+        return std::nullopt;
+    std::string first;
+    forEachItem(list->raw, 2, [&](const Value& tier) {
+        if (tier.isList() && !tier.items.empty() && tier.items.front().isString())
+            first = std::string(tier.items.front().string);
+        return first.empty();
+    });
+    if (first.empty())
+        return std::nullopt;
+    // Keys stay in order: it goes after every key that sorts before it.
+    const auto& top = *parsed.value;
+    size_t at = 1;
+    for (size_t i = 0; i < top.keys.size() && top.keys[i] < "announce"; ++i)
+        at = size_t(top.items[i].raw.data() + top.items[i].raw.size() - bytes.data());
+    std::string out(bytes.substr(0, at));
+    out += "8:announce" + std::to_string(first.size()) + ":" + first;
+    out += bytes.substr(at);
+    return out;
 }
 
 std::optional<Refusal> refusalForFile(const std::string& path)
@@ -87,6 +131,8 @@ std::optional<Refusal> refusalForFile(const std::string& path)
     }
     bytes.resize(got);
     if (auto why = refusalForDescription(bytes)) {
+        if (*why == v2OnlyReason)
+            return Refusal { cannotDownloadTitle, path + "\ncannot be downloaded: " + *why + "." };
         if (refusalForFileCount(bytes))
             return Refusal { tooManyFilesTitle, path + "\ncannot be downloaded: " + *why + "." };
         return Refusal { "Not a .torrent file", path + "\nis not a .torrent file: " + *why + "." };

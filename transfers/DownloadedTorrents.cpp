@@ -395,6 +395,9 @@ void DownloadedTorrents::refreshProgress()
     std::string note = m_feed->channelProblem();
     if (front && !front->note.empty())
         note = front->note;
+    // The gateway's word on the torrent's trackers outweighs the client's on the gateway.
+    if (front && !front->trackerNote.empty())
+        note = front->trackerNote;
     noteLabel->setText(twoLines ? "" : note);
     noteLabel->setHidden(twoLines || note.empty());
     refreshButtons();

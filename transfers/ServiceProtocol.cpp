@@ -151,6 +151,19 @@ Message snapshotMessage(const TransferSnapshot& t)
     }
     if (!peers.empty())
         m.set("peers", peers);
+    // A tracker's words are its own: no line break or tab may split the line.
+    auto plain = [](std::string text) {
+        for (auto& c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                c = ' ';
+        return text;
+    };
+    std::string trackers;
+    for (auto& line : t.trackers)
+        trackers += plain(line.host) + '\t' + plain(line.answer) + '\t' + plain(line.next) + '\n';
+    if (!trackers.empty())
+        m.set("trackers", trackers);
+    m.set("trackerNote", t.trackerNote);
     return m;
 }
 
@@ -239,6 +252,12 @@ std::optional<TransferSnapshot> snapshotOf(const Message& m)
         if (ok)
             t.peers.push_back(std::move(p));
     }
+    for (auto line : split(m.text("trackers"), '\n')) {
+        auto f = split(line, '\t');
+        if (f.size() == 3 && t.trackers.size() < maxTrackers)
+            t.trackers.push_back({ std::string(f[0]), std::string(f[1]), std::string(f[2]) });
+    }
+    t.trackerNote = m.text("trackerNote");
     return t;
 }
 

@@ -28,6 +28,8 @@ constexpr int protocolVersion = 1;
 constexpr size_t filesPerMessage = 2000;
 // A view may ask this many questions without their answers coming back.
 constexpr size_t maxPending = 256;
+// Trackers of one transfer read from a snapshot at most.
+constexpr size_t maxTrackers = 256;
 
 struct Message {
     std::string kind;

@@ -1,5 +1,7 @@
 #include "transfers/Transfer.h"
 
+#include "torrent/TorrentCheck.h"
+
 #include "kit/core/AtomicFile.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/ForeignProcess.h"
@@ -9,6 +11,7 @@
 #include "kit/core/Timer.h"
 #include "kit/core/WeakBind.h"
 #include "kit/net/URLEscape.h"
+#include "torrent/TorrentCheck.h"
 #include "torrent/TorrentContents.h"
 #include "transfers/StatusCut.h"
 
@@ -143,6 +146,9 @@ void Transfer::keepCopy()
         kit::log(m_name + ": no copy of " + m_path + " is kept (it cannot be read); the transfer runs from it");
         return;
     }
+    // One listing its trackers only in tiers gets the first as its "announce": the client needs one.
+    if (auto fixed = torrent::withAnnounceKey(bytes))
+        bytes = std::move(*fixed);
     const auto copy = keptCopyPath(m_path);
     std::filesystem::create_directories(std::filesystem::path(copy).parent_path(), failed);
     if (auto written = kit::writeFileAtomically(copy, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !written) {
@@ -209,6 +215,8 @@ kit::ErrorOr<void> Transfer::start()
         if (auto line = ControlClient::seedRatioLine(*seedRatio))
             chosen.insert(chosen.end(), { "-E", line->substr(std::string_view("CTCONFIG seed_ratio ").size()) });
     arguments.insert(arguments.end() - 1, chosen.begin(), chosen.end());
+    if (m_announce)
+        arguments.insert(arguments.end() - 1, { "-u", *m_announce });
     if (m_control) {
         // The control channel first; its password on standard input, never on the command line.
         arguments.insert(arguments.begin(), { "-S", "127.0.0.1:" + std::to_string(m_control->port) + ":" });

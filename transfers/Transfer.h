@@ -95,6 +95,12 @@ public:
     }
     // Clients started from now on connect to the control channel (none: they run without it).
     void setControlAccess(std::optional<ControlAccess> access) { m_control = std::move(access); }
+    // Its key at the service's tracker gateway (random, stored with it): its
+    // client announces there under it, and nobody else may.
+    std::string gatewayToken;
+    // Clients started from now on announce to this address (the gateway)
+    // instead of the torrent's own tracker; none: to the torrent's own.
+    void setAnnounceAddress(std::optional<std::string> address) { m_announce = std::move(address); }
     // The client's control channel, once it has connected (a client of this
     // run, one taken over, or one started elsewhere); none before.
     void attachControl(std::shared_ptr<ControlClient> client);
@@ -218,6 +224,7 @@ private:
     std::optional<StoredState> m_restored;
     bool m_completionTold { false };
     std::optional<ControlAccess> m_control;
+    std::optional<std::string> m_announce;
     std::shared_ptr<ControlClient> m_channel;
     std::shared_ptr<kit::Timer> m_stopFallback;
     bool m_elsewhere { false };

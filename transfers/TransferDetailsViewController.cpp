@@ -292,7 +292,16 @@ void TransferDetailsViewController::refresh()
                 : channel                     ? "Swarm: waiting for the client's first report"
                                               : "Swarm: not known (the client has no control channel)");
     }
-    swarm.push_back("Tracker: " + (transfer->note.empty() ? std::string("no word from it") : transfer->note));
+    auto& trackers = m_rows[TrackersSection];
+    if (transfer->trackers.empty()) {
+        // Its client announces to the torrent's own tracker and says what came of it.
+        swarm.push_back("Tracker: " + (transfer->note.empty() ? std::string("no word from it") : transfer->note));
+    } else {
+        trackers.push_back("Trackers");
+        for (auto& tracker : transfer->trackers)
+            trackers.push_back(tracker.host + ": " + tracker.answer
+                + (!transfer->hasClient || tracker.next.empty() ? "" : "; asked again " + tracker.next));
+    }
     // The files' rows are made as the table asks for them, from the client's
     // list: a torrent of many files is not held a second time as texts.
     m_fileRows = transfer->files ? transfer->files->size() : 0;

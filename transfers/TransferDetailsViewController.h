@@ -30,7 +30,7 @@ class TransferDetailsViewController : public kit::ViewController,
                                       public kit::AlertViewDelegate {
 public:
     // Files first: they are what a person acts on.
-    enum Section { FilesSection, SwarmSection, PeersSection, SectionCount };
+    enum Section { FilesSection, SwarmSection, TrackersSection, PeersSection, SectionCount };
 
     TransferDetailsViewController(std::weak_ptr<TransferFeed> feed, uint64_t transfer);
     std::string className() const override { return "TransferDetailsViewController"; }

@@ -11,6 +11,8 @@
 #include "transfers/BandwidthShare.h"
 #include "kit/net/LineServer.h"
 #include "kit/net/PortKeeper.h"
+#include "swarm/Gateway.h"
+#include "torrent/TorrentContents.h"
 #include "transfers/ControlDevice.h"
 #include "transfers/ControlReports.h"
 
@@ -75,6 +77,12 @@ void TransferList::startControlChannel()
     if (m_channelTried)
         return;
     m_channelTried = true;
+    openControlChannel();
+    startGateway();
+}
+
+void TransferList::openControlChannel()
+{
     auto password = ControlDevice::password();
     if (!password) {
         m_channelProblem = "The control channel cannot be used (" + password.error().message + "): transfers run without it.";
@@ -156,6 +164,95 @@ void TransferList::startControlChannel()
     m_controlAccess = ControlAccess { m_server->port(), password.value() };
 }
 
+void TransferList::startGateway()
+{
+    // The keeper holds the gateway's socket beside the control port's, so
+    // that clients left running keep the address they announce to.
+    const int kept = m_keeper ? m_keeper->takeGatewaySocket() : -1;
+    auto gateway = kept >= 0 ? swarm::Gateway::adopt(kept) : swarm::Gateway::listen(0);
+    if (!gateway) {
+        kit::log("The tracker gateway cannot listen (" + gateway.error().message + "): clients announce to their torrents' first tracker themselves");
+        return;
+    }
+    m_gateway = gateway.release();
+    const uint16_t port = m_gateway->port();
+    m_gateway->acceptsPeer = [weak = weak_from_this(), port](const std::string& token, const sockaddr_in& peer) {
+        auto self = weak.lock();
+        if (!self)
+            return false;
+        // Only the transfer's own client announces under its key.
+        sockaddr_in ours {};
+        ours.sin_family = AF_INET;
+        ours.sin_port = htons(port);
+        ours.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (auto& transfer : self->m_transfers)
+            if (transfer->gatewayToken == token) {
+                auto pid = transfer->clientPid();
+                return pid && kit::tcpConnectionComesFrom(ours, peer, *pid);
+            }
+        return false;
+    };
+    m_gateway->onChanged = [weak = weak_from_this()](const std::string&) {
+        if (auto self = weak.lock())
+            self->tell();
+    };
+    kit::log("Tracker gateway on 127.0.0.1:" + std::to_string(port) + (kept >= 0 ? ", kept between runs" : ""));
+}
+
+bool TransferList::joinGateway(Transfer& transfer)
+{
+    if (!m_gateway)
+        return false;
+    if (transfer.gatewayToken.empty())
+        transfer.gatewayToken = swarm::Gateway::newToken();
+    std::string bytes;
+    std::ifstream in(transfer.runPath(), std::ios::binary);
+    if (in) {
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+        if (bytes.size() > size_t(torrent::maxFileSize))
+            bytes.clear();
+    }
+    auto trackers = swarm::readTrackers(bytes);
+    if (!trackers || trackers->tiers.empty()) {
+        kit::log(transfer.name() + ": its trackers cannot be read; its client announces to the torrent's own tracker");
+        return false;
+    }
+    m_gateway->add(transfer.gatewayToken, std::move(*trackers));
+    return true;
+}
+
+void TransferList::leaveGateway(Transfer& transfer)
+{
+    if (m_gateway && !transfer.gatewayToken.empty())
+        m_gateway->remove(transfer.gatewayToken);
+}
+
+void TransferList::prepareStart(Transfer& transfer)
+{
+    transfer.setControlAccess(m_controlAccess);
+    // Its own copy first: the gateway reads the trackers of the torrent the client runs.
+    transfer.keepCopy();
+    const bool viaGateway = joinGateway(transfer);
+    transfer.setAnnounceAddress(viaGateway ? std::optional(m_gateway->announceUrl(transfer.gatewayToken)) : std::nullopt);
+}
+
+std::vector<TrackerLine> TransferList::trackerLines(const Transfer& transfer) const
+{
+    std::vector<TrackerLine> lines;
+    if (!m_gateway || transfer.gatewayToken.empty())
+        return lines;
+    for (auto& row : m_gateway->rows(transfer.gatewayToken))
+        lines.push_back({ row.host, row.answer, row.next });
+    return lines;
+}
+
+std::string TransferList::trackerNote(const Transfer& transfer) const
+{
+    if (!m_gateway || transfer.gatewayToken.empty())
+        return {};
+    return m_gateway->note(transfer.gatewayToken);
+}
+
 void TransferList::tellKeeper()
 {
     if (!m_server)
@@ -171,7 +268,7 @@ void TransferList::tellKeeper()
     }
     if (!m_keeper && !pids.empty() && !m_keeperFailed) {
         // The first client of ours: from now on the port must outlive this run.
-        auto started = kit::PortKeeper::start(m_server->listeningSocket());
+        auto started = kit::PortKeeper::start(m_server->listeningSocket(), m_gateway ? m_gateway->listeningSocket() : -1);
         if (!started) {
             m_keeperFailed = true;
             kit::log("The control port is not kept between runs (" + started.error().message
@@ -322,10 +419,12 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
         return { Asked::Queued, std::nullopt };
     }
     auto transfer = std::make_shared<Transfer>(path, name, options);
-    transfer->setControlAccess(m_controlAccess);
     transfer->setLive(m_seen);
-    if (auto started = transfer->start(); !started)
+    prepareStart(*transfer);
+    if (auto started = transfer->start(); !started) {
+        leaveGateway(*transfer);
         return { Asked::Failed, started.error().message }; // the list is as it was
+    }
     wire(*transfer);
     m_transfers.push_back(transfer);
     m_front = transfer;
@@ -377,7 +476,7 @@ kit::ErrorOr<void> TransferList::resumeFront()
         tell();
         return {};
     }
-    m_front->setControlAccess(m_controlAccess);
+    prepareStart(*m_front);
     auto failure = m_front->start();
     ensureTicking();
     store();
@@ -400,6 +499,7 @@ kit::ErrorOr<void> TransferList::remove(Transfer& transfer)
         std::filesystem::remove(transfer.copyPath(), ignored);
         std::filesystem::remove(std::filesystem::path(transfer.copyPath()).parent_path(), ignored);
     }
+    leaveGateway(transfer);
     kit::log(transfer.name() + " is removed from the list of transfers; its files stay");
     store();
     tell();
@@ -422,12 +522,14 @@ void TransferList::transferStateChanged(Transfer&)
 
 void TransferList::transferEnded(Transfer& transfer)
 {
+    // Its trackers are told it stopped, where its client did not say so.
+    leaveGateway(transfer);
     if (!m_ending && std::exchange(transfer.restartWhenGone, false)) {
         // Resume was asked while it quit: now that it has gone it starts, through the limit.
         if (runningCount() >= size_t(limit()))
             transfer.setQueued(true);
         else {
-            transfer.setControlAccess(m_controlAccess);
+            prepareStart(transfer);
             if (auto started = transfer.start(); !started)
                 kit::log(transfer.name() + ": " + started.error().message);
         }
@@ -446,7 +548,7 @@ void TransferList::startQueued()
         if (!transfer->isQueued())
             continue;
         transfer->setQueued(false);
-        transfer->setControlAccess(m_controlAccess);
+        prepareStart(*transfer);
         if (auto started = transfer->start(); !started) {
             kit::log(transfer->name() + ": " + started.error().message);
             transfer->restoreAs(StoredState::Stopped);
@@ -534,6 +636,7 @@ std::vector<TransferStore::Record> TransferList::storedRecords() const
             r.seedHours = transfer->seedHours;
             r.seedRatio = transfer->seedRatio;
             r.copy = transfer->copyPath();
+            r.token = transfer->gatewayToken;
         }
     return records;
 }
@@ -587,12 +690,16 @@ void TransferList::restore()
         transfer->seedHours = record.seedHours;
         transfer->seedRatio = record.seedRatio;
         transfer->restoreCopy(record.copy);
+        transfer->gatewayToken = record.token;
         const bool wasGoing = record.state == StoredState::Running || record.state == StoredState::Queued || record.state == StoredState::Paused;
         // A client of this form runs from the copy; one of an older list from the file itself.
         const auto& ran = record.copy.empty() ? record.path : record.copy;
         if (wasGoing && record.pid && isClientOn(*record.pid, ran)) {
             kit::log(record.name + ": the client left running (process " + std::to_string(*record.pid) + ") is taken over");
             transfer->adopt(*record.pid, record.state == StoredState::Paused);
+            // Its client goes on announcing to the gateway it was started with.
+            if (!record.token.empty())
+                joinGateway(*transfer);
             if (m_portTakenByStranger && usesControlChannel(*record.pid)) {
                 kit::log(record.name + ": its client would go on giving the password to the program that holds the control port; "
                                        "it is started again without the channel");

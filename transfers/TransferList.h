@@ -29,6 +29,9 @@ namespace kit {
 class PortKeeper;
 class UserDefaults;
 }
+namespace swarm {
+class Gateway;
+}
 
 // A plain read-only view of one transfer, for whoever marks its files.
 struct TransferSummary {
@@ -113,6 +116,12 @@ public:
     void setSeen(bool seen);
     bool isSeen() const { return m_seen; }
 
+    // Its trackers as the gateway asks them for its client, and what to say
+    // when none answers; none for a transfer that does not go through it.
+    std::vector<TrackerLine> trackerLines(const Transfer& transfer) const;
+    std::string trackerNote(const Transfer& transfer) const;
+    swarm::Gateway* gateway() const { return m_gateway.get(); }
+
     std::vector<TransferSummary> summaries() const;
     bool isTicking() const { return m_tick && m_tick->isValid(); }
     void tickAll();
@@ -138,6 +147,16 @@ private:
     void clientConnected(const std::shared_ptr<ControlClient>& client);
 
     void tellKeeper();
+    void openControlChannel();
+    // The clients' tracker gateway: they announce to it, and it to every
+    // tracker of their torrents (over UDP too, which the client cannot).
+    void startGateway();
+    // Registers the transfer's trackers under its key (made once); false
+    // when it cannot go through the gateway.
+    bool joinGateway(Transfer& transfer);
+    void leaveGateway(Transfer& transfer);
+    // What every start of a client needs: the control channel and the gateway.
+    void prepareStart(Transfer& transfer);
 
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
@@ -147,6 +166,7 @@ private:
     static constexpr double keeperEndingPause = 0.05;
     bool m_elsewhereFull { false };
     std::shared_ptr<ControlServer> m_server;
+    std::unique_ptr<swarm::Gateway> m_gateway;
     std::string m_channelProblem;
     bool m_channelTried { false };
     int m_ticks { 0 };

@@ -64,8 +64,13 @@ void TransferService::snap()
 {
     std::vector<TransferSnapshot> snapshots;
     snapshots.reserve(m_list->transfers().size());
-    for (auto& t : m_list->transfers())
-        snapshots.push_back(TransferSnapshot::of(*t, find(t->id())));
+    for (auto& t : m_list->transfers()) {
+        auto& s = snapshots.emplace_back(TransferSnapshot::of(*t, find(t->id())));
+        s.trackers = m_list->trackerLines(*t);
+        // Said while its client waits for peers; a stopped one is not asking.
+        if (s.hasClient)
+            s.trackerNote = m_list->trackerNote(*t);
+    }
     auto* front = m_list->front();
     take(std::move(snapshots), front ? front->id() : 0, m_list->channelProblem());
 }

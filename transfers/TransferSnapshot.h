@@ -17,6 +17,13 @@
 enum class StoredState;
 class Transfer;
 
+// One tracker of the torrent as the service's gateway last heard it.
+struct TrackerLine {
+    std::string host;   // host and port only: a tracker's path may hold a personal key
+    std::string answer; // "12 peers, 3 seeders, 9 leechers", "Timed out", the tracker's own words
+    std::string next;   // when it is asked next ("in 2 min"); empty when not
+};
+
 struct TransferSnapshot {
     uint64_t id { 0 };
     std::string path, name;
@@ -35,6 +42,10 @@ struct TransferSnapshot {
     bool ownClientRunning { false };
     // The channel's latest words (a tracker's, a warning); empty without.
     std::string note;
+    // The torrent's trackers, as its gateway asks them for its client; and
+    // what to say when none answers ("No tracker answers: Timed out").
+    std::vector<TrackerLine> trackers;
+    std::string trackerNote;
     // The choices made in its details.
     std::optional<long long> ownDownloadLimit, ownUploadLimit;
     std::optional<int> seedHours;

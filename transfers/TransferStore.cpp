@@ -118,7 +118,8 @@ std::string TransferStore::encode(const std::vector<Record>& records)
     // One line a transfer: state, pid, download and upload limit, stop when
     // complete, path, name, pieces had/in all, completion told, files
     // chosen ("1,3,4"), its own download and upload limit, its seeding goal
-    // ("72" hours or "1.50x"), its copy of the torrent; tabs between,
+    // ("72" hours or "1.50x"), its copy of the torrent, its key at the
+    // tracker gateway; tabs between,
     // escapes within.
     std::ostringstream out;
     out << fileHeader << '\n';
@@ -145,7 +146,7 @@ std::string TransferStore::encode(const std::vector<Record>& records)
             const long long hundredths = std::llround(*r.seedRatio * 100);
             out << hundredths / 100 << '.' << (hundredths % 100 < 10 ? "0" : "") << hundredths % 100 << 'x';
         }
-        out << '\t' << kit::escapeLine(r.copy) << '\n';
+        out << '\t' << kit::escapeLine(r.copy) << '\t' << kit::escapeLine(r.token) << '\n';
     }
     return out.str();
 }
@@ -155,9 +156,10 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
     // A list written whole ends with a line break; anything torn or foreign is no list.
     const bool first = text.rfind(std::string(firstHeader) + "\n", 0) == 0;
     const bool second = text.rfind(std::string(secondHeader) + "\n", 0) == 0;
-    if ((!first && !second && text.rfind(std::string(fileHeader) + "\n", 0) != 0) || text.back() != '\n')
+    const bool third = text.rfind(std::string(thirdHeader) + "\n", 0) == 0;
+    if ((!first && !second && !third && text.rfind(std::string(fileHeader) + "\n", 0) != 0) || text.back() != '\n')
         return std::nullopt;
-    const size_t fieldCount = first ? 7 : second ? 9 : 14;
+    const size_t fieldCount = first ? 7 : second ? 9 : third ? 14 : 15;
     std::vector<Record> records;
     std::string_view rest(text);
     rest.remove_prefix(std::string_view(fileHeader).size() + 1);
@@ -205,8 +207,14 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
                 return std::nullopt;
             r.completionTold = f[8] == "Yes";
         }
-        if (fieldCount == 14 && !decodeChoices(f, r))
+        if (fieldCount >= 14 && !decodeChoices(f, r))
             return std::nullopt;
+        if (fieldCount == 15) {
+            auto token = kit::unescapeLine(f[14]);
+            if (!token)
+                return std::nullopt;
+            r.token = *token;
+        }
         records.push_back(std::move(r));
     }
     return records;

@@ -21,7 +21,8 @@
 class TransferStore {
 public:
     static constexpr const char* fileName = "transfers.list";
-    static constexpr const char* fileHeader = "quorvane-transfers 3";
+    static constexpr const char* fileHeader = "quorvane-transfers 4";
+    static constexpr const char* thirdHeader = "quorvane-transfers 3";
     static constexpr const char* secondHeader = "quorvane-transfers 2";
     static constexpr const char* firstHeader = "quorvane-transfers 1";
 
@@ -52,6 +53,8 @@ public:
         std::optional<int> seedHours;
         std::optional<double> seedRatio;
         std::string copy;
+        // Its key at the tracker gateway (letters and digits).
+        std::string token;
     };
 
     // Beside the settings.

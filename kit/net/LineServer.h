@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
 #include <optional>
 #include <string_view>
@@ -33,6 +34,11 @@ namespace kit {
 
 class FdWatcher;
 class LineServer;
+
+// Whether the far end of a loopback TCP connection (our end, its end) is
+// held by process pid or a process under it, as /proc tells for this user's
+// processes.
+bool tcpConnectionComesFrom(const sockaddr_in& ourEnd, const sockaddr_in& peerEnd, pid_t pid);
 
 class LineConnection : public std::enable_shared_from_this<LineConnection> {
 public:

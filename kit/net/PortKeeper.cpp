@@ -48,9 +48,10 @@ std::string PortKeeper::programPath()
     return ChildProcess::helperPath("quorvane-keeper");
 }
 
-PortKeeper::PortKeeper(int connection, int listening, pid_t keeper)
+PortKeeper::PortKeeper(int connection, int listening, int gateway, pid_t keeper)
     : m_connection(connection)
     , m_listening(listening)
+    , m_gateway(gateway)
     , m_keeperPid(keeper)
 {
 }
@@ -59,6 +60,8 @@ PortKeeper::~PortKeeper()
 {
     if (m_listening >= 0)
         ::close(m_listening);
+    if (m_gateway >= 0)
+        ::close(m_gateway);
     // The keeper goes on while the clients it was told of live.
     ::close(m_connection);
 }
@@ -82,12 +85,12 @@ std::unique_ptr<PortKeeper> PortKeeper::join(const std::string& path)
         return nullptr;
     }
     pollfd ready { fd, POLLIN, 0 };
-    int listening = -1;
+    int listening = -1, gateway = -1;
     pid_t keeper = 0;
     if (::poll(&ready, 1, answerWithinMs) == 1) {
         char text[32] {};
         iovec io { text, sizeof text - 1 };
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+        alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] {};
         msghdr message {};
         message.msg_iov = &io;
         message.msg_iovlen = 1;
@@ -97,18 +100,29 @@ std::unique_ptr<PortKeeper> PortKeeper::join(const std::string& path)
         if (got > 1 && text[0] == 'K') {
             keeper = pid_t(std::strtol(text + 1, nullptr, 10));
             cmsghdr* header = CMSG_FIRSTHDR(&message);
-            if (header && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS && header->cmsg_len == CMSG_LEN(sizeof(int)))
-                std::memcpy(&listening, CMSG_DATA(header), sizeof listening);
+            if (header && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS) {
+                // The control socket, and the gateway's where the keeper holds one.
+                if (header->cmsg_len == CMSG_LEN(sizeof(int)))
+                    std::memcpy(&listening, CMSG_DATA(header), sizeof listening);
+                else if (header->cmsg_len == CMSG_LEN(2 * sizeof(int))) {
+                    int fds[2];
+                    std::memcpy(fds, CMSG_DATA(header), sizeof fds);
+                    listening = fds[0];
+                    gateway = fds[1];
+                }
+            }
         }
     }
     if (listening < 0) {
+        if (gateway >= 0)
+            ::close(gateway);
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<PortKeeper>(new PortKeeper(fd, listening, keeper));
+    return std::unique_ptr<PortKeeper>(new PortKeeper(fd, listening, gateway, keeper));
 }
 
-ErrorOr<std::unique_ptr<PortKeeper>> PortKeeper::start(int listeningSocket, const std::string& path, const std::string& program)
+ErrorOr<std::unique_ptr<PortKeeper>> PortKeeper::start(int listeningSocket, int gatewaySocket, const std::string& path, const std::string& program)
 {
     sockaddr_un address;
     if (!unixSocketAddress(path, address))
@@ -141,11 +155,12 @@ ErrorOr<std::unique_ptr<PortKeeper>> PortKeeper::start(int listeningSocket, cons
             ::_exit(0); // the keeper is nobody's child: nobody need wait for it
         int tcp = ::fcntl(listeningSocket, F_DUPFD, 10);
         int unix = ::fcntl(server, F_DUPFD, 10);
+        int gateway = gatewaySocket >= 0 ? ::fcntl(gatewaySocket, F_DUPFD, 10) : -1;
         int null = ::open("/dev/null", O_RDWR);
-        if (tcp < 0 || unix < 0 || null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0
-            || ::dup2(tcp, 3) < 0 || ::dup2(unix, 4) < 0)
+        if (tcp < 0 || unix < 0 || null < 0 || (gatewaySocket >= 0 && gateway < 0) || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0
+            || ::dup2(null, 2) < 0 || ::dup2(tcp, 3) < 0 || ::dup2(unix, 4) < 0 || (gateway >= 0 && ::dup2(gateway, 5) < 0))
             ::_exit(127);
-        ::close_range(5, ~0u, 0);
+        ::close_range(gateway >= 0 ? 6 : 5, ~0u, 0);
         const char* arguments[] = { "quorvane-keeper", path.c_str(), nullptr };
         ::execv(program.c_str(), const_cast<char* const*>(arguments));
         ::_exit(127);

@@ -40,11 +40,14 @@ public:
     static std::unique_ptr<PortKeeper> join(const std::string& path = socketPath());
     // Starts a keeper for the listening socket (a copy of it goes to the
     // keeper; the caller keeps its own) and joins it.
-    static ErrorOr<std::unique_ptr<PortKeeper>> start(int listeningSocket, const std::string& path = socketPath(),
+    // The clients' tracker gateway's listening socket (-1: none) is kept beside it.
+    static ErrorOr<std::unique_ptr<PortKeeper>> start(int listeningSocket, int gatewaySocket = -1, const std::string& path = socketPath(),
         const std::string& program = programPath());
 
     // The listening socket handed over by the keeper (the caller takes it; -1 once taken).
     int takeListeningSocket() { return std::exchange(m_listening, -1); }
+    // The gateway's socket, where the keeper holds one (-1: none, or taken).
+    int takeGatewaySocket() { return std::exchange(m_gateway, -1); }
     // The clients of ours alive now, replacing what was said before; false
     // when the keeper has gone (killed): a new one is needed.
     bool setClients(const std::vector<pid_t>& pids);
@@ -52,10 +55,11 @@ public:
     pid_t keeperPid() const { return m_keeperPid; }
 
 private:
-    PortKeeper(int connection, int listening, pid_t keeper);
+    PortKeeper(int connection, int listening, int gateway, pid_t keeper);
 
     int m_connection;
     int m_listening;
+    int m_gateway;
     pid_t m_keeperPid;
     std::string m_lastSaid;
 };

@@ -107,7 +107,7 @@ class SeveralTransfersTest(unittest.TestCase):
         for pid, _ in self.d.starts():
             self.assertTrue(wait_gone(int(pid), 10))
         stored = self.d.read_list().splitlines()
-        self.assertEqual(stored[0], "quorvane-transfers 3", "written in the third format, which also keeps each one's choices and copy")
+        self.assertEqual(stored[0], "quorvane-transfers 4", "written in the fourth format, which also keeps each one's choices, copy and key at the tracker gateway")
         self.assertEqual([line.split("\t")[0] for line in stored[1:]], ["stopped"] * 3)
 
     def test_a_restart_resumes_the_running_keeps_the_paused_and_lists_the_stopped(self):

@@ -9,9 +9,12 @@
 //
 //   fd 3   the listening TCP socket on 127.0.0.1 (never accepted on here)
 //   fd 4   a listening Unix socket in the user's private runtime folder
+//   fd 5   where given, the listening TCP socket on 127.0.0.1 of the
+//          clients' tracker gateway: their announce address is in their
+//          command lines too
 //
 // Each run that connects on fd 4 (this user's only, checked by SO_PEERCRED)
-// gets fd 3 with SCM_RIGHTS and then says which clients it has, a line
+// gets fd 3 (and fd 5) with SCM_RIGHTS and then says which clients it has, a line
 // "CLIENTS PID PID ..." each time they change. The keeper ends once no run
 // is connected and none of those clients lives, and takes the Unix socket's
 // name (its one argument) with it. It reads no files but /proc and writes
@@ -38,6 +41,7 @@ namespace {
 
 constexpr int tcpSocket = 3;
 constexpr int unixSocket = 4;
+constexpr int gatewaySocket = 5;
 constexpr size_t maxRuns = 8;
 constexpr size_t maxLine = 4096;
 constexpr size_t maxClients = 256;
@@ -72,25 +76,33 @@ struct Run {
     std::string in;
 };
 
-bool handOver(int run)
+bool isListening(int fd)
+{
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening;
+}
+
+bool handOver(int run, bool withGateway)
 {
     // "K" and the keeper's process id: the socket's credentials name the run
     // that made it, not the keeper.
     char text[32];
     const int length = std::snprintf(text, sizeof text, "K%d\n", int(::getpid()));
     iovec io { text, size_t(length) };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+    const int fds[2] = { tcpSocket, gatewaySocket };
+    const size_t count = withGateway ? 2 : 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof fds)] {};
     msghdr message {};
     message.msg_iov = &io;
     message.msg_iovlen = 1;
     message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    message.msg_controllen = CMSG_SPACE(count * sizeof(int));
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof(int));
-    int fd = tcpSocket;
-    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    header->cmsg_len = CMSG_LEN(count * sizeof(int));
+    std::memcpy(CMSG_DATA(header), fds, count * sizeof(int));
     return ::sendmsg(run, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == length;
 }
 
@@ -102,13 +114,11 @@ int main(int argc, char** argv)
         std::puts("quorvane-keeper (Quorvane) " QUORVANE_VERSION);
         return 0;
     }
-    int listening = 0;
-    socklen_t length = sizeof listening;
-    if (::getsockopt(tcpSocket, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening
-        || ::getsockopt(unixSocket, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening) {
+    if (!isListening(tcpSocket) || !isListening(unixSocket)) {
         std::fputs("quorvane-keeper: started by Quorvane only, with its two listening sockets\n", stderr);
         return 2;
     }
+    const bool withGateway = isListening(gatewaySocket);
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGHUP, SIG_IGN);
     std::signal(SIGINT, SIG_IGN);
@@ -128,7 +138,7 @@ int main(int argc, char** argv)
                 ucred peer {};
                 socklen_t size = sizeof peer;
                 const bool ours = ::getsockopt(run, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
-                if (!ours || runs.size() >= maxRuns || !handOver(run)) {
+                if (!ours || runs.size() >= maxRuns || !handOver(run, withGateway)) {
                     ::close(run);
                 } else {
                     runs.push_back({ run, {} });
@@ -178,6 +188,8 @@ int main(int argc, char** argv)
             // The port is free at once for a run starting now, not once the process has wound down.
             ::close(unixSocket);
             ::close(tcpSocket);
+            if (withGateway)
+                ::close(gatewaySocket);
             return 0;
         }
     }

@@ -1,0 +1,156 @@
+#!/usr/bin/python3
+"""A loopback swarm whose seeder is a libtorrent peer and whose tracker
+answers over UDP alone: what a torrent from a public site meets.
+
+Makes a payload and a .torrent for it with the trackers given as tiers, starts
+opentracker on 127.0.0.1 listening on UDP (its TCP port is another one, so
+that an HTTP announce to the torrent's port finds nobody), and a libtorrent
+session seeding from 127.0.0.2. Prints "ready TORRENT-PATH" once the tracker
+has answered the seeder, then supervises until its lifetime is over, a signal,
+or standard input closes. Needs Debian's python3-libtorrent (run with
+/usr/bin/python3).
+
+--tiers names the trackers: tiers separated by ";", trackers of a tier by
+",", where "{udp}" stands for the UDP tracker's port and "{dead}" for a port
+nobody listens on.
+"""
+import argparse
+import hashlib
+import os
+import selectors
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+import libtorrent as lt
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from swarm import die_with_parent, free_port  # noqa: E402
+
+
+def free_udp_port(host):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((host, 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--dir", required=True)
+    p.add_argument("--torrent-out", required=True)
+    p.add_argument("--name", default="lt-sample.bin")
+    p.add_argument("--size", type=int, default=4 * 1024 * 1024)
+    p.add_argument("--tiers", default="udp://127.0.0.1:{udp}/announce")
+    p.add_argument("--private", action="store_true")
+    p.add_argument("--seed-rate", type=int, default=0, help="the seeder's upload limit in KB/s (0: none)")
+    p.add_argument("--lifetime", type=int, default=280)
+    args = p.parse_args()
+
+    work = os.path.abspath(args.dir)
+    seed_dir = os.path.join(work, "seed")
+    os.makedirs(seed_dir, exist_ok=True)
+    payload = os.path.join(seed_dir, args.name)
+    with open(payload, "wb") as f:
+        f.write(os.urandom(args.size))
+
+    udp_port = free_udp_port("127.0.0.1")
+    dead = free_port("127.0.0.1")
+    fs = lt.file_storage()
+    lt.add_files(fs, payload)
+    made = lt.create_torrent(fs, 256 * 1024, flags=lt.create_torrent.v1_only)
+    for tier, trackers in enumerate(args.tiers.split(";")):
+        for url in trackers.split(","):
+            made.add_tracker(url.replace("{udp}", str(udp_port)).replace("{dead}", str(dead)), tier)
+    made.set_priv(args.private)
+    lt.set_piece_hashes(made, seed_dir)
+    data = lt.bencode(made.generate())
+    os.makedirs(args.torrent_out, exist_ok=True)
+    torrent = os.path.join(args.torrent_out, os.path.splitext(args.name)[0] + ".torrent")
+    with open(torrent, "wb") as f:
+        f.write(data)
+    info = lt.torrent_info(torrent)
+    ihash = str(info.info_hashes().v1)
+
+    # The tracker changes root into its folder and drops to another user.
+    tracker_dir = os.path.join(work, "tracker")
+    os.makedirs(tracker_dir, exist_ok=True)
+    os.chmod(tracker_dir, 0o755)
+    with open(os.path.join(tracker_dir, "whitelist"), "w") as f:
+        f.write(ihash + "\n")
+    os.chmod(os.path.join(tracker_dir, "whitelist"), 0o644)
+    children = []
+    log = open(os.path.join(work, "tracker.log"), "wb")
+    children.append(subprocess.Popen(
+        [shutil.which("opentracker") or "/usr/bin/opentracker", "-i", "127.0.0.1", "-p", str(free_port("127.0.0.1")),
+         "-P", str(udp_port), "-w", "/whitelist", "-d", tracker_dir],
+        stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT, preexec_fn=die_with_parent))
+    # It reads its whitelist on a thread of its own once it listens.
+    time.sleep(1.0)
+
+    seed_port = free_port("127.0.0.2")
+    session = lt.session({
+        "listen_interfaces": f"127.0.0.2:{seed_port}",
+        "outgoing_interfaces": "127.0.0.2",
+        "enable_dht": False, "enable_lsd": False, "enable_upnp": False, "enable_natpmp": False,
+        # The transfer client speaks TCP alone: no time lost on uTP first.
+        "enable_outgoing_utp": False, "enable_incoming_utp": False,
+        "announce_to_all_tiers": True, "announce_to_all_trackers": True,
+        "upload_rate_limit": args.seed_rate * 1024,
+        "allow_multiple_connections_per_ip": True,
+        "alert_mask": lt.alert_category.status | lt.alert_category.error | lt.alert_category.tracker,
+    })
+    params = lt.add_torrent_params()
+    params.ti = info
+    params.save_path = seed_dir
+    params.flags = lt.torrent_flags.seed_mode
+    handle = session.add_torrent(params)
+
+    def stop(*_):
+        for c in children:
+            c.terminate()
+        for c in children:
+            try:
+                c.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                c.kill()
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    deadline = time.time() + 30
+    answered = False
+    while time.time() < deadline and not answered:
+        session.wait_for_alert(500)
+        for alert in session.pop_alerts():
+            if isinstance(alert, lt.tracker_reply_alert) and alert.url.startswith("udp://"):
+                answered = True
+        if not answered and int(time.time()) % 5 == 0:
+            handle.force_reannounce()
+    if not answered:
+        print("error the UDP tracker did not answer the seeder", flush=True)
+        stop()
+    print("ready " + torrent, flush=True)
+
+    sel = selectors.DefaultSelector()
+    try:
+        sel.register(sys.stdin, selectors.EVENT_READ)
+    except (PermissionError, ValueError):
+        sel = None  # standard input is no pipe (a file, /dev/null): the lifetime alone
+    end = time.time() + args.lifetime
+    while time.time() < end and all(c.poll() is None for c in children):
+        if sel is None:
+            time.sleep(1.0)
+        elif sel.select(timeout=1.0) and not sys.stdin.buffer.read1(4096):
+            break
+        session.pop_alerts()
+    stop()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""End-to-end: torrents as public sites give them reach their swarm through
+the service's tracker gateway. The seeder is a libtorrent peer and the
+tracker answers over UDP alone, which the transfer client cannot speak; a
+first tier that is dead and whose address holds a personal key is passed
+over and never shown; the window and the service are killed on the way."""
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+SYSTEM_PYTHON = "/usr/bin/python3"
+try:
+    import libtorrent  # noqa: F401
+except ImportError:
+    # libtorrent's binding is Debian's, for Debian's Python.
+    if os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON) and os.path.exists(SYSTEM_PYTHON):
+        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from headless_test import HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, wait_gone  # noqa: E402
+from live_test import clients_on  # noqa: E402
+
+SERVICE = os.environ.get("QUORVANE_SERVICE", os.path.join(os.path.dirname(HEADLESS), "quorvane-service"))
+SECRET = "KEYsecret0123"
+
+
+class SwarmTest(unittest.TestCase):
+    def setUp(self):
+        self.device = Device("real")
+        self.procs = []
+        self.swarm = None
+
+    def tearDown(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            if proc.stdout:
+                proc.stdout.close()
+        if self.swarm:
+            for pid in clients_on(self.torrent):
+                os.kill(pid, signal.SIGKILL)
+            self.swarm.stdin.close()
+            self.swarm.wait(timeout=30)
+            self.swarm.stdout.close()
+        self.device.close()
+
+    def start_swarm(self, *options):
+        self.swarm = subprocess.Popen(
+            [SYSTEM_PYTHON, os.path.join(HERE, "ltswarm.py"), "--dir", self.device.path("swarm"),
+             "--torrent-out", self.device.path(DOWNLOADS), *options],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.swarm.stdout.readline().strip()
+        self.assertTrue(line.startswith("ready "), line)
+        self.torrent = line[len("ready "):]
+        self.name = os.path.basename(self.torrent)
+
+    def start(self, args, name, script=None):
+        log = open(self.device.path(name + ".log"), "w")
+        proc = subprocess.Popen(args, stdin=subprocess.PIPE if script is not None else subprocess.DEVNULL,
+                                stdout=subprocess.PIPE if script is not None else subprocess.DEVNULL, stderr=log, text=True)
+        log.close()
+        if script is not None:
+            proc.stdin.write(script)
+            proc.stdin.close()
+        self.procs.append(proc)
+        return proc
+
+    def log(self, name):
+        with open(self.device.path(name + ".log")) as f:
+            return f.read()
+
+    def read_until(self, proc, marker, seconds):
+        deadline = time.time() + seconds
+        out = ""
+        while time.time() < deadline and marker not in out:
+            line = proc.stdout.readline()
+            if not line:
+                break
+            out += line
+        return out
+
+    def assert_same_bytes(self):
+        with open(self.device.path("swarm/seed/lt-sample.bin"), "rb") as a, \
+                open(self.device.path(DOWNLOADS, "lt-sample.bin"), "rb") as b:
+            self.assertTrue(a.read() == b.read(), "every byte arrived, and right")
+
+    def test_a_torrent_whose_only_tracker_is_udp_downloads(self):
+        self.start_swarm("--size", str(4 * 1024 * 1024))
+        run = self.start([HEADLESS, "--root", self.device.root, "--script", "-"], "shell",
+                         hand_over(self.torrent, self.name) + "until 120 Seeding (complete)\ntap Details\n"
+                         "until 20 seeders\nrows\necho rows-shown\nquit\n")
+        out = self.read_until(run, "rows-shown", 150)
+        run.wait(60)
+        self.assertEqual(run.returncode, 0, self.log("shell") + out)
+        self.assert_same_bytes()
+        # The client announced to the gateway; the gateway asked the UDP tracker and shows what it said.
+        self.assertRegex(out, r"127\.0\.0\.1:[0-9]+: [0-9]+ peers?, [0-9]+ seeders?", out)
+
+    def test_a_dead_first_tier_is_passed_over_its_key_never_shown_and_killed_processes_lose_nothing(self):
+        self.start_swarm("--size", str(8 * 1024 * 1024), "--seed-rate", "400", "--private",
+                         "--tiers", "http://127.0.0.1:{dead}/" + SECRET + "/announce;udp://127.0.0.1:{udp}/announce")
+        service = self.start([SERVICE, "--root", self.device.root, "--verbose"], "service")
+        deadline = time.time() + 10
+        while "serves" not in self.log("service") and time.time() < deadline:
+            time.sleep(0.05)
+        view = self.start([HEADLESS, "--root", self.device.root, "--script", "-"], "view-0",
+                          hand_over(self.torrent, self.name) + "until 90 %\ntap Details\nuntil 30 Could not connect\nrows\n"
+                          "echo rows-shown\nuntil 200 never\n")
+        out = self.read_until(view, "rows-shown", 120)
+        self.assertIn("rows-shown", out, self.log("view-0") + self.log("service"))
+        self.assertRegex(out, r"127\.0\.0\.1:[0-9]+: Could not connect", "the dead tier is shown, by its host alone")
+        [client] = clients_on(self.torrent)
+
+        # The window, then the service, are killed in the middle; the client goes on.
+        view.kill()
+        view.wait()
+        service.kill()
+        service.wait()
+        self.assertTrue(pid_alive(client))
+        last = self.start([HEADLESS, "--root", self.device.root, "--script", "-"], "view-1",
+                          "tab 3\nuntil 200 Seeding (complete)\ntap Details\nuntil 20 seeders\nrows\nquit\n")
+        out += last.stdout.read()
+        last.wait(60)
+        self.assertEqual(last.returncode, 0, self.log("view-1"))
+        self.assert_same_bytes()
+        self.assertIn("kept between runs", self.log("view-1"), "the gateway's socket came from the keeper")
+        self.assertTrue(wait_gone(client))
+        # A tracker's personal key is in no log, no screen and no stored file.
+        for name in ("service", "view-0", "view-1"):
+            self.assertNotIn(SECRET, self.log(name))
+        self.assertNotIn(SECRET, out)
+        for folder, _, files in os.walk(self.device.root):
+            for f in files:
+                path = os.path.join(folder, f)
+                if path.endswith(".torrent") or "/swarm/" in path or f.endswith(".bin"):
+                    continue
+                with open(path, "rb") as data:
+                    self.assertNotIn(SECRET.encode(), data.read(), path)
+
+
+if __name__ == "__main__":
+    unittest.main()
