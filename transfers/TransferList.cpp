@@ -205,6 +205,8 @@ bool TransferList::joinGateway(Transfer& transfer)
         return false;
     if (transfer.gatewayToken.empty())
         transfer.gatewayToken = swarm::Gateway::newToken();
+    if (transfer.gatewayToken.empty())
+        return false; // no random source: its client announces as before
     std::string bytes;
     std::ifstream in(transfer.runPath(), std::ios::binary);
     if (in) {
@@ -217,7 +219,10 @@ bool TransferList::joinGateway(Transfer& transfer)
         kit::log(transfer.name() + ": its trackers cannot be read; its client announces to the torrent's own tracker");
         return false;
     }
-    m_gateway->add(transfer.gatewayToken, std::move(*trackers));
+    if (!m_gateway->add(transfer.gatewayToken, std::move(*trackers))) {
+        kit::log(transfer.name() + ": the tracker gateway takes no more torrents; its client announces to the torrent's own tracker");
+        return false;
+    }
     return true;
 }
 
