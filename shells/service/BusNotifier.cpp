@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <poll.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -333,18 +335,55 @@ struct BusNotifier::Bus : std::enable_shared_from_this<Bus> {
         shown.push_back({ id, std::move(server), std::move(actions) });
     }
 
-    // --- questions to the bus daemon, each waited for at most busAnswerBound
+    // --- questions to the bus daemon, all of one show() waited for at most busAnswerBound
 
+    std::chrono::steady_clock::time_point deadline;
+    void startAsking() { deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busAnswerBound); }
+
+    int millisecondsLeft() const
+    {
+        return int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
+    }
+
+    // The answer, or null (error says why). libdbus's own blocking calls
+    // first write out what is queued with no time limit, which never ends
+    // while a stopped bus does not read: the answer is waited for here,
+    // turning the connection by hand until the deadline.
     DBusMessage* ask(const char* member, const char* name, BusError& error)
     {
         MessageRef call(dbus_message_new_method_call(busName, busPath, busName, member));
-        if (!call.message)
+        if (!call.message || millisecondsLeft() <= 0)
             return nullptr;
         if (name && !dbus_message_append_args(call.message, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID))
             return nullptr;
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(connection, call.message, busAnswerBound, &error.error);
-        // What came meanwhile (our signals) waits for the loop.
+        DBusPendingCall* pendingCall = nullptr;
+        if (!dbus_connection_send_with_reply(connection, call.message, &pendingCall, busAnswerBound) || !pendingCall)
+            return nullptr;
+        while (!dbus_pending_call_get_completed(pendingCall) && dbus_connection_get_is_connected(connection)) {
+            const int left = millisecondsLeft();
+            if (left <= 0)
+                break;
+            int fd = -1;
+            if (!dbus_connection_get_socket(connection, &fd))
+                break;
+            // Reading wakes this; what waits to be written (the greeting
+            // waits for the bus to accept us) is tried every few milliseconds.
+            pollfd ready { fd, POLLIN, 0 };
+            ::poll(&ready, 1, std::min(left, 20));
+            dbus_connection_read_write(connection, 0);
+            // Completes the answer; what else came (our signals) is dispatched
+            // too, and what it asks of the owner is posted to the loop.
+            for (int i = 0; i < dispatchBound && dbus_connection_dispatch(connection) == DBUS_DISPATCH_DATA_REMAINS; ++i) { }
+        }
+        DBusMessage* reply = dbus_pending_call_get_completed(pendingCall) ? dbus_pending_call_steal_reply(pendingCall) : nullptr;
+        if (!reply)
+            dbus_pending_call_cancel(pendingCall);
+        dbus_pending_call_unref(pendingCall);
         scheduleDispatch();
+        if (reply && dbus_set_error_from_message(&error.error, reply)) {
+            dbus_message_unref(reply);
+            return nullptr;
+        }
         return reply;
     }
 
@@ -490,13 +529,18 @@ bool BusNotifier::connect()
     BusError error;
     DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error.error);
     if (!connection) {
-        kit::log("No session bus at " + address + ": " + error.text());
+        // Once per address: without a bus every notice would say it again.
+        if (address != m_unreachable)
+            kit::log("No session bus at " + address + ": " + error.text());
+        m_unreachable = address;
         return false;
     }
+    m_unreachable.clear();
     dbus_connection_set_exit_on_disconnect(connection, FALSE);
     auto bus = std::make_shared<Bus>();
     bus->connection = connection;
     bus->owner = m_self;
+    bus->startAsking();
     if (!bus->hello())
         return false;
     bus->attach();
@@ -512,6 +556,7 @@ bool BusNotifier::show(const std::string& title, const std::string& body, const 
         drop();
     if (!m_bus && !connect())
         return false;
+    m_bus->startAsking();
     if (!m_bus->serverThere() || !m_bus->notify(title, body, actions)) {
         if (!m_bus->usable())
             drop();

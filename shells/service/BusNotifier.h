@@ -7,7 +7,7 @@
 // show() answers at once whether the notice went to the desktop: false when
 // there is no session bus or no notification server on it (running or
 // startable), so that the caller can keep it in the log instead. The few
-// questions to the bus itself wait at most busAnswerBound; the server's
+// questions to the bus itself wait at most busAnswerBound in all; the server's
 // answer to Notify never blocks: it comes on the loop, and a failure then is
 // logged with the notice's text.
 //
@@ -54,7 +54,8 @@ public:
     static constexpr const char* appName = "Quorvane";
     static constexpr const char* appIcon = "quorvane";
     static constexpr int shownForMs = 8000;
-    // A question to the bus daemon (connecting, whether a server is there).
+    // The questions of one show() to the bus daemon (connecting, whether a
+    // server is there), all together.
     static constexpr int busAnswerBound = 2000;
     // The server's answer to Notify, waited for on the loop.
     static constexpr int notifyAnswerBound = 25000;
@@ -73,6 +74,7 @@ private:
     void drop();
 
     std::shared_ptr<Bus> m_bus;
+    std::string m_unreachable; // the address last found without a bus
     std::shared_ptr<BusNotifier*> m_self;
 };
 

@@ -12,6 +12,7 @@
 
 #include <dbus/dbus.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
@@ -248,6 +249,51 @@ TEST_F(BusNotifierTest, TheServerGetsTheNoticeItsButtonsOpenTheirAddressAndALost
     ASSERT_TRUE(notifier.show("Download complete", "fourth.torrent"));
     ASSERT_TRUE(waitFor([&] { newServer.pump(); return newServer.calls.size() == 1; }));
     EXPECT_EQ(newServer.calls[0].body, "fourth.torrent");
+}
+
+// The bus daemon's own process id, as it tells it.
+pid_t daemonPid(const std::string& address)
+{
+    DBusError error;
+    dbus_error_init(&error);
+    dbus_uint32_t pid = 0;
+    DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error);
+    if (connection && dbus_bus_register(connection, &error)) {
+        DBusMessage* call = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID");
+        const char* name = "org.freedesktop.DBus";
+        dbus_message_append_args(call, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+        if (DBusMessage* reply = dbus_connection_send_with_reply_and_block(connection, call, 5000, &error)) {
+            dbus_message_get_args(reply, &error, DBUS_TYPE_UINT32, &pid, DBUS_TYPE_INVALID);
+            dbus_message_unref(reply);
+        }
+        dbus_message_unref(call);
+    }
+    if (connection) {
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+    }
+    dbus_error_free(&error);
+    return pid_t(pid);
+}
+
+TEST_F(BusNotifierTest, ABusThatDoesNotAnswerHoldsTheServiceAtMostTheBound)
+{
+    if (::access(daemonPath, X_OK) != 0)
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    PrivateBus bus(folder, "stopped");
+    const pid_t pid = daemonPid(bus.address());
+    ASSERT_GT(pid, 0);
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
+    // Stopped, it still accepts the connection but never greets it.
+    ::kill(pid, SIGSTOP);
+    BusNotifier notifier;
+    kit::RealClock real;
+    const double start = real.now();
+    const bool shown = notifier.show("Download complete", "a.torrent");
+    const double took = real.now() - start;
+    ::kill(pid, SIGCONT);
+    EXPECT_FALSE(shown);
+    EXPECT_LT(took, BusNotifier::busAnswerBound / 1000.0 + 1);
 }
 
 TEST_F(BusNotifierTest, OnlyFileAndWebAddressesAreOpenedEachAsOneArgument)
