@@ -13,6 +13,7 @@
 #include "kit/core/Timer.h"
 #include "kit/core/UserDefaults.h"
 #include "quorvane/Version.h"
+#include "shells/service/BusNotifier.h"
 #include "transfers/ServiceEndpoint.h"
 #include "transfers/TransferService.h"
 
@@ -30,8 +31,15 @@ constexpr double idleEnd = 30;
 
 class ServicePlatform : public kit::Platform {
 public:
+    ServicePlatform()
+    {
+        m_notifier.onAction = [](const std::string& url) { serviceshell::BusNotifier::openAddress(url); };
+    }
+
     bool showNotification(const std::string& title, const std::string& body, const std::vector<kit::NotificationAction>& actions) override
     {
+        if (m_notifier.show(title, body, actions))
+            return true;
         // Without a desktop to tell, the log keeps the notice.
         std::string line = "Notice: " + title + ": " + body;
         for (auto& action : actions)
@@ -39,6 +47,9 @@ public:
         kit::log(line);
         return false;
     }
+
+private:
+    serviceshell::BusNotifier m_notifier;
 };
 
 int g_signals = -1;
