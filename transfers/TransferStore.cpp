@@ -119,7 +119,7 @@ std::string TransferStore::encode(const std::vector<Record>& records)
     // complete, path, name, pieces had/in all, completion told, files
     // chosen ("1,3,4"), its own download and upload limit, its seeding goal
     // ("72" hours or "1.50x"), its copy of the torrent, its key at the
-    // tracker gateway; tabs between,
+    // tracker gateway, the magnet link it came from; tabs between,
     // escapes within.
     std::ostringstream out;
     out << fileHeader << '\n';
@@ -146,7 +146,8 @@ std::string TransferStore::encode(const std::vector<Record>& records)
             const long long hundredths = std::llround(*r.seedRatio * 100);
             out << hundredths / 100 << '.' << (hundredths % 100 < 10 ? "0" : "") << hundredths % 100 << 'x';
         }
-        out << '\t' << kit::escapeLine(r.copy) << '\t' << kit::escapeLine(r.token) << '\n';
+        out << '\t' << kit::escapeLine(r.copy) << '\t' << kit::escapeLine(r.token) << '\t'
+            << kit::escapeLine(r.magnet) << '\n';
     }
     return out.str();
 }
@@ -159,7 +160,7 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
     const bool third = text.rfind(std::string(thirdHeader) + "\n", 0) == 0;
     if ((!first && !second && !third && text.rfind(std::string(fileHeader) + "\n", 0) != 0) || text.back() != '\n')
         return std::nullopt;
-    const size_t fieldCount = first ? 7 : second ? 9 : third ? 14 : 15;
+    const size_t fieldCount = first ? 7 : second ? 9 : third ? 14 : 16;
     std::vector<Record> records;
     std::string_view rest(text);
     rest.remove_prefix(std::string_view(fileHeader).size() + 1);
@@ -209,11 +210,13 @@ std::optional<std::vector<TransferStore::Record>> TransferStore::decode(const st
         }
         if (fieldCount >= 14 && !decodeChoices(f, r))
             return std::nullopt;
-        if (fieldCount == 15) {
+        if (fieldCount == 16) {
             auto token = kit::unescapeLine(f[14]);
-            if (!token)
+            auto magnet = kit::unescapeLine(f[15]);
+            if (!token || !magnet)
                 return std::nullopt;
             r.token = *token;
+            r.magnet = *magnet;
         }
         records.push_back(std::move(r));
     }

@@ -55,6 +55,8 @@ public:
         std::string copy;
         // Its key at the tracker gateway (letters and digits).
         std::string token;
+        // The magnet link it came from, while its metadata is still to fetch.
+        std::string magnet;
     };
 
     // Beside the settings.
