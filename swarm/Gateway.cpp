@@ -200,6 +200,16 @@ int Gateway::listeningSocket() const
     return m_listener->listeningSocket();
 }
 
+size_t Gateway::connectionCount() const
+{
+    return m_listener->connectionCount();
+}
+
+uint64_t Gateway::refusedCount() const
+{
+    return m_listener->refusedCount();
+}
+
 std::string Gateway::newToken()
 {
     auto text = kit::randomText(24);
@@ -273,7 +283,8 @@ bool Gateway::add(const std::string& token, TorrentTrackers trackers)
             tracker->swarm = swarm;
             tier.push_back(std::move(tracker));
         }
-        std::shuffle(tier.begin(), tier.end(), shuffle);
+        if (shufflesTiers)
+            std::shuffle(tier.begin(), tier.end(), shuffle);
         if (!tier.empty())
             swarm->tiers.push_back(std::move(tier));
     }

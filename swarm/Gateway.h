@@ -71,6 +71,9 @@ public:
 
     uint16_t port() const;
     int listeningSocket() const;          // for handing a copy to the keeper
+    // Connections open now, and those turned away for lack of room.
+    size_t connectionCount() const;
+    uint64_t refusedCount() const;
     // 24 letters and digits (> 140 bits) from the system's random source; empty if it cannot be read.
     static std::string newToken();
     std::string announceUrl(const std::string& token) const; // http://127.0.0.1:PORT/TOKEN/announce
@@ -98,6 +101,8 @@ public:
     std::optional<Counts> counts(const std::string& token) const;
     // Peers kept for token now (the client's own excepted).
     size_t peerCount(const std::string& token) const;
+    // Tiers are shuffled as BEP 12 asks; tests turn it off to know which tracker comes first.
+    bool shufflesTiers { true };
     // rows/note/counts changed: called from the run loop, never from inside add/remove.
     std::function<void(const std::string& token)> onChanged;
 

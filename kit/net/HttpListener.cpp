@@ -247,8 +247,8 @@ void HttpExchange::readReady()
         close();
         return;
     }
-    if (m_requested)
-        return; // a body or a second request: never read
+    if (m_requested || m_answered)
+        return; // a body, a second request, or the rest after an early answer: read and dropped
     m_in.append(buffer, size_t(got));
     parseHead();
 }
@@ -356,8 +356,13 @@ void HttpExchange::writeReady()
         }
         m_written += size_t(sent);
     }
+    // The peer reads to the end and closes; closing first, with its bytes
+    // unread, would reset the connection and could lose the answer. The
+    // deadline still bounds the wait.
     ::shutdown(m_fd, SHUT_WR);
-    close();
+    m_writeWatch.reset();
+    if (!m_readWatch)
+        close();
 }
 
 } // namespace kit
