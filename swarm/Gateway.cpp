@@ -116,6 +116,7 @@ struct Gateway::Swarm {
     std::vector<std::shared_ptr<kit::HttpExchange>> held;
     std::shared_ptr<kit::Timer> holdTimer;
     std::string firstError;
+    size_t usable { 0 }; // peers but the client's own, counted when either changes
 
     template<typename F>
     void forEach(F&& each) const
@@ -130,12 +131,12 @@ struct Gateway::Swarm {
             return false;
         return (peer.address >> 24) == 127 || (externalAddress && peer.address == *externalAddress);
     }
-    size_t usablePeers() const
+    size_t usablePeers() const { return usable; }
+    void recount()
     {
-        size_t n = 0;
+        usable = 0;
         for (const auto& [peer, seen] : peers)
-            n += isOwn(peer) ? 0 : 1;
-        return n;
+            usable += isOwn(peer) ? 0 : 1;
     }
     bool anyBusy() const
     {
@@ -256,6 +257,7 @@ bool Gateway::add(const std::string& token, TorrentTrackers trackers)
         // Another torrent under the same token: nothing of the old one applies.
         swarm->peers.clear();
         swarm->clientKnown = false;
+        swarm->recount();
     }
     // Trackers it still names keep their state; tiers are shuffled once, as they come.
     std::map<std::string, std::unique_ptr<Tracker>> old;
@@ -464,6 +466,7 @@ void Gateway::clientAnnounced(Swarm& swarm, const ClientAnnounce& announce)
     bool restarted = swarm.clientStopped && announce.event != Event::Stopped;
     swarm.client = announce;
     swarm.clientKnown = true;
+    swarm.recount();
     swarm.clientAskedAt = now;
     if (restarted) {
         swarm.clientStopped = false;
@@ -715,6 +718,8 @@ void Gateway::datagram(const sockaddr_in& from, std::string_view bytes)
         failed(t, badAnswer);
         return;
     case UdpReply::Kind::Error:
+        // Our connection id may be what it refuses: the next attempt connects anew.
+        t.connectionTime = -never;
         failed(t, reply.message);
         return;
     case UdpReply::Kind::Connected:
@@ -748,8 +753,9 @@ void Gateway::succeeded(Tracker& t, const TrackerAnswer& answer)
     swarm.firstError.clear();
     if (sent == Event::Started)
         t.toldStarted = true;
+    // A "started" that left before the client finished still owes the news.
     if (sent == Event::Completed || (sent == Event::Started && swarm.completed))
-        t.owesCompleted = false;
+        t.owesCompleted = sent == Event::Started && t.params.left > 0;
     std::string text = plural(answer.peers.size(), "peer");
     if (answer.seeders && answer.leechers)
         text += ", " + plural(*answer.seeders, "seeder") + ", " + plural(*answer.leechers, "leecher");
@@ -764,6 +770,7 @@ void Gateway::succeeded(Tracker& t, const TrackerAnswer& answer)
             auto oldest = std::min_element(swarm.peers.begin(), swarm.peers.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
             swarm.peers.erase(oldest);
         }
+        swarm.recount();
         // The one that answered leads its tier from now on.
         for (auto& tier : swarm.tiers) {
             auto at = std::find_if(tier.begin(), tier.end(), [&](const auto& p) { return p.get() == &t; });
