@@ -649,7 +649,7 @@ void Gateway::beginHttp(Swarm& swarm, Tracker& t, const AnnounceParams& params)
     t.http->onFinish = [this, &t] {
         auto answer = parseHttpAnswer(t.body);
         if (answer && answer->failed)
-            failed(t, answer->failure, answer->interval);
+            failed(t, answer->failure, answer->retryIn);
         else if (t.httpStatus != 200)
             failed(t, "HTTP error " + std::to_string(t.httpStatus));
         else if (!answer)

@@ -293,7 +293,7 @@ std::optional<TrackerAnswer> parseHttpAnswer(std::string_view body)
         if (answer.failure.empty())
             answer.failure = "The tracker refused";
         if (const auto* retry = top.find("retry in"); retry && retry->asInteger())
-            answer.interval = clampInterval(*retry->asInteger() * 60);
+            answer.retryIn = clampInterval(std::min<long long>(*retry->asInteger(), longestInterval) * 60);
         return answer;
     }
     const auto* interval = top.find("interval");

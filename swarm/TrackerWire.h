@@ -73,6 +73,7 @@ struct AnnounceParams {
 struct TrackerAnswer {
     bool failed { false };
     std::string failure;        // the tracker's own reason, cleaned
+    uint32_t retryIn { 0 };     // with a failure: when the tracker asks to be asked again (s), 0 if it did not say
     uint32_t interval { defaultInterval };
     uint32_t minInterval { 0 }; // 0: the tracker named none
     std::optional<uint32_t> seeders;
