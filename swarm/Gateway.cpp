@@ -572,7 +572,8 @@ void Gateway::runDue()
             if (tierBusy)
                 continue;
             for (size_t i = 0; i < tier.size(); ++i) {
-                if (trackerDue(*swarm, *tier[i], i) <= now) {
+                // A timer set for a due time may fire a rounding error before it.
+                if (trackerDue(*swarm, *tier[i], i) <= now + 0.001) {
                     Tracker& t = *tier[i];
                     begin(*swarm, t, !t.toldStarted ? Event::Started : t.owesCompleted ? Event::Completed : Event::None);
                     break;

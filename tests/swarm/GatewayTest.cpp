@@ -66,7 +66,10 @@ struct FakeUdpTracker {
             }
         };
     }
-    std::string url(const std::string& pathAndQuery) const { return "udp://127.0.0.1:" + std::to_string(socket->port()) + pathAndQuery; }
+    std::string url(const std::string& pathAndQuery, const std::string& host = "127.0.0.1") const
+    {
+        return "udp://" + host + ":" + std::to_string(socket->port()) + pathAndQuery;
+    }
     static uint32_t event(const std::string& announce) { return getU32(announce, 80); }
     static uint16_t port(const std::string& announce) { return uint16_t(uint8_t(announce[96]) << 8 | uint8_t(announce[97])); }
 };
@@ -153,7 +156,8 @@ TEST_F(SwarmTest, GathersFromEveryTierFallsBackWithinATierAndSaysGoodbye)
     udp.peers = { { 0x7f000002, 7001 }, { 0x7f000001, clientPort }, { 0x0a010203, 80 } };
     FakeHttpTracker http;
     http.answer = "d8:completei5e10:incompletei6e8:intervali900e5:peers6:" + peerBytes({ { 0x7f000003, 7002 } }) + "e";
-    const std::string udpHost = "127.0.0.1:" + std::to_string(udp.socket->port());
+    // Named, so that its address is looked up off the loop.
+    const std::string udpHost = "localhost:" + std::to_string(udp.socket->port());
     const std::string deadHost = "127.0.0.1:" + std::to_string(dead.socket->port());
     const std::string httpHost = "127.0.0.1:" + std::to_string(http.listener->port());
 
@@ -162,7 +166,7 @@ TEST_F(SwarmTest, GathersFromEveryTierFallsBackWithinATierAndSaysGoodbye)
     const std::string token = Gateway::newToken();
     ASSERT_EQ(token.size(), 24u);
     ASSERT_NE(token, Gateway::newToken());
-    ASSERT_TRUE(gateway->add(token, { infoHash, { { dead.url("/announce"), http.url("/s3cretPasskey/announce") }, { udp.url("/announce?key=s3cretUdp") } }, true, false }));
+    ASSERT_TRUE(gateway->add(token, { infoHash, { { dead.url("/announce"), http.url("/s3cretPasskey/announce") }, { udp.url("/announce?key=s3cretUdp", "localhost") } }, true, false }));
     ASSERT_EQ(gateway->rows(token).size(), 3u);
     EXPECT_EQ(gateway->rows(token)[0].answer, "Not asked yet");
     EXPECT_EQ(gateway->rows(token)[0].next, "") << "nothing is asked before the client announces";
@@ -250,6 +254,14 @@ TEST_F(SwarmTest, StrangersAndFloodsAreRefusedWithinBoundsAndAGoodAnnounceStillA
         return t != refusedToken;
     };
 
+    // A service started anew takes the listening socket the keeper held; only a listening one.
+    {
+        auto again = Gateway::adopt(::dup(gateway->listeningSocket()));
+        ASSERT_FALSE(again.isError()) << again.error().message;
+        EXPECT_EQ(again.value()->port(), gateway->port());
+        EXPECT_EQ(again.value()->announceUrl("T"), "http://127.0.0.1:" + std::to_string(gateway->port()) + "/T/announce");
+        EXPECT_TRUE(Gateway::adopt(::socket(AF_INET, SOCK_STREAM, 0)).isError());
+    }
     EXPECT_EQ(announce(Gateway::newToken(), query(infoHash, 1)).status, 404);
     EXPECT_EQ(announce(refusedToken, query(infoHash, 1)).status, 403);
     Reply wrongHash = announce(token, query("ABCDEFGHIJ0123456789", 1));
