@@ -7,9 +7,11 @@
 #include "kit/net/HostLookup.h"
 #include "kit/net/HttpListener.h"
 #include "kit/net/HttpRequest.h"
+#include "kit/net/LineServer.h"
 #include "kit/net/UdpSocket.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -201,6 +203,32 @@ int Gateway::listeningSocket() const
     return m_listener->listeningSocket();
 }
 
+bool Gateway::comesFrom(const sockaddr_in& peer, pid_t pid) const
+{
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.sin_port = htons(port());
+    return kit::connectionComesFrom(pid, local, peer);
+}
+
+bool Gateway::addPeers(const std::string& token, const std::vector<Peer>& peers)
+{
+    auto found = m_swarms.find(token);
+    if (found == m_swarms.end() || found->second->torrent.isPrivate)
+        return false;
+    Swarm& swarm = *found->second;
+    double now = kit::RunLoop::main().now();
+    for (const auto& peer : peers)
+        if (peer.address != 0 && peer.port != 0)
+            swarm.peers[peer] = now;
+    keepPeersBounded(swarm);
+    if (!swarm.held.empty() && swarm.usablePeers() > 0)
+        answerHeld(swarm);
+    changed(swarm);
+    return true;
+}
+
 size_t Gateway::connectionCount() const
 {
     return m_listener->connectionCount();
@@ -331,6 +359,20 @@ void Gateway::remove(const std::string& token)
 void Gateway::collectLeaving()
 {
     std::erase_if(m_leaving, [](const std::unique_ptr<Swarm>& swarm) { return !swarm->anyBusy(); });
+}
+
+// The longest unseen go first once there are too many.
+void Gateway::keepPeersBounded(Swarm& swarm)
+{
+    if (swarm.peers.size() > maxPeers) {
+        std::vector<std::pair<double, Peer>> bySeen;
+        for (const auto& [peer, seen] : swarm.peers)
+            bySeen.emplace_back(seen, peer);
+        std::nth_element(bySeen.begin(), bySeen.begin() + long(bySeen.size() - maxPeers), bySeen.end());
+        for (size_t i = 0; i < bySeen.size() - maxPeers; ++i)
+            swarm.peers.erase(bySeen[i].second);
+    }
+    swarm.recount();
 }
 
 // --- What the details show
@@ -766,12 +808,7 @@ void Gateway::succeeded(Tracker& t, const TrackerAnswer& answer)
     if (sent != Event::Stopped) {
         for (const auto& peer : answer.peers)
             swarm.peers[peer] = now;
-        // The oldest go first once there are too many.
-        while (swarm.peers.size() > maxPeers) {
-            auto oldest = std::min_element(swarm.peers.begin(), swarm.peers.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-            swarm.peers.erase(oldest);
-        }
-        swarm.recount();
+        keepPeersBounded(swarm);
         // The one that answered leads its tier from now on.
         for (auto& tier : swarm.tiers) {
             auto at = std::find_if(tier.begin(), tier.end(), [&](const auto& p) { return p.get() == &t; });

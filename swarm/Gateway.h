@@ -26,6 +26,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace kit {
@@ -90,6 +91,12 @@ public:
     // Only the transfer's own client may announce under its token. Default: accept. Given the
     // peer's address/port as seen by accept(); a refused announce gets HTTP 403.
     std::function<bool(const std::string& token, const sockaddr_in& peer)> acceptsPeer;
+    // For acceptsPeer: whether the connection from peer to this gateway is held at its end by pid
+    // or one of its descendants (/proc, processes of this user).
+    bool comesFrom(const sockaddr_in& peer, pid_t pid) const;
+    // Peers from elsewhere (a magnet's, the DHT's) for token's answers. Refused (false) for a private
+    // torrent, whose peers come only from its own trackers, and for an unknown token.
+    bool addPeers(const std::string& token, const std::vector<Peer>& peers);
 
     std::vector<TrackerRow> rows(const std::string& token) const;
     // "No tracker answers: <first error>" when every tracker has been tried and none answered; else empty.
@@ -132,6 +139,7 @@ private:
     void finish(Tracker& tracker);
     void cancel(Tracker& tracker);
     void changed(Swarm& swarm);
+    void keepPeersBounded(Swarm& swarm);
     void collectLeaving();
     uint32_t newTransaction();
 

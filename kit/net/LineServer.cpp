@@ -323,8 +323,15 @@ bool LineConnection::comesFrom(pid_t pid) const
     length = sizeof peer;
     if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
         return false;
+    return connectionComesFrom(pid, local, peer);
+}
+
+bool connectionComesFrom(pid_t pid, const sockaddr_in& localEnd, const sockaddr_in& peerEnd)
+{
+    if (pid <= 0)
+        return false;
     // The peer's socket is the one whose local end is our peer and whose far end is us.
-    auto inode = tcpSocketInode(peer, local);
+    auto inode = tcpSocketInode(peerEnd, localEnd);
     return inode && processHoldsSocket(pid, *inode);
 }
 

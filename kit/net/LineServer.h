@@ -27,12 +27,18 @@
 #include <string>
 #include <optional>
 #include <string_view>
+#include <netinet/in.h>
 #include <sys/types.h>
 
 namespace kit {
 
 class FdWatcher;
 class LineServer;
+
+// Whether the peer's end of the TCP connection between localEnd (ours) and
+// peerEnd, both on loopback, is held by process pid or one of its
+// descendants (as /proc tells, for processes of this user).
+bool connectionComesFrom(pid_t pid, const sockaddr_in& localEnd, const sockaddr_in& peerEnd);
 
 class LineConnection : public std::enable_shared_from_this<LineConnection> {
 public:

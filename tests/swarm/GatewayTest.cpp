@@ -15,7 +15,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace swarm;
@@ -205,6 +207,7 @@ TEST_F(SwarmTest, GathersFromEveryTierFallsBackWithinATierAndSaysGoodbye)
     EXPECT_EQ(gateway->counts(token)->leechers, 9u);
     EXPECT_EQ(gateway->note(token), "");
     EXPECT_EQ(gateway->peerCount(token), 3u);
+    EXPECT_FALSE(gateway->addPeers(token, { { 0x0a000009, 9 } })) << "a private torrent's peers come from its trackers only";
     Reply second = announce(token, query(infoHash, 500));
     EXPECT_EQ(parseHttpAnswer(second.body)->peers.size(), 3u);
     EXPECT_FALSE(changes.empty());
@@ -249,9 +252,25 @@ TEST_F(SwarmTest, StrangersAndFloodsAreRefusedWithinBoundsAndAGoodAnnounceStillA
     // Port 1 on loopback: nobody listens there.
     ASSERT_TRUE(gateway->add(unreachable, { infoHash, { { "http://127.0.0.1:1/announce" }, { "http://127.0.0.1:1/other" } }, false, false }));
     EXPECT_FALSE(gateway->add("not a token!", { infoHash, {}, false, false }));
+    // Only the transfer's own client: here, this very process, not another made before the client's socket.
+    pid_t other = ::fork();
+    if (other == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_GT(other, 0);
+    struct Reap {
+        pid_t pid;
+        ~Reap()
+        {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reap { other };
     gateway->acceptsPeer = [&](const std::string& t, const sockaddr_in& peer) {
         EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-        return t != refusedToken;
+        EXPECT_FALSE(gateway->comesFrom(peer, other));
+        return t != refusedToken && gateway->comesFrom(peer, ::getpid());
     };
 
     // A service started anew takes the listening socket the keeper held; only a listening one.
@@ -344,4 +363,7 @@ TEST_F(SwarmTest, StrangersAndFloodsAreRefusedWithinBoundsAndAGoodAnnounceStillA
     EXPECT_EQ(good.status, 200);
     ASSERT_TRUE(parseHttpAnswer(good.body));
     EXPECT_EQ(parseHttpAnswer(good.body)->peers, (std::vector<Peer> { { 0x7f000003, 7002 } }));
+    // Peers from elsewhere join a public torrent's answers.
+    EXPECT_TRUE(gateway->addPeers(token, { { 0x0a000009, 9 } }));
+    EXPECT_EQ(parseHttpAnswer(announce(token, query(infoHash, 1)).body)->peers.size(), 2u);
 }
