@@ -281,17 +281,20 @@ bool Gateway::add(const std::string& token, TorrentTrackers trackers)
         swarm = fresh.get();
         swarm->token = token;
     }
-    if (swarm->torrent.infoHash != trackers.infoHash) {
-        // Another torrent under the same token: nothing of the old one applies.
-        swarm->peers.clear();
-        swarm->clientKnown = false;
-        swarm->recount();
-    }
     // Trackers it still names keep their state; tiers are shuffled once, as they come.
     std::map<std::string, std::unique_ptr<Tracker>> old;
     for (auto& tier : swarm->tiers)
         for (auto& tracker : tier)
             old[tracker->url] = std::move(tracker);
+    if (swarm->torrent.infoHash != trackers.infoHash) {
+        // Another torrent under the same token: nothing of the old one applies.
+        for (auto& held : swarm->held)
+            held->respond(200, "text/plain", failureAnswer("The transfer has changed"));
+        *swarm = Swarm {};
+        swarm->token = token;
+        for (auto& [url, tracker] : old)
+            tracker->url.clear(); // kept by no new tier
+    }
     swarm->tiers.clear();
     std::mt19937 shuffle { newTransaction() };
     size_t count = 0;
@@ -302,7 +305,7 @@ bool Gateway::add(const std::string& token, TorrentTrackers trackers)
             if (!where || count >= maxTrackers)
                 continue;
             ++count;
-            if (auto kept = old.find(url); kept != old.end()) {
+            if (auto kept = old.find(url); kept != old.end() && !kept->second->url.empty()) {
                 tier.push_back(std::move(kept->second));
                 old.erase(kept);
                 continue;
@@ -361,9 +364,12 @@ void Gateway::collectLeaving()
     std::erase_if(m_leaving, [](const std::unique_ptr<Swarm>& swarm) { return !swarm->anyBusy(); });
 }
 
-// The longest unseen go first once there are too many.
+// The longest unseen go first once there are too many, and the long unseen go anyway.
 void Gateway::keepPeersBounded(Swarm& swarm)
 {
+    // Peers no tracker has named for long have most likely gone.
+    double now = kit::RunLoop::main().now();
+    std::erase_if(swarm.peers, [now](const auto& entry) { return now - entry.second > peerLife; });
     if (swarm.peers.size() > maxPeers) {
         std::vector<std::pair<double, Peer>> bySeen;
         for (const auto& [peer, seen] : swarm.peers)

@@ -51,6 +51,7 @@ public:
     // Bounds and times (seconds on the run loop's clock).
     static constexpr size_t maxTokens = 1024;
     static constexpr size_t maxPeers = 500;           // kept per torrent
+    static constexpr double peerLife = 2 * 3600;      // a peer no tracker named again for this long is dropped
     static constexpr size_t maxHeldAnswers = 8;       // per torrent, on its first announce
     static constexpr size_t maxLeaving = 64;          // removed torrents still saying "stopped"
     static constexpr double firstAnswerWait = 3;      // a first announce with no peers waits at most this

@@ -224,6 +224,15 @@ TEST_F(SwarmTest, GathersFromEveryTierFallsBackWithinATierAndSaysGoodbye)
     env.advance(1);
     EXPECT_EQ(udp.announces.size(), 2u);
 
+    // Added again without the silent one: the others keep what they know and are not told "started" again.
+    ASSERT_TRUE(gateway->add(token, { infoHash, { { http.url("/s3cretPasskey/announce") }, { udp.url("/announce?key=s3cretUdp", "localhost") } }, true, false }));
+    EXPECT_EQ(gateway->rows(token).size(), 2u);
+    EXPECT_EQ(row(token, udpHost)->answer, "3 peers, 3 seeders, 9 leechers");
+    announce(token, query(infoHash, 0));
+    env.advance(1);
+    EXPECT_EQ(udp.announces.size(), 2u);
+    EXPECT_EQ(http.targets.size(), 2u);
+
     // Gone: "stopped" to those told "started", and the token is forgotten.
     gateway->remove(token);
     EXPECT_TRUE(gateway->rows(token).empty());
