@@ -599,7 +599,7 @@ double Gateway::trackerDue(const Swarm& swarm, const Tracker& t, size_t position
     for (size_t i = 0; i < position; ++i) {
         const Tracker& before = *(*tier)[i];
         if (before.busy || before.retryAt <= now)
-            return t.retryAt > now ? t.retryAt : never; // one before it is asked first
+            return never; // one before it is asked; this one only if that fails
     }
     if (t.retryAt > now)
         return t.retryAt;
