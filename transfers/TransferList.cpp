@@ -175,20 +175,15 @@ void TransferList::startGateway()
         return;
     }
     m_gateway = gateway.release();
-    const uint16_t port = m_gateway->port();
-    m_gateway->acceptsPeer = [weak = weak_from_this(), port](const std::string& token, const sockaddr_in& peer) {
+    m_gateway->acceptsPeer = [weak = weak_from_this()](const std::string& token, const sockaddr_in& peer) {
         auto self = weak.lock();
         if (!self)
             return false;
         // Only the transfer's own client announces under its key.
-        sockaddr_in ours {};
-        ours.sin_family = AF_INET;
-        ours.sin_port = htons(port);
-        ours.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         for (auto& transfer : self->m_transfers)
             if (transfer->gatewayToken == token) {
                 auto pid = transfer->clientPid();
-                return pid && kit::tcpConnectionComesFrom(ours, peer, *pid);
+                return pid && self->m_gateway->comesFrom(peer, *pid);
             }
         return false;
     };
@@ -196,7 +191,7 @@ void TransferList::startGateway()
         if (auto self = weak.lock())
             self->tell();
     };
-    kit::log("Tracker gateway on 127.0.0.1:" + std::to_string(port) + (kept >= 0 ? ", kept between runs" : ""));
+    kit::log("Tracker gateway on 127.0.0.1:" + std::to_string(m_gateway->port()) + (kept >= 0 ? ", kept between runs" : ""));
 }
 
 bool TransferList::joinGateway(Transfer& transfer)

@@ -29,6 +29,8 @@ private:
     int m_fd;
 };
 
+} // namespace
+
 ErrorOr<std::string> randomText(size_t length)
 {
     Fd random(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
@@ -51,6 +53,8 @@ ErrorOr<std::string> randomText(size_t length)
     }
     return text;
 }
+
+namespace {
 
 bool usable(const std::string& secret, size_t minLength, size_t maxLength)
 {

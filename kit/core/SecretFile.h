@@ -17,4 +17,7 @@ namespace kit {
 // be longer or shorter than length, within minLength..maxLength.
 ErrorOr<std::string> privateSecret(const std::string& path, size_t length, size_t minLength, size_t maxLength);
 
+// length letters and digits from the system's random source (each about 5.95 bits).
+ErrorOr<std::string> randomText(size_t length);
+
 } // namespace kit

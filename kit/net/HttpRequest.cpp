@@ -288,6 +288,11 @@ void HttpRequest::setHeader(std::string name, std::string value)
     m_headers.emplace_back(std::move(name), std::move(value));
 }
 
+bool HttpRequest::failedByTimeout() const
+{
+    return m_failureCode == CURLE_OPERATION_TIMEDOUT;
+}
+
 bool HttpRequest::isValidURL(const std::string& url)
 {
     if (url.empty())

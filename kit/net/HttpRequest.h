@@ -62,6 +62,8 @@ public:
     // for the run loop's time-out, CURLE_WRITE_ERROR past the body cap); 0
     // before any failure.
     int failureCode() const { return m_failureCode; }
+    // The last failure was the time-out (the run loop's or curl's own).
+    bool failedByTimeout() const;
     // Decoded body bytes allowed per transfer; beyond them the transfer fails.
     void setMaximumBodyLength(size_t bytes) { m_maximumBodyLength = bytes; }
     size_t maximumBodyLength() const { return m_maximumBodyLength; }

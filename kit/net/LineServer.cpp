@@ -312,15 +312,6 @@ LineConnection::LineConnection(Private, std::weak_ptr<LineServer> server, uint64
 {
 }
 
-bool tcpConnectionComesFrom(const sockaddr_in& ourEnd, const sockaddr_in& peerEnd, pid_t pid)
-{
-    if (pid <= 0)
-        return false;
-    // The peer's socket is the one whose local end is our peer and whose far end is us.
-    auto inode = tcpSocketInode(peerEnd, ourEnd);
-    return inode && processHoldsSocket(pid, *inode);
-}
-
 bool LineConnection::comesFrom(pid_t pid) const
 {
     if (m_fd < 0 || pid <= 0)
@@ -332,7 +323,16 @@ bool LineConnection::comesFrom(pid_t pid) const
     length = sizeof peer;
     if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
         return false;
-    return tcpConnectionComesFrom(local, peer, pid);
+    return connectionComesFrom(pid, local, peer);
+}
+
+bool connectionComesFrom(pid_t pid, const sockaddr_in& localEnd, const sockaddr_in& peerEnd)
+{
+    if (pid <= 0)
+        return false;
+    // The peer's socket is the one whose local end is our peer and whose far end is us.
+    auto inode = tcpSocketInode(peerEnd, localEnd);
+    return inode && processHoldsSocket(pid, *inode);
 }
 
 LineConnection::~LineConnection()

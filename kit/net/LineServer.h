@@ -24,10 +24,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
 #include <optional>
 #include <string_view>
+#include <netinet/in.h>
 #include <sys/types.h>
 
 namespace kit {
@@ -35,10 +35,10 @@ namespace kit {
 class FdWatcher;
 class LineServer;
 
-// Whether the far end of a loopback TCP connection (our end, its end) is
-// held by process pid or a process under it, as /proc tells for this user's
-// processes.
-bool tcpConnectionComesFrom(const sockaddr_in& ourEnd, const sockaddr_in& peerEnd, pid_t pid);
+// Whether the peer's end of the TCP connection between localEnd (ours) and
+// peerEnd, both on loopback, is held by process pid or one of its
+// descendants (as /proc tells, for processes of this user).
+bool connectionComesFrom(pid_t pid, const sockaddr_in& localEnd, const sockaddr_in& peerEnd);
 
 class LineConnection : public std::enable_shared_from_this<LineConnection> {
 public:
