@@ -533,3 +533,37 @@ std::string failureAnswer(std::string_view reason)
 }
 
 } // namespace swarm
+
+namespace swarm {
+
+std::string hideAddressPaths(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    size_t at = 0;
+    while (true) {
+        const size_t mark = text.find("://", at);
+        if (mark == std::string_view::npos) {
+            out.append(text.substr(at));
+            return out;
+        }
+        // The host runs to the first '/', '?' or '#'; the rest of the address to a blank or a quote.
+        size_t end = mark + 3;
+        auto stops = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '"' || c == '\'' || c == '<' || c == '>'; };
+        while (end < text.size() && !stops(text[end]) && text[end] != '/' && text[end] != '?' && text[end] != '#')
+            ++end;
+        // Who logs in is no one's business either: "user:password@" goes.
+        const auto host = text.substr(mark + 3, end - mark - 3);
+        const auto login = host.rfind('@');
+        out.append(text.substr(at, mark + 3 - at));
+        out.append(login == std::string_view::npos ? host : host.substr(login + 1));
+        size_t rest = end;
+        while (rest < text.size() && !stops(text[rest]))
+            ++rest;
+        if (rest > end)
+            out += "/\u2026";
+        at = rest;
+    }
+}
+
+} // namespace swarm

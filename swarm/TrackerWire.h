@@ -55,6 +55,10 @@ std::optional<TrackerUrl> parseTrackerUrl(std::string_view url);
 // Printable ASCII only, blanks collapsed, at most `limit` bytes: for text a
 // tracker sends that ends up on a screen or in the log.
 std::string cleanText(std::string_view text, size_t limit = maxReasonLength);
+// The text with every address in it (scheme://host[:port]/path?query) cut
+// to its host and port, "/…" standing for the rest: a tracker's path may
+// hold a personal key, and the transfer client prints its trackers.
+std::string hideAddressPaths(std::string_view text);
 
 // --- What the gateway announces on a client's behalf
 

@@ -1,5 +1,6 @@
 #include "transfers/Transfer.h"
 
+#include "swarm/TrackerWire.h"
 #include "torrent/TorrentCheck.h"
 
 #include "kit/core/AtomicFile.h"
@@ -707,7 +708,8 @@ void Transfer::readPipe(const kit::Notification& notification)
     }
     // Output is decoded leniently: a character cut between reads waits for the
     // rest, and bytes that are no UTF-8 show as replacement characters.
-    auto decoded = m_decoder.decode(*bytes);
+    // The client prints its trackers, whose paths may hold personal keys: never shown whole.
+    auto decoded = swarm::hideAddressPaths(m_decoder.decode(*bytes));
     dropPrompt(decoded);
     if (decoded.empty()) {
         m_handle->readInBackgroundAndNotify();

@@ -104,6 +104,11 @@ def main():
         "allow_multiple_connections_per_ip": True,
         "alert_mask": lt.alert_category.status | lt.alert_category.error | lt.alert_category.tracker,
     })
+    if args.seed_rate:
+        # Peers on a local network are exempt from limits by default; these are all local.
+        every = lt.ip_filter()
+        every.add_rule("0.0.0.0", "255.255.255.255", 1 << lt.session.global_peer_class_id)
+        session.set_peer_class_filter(every)
     params = lt.add_torrent_params()
     params.ti = info
     params.save_path = seed_dir
