@@ -18,26 +18,8 @@ from live_test import clients_on, start_swarm  # noqa: E402
 SERVICE = os.environ.get("QUORVANE_SERVICE", os.path.join(os.path.dirname(HEADLESS), "quorvane-service"))
 
 
-class ServiceTest(unittest.TestCase):
-    def setUp(self):
-        self.device = Device("real")
-        # 8 MiB at about 400 KB/s: some twenty seconds to catch it on the way.
-        [self.torrent] = start_swarm(self, "--size", str(8 * 1024 * 1024), "--seed-rate", "400")
-        self.procs = []
-
-    def tearDown(self):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
-        for pid in clients_on(self.torrent):
-            os.kill(pid, signal.SIGKILL)
-        self.swarm.stdin.close()
-        self.swarm.wait(timeout=30)
-        self.swarm.stdout.close()
-        self.device.close()
+class Processes:
+    """Programs a test starts, each with its standard error in a log of its own on the device."""
 
     def start(self, args, name, script=None):
         log = open(self.device.path(name + ".log"), "w")
@@ -63,6 +45,28 @@ class ServiceTest(unittest.TestCase):
                 break
             out += line
         return out
+
+
+class ServiceTest(Processes, unittest.TestCase):
+    def setUp(self):
+        self.device = Device("real")
+        # 8 MiB at about 400 KB/s: some twenty seconds to catch it on the way.
+        [self.torrent] = start_swarm(self, "--size", str(8 * 1024 * 1024), "--seed-rate", "400")
+        self.procs = []
+
+    def tearDown(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            if proc.stdout:
+                proc.stdout.close()
+        for pid in clients_on(self.torrent):
+            os.kill(pid, signal.SIGKILL)
+        self.swarm.stdin.close()
+        self.swarm.wait(timeout=30)
+        self.swarm.stdout.close()
+        self.device.close()
 
     def test_views_come_and_go_the_service_is_killed_and_the_transfer_completes(self):
         service = self.start([SERVICE, "--root", self.device.root, "--verbose"], "service")

@@ -23,12 +23,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from headless_test import HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, wait_gone  # noqa: E402
 from live_test import clients_on  # noqa: E402
+from service_test import Processes  # noqa: E402
 
 SERVICE = os.environ.get("QUORVANE_SERVICE", os.path.join(os.path.dirname(HEADLESS), "quorvane-service"))
 SECRET = "KEYsecret0123"
 
 
-class SwarmTest(unittest.TestCase):
+class SwarmTest(Processes, unittest.TestCase):
     def setUp(self):
         self.device = Device("real")
         self.procs = []
@@ -58,31 +59,6 @@ class SwarmTest(unittest.TestCase):
         self.assertTrue(line.startswith("ready "), line)
         self.torrent = line[len("ready "):]
         self.name = os.path.basename(self.torrent)
-
-    def start(self, args, name, script=None):
-        log = open(self.device.path(name + ".log"), "w")
-        proc = subprocess.Popen(args, stdin=subprocess.PIPE if script is not None else subprocess.DEVNULL,
-                                stdout=subprocess.PIPE if script is not None else subprocess.DEVNULL, stderr=log, text=True)
-        log.close()
-        if script is not None:
-            proc.stdin.write(script)
-            proc.stdin.close()
-        self.procs.append(proc)
-        return proc
-
-    def log(self, name):
-        with open(self.device.path(name + ".log")) as f:
-            return f.read()
-
-    def read_until(self, proc, marker, seconds):
-        deadline = time.time() + seconds
-        out = ""
-        while time.time() < deadline and marker not in out:
-            line = proc.stdout.readline()
-            if not line:
-                break
-            out += line
-        return out
 
     def assert_same_bytes(self):
         with open(self.device.path("swarm/seed/lt-sample.bin"), "rb") as a, \
