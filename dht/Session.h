@@ -51,9 +51,10 @@ public:
     // The largest "info" dictionary a fetch accepts (the library's own
     // default, stated here): far past the largest shares' few MiB.
     static constexpr int maxMetadataSize = 30 * 1024 * 1024;
-    // While a fetch has no metadata, the DHT is asked for the hash again this
-    // often (real seconds on the loop's clock).
-    static constexpr double fetchLookupInterval = 60;
+    // Lookups and fetches ask the DHT again this often (seconds on the
+    // loop's clock), for peers that came since and in case the node had no
+    // nodes yet when they were asked for.
+    static constexpr double lookupInterval = 60;
     static constexpr const char* stateFileName = "dht-state";
 
     // stateFolder: where the routing table is kept ("dht-state", 0600) and read
@@ -70,11 +71,11 @@ public:
     void setEnabled(bool on);
     bool enabled() const { return m_enabled; }
 
-    // Looks the 20-byte hash up on the DHT. `found` is called with the peers
-    // not yet reported by this lookup, as nodes answer, at most
-    // maxPeersPerHash in all. A new lookup of the hash replaces the last one
-    // (and its callback). Nothing happens for a hash that is not 20 bytes or
-    // while the DHT is off.
+    // Looks the 20-byte hash up on the DHT, and again every lookupInterval
+    // until stopLookup(). `found` is called with the peers not yet reported by
+    // this lookup, as nodes answer, at most maxPeersPerHash in all. A new
+    // lookup of the hash replaces the last one (and its callback). Nothing
+    // happens for a hash that is not 20 bytes or while the DHT is off.
     void getPeers(const std::string& infoHash, std::function<void(std::vector<Peer>)> found);
     // Ends the lookup of the hash: its callback is not called again.
     void stopLookup(const std::string& infoHash);
@@ -124,7 +125,6 @@ private:
         // Addresses whose metadata failed the hash check: not connected again.
         std::set<std::string> setAside;
         std::map<std::string, int> strikes;
-        std::shared_ptr<kit::Timer> lookupTimer;
     };
 
     Session(std::string stateFolder, std::string metadataFolder, std::unique_ptr<Engine> engine, int wakeFd);
@@ -135,6 +135,7 @@ private:
     void removeTorrent(const std::string& infoHash);
     void connectPeers(Fetch& fetch, const std::vector<Peer>& peers);
     void lookUpForFetch(const std::string& infoHash);
+    void refreshLookups();
     void metadataReceived(const std::string& infoHash, std::string info);
     void metadataFailed(const std::string& infoHash);
     void torrentRemoved(const std::string& infoHash);
@@ -145,6 +146,7 @@ private:
     std::unique_ptr<Engine> m_engine;
     int m_wakeFd { -1 };
     std::unique_ptr<kit::FdWatcher> m_wakeWatch;
+    std::shared_ptr<kit::Timer> m_refreshTimer;
     bool m_enabled { true };
     std::map<std::string, Lookup> m_lookups;
     uint64_t m_lookupOrder { 0 };

@@ -210,4 +210,14 @@ TEST_F(SessionTest, FindsAnnouncesAndFetchesMetadataOnALoopbackSwarm)
     for (const auto& entry : std::filesystem::directory_iterator(state.path()))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string> { dht::Session::stateFileName }) << "the private folder stays";
+
+    // No bootstrap node at all: the saved table alone finds the seeder again,
+    // asked before the node knows anyone and once more a minute on.
+    auto again = dht::Session::start(state.path(), "", "127.0.0.1:0");
+    ASSERT_FALSE(again.isError()) << again.error().message;
+    found.clear();
+    again.value()->getPeers(infoHash, [&](std::vector<dht::Peer> peers) { found.insert(found.end(), peers.begin(), peers.end()); });
+    ASSERT_TRUE(waitFor([&] { return again.value()->nodeCount() > 0; }, 30)) << "the saved table was not used";
+    env.advance(dht::Session::lookupInterval);
+    EXPECT_TRUE(waitFor([&] { return std::count(found.begin(), found.end(), seeder) > 0; }, 30)) << "the seeder was not found again";
 }
