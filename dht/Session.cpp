@@ -307,6 +307,8 @@ kit::ErrorOr<std::unique_ptr<Session>> Session::start(const std::string& stateFo
         settings.set_bool(lt::settings_pack::dht_restrict_search_ips, false);
     }
     settings.set_int(lt::settings_pack::max_metadata_size, maxMetadataSize);
+    // Peers a fetch's torrent keeps, also those other peers tell it of.
+    settings.set_int(lt::settings_pack::max_peerlist_size, int(maxPeersPerHash));
     settings.set_int(lt::settings_pack::alert_queue_size, alertQueueSize);
     settings.set_int(lt::settings_pack::alert_mask,
         int(lt::alert_category::error | lt::alert_category::status | lt::alert_category::dht | lt::alert_category::dht_operation));
