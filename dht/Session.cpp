@@ -390,15 +390,12 @@ void Session::setEnabled(bool on)
     pack.set_bool(lt::settings_pack::enable_dht, on);
     m_engine->session.apply_settings(std::move(pack));
     kit::log(on ? "DHT: on" : "DHT: off");
-    if (on) {
-        for (auto& [id, fetch] : m_fetches)
-            lookUpForFetch(fetch.infoHash);
-    }
+    refreshLookups();
 }
 
 void Session::getPeers(const std::string& infoHash, std::function<void(std::vector<Peer>)> found)
 {
-    if (infoHash.size() != 20 || !m_enabled)
+    if (infoHash.size() != 20)
         return;
     m_lookups[infoHash] = Lookup { {}, std::move(found), ++m_lookupOrder };
     if (m_lookups.size() > maxLookups) {
@@ -409,7 +406,8 @@ void Session::getPeers(const std::string& infoHash, std::function<void(std::vect
         }
         m_lookups.erase(oldest);
     }
-    m_engine->session.dht_get_peers(sha1Of(infoHash));
+    if (m_enabled)
+        m_engine->session.dht_get_peers(sha1Of(infoHash));
 }
 
 void Session::stopLookup(const std::string& infoHash)

@@ -67,21 +67,23 @@ public:
     Session& operator=(const Session&) = delete;
 
     // Off: no DHT traffic from now on; fetches go on with the peers they
-    // have. On again: lookups of running fetches start anew.
+    // have. On again: lookups, the caller's and the fetches', are asked anew.
     void setEnabled(bool on);
     bool enabled() const { return m_enabled; }
 
     // Looks the 20-byte hash up on the DHT, and again every lookupInterval
     // until stopLookup(). `found` is called with the peers not yet reported by
     // this lookup, as nodes answer, at most maxPeersPerHash in all. A new
-    // lookup of the hash replaces the last one (and its callback). Nothing
-    // happens for a hash that is not 20 bytes or while the DHT is off.
+    // lookup of the hash replaces the last one (and its callback). While the
+    // DHT is off the lookup waits for it to be on. Nothing happens for a hash
+    // that is not 20 bytes.
     void getPeers(const std::string& infoHash, std::function<void(std::vector<Peer>)> found);
     // Ends the lookup of the hash: its callback is not called again.
     void stopLookup(const std::string& infoHash);
     // Announces `port` (another program's: the transfer client's) on this
     // address for the hash. Nodes forget an announce after some 45 minutes:
     // announce again at least every 30 minutes while the client runs.
+    // Nothing is sent while the DHT is off.
     void announce(const std::string& infoHash, uint16_t port);
 
     // Nodes in the routing table.
