@@ -159,6 +159,7 @@ def peers_of(session, info_hash, port, seconds):
 
 def main():
     die_with_parent()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     work = tempfile.mkdtemp(prefix="ltdht-")
     try:
         serve(work)
@@ -195,7 +196,6 @@ def serve(work):
     print("ready", str(info_hash), info.info_section().hex(), nodes, f"127.0.0.3:{seed_port}",
           f"127.0.0.5:{liar.port}", flush=True)
 
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     sel = selectors.DefaultSelector()
     sel.register(sys.stdin, selectors.EVENT_READ)
     end = time.time() + LIFETIME
