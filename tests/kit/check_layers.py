@@ -16,7 +16,7 @@ below = {
     "web": {"core", "net", "gfx", "ui"},
     "testing": {"core", "net", "gfx", "ui", "web"},
 }
-product = ["kit", "app", "torrent", "swarm", "transfers", "files", "web", "json", "ads", "shells"]
+product = ["kit", "app", "torrent", "swarm", "dht", "transfers", "files", "web", "json", "ads", "shells"]
 include = re.compile(r'^\s*#\s*include\s+"kit/(\w+)/[^"]+"', re.M)
 
 wrong = []
