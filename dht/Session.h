@@ -54,7 +54,7 @@ public:
     // Lookups and fetches ask the DHT again this often (seconds on the
     // loop's clock), for peers that came since and in case the node had no
     // nodes yet when they were asked for.
-    static constexpr double lookupInterval = 60;
+    static constexpr double lookupInterval = 300;
     static constexpr const char* stateFileName = "dht-state";
 
     // stateFolder: where the routing table is kept ("dht-state", 0600) and read

@@ -212,6 +212,20 @@ bool Gateway::comesFrom(const sockaddr_in& peer, pid_t pid) const
     return kit::connectionComesFrom(pid, local, peer);
 }
 
+const TorrentTrackers* Gateway::torrentOf(const std::string& token) const
+{
+    auto found = m_swarms.find(token);
+    return found == m_swarms.end() ? nullptr : &found->second->torrent;
+}
+
+std::optional<uint16_t> Gateway::clientPort(const std::string& token) const
+{
+    auto found = m_swarms.find(token);
+    if (found == m_swarms.end() || !found->second->clientKnown)
+        return std::nullopt;
+    return found->second->client.port;
+}
+
 bool Gateway::addPeers(const std::string& token, const std::vector<Peer>& peers)
 {
     auto found = m_swarms.find(token);

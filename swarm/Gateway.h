@@ -107,6 +107,10 @@ public:
     };
     // The largest seeders and leechers counts among trackers whose last answer had them.
     std::optional<Counts> counts(const std::string& token) const;
+    // The torrent registered under token, or null.
+    const TorrentTrackers* torrentOf(const std::string& token) const;
+    // The port the token's client announced last (its real one), once it has announced.
+    std::optional<uint16_t> clientPort(const std::string& token) const;
     // Peers kept for token now (the client's own excepted).
     size_t peerCount(const std::string& token) const;
     // Tiers are shuffled as BEP 12 asks; tests turn it off to know which tracker comes first.

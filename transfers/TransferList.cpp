@@ -11,12 +11,14 @@
 #include "transfers/BandwidthShare.h"
 #include "kit/net/LineServer.h"
 #include "kit/net/PortKeeper.h"
+#include "dht/Session.h"
 #include "swarm/Gateway.h"
 #include "torrent/TorrentContents.h"
 #include "transfers/ControlDevice.h"
 #include "transfers/ControlReports.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -251,6 +253,92 @@ std::string TransferList::trackerNote(const Transfer& transfer) const
     if (!m_gateway || transfer.gatewayToken.empty())
         return {};
     return m_gateway->note(transfer.gatewayToken);
+}
+
+bool TransferList::ensureDht()
+{
+    if (m_dht)
+        return true;
+    if (m_dhtFailed)
+        return false;
+    const auto state = kit::DeviceLayout::current().stateFolder();
+    std::error_code ignored;
+    std::filesystem::create_directories(state, ignored);
+    auto nodes = kit::UserDefaults::standard().stringForKey(dhtNodesKey).value_or(dht::defaultBootstrapNodes);
+    // A DHT of loopback nodes alone (a test's) is met on loopback.
+    bool loopback = !nodes.empty();
+    std::string_view rest = nodes;
+    while (!rest.empty()) {
+        auto comma = rest.find(',');
+        auto node = rest.substr(0, comma);
+        while (!node.empty() && node.front() == ' ')
+            node.remove_prefix(1);
+        loopback = loopback && node.rfind("127.", 0) == 0;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    auto session = dht::Session::start(state, nodes, loopback ? "127.0.0.1:0" : "0.0.0.0:0");
+    if (!session) {
+        m_dhtFailed = true;
+        kit::log("The DHT cannot be used (" + session.error().message + "): torrents find peers through their trackers alone");
+        return false;
+    }
+    m_dht = session.release();
+    kit::log("DHT node on port " + std::to_string(m_dht->listenPort()) + " (read-only), first nodes: " + nodes);
+    return true;
+}
+
+void TransferList::tendDht()
+{
+    if (!m_gateway)
+        return;
+    const auto wantedText = kit::UserDefaults::standard().stringForKey(dhtKey).value_or("Yes");
+    const bool wanted = wantedText != "No";
+    if (m_dht && m_dht->enabled() != wanted)
+        m_dht->setEnabled(wanted);
+    const double now = kit::RunLoop::main().now();
+    std::set<std::string> live;
+    for (auto& transfer : m_transfers) {
+        const auto& token = transfer->gatewayToken;
+        if (!wanted || token.empty() || transfer->isElsewhere() || !transfer->hasClient())
+            continue;
+        const auto* torrent = m_gateway->torrentOf(token);
+        if (!torrent || torrent->isPrivate || torrent->infoHash.size() != 20)
+            continue; // a private torrent's peers come from its own trackers alone
+        if (!ensureDht())
+            return;
+        live.insert(token);
+        auto& work = m_dhtWork[token];
+        if (work.hash.empty()) {
+            work.hash = torrent->infoHash;
+            m_dht->getPeers(work.hash, [weak = weak_from_this(), token](std::vector<dht::Peer> found) {
+                auto self = weak.lock();
+                if (!self || !self->m_gateway)
+                    return;
+                std::vector<swarm::Peer> peers;
+                for (auto& peer : found) {
+                    in_addr address {};
+                    if (::inet_pton(AF_INET, peer.address.c_str(), &address) == 1)
+                        peers.push_back({ ntohl(address.s_addr), peer.port });
+                }
+                self->m_gateway->addPeers(token, peers);
+            });
+        }
+        // Announced with its client's own port, as the client gave it to the gateway.
+        if (auto port = m_gateway->clientPort(token); port && (work.announcedPort != *port || now - work.announcedAt >= dhtAnnounceSeconds)) {
+            m_dht->announce(work.hash, *port);
+            work.announcedPort = *port;
+            work.announcedAt = now;
+        }
+    }
+    for (auto it = m_dhtWork.begin(); it != m_dhtWork.end();) {
+        if (live.count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (m_dht)
+            m_dht->stopLookup(it->second.hash);
+        it = m_dhtWork.erase(it);
+    }
 }
 
 void TransferList::tellKeeper()
@@ -586,6 +674,7 @@ void TransferList::tickAll()
         transfer->tick(now);
     // A limit raised on the options screen lets queued ones start.
     startQueued();
+    tendDht();
     if (m_ticks++ % balanceTicks == 0)
         balanceLimits();
     if (auto d = delegate.lock())

@@ -19,6 +19,7 @@
 #include "transfers/TransferSnapshot.h"
 #include "transfers/TransferStore.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ class UserDefaults;
 }
 namespace swarm {
 class Gateway;
+}
+namespace dht {
+class Session;
 }
 
 // A plain read-only view of one transfer, for whoever marks its files.
@@ -55,6 +59,12 @@ public:
 class TransferList : public std::enable_shared_from_this<TransferList> {
 public:
     static constexpr const char* limitKey = "TransfersAtOnce";
+    // Whether public torrents also find peers through the DHT (on unless "No").
+    static constexpr const char* dhtKey = "FindPeersWithoutTrackers";
+    // The DHT's first nodes, "host:port,host:port"; unset: the well-known public routers.
+    static constexpr const char* dhtNodesKey = "DHTBootstrapNodes";
+    // A client's port is announced on the DHT this often (stored peers expire after some 45 minutes).
+    static constexpr double dhtAnnounceSeconds = 25 * 60;
     static constexpr int defaultLimit = 3;
     static constexpr int largestLimit = 20;
     // Clients started elsewhere listed at most (more are left out, said once).
@@ -157,6 +167,11 @@ private:
     void leaveGateway(Transfer& transfer);
     // What every start of a client needs: the control channel and the gateway.
     void prepareStart(Transfer& transfer);
+    // On the tick: public torrents with a running client are looked up on
+    // the DHT (their peers go to the gateway's answers) and their clients'
+    // ports announced there; the others' lookups end. Private ones never.
+    void tendDht();
+    bool ensureDht();
 
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
@@ -167,6 +182,14 @@ private:
     bool m_elsewhereFull { false };
     std::shared_ptr<ControlServer> m_server;
     std::unique_ptr<swarm::Gateway> m_gateway;
+    std::unique_ptr<dht::Session> m_dht;
+    bool m_dhtFailed { false };
+    struct DhtWork {
+        std::string hash;
+        uint16_t announcedPort { 0 };
+        double announcedAt { 0 };
+    };
+    std::map<std::string, DhtWork> m_dhtWork; // by gateway key
     std::string m_channelProblem;
     bool m_channelTried { false };
     int m_ticks { 0 };

@@ -49,6 +49,9 @@ def main():
     p.add_argument("--private", action="store_true")
     p.add_argument("--seed-rate", type=int, default=0, help="the seeder's upload limit in KB/s (0: none)")
     p.add_argument("--lifetime", type=int, default=280)
+    p.add_argument("--dht", action="store_true",
+                   help="the seeder is on a DHT of loopback nodes (one more node on 127.0.0.3 to start from); "
+                        "ready once it has announced there, naming that node")
     args = p.parse_args()
 
     work = os.path.abspath(args.dir)
@@ -92,17 +95,29 @@ def main():
     # It reads its whitelist on a thread of its own once it listens.
     time.sleep(1.0)
 
+    dht_settings = {"enable_dht": False}
+    node = None
+    if args.dht:
+        node_port = free_port("127.0.0.3")
+        node = lt.session({
+            "listen_interfaces": f"127.0.0.3:{node_port}", "outgoing_interfaces": "127.0.0.3",
+            "enable_dht": True, "enable_lsd": False, "enable_upnp": False, "enable_natpmp": False,
+            "dht_bootstrap_nodes": "", "dht_restrict_routing_ips": False, "dht_restrict_search_ips": False,
+        })
+        dht_settings = {"enable_dht": True, "dht_bootstrap_nodes": f"127.0.0.3:{node_port}",
+                        "dht_restrict_routing_ips": False, "dht_restrict_search_ips": False}
     seed_port = free_port("127.0.0.2")
     session = lt.session({
         "listen_interfaces": f"127.0.0.2:{seed_port}",
         "outgoing_interfaces": "127.0.0.2",
-        "enable_dht": False, "enable_lsd": False, "enable_upnp": False, "enable_natpmp": False,
+        **dht_settings,
+        "enable_lsd": False, "enable_upnp": False, "enable_natpmp": False,
         # The transfer client speaks TCP alone: no time lost on uTP first.
         "enable_outgoing_utp": False, "enable_incoming_utp": False,
         "announce_to_all_tiers": True, "announce_to_all_trackers": True,
         "upload_rate_limit": args.seed_rate * 1024,
         "allow_multiple_connections_per_ip": True,
-        "alert_mask": lt.alert_category.status | lt.alert_category.error | lt.alert_category.tracker,
+        "alert_mask": lt.alert_category.status | lt.alert_category.error | lt.alert_category.tracker | lt.alert_category.dht,
     })
     if args.seed_rate:
         # Peers on a local network are exempt from limits by default; these are all local.
@@ -130,17 +145,36 @@ def main():
 
     deadline = time.time() + 30
     answered = False
+    looker = None
+    if args.dht:
+        # Ready once another node's lookup finds the seeder, as ours will.
+        looker = lt.session({
+            "listen_interfaces": f"127.0.0.4:{free_port('127.0.0.4')}", "outgoing_interfaces": "127.0.0.4",
+            "enable_lsd": False, "enable_upnp": False, "enable_natpmp": False, **dht_settings,
+            "alert_mask": lt.alert_category.dht | lt.alert_category.dht_operation,
+        })
+    asked = 0
     while time.time() < deadline and not answered:
-        session.wait_for_alert(500)
+        session.wait_for_alert(200)
         for alert in session.pop_alerts():
-            if isinstance(alert, lt.tracker_reply_alert) and alert.url.startswith("udp://"):
+            if isinstance(alert, lt.tracker_reply_alert) and alert.url.startswith("udp://") and not args.dht:
                 answered = True
-        if not answered and int(time.time()) % 5 == 0:
+        if node:
+            node.pop_alerts()
+        if looker:
+            if time.time() - asked > 2:
+                looker.dht_get_peers(info.info_hashes().v1)
+                handle.force_dht_announce()
+                asked = time.time()
+            for alert in looker.pop_alerts():
+                if isinstance(alert, lt.dht_get_peers_reply_alert) and any(p[1] == seed_port for p in alert.peers()):
+                    answered = True
+        elif not answered and int(time.time()) % 5 == 0:
             handle.force_reannounce()
     if not answered:
-        print("error the UDP tracker did not answer the seeder", flush=True)
+        print("error the " + ("DHT" if args.dht else "UDP tracker") + " did not answer the seeder", flush=True)
         stop()
-    print("ready " + torrent, flush=True)
+    print("ready " + torrent + (f" dht=127.0.0.3:{node_port}" if args.dht else ""), flush=True)
 
     sel = selectors.DefaultSelector()
     try:
@@ -154,6 +188,8 @@ def main():
         elif sel.select(timeout=1.0) and not sys.stdin.buffer.read1(4096):
             break
         session.pop_alerts()
+        if node:
+            node.pop_alerts()
     stop()
 
 

@@ -57,7 +57,8 @@ class SwarmTest(Processes, unittest.TestCase):
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.swarm.stdout.readline().strip()
         self.assertTrue(line.startswith("ready "), line)
-        self.torrent = line[len("ready "):]
+        self.torrent, *rest = line[len("ready "):].split()
+        self.dht = rest[0][len("dht="):] if rest else None
         self.name = os.path.basename(self.torrent)
 
     def assert_same_bytes(self):
@@ -76,6 +77,18 @@ class SwarmTest(Processes, unittest.TestCase):
         self.assert_same_bytes()
         # The client announced to the gateway; the gateway asked the UDP tracker and shows what it said.
         self.assertRegex(out, r"127\.0\.0\.1:[0-9]+: [0-9]+ peers?, [0-9]+ seeders?", out)
+
+    def test_a_torrent_whose_trackers_are_gone_finds_its_peers_through_the_dht(self):
+        self.start_swarm("--size", str(4 * 1024 * 1024), "--dht", "--tiers", "http://127.0.0.1:{dead}/announce")
+        run = self.start([HEADLESS, "--root", self.device.root, "--script", "-"], "shell",
+                         f"set DHTBootstrapNodes {self.dht}\n" + hand_over(self.torrent, self.name)
+                         + "until 20 No tracker answers\necho no-tracker\nuntil 120 Seeding (complete)\nquit\n")
+        out = self.read_until(run, "no-tracker", 30)
+        self.assertIn("no-tracker", out, "the tab says its trackers are gone: " + self.log("shell"))
+        run.wait(150)
+        self.assertEqual(run.returncode, 0, self.log("shell"))
+        self.assert_same_bytes()
+        self.assertRegex(self.log("shell"), r"DHT node on port [0-9]+ \(read-only\), first nodes: 127\.0\.0\.3:")
 
     def test_a_dead_first_tier_is_passed_over_its_key_never_shown_and_killed_processes_lose_nothing(self):
         self.start_swarm("--size", str(8 * 1024 * 1024), "--seed-rate", "400", "--private",
@@ -109,6 +122,7 @@ class SwarmTest(Processes, unittest.TestCase):
         # A tracker's personal key is in no log, no screen and no stored file.
         for name in ("service", "view-0", "view-1"):
             self.assertNotIn(SECRET, self.log(name))
+            self.assertNotIn("DHT node", self.log(name), "a private torrent never touches the DHT")
         self.assertNotIn(SECRET, out)
         for folder, _, files in os.walk(self.device.root):
             for f in files:
