@@ -8,6 +8,7 @@
 #include "kit/ui/TabBarController.h"
 #include "kit/net/URLEscape.h"
 #include "kit/core/UserDefaults.h"
+#include "torrent/Magnet.h"
 #include "torrent/TorrentCheck.h"
 
 #include <algorithm>
@@ -79,10 +80,13 @@ kit::ErrorOr<std::string> TorrentOpener::check(std::string_view argument, Refusa
     };
     if (argument.empty())
         return refuse("Cannot open the file", "No file was named.");
-    if (startsWithNoCase(argument, "magnet:"))
-        return refuse("Cannot open a magnet link",
-            "The transfer client starts only from a .torrent file and cannot fetch one from a magnet link. "
-            "Save the site's .torrent file and open that.");
+    if (startsWithNoCase(argument, "magnet:")) {
+        // Its metadata is fetched by the transfer, which then runs from the .torrent it makes.
+        auto magnet = torrent::parseMagnet(argument);
+        if (!magnet.magnet)
+            return refuse("Cannot open the magnet link", magnet.problem);
+        return magnet.magnet->link();
+    }
     const std::string path = absoluteArgument(argument);
     if (isAddress(path))
         return refuse("Cannot open an address",
@@ -107,7 +111,8 @@ bool TorrentOpener::open(std::string_view argument)
     }
     const std::string& path = checked.value();
     auto& defaults = kit::UserDefaults::standard();
-    for (auto& [key, value] : files::downloadSettings(path, std::filesystem::path(path).filename().string()))
+    auto magnet = torrent::isMagnetLink(path) ? torrent::parseMagnet(path).magnet : std::nullopt;
+    for (auto& [key, value] : files::downloadSettings(path, magnet ? magnet->displayName() : std::filesystem::path(path).filename().string()))
         defaults.setObject(value, key);
     auto* delegate = kit::Application::shared().delegate();
     if (!delegate || !delegate->tabBarController)

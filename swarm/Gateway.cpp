@@ -212,6 +212,32 @@ bool Gateway::comesFrom(const sockaddr_in& peer, pid_t pid) const
     return kit::connectionComesFrom(pid, local, peer);
 }
 
+void Gateway::seek(const std::string& token, uint16_t port)
+{
+    auto found = m_swarms.find(token);
+    if (found == m_swarms.end() || port == 0)
+        return;
+    ClientAnnounce announce;
+    announce.token = token;
+    std::copy_n(found->second->torrent.infoHash.begin(), std::min<size_t>(20, found->second->torrent.infoHash.size()), announce.infoHash.begin());
+    announce.port = port;
+    announce.left = 1; // the size is not known before the metadata
+    announce.event = found->second->clientKnown ? Event::None : Event::Started;
+    clientAnnounced(*found->second, announce);
+}
+
+std::vector<Peer> Gateway::peersOf(const std::string& token) const
+{
+    std::vector<Peer> peers;
+    auto found = m_swarms.find(token);
+    if (found == m_swarms.end())
+        return peers;
+    for (const auto& [peer, seen] : found->second->peers)
+        if (!found->second->isOwn(peer))
+            peers.push_back(peer);
+    return peers;
+}
+
 const TorrentTrackers* Gateway::torrentOf(const std::string& token) const
 {
     auto found = m_swarms.find(token);

@@ -107,6 +107,12 @@ public:
     };
     // The largest seeders and leechers counts among trackers whose last answer had them.
     std::optional<Counts> counts(const std::string& token) const;
+    // Asks the token's trackers for peers where no client announces yet (a
+    // magnet's metadata is being fetched): as a client of `port` that has
+    // all still to fetch. Its later announces go on as a client's would.
+    void seek(const std::string& token, uint16_t port);
+    // The peers kept for token now (the client's own excepted).
+    std::vector<Peer> peersOf(const std::string& token) const;
     // The torrent registered under token, or null.
     const TorrentTrackers* torrentOf(const std::string& token) const;
     // The port the token's client announced last (its real one), once it has announced.

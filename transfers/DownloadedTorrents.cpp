@@ -10,6 +10,7 @@
 #include "kit/gfx/Fonts.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/LaidOutView.h"
+#include "torrent/Magnet.h"
 #include "transfers/StatusCut.h"
 #include "transfers/TipsViewController.h"
 #include "transfers/TransferDetailsViewController.h"
@@ -195,7 +196,9 @@ void DownloadedTorrents::viewDidAppear(bool)
     auto* front = m_feed->front();
     if (defaults.stringForKey("DownloadTorrentBool") == "Yes") {
         clearLastTransfer();
-        showDownloadAlert(m_downloadTorrent.value_or(""));
+        // A magnet link is asked for by its name (its hash without one), not the long link.
+        const auto asked = m_downloadTorrent.value_or("");
+        showDownloadAlert(torrent::isMagnetLink(asked) ? name.value_or(asked) : asked);
         torrentLabel->setText(name.value_or(""));
     } else if (front && !m_frontCleared && (front->hasClient || m_feed->transfers().size() >= 2)) {
         // A running transfer is named, not denied; so is the front one of a list.

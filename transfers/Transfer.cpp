@@ -507,6 +507,8 @@ bool Transfer::isPaused()
 
 StoredState Transfer::storedState()
 {
+    if (m_fetchPeers)
+        return StoredState::Running;
     if (m_queued)
         return StoredState::Queued;
     if (!hasClient() && m_restored)
@@ -517,8 +519,21 @@ StoredState Transfer::storedState()
     return complete ? StoredState::Complete : StoredState::Stopped;
 }
 
+void Transfer::setFetching(std::optional<size_t> peers)
+{
+    if (peers == m_fetchPeers)
+        return;
+    m_fetchPeers = peers;
+    if (peers)
+        m_restored.reset();
+    m_status = stateText();
+    changed();
+}
+
 std::string Transfer::stateText() const
 {
+    if (m_fetchPeers)
+        return std::string(fetchingText) + ": " + std::to_string(*m_fetchPeers) + (*m_fetchPeers == 1 ? " peer" : " peers");
     if (m_queued)
         return queuedText;
     if (m_elsewhere && m_progress.state() != TransferState::Ended && m_progress.state() != TransferState::Stopped)
@@ -542,6 +557,14 @@ std::string Transfer::stateText() const
 void Transfer::stop()
 {
     restartWhenGone = false;
+    if (m_fetchPeers) {
+        // Its owner cancels the fetch; what it fetched so far is no file yet.
+        m_fetchPeers.reset();
+        m_restored = StoredState::Stopped;
+        m_status = "Stopped";
+        changed();
+        return;
+    }
     if (m_queued) {
         m_queued = false;
         m_restored = StoredState::Stopped;

@@ -151,6 +151,13 @@ public:
     bool hasClient();
     bool isAdopted() const { return m_adoptedPid.has_value(); }
     bool isQueued() const { return m_queued; }
+    // The magnet link it came from while its .torrent (at path()) is still to
+    // fetch; empty once it has one.
+    std::string magnet;
+    // Fetching its metadata from the swarm, knowing of this many peers.
+    bool isFetching() const { return m_fetchPeers.has_value(); }
+    void setFetching(std::optional<size_t> peers);
+    static constexpr const char* fetchingText = "Fetching metadata";
     // Not stopped by the user and a client is alive (paused counts).
     bool isRunning();
     bool isPaused();
@@ -220,6 +227,7 @@ private:
     std::optional<pid_t> m_adoptedPid;
     bool m_adoptedAlive { false };
     bool m_queued { false };
+    std::optional<size_t> m_fetchPeers;
     // Restored without a client: what the list said.
     std::optional<StoredState> m_restored;
     bool m_completionTold { false };

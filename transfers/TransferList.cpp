@@ -12,6 +12,9 @@
 #include "kit/net/LineServer.h"
 #include "kit/net/PortKeeper.h"
 #include "dht/Session.h"
+#include "dht/TorrentFile.h"
+#include "kit/core/AtomicFile.h"
+#include "torrent/Magnet.h"
 #include "swarm/Gateway.h"
 #include "torrent/TorrentContents.h"
 #include "transfers/ControlDevice.h"
@@ -341,6 +344,141 @@ void TransferList::tendDht()
     }
 }
 
+TransferList::Answer TransferList::askMagnet(const std::string& link, const std::string& name, const TransferOptions& options)
+{
+    auto parsed = torrent::parseMagnet(link);
+    if (!parsed.magnet)
+        return { Asked::Failed, parsed.problem };
+    const auto& magnet = *parsed.magnet;
+    const std::string hash(reinterpret_cast<const char*>(magnet.infoHash.data()), magnet.infoHash.size());
+    for (auto& known : m_transfers) {
+        auto knownLink = known->magnet.empty() ? torrent::MagnetResult {} : torrent::parseMagnet(known->magnet);
+        const bool sameLink = knownLink.magnet && knownLink.magnet->infoHash == magnet.infoHash;
+        const auto* torrent = m_gateway && !known->gatewayToken.empty() ? m_gateway->torrentOf(known->gatewayToken) : nullptr;
+        if (sameLink || (torrent && torrent->infoHash == hash)) {
+            m_front = known;
+            tell();
+            return { Asked::AlreadyThere, std::nullopt };
+        }
+    }
+    // Its .torrent goes to the downloads folder under the link's name (its
+    // hash without one), never over another torrent's file.
+    const auto folder = std::filesystem::path(kit::DeviceLayout::current().transferWorkingFolder());
+    auto path = folder / (magnet.displayName() + ".torrent");
+    std::error_code ignored;
+    if (std::filesystem::exists(path, ignored) || find(path.string()))
+        path = folder / (magnet.displayName() + " (" + magnet.hashText().substr(0, 8) + ").torrent");
+    if (std::filesystem::exists(path, ignored) || find(path.string()))
+        return { Asked::Failed, "A file named " + path.filename().string() + " is already in the downloads folder." };
+    auto transfer = add(path.string(), name.empty() ? magnet.displayName() : name, options);
+    transfer->magnet = magnet.link();
+    m_front = transfer;
+    if (auto started = startFetch(*transfer); !started) {
+        std::erase_if(m_transfers, [&](auto& t) { return t == transfer; });
+        m_front = m_transfers.empty() ? nullptr : m_transfers.back();
+        return { Asked::Failed, started.error().message };
+    }
+    ensureTicking();
+    store();
+    tell();
+    return { Asked::Started, std::nullopt };
+}
+
+kit::ErrorOr<void> TransferList::startFetch(Transfer& transfer)
+{
+    auto parsed = torrent::parseMagnet(transfer.magnet);
+    if (!parsed.magnet)
+        return kit::Error { parsed.problem };
+    if (!ensureDht())
+        return kit::Error { "The metadata of a magnet link cannot be fetched: the DHT node of the service did not start." };
+    const auto& magnet = *parsed.magnet;
+    const std::string hash(reinterpret_cast<const char*>(magnet.infoHash.data()), magnet.infoHash.size());
+    std::vector<dht::Peer> peers;
+    for (auto& peer : magnet.peers) {
+        in_addr address {};
+        if (::inet_pton(AF_INET, peer.host.c_str(), &address) == 1)
+            peers.push_back({ peer.host, peer.port });
+    }
+    // The link's trackers are asked through the gateway, UDP ones too.
+    if (m_gateway && !magnet.trackers.empty()) {
+        if (transfer.gatewayToken.empty())
+            transfer.gatewayToken = swarm::Gateway::newToken();
+        swarm::TorrentTrackers trackers;
+        trackers.infoHash = hash;
+        for (auto& url : magnet.trackers)
+            trackers.tiers.push_back({ url });
+        if (m_gateway->add(transfer.gatewayToken, std::move(trackers)))
+            m_gateway->seek(transfer.gatewayToken, m_dht->listenPort());
+    }
+    const uint64_t id = transfer.id();
+    auto weak = weak_from_this();
+    const auto fetch = m_dht->fetchMetadata(
+        hash, peers,
+        [weak, id](size_t count) {
+            if (auto self = weak.lock())
+                for (auto& t : self->m_transfers)
+                    if (t->id() == id && t->isFetching())
+                        t->setFetching(count);
+        },
+        [weak, id](kit::ErrorOr<std::string> info) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->m_fetches.erase(id);
+            for (auto& t : std::vector(self->m_transfers))
+                if (t->id() == id)
+                    self->fetched(*t, std::move(info));
+        });
+    m_fetches[id] = fetch;
+    transfer.setFetching(peers.size());
+    return {};
+}
+
+void TransferList::cancelFetch(Transfer& transfer)
+{
+    auto found = m_fetches.find(transfer.id());
+    if (found != m_fetches.end() && m_dht)
+        m_dht->cancel(found->second);
+    if (found != m_fetches.end())
+        m_fetches.erase(found);
+    leaveGateway(transfer);
+}
+
+void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info)
+{
+    leaveGateway(transfer);
+    if (!transfer.isFetching())
+        return; // stopped meanwhile
+    auto parsed = torrent::parseMagnet(transfer.magnet);
+    kit::ErrorOr<std::string> bytes = info ? dht::torrentFileFor(info.value(), parsed.magnet ? parsed.magnet->trackers : std::vector<std::string> {})
+                                           : kit::ErrorOr<std::string>(info.error());
+    if (bytes) {
+        auto written = kit::writeFileAtomically(transfer.path(), reinterpret_cast<const uint8_t*>(bytes.value().data()), bytes.value().size());
+        if (!written)
+            bytes = kit::Error { "its .torrent cannot be written (" + written.error().message + ")" };
+    }
+    transfer.setFetching(std::nullopt);
+    if (!bytes) {
+        kit::log(transfer.name() + ": the metadata of its magnet link was not taken: " + bytes.error().message);
+        transfer.restoreAs(StoredState::Stopped);
+        store();
+        tell();
+        return;
+    }
+    kit::log(transfer.name() + ": its metadata arrived and is kept as " + transfer.path());
+    transfer.magnet.clear();
+    if (runningCount() >= size_t(limit()))
+        transfer.setQueued(true);
+    else {
+        prepareStart(transfer);
+        if (auto started = transfer.start(); !started)
+            kit::log(transfer.name() + ": " + started.error().message);
+    }
+    ensureTicking();
+    store();
+    tell();
+}
+
 void TransferList::tellKeeper()
 {
     if (!m_server)
@@ -483,6 +621,8 @@ TransferList::Answer TransferList::ask(const std::string& path, const std::strin
     // The restored clients first, as before (see restore()).
     finishRestore();
     startControlChannel();
+    if (torrent::isMagnetLink(path))
+        return askMagnet(path, name, options);
     if (auto* known = find(path)) {
         // Never a second client on one torrent: the known one comes to the front.
         m_front = known->shared_from_this();
@@ -532,6 +672,8 @@ void TransferList::bringToFront(Transfer& transfer)
 void TransferList::stopFront()
 {
     finishRestore();
+    if (m_front && m_front->isFetching())
+        cancelFetch(*m_front);
     if (m_front)
         m_front->stop();
 }
@@ -556,6 +698,12 @@ kit::ErrorOr<void> TransferList::resumeFront()
     }
     if (m_front->hasClient())
         return m_front->resume();
+    if (!m_front->magnet.empty()) {
+        auto started = startFetch(*m_front);
+        store();
+        tell();
+        return started;
+    }
     if (m_front->isQueued())
         return {};
     if (runningCount() >= size_t(limit())) {
@@ -636,6 +784,11 @@ void TransferList::startQueued()
         if (!transfer->isQueued())
             continue;
         transfer->setQueued(false);
+        if (!transfer->magnet.empty()) {
+            if (auto started = startFetch(*transfer); !started)
+                kit::log(transfer->name() + ": " + started.error().message);
+            continue;
+        }
         prepareStart(*transfer);
         if (auto started = transfer->start(); !started) {
             kit::log(transfer->name() + ": " + started.error().message);
@@ -726,6 +879,7 @@ std::vector<TransferStore::Record> TransferList::storedRecords() const
             r.seedRatio = transfer->seedRatio;
             r.copy = transfer->copyPath();
             r.token = transfer->gatewayToken;
+            r.magnet = transfer->magnet;
         }
     return records;
 }
@@ -767,6 +921,7 @@ void TransferList::restore()
     if (records.empty())
         return; // nothing to bring back, nothing to tell
     m_restoring = true;
+    std::vector<std::shared_ptr<Transfer>> fetchAgain;
     for (auto& record : records) {
         if (find(record.path))
             continue; // never twice
@@ -780,6 +935,15 @@ void TransferList::restore()
         transfer->seedRatio = record.seedRatio;
         transfer->restoreCopy(record.copy);
         transfer->gatewayToken = record.token;
+        if (!record.magnet.empty()) {
+            // Its metadata is fetched again from the start: nothing of it was written.
+            transfer->magnet = record.magnet;
+            const bool going = record.state == StoredState::Running || record.state == StoredState::Queued;
+            transfer->restoreAs(going ? StoredState::Stopped : record.state);
+            if (going)
+                fetchAgain.push_back(transfer);
+            continue;
+        }
         const bool wasGoing = record.state == StoredState::Running || record.state == StoredState::Queued || record.state == StoredState::Paused;
         // A client of this form runs from the copy; one of an older list from the file itself.
         const auto& ran = record.copy.empty() ? record.path : record.copy;
@@ -800,6 +964,9 @@ void TransferList::restore()
         transfer->restoreAs(record.state);
     }
     m_restoring = false;
+    for (auto& transfer : fetchAgain)
+        if (auto started = startFetch(*transfer); !started)
+            kit::log(transfer->name() + ": " + started.error().message);
     // The clients start once the window has shown its first frame (at once
     // where there is none): starting them was the longest part of a start
     // with transfers to bring back, and the first tab shows none of them.

@@ -172,7 +172,14 @@ private:
     // ports announced there; the others' lookups end. Private ones never.
     void tendDht();
     bool ensureDht();
-
+    // A magnet link asked for: a transfer that fetches its metadata first.
+    Answer askMagnet(const std::string& link, const std::string& name, const TransferOptions& options);
+    // Fetches a magnet transfer's metadata; once checked it is written as its
+    // .torrent and its client starts like any other's.
+    kit::ErrorOr<void> startFetch(Transfer& transfer);
+    void fetched(Transfer& transfer, kit::ErrorOr<std::string> info);
+    void cancelFetch(Transfer& transfer);
+    std::map<uint64_t, uint64_t> m_fetches; // transfer id: the DHT session's fetch
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
     bool m_keeperFailed { false };

@@ -28,7 +28,8 @@ TransferSnapshot TransferSnapshot::of(Transfer& transfer, const TransferSnapshot
     s.hasClient = transfer.hasClient();
     s.running = transfer.isRunning();
     s.paused = s.running && transfer.isPaused();
-    s.queued = transfer.isQueued();
+    // Fetching its metadata, it waits as a queued one does: Stop ends it.
+    s.queued = transfer.isQueued() || transfer.isFetching();
     s.quitting = transfer.isQuitting();
     s.restartWhenGone = transfer.restartWhenGone;
     s.ownClientRunning = transfer.child() && transfer.child()->isRunning();

@@ -92,8 +92,9 @@ class OpenTest(unittest.TestCase):
 
     def test_what_cannot_be_downloaded_gets_an_alert_and_stores_nothing(self):
         cases = [
-            ("magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=x",
-             'title="Cannot open a magnet link" message="The transfer client starts only from a .torrent file'),
+            ("magnet:?xt=urn:btmh:1220" + "ab" * 32 + "&dn=x",
+             'title="Cannot open the magnet link" message="This magnet link names only a version 2 torrent'),
+            ("magnet:?xt=urn:btih:0123&dn=x", "info-hash is not 40 hex digits"),
             ("http://example.test/a.torrent", 'title="Cannot open an address"'),
             (os.path.join(self.tmp.name, "missing.torrent"), "cannot be read: No such file or directory."),
             (self.tmp.name, "is a folder, not a .torrent file."),

@@ -24,6 +24,7 @@ sys.path.insert(0, HERE)
 from headless_test import HEADLESS, DOWNLOADS, Device, hand_over, pid_alive, wait_gone  # noqa: E402
 from live_test import clients_on  # noqa: E402
 from service_test import Processes  # noqa: E402
+from swarm import info_hash  # noqa: E402
 
 SERVICE = os.environ.get("QUORVANE_SERVICE", os.path.join(os.path.dirname(HEADLESS), "quorvane-service"))
 SECRET = "KEYsecret0123"
@@ -50,10 +51,10 @@ class SwarmTest(Processes, unittest.TestCase):
             self.swarm.stdout.close()
         self.device.close()
 
-    def start_swarm(self, *options):
+    def start_swarm(self, *options, out=DOWNLOADS):
         self.swarm = subprocess.Popen(
             [SYSTEM_PYTHON, os.path.join(HERE, "ltswarm.py"), "--dir", self.device.path("swarm"),
-             "--torrent-out", self.device.path(DOWNLOADS), *options],
+             "--torrent-out", self.device.path(out), *options],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.swarm.stdout.readline().strip()
         self.assertTrue(line.startswith("ready "), line)
@@ -89,6 +90,28 @@ class SwarmTest(Processes, unittest.TestCase):
         self.assertEqual(run.returncode, 0, self.log("shell"))
         self.assert_same_bytes()
         self.assertRegex(self.log("shell"), r"DHT node on port [0-9]+ \(read-only\), first nodes: 127\.0\.0\.3:")
+
+    def test_a_trackerless_magnet_link_fetches_its_metadata_through_the_dht_and_downloads(self):
+        # Only the link: its metadata and its peers come from the DHT alone.
+        self.start_swarm("--size", str(4 * 1024 * 1024), "--dht", "--tiers", "http://127.0.0.1:{dead}/announce", out="elsewhere")
+        made = self.torrent
+        link = f"magnet:?xt=urn:btih:{info_hash(made)}&dn=lt-sample"
+        # Where the fetched one is kept, and what its client runs.
+        self.torrent = self.device.path(DOWNLOADS, "lt-sample.torrent")
+        with open(self.device.path("shell.log"), "w") as log:
+            run = subprocess.Popen([HEADLESS, "--root", self.device.root, "--open", link, "--script", "-"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=log, text=True)
+        self.procs.append(run)
+        run.stdin.write(f"set DHTBootstrapNodes {self.dht}\nalert\nanswer 1\nuntil 20 Fetching metadata\necho fetching\n"
+                        "until 120 Seeding (complete)\nquit\n")
+        run.stdin.close()
+        out = run.stdout.read()
+        run.wait(150)
+        self.assertEqual(run.returncode, 0, self.log("shell") + out)
+        self.assertIn("Do you want to download:\\n lt-sample", out, "asked for by its name")
+        self.assertIn("fetching", out)
+        self.assertEqual(info_hash(self.torrent), info_hash(made), "the info dictionary arrived exactly as the hash says")
+        self.assert_same_bytes()
 
     def test_a_dead_first_tier_is_passed_over_its_key_never_shown_and_killed_processes_lose_nothing(self):
         self.start_swarm("--size", str(8 * 1024 * 1024), "--seed-rate", "400", "--private",
