@@ -62,7 +62,13 @@ void TipsViewController::loadView()
     stopWhenCompleteButton = stop.get();
     stop->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(stop);
+    // Peers without trackers: on unless turned off here; off stops the service's DHT node within a second.
+    auto dht = kit::Button::create(kit::Rect { 20, y + 43, 280, 37 }, "", [this] { toggleDht(); });
+    dhtButton = dht.get();
+    dht->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
+    root->addSubview(dht);
     showStopWhenComplete();
+    y += 41;
 
     auto note = kit::View::create<kit::Label>(kit::Rect { 20, y + 44, 280, 36 });
     note->setNumberOfLines(2);
@@ -81,14 +87,16 @@ void TipsViewController::loadView()
                   "while you use other applications; use Exit on the Welcome tab to end it.\n\n"
                   "Several transfers run at once, up to the number set here; further ones wait their turn. "
                   "An empty limit means none. Stop when complete ends the transfer once every piece is in, "
-                  "instead of sharing it with others.");
+                  "instead of sharing it with others.\n\nFind peers without trackers asks the DHT, the network of "
+                  "BitTorrent peers themselves, for the peers of public torrents and of magnet links; private "
+                  "torrents never use it.");
     tips->setBackgroundColor(kit::Color::white());
     tips->setAutoresizingMask(kit::ViewAutoresizingFlexibleSize);
     root->addSubview(tips);
     auto done = kit::Button::create(kit::Rect { 110, 380, 100, 37 }, "Done", [this] { dismissAction(nullptr); });
     done->setAutoresizingMask(kit::ViewAutoresizingFlexibleTopMargin | kit::ViewAutoresizingFlexibleLeftMargin | kit::ViewAutoresizingFlexibleRightMargin);
     root->addSubview(done);
-    m_layout = { title.get(), {}, {}, stop.get(), tips.get(), done.get(), note.get() };
+    m_layout = { title.get(), {}, {}, stop.get(), tips.get(), done.get(), note.get(), dht.get() };
     for (auto* field : { downLimitTextField, upLimitTextField, atOnceTextField }) {
         auto& subs = root->subviews();
         auto at = std::find_if(subs.begin(), subs.end(), [field](auto& v) { return v.get() == field; });
@@ -125,10 +133,11 @@ void TipsViewController::layOut(kit::View& root)
             l.fields[i]->setFrame({ 190 + dw * 190 / 300, y, 110 + dw * 110 / 300, 31 });
         }
         l.stop->setFrame({ 20, 160, 280 + dw, 37 });
+        l.dht->setFrame({ 20, 201, 280 + dw, 37 });
         l.note->setNumberOfLines(2);
-        l.note->setFrame({ 20, 202, 280 + dw, 36 });
+        l.note->setFrame({ 20, 243, 280 + dw, 36 });
         l.tips->setHidden(false);
-        l.tips->setFrame({ 20, 244, 280 + dw, std::max(0.0f, 126 + dh) });
+        l.tips->setFrame({ 20, 285, 280 + dw, std::max(0.0f, 85 + dh) });
         l.done->setFrame({ 110 + dw / 2, 380 + dh, 100, 37 });
         return;
     }
@@ -150,12 +159,16 @@ void TipsViewController::layOut(kit::View& root)
     l.note->setFrame({ 20, 191, left, 48 });
     if (wide) {
         const float x = 40 + left, right = w - 20 - x;
+        // The DHT's switch heads the right column, over the tips.
+        l.dht->setFrame({ x, 16, right, 37 });
         l.tips->setHidden(false);
-        l.tips->setFrame({ x, 16, right, std::max(0.0f, h - 16 - 37 - 10 - 16) });
+        l.tips->setFrame({ x, 57, right, std::max(0.0f, h - 57 - 37 - 10 - 16) });
         l.done->setFrame({ x + (right - 100) / 2, h - 16 - 37, 100, 37 });
     } else {
         l.done->setFrame({ w - 20 - 100, 6, 100, 37 });
-        const float tipsY = 245, tipsH = h - 10 - tipsY;
+        l.dht->setFrame({ 20, 191, left, 37 });
+        l.note->setFrame({ 20, 232, left, 48 });
+        const float tipsY = 286, tipsH = h - 10 - tipsY;
         l.tips->setHidden(tipsH < 40);
         l.tips->setFrame({ 20, tipsY, left, std::max(0.0f, tipsH) });
     }
@@ -220,8 +233,20 @@ void TipsViewController::toggleStopWhenComplete()
     showStopWhenComplete();
 }
 
+void TipsViewController::toggleDht()
+{
+    auto& defaults = kit::UserDefaults::standard();
+    const bool on = defaults.stringForKey(TransferList::dhtKey) != "No";
+    defaults.setObject(on ? "No" : "Yes", TransferList::dhtKey);
+    showStopWhenComplete();
+    if (onOptionsChanged)
+        onOptionsChanged();
+}
+
 void TipsViewController::showStopWhenComplete()
 {
+    const bool dhtOn = kit::UserDefaults::standard().stringForKey(TransferList::dhtKey) != "No";
+    dhtButton->setTitle(std::string("Find peers without trackers (DHT): ") + (dhtOn ? "Yes" : "No"));
     const bool on = kit::UserDefaults::standard().stringForKey(TransferOptions::stopWhenCompleteKey) == "Yes";
     stopWhenCompleteButton->setTitle(std::string("Stop when complete: ") + (on ? "Yes" : "No"));
 }

@@ -31,15 +31,17 @@ public:
     void textFieldDidChange(kit::TextField& field) override;
     bool textFieldShouldReturn(kit::TextField& field) override;
     void toggleStopWhenComplete();
+    void toggleDht();
 
     kit::TextField* downLimitTextField { nullptr };
     kit::TextField* upLimitTextField { nullptr };
     kit::TextField* atOnceTextField { nullptr };
     kit::Button* stopWhenCompleteButton { nullptr };
+    kit::Button* dhtButton { nullptr };
     kit::Label* noteLabel { nullptr };
 
     // Below this height (a turned phone) the screen takes a low arrangement.
-    static constexpr float compactHeight = 320;
+    static constexpr float compactHeight = 400;
 
 private:
     void showStopWhenComplete();
@@ -49,6 +51,7 @@ private:
         std::vector<kit::View*> labels, fields;
         kit::View *stop { nullptr }, *tips { nullptr }, *done { nullptr };
         kit::Label* note { nullptr };
+        kit::View* dht { nullptr };
     };
     Layout m_layout; // the root's own views, not held
 };
