@@ -10,6 +10,7 @@
 #include "kit/ui/TabBarController.h"
 #include "kit/ui/LaidOutView.h"
 #include "kit/ui/ViewAnimation.h"
+#include "torrent/Magnet.h"
 #include "torrent/TorrentCheck.h"
 
 #include <algorithm>
@@ -233,6 +234,22 @@ bool DownloadViewController::textFieldShouldReturn(kit::TextField& field)
 bool DownloadViewController::webViewShouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::WebViewNavigationType)
 {
     const std::string address = request.absoluteString();
+    if (torrent::isMagnetLink(address)) {
+        // The page goes nowhere: the link is asked for in the Transfer tab, by its name.
+        auto magnet = torrent::parseMagnet(address);
+        if (!magnet.magnet) {
+            kit::log("Magnet link refused: " + magnet.problem);
+            kit::AlertView::create("Cannot open the magnet link", magnet.problem, {}, "OK", {})->show();
+            return false;
+        }
+        auto& defaults = kit::UserDefaults::standard();
+        defaults.setObject(magnet.magnet->link(), "DownloadTorrent");
+        defaults.setObject(magnet.magnet->displayName(), "DownloadTorrentName");
+        defaults.setObject("Yes", "DownloadTorrentBool");
+        if (auto* delegate = kit::Application::exists() ? kit::Application::shared().delegate() : nullptr; delegate && delegate->tabBarController)
+            delegate->tabBarController->setSelectedIndex(transferTabIndex);
+        return false;
+    }
     if (isTorrentAddress(address))
         kit::log("torrent");
     kit::log(" URL String = " + address);

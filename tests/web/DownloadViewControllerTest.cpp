@@ -3,6 +3,7 @@
 #include "kit/core/DeviceLayout.h"
 #include "kit/web/HeadlessWebEngine.h"
 #include "kit/core/RunLoop.h"
+#include "kit/core/UserDefaults.h"
 #include "kit/ui/ViewAnimation.h"
 #include "kit/ui/Window.h"
 #include "tests/web/WebTestSupport.h"
@@ -361,3 +362,18 @@ TEST_F(BrowserTab, MissingDocumentsFolderIsNotCreated)
 }
 
 } // namespace
+
+TEST_F(BrowserTab, AFollowedMagnetLinkIsAskedForInTheTransferTabAndThePageGoesNowhere)
+{
+    ASSERT_TRUE(waitForLoad(*m_tab->webView));
+    const auto shown = m_tab->urlField->text();
+    auto& defaults = kit::UserDefaults::standard();
+    defaults.setObject("No", "DownloadTorrentBool");
+    engine().navigate(kit::URLRequest::requestWithURL(kit::URL::withString("magnet:?xt=urn:btih:0123456789ABCDEF0123456789abcdef01234567&dn=Big%20Buck%20Bunny")),
+        kit::WebViewNavigationType::LinkClicked);
+    EXPECT_EQ(defaults.stringForKey("DownloadTorrentBool"), "Yes");
+    EXPECT_EQ(defaults.stringForKey("DownloadTorrentName"), "Big Buck Bunny");
+    EXPECT_EQ(defaults.stringForKey("DownloadTorrent"), "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=Big%20Buck%20Bunny");
+    EXPECT_EQ(m_tab->urlField->text(), shown);
+    EXPECT_FALSE(m_tab->isFetching());
+}
