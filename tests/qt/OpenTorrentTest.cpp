@@ -115,7 +115,7 @@ TEST(OpenTorrentTest, ASecondStartHandsItsFileToTheRunningWindow)
             QString argument;
             std::string title;
         };
-        for (const auto& [argument, title] : { Refused { "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567", "Cannot open a magnet link" },
+        for (const auto& [argument, title] : { Refused { "magnet:?xt=urn:btmh:1220" + QString(64, 'a'), "Cannot open the magnet link" },
                  Refused { QString::fromStdString(dir + "/page.torrent"), "Not a .torrent file" },
                  Refused { QString::fromStdString(dir + "/gone.torrent"), "Cannot open the file" } }) {
             second = startAgain({ argument }, dir, dir);
