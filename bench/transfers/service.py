@@ -18,7 +18,7 @@ Prints each figure and the ratios. Targets: the service at most 10 MB PSS and
 0.05 % of a core; the start with the service at most the start without.
 Run by hand (needs Xvfb), not in CI:
 
-    bench/transfers/service.py [--build DIR] [--seconds 30] [--runs 5] [--display 95]
+    bench/transfers/service.py [--build DIR] [--seconds 30] [--runs 5] [--display 95] [--no-dht]
 """
 import argparse
 import os
@@ -72,6 +72,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=30)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--display", default="95")
+    parser.add_argument("--no-dht", action="store_true", help="with the service's DHT node turned off (FindPeersWithoutTrackers No)")
     args = parser.parse_args()
     binary = lambda name: os.path.join(args.build, "bin", name)  # noqa: E731
 
@@ -91,6 +92,8 @@ def main():
         procs.append(service)
         time.sleep(1)
         script = "".join(hand_over(t, os.path.basename(t), first=(i == 0), leave=(i > 0)) for i, t in enumerate(torrents)) + "wait 3\nquit\n"
+        if args.no_dht:
+            script = "set FindPeersWithoutTrackers No\n" + script
         subprocess.run([binary("quorvane-headless"), "--root", root, "--script", "-"], input=script, text=True,
                        capture_output=True, check=True, timeout=120)
         clients = [int(p) for p in subprocess.run(["pgrep", "-f", "ctorrent -S .*" + root], capture_output=True,
