@@ -63,7 +63,8 @@ void TipsViewController::loadView()
     stop->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(stop);
     // Peers without trackers: on unless turned off here; off stops the service's DHT node within a second.
-    auto dht = kit::Button::create(kit::Rect { 20, y + 43, 280, 37 }, "", [this] { toggleDht(); });
+    // A little wider than the others: its title is the screen's longest.
+    auto dht = kit::Button::create(kit::Rect { 10, y + 43, 300, 37 }, "", [this] { toggleDht(); });
     dhtButton = dht.get();
     dht->setAutoresizingMask(kit::ViewAutoresizingFlexibleWidth);
     root->addSubview(dht);
@@ -133,7 +134,7 @@ void TipsViewController::layOut(kit::View& root)
             l.fields[i]->setFrame({ 190 + dw * 190 / 300, y, 110 + dw * 110 / 300, 31 });
         }
         l.stop->setFrame({ 20, 160, 280 + dw, 37 });
-        l.dht->setFrame({ 20, 201, 280 + dw, 37 });
+        l.dht->setFrame({ 10, 201, 300 + dw, 37 });
         l.note->setNumberOfLines(2);
         l.note->setFrame({ 20, 243, 280 + dw, 36 });
         l.tips->setHidden(false);
