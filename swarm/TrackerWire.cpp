@@ -1,5 +1,7 @@
 #include "swarm/TrackerWire.h"
 
+#include <arpa/inet.h>
+
 #include "torrent/Bencode.h"
 
 #include <algorithm>
@@ -535,6 +537,22 @@ std::string failureAnswer(std::string_view reason)
 } // namespace swarm
 
 namespace swarm {
+
+std::optional<Peer> peerAt(const std::string& address, uint16_t port)
+{
+    in_addr parsed {};
+    if (port == 0 || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+        return std::nullopt;
+    return Peer { ntohl(parsed.s_addr), port };
+}
+
+std::string addressText(const Peer& peer)
+{
+    in_addr address { htonl(peer.address) };
+    char text[INET_ADDRSTRLEN] {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
 
 std::string hideAddressPaths(std::string_view text)
 {

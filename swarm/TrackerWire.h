@@ -38,6 +38,11 @@ struct Peer {
     auto operator<=>(const Peer&) const = default;
 };
 
+// A peer from a dotted IPv4 address and a port; nothing for anything else.
+std::optional<Peer> peerAt(const std::string& address, uint16_t port);
+// The peer's address as dotted text ("127.0.0.2").
+std::string addressText(const Peer& peer);
+
 enum class Event : uint32_t { None = 0, Completed = 1, Started = 2, Stopped = 3 };
 
 // --- Tracker addresses

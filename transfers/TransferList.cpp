@@ -21,7 +21,6 @@
 #include "transfers/ControlReports.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -192,9 +191,21 @@ void TransferList::startGateway()
             }
         return false;
     };
-    m_gateway->onChanged = [weak = weak_from_this()](const std::string&) {
-        if (auto self = weak.lock())
-            self->tell();
+    m_gateway->onChanged = [weak = weak_from_this()](const std::string& token) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        // A magnet's trackers found peers: its metadata fetch is given them.
+        for (auto& transfer : self->m_transfers) {
+            auto fetch = self->m_fetches.find(transfer->id());
+            if (transfer->gatewayToken != token || fetch == self->m_fetches.end() || !self->m_dht)
+                continue;
+            std::vector<dht::Peer> peers;
+            for (auto& peer : self->m_gateway->peersOf(token))
+                peers.push_back({ swarm::addressText(peer), peer.port });
+            self->m_dht->addPeers(fetch->second, peers);
+        }
+        self->tell();
     };
     kit::log("Tracker gateway on 127.0.0.1:" + std::to_string(m_gateway->port()) + (kept >= 0 ? ", kept between runs" : ""));
 }
@@ -318,11 +329,9 @@ void TransferList::tendDht()
                 if (!self || !self->m_gateway)
                     return;
                 std::vector<swarm::Peer> peers;
-                for (auto& peer : found) {
-                    in_addr address {};
-                    if (::inet_pton(AF_INET, peer.address.c_str(), &address) == 1)
-                        peers.push_back({ ntohl(address.s_addr), peer.port });
-                }
+                for (auto& peer : found)
+                    if (auto known = swarm::peerAt(peer.address, peer.port))
+                        peers.push_back(*known);
                 self->m_gateway->addPeers(token, peers);
             });
         }
@@ -393,12 +402,10 @@ kit::ErrorOr<void> TransferList::startFetch(Transfer& transfer)
         return kit::Error { "The metadata of a magnet link cannot be fetched: the DHT node of the service did not start." };
     const auto& magnet = *parsed.magnet;
     const std::string hash(reinterpret_cast<const char*>(magnet.infoHash.data()), magnet.infoHash.size());
+    // The session takes IPv4 addresses alone and passes over the rest.
     std::vector<dht::Peer> peers;
-    for (auto& peer : magnet.peers) {
-        in_addr address {};
-        if (::inet_pton(AF_INET, peer.host.c_str(), &address) == 1)
-            peers.push_back({ peer.host, peer.port });
-    }
+    for (auto& peer : magnet.peers)
+        peers.push_back({ peer.host, peer.port });
     // The link's trackers are asked through the gateway, UDP ones too.
     if (m_gateway && !magnet.trackers.empty()) {
         if (transfer.gatewayToken.empty())
