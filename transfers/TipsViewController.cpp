@@ -134,7 +134,9 @@ void TipsViewController::layOut(kit::View& root)
             l.fields[i]->setFrame({ 190 + dw * 190 / 300, y, 110 + dw * 110 / 300, 31 });
         }
         l.stop->setFrame({ 20, 160, 280 + dw, 37 });
-        l.dht->setFrame({ 10, 201, 300 + dw, 37 });
+        // Its long title takes the margins' room on the narrowest screen alone.
+        const float dhtX = dw >= 20 ? 20 : 10;
+        l.dht->setFrame({ dhtX, 201, w - 2 * dhtX, 37 });
         l.note->setNumberOfLines(2);
         l.note->setFrame({ 20, 243, 280 + dw, 36 });
         l.tips->setHidden(false);
