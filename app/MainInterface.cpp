@@ -1,3 +1,4 @@
+#include "app/LinkOpener.h"
 #include "app/MainInterface.h"
 
 #include "app/HalvexAppDelegate.h"
@@ -26,6 +27,9 @@ void loadMainInterface(kit::Application& application)
 
     auto files = std::make_shared<TorrentFiles>();
     auto transfer = std::make_shared<DownloadedTorrents>();
+    transfer->openLink = [opener = std::make_shared<LinkOpener>()](const std::string& link, std::function<void(bool)> done) {
+        opener->open(link, std::move(done));
+    };
     // The files tab marks and guards what every running transfer writes.
     files->setArrivalSource([weakTransfer = std::weak_ptr<DownloadedTorrents>(transfer)]() -> std::vector<files::Arrival> {
         auto transfer = weakTransfer.lock();

@@ -564,7 +564,13 @@ void Session::removeTorrent(const std::string& infoHash)
     m_removing.insert(infoHash);
 }
 
-void Session::connectPeers(Fetch& fetch, const std::vector<Peer>& peers)
+size_t Session::peersFromDht(FetchId id) const
+{
+    auto it = m_fetches.find(id);
+    return it == m_fetches.end() ? 0 : it->second.fromDht;
+}
+
+void Session::connectPeers(Fetch& fetch, const std::vector<Peer>& peers, bool fromDht)
 {
     size_t before = fetch.peers.size();
     auto torrent = m_engine->torrents.find(fetch.infoHash);
@@ -574,6 +580,7 @@ void Session::connectPeers(Fetch& fetch, const std::vector<Peer>& peers)
         auto endpoint = endpointOf(peer);
         if (!endpoint || !fetch.peers.insert(peer).second)
             continue;
+        fetch.fromDht += fromDht ? 1 : 0;
         if (fetch.added && torrent != m_engine->torrents.end() && !fetch.setAside.contains(peer.address))
             torrent->second.connect_peer(*endpoint);
     }
@@ -657,7 +664,7 @@ void Session::deliverPeers(const std::string& infoHash, std::vector<Peer> peers)
 {
     std::weak_ptr<bool> alive = m_alive;
     if (auto* fetch = fetchForHash(infoHash))
-        connectPeers(*fetch, peers);
+        connectPeers(*fetch, peers, true);
     if (alive.expired())
         return;
     auto lookup = m_lookups.find(infoHash);

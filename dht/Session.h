@@ -106,6 +106,8 @@ public:
         std::function<void(size_t peerCount)> onPeers,
         std::function<void(kit::ErrorOr<std::string> info)> done);
     void addPeers(FetchId id, const std::vector<Peer>& peers);
+    // Of a fetch's peers, how many the DHT found (0 for a fetch not running).
+    size_t peersFromDht(FetchId id) const;
     // No callback of the fetch comes after this.
     void cancel(FetchId id);
     size_t fetchCount() const { return m_fetches.size(); }
@@ -124,6 +126,7 @@ private:
         std::function<void(size_t)> onPeers;
         std::function<void(kit::ErrorOr<std::string>)> done;
         bool added { false };      // its torrent is in the library
+        size_t fromDht { 0 };      // of its peers, those the DHT named first
         // Addresses whose metadata failed the hash check: not connected again.
         std::set<std::string> setAside;
         std::map<std::string, int> strikes;
@@ -135,7 +138,7 @@ private:
     void deliverPeers(const std::string& infoHash, std::vector<Peer> peers);
     void addTorrent(FetchId id, Fetch& fetch);
     void removeTorrent(const std::string& infoHash);
-    void connectPeers(Fetch& fetch, const std::vector<Peer>& peers);
+    void connectPeers(Fetch& fetch, const std::vector<Peer>& peers, bool fromDht = false);
     void lookUpForFetch(const std::string& infoHash);
     void refreshLookups();
     void metadataReceived(const std::string& infoHash, std::string info);

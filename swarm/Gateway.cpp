@@ -113,7 +113,17 @@ struct Gateway::Swarm {
     double clientAskedAt { -1 };
     bool sawLeft { false };
     bool completed { false };
-    std::map<Peer, double> peers; // last seen
+    struct Heard {
+        double seen; // last
+        uint8_t sources; // PeerSource bits
+    };
+    std::map<Peer, Heard> peers;
+    void heard(const Peer& peer, double now, PeerSource source)
+    {
+        auto& entry = peers[peer];
+        entry.seen = now;
+        entry.sources |= uint8_t(source);
+    }
     std::optional<uint32_t> externalAddress;
     std::vector<std::shared_ptr<kit::HttpExchange>> held;
     std::shared_ptr<kit::Timer> holdTimer;
@@ -252,7 +262,7 @@ std::optional<uint16_t> Gateway::clientPort(const std::string& token) const
     return found->second->client.port;
 }
 
-bool Gateway::addPeers(const std::string& token, const std::vector<Peer>& peers)
+bool Gateway::addPeers(const std::string& token, const std::vector<Peer>& peers, PeerSource source)
 {
     auto found = m_swarms.find(token);
     if (found == m_swarms.end() || found->second->torrent.isPrivate)
@@ -261,7 +271,7 @@ bool Gateway::addPeers(const std::string& token, const std::vector<Peer>& peers)
     double now = kit::RunLoop::main().now();
     for (const auto& peer : peers)
         if (peer.address != 0 && peer.port != 0)
-            swarm.peers[peer] = now;
+            swarm.heard(peer, now, source);
     keepPeersBounded(swarm);
     if (!swarm.held.empty() && swarm.usablePeers() > 0)
         answerHeld(swarm);
@@ -409,11 +419,11 @@ void Gateway::keepPeersBounded(Swarm& swarm)
 {
     // Peers no tracker has named for long have most likely gone.
     double now = kit::RunLoop::main().now();
-    std::erase_if(swarm.peers, [now](const auto& entry) { return now - entry.second > peerLife; });
+    std::erase_if(swarm.peers, [now](const auto& entry) { return now - entry.second.seen > peerLife; });
     if (swarm.peers.size() > maxPeers) {
         std::vector<std::pair<double, Peer>> bySeen;
-        for (const auto& [peer, seen] : swarm.peers)
-            bySeen.emplace_back(seen, peer);
+        for (const auto& [peer, heard] : swarm.peers)
+            bySeen.emplace_back(heard.seen, peer);
         std::nth_element(bySeen.begin(), bySeen.begin() + long(bySeen.size() - maxPeers), bySeen.end());
         for (size_t i = 0; i < bySeen.size() - maxPeers; ++i)
             swarm.peers.erase(bySeen[i].second);
@@ -486,6 +496,22 @@ size_t Gateway::peerCount(const std::string& token) const
 {
     auto found = m_swarms.find(token);
     return found == m_swarms.end() ? 0 : found->second->usablePeers();
+}
+
+SourceCounts Gateway::sourceCounts(const std::string& token) const
+{
+    SourceCounts counts;
+    auto found = m_swarms.find(token);
+    if (found == m_swarms.end())
+        return counts;
+    for (const auto& [peer, heard] : found->second->peers) {
+        if (found->second->isOwn(peer))
+            continue;
+        counts.trackers += (heard.sources & uint8_t(PeerSource::Tracker)) ? 1 : 0;
+        counts.dht += (heard.sources & uint8_t(PeerSource::Dht)) ? 1 : 0;
+        counts.magnet += (heard.sources & uint8_t(PeerSource::Magnet)) ? 1 : 0;
+    }
+    return counts;
 }
 
 void Gateway::changed(Swarm& swarm)
@@ -853,7 +879,7 @@ void Gateway::succeeded(Tracker& t, const TrackerAnswer& answer)
         swarm.externalAddress = answer.externalAddress;
     if (sent != Event::Stopped) {
         for (const auto& peer : answer.peers)
-            swarm.peers[peer] = now;
+            swarm.heard(peer, now, PeerSource::Tracker);
         keepPeersBounded(swarm);
         // The one that answered leads its tier from now on.
         for (auto& tier : swarm.tiers) {

@@ -46,6 +46,14 @@ struct TrackerRow {       // one tracker as the details screen shows it
     std::string next;     // "in 2 min", "in 30 s", "now", "" when not scheduled
 };
 
+// Where a peer was heard of; one peer may come from several.
+enum class PeerSource : uint8_t { Tracker = 1, Dht = 2, Magnet = 4 };
+
+struct SourceCounts { // peers kept now, by where they came from (the client's own excepted)
+    size_t trackers { 0 }, dht { 0 }, magnet { 0 };
+    bool operator==(const SourceCounts&) const = default;
+};
+
 class Gateway {
 public:
     // Bounds and times (seconds on the run loop's clock).
@@ -97,7 +105,7 @@ public:
     bool comesFrom(const sockaddr_in& peer, pid_t pid) const;
     // Peers from elsewhere (a magnet's, the DHT's) for token's answers. Refused (false) for a private
     // torrent, whose peers come only from its own trackers, and for an unknown token.
-    bool addPeers(const std::string& token, const std::vector<Peer>& peers);
+    bool addPeers(const std::string& token, const std::vector<Peer>& peers, PeerSource source);
 
     std::vector<TrackerRow> rows(const std::string& token) const;
     // "No tracker answers: <first error>" when every tracker has been tried and none answered; else empty.
@@ -119,6 +127,7 @@ public:
     std::optional<uint16_t> clientPort(const std::string& token) const;
     // Peers kept for token now (the client's own excepted).
     size_t peerCount(const std::string& token) const;
+    SourceCounts sourceCounts(const std::string& token) const;
     // Tiers are shuffled as BEP 12 asks; tests turn it off to know which tracker comes first.
     bool shufflesTiers { true };
     // rows/note/counts changed: called from the run loop, never from inside add/remove.

@@ -64,7 +64,11 @@ void DownloadedTorrents::loadView()
         root->addSubview(l);
         return l.get();
     };
-    torrentLabel = label({ 10, 8, 236, 22 }, noTorrentText, kit::Font::boldSystemFont(15));
+    torrentLabel = label({ 10, 8, 166, 22 }, noTorrentText, kit::Font::boldSystemFont(15));
+    auto addLink = kit::Button::create({ 180, 2, 66, 30 }, addLinkTitle, [this] { askForLink(); });
+    addLink->setAutoresizingMask(L);
+    addLinkButton = addLink.get();
+    root->addSubview(addLink);
     auto details = kit::Button::create({ 250, 2, 60, 30 }, "Details", [this] {
         if (!m_frontCleared)
             if (auto* front = m_feed->front())
@@ -142,6 +146,8 @@ void DownloadedTorrents::updateSeen()
 
 void DownloadedTorrents::awakeFromNib()
 {
+    view();
+    addLinkButton->setHidden(!openLink);
     view().setBackgroundColor(kit::Color::groupTableViewBackground());
     // The application starts on another tab: its transfers are not seen yet.
     m_onScreen = view().window() != nullptr;
@@ -239,8 +245,15 @@ void DownloadedTorrents::showDownloadAlert(const std::string& path)
     alert->show();
 }
 
-void DownloadedTorrents::alertViewClickedButtonAtIndex(kit::AlertView&, int index)
+void DownloadedTorrents::alertViewClickedButtonAtIndex(kit::AlertView& alert, int index)
 {
+    if (&alert == m_linkAlert.lock().get()) {
+        auto text = m_linkField ? m_linkField->text() : std::string();
+        m_linkField.reset();
+        if (index == 1)
+            addLink(text);
+        return;
+    }
     if (index != 0 && index != 1)
         return;
     // The last transfer was cleared from view for the question; answered, it
@@ -253,6 +266,46 @@ void DownloadedTorrents::alertViewClickedButtonAtIndex(kit::AlertView&, int inde
     if (index == 1 && startDownload(m_downloadTorrent.value_or("")) && m_feed->front())
         status->setText(m_feed->front()->status);
     kit::UserDefaults::standard().setObject("No", "DownloadTorrentBool");
+}
+
+void DownloadedTorrents::askForLink()
+{
+    if (!openLink)
+        return;
+    auto alert = kit::AlertView::create();
+    alert->setDelegate(kit::weakAs<kit::AlertViewDelegate>(*this));
+    alert->setTitle(addLinkTitle);
+    alert->setMessage("A magnet link, or the address of a .torrent file:\n");
+    alert->addButtonWithTitle("Cancel");
+    alert->addButtonWithTitle("Add");
+    m_linkField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
+    m_linkField->setBackgroundColor(kit::Color::white());
+    m_linkField->setPlaceholder("magnet:?… or https://…/file.torrent");
+    m_linkField->setAccessibilityLabel("Link");
+    m_linkField->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
+    alert->addSubview(m_linkField);
+    alert->setTransform(kit::Transform::translation(0, 100));
+    m_linkAlert = alert;
+    alert->show();
+}
+
+bool DownloadedTorrents::textFieldShouldReturn(kit::TextField& field)
+{
+    auto alert = m_linkAlert.lock();
+    if (&field != m_linkField.get() || !alert || !alert->isVisible())
+        return true;
+    alert->dismissWithClickedButtonIndex(1, true);
+    return false;
+}
+
+void DownloadedTorrents::addLink(const std::string& text)
+{
+    // One link at a time: the button waits for the answer.
+    addLinkButton->setEnabled(false);
+    openLink(text, [weak = kit::weakAs<DownloadedTorrents>(*this)](bool) {
+        if (auto self = weak.lock())
+            self->addLinkButton->setEnabled(true);
+    });
 }
 
 void DownloadedTorrents::reportStartFailure(const std::string& why)

@@ -29,6 +29,7 @@
 #include "kit/ui/Label.h"
 #include "kit/core/NotificationCenter.h"
 #include "kit/ui/ProgressView.h"
+#include "kit/ui/TextField.h"
 #include "kit/ui/TextView.h"
 #include "kit/core/Timer.h"
 #include "kit/core/Utf8Decoder.h"
@@ -48,7 +49,7 @@ class TipsViewController;
 class TransferService;
 class TransferDetailsViewController;
 
-class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate, public TransferListDelegate {
+class DownloadedTorrents : public kit::ViewController, public kit::AlertViewDelegate, public kit::TextFieldDelegate, public TransferListDelegate {
 public:
     static constexpr const char* noTorrentText = "No torrent file set yet!";
     static constexpr const char* completeNotice = "Download complete";
@@ -63,6 +64,9 @@ public:
 
     void showDownloadAlert(const std::string& path);
     void alertViewClickedButtonAtIndex(kit::AlertView& alert, int index) override;
+    bool textFieldShouldReturn(kit::TextField& field) override;
+    void askForLink();
+    void addLink(const std::string& text);
     // False when the child could not be started; the text view then says why.
     bool startDownload(const std::string& path);
     void readPipe(const kit::Notification& notification);
@@ -93,6 +97,12 @@ public:
     kit::Button* optionsButton { nullptr };
     // Opens the front transfer's details (also each row's "›").
     kit::Button* detailsButton { nullptr };
+    // Asks for a magnet link or a .torrent file's address (openLink does the rest).
+    kit::Button* addLinkButton { nullptr };
+    static constexpr const char* addLinkTitle = "Add link";
+    // Opens what was pasted: done(true) once the tab asks about it. Set by
+    // the application before the tab wakes; without it the button is hidden.
+    std::function<void(const std::string& link, std::function<void(bool asked)> done)> openLink;
     // A line under the state: the tracker's last words, or why the control channel is not there.
     kit::Label* noteLabel { nullptr };
 
@@ -144,6 +154,8 @@ private:
     std::vector<std::string> m_queueArray;
     std::weak_ptr<TipsViewController> m_optionsViewController; // not owned once presented
     std::weak_ptr<TransferDetailsViewController> m_details; // not owned once presented
+    std::weak_ptr<kit::AlertView> m_linkAlert;
+    std::shared_ptr<kit::TextField> m_linkField;
     // The transfer shown; none after a question cleared the last one.
     uint64_t m_shown { 0 };
     bool m_frontCleared { false };

@@ -164,6 +164,8 @@ Message snapshotMessage(const TransferSnapshot& t)
     if (!trackers.empty())
         m.set("trackers", trackers);
     m.set("trackerNote", t.trackerNote);
+    if (const auto& p = t.peerSources)
+        m.set("peerSources", std::to_string(p->trackers) + "," + std::to_string(p->dht) + "," + std::to_string(p->magnet));
     return m;
 }
 
@@ -258,6 +260,11 @@ std::optional<TransferSnapshot> snapshotOf(const Message& m)
             t.trackers.push_back({ std::string(f[0]), std::string(f[1]), std::string(f[2]) });
     }
     t.trackerNote = m.text("trackerNote");
+    if (auto f = split(m.text("peerSources"), ','); f.size() == 3) {
+        auto trackers = wholeNumber(f[0]), dht = wholeNumber(f[1]), magnet = wholeNumber(f[2]);
+        if (trackers && dht && magnet)
+            t.peerSources = PeerSources { *trackers, *dht, *magnet };
+    }
     return t;
 }
 

@@ -524,8 +524,22 @@ void Transfer::setFetching(std::optional<size_t> peers)
     if (peers == m_fetchPeers)
         return;
     m_fetchPeers = peers;
-    if (peers)
+    if (peers) {
         m_restored.reset();
+        m_fetchProblem.reset();
+    }
+    m_status = stateText();
+    changed();
+}
+
+void Transfer::fetchFailed(std::string why)
+{
+    // Said as the rest of the line: no capital, no closing stop.
+    if (!why.empty() && why.back() == '.')
+        why.pop_back();
+    if (!why.empty() && why.front() >= 'A' && why.front() <= 'Z')
+        why.front() = char(why.front() - 'A' + 'a');
+    m_fetchProblem = why.empty() ? std::string("no reason given") : why;
     m_status = stateText();
     changed();
 }
@@ -534,6 +548,8 @@ std::string Transfer::stateText() const
 {
     if (m_fetchPeers)
         return std::string(fetchingText) + ": " + std::to_string(*m_fetchPeers) + (*m_fetchPeers == 1 ? " peer" : " peers");
+    if (m_fetchProblem && !m_child && !magnet.empty())
+        return std::string(fetchFailedText) + ": " + *m_fetchProblem;
     if (m_queued)
         return queuedText;
     if (m_elsewhere && m_progress.state() != TransferState::Ended && m_progress.state() != TransferState::Stopped)

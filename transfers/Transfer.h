@@ -158,6 +158,9 @@ public:
     bool isFetching() const { return m_fetchPeers.has_value(); }
     void setFetching(std::optional<size_t> peers);
     static constexpr const char* fetchingText = "Fetching metadata";
+    // Why its last fetch ended without metadata ("Fetching metadata failed: …" on the tab).
+    void fetchFailed(std::string why);
+    static constexpr const char* fetchFailedText = "Fetching metadata failed";
     // Not stopped by the user and a client is alive (paused counts).
     bool isRunning();
     bool isPaused();
@@ -228,6 +231,7 @@ private:
     bool m_adoptedAlive { false };
     bool m_queued { false };
     std::optional<size_t> m_fetchPeers;
+    std::optional<std::string> m_fetchProblem;
     // Restored without a client: what the list said.
     std::optional<StoredState> m_restored;
     bool m_completionTold { false };

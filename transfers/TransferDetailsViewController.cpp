@@ -302,6 +302,9 @@ void TransferDetailsViewController::refresh()
             trackers.push_back(tracker.host + ": " + tracker.answer
                 + (!transfer->hasClient || tracker.next.empty() ? "" : "; asked again " + tracker.next));
     }
+    if (const auto& found = transfer->peerSources)
+        swarm.push_back("Peers found: trackers " + std::to_string(found->trackers) + ", DHT " + std::to_string(found->dht)
+            + ", magnet " + std::to_string(found->magnet));
     // The files' rows are made as the table asks for them, from the client's
     // list: a torrent of many files is not held a second time as texts.
     m_fileRows = transfer->files ? transfer->files->size() : 0;

@@ -269,6 +269,25 @@ std::string TransferList::trackerNote(const Transfer& transfer) const
     return m_gateway->note(transfer.gatewayToken);
 }
 
+std::optional<PeerSources> TransferList::peerSources(const Transfer& transfer) const
+{
+    if (!m_gateway || transfer.gatewayToken.empty() || !m_gateway->contains(transfer.gatewayToken)) {
+        if (!transfer.isFetching())
+            return std::nullopt;
+    }
+    const auto counts = m_gateway ? m_gateway->sourceCounts(transfer.gatewayToken) : swarm::SourceCounts {};
+    PeerSources sources { (long long)counts.trackers, (long long)counts.dht, (long long)counts.magnet };
+    // A fetch's peers are the DHT session's own until its client runs.
+    if (auto fetch = m_fetches.find(transfer.id()); fetch != m_fetches.end() && m_dht) {
+        sources.dht = (long long)m_dht->peersFromDht(fetch->second);
+        sources.magnet = 0;
+        if (auto parsed = torrent::parseMagnet(transfer.magnet); parsed.magnet)
+            for (auto& peer : parsed.magnet->peers)
+                sources.magnet += swarm::peerAt(peer.host, peer.port) ? 1 : 0;
+    }
+    return sources;
+}
+
 bool TransferList::ensureDht()
 {
     if (m_dht)
@@ -332,7 +351,7 @@ void TransferList::tendDht()
                 for (auto& peer : found)
                     if (auto known = swarm::peerAt(peer.address, peer.port))
                         peers.push_back(*known);
-                self->m_gateway->addPeers(token, peers);
+                self->m_gateway->addPeers(token, peers, swarm::PeerSource::Dht);
             });
         }
         // Announced with its client's own port, as the client gave it to the gateway.
@@ -468,16 +487,25 @@ void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info)
     if (!bytes) {
         kit::log(transfer.name() + ": the metadata of its magnet link was not taken: " + bytes.error().message);
         transfer.restoreAs(StoredState::Stopped);
+        transfer.fetchFailed(bytes.error().message);
         store();
         tell();
         return;
     }
     kit::log(transfer.name() + ": its metadata arrived and is kept as " + transfer.path());
+    // The link's own addresses go on to its client, as its trackers' peers do.
+    std::vector<swarm::Peer> linkPeers;
+    if (parsed.magnet)
+        for (auto& peer : parsed.magnet->peers)
+            if (auto known = swarm::peerAt(peer.host, peer.port))
+                linkPeers.push_back(*known);
     transfer.magnet.clear();
     if (runningCount() >= size_t(limit()))
         transfer.setQueued(true);
     else {
         prepareStart(transfer);
+        if (m_gateway && !linkPeers.empty() && !transfer.gatewayToken.empty())
+            m_gateway->addPeers(transfer.gatewayToken, linkPeers, swarm::PeerSource::Magnet);
         if (auto started = transfer.start(); !started)
             kit::log(transfer.name() + ": " + started.error().message);
     }

@@ -130,6 +130,8 @@ public:
     // when none answers; none for a transfer that does not go through it.
     std::vector<TrackerLine> trackerLines(const Transfer& transfer) const;
     std::string trackerNote(const Transfer& transfer) const;
+    // Where its peers came from, while the service looks for them.
+    std::optional<PeerSources> peerSources(const Transfer& transfer) const;
     swarm::Gateway* gateway() const { return m_gateway.get(); }
 
     std::vector<TransferSummary> summaries() const;

@@ -67,6 +67,7 @@ void TransferService::snap()
     for (auto& t : m_list->transfers()) {
         auto& s = snapshots.emplace_back(TransferSnapshot::of(*t, find(t->id())));
         s.trackers = m_list->trackerLines(*t);
+        s.peerSources = m_list->peerSources(*t);
         // Said while its client waits for peers; a stopped one is not asking.
         if (s.hasClient)
             s.trackerNote = m_list->trackerNote(*t);

@@ -24,6 +24,13 @@ struct TrackerLine {
     std::string next;   // when it is asked next ("in 2 min"); empty when not
 };
 
+// How many of the peers known for a transfer came from its trackers, the
+// DHT and its magnet link's own addresses (a peer may come from several).
+struct PeerSources {
+    long long trackers { 0 }, dht { 0 }, magnet { 0 };
+    bool operator==(const PeerSources&) const = default;
+};
+
 struct TransferSnapshot {
     uint64_t id { 0 };
     std::string path, name;
@@ -46,6 +53,8 @@ struct TransferSnapshot {
     // what to say when none answers ("No tracker answers: Timed out").
     std::vector<TrackerLine> trackers;
     std::string trackerNote;
+    // Known while the service looks for its peers (its client runs, or its metadata is fetched).
+    std::optional<PeerSources> peerSources;
     // The choices made in its details.
     std::optional<long long> ownDownloadLimit, ownUploadLimit;
     std::optional<int> seedHours;

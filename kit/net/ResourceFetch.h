@@ -37,6 +37,9 @@ public:
 
     const std::string& url() const { return m_url; }
     bool isRunning() const { return static_cast<bool>(m_completion); }
+    // The final answer's HTTP status once one came (0 before, or without one):
+    // says why a fetch failed.
+    int status() const { return m_status; }
     void cancel();
 
 private:

@@ -137,7 +137,7 @@ void addBaseCommands(Script& script)
         s.wait(parseNumber(arg, "the time"));
     });
 
-    script.add("until", "until [SECONDS] TEXT  run until TEXT shows on the front screen (default 60 s real time)",
+    script.add("until", "until [SECONDS] TEXT  run until TEXT shows on the front screen or its alert (default 60 s real time)",
         [](Script& s, const std::string& arg) {
             double limit = 60;
             std::string text = arg;
@@ -146,7 +146,11 @@ void addBaseCommands(Script& script)
                 limit = parseNumber(arg.substr(0, space), "the time limit");
                 text = arg.substr(space + 1);
             }
-            bool ok = s.runUntil([&] { return s.dump(s.frontScreen()).find(text) != std::string::npos; }, limit);
+            bool ok = s.runUntil([&] {
+                if (auto* popup = s.app().frontPopup(); popup && (popup->title() + "\n" + popup->message()).find(text) != std::string::npos)
+                    return true;
+                return s.dump(s.frontScreen()).find(text) != std::string::npos;
+            }, limit);
             if (!ok)
                 throw ScriptError("\"" + text + "\" did not show within " + std::to_string(int(limit)) + " s");
         });

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """End-to-end tests: a .torrent file opened as the desktop opens one
 (quorvane-headless --open FILE), from the check to the transfer it starts."""
+import http.server
 import os
+import re
 import subprocess
 import tempfile
+import threading
 import sys
 import unittest
 
@@ -121,6 +124,51 @@ class OpenTest(unittest.TestCase):
         path = self.write("list.torrent", torrent(announce=None, **{"announce-list": [["http://127.0.0.1:6969/announce"]]}))
         run = self.run_headless("alert\n", "--open", path)
         self.assertIn("Do you want to download:\\n " + path, run.stdout)
+
+    def test_a_pasted_link_is_fetched_kept_and_asked_for_and_what_cannot_be_added_says_why(self):
+        served = {"/shared/My%20Album.torrent": (200, torrent()), "/gone.torrent": (404, b"gone"),
+                  "/page.torrent": (200, b"<html>a page about it</html>")}
+
+        class Site(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                status, body = served.get(self.path.split("?")[0], (404, b""))
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        site = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Site)
+        threading.Thread(target=site.serve_forever, daemon=True).start()
+        self.addCleanup(site.server_close)
+        self.addCleanup(site.shutdown)
+        base = "http://127.0.0.1:%d" % site.server_address[1]
+
+        def add(link, says):
+            return f"tap Add link\ntype {link}\nanswer 1\nuntil 20 {says}\nalert\nanswer 0\n"
+        script = ("tab 3\n" + add(f" {base}/shared/My%20Album.torrent?from=list ", "Do you want to download")
+                  + add(base + "/shared/My%20Album.torrent", "Do you want to download")
+                  + add(base + "/gone.torrent", "Cannot add the link")
+                  + add(base + "/page.torrent", "Not a .torrent file")
+                  + add("magnet:?xt=urn:btih:" + "c" * 40 + "&dn=linked", "Do you want to download")
+                  + add("ftp://127.0.0.1/a.torrent", "Cannot add the link") + "defaults\n")
+        run = self.run_headless(script)
+        self.assertEqual(run.returncode, 0, run.stderr + run.stdout)
+        asked = re.findall(r'message="Do you want to download:\\n ([^"]*)"', run.stdout)
+        # The file is kept under its address's name, and the same file added again is the same file.
+        self.assertEqual(len(asked), 3, run.stdout)
+        self.assertEqual(os.path.basename(asked[0]), "My Album.torrent")
+        self.assertEqual(asked[1], asked[0])
+        with open(asked[0], "rb") as f:
+            self.assertEqual(f.read(), torrent())
+        self.assertEqual(asked[2], "linked")
+        self.assertIn("HTTP status 404", run.stdout)
+        self.assertIn("it holds no torrent description", run.stdout)
+        self.assertIn("Only a magnet link, or the http or https address of a .torrent file, can be added.", run.stdout)
+        self.assertEqual(sorted(os.listdir(os.path.dirname(asked[0]))), ["My Album.torrent"], "nothing else was kept")
+        self.assertFalse(os.path.exists(self.started), "No was the answer each time")
 
 
 if __name__ == "__main__":

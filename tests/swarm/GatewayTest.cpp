@@ -207,7 +207,7 @@ TEST_F(SwarmTest, GathersFromEveryTierFallsBackWithinATierAndSaysGoodbye)
     EXPECT_EQ(gateway->counts(token)->leechers, 9u);
     EXPECT_EQ(gateway->note(token), "");
     EXPECT_EQ(gateway->peerCount(token), 3u);
-    EXPECT_FALSE(gateway->addPeers(token, { { 0x0a000009, 9 } })) << "a private torrent's peers come from its trackers only";
+    EXPECT_FALSE(gateway->addPeers(token, { { 0x0a000009, 9 } }, PeerSource::Dht)) << "a private torrent's peers come from its trackers only";
     Reply second = announce(token, query(infoHash, 500));
     EXPECT_EQ(parseHttpAnswer(second.body)->peers.size(), 3u);
     EXPECT_FALSE(changes.empty());
@@ -373,6 +373,9 @@ TEST_F(SwarmTest, StrangersAndFloodsAreRefusedWithinBoundsAndAGoodAnnounceStillA
     ASSERT_TRUE(parseHttpAnswer(good.body));
     EXPECT_EQ(parseHttpAnswer(good.body)->peers, (std::vector<Peer> { { 0x7f000003, 7002 } }));
     // Peers from elsewhere join a public torrent's answers.
-    EXPECT_TRUE(gateway->addPeers(token, { { 0x0a000009, 9 } }));
+    EXPECT_TRUE(gateway->addPeers(token, { { 0x0a000009, 9 } }, PeerSource::Dht));
     EXPECT_EQ(parseHttpAnswer(announce(token, query(infoHash, 1)).body)->peers.size(), 2u);
+    // Each is counted by where it was heard of, a peer named twice under both.
+    EXPECT_TRUE(gateway->addPeers(token, { { 0x7f000003, 7002 } }, PeerSource::Magnet));
+    EXPECT_EQ(gateway->sourceCounts(token), (SourceCounts { 1, 1, 1 }));
 }
