@@ -564,10 +564,10 @@ void Session::removeTorrent(const std::string& infoHash)
     m_removing.insert(infoHash);
 }
 
-size_t Session::peersFromDht(FetchId id) const
+std::vector<Peer> Session::peersFromDht(FetchId id) const
 {
     auto it = m_fetches.find(id);
-    return it == m_fetches.end() ? 0 : it->second.fromDht;
+    return it == m_fetches.end() ? std::vector<Peer> {} : std::vector<Peer>(it->second.fromDht.begin(), it->second.fromDht.end());
 }
 
 void Session::connectPeers(Fetch& fetch, const std::vector<Peer>& peers, bool fromDht)
@@ -580,7 +580,8 @@ void Session::connectPeers(Fetch& fetch, const std::vector<Peer>& peers, bool fr
         auto endpoint = endpointOf(peer);
         if (!endpoint || !fetch.peers.insert(peer).second)
             continue;
-        fetch.fromDht += fromDht ? 1 : 0;
+        if (fromDht)
+            fetch.fromDht.insert(peer);
         if (fetch.added && torrent != m_engine->torrents.end() && !fetch.setAside.contains(peer.address))
             torrent->second.connect_peer(*endpoint);
     }

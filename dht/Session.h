@@ -106,8 +106,9 @@ public:
         std::function<void(size_t peerCount)> onPeers,
         std::function<void(kit::ErrorOr<std::string> info)> done);
     void addPeers(FetchId id, const std::vector<Peer>& peers);
-    // Of a fetch's peers, how many the DHT found (0 for a fetch not running).
-    size_t peersFromDht(FetchId id) const;
+    // Of a fetch's peers, those the DHT found (none for a fetch not running):
+    // a client that runs once the metadata is in starts with them.
+    std::vector<Peer> peersFromDht(FetchId id) const;
     // No callback of the fetch comes after this.
     void cancel(FetchId id);
     size_t fetchCount() const { return m_fetches.size(); }
@@ -126,7 +127,7 @@ private:
         std::function<void(size_t)> onPeers;
         std::function<void(kit::ErrorOr<std::string>)> done;
         bool added { false };      // its torrent is in the library
-        size_t fromDht { 0 };      // of its peers, those the DHT named first
+        std::set<Peer> fromDht;    // of its peers, those the DHT named first
         // Addresses whose metadata failed the hash check: not connected again.
         std::set<std::string> setAside;
         std::map<std::string, int> strikes;

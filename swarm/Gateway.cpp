@@ -111,6 +111,9 @@ struct Gateway::Swarm {
     bool clientStopped { false };
     ClientAnnounce client;
     double clientAskedAt { -1 };
+    double answeredAt { -1 };       // the client's last answer, and how many peers it had
+    size_t answeredPeers { 0 };
+    double nudgedAt { -1e9 };
     bool sawLeft { false };
     bool completed { false };
     struct Heard {
@@ -498,6 +501,20 @@ size_t Gateway::peerCount(const std::string& token) const
     return found == m_swarms.end() ? 0 : found->second->usablePeers();
 }
 
+bool Gateway::wantsAnnounce(const std::string& token)
+{
+    auto found = m_swarms.find(token);
+    if (found == m_swarms.end())
+        return false;
+    Swarm& swarm = *found->second;
+    const double now = kit::RunLoop::main().now();
+    if (!swarm.clientKnown || swarm.clientStopped || swarm.answeredAt < 0 || swarm.answeredPeers >= fewPeers
+        || swarm.usablePeers() <= swarm.answeredPeers || now - swarm.answeredAt < clientDeaf || now - swarm.nudgedAt < nudgeInterval)
+        return false;
+    swarm.nudgedAt = now;
+    return true;
+}
+
 SourceCounts Gateway::sourceCounts(const std::string& token) const
 {
     SourceCounts counts;
@@ -632,6 +649,8 @@ void Gateway::answerClient(Swarm& swarm, kit::HttpExchange& exchange)
         interval = std::clamp<uint32_t>(shortest, 300, 1800);
     }
     auto counts = this->counts(swarm.token);
+    swarm.answeredAt = kit::RunLoop::main().now();
+    swarm.answeredPeers = peers.size();
     exchange.respond(200, "text/plain",
         compactAnswer(interval, std::min<uint32_t>(interval, 30), counts ? counts->seeders : 0, counts ? counts->leechers : 0, peers));
 }

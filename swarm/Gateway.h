@@ -70,6 +70,8 @@ public:
     static constexpr double longestBackOff = 3600;
     static constexpr uint32_t fewPeers = 10;          // below this, the client is asked back soon
     static constexpr uint32_t defaultMinInterval = 300; // for trackers that name none
+    static constexpr double clientDeaf = 16;          // the client ignores a call to announce this long after one
+    static constexpr double nudgeInterval = 30;       // a client is called back at most this often
 
     // Listens on 127.0.0.1:port (0 = any) or adopts an already listening socket (kept across service
     // restarts by a keeper process, so clients keep their URL).
@@ -128,6 +130,11 @@ public:
     // Peers kept for token now (the client's own excepted).
     size_t peerCount(const std::string& token) const;
     SourceCounts sourceCounts(const std::string& token) const;
+    // The client was last given few peers and more are known now (the DHT's,
+    // a tracker's late answer): worth calling it to announce again rather
+    // than leaving it to wait out its interval. True at most once every
+    // nudgeInterval, and never while the client would not listen.
+    bool wantsAnnounce(const std::string& token);
     // Tiers are shuffled as BEP 12 asks; tests turn it off to know which tracker comes first.
     bool shufflesTiers { true };
     // rows/note/counts changed: called from the run loop, never from inside add/remove.

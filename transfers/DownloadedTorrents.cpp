@@ -280,7 +280,7 @@ void DownloadedTorrents::askForLink()
     alert->addButtonWithTitle("Add");
     m_linkField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
     m_linkField->setBackgroundColor(kit::Color::white());
-    m_linkField->setPlaceholder("magnet:?… or https://…/file.torrent");
+    m_linkField->setPlaceholder("magnet:?… or https://…");
     m_linkField->setAccessibilityLabel("Link");
     m_linkField->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
     alert->addSubview(m_linkField);

@@ -293,7 +293,10 @@ void TransferDetailsViewController::refresh()
                                               : "Swarm: not known (the client has no control channel)");
     }
     auto& trackers = m_rows[TrackersSection];
-    if (transfer->trackers.empty()) {
+    if (transfer->trackers.empty() && transfer->peerSources) {
+        // A trackerless magnet's: the service looks for its peers all the same.
+        swarm.push_back("Trackers: none; its peers are looked for in the DHT");
+    } else if (transfer->trackers.empty()) {
         // Its client announces to the torrent's own tracker and says what came of it.
         swarm.push_back("Tracker: " + (transfer->note.empty() ? std::string("no word from it") : transfer->note));
     } else {

@@ -226,7 +226,15 @@ bool TransferList::joinGateway(Transfer& transfer)
             bytes.clear();
     }
     auto trackers = swarm::readTrackers(bytes);
-    if (!trackers || trackers->tiers.empty()) {
+    // The address a trackerless magnet's .torrent names for its client's
+    // sake is no tracker: its peers come from the DHT alone.
+    bool placeholder = false;
+    if (trackers) {
+        for (auto& tier : trackers->tiers)
+            placeholder = std::erase(tier, std::string(dht::placeholderTracker)) > 0 || placeholder;
+        std::erase_if(trackers->tiers, [](auto& tier) { return tier.empty(); });
+    }
+    if (!trackers || (trackers->tiers.empty() && !placeholder)) {
         kit::log(transfer.name() + ": its trackers cannot be read; its client announces to the torrent's own tracker");
         return false;
     }
@@ -278,8 +286,9 @@ std::optional<PeerSources> TransferList::peerSources(const Transfer& transfer) c
     const auto counts = m_gateway ? m_gateway->sourceCounts(transfer.gatewayToken) : swarm::SourceCounts {};
     PeerSources sources { (long long)counts.trackers, (long long)counts.dht, (long long)counts.magnet };
     // A fetch's peers are the DHT session's own until its client runs.
-    if (auto fetch = m_fetches.find(transfer.id()); fetch != m_fetches.end() && m_dht) {
-        sources.dht = (long long)m_dht->peersFromDht(fetch->second);
+    if (m_fetches.count(transfer.id())) {
+        auto fromDht = m_fetchedFromDht.find(transfer.id());
+        sources.dht = fromDht == m_fetchedFromDht.end() ? 0 : (long long)fromDht->second.size();
         sources.magnet = 0;
         if (auto parsed = torrent::parseMagnet(transfer.magnet); parsed.magnet)
             for (auto& peer : parsed.magnet->peers)
@@ -332,6 +341,9 @@ void TransferList::tendDht()
     std::set<std::string> live;
     for (auto& transfer : m_transfers) {
         const auto& token = transfer->gatewayToken;
+        // Peers came that its client has not had: it is called to announce now.
+        if (!token.empty() && !transfer->isElsewhere() && transfer->control() && m_gateway->wantsAnnounce(token))
+            transfer->control()->announce();
         if (!wanted || token.empty() || transfer->isElsewhere() || !transfer->hasClient())
             continue;
         const auto* torrent = m_gateway->torrentOf(token);
@@ -441,19 +453,25 @@ kit::ErrorOr<void> TransferList::startFetch(Transfer& transfer)
     const auto fetch = m_dht->fetchMetadata(
         hash, peers,
         [weak, id](size_t count) {
-            if (auto self = weak.lock())
-                for (auto& t : self->m_transfers)
-                    if (t->id() == id && t->isFetching())
-                        t->setFetching(count);
+            auto self = weak.lock();
+            if (!self)
+                return;
+            for (auto& t : self->m_transfers)
+                if (t->id() == id && t->isFetching())
+                    t->setFetching(count);
+            if (auto fetch = self->m_fetches.find(id); fetch != self->m_fetches.end() && self->m_dht)
+                self->m_fetchedFromDht[id] = self->m_dht->peersFromDht(fetch->second);
         },
         [weak, id](kit::ErrorOr<std::string> info) {
             auto self = weak.lock();
             if (!self)
                 return;
             self->m_fetches.erase(id);
+            auto found = std::move(self->m_fetchedFromDht[id]);
+            self->m_fetchedFromDht.erase(id);
             for (auto& t : std::vector(self->m_transfers))
                 if (t->id() == id)
-                    self->fetched(*t, std::move(info));
+                    self->fetched(*t, std::move(info), found);
         });
     m_fetches[id] = fetch;
     transfer.setFetching(peers.size());
@@ -467,10 +485,11 @@ void TransferList::cancelFetch(Transfer& transfer)
         m_dht->cancel(found->second);
     if (found != m_fetches.end())
         m_fetches.erase(found);
+    m_fetchedFromDht.erase(transfer.id());
     leaveGateway(transfer);
 }
 
-void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info)
+void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info, const std::vector<dht::Peer>& fromDht)
 {
     leaveGateway(transfer);
     if (!transfer.isFetching())
@@ -504,8 +523,15 @@ void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info)
         transfer.setQueued(true);
     else {
         prepareStart(transfer);
-        if (m_gateway && !linkPeers.empty() && !transfer.gatewayToken.empty())
+        // Its client's first announce is answered with the peers the fetch knew.
+        if (m_gateway && !transfer.gatewayToken.empty()) {
+            std::vector<swarm::Peer> dhtPeers;
+            for (auto& peer : fromDht)
+                if (auto known = swarm::peerAt(peer.address, peer.port))
+                    dhtPeers.push_back(*known);
             m_gateway->addPeers(transfer.gatewayToken, linkPeers, swarm::PeerSource::Magnet);
+            m_gateway->addPeers(transfer.gatewayToken, dhtPeers, swarm::PeerSource::Dht);
+        }
         if (auto started = transfer.start(); !started)
             kit::log(transfer.name() + ": " + started.error().message);
     }

@@ -14,6 +14,7 @@
 // a crashed run), which is then adopted instead of doubled; paused ones come
 // back paused. A list that cannot be read starts empty, with a log line, and
 // is kept aside.
+#include "dht/Session.h"
 #include "kit/core/Timer.h"
 #include "transfers/Transfer.h"
 #include "transfers/TransferSnapshot.h"
@@ -32,9 +33,6 @@ class UserDefaults;
 }
 namespace swarm {
 class Gateway;
-}
-namespace dht {
-class Session;
 }
 
 // A plain read-only view of one transfer, for whoever marks its files.
@@ -179,9 +177,10 @@ private:
     // Fetches a magnet transfer's metadata; once checked it is written as its
     // .torrent and its client starts like any other's.
     kit::ErrorOr<void> startFetch(Transfer& transfer);
-    void fetched(Transfer& transfer, kit::ErrorOr<std::string> info);
+    void fetched(Transfer& transfer, kit::ErrorOr<std::string> info, const std::vector<dht::Peer>& fromDht);
     void cancelFetch(Transfer& transfer);
     std::map<uint64_t, uint64_t> m_fetches; // transfer id: the DHT session's fetch
+    std::map<uint64_t, std::vector<dht::Peer>> m_fetchedFromDht; // what a fetch's DHT lookup found, kept for its client
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
     bool m_keeperFailed { false };

@@ -207,6 +207,12 @@ TEST_F(SwarmTest, GathersFromEveryTierFallsBackWithinATierAndSaysGoodbye)
     EXPECT_EQ(gateway->counts(token)->leechers, 9u);
     EXPECT_EQ(gateway->note(token), "");
     EXPECT_EQ(gateway->peerCount(token), 3u);
+    // The late answer brought a peer the client has not had: it is called
+    // back once it would listen, and not again at once.
+    EXPECT_FALSE(gateway->wantsAnnounce(token)) << "the client would not listen yet";
+    env.advance(Gateway::clientDeaf - Gateway::attemptTime);
+    EXPECT_TRUE(gateway->wantsAnnounce(token));
+    EXPECT_FALSE(gateway->wantsAnnounce(token));
     EXPECT_FALSE(gateway->addPeers(token, { { 0x0a000009, 9 } }, PeerSource::Dht)) << "a private torrent's peers come from its trackers only";
     Reply second = announce(token, query(infoHash, 500));
     EXPECT_EQ(parseHttpAnswer(second.body)->peers.size(), 3u);
