@@ -103,13 +103,16 @@ class SwarmTest(Processes, unittest.TestCase):
                                    stdout=subprocess.PIPE, stderr=log, text=True)
         self.procs.append(run)
         run.stdin.write(f"set DHTBootstrapNodes {self.dht}\nalert\nanswer 1\nuntil 20 Fetching metadata\necho fetching\n"
-                        "until 120 Seeding (complete)\nquit\n")
+                        "until 120 Seeding (complete)\nanswer 0\ntap Details\nrows\nquit\n")
         run.stdin.close()
         out = run.stdout.read()
         run.wait(150)
         self.assertEqual(run.returncode, 0, self.log("shell") + out)
         self.assertIn("Do you want to download:\\n lt-sample", out, "asked for by its name")
         self.assertIn("fetching", out)
+        # Its client started with the peers the DHT gave the fetch, and the details say so.
+        self.assertRegex(out, r"Peers found: trackers 0, DHT [1-9][0-9]*, magnet 0")
+        self.assertIn("Trackers: none; its peers are looked for in the DHT", out)
         self.assertEqual(info_hash(self.torrent), info_hash(made), "the info dictionary arrived exactly as the hash says")
         self.assert_same_bytes()
 
