@@ -158,7 +158,7 @@ quit
         self.assertEqual(result.returncode, 0, result.stderr)
         out = result.stdout
         self.assertIn("Do you want to download:\\n " + self.torrent, out)
-        self.assertIn('UILabel (10,8,236,22) "%s"' % name, out)
+        self.assertIn('UILabel (10,8,166,22) "%s"' % name, out)
         # Every piece in: the headline agrees with the state instead of "Downloading ...".
         self.assertIn('"Complete, sharing ..."', out)
         self.assertIn('"Seeding (complete)"', out)

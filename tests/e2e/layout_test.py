@@ -127,8 +127,8 @@ class LayoutTest(unittest.TestCase):
                     if name == "transfer":
                         content = top.children[0].children[0]
                         text = [v for v in content.children if v.kind == "UITextView"][0]
-                        # The four along the bottom (Details stands beside the name).
-                        buttons = [v for v in content.children if v.kind == "UIButton" and '"Details"' not in v.rest]
+                        # The four along the bottom (Add link and Details stand beside the name).
+                        buttons = [v for v in content.children if v.kind == "UIButton" and '"Details"' not in v.rest and '"Add link"' not in v.rest]
                         # The output takes the height left; the four buttons spread across the width.
                         self.assertAlmostEqual(text.frame[3], 199 + (size[1] - 480), places=2)
                         self.assertAlmostEqual(buttons[0].frame[0], 10, places=2)

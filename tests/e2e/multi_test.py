@@ -123,7 +123,7 @@ class SeveralTransfersTest(unittest.TestCase):
         restored = out[out.index("-- restored"):out.index("-- paused one")]
         self.assertIn('"a.torrent"', restored)
         paused = out[out.index("-- paused one"):out.index("-- resumed")]
-        self.assertIn('UILabel (10,8,236,22) "b.torrent"', paused)
+        self.assertIn('UILabel (10,8,166,22) "b.torrent"', paused)
         self.assertIn('"Paused"', paused)
         starts = self.d.starts()
         self.assertEqual([os.path.basename(t) for _, t in starts], ["a.torrent", "b.torrent"],
@@ -229,7 +229,7 @@ class RealClientTest(unittest.TestCase):
         # Both clients run on, each seeding its complete file, each in its row.
         rows = re.findall(r'UILabel \(72,19,186,14\) "Seeding \(complete\)', result.stdout)
         self.assertEqual(len(rows), 2, result.stdout[-3000:])
-        self.assertIn('UILabel (10,8,236,22) "%s"' % os.path.basename(a), result.stdout)
+        self.assertIn('UILabel (10,8,166,22) "%s"' % os.path.basename(a), result.stdout)
 
 
 if __name__ == "__main__":
