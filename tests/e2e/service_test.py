@@ -3,8 +3,11 @@
 their own. A view joins it, shows its transfer over the service's socket, and
 may be killed; the service may be killed too; the next start takes the
 client over and the transfer completes with every byte."""
+import errno
 import os
+import re
 import signal
+import socket
 import stat
 import subprocess
 import sys
@@ -93,10 +96,17 @@ class ServiceTest(Processes, unittest.TestCase):
         view.kill()
         view.wait()
         self.assertTrue(pid_alive(service.pid) and pid_alive(client))
-        # Then the service itself: the client still goes on.
+        # Then the service itself: the client still goes on, and the port it comes back to stays ours.
+        port = int(re.search(r"Control channel on 127\.0\.0\.1:([0-9]+)", self.log("service")).group(1))
         service.kill()
         service.wait()
         self.assertTrue(pid_alive(client), "a killed service leaves its client")
+        squatter = socket.socket()
+        squatter.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        with self.assertRaises(OSError) as taken:
+            squatter.bind(("127.0.0.1", port))
+        squatter.close()
+        self.assertEqual(taken.exception.errno, errno.EADDRINUSE, "the keeper holds the port")
 
         # The next start finds no service, owns the transfers itself, takes the client over, and it completes.
         last = self.start([HEADLESS, "--root", self.device.root, "--script", "-"], "view-1",
