@@ -115,6 +115,7 @@ void ControlClient::lineReceived(const std::string& line)
         if (!detail)
             return malformed(line);
         m_pendingDetail = std::move(*detail);
+        m_pendingFiles.reset();
         m_filesOpen = false;
         m_filesRead = 0;
     } else if (word == "CTFILESTART") {
@@ -128,14 +129,20 @@ void ControlClient::lineReceived(const std::string& line)
         if (m_filesRead >= maxFiles) {
             // A list cut short would say files are missing: drop it whole.
             m_pendingDetail.reset();
+            m_pendingFiles.reset();
             m_detail.reset();
+            m_files.reset();
             ++m_detailVersion;
             m_filesOpen = false;
             return malformed(line);
         }
-        // A new list is written over the last one in place, so that a large
-        // torrent's files are never held twice.
-        auto& files = m_detail ? m_detail->files : m_pendingDetail->files;
+        if (!m_pendingFiles) {
+            // A new list is written over the last one in place while no one
+            // else holds it, so that a large torrent's files are never held
+            // twice; a list a reader holds stays as it was.
+            m_pendingFiles = m_files && m_files.use_count() == 1 ? m_files : std::make_shared<std::vector<ClientFile>>();
+        }
+        auto& files = *m_pendingFiles;
         if (m_filesRead < files.size())
             files[m_filesRead] = std::move(*file);
         else
@@ -144,10 +151,11 @@ void ControlClient::lineReceived(const std::string& line)
     } else if (word == "CTFILESDONE") {
         if (!m_filesOpen)
             return malformed(line);
-        if (m_detail) {
-            m_detail->files.resize(m_filesRead);
-            m_pendingDetail->files = std::move(m_detail->files);
-        }
+        if (!m_pendingFiles)
+            m_pendingFiles = std::make_shared<std::vector<ClientFile>>();
+        m_pendingFiles->resize(m_filesRead);
+        m_pendingDetail->files.clear();
+        m_files = std::move(m_pendingFiles);
         m_detail = std::move(m_pendingDetail);
         ++m_detailVersion;
         m_pendingDetail.reset();
@@ -276,7 +284,7 @@ std::optional<std::string> ControlClient::filesLine(const std::vector<int>& numb
 bool ControlClient::setFiles(const std::vector<int>& numbers)
 {
     auto line = filesLine(numbers);
-    bool known = !m_detail || std::all_of(numbers.begin(), numbers.end(), [&](int n) { return n <= int(m_detail->files.size()); });
+    bool known = !m_files || std::all_of(numbers.begin(), numbers.end(), [&](int n) { return n <= int(m_files->size()); });
     if (!line || !known)
         return refuse("a file list of " + std::to_string(numbers.size()) + " numbers");
     return send(*line);

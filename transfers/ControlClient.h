@@ -60,8 +60,14 @@ public:
     const std::optional<ClientStatus>& status() const { return m_status; }
     // From CTBW, or the last status, whichever came later.
     const std::optional<ClientBandwidth>& bandwidth() const { return m_bandwidth; }
+    // Its last detail; the files it listed are in files(), not in the detail.
     const std::optional<ClientDetail>& detail() const { return m_detail; }
-    // Counts the file lists received, so that a reader copies a list only when it is new.
+    // The files of the last detail, shared with whoever reads them (the
+    // transfers' snapshots), so that a large torrent's files are held once.
+    // None before the first list.
+    std::shared_ptr<const std::vector<ClientFile>> files() const { return m_files; }
+    size_t fileCount() const { return m_files ? m_files->size() : 0; }
+    // Counts the file lists received, so that a reader takes a list only when it is new.
     uint64_t detailVersion() const { return m_detailVersion; }
     const std::vector<ClientPeer>& peers() const { return m_peers; }
     // Its last CTINFO texts (keptInfos at most), newest last.
@@ -126,6 +132,7 @@ private:
     std::optional<ClientStatus> m_status;
     std::optional<ClientBandwidth> m_bandwidth;
     std::optional<ClientDetail> m_detail;
+    std::shared_ptr<std::vector<ClientFile>> m_files;
     uint64_t m_detailVersion { 0 };
     std::vector<ClientPeer> m_peers;
     std::vector<std::string> m_infos;
@@ -133,6 +140,7 @@ private:
 
     // A detail or peer list being received.
     std::optional<ClientDetail> m_pendingDetail;
+    std::shared_ptr<std::vector<ClientFile>> m_pendingFiles;
     bool m_filesOpen { false };
     size_t m_filesRead { 0 };
     std::optional<std::vector<ClientPeer>> m_pendingPeers;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <unistd.h>
+#include <utility>
 
 using service::Message;
 
@@ -19,6 +20,11 @@ struct ServiceEndpoint::View {
 
 std::string ServiceEndpoint::socketPath()
 {
+    // Where another user took the usual folder first, the service and its
+    // views meet elsewhere, or nowhere: said once, in the log of each.
+    static bool said = false;
+    if (auto folder = kit::runtimeFolder(); !folder.note.empty() && !std::exchange(said, true))
+        kit::log("The transfer service's socket: " + folder.note);
     return kit::deviceSocketPath("quorvane-service");
 }
 

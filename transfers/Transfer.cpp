@@ -431,8 +431,8 @@ void Transfer::chooseFiles(std::set<int> files)
 size_t Transfer::fileCount()
 {
     // What its client told, else what its torrent names.
-    if (m_channel && m_channel->detail() && !m_channel->detail()->files.empty())
-        return m_channel->detail()->files.size();
+    if (m_channel && m_channel->fileCount() > 0)
+        return m_channel->fileCount();
     return torrentFileCount();
 }
 

@@ -65,7 +65,7 @@ void TransferService::snap()
     std::vector<TransferSnapshot> snapshots;
     snapshots.reserve(m_list->transfers().size());
     for (auto& t : m_list->transfers()) {
-        auto& s = snapshots.emplace_back(TransferSnapshot::of(*t, find(t->id())));
+        auto& s = snapshots.emplace_back(TransferSnapshot::of(*t));
         s.trackers = m_list->trackerLines(*t);
         s.peerSources = m_list->peerSources(*t);
         // Said while its client waits for peers; a stopped one is not asking.

@@ -3,7 +3,7 @@
 #include "transfers/ControlClient.h"
 #include "transfers/Transfer.h"
 
-TransferSnapshot TransferSnapshot::of(Transfer& transfer, const TransferSnapshot* last)
+TransferSnapshot TransferSnapshot::of(Transfer& transfer)
 {
     TransferSnapshot s;
     s.id = transfer.id();
@@ -45,12 +45,9 @@ TransferSnapshot TransferSnapshot::of(Transfer& transfer, const TransferSnapshot
         if (!channel->infos().empty())
             s.note = channel->infos().back();
         s.peers = channel->peers();
-        if (channel->detail()) {
-            // The same list as last time unless the client sent a new one.
-            if (last && last->files && last->filesVersion == channel->detailVersion())
-                s.files = last->files;
-            else
-                s.files = std::make_shared<const std::vector<ClientFile>>(channel->detail()->files);
+        // The client's own list, shared, never a copy of it.
+        if (channel->detail() && channel->files()) {
+            s.files = channel->files();
             s.filesVersion = channel->detailVersion();
         }
     }

@@ -75,9 +75,8 @@ struct TransferSnapshot {
     // Fetched, as chosen in its details or as its client has it.
     bool isFetched(const ClientFile& file) const { return chosenFiles ? chosenFiles->count(file.number) > 0 : file.isFetched(); }
 
-    // Of a transfer of the list; `files` is carried over from `last` while
-    // the client has sent no new list since.
-    static TransferSnapshot of(Transfer& transfer, const TransferSnapshot* last);
+    // Of a transfer of the list; `files` is its client's own list, shared.
+    static TransferSnapshot of(Transfer& transfer);
 };
 
 // What came of asking for a torrent.

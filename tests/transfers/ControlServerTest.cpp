@@ -295,9 +295,10 @@ TEST_F(ControlServerTest, ReportsAreReadAndAClientThatReconnectsHearsItsLimitsAg
     ASSERT_TRUE(waitFor([&] { return !client->infos().empty(); }));
     ASSERT_TRUE(client->detail());
     EXPECT_EQ(client->detail()->bytes, 9437184);
-    EXPECT_EQ(client->detail()->files,
+    ASSERT_TRUE(client->files());
+    EXPECT_EQ(*client->files(),
         (std::vector<ClientFile> { { 1, 1, 1, 48, 9, 48, 3145728, "alpha.bin" }, { 2, 0, 1, 48, 0, 40, 3145728, "name with  blanks?[31m?.bin" } }));
-    EXPECT_FALSE(client->detail()->files[1].isFetched());
+    EXPECT_FALSE((*client->files())[1].isFetched());
     ASSERT_EQ(client->peers().size(), 2u);
     EXPECT_EQ(client->peers()[0].address, "127.0.0.2");
     EXPECT_EQ(client->peers()[0].relationText(), "Sends to us, we want its pieces; we choke it, it wants nothing from us");
@@ -333,15 +334,24 @@ TEST_F(ControlServerTest, ReportsAreReadAndAClientThatReconnectsHearsItsLimitsAg
     EXPECT_EQ(ControlClient::seedRatioLine(0.005), "CTCONFIG seed_ratio 0.01");
 
     // A new list is written over the old one where it stands (a large
-    // torrent's files are never held twice), and one longer than any
-    // .torrent may list is dropped whole.
-    const auto* held = client->detail()->files.data();
+    // torrent's files are never held twice); a reader shares the client's
+    // list, never a copy, and the list it holds stays as it was while a new
+    // one comes; one longer than any .torrent may list is dropped whole.
+    const auto* held = client->files()->data();
     peer->write("CTDETAIL 9437184 65536 1796846749 0\nCTFILESTART\nCTFILE 1 1 1 48 10 48 3145728 alpha.bin\nCTFILESDONE\n"
                 "CTINFO 2 listed\n");
     ASSERT_TRUE(waitFor([&] { return client->infos().back() == "listed"; }));
-    ASSERT_EQ(client->detail()->files.size(), 1u);
-    EXPECT_EQ(client->detail()->files[0].have, 10);
-    EXPECT_EQ(client->detail()->files.data(), held);
+    ASSERT_EQ(client->files()->size(), 1u);
+    EXPECT_EQ((*client->files())[0].have, 10);
+    EXPECT_EQ(client->files()->data(), held);
+    auto reader = client->files();
+    peer->write("CTDETAIL 9437184 65536 1796846749 0\nCTFILESTART\nCTFILE 1 1 1 48 11 48 3145728 alpha.bin\nCTFILE 2 0 1 48 0 40 3145728 b\nCTFILESDONE\n"
+                "CTINFO 2 again\n");
+    ASSERT_TRUE(waitFor([&] { return client->infos().back() == "again"; }));
+    EXPECT_EQ(reader->size(), 1u);
+    EXPECT_EQ((*reader)[0].have, 10) << "what a reader holds is not written over";
+    EXPECT_EQ((*client->files())[0].have, 11);
+    reader.reset();
     std::string huge = "CTDETAIL 9437184 65536 1796846750 0\nCTFILESTART\n";
     for (size_t i = 1; i <= ControlClient::maxFiles + 1; ++i)
         huge += "CTFILE " + std::to_string(i) + " 1 1 1 0 1 1 " + std::string(8, 'n') + "\n";
@@ -349,6 +359,7 @@ TEST_F(ControlServerTest, ReportsAreReadAndAClientThatReconnectsHearsItsLimitsAg
     size_t written = 0;
     ASSERT_TRUE(waitFor([&] { return (written += peer->write(huge.substr(written))) == huge.size() && client->infos().back() == "flooded"; }, 60));
     EXPECT_FALSE(client->detail());
+    EXPECT_FALSE(client->files());
     huge.clear();
     huge.shrink_to_fit();
 

@@ -381,6 +381,9 @@ TEST_F(TransferListTest, WithFilesSkippedATransferIsCompleteOnceTheChosenAreInAn
         ASSERT_TRUE(loop.runUntil([&] { return t.control()->lastHeard() >= asked; }, 10));
     }
     EXPECT_EQ(t.stateText(), "Seeding (complete)") << "never stalled for the files it skipped";
+    // What the views are sent shares the client's list of files: a large torrent's are held once.
+    ASSERT_TRUE(t.control()->files());
+    EXPECT_EQ(TransferSnapshot::of(t).files.get(), t.control()->files().get());
 
     // The Browse tab keeps another page.torrent; the person ends the application while it seeds.
     writeFile(torrent, "d4:infod6:lengthi1e4:name5:otheree");
