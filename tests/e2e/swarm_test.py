@@ -200,7 +200,6 @@ class SwarmTest(Processes, unittest.TestCase):
         self.assertEqual(info_hash(self.torrent), self.hash)
         self.assert_same_bytes()
         # One transfer, one .torrent: nothing half-written, no second copy under another name.
-        # One transfer, one .torrent: nothing half-written, no second copy under another name.
         self.assertEqual(sorted(os.listdir(self.device.path(DOWNLOADS))), ["lt-sample.bin", "lt-sample.torrent"])
         with open(self.device.path("var/mobile/Library/Preferences/transfers.list")) as f:
             self.assertEqual(f.read().count(self.torrent), 1, "listed once")
