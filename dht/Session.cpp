@@ -243,7 +243,7 @@ lt::session_params savedParams(const std::string& path)
 } // namespace
 
 kit::ErrorOr<std::unique_ptr<Session>> Session::start(const std::string& stateFolder, const std::string& bootstrap,
-    const std::string& listenInterface)
+    const std::string& listenInterface, bool enabled)
 {
     struct stat st {};
     if (::stat(stateFolder.c_str(), &st) != 0)
@@ -295,7 +295,8 @@ kit::ErrorOr<std::unique_ptr<Session>> Session::start(const std::string& stateFo
     // Metadata comes over TCP as well; uTP would only add a second socket kind.
     settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
     settings.set_bool(lt::settings_pack::enable_incoming_utp, false);
-    settings.set_bool(lt::settings_pack::enable_dht, true);
+    // Turned off before it starts, it never bootstraps: turning it off later would come after the first packets.
+    settings.set_bool(lt::settings_pack::enable_dht, enabled);
     settings.set_str(lt::settings_pack::dht_bootstrap_nodes, nodes);
     // A node that only asks (BEP 43): other nodes keep it out of their tables
     // and send it no queries, so it holds no one's announces.
@@ -345,7 +346,9 @@ kit::ErrorOr<std::unique_ptr<Session>> Session::start(const std::string& stateFo
     });
     for (const auto& node : savedNodes)
         engine->session.add_dht_node({ node.address().to_string(), node.port() });
-    return std::unique_ptr<Session>(new Session(stateFolder, std::move(metadataFolder), std::move(engine), wakeFd));
+    auto session = std::unique_ptr<Session>(new Session(stateFolder, std::move(metadataFolder), std::move(engine), wakeFd));
+    session->m_enabled = enabled;
+    return session;
 }
 
 Session::Session(std::string stateFolder, std::string metadataFolder, std::unique_ptr<Engine> engine, int wakeFd)

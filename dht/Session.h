@@ -59,9 +59,10 @@ public:
 
     // stateFolder: where the routing table is kept ("dht-state", 0600) and read
     // back at start; it must exist. bootstrap: "host:port,host:port".
-    // listenInterface: "address:port" (port 0: any free one).
+    // listenInterface: "address:port" (port 0: any free one). enabled: false
+    // starts it off, not one packet sent to the DHT until setEnabled(true).
     static kit::ErrorOr<std::unique_ptr<Session>> start(const std::string& stateFolder, const std::string& bootstrap,
-        const std::string& listenInterface = "0.0.0.0:0");
+        const std::string& listenInterface = "0.0.0.0:0", bool enabled = true);
     ~Session(); // saves the routing table
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;

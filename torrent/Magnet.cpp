@@ -122,6 +122,25 @@ std::string safeName(std::string name)
     return isSafeComponent(name) ? name : std::string();
 }
 
+// How the canonical link writes a value: unreserved characters as they are, the rest as %XX.
+std::string escaped(std::string_view text)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~')
+            out += char(c);
+        else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+constexpr std::string_view linkStart = "magnet:?xt=urn:btih:";
+
 } // namespace
 
 bool isMagnetLink(std::string_view text) { return startsWithNoCase(text, "magnet:"); }
@@ -139,27 +158,13 @@ std::string Magnet::hashText() const
 
 std::string Magnet::link() const
 {
-    auto escape = [](std::string_view text) {
-        static const char* digits = "0123456789ABCDEF";
-        std::string out;
-        for (unsigned char c : text) {
-            if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~')
-                out += char(c);
-            else {
-                out += '%';
-                out += digits[c >> 4];
-                out += digits[c & 15];
-            }
-        }
-        return out;
-    };
-    std::string out = "magnet:?xt=urn:btih:" + hashText();
+    std::string out = std::string(linkStart) + hashText();
     if (!name.empty())
-        out += "&dn=" + escape(name);
+        out += "&dn=" + escaped(name);
     for (auto& t : trackers)
-        out += "&tr=" + escape(t);
+        out += "&tr=" + escaped(t);
     for (auto& p : peers)
-        out += "&x.pe=" + escape(p.host + ":" + std::to_string(p.port));
+        out += "&x.pe=" + escaped(p.host + ":" + std::to_string(p.port));
     return out;
 }
 
@@ -174,6 +179,10 @@ MagnetResult parseMagnet(std::string_view text)
         text.remove_prefix(1);
     Magnet magnet;
     bool haveV1 = false, haveV2 = false;
+    // The canonical link (the stored one) escapes more than a link need:
+    // trackers and peers that would take it past the bound are left out, so
+    // that it always reads back. Room for the longest name is kept.
+    size_t canonical = linkStart.size() + 40 + std::string_view("&dn=").size() + 3 * Magnet::maxNameLength;
     while (!text.empty()) {
         auto amp = text.find('&');
         auto part = text.substr(0, amp);
@@ -201,12 +210,19 @@ MagnetResult parseMagnet(std::string_view text)
             if (magnet.name.empty())
                 magnet.name = safeName(value);
         } else if (key == "tr") {
-            if (magnet.trackers.size() < Magnet::maxTrackers && isTrackerAddress(value)
-                && std::find(magnet.trackers.begin(), magnet.trackers.end(), value) == magnet.trackers.end())
+            const size_t more = std::string_view("&tr=").size() + escaped(value).size();
+            if (magnet.trackers.size() < Magnet::maxTrackers && isTrackerAddress(value) && canonical + more <= Magnet::maxLength
+                && std::find(magnet.trackers.begin(), magnet.trackers.end(), value) == magnet.trackers.end()) {
                 magnet.trackers.push_back(value);
+                canonical += more;
+            }
         } else if (key == "x.pe") {
-            if (auto peer = peerOf(value); peer && magnet.peers.size() < Magnet::maxPeers)
+            auto peer = peerOf(value);
+            const size_t more = peer ? std::string_view("&x.pe=").size() + escaped(peer->host + ":" + std::to_string(peer->port)).size() : 0;
+            if (peer && magnet.peers.size() < Magnet::maxPeers && canonical + more <= Magnet::maxLength) {
                 magnet.peers.push_back(*peer);
+                canonical += more;
+            }
         }
     }
     if (!haveV1) {

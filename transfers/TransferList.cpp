@@ -321,14 +321,16 @@ bool TransferList::ensureDht()
         loopback = loopback && node.rfind("127.", 0) == 0;
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     }
-    auto session = dht::Session::start(state, nodes, loopback ? "127.0.0.1:0" : "0.0.0.0:0");
+    // Off in the settings, it starts off: a magnet's fetch needs the node, not the DHT.
+    const bool wanted = kit::UserDefaults::standard().stringForKey(dhtKey).value_or("Yes") != "No";
+    auto session = dht::Session::start(state, nodes, loopback ? "127.0.0.1:0" : "0.0.0.0:0", wanted);
     if (!session) {
         m_dhtFailed = true;
         kit::log("The DHT cannot be used (" + session.error().message + "): torrents find peers through their trackers alone");
         return false;
     }
     m_dht = session.release();
-    kit::log("DHT node on port " + std::to_string(m_dht->listenPort()) + " (read-only), first nodes: " + nodes);
+    kit::log("DHT node on port " + std::to_string(m_dht->listenPort()) + " (read-only), first nodes: " + nodes + (wanted ? "" : "; off"));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "torrent/Magnet.h"
 #include "torrent/TorrentContents.h"
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,6 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(m.trackers.size() <= torrent::Magnet::maxTrackers && m.peers.size() <= torrent::Magnet::maxPeers);
         check(m.name.size() <= torrent::Magnet::maxNameLength);
         check(m.name.empty() || torrent::isSafeComponent(m.name));
+        // Only trackers the gateway can ask, whole words with no blank or control in them; only usable peers.
+        for (const auto& t : m.trackers) {
+            std::string scheme = t.substr(0, t.find("://") + 3);
+            for (auto& c : scheme)
+                c = char(std::tolower((unsigned char)c));
+            check(scheme == "http://" || scheme == "https://" || scheme == "udp://");
+            for (const char c : t)
+                check((unsigned char)c > 0x20 && c != 0x7f);
+        }
+        for (const auto& p : m.peers)
+            check(p.port != 0 && !p.host.empty());
+        // The kept form stays within the bound the parser sets, so it always reads back.
+        check(m.link().size() <= torrent::Magnet::maxLength);
         const auto again = torrent::parseMagnet(m.link());
         check(again.magnet && again.magnet->infoHash == m.infoHash && again.magnet->trackers == m.trackers && again.magnet->name == m.name);
     }

@@ -199,6 +199,15 @@ TEST_F(SessionTest, FindsAnnouncesAndFetchesMetadataOnALoopbackSwarm)
     EXPECT_EQ(lt::hasher(got->value().data(), int(got->value().size())).final().to_string(), infoHash);
     EXPECT_EQ(session->fetchCount(), 0u);
 
+    // The liar beside the honest one from the start, both asked at once: the
+    // honest bytes win, whoever answers first, and the fetch ends.
+    std::optional<kit::ErrorOr<std::string>> raced;
+    session->fetchMetadata(infoHash, { liar, seeder }, nullptr, [&](kit::ErrorOr<std::string> result) { raced = std::move(result); });
+    ASSERT_TRUE(waitFor([&] { return raced.has_value(); }, 30)) << "a liar beside an honest seeder stalled the fetch";
+    ASSERT_FALSE(raced->isError()) << raced->error().message;
+    EXPECT_EQ(raced->value(), info);
+    EXPECT_EQ(session->fetchCount(), 0u);
+
     auto torrentFile = dht::torrentFileFor(got->value(), {});
     ASSERT_FALSE(torrentFile.isError()) << torrentFile.error().message;
     auto contents = torrent::readContents(torrentFile.value());

@@ -5,10 +5,16 @@ answers over UDP alone: what a torrent from a public site meets.
 Makes a payload and a .torrent for it with the trackers given as tiers, starts
 opentracker on 127.0.0.1 listening on UDP (its TCP port is another one, so
 that an HTTP announce to the torrent's port finds nobody), and a libtorrent
-session seeding from 127.0.0.2. Prints "ready TORRENT-PATH" once the tracker
-has answered the seeder, then supervises until its lifetime is over, a signal,
-or standard input closes. Needs Debian's python3-libtorrent (run with
-/usr/bin/python3).
+session seeding from 127.0.0.2. Prints "ready TORRENT-PATH udp=PORT hash=HEX"
+(and "dht=NODE" with --dht) once the tracker has answered the seeder, then
+supervises until its lifetime is over, a signal, or standard input closes.
+Needs Debian's python3-libtorrent (run with /usr/bin/python3).
+
+On standard input, the line "asked" prints "asked HEX,HEX,..": the info-hashes
+its DHT nodes were asked about (get_peers or announce_peer) since ready.
+With --hold, the torrent is made and the tracker started, "made TORRENT-PATH
+udp=PORT hash=HEX" printed, and the seeder waits for the line "go": a swarm
+that has no peer yet.
 
 --tiers names the trackers: tiers separated by ";", trackers of a tier by
 ",", where "{udp}" stands for the UDP tracker's port and "{dead}" for a port
@@ -49,6 +55,7 @@ def main():
     p.add_argument("--private", action="store_true")
     p.add_argument("--seed-rate", type=int, default=0, help="the seeder's upload limit in KB/s (0: none)")
     p.add_argument("--lifetime", type=int, default=280)
+    p.add_argument("--hold", action="store_true", help='no seeder until the line "go" on standard input')
     p.add_argument("--dht", action="store_true",
                    help="the seeder is on a DHT of loopback nodes (one more node on 127.0.0.3 to start from); "
                         "ready once it has announced there, naming that node")
@@ -95,6 +102,21 @@ def main():
     # It reads its whitelist on a thread of its own once it listens.
     time.sleep(1.0)
 
+    fields = f"udp={udp_port} hash={ihash}"
+    lines = Lines()
+    line = ""
+    if args.hold:
+        print(f"made {torrent} {fields}", flush=True)
+        end = time.time() + args.lifetime
+        while time.time() < end:
+            line = lines.next(1.0)
+            if line is None or line == "go":
+                break
+        if line != "go":
+            for c in children:
+                c.kill()
+            sys.exit(0)
+
     dht_settings = {"enable_dht": False}
     node = None
     if args.dht:
@@ -103,6 +125,7 @@ def main():
             "listen_interfaces": f"127.0.0.3:{node_port}", "outgoing_interfaces": "127.0.0.3",
             "enable_dht": True, "enable_lsd": False, "enable_upnp": False, "enable_natpmp": False,
             "dht_bootstrap_nodes": "", "dht_restrict_routing_ips": False, "dht_restrict_search_ips": False,
+            "alert_mask": lt.alert_category.dht,
         })
         dht_settings = {"enable_dht": True, "dht_bootstrap_nodes": f"127.0.0.3:{node_port}",
                         "dht_restrict_routing_ips": False, "dht_restrict_search_ips": False}
@@ -130,7 +153,9 @@ def main():
     params.flags = lt.torrent_flags.seed_mode
     handle = session.add_torrent(params)
 
-    def stop(*_):
+    def stop(*why):
+        if why:
+            print(f"ltswarm: ended by signal {why[0]}", file=sys.stderr, flush=True)
         for c in children:
             c.terminate()
         for c in children:
@@ -146,7 +171,9 @@ def main():
     deadline = time.time() + 30
     answered = False
     looker = None
-    if args.dht:
+    # A private torrent is never on the DHT: ready once its tracker answers,
+    # and no node of ours ever asks for its hash.
+    if args.dht and not args.private:
         # Ready once another node's lookup finds the seeder, as ours will.
         looker = lt.session({
             "listen_interfaces": f"127.0.0.4:{free_port('127.0.0.4')}", "outgoing_interfaces": "127.0.0.4",
@@ -157,7 +184,7 @@ def main():
     while time.time() < deadline and not answered:
         session.wait_for_alert(200)
         for alert in session.pop_alerts():
-            if isinstance(alert, lt.tracker_reply_alert) and alert.url.startswith("udp://") and not args.dht:
+            if isinstance(alert, lt.tracker_reply_alert) and alert.url.startswith("udp://") and not looker:
                 answered = True
         if node:
             node.pop_alerts()
@@ -172,25 +199,56 @@ def main():
         elif not answered and int(time.time()) % 5 == 0:
             handle.force_reannounce()
     if not answered:
-        print("error the " + ("DHT" if args.dht else "UDP tracker") + " did not answer the seeder", flush=True)
+        print("error the " + ("DHT" if looker else "UDP tracker") + " did not answer the seeder", flush=True)
         stop()
-    print("ready " + torrent + (f" dht=127.0.0.3:{node_port}" if args.dht else ""), flush=True)
+    if node:
+        node.pop_alerts()
+    print("ready " + torrent + " " + fields + (f" dht=127.0.0.3:{node_port}" if args.dht else ""), flush=True)
 
-    sel = selectors.DefaultSelector()
-    try:
-        sel.register(sys.stdin, selectors.EVENT_READ)
-    except (PermissionError, ValueError):
-        sel = None  # standard input is no pipe (a file, /dev/null): the lifetime alone
+    # What the nodes are asked from now on: the seeder's own lookups are over.
+    asked = []
     end = time.time() + args.lifetime
     while time.time() < end and all(c.poll() is None for c in children):
-        if sel is None:
-            time.sleep(1.0)
-        elif sel.select(timeout=1.0) and not sys.stdin.buffer.read1(4096):
+        line = lines.next(0.2)
+        if line is None:
             break
-        session.pop_alerts()
-        if node:
-            node.pop_alerts()
+        for s in (session, node, looker):
+            for alert in s.pop_alerts() if s else ():
+                if isinstance(alert, (lt.dht_get_peers_alert, lt.dht_announce_alert)):
+                    h = str(alert.info_hash)
+                    if h not in asked:
+                        asked.append(h)
+        if line == "asked":
+            print("asked " + ",".join(asked), flush=True)
     stop()
+
+
+class Lines:
+    """Lines of standard input, waited for with a bound; None once it closes."""
+
+    def __init__(self):
+        self.sel = selectors.DefaultSelector()
+        try:
+            self.sel.register(sys.stdin, selectors.EVENT_READ)
+        except (PermissionError, ValueError):
+            self.sel = None  # standard input is no pipe (a file, /dev/null): the lifetime alone
+        self.buffer = b""
+
+    def next(self, seconds):
+        """The next whole line, "" where none came within seconds, None at the end."""
+        if b"\n" not in self.buffer:
+            if self.sel is None:
+                time.sleep(seconds)
+                return ""
+            if self.sel.select(timeout=seconds):
+                chunk = sys.stdin.buffer.read1(4096)
+                if not chunk:
+                    return None
+                self.buffer += chunk
+        if b"\n" not in self.buffer:
+            return ""
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.decode().strip()
 
 
 if __name__ == "__main__":

@@ -233,4 +233,16 @@ TEST(MagnetTest, ReadsWhatALinkNamesAndRefusesOrCutsTheRest)
     EXPECT_EQ(cut.magnet->trackers.size(), torrent::Magnet::maxTrackers);
     EXPECT_EQ(cut.magnet->peers.size(), torrent::Magnet::maxPeers);
     EXPECT_FALSE(torrent::parseMagnet(crowded + std::string(torrent::Magnet::maxLength, 'x')).magnet);
+
+    // Within the bound, but its kept form escapes every '/': it still reads back whole, as stored.
+    std::string slashes = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567";
+    for (int i = 0; i < 30; ++i)
+        slashes += "&tr=udp://t" + std::to_string(i) + ":1/" + std::string(1900, '/');
+    auto kept = torrent::parseMagnet(slashes);
+    ASSERT_TRUE(kept.magnet) << kept.problem;
+    EXPECT_GT(kept.magnet->trackers.size(), 0u);
+    EXPECT_LE(kept.magnet->link().size(), torrent::Magnet::maxLength);
+    auto back = torrent::parseMagnet(kept.magnet->link());
+    ASSERT_TRUE(back.magnet) << back.problem;
+    EXPECT_EQ(back.magnet->trackers, kept.magnet->trackers);
 }
