@@ -23,8 +23,10 @@ the service's DHT node costs, side by side in one run.
    clients run, finding no one) are handed to a service on a new device
    root, once with the DHT node on (started from the loopback swarm's node)
    and once with it off (FindPeersWithoutTrackers No). Past the start, over
-   SECONDS seconds: the service's PSS (/proc/PID/smaps_rollup) and CPU share
-   (/proc/PID/stat). Prints both and the ratio on/off.
+   SECONDS seconds: the service's PSS and private memory
+   (/proc/PID/smaps_rollup) and CPU share (/proc/PID/stat). Prints both and
+   the ratios on/off. The PSS of the shared libraries depends on what else
+   runs on the machine; the private bytes compare across runs.
 
 Run by hand, not in CI, with Debian's Python (it has the libtorrent binding):
 
@@ -66,12 +68,16 @@ PIECE = 256 * 1024  # ltswarm.py's piece size
 POLL = 0.01
 
 
-def pss_kib(pid):
+def memory_kib(pid):
+    """PSS, and the private part alone: the PSS of shared libraries moves
+    with whatever else maps them, the private bytes do not."""
+    fields = {}
     with open(f"/proc/{pid}/smaps_rollup") as f:
         for line in f:
-            if line.startswith("Pss:"):
-                return int(line.split()[1])
-    return 0
+            parts = line.split()
+            if len(parts) == 3 and parts[2] == "kB":
+                fields[parts[0].rstrip(":")] = int(parts[1])
+    return fields.get("Pss", 0), fields.get("Private_Clean", 0) + fields.get("Private_Dirty", 0)
 
 
 def cpu_seconds(pid):
@@ -384,14 +390,14 @@ def service_cost(args, parent, dht, torrents, on):
         start = cpu_seconds(pid)
         time.sleep(args.seconds)
         cpu = 100.0 * (cpu_seconds(pid) - start) / args.seconds
-        pss = pss_kib(pid)
+        pss, private = memory_kib(pid)
         if len(client_pids(device.root)) != len(torrents):
             raise RuntimeError("clients ended while measured")
         if on and "DHT node on port" not in device.log():
             raise RuntimeError("the DHT node did not start:\n" + device.log()[-3000:])
         if not on and "DHT node on port" in device.log():
             raise RuntimeError("the DHT node started though it is off")
-        return pss, cpu
+        return pss, private, cpu
     finally:
         device.stop()
 
@@ -403,16 +409,16 @@ def memory(args, parent):
     # A DHT of loopback nodes for the node to join; its seeder's torrent is none of the measured ones.
     swarm = Swarm(work, 256 * 1024, "http://127.0.0.1:{dead}/announce")
     try:
-        on_pss, on_cpu = service_cost(args, work, swarm.dht, torrents, True)
-        off_pss, off_cpu = service_cost(args, work, swarm.dht, torrents, False)
+        on_pss, on_private, on_cpu = service_cost(args, work, swarm.dht, torrents, True)
+        off_pss, off_private, off_cpu = service_cost(args, work, swarm.dht, torrents, False)
     finally:
         swarm.stop()
     print()
     print(f"the service with {args.count} public transfers running, over {args.seconds:.0f} s:")
-    print(f"  DHT on   PSS {on_pss / 1024:7.2f} MB   CPU {on_cpu:6.3f} % of a core")
-    print(f"  DHT off  PSS {off_pss / 1024:7.2f} MB   CPU {off_cpu:6.3f} % of a core")
-    print(f"  ratio on/off: PSS {on_pss / max(off_pss, 1):.2f}, CPU {on_cpu / off_cpu if off_cpu else float('inf'):.2f}"
-          f"   (the service's targets: 10 MB, 0.05 %)")
+    print(f"  DHT on   PSS {on_pss / 1024:7.2f} MB   private {on_private / 1024:7.2f} MB   CPU {on_cpu:6.3f} % of a core")
+    print(f"  DHT off  PSS {off_pss / 1024:7.2f} MB   private {off_private / 1024:7.2f} MB   CPU {off_cpu:6.3f} % of a core")
+    print(f"  ratio on/off: PSS {on_pss / max(off_pss, 1):.2f}, private {on_private / max(off_private, 1):.2f},"
+          f" CPU {on_cpu / off_cpu if off_cpu else float('inf'):.2f}   (the service's targets: 10 MB PSS, 0.05 %)")
 
 
 def main():
