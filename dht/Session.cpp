@@ -23,10 +23,12 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -218,6 +220,51 @@ void removeLeftoverFolders(const std::string& stateFolder)
     }
 }
 
+size_t threadCount()
+{
+    std::error_code ec;
+    size_t count = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end; it.increment(ec))
+        ++count;
+    return ec ? 0 : count;
+}
+
+// The library loads the system's certificate authorities into a TLS context
+// of its own as it starts (0.9 MB of heap for Debian's bundle, measured with
+// 2.0.8 on OpenSSL 3), for HTTPS trackers and web seeds: this node has
+// neither, a fetch having no trackers and taking no payload. Told of an empty
+// file it reads none. The environment is changed only while the process has
+// one thread (the service's, when its node starts), since a thread reading it
+// as a variable is added could read freed memory; putting it back, once the
+// library's thread runs, frees nothing.
+class WithoutCertificateFile {
+public:
+    WithoutCertificateFile()
+    {
+        if (threadCount() != 1)
+            return;
+        if (const char* old = std::getenv(variable))
+            m_old = old;
+        m_set = ::setenv(variable, "/dev/null", 1) == 0;
+    }
+    ~WithoutCertificateFile()
+    {
+        if (!m_set)
+            return;
+        if (m_old)
+            ::setenv(variable, m_old->c_str(), 1);
+        else
+            ::unsetenv(variable);
+    }
+    WithoutCertificateFile(const WithoutCertificateFile&) = delete;
+    WithoutCertificateFile& operator=(const WithoutCertificateFile&) = delete;
+
+private:
+    static constexpr const char* variable = "SSL_CERT_FILE";
+    std::optional<std::string> m_old;
+    bool m_set { false };
+};
+
 lt::session_params savedParams(const std::string& path)
 {
     std::error_code ec;
@@ -332,6 +379,7 @@ kit::ErrorOr<std::unique_ptr<Session>> Session::start(const std::string& stateFo
     params.extensions.insert(params.extensions.begin(), witness);
     std::unique_ptr<Engine> engine;
     try {
+        WithoutCertificateFile noAuthorities;
         engine = std::make_unique<Engine>(std::move(params), witness);
     } catch (const std::exception& e) {
         ::close(wakeFd);

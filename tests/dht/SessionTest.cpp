@@ -133,8 +133,12 @@ TEST_F(SessionTest, FindsAnnouncesAndFetchesMetadataOnALoopbackSwarm)
     const auto liar = peerOf(liarText);
 
     testsupport::TempFolder state;
+    const char* certificates = std::getenv("SSL_CERT_FILE");
+    const std::string certificatesBefore = certificates ? certificates : "(none)";
     auto started = dht::Session::start(state.path(), "nowhere:0, " + bootstrap, "127.0.0.1:0");
     ASSERT_FALSE(started.isError()) << started.error().message;
+    certificates = std::getenv("SSL_CERT_FILE");
+    EXPECT_EQ(certificates ? certificates : "(none)", certificatesBefore) << "the environment was not put back";
     auto session = started.release();
     EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(),
         [](const std::string& line) { return line.find("\"nowhere:0\" is not a host and port") != std::string::npos; }));
