@@ -1,6 +1,7 @@
 #include "app/LinkOpener.h"
 
 #include "app/TorrentOpener.h"
+#include "kit/core/Ascii.h"
 #include "kit/core/AtomicFile.h"
 #include "kit/core/DeviceLayout.h"
 #include "kit/core/Log.h"
@@ -20,15 +21,6 @@ namespace {
 
 constexpr const char* refusedTitle = "Cannot add the link";
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
-}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -82,7 +74,7 @@ std::string LinkOpener::fileNameFor(std::string_view address)
     auto slash = path.find('/');
     path = slash == std::string_view::npos ? std::string_view() : path.substr(slash);
     std::string name = kit::percentDecode(path.substr(path.rfind('/') + 1));
-    if (name.size() > 8 && startsWithNoCase(std::string_view(name).substr(name.size() - 8), ".torrent"))
+    if (name.size() > 8 && kit::startsWithNoCase(std::string_view(name).substr(name.size() - 8), ".torrent"))
         name.resize(name.size() - 8);
     if (name.size() > 120 || !torrent::isSafeComponent(name) || name.front() == '.')
         name.clear();
@@ -93,9 +85,9 @@ void LinkOpener::open(std::string_view text, std::function<void(bool asked)> don
 {
     m_fetch.reset();
     const std::string link(trimmed(text));
-    if (startsWithNoCase(link, "magnet:"))
+    if (kit::startsWithNoCase(link, "magnet:"))
         return done(TorrentOpener::open(link));
-    if (!startsWithNoCase(link, "http://") && !startsWithNoCase(link, "https://")) {
+    if (!kit::startsWithNoCase(link, "http://") && !kit::startsWithNoCase(link, "https://")) {
         refuse(refusedTitle, link.empty() ? "No link was given." : "Only a magnet link, or the http or https address of a .torrent file, can be added.");
         return done(false);
     }

@@ -2,6 +2,7 @@
 
 #include "files/FileActions.h"
 #include "files/TorrentFiles.h"
+#include "kit/core/Ascii.h"
 #include "kit/ui/AlertView.h"
 #include "kit/ui/Application.h"
 #include "kit/core/Log.h"
@@ -37,21 +38,12 @@ bool isAddress(std::string_view argument)
     return true;
 }
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
-}
 
 } // namespace
 
 std::string TorrentOpener::absoluteArgument(std::string_view argument)
 {
-    if (startsWithNoCase(argument, "file:")) {
+    if (kit::startsWithNoCase(argument, "file:")) {
         if (auto path = kit::fileURLPath(argument))
             return *path;
         return std::string(argument);
@@ -80,7 +72,7 @@ kit::ErrorOr<std::string> TorrentOpener::check(std::string_view argument, Refusa
     };
     if (argument.empty())
         return refuse("Cannot open the file", "No file was named.");
-    if (startsWithNoCase(argument, "magnet:")) {
+    if (kit::startsWithNoCase(argument, "magnet:")) {
         // Its metadata is fetched by the transfer, which then runs from the .torrent it makes.
         auto magnet = torrent::parseMagnet(argument);
         if (!magnet.magnet)

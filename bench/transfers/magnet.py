@@ -123,8 +123,8 @@ class Swarm:
         if not line.startswith("ready "):
             self.stop()
             sys.exit(f"magnet.py: the loopback swarm did not start: {line}")
-        self.torrent, dht = line[len("ready "):].split()
-        self.dht = dht[len("dht="):]
+        self.torrent, *fields = line[len("ready "):].split()
+        self.dht = next(f[len("dht="):] for f in fields if f.startswith("dht="))
         self.hash = info_hash(self.torrent)
         self.payload = Payload(os.path.join(work, "swarm", "seed", NAME + ".bin"))
         self.udp = [t.url for t in lt.torrent_info(self.torrent).trackers() if t.url.startswith("udp://")]

@@ -1,5 +1,6 @@
 #include "shells/service/BusNotifier.h"
 
+#include "kit/core/Ascii.h"
 #include "kit/core/ChildProcess.h"
 #include "kit/core/FdWatcher.h"
 #include "kit/core/Log.h"
@@ -118,15 +119,6 @@ std::string findProgram(const std::string& name)
     return {};
 }
 
-bool startsWithNoCase(const std::string& text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
-}
 
 } // namespace
 
@@ -575,7 +567,7 @@ bool BusNotifier::openAddress(const std::string& url)
             return false;
         }
         argument = *path;
-    } else if (startsWithNoCase(url, "http://") || startsWithNoCase(url, "https://")) {
+    } else if (kit::startsWithNoCase(url, "http://") || kit::startsWithNoCase(url, "https://")) {
         for (unsigned char c : url)
             if (c <= 0x20 || c == 0x7F) {
                 kit::log("Not opened, not one address: " + url);

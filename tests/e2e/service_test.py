@@ -38,6 +38,14 @@ class Processes:
         self.procs.append(proc)
         return proc
 
+    def end_started(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            if proc.stdout:
+                proc.stdout.close()
+
     def log(self, name):
         with open(self.device.path(name + ".log")) as f:
             return f.read()
@@ -61,12 +69,7 @@ class ServiceTest(Processes, unittest.TestCase):
         self.procs = []
 
     def tearDown(self):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
+        self.end_started()
         for pid in clients_on(self.torrent):
             os.kill(pid, signal.SIGKILL)
         self.swarm.stdin.close()
@@ -139,12 +142,7 @@ class TakenRuntimeFolderTest(Processes, unittest.TestCase):
         self.env.update(TMPDIR=self.tmp.name, HOME=os.path.join(self.tmp.name, "home"))
 
     def tearDown(self):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
+        self.end_started()
         # The stand-in client and the keeper outlive the service; those of this test's folders end here.
         for pattern in ("^/bin/sh " + self.device.client, "quorvane-keeper .*" + self.tmp.name):
             for pid in subprocess.run(["pgrep", "-f", pattern], capture_output=True, text=True).stdout.split():

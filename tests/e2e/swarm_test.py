@@ -41,12 +41,7 @@ class SwarmTest(Processes, unittest.TestCase):
         self.swarm = None
 
     def tearDown(self):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
+        self.end_started()
         if self.swarm:
             for pid in clients_on(self.torrent):
                 os.kill(pid, signal.SIGKILL)
