@@ -294,8 +294,8 @@ void TransferDetailsViewController::refresh()
     }
     auto& trackers = m_rows[TrackersSection];
     if (transfer->trackers.empty() && transfer->peerSources) {
-        // A trackerless magnet's: the service looks for its peers all the same.
-        swarm.push_back("Trackers: none; its peers are looked for in the DHT");
+        // A trackerless magnet's: its peers come from the DHT and the link (the count below).
+        swarm.push_back("Trackers: none (its magnet link named none)");
     } else if (transfer->trackers.empty()) {
         // Its client announces to the torrent's own tracker and says what came of it.
         swarm.push_back("Tracker: " + (transfer->note.empty() ? std::string("no word from it") : transfer->note));

@@ -259,6 +259,13 @@ void TransferList::prepareStart(Transfer& transfer)
     transfer.keepCopy();
     const bool viaGateway = joinGateway(transfer);
     transfer.setAnnounceAddress(viaGateway ? std::optional(m_gateway->announceUrl(transfer.gatewayToken)) : std::nullopt);
+    if (auto first = m_firstPeers.find(transfer.id()); first != m_firstPeers.end()) {
+        if (viaGateway) {
+            m_gateway->addPeers(transfer.gatewayToken, first->second.fromLink, swarm::PeerSource::Magnet);
+            m_gateway->addPeers(transfer.gatewayToken, first->second.fromDht, swarm::PeerSource::Dht);
+        }
+        m_firstPeers.erase(first);
+    }
 }
 
 std::vector<TrackerLine> TransferList::trackerLines(const Transfer& transfer) const
@@ -517,26 +524,22 @@ void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info, c
         return;
     }
     kit::log(transfer.name() + ": its metadata arrived and is kept as " + transfer.path());
-    // The link's own addresses go on to its client, as its trackers' peers do.
-    std::vector<swarm::Peer> linkPeers;
+    // Its client, now or once its turn comes, starts with the peers the
+    // fetch knew: the link's own addresses and what the DHT found.
+    auto& first = m_firstPeers[transfer.id()];
+    first = {};
     if (parsed.magnet)
         for (auto& peer : parsed.magnet->peers)
             if (auto known = swarm::peerAt(peer.host, peer.port))
-                linkPeers.push_back(*known);
+                first.fromLink.push_back(*known);
+    for (auto& peer : fromDht)
+        if (auto known = swarm::peerAt(peer.address, peer.port))
+            first.fromDht.push_back(*known);
     transfer.magnet.clear();
     if (runningCount() >= size_t(limit()))
         transfer.setQueued(true);
     else {
         prepareStart(transfer);
-        // Its client's first announce is answered with the peers the fetch knew.
-        if (m_gateway && !transfer.gatewayToken.empty()) {
-            std::vector<swarm::Peer> dhtPeers;
-            for (auto& peer : fromDht)
-                if (auto known = swarm::peerAt(peer.address, peer.port))
-                    dhtPeers.push_back(*known);
-            m_gateway->addPeers(transfer.gatewayToken, linkPeers, swarm::PeerSource::Magnet);
-            m_gateway->addPeers(transfer.gatewayToken, dhtPeers, swarm::PeerSource::Dht);
-        }
         if (auto started = transfer.start(); !started)
             kit::log(transfer.name() + ": " + started.error().message);
     }
@@ -792,6 +795,7 @@ kit::ErrorOr<void> TransferList::remove(Transfer& transfer)
     if (transfer.hasClient() || transfer.isQueued())
         return kit::Error { transfer.name() + " is still going on: stop it before removing it from the list." };
     auto keep = transfer.shared_from_this();
+    m_firstPeers.erase(transfer.id());
     std::erase_if(m_transfers, [&](auto& t) { return t.get() == &transfer; });
     if (m_front.get() == &transfer)
         m_front = m_transfers.empty() ? nullptr : m_transfers.front();

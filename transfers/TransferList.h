@@ -15,6 +15,7 @@
 // back paused. A list that cannot be read starts empty, with a log line, and
 // is kept aside.
 #include "dht/Session.h"
+#include "swarm/TrackerWire.h"
 #include "kit/core/Timer.h"
 #include "transfers/Transfer.h"
 #include "transfers/TransferSnapshot.h"
@@ -181,6 +182,10 @@ private:
     void cancelFetch(Transfer& transfer);
     std::map<uint64_t, uint64_t> m_fetches; // transfer id: the DHT session's fetch
     std::map<uint64_t, std::vector<dht::Peer>> m_fetchedFromDht; // what a fetch's DHT lookup found, kept for its client
+    struct FirstPeers {
+        std::vector<swarm::Peer> fromLink, fromDht;
+    };
+    std::map<uint64_t, FirstPeers> m_firstPeers; // a fetched magnet's, until its client first starts
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
     bool m_keeperFailed { false };

@@ -141,7 +141,7 @@ class SwarmTest(Processes, unittest.TestCase):
         self.assertIn("fetching", out)
         # Its client started with the peers the DHT gave the fetch, and the details say so.
         self.assertRegex(out, r"Peers found: trackers 0, DHT [1-9][0-9]*, magnet 0")
-        self.assertIn("Trackers: none; its peers are looked for in the DHT", out)
+        self.assertIn("Trackers: none (its magnet link named none)", out)
         self.assertEqual(info_hash(self.torrent), info_hash(made), "the info dictionary arrived exactly as the hash says")
         self.assert_same_bytes()
 
