@@ -21,16 +21,6 @@ namespace {
 
 constexpr const char* refusedTitle = "Cannot add the link";
 
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return text;
-}
-
 void refuse(const std::string& title, const std::string& message)
 {
     std::string line = message;
@@ -84,7 +74,7 @@ std::string LinkOpener::fileNameFor(std::string_view address)
 void LinkOpener::open(std::string_view text, std::function<void(bool asked)> done)
 {
     m_fetch.reset();
-    const std::string link(trimmed(text));
+    const std::string link(kit::trimmed(text));
     if (kit::startsWithNoCase(link, "magnet:"))
         return done(TorrentOpener::open(link));
     if (!kit::startsWithNoCase(link, "http://") && !kit::startsWithNoCase(link, "https://")) {

@@ -38,7 +38,6 @@ bool isAddress(std::string_view argument)
     return true;
 }
 
-
 } // namespace
 
 std::string TorrentOpener::absoluteArgument(std::string_view argument)

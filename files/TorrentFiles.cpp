@@ -364,15 +364,11 @@ void TorrentFiles::askForNewName()
     alert->setMessage("\n");
     alert->addButtonWithTitle("Cancel");
     alert->addButtonWithTitle("OK");
-    nameField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
-    nameField->setBackgroundColor(kit::Color::white());
-    nameField->setAccessibilityLabel("Filename");
+    nameField = alert->addEntryField("Filename");
     // The current name, ready to be typed over; Return answers "OK".
     nameField->setText(files::nameForRenaming(mode(), file));
     nameField->setSelection(0, nameField->text().size());
     nameField->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
-    alert->addSubview(nameField);
-    alert->setTransform(kit::Transform::translation(0, 100));
     m_renameAlert = alert;
     alert->show();
 }

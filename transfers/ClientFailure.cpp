@@ -1,20 +1,13 @@
 #include "transfers/ClientFailure.h"
 
+#include "kit/core/Ascii.h"
+
 #include <array>
 #include <cctype>
 
 namespace {
 
 constexpr size_t longestLine = 4096; // a status line is far shorter; more is no line we know
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
@@ -25,7 +18,7 @@ std::string reasonAfter(std::string_view line, std::string_view marker)
     auto at = line.rfind(marker);
     if (at == std::string_view::npos)
         return "";
-    std::string reason(trimmed(line.substr(at + marker.size())));
+    std::string reason(kit::trimmed(line.substr(at + marker.size())));
     if (reason.size() > 1 && std::isupper(static_cast<unsigned char>(reason[0])) && std::islower(static_cast<unsigned char>(reason[1])))
         reason[0] = char(std::tolower(static_cast<unsigned char>(reason[0])));
     while (!reason.empty() && reason.back() == '.')
@@ -42,7 +35,7 @@ std::string withReason(const char* what, const std::string& reason)
 
 std::optional<std::string> ClientFailure::wordsForLine(std::string_view text)
 {
-    auto line = trimmed(text);
+    auto line = kit::trimmed(text);
     if (!startsWith(line, "error, ") && !startsWith(line, "warn, WriteSlice failed"))
         return std::nullopt;
     // Files the client makes or writes in its working folder, the downloads folder.

@@ -146,9 +146,8 @@ void DownloadedTorrents::updateSeen()
 
 void DownloadedTorrents::awakeFromNib()
 {
-    view();
-    addLinkButton->setHidden(!openLink);
     view().setBackgroundColor(kit::Color::groupTableViewBackground());
+    addLinkButton->setHidden(!openLink);
     // The application starts on another tab: its transfers are not seen yet.
     m_onScreen = view().window() != nullptr;
     updateSeen();
@@ -278,13 +277,9 @@ void DownloadedTorrents::askForLink()
     alert->setMessage("A magnet link, or the address of a .torrent file:\n");
     alert->addButtonWithTitle("Cancel");
     alert->addButtonWithTitle("Add");
-    m_linkField = kit::View::create<kit::TextField>(kit::Rect { 20, 50, 245, 25 });
-    m_linkField->setBackgroundColor(kit::Color::white());
+    m_linkField = alert->addEntryField("Link");
     m_linkField->setPlaceholder("magnet:?… or https://…");
-    m_linkField->setAccessibilityLabel("Link");
     m_linkField->setDelegate(kit::weakAs<kit::TextFieldDelegate>(*this));
-    alert->addSubview(m_linkField);
-    alert->setTransform(kit::Transform::translation(0, 100));
     m_linkAlert = alert;
     alert->show();
 }

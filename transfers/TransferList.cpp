@@ -204,7 +204,7 @@ void TransferList::startGateway()
             std::vector<dht::Peer> peers;
             for (auto& peer : self->m_gateway->peersOf(token))
                 peers.push_back({ swarm::addressText(peer), peer.port });
-            self->m_dht->addPeers(fetch->second, peers);
+            self->m_dht->addPeers(fetch->second.fetch, peers);
         }
         self->tell();
     };
@@ -294,13 +294,9 @@ std::optional<PeerSources> TransferList::peerSources(const Transfer& transfer) c
     const auto counts = m_gateway ? m_gateway->sourceCounts(transfer.gatewayToken) : swarm::SourceCounts {};
     PeerSources sources { (long long)counts.trackers, (long long)counts.dht, (long long)counts.magnet };
     // A fetch's peers are the DHT session's own until its client runs.
-    if (m_fetches.count(transfer.id())) {
-        auto fromDht = m_fetchedFromDht.find(transfer.id());
-        sources.dht = fromDht == m_fetchedFromDht.end() ? 0 : (long long)fromDht->second.size();
-        sources.magnet = 0;
-        if (auto parsed = torrent::parseMagnet(transfer.magnet); parsed.magnet)
-            for (auto& peer : parsed.magnet->peers)
-                sources.magnet += swarm::peerAt(peer.host, peer.port) ? 1 : 0;
+    if (auto fetch = m_fetches.find(transfer.id()); fetch != m_fetches.end()) {
+        sources.dht = (long long)fetch->second.peers.fromDht.size();
+        sources.magnet = (long long)fetch->second.peers.fromLink.size();
     }
     return sources;
 }
@@ -447,8 +443,12 @@ kit::ErrorOr<void> TransferList::startFetch(Transfer& transfer)
     const std::string hash(reinterpret_cast<const char*>(magnet.infoHash.data()), magnet.infoHash.size());
     // The session takes IPv4 addresses alone and passes over the rest.
     std::vector<dht::Peer> peers;
-    for (auto& peer : magnet.peers)
+    FetchPeers known;
+    for (auto& peer : magnet.peers) {
         peers.push_back({ peer.host, peer.port });
+        if (auto usable = swarm::peerAt(peer.host, peer.port))
+            known.fromLink.push_back(*usable);
+    }
     // The link's trackers are asked through the gateway, UDP ones too.
     if (m_gateway && !magnet.trackers.empty()) {
         if (transfer.gatewayToken.empty())
@@ -471,21 +471,28 @@ kit::ErrorOr<void> TransferList::startFetch(Transfer& transfer)
             for (auto& t : self->m_transfers)
                 if (t->id() == id && t->isFetching())
                     t->setFetching(count);
-            if (auto fetch = self->m_fetches.find(id); fetch != self->m_fetches.end() && self->m_dht)
-                self->m_fetchedFromDht[id] = self->m_dht->peersFromDht(fetch->second);
+            if (auto fetch = self->m_fetches.find(id); fetch != self->m_fetches.end() && self->m_dht) {
+                auto& fromDht = fetch->second.peers.fromDht;
+                fromDht.clear();
+                for (auto& peer : self->m_dht->peersFromDht(fetch->second.fetch))
+                    if (auto usable = swarm::peerAt(peer.address, peer.port))
+                        fromDht.push_back(*usable);
+            }
         },
         [weak, id](kit::ErrorOr<std::string> info) {
             auto self = weak.lock();
             if (!self)
                 return;
-            self->m_fetches.erase(id);
-            auto found = std::move(self->m_fetchedFromDht[id]);
-            self->m_fetchedFromDht.erase(id);
+            auto fetch = self->m_fetches.find(id);
+            if (fetch == self->m_fetches.end())
+                return;
+            auto peers = std::move(fetch->second.peers);
+            self->m_fetches.erase(fetch);
             for (auto& t : std::vector(self->m_transfers))
                 if (t->id() == id)
-                    self->fetched(*t, std::move(info), found);
+                    self->fetched(*t, std::move(info), std::move(peers));
         });
-    m_fetches[id] = fetch;
+    m_fetches[id] = Fetching { fetch, std::move(known) };
     transfer.setFetching(peers.size());
     return {};
 }
@@ -494,14 +501,13 @@ void TransferList::cancelFetch(Transfer& transfer)
 {
     auto found = m_fetches.find(transfer.id());
     if (found != m_fetches.end() && m_dht)
-        m_dht->cancel(found->second);
+        m_dht->cancel(found->second.fetch);
     if (found != m_fetches.end())
         m_fetches.erase(found);
-    m_fetchedFromDht.erase(transfer.id());
     leaveGateway(transfer);
 }
 
-void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info, const std::vector<dht::Peer>& fromDht)
+void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info, FetchPeers peers)
 {
     leaveGateway(transfer);
     if (!transfer.isFetching())
@@ -526,15 +532,7 @@ void TransferList::fetched(Transfer& transfer, kit::ErrorOr<std::string> info, c
     kit::log(transfer.name() + ": its metadata arrived and is kept as " + transfer.path());
     // Its client, now or once its turn comes, starts with the peers the
     // fetch knew: the link's own addresses and what the DHT found.
-    auto& first = m_firstPeers[transfer.id()];
-    first = {};
-    if (parsed.magnet)
-        for (auto& peer : parsed.magnet->peers)
-            if (auto known = swarm::peerAt(peer.host, peer.port))
-                first.fromLink.push_back(*known);
-    for (auto& peer : fromDht)
-        if (auto known = swarm::peerAt(peer.address, peer.port))
-            first.fromDht.push_back(*known);
+    m_firstPeers[transfer.id()] = std::move(peers);
     transfer.magnet.clear();
     if (runningCount() >= size_t(limit()))
         transfer.setQueued(true);

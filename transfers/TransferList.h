@@ -178,14 +178,19 @@ private:
     // Fetches a magnet transfer's metadata; once checked it is written as its
     // .torrent and its client starts like any other's.
     kit::ErrorOr<void> startFetch(Transfer& transfer);
-    void fetched(Transfer& transfer, kit::ErrorOr<std::string> info, const std::vector<dht::Peer>& fromDht);
-    void cancelFetch(Transfer& transfer);
-    std::map<uint64_t, uint64_t> m_fetches; // transfer id: the DHT session's fetch
-    std::map<uint64_t, std::vector<dht::Peer>> m_fetchedFromDht; // what a fetch's DHT lookup found, kept for its client
-    struct FirstPeers {
+    // The peers a magnet's fetch knows of, by where they came from; its
+    // client starts with them.
+    struct FetchPeers {
         std::vector<swarm::Peer> fromLink, fromDht;
     };
-    std::map<uint64_t, FirstPeers> m_firstPeers; // a fetched magnet's, until its client first starts
+    void fetched(Transfer& transfer, kit::ErrorOr<std::string> info, FetchPeers peers);
+    void cancelFetch(Transfer& transfer);
+    struct Fetching {
+        uint64_t fetch; // the DHT session's
+        FetchPeers peers;
+    };
+    std::map<uint64_t, Fetching> m_fetches;        // by transfer id
+    std::map<uint64_t, FetchPeers> m_firstPeers;   // a fetched magnet's, until its client first starts
     std::optional<ControlAccess> m_controlAccess;
     std::unique_ptr<kit::PortKeeper> m_keeper;
     bool m_keeperFailed { false };

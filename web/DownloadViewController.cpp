@@ -242,12 +242,7 @@ bool DownloadViewController::webViewShouldStartLoadWithRequest(kit::WebView&, co
             kit::AlertView::create("Cannot open the magnet link", magnet.problem, {}, "OK", {})->show();
             return false;
         }
-        auto& defaults = kit::UserDefaults::standard();
-        defaults.setObject(magnet.magnet->link(), "DownloadTorrent");
-        defaults.setObject(magnet.magnet->displayName(), "DownloadTorrentName");
-        defaults.setObject("Yes", "DownloadTorrentBool");
-        if (auto* delegate = kit::Application::exists() ? kit::Application::shared().delegate() : nullptr; delegate && delegate->tabBarController)
-            delegate->tabBarController->setSelectedIndex(transferTabIndex);
+        askInTransferTab(magnet.magnet->link(), magnet.magnet->displayName());
         return false;
     }
     if (isTorrentAddress(address))
@@ -305,12 +300,16 @@ void DownloadViewController::downloadKept()
         return;
     }
     hideFetchBar();
-    // As the files tab hands a .torrent over: path, name, then the flag.
+    askInTransferTab(path, std::filesystem::path(path).filename().string());
+}
+
+void DownloadViewController::askInTransferTab(const std::string& what, const std::string& name)
+{
     auto& defaults = kit::UserDefaults::standard();
-    defaults.setObject(path, "DownloadTorrent");
-    defaults.setObject(std::filesystem::path(path).filename().string(), "DownloadTorrentName");
+    defaults.setObject(what, "DownloadTorrent");
+    defaults.setObject(name, "DownloadTorrentName");
     defaults.setObject("Yes", "DownloadTorrentBool");
-    if (auto* delegate = kit::Application::shared().delegate(); delegate && delegate->tabBarController)
+    if (auto* delegate = kit::Application::exists() ? kit::Application::shared().delegate() : nullptr; delegate && delegate->tabBarController)
         delegate->tabBarController->setSelectedIndex(transferTabIndex);
 }
 

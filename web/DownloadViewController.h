@@ -110,6 +110,9 @@ private:
     enum class BarAction { None, Cancel, Download };
     void showFetchBar(const std::string& text, BarAction action);
     void hideFetchBar();
+    // Hands a .torrent's path or a magnet link to the Transfer tab, as the
+    // files tab hands a file (path, name, then the flag), and shows that tab.
+    static void askInTransferTab(const std::string& what, const std::string& name);
     void hideFetchBarLater();
     void showPageAddress();
 

@@ -16,4 +16,14 @@ inline bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix
     return true;
 }
 
+// text without the white space at either end (the view is into text).
+inline std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
 } // namespace kit

@@ -32,6 +32,16 @@ void AlertView::addSubview(std::shared_ptr<View> view)
         m_subviews.push_back(std::move(view));
 }
 
+std::shared_ptr<TextField> AlertView::addEntryField(std::string accessibilityLabel)
+{
+    auto field = View::create<TextField>(Rect { 20, 50, 245, 25 });
+    field->setBackgroundColor(Color::white());
+    field->setAccessibilityLabel(std::move(accessibilityLabel));
+    addSubview(field);
+    setTransform(Transform::translation(0, 100));
+    return field;
+}
+
 TextField* AlertView::textField() const
 {
     for (auto& v : m_subviews)

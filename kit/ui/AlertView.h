@@ -37,6 +37,10 @@ public:
     void addSubview(std::shared_ptr<View> view);
     const std::vector<std::shared_ptr<View>>& subviews() const override { return m_subviews; }
     TextField* textField() const override;
+    // An entry field under the message (which leaves it a line of room),
+    // named for a screen reader; the alert moves up to stay above the
+    // keyboard. The caller sets its text or placeholder and its delegate.
+    std::shared_ptr<TextField> addEntryField(std::string accessibilityLabel);
     const Transform& transform() const override { return m_transform; }
     void setTransform(const Transform& transform) { m_transform = transform; }
 
